@@ -1,0 +1,86 @@
+#include "bootstrap/tree_ops.h"
+
+#include <vector>
+
+#include "paths/paths.h"
+#include "platform/platform.h"
+
+namespace zorvex::bootstrap {
+
+namespace {
+
+bool IsDotEntry(const std::string& name) { return name == "." || name == ".."; }
+
+std::string Join(const std::string& dir, const std::string& name) {
+  std::string path = dir;
+  paths::AppendPath(&path, name);
+  return path;
+}
+
+// The walk shared by copying (with a destination) and removing (without one).
+int WalkTree(const std::string& source, const std::string* destination) {
+  platform::FileSystem& files = *platform::Os().files;
+  // An empty path never stands for the current drive's root.
+  if (source.empty()) return 0;
+  std::vector<std::string> sources{source};
+  std::vector<std::string> targets;
+  if (destination != nullptr) targets.push_back(*destination);
+  std::vector<platform::DirEntry> entries;
+  for (size_t i = 0; i < sources.size(); ++i) {
+    if (!files.ListDirectory(sources[i], &entries)) continue;
+    if (destination != nullptr) files.MakeDir(targets[i], false);
+    for (const platform::DirEntry& entry : entries) {
+      if (IsDotEntry(entry.name)) continue;
+      std::string from = Join(sources[i], entry.name);
+      if (entry.is_directory) {
+        sources.push_back(from);
+        if (destination != nullptr) targets.push_back(Join(targets[i], entry.name));
+      } else if (destination != nullptr) {
+        if (CopyOneFile(from, Join(targets[i], entry.name)) != 0) return -1;
+      } else {
+        files.RemoveFile(from);
+      }
+    }
+  }
+  if (destination == nullptr) {
+    for (size_t i = sources.size(); i-- > 0;) files.RemoveDir(sources[i]);
+  }
+  return 0;
+}
+
+}  // namespace
+
+int CopyTree(const std::string& source, const std::string& destination) {
+  return WalkTree(source, &destination);
+}
+
+int RemoveTree(const std::string& directory) { return WalkTree(directory, nullptr); }
+
+int CopyOneFile(const std::string& source, const std::string& destination) {
+  platform::FileSystem& files = *platform::Os().files;
+  if (!files.CopyFileOverwriting(source, destination)) return -1;
+  files.MakeOwnerReadWrite(destination);
+  return 0;
+}
+
+uint32_t CountFiles(const std::string& directory) {
+  platform::FileSystem& files = *platform::Os().files;
+  if (directory.empty()) return 0;
+  std::vector<std::string> queue{directory};
+  std::vector<platform::DirEntry> entries;
+  uint32_t count = 0;
+  for (size_t i = 0; i < queue.size(); ++i) {
+    if (!files.ListDirectory(queue[i], &entries)) continue;
+    for (const platform::DirEntry& entry : entries) {
+      if (IsDotEntry(entry.name)) continue;
+      if (entry.is_directory) {
+        queue.push_back(Join(queue[i], entry.name));
+      } else {
+        ++count;
+      }
+    }
+  }
+  return count;
+}
+
+}  // namespace zorvex::bootstrap

@@ -1,0 +1,25 @@
+// Whole directory trees: copied into a parallel tree while bootstrapping, removed at the
+// end of a run. Both walk the tree breadth first; the queue grows as needed.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace zorvex::bootstrap {
+
+// Copies every file of the tree into the same place below `destination`, overwriting. 0, or
+// -1 at the first file that cannot be copied (files copied so far stay). A source that
+// cannot be listed copies nothing and gives 0.
+int CopyTree(const std::string& source, const std::string& destination);
+
+// Deletes every file it may, then the directories deepest first. Always 0; a file that
+// cannot be deleted leaves it and its ancestors in place.
+int RemoveTree(const std::string& directory);
+
+// Copies one file, overwriting, and gives the copy owner read and write permission.
+int CopyOneFile(const std::string& source, const std::string& destination);
+
+// The number of files in the tree, all levels; directories are not counted.
+uint32_t CountFiles(const std::string& directory);
+
+}  // namespace zorvex::bootstrap

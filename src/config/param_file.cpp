@@ -1,0 +1,212 @@
+#include "config/param_file.h"
+
+#include "inventory/logs.h"
+#include "launcher/option_state.h"
+#include "messages/catalogue.h"
+#include "messages/console.h"
+#include "paths/paths.h"
+#include "platform/platform.h"
+
+namespace zorvex::config {
+
+namespace {
+
+constexpr char kDefaultInstallClass[] = "zorvex.admkit.qii.qiic.QiicInstaller";
+constexpr char kDefaultOneClickClass[] = "zorvex.admkit.qio.qioc.QiocOneClickInstaller";
+
+std::string Sep() { return std::string(1, platform::Os().style->separator); }
+
+// "..\stage\Components\{component}\{version}\1\DataFiles\"
+std::string StagePath(const std::string& component, const std::string& version) {
+  const std::string s = Sep();
+  return ".." + s + "stage" + s + "Components" + s + component + s + version + s + "1" + s +
+         "DataFiles" + s;
+}
+
+void LogMessage(const std::string& key, const std::string& arg) {
+  inventory::WriteLog(messages::FormatLogMessageText(key, {arg}));
+}
+
+// Tries the places of the parameter file in order. The path found, or empty.
+std::string FindParamFile(const std::string& given, const std::string& startup_location) {
+  if (!given.empty() && paths::FileExists(given)) return given;
+  std::string launcher_dir;
+  paths::GetCurrentDir(&launcher_dir);
+  const std::string s = Sep();
+  for (const std::string& dir : {startup_location, launcher_dir}) {
+    for (const std::string& candidate :
+         {dir + s + kParamFileName, dir + s + ".." + s + kParamFileName}) {
+      if (paths::FileExists(candidate)) return candidate;
+      LogMessage("S_ERZORPARAMNFD_LOC", candidate);
+    }
+  }
+  return "";
+}
+
+void ReportParamFileInUse(const std::string& missing_given, const std::string& in_use) {
+  if (missing_given.empty()) {
+    LogMessage("S_USING_PARAMFILE", in_use);
+    return;
+  }
+  messages::PrintMessage("S_ERUSR_PARAMFILE_NOT_FOUND", {missing_given});
+  LogMessage("S_ERUSR_PARAMFILE_NOT_FOUND", missing_given);
+  messages::PrintMessage("S_DEF_PARAMFILE", {in_use});
+  LogMessage("S_DEF_PARAMFILE", in_use);
+}
+
+void ReadKeys(const std::string& path, const std::string& launcher_dir,
+              const std::string& scratch_dir, Settings* st) {
+  OptionState& options = Options();
+  auto whole = [&](const char* key, std::string* out, const std::string& def) {
+    GetParamValue(key, out, def, path, ReadMode::kWhole);
+  };
+  auto first = [&](const char* key, std::string* out, const std::string& def) {
+    GetParamValue(key, out, def, path, ReadMode::kFirstCharacter);
+  };
+  first("DISTRIBUTION", &st->distribution, "F");
+  if (!options.jreloc_given) {
+    whole("JRE_SCRATCH_LOC", &st->jre_scratch_loc, "");
+    if (!st->jre_scratch_loc.empty()) {
+      st->jre_scratch_location = scratch_dir + Sep() + st->jre_scratch_loc;
+    }
+    whole("JRE_LOCATION", &options.jre_location, "");
+  }
+  whole("ACCESS_DIR", &st->access_dir, "");
+  whole("JRE_MEMORY_OPTIONS", &st->jre_memory_options, "");
+  whole("ZEK_VERSION", &st->zek_version, "0.0.0.0.0");
+  whole("JRE_VERSION", &st->jre_version, "");
+  whole("USEJREONLY", &st->usejreonly, "FALSE");
+  whole("USEJDKONLY", &st->usejdkonly, "FALSE");
+  whole("DISABLE_JRE_PROMPT", &st->disable_jre_prompt, "FALSE");
+  const bool distribution = StartsWithT(st->distribution);
+  auto location_default = [&](const char* component) {
+    return distribution ? StagePath(component, st->zek_version) : launcher_dir;
+  };
+  whole("ZEK_LOCATION", &st->zek_location, location_default("zorvex.swd.zek"));
+  whole("ZEK_CORE_LOCATION", &st->zek_core_location, location_default("zorvex.swd.zek.core"));
+  whole("ZPATCH_LOCATION", &st->zpatch_location, location_default("zorvex.swd.zpatch"));
+  first("BOOTSTRAP", &st->bootstrap, "F");
+  whole("BOOTSTRAP_SIZE", &st->bootstrap_size, "52");
+  whole("THIN_JDBC_FILENAME", &st->thin_jdbc_filename, "");
+  whole("JRE_OSDPARAM", &st->jre_osdparam, "");
+  whole("ADDTO_CLASSPATH", &st->addto_classpath, "");
+  whole("INSTALL_CLASS", &st->install_class, kDefaultInstallClass);
+  whole("INSTALL_ONECLICK_CLASS", &st->install_oneclick_class, kDefaultOneClickClass);
+  // A distribution medium always stages its installer.
+  if (distribution) st->bootstrap = "TRUE";
+  if (options.prereq_config_location.empty() || options.from_location_used) {
+    std::string current = options.prereq_config_location;
+    whole("PREREQ_CONFIG_LOCATION", &options.prereq_config_location, current);
+  }
+  first("WAIT_FOR_COMPLETION", &st->wait_for_completion, "F");
+  whole("COPY_THREADS", &st->copy_threads, "0");
+  whole("EXT_JLIB", &st->ext_jlib, "");
+  whole("EXT_LIB", &st->ext_lib, "");
+  whole("EXT_BIN", &st->ext_bin, "");
+}
+
+void SplitComponents(const std::string& path, const std::string& scratch_dir, Settings* st) {
+  std::string comps;
+  GetParamValue("BOOTSTRAP_COMPS", &comps, "", path, ReadMode::kWhole);
+  std::vector<std::string> dropped;
+  st->bootstrap_comps = SplitBootstrapComps(comps, &dropped);
+  if (dropped.empty()) return;
+  std::string names;
+  for (const std::string& name : dropped) names += (names.empty() ? "" : ", ") + name;
+  OptionState& options = Options();
+  inventory::OpenLog(scratch_dir, options.timestamp, options.log_stem);
+  inventory::WriteLog("BOOTSTRAP_COMPS names more than " +
+                      std::to_string(kMaxBootstrapComponents) +
+                      " components; these are not bootstrapped: " + names + "\n");
+  inventory::CloseLog();
+}
+
+}  // namespace
+
+void GetParamValue(const std::string& key, std::string* out, const std::string& default_value,
+                   const std::string& path, ReadMode mode) {
+  std::string value = platform::Os().system->ProfileString(kMainSection, key, default_value, path);
+  if (value.empty()) value = default_value;
+  if (mode == ReadMode::kFirstCharacter && value.size() > 1) value.resize(1);
+  *out = value;
+}
+
+std::vector<std::string> SplitBootstrapComps(const std::string& value,
+                                             std::vector<std::string>* dropped) {
+  std::vector<std::string> comps;
+  size_t pos = 0;
+  while (pos <= value.size()) {
+    size_t comma = value.find(',', pos);
+    if (comma == std::string::npos) comma = value.size();
+    std::string item = value.substr(pos, comma - pos);
+    pos = comma + 1;
+    if (item.empty()) continue;
+    (comps.size() < kMaxBootstrapComponents ? comps : *dropped).push_back(item);
+  }
+  return comps;
+}
+
+int ReadParameterFile(std::string* param_file, std::string* scratch_dir,
+                      std::string* startup_location, Settings* settings) {
+  OptionState& options = Options();
+  std::string launcher_dir;
+  // -BOOTSTRAPONLY stages into BOOTSTRAP_LOC; without one it gets a scratch directory like
+  // any other run, so that it never stages into an unnamed place.
+  const bool staged_elsewhere = options.bootstraponly && !options.bootstrap_loc.empty();
+  if (paths::GetCurrentDir(&launcher_dir) == 0 && !staged_elsewhere &&
+      !options.scratch_path_given && paths::CreateScratchDirectory(scratch_dir) != 0) {
+    return -1;
+  }
+  inventory::OpenLog(*scratch_dir, options.timestamp, options.log_stem);
+  const std::string given = *param_file;
+  std::string found = FindParamFile(given, *startup_location);
+  if (found.empty()) {
+    messages::ShowError(messages::MessageText("S_ERZORPARAMNFD"));
+    inventory::WriteLog(messages::LogMessageText("S_ERZORPARAMNFD"));
+    inventory::CloseLog();
+    return -2;
+  }
+  paths::GetFullPath(param_file, found);
+  ReportParamFileInUse(found == given ? "" : given, *param_file);
+  inventory::CloseLog();
+  platform::Os().files->SetWorkingDirectory(*startup_location);
+  if (paths::GetCurrentDir(&launcher_dir) != 0) return -1;
+  *startup_location = launcher_dir;
+  ReadKeys(*param_file, launcher_dir, *scratch_dir, settings);
+  SplitComponents(*param_file, *scratch_dir, settings);
+  return 0;
+}
+
+void DeriveInstallerLocations(Settings* settings) {
+  std::string dir;
+  paths::GetCurrentDir(&dir);
+  const std::string s = Sep();
+  settings->images_location.clear();
+  for (const std::string& candidate : {dir + s + "images", dir + s + ".." + s + "images"}) {
+    if (paths::FileExists(candidate)) {
+      settings->images_location = candidate;
+      break;
+    }
+  }
+  std::string jlib = dir;
+  paths::AppendPath(&jlib, "..");
+  paths::AppendPath(&jlib, "jlib");
+  if (paths::FileExists(jlib)) {
+    settings->zek_location = "..";
+    settings->zek_core_location = "..";
+  }
+}
+
+void DeriveJavaLocations(const std::string& param_file, Settings* st) {
+  const std::string s = Sep();
+  st->jre_bin_location = Options().jre_location;
+  paths::AppendPath(&st->jre_bin_location, "bin");
+  st->library_location = st->zek_core_location + s + "lib" + s + "win64";
+  st->zek_core_jlib_location = st->zek_core_location + s + "jlib";
+  st->zek_jlib_location = st->zek_location + s + "jlib";
+  st->zpatch_jlib_location = st->zpatch_location + s + "jlib";
+  GetParamValue("SOURCE", &st->source, "", param_file, ReadMode::kWhole);
+  GetParamValue("NLS_ENABLED", &st->nls_enabled, "TRUE", param_file, ReadMode::kWhole);
+}
+
+}  // namespace zorvex::config

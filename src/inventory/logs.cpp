@@ -1,0 +1,99 @@
+#include "inventory/logs.h"
+
+#include <memory>
+
+#include "launcher/option_state.h"
+#include "messages/catalogue.h"
+#include "messages/console.h"
+#include "paths/paths.h"
+#include "platform/platform.h"
+
+namespace zorvex::inventory {
+
+namespace {
+
+struct Log {
+  std::unique_ptr<platform::AppendFile> file;
+  std::string path;
+};
+
+Log g_install_log;
+Log g_time_log;
+
+std::string LogDirectory(const std::string& location, const std::string& fallback_dir) {
+  if (location.empty()) return fallback_dir;
+  return location + platform::Os().style->separator + "logs";
+}
+
+void Open(Log* log, const std::string& dir, const std::string& file_name) {
+  if (paths::MakeDirectories(dir) == 0) {
+    // An earlier stream of this log stays in use; without one the log stays closed.
+    if (!log->file) log->path.clear();
+    return;
+  }
+  std::string path = dir + platform::Os().style->separator + file_name;
+  log->file = platform::Os().files->OpenForAppend(path);
+  log->path = log->file ? path : "";
+}
+
+void Write(Log* log, const std::string& text) {
+  if (log->file) log->file->Write(text);
+}
+
+}  // namespace
+
+std::string ReadInventoryLocation() {
+  platform::Registry& registry = *platform::Os().registry;
+  std::string value;
+  platform::Registry::ReadResult r = registry.ReadValue(kInventoryKey, kInventoryValue, &value);
+  if (r == platform::Registry::ReadResult::kNoKey) {
+    r = registry.ReadValue(kInventoryKey32, kInventoryValue, &value);
+  }
+  return r == platform::Registry::ReadResult::kOk ? value : "";
+}
+
+void OpenLog(const std::string& fallback_dir, const std::string& timestamp,
+             const std::string& log_stem) {
+  std::string location = Options().prereqlogloc;
+  if (location.empty()) location = ReadInventoryLocation();
+  Open(&g_install_log, LogDirectory(location, fallback_dir), log_stem + timestamp + ".log");
+}
+
+void OpenTimeLog(const std::string& fallback_dir, const std::string& timestamp) {
+  Open(&g_time_log, LogDirectory(ReadInventoryLocation(), fallback_dir),
+       "time" + timestamp + ".log");
+}
+
+void CloseLog() { g_install_log.file.reset(); }
+
+void CloseTimeLog() { g_time_log.file.reset(); }
+
+void WriteLog(const std::string& text) { Write(&g_install_log, text); }
+
+void WriteTimeLog(const std::string& text) { Write(&g_time_log, text); }
+
+void PrintAndLog(const std::string& text) {
+  messages::PrintText(text);
+  WriteLog(text);
+}
+
+void ReportMessage(const std::string& key, const messages::FormatArgs& args) {
+  messages::PrintText(messages::FormatMessageText(key, args));
+  WriteLog(messages::FormatLogMessageText(key, args));
+}
+
+const std::string& InstallLogPath() { return g_install_log.path; }
+
+bool ProbeRegistryWriteAccess() {
+  platform::Registry& registry = *platform::Os().registry;
+  const std::string key = "Software";
+  const std::string probe = "zorvex_zek_tmp";
+  if (!registry.OpenForWrite(key)) return false;
+  if (!registry.SetStringValue(key, probe, "temp value")) return false;
+  registry.DeleteValue(key, probe);
+  if (!registry.CreateKey(key + "\\" + probe, "temp key")) return false;
+  registry.DeleteKey(key + "\\" + probe);
+  return true;
+}
+
+}  // namespace zorvex::inventory

@@ -1,0 +1,40 @@
+// The install log and the time log beside the machine's product inventory (or in the
+// scratch directory when there is none), and the probe of write access to the registry.
+#pragma once
+
+#include <string>
+
+#include "messages/format.h"
+
+namespace zorvex::inventory {
+
+inline constexpr char kInventoryKey[] = "SOFTWARE\\ZORVEX";
+inline constexpr char kInventoryKey32[] = "SOFTWARE\\WOW6432NODE\\ZORVEX";
+inline constexpr char kInventoryValue[] = "inst_loc";
+
+// The inventory location from the registry: "inst_loc" of the first key, or of the
+// 32-bit view's key when the first key does not exist. Empty when there is none.
+std::string ReadInventoryLocation();
+
+// Opens the install log {dir}{sep}{log_stem}{timestamp}.log for appending. The directory is
+// PREREQLOGLOC/logs, else {inventory}/logs, else `fallback_dir`.
+void OpenLog(const std::string& fallback_dir, const std::string& timestamp,
+             const std::string& log_stem);
+// Opens the time log {dir}{sep}time{timestamp}.log; it never looks at PREREQLOGLOC.
+void OpenTimeLog(const std::string& fallback_dir, const std::string& timestamp);
+void CloseLog();
+void CloseTimeLog();
+// Appends the text and flushes; nothing when the log is closed.
+void WriteLog(const std::string& text);
+void WriteTimeLog(const std::string& text);
+// Prints the text to the console, then writes it to the install log.
+void PrintAndLog(const std::string& text);
+// Prints the message-catalogue text of the key and logs its log-catalogue text.
+void ReportMessage(const std::string& key, const messages::FormatArgs& args = {});
+// The path of the install log last opened; empty when the last opening failed.
+const std::string& InstallLogPath();
+
+// True when values and keys can be created and deleted under HKEY_LOCAL_MACHINE\Software.
+bool ProbeRegistryWriteAccess();
+
+}  // namespace zorvex::inventory

@@ -1,0 +1,13 @@
+#include "launcher/option_state.h"
+
+namespace zorvex {
+
+namespace {
+OptionState g_options;
+}
+
+OptionState& Options() { return g_options; }
+
+void ResetOptions() { g_options = OptionState(); }
+
+}  // namespace zorvex

@@ -1,0 +1,88 @@
+#include "launcher/process.h"
+
+#include <memory>
+
+#include "inventory/logs.h"
+#include "launcher/option_state.h"
+#include "messages/catalogue.h"
+#include "messages/console.h"
+#include "platform/platform.h"
+
+namespace zorvex {
+
+namespace {
+
+constexpr char kHyphenLine[] = "-------------------------------------------------------\n";
+
+void DumpArguments(const std::vector<std::string>& list) {
+  messages::PrintText(kHyphenLine);
+  messages::PrintMessage("S_TOTAL_ARGS", {static_cast<int>(list.size())});
+  messages::PrintText(messages::MessageText("S_CMDLINE_ARG_ELTS"));
+  for (size_t i = 0; i < list.size(); ++i) {
+    messages::PrintText("Arg:" + std::to_string(i) + ":" + list[i] + ":\n");
+  }
+  messages::PrintText(kHyphenLine);
+}
+
+// Debug runs append the argument list to the install log last opened, by its name.
+void LogArguments(const std::vector<std::string>& list) {
+  const std::string& path = inventory::InstallLogPath();
+  if (path.empty()) return;
+  std::unique_ptr<platform::AppendFile> log = platform::Os().files->OpenForAppend(path);
+  if (!log) return;
+  log->Write("\n");
+  log->Write(messages::FormatLogMessageText("S_TOTAL_ARGS", {static_cast<int>(list.size())}));
+  log->Write(messages::LogMessageText("S_CMDLINE_ARG_ELTS"));
+  for (const std::string& element : list) log->Write(element + "\n");
+  log->Write("\n");
+}
+
+// Waits when asked, then asks for the exit code; any failure gives its error code.
+uint32_t Finish(platform::ChildProcess* child, bool wait) {
+  if (wait) {
+    if (uint32_t error = child->WaitForExit(); error != 0) return error;
+  }
+  uint32_t code = 0;
+  uint32_t error = 0;
+  return child->ExitCode(&code, &error) ? code : error;
+}
+
+}  // namespace
+
+std::string JoinArguments(const std::vector<std::string>& list, bool dump) {
+  if (dump && Options().debug) DumpArguments(list);
+  std::string joined;
+  for (const std::string& element : list) {
+    joined += element;
+    joined.push_back(' ');
+  }
+  return joined;
+}
+
+uint32_t CreateZEKProcess(const std::vector<std::string>& list, bool wait) {
+  std::string command = JoinArguments(list, true);
+  if (Options().debug) {
+    messages::PrintMessage("S_JVMLOADMSG", {list.empty() ? std::string() : list[0]});
+    messages::PrintText("\n");
+  }
+  uint32_t error = 0;
+  std::unique_ptr<platform::ChildProcess> child =
+      platform::Os().processes->Start(command, false, &error);
+  if (!child) {
+    messages::ShowError(messages::FormatMessageText("S_ERGOSLST", {"CreateZEKProcess()", error}));
+    messages::PressEnterPause();
+    return error;
+  }
+  if (Options().debug) LogArguments(list);
+  return Finish(child.get(), wait);
+}
+
+uint32_t RunAndWait(const std::string& command) {
+  uint32_t error = 0;
+  std::unique_ptr<platform::ChildProcess> child =
+      platform::Os().processes->Start(command, true, &error);
+  if (!child) return error;
+  return Finish(child.get(), true);
+}
+
+}  // namespace zorvex

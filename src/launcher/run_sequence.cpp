@@ -1,0 +1,276 @@
+#include "launcher/run_sequence.h"
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "bootstrap/bootstrap_driver.h"
+#include "bootstrap/jre_location.h"
+#include "bootstrap/tree_ops.h"
+#include "config/param_file.h"
+#include "inventory/logs.h"
+#include "launcher/java_command.h"
+#include "launcher/option_state.h"
+#include "launcher/options.h"
+#include "launcher/process.h"
+#include "messages/catalogue.h"
+#include "messages/console.h"
+#include "paths/paths.h"
+#include "platform/platform.h"
+#include "prereq/prereq_driver.h"
+
+namespace zorvex {
+
+namespace {
+
+constexpr long kMaxBootstrapSize = 2047;
+
+// The working state of one run.
+struct Run {
+  std::vector<std::string> args;
+  std::string last_argument_upper;
+  std::string startup_location;
+  std::string scratch_dir;
+  config::Settings settings;
+  int param_result = 0;
+  bool extjre = false;
+  bool wait_for_java = false;
+  int result = 0;
+  std::string java_executable;  // path of the Java program, unquoted
+  std::vector<std::string> java_args;
+};
+
+std::string Sep() { return std::string(1, platform::Os().style->separator); }
+
+bool Bootstrapping(const Run& run) { return config::StartsWithT(run.settings.bootstrap); }
+
+void LogRefusedTimestamp(const Run& run) {
+  const OptionState& o = Options();
+  if (!o.timestamp_refused) return;
+  inventory::OpenLog(run.scratch_dir, o.timestamp, o.log_stem);
+  inventory::WriteLog("-rtimestamp \"" + *o.timestamp_option +
+                      "\" cannot name the scratch directory and the logs; the run uses " +
+                      o.timestamp + "\n");
+  inventory::CloseLog();
+}
+
+// Step 11: a mode that may not run from a distribution medium refuses to.
+bool DistributionCheckFails(Run* run) {
+  if (!SelectMode(&run->settings) || !config::StartsWithT(run->settings.distribution)) {
+    return false;
+  }
+  messages::ShowError(
+      messages::FormatMessageText("S_ERRORINVOKINGFROMCD", {run->last_argument_upper}));
+  return true;
+}
+
+// Step 12: the prerequisite checker needs its configuration. 0, or -1 to end the run.
+int CheckPrereqCheckerConfig(Run* run) {
+  const std::string& location = Options().prereq_config_location;
+  if (location.empty()) {
+    messages::PrintText(messages::MessageText("S_ERR_PREREQ_CONFIG_LOC"));
+    return -1;
+  }
+  if (!paths::FileExists(location)) {
+    platform::Os().console->WriteStdout(
+        messages::FormatMessageText("S_ERR_INVALID_PREREQ_CONFIG_LOC", {location}));
+    return -1;
+  }
+  if (!config::StartsWithT(run->settings.distribution)) run->settings.bootstrap = "F";
+  return 0;
+}
+
+// Step 13: the start message and the prerequisite checks. 0, or -1 to end the run.
+int RunPrerequisites(Run* run) {
+  const OptionState& o = Options();
+  if (!o.bootstraponly) messages::PrintMessage("S_STARTINSTALLERMSG", {o.installer_title});
+  config::GetParamValue("PLATFORM_PREREQS", &run->settings.platform_prereqs, "FALSE",
+                        o.param_file, config::ReadMode::kWhole);
+  prereq::PrereqRequest request;
+  request.param_file = o.param_file;
+  request.scratch_dir = run->scratch_dir;
+  request.timestamp = o.timestamp;
+  request.log_stem = o.log_stem;
+  request.silent = o.silent;
+  request.executesysprereqs = o.executesysprereqs;
+  request.ignoresysprereqs = o.ignoresysprereqs;
+  request.noconsole = o.noconsole;
+  request.platform_prereqs = config::StartsWithT(run->settings.platform_prereqs);
+  return prereq::RunPrerequisiteChecks(request);
+}
+
+// BOOTSTRAP_SIZE read as atol reads it, kept within long's range.
+long BootstrapSize(const std::string& text) {
+  errno = 0;
+  long long n = std::strtoll(text.c_str(), nullptr, 10);
+  if (n > kMaxBootstrapSize) return kMaxBootstrapSize + 1;
+  if (n < 0) return -1;
+  return static_cast<long>(n);
+}
+
+// Step 16.4: which Java runtime the bootstrap uses. Returns false when the run ends here
+// with *status.
+bool SettleJavaRuntime(Run* run, int* status) {
+  OptionState& o = Options();
+  if (o.jreloc_given || !o.jre_location.empty() || !run->settings.jre_scratch_location.empty()) {
+    run->extjre = o.jreloc_given;
+    return true;
+  }
+  if (o.noconsole) {
+    messages::ShowError(messages::MessageText("S_JRELOC_ERROR_NOCONSOLE_WIN"));
+    *status = -1;
+    return false;
+  }
+  if (o.bootstraponly) return true;
+  if (!config::IsExactlyTrue(run->settings.disable_jre_prompt)) {
+    o.jre_location = bootstrap::PromptForJreLocation(run->settings);
+    run->extjre = true;
+    return true;
+  }
+  inventory::OpenLog(run->scratch_dir, o.timestamp, o.log_stem);
+  inventory::WriteLog(messages::LogMessageText("S_JRELOC_ERROR_NOCONSOLE_WIN"));
+  inventory::CloseLog();
+  messages::PrintText("\n\n");
+  messages::PrintText(messages::MessageText("S_JRELOC_ERROR_NOCONSOLE_WIN"));
+  *status = 0;
+  return false;
+}
+
+// Step 16. Returns false when the run ends here with *status.
+bool Bootstrap(Run* run, int* status) {
+  const OptionState& o = Options();
+  long size = BootstrapSize(run->settings.bootstrap_size);
+  if (size < 0 || size > kMaxBootstrapSize) {
+    messages::ShowError(messages::FormatMessageText("S_ERBOOTSTRAP_RANGE", {kMaxBootstrapSize}));
+    return true;
+  }
+  if (!o.bootstraponly) {
+    messages::PrintText(messages::MessageText("S_BOOTSTRAPMSG") + " " + run->scratch_dir + ". " +
+                        messages::MessageText("S_WAITMSG"));
+  } else {
+    messages::PrintText(messages::MessageText("S_BOOTSTRAPONLYMSG") + "  " +
+                        messages::MessageText("S_WAITMSG"));
+  }
+  platform::Os().console->FlushStdout();
+  if (!SettleJavaRuntime(run, status)) return false;
+  bootstrap::BootstrapRequest request;
+  request.target_dir = run->scratch_dir;
+  request.startup_location = run->startup_location;
+  request.size_kb = static_cast<int64_t>(size) * 1024;
+  request.copy_jre = !run->extjre;
+  request.settings = &run->settings;
+  request.jre_location = &Options().jre_location;
+  if (bootstrap::BootstrapFiles(request) == bootstrap::kBootstrapFailed) {
+    *status = -1;
+    return false;
+  }
+  return true;
+}
+
+// Steps 18 to 20: whether to wait, and the Java argument list.
+void PrepareJava(Run* run) {
+  const OptionState& o = Options();
+  run->wait_for_java = !Bootstrapping(*run) ||
+                       config::StartsWithT(run->settings.wait_for_completion) ||
+                       o.waitforcompletion || o.cleanup || o.saveinventory;
+  run->result = 0;
+  if (o.debug) {
+    // No library-path value is kept for Java; the line shows that nothing is set.
+    messages::PrintText(messages::MessageText("S_LDLIBPATH_VAR"));
+    messages::PrintText("\n");
+  }
+  const platform::PathStyle& style = *platform::Os().style;
+  bool console_java = o.debug || o.cleanup || o.saveinventory || o.memory ||
+                      (o.silent && !o.noconsole);
+  JavaCommandInputs in;
+  in.settings = &run->settings;
+  in.executable_name = console_java ? style.java_name : style.javaw_name;
+  in.startup_location = run->startup_location;
+  in.scratch_dir = run->scratch_dir;
+  in.exec_path = run->args.empty() ? "" : run->args[0];
+  in.extjre = run->extjre;
+  in.arguments = run->args;
+  run->java_args = BuildJavaArguments(in);
+  const std::string& bin = run->settings.jre_bin_location;
+  run->java_executable = bin.empty() ? in.executable_name : bin + Sep() + in.executable_name;
+}
+
+// Step 23: Java starts in the temporary directory after a bootstrap.
+void EnterWorkingDirectory(const Run& run) {
+  std::string temp;
+  paths::GetTempDirectory(&temp);
+  if (!paths::FileExists(temp)) temp = platform::Os().style->temp_fallback;
+  if (Bootstrapping(run)) platform::Os().files->SetWorkingDirectory(temp);
+}
+
+// Step 24.
+void Finish(Run* run) {
+  const OptionState& o = Options();
+  if (o.bootstraponly) {
+    platform::Os().console->WriteStdout("\nBootStrap To " + run->scratch_dir + " Completed\n");
+    return;
+  }
+  if (run->result != 0) {
+    messages::PressEnterPause();
+  } else {
+    inventory::OpenLog(run->scratch_dir, o.timestamp, o.log_stem);
+    run->result = bootstrap::ValidateJavaHome(o.jre_location, run->extjre, run->settings);
+    inventory::CloseLog();
+    if (run->result == 0) {
+      run->result = static_cast<int>(CreateZEKProcess(run->java_args, run->wait_for_java));
+    }
+  }
+  if (run->wait_for_java) bootstrap::RemoveTree(run->scratch_dir);
+}
+
+}  // namespace
+
+std::string StartupLocationOf(const std::string& module_path) {
+  const std::string dot = "." + Sep();
+  std::string path = module_path.rfind(dot, 0) == 0 ? module_path.substr(dot.size()) : module_path;
+  size_t cut = path.find_last_of(Sep());
+  return cut == std::string::npos ? "." : path.substr(0, cut);
+}
+
+int RunLauncher(std::vector<std::string> args) {
+  Run run;
+  run.args = std::move(args);
+  ResetOptions();
+  OptionState& o = Options();
+  o.timestamp = paths::TakeRunTimestamp();
+  if (messages::LoadMessageCatalogue(run.args.empty() ? "" : run.args[0]) != 0) return 1;
+  ScanOptions(&run.args, &run.last_argument_upper);
+  if (!o.noconsole) messages::CreateLauncherConsole();
+  run.startup_location = StartupLocationOf(run.args.empty() ? "" : run.args[0]);
+  if (o.scratch_path_given) run.scratch_dir = o.scratch_path;
+  run.param_result = config::ReadParameterFile(&o.param_file, &run.scratch_dir,
+                                               &run.startup_location, &run.settings);
+  LogRefusedTimestamp(run);
+  if (o.bootstraponly && !o.bootstrap_loc.empty()) run.scratch_dir = o.bootstrap_loc;
+  if (DistributionCheckFails(&run)) return -1;
+  if (o.prereqchecker && CheckPrereqCheckerConfig(&run) != 0) return -1;
+  if (!o.help && RunPrerequisites(&run) != 0) return -1;
+  if (run.param_result != 0) {
+    if (run.param_result == -2) messages::PressEnterPause();
+    return run.param_result;
+  }
+  config::DeriveInstallerLocations(&run.settings);
+  int status = 0;
+  if (Bootstrapping(run) && !Bootstrap(&run, &status)) return status;
+  config::DeriveJavaLocations(o.param_file, &run.settings);
+  PrepareJava(&run);
+  if (!o.bootstraponly && !paths::FileExists(run.java_executable)) {
+    messages::ShowError(
+        messages::FormatMessageText("S_ERJRENFD", {run.java_executable, "1.3.1"}));
+    run.result = -1;
+  }
+  if (!inventory::ProbeRegistryWriteAccess()) {
+    messages::ShowError(messages::MessageText("S_ERR_REG_ACCESS"));
+    return -1;
+  }
+  EnterWorkingDirectory(run);
+  Finish(&run);
+  messages::FreeMessageCatalogue();
+  return run.result;
+}
+
+}  // namespace zorvex

@@ -1,0 +1,20 @@
+// The run sequence: from the loaded catalogue to the exit status, every phase in its
+// fixed order.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace zorvex {
+
+// Runs the launcher. `args` holds the module path and the whole command-line text (never
+// split). Returns the exit status: 0, 1 (no catalogue), -1 (a stop), -2 (no parameter
+// file), Java's exit code, 259 when Java was started and not waited for, or the
+// platform's error code when Java could not be started.
+int RunLauncher(std::vector<std::string> args);
+
+// STARTUP_LOCATION from the module path: a leading ".\" dropped, cut at the last
+// separator; "." when there is none.
+std::string StartupLocationOf(const std::string& module_path);
+
+}  // namespace zorvex

@@ -1,0 +1,138 @@
+#include "messages/catalogue.h"
+
+#include <cctype>
+
+#include "platform/platform.h"
+
+namespace zorvex::messages {
+
+namespace {
+
+CatalogueMap g_messages;
+CatalogueMap g_log_messages;
+
+// Loads one file into the map; false when it cannot be opened.
+bool LoadFile(const std::string& path, CatalogueMap* map) {
+  platform::Platform& os = platform::Os();
+  std::string bytes;
+  if (!os.files->ReadFile(path, &bytes)) return false;
+  std::vector<std::string> malformed;
+  LoadRecords(bytes, map, &malformed);
+  for (const std::string& record : malformed) {
+    os.console->WriteStderr("WARNING: Ignoring malformed message \"" + record +
+                            "\" in catalogue!\n");
+  }
+  return true;
+}
+
+std::string FormatFirstFitting(const std::string* first, const std::string* second,
+                               const std::string& key, const FormatArgs& args) {
+  for (const std::string* text : {first, second}) {
+    if (text == nullptr) continue;
+    if (std::optional<std::string> out = FormatChecked(*text, args)) return *out;
+  }
+  return key;
+}
+
+}  // namespace
+
+bool CatalogueMap::InsertIfAbsent(const std::string& key, const std::string& text) {
+  return texts_.emplace(key, text).second;
+}
+
+const std::string* CatalogueMap::Find(const std::string& key) const {
+  auto it = texts_.find(key);
+  return it == texts_.end() ? nullptr : &it->second;
+}
+
+void LoadRecords(const std::string& bytes, CatalogueMap* map,
+                 std::vector<std::string>* malformed) {
+  std::string record;
+  auto finish = [&]() {
+    size_t eq = record.find('=');
+    if (eq == std::string::npos) {
+      malformed->push_back(record);
+    } else {
+      map->InsertIfAbsent(record.substr(0, eq), record.substr(eq + 1));
+    }
+    record.clear();
+  };
+  for (char c : bytes) {
+    if (c == '\0') {
+      finish();
+      continue;
+    }
+    record.push_back(c);
+    if (record.size() == kMaxRecordBytes) finish();
+  }
+  // An unterminated last record is not loaded.
+}
+
+std::string LocaleTag(const std::string& language, const std::string& country) {
+  std::string lang = language.substr(0, 2);
+  for (char& c : lang) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (lang == "jp") lang = "ja";
+  if (lang == "ch") lang = "zh";
+  std::string ctry = country.substr(0, 2);
+  for (char& c : ctry) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (ctry == "CH") ctry = "CN";
+  return lang + "_" + ctry;
+}
+
+std::string ResourceDirectory(const std::string& module_path, char separator) {
+  size_t cut = module_path.find_last_of(separator);
+  if (cut == std::string::npos) return std::string(".") + separator + "resource";
+  return module_path.substr(0, cut + 1) + "resource";
+}
+
+int LoadMessageCatalogue(const std::string& module_path) {
+  platform::Platform& os = platform::Os();
+  g_messages.Clear();
+  g_log_messages.Clear();
+  const char sep = os.style->separator;
+  std::string dir = ResourceDirectory(module_path, sep);
+  std::string language, country;
+  os.system->UserLocale(&language, &country);
+  std::string tag = LocaleTag(language, country);
+  std::string base = dir + sep + "cons";
+  bool any = false;
+  any |= LoadFile(base + "_" + tag + ".nls", &g_messages);
+  any |= LoadFile(base + "_" + tag.substr(0, tag.find_last_of('_')) + ".nls", &g_messages);
+  any |= LoadFile(base + ".nls", &g_messages);
+  LoadFile(base + ".nls", &g_log_messages);
+  if (!any) {
+    os.console->WriteStderr("\nERROR: Could not read any NLS message catalogue!\n");
+    return 1;
+  }
+  os.console->UseStandardOutput();
+  return 0;
+}
+
+void FreeMessageCatalogue() {
+  g_messages.Clear();
+  g_log_messages.Clear();
+}
+
+const std::string* GetMessageText(const std::string& key) { return g_messages.Find(key); }
+
+const std::string* GetLogMessageText(const std::string& key) { return g_log_messages.Find(key); }
+
+std::string MessageText(const std::string& key) {
+  const std::string* text = GetMessageText(key);
+  return text != nullptr ? *text : key;
+}
+
+std::string LogMessageText(const std::string& key) {
+  const std::string* text = GetLogMessageText(key);
+  return text != nullptr ? *text : key;
+}
+
+std::string FormatMessageText(const std::string& key, const FormatArgs& args) {
+  return FormatFirstFitting(GetMessageText(key), GetLogMessageText(key), key, args);
+}
+
+std::string FormatLogMessageText(const std::string& key, const FormatArgs& args) {
+  return FormatFirstFitting(GetLogMessageText(key), nullptr, key, args);
+}
+
+}  // namespace zorvex::messages

@@ -1,0 +1,31 @@
+#include "messages/console.h"
+
+#include "launcher/option_state.h"
+#include "messages/catalogue.h"
+#include "platform/platform.h"
+
+namespace zorvex::messages {
+
+void PrintText(const std::string& utf8) { platform::Os().console->Print(utf8); }
+
+void ShowError(const std::string& text) {
+  if (Options().silent) {
+    PrintText(text);
+    return;
+  }
+  platform::Os().console->ShowMessageBox(MessageText("S_ZEK"), text);
+}
+
+void PressEnterPause() {
+  if (!Options().silent) return;
+  PrintText(MessageText("S_ENTER_ENTER"));
+  platform::Os().console->ReadChar();
+}
+
+void CreateLauncherConsole() { platform::Os().console->Create(kConsoleTitle); }
+
+void PrintMessage(const std::string& key, const FormatArgs& args) {
+  PrintText(FormatMessageText(key, args));
+}
+
+}  // namespace zorvex::messages

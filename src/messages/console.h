@@ -1,0 +1,30 @@
+// Everything the launcher shows the user: console text, error notices and the
+// press-Enter pause of silent runs.
+#pragma once
+
+#include <string>
+
+#include "messages/format.h"
+
+namespace zorvex::messages {
+
+inline constexpr char kConsoleTitle[] = "Zorvex Meridal Installer";
+
+// Writes a UTF-8 text to the console; dropped when there is no console output.
+void PrintText(const std::string& utf8);
+
+// Shows a finished error text: printed in silent runs, otherwise in a message box titled
+// with the text of S_ZEK. Returns when the user has acknowledged it.
+void ShowError(const std::string& text);
+
+// In silent runs: prints S_ENTER_ENTER and waits for one character of standard input.
+// Returns at once in runs with dialogs.
+void PressEnterPause();
+
+// Creates the launcher's console and makes it the console output.
+void CreateLauncherConsole();
+
+// Prints the message-catalogue text of a key formatted with the arguments.
+void PrintMessage(const std::string& key, const FormatArgs& args = {});
+
+}  // namespace zorvex::messages

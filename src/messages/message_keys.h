@@ -1,0 +1,100 @@
+// Every message key the launcher looks up, with the kinds of the arguments that the
+// launcher passes when it formats the key's text ("s" a text, "d" a number, "" none).
+#pragma once
+
+#include <string_view>
+
+namespace zorvex::messages {
+
+struct MessageKey {
+  std::string_view key;
+  std::string_view args;
+};
+
+inline constexpr MessageKey kMessageKeys[] = {
+    // Run sequence.
+    {"S_BOOTSTRAPMSG", ""},
+    {"S_BOOTSTRAPONLYMSG", ""},
+    {"S_ERBOOTSTRAP_RANGE", "d"},
+    {"S_ERGOSLST", "sd"},
+    {"S_ERJRENFD", "ss"},
+    {"S_ERRORINVOKINGFROMCD", "s"},
+    {"S_ERR_INVALID_PREREQ_CONFIG_LOC", "s"},
+    {"S_ERR_PREREQ_CONFIG_LOC", ""},
+    {"S_ERR_REG_ACCESS", ""},
+    {"S_ERZORPARAMNFD", ""},
+    {"S_JRELOC_ERROR_NOCONSOLE_WIN", ""},
+    {"S_LDLIBPATH_VAR", ""},
+    {"S_STARTINSTALLERMSG", "s"},
+    {"S_WAITMSG", ""},
+    // Process launch.
+    {"S_CMDLINE_ARG_ELTS", ""},
+    {"S_JVMLOADMSG", "s"},
+    {"S_TOTAL_ARGS", "d"},
+    // Console.
+    {"S_ENTER_ENTER", ""},
+    {"S_ZEK", ""},
+    // Parameter file.
+    {"S_DEF_PARAMFILE", "s"},
+    {"S_ERUSR_PARAMFILE_NOT_FOUND", "s"},
+    {"S_ERZORPARAMNFD_LOC", "s"},
+    {"S_USING_PARAMFILE", "s"},
+    // Paths and scratch directory.
+    {"S_ERABS_PATH", "s"},
+    {"S_ERPERDIR", "s"},
+    // Prerequisite engine.
+    {"S_ACTUAL", "s"},
+    {"S_CHECKING_FOR_OS_VERSION", ""},
+    {"S_CHECKING_REQ_PREREQ", ""},
+    {"S_EXIT_CONTINUE", ""},
+    {"S_EXIT_MSG", "s"},
+    {"S_NO_PREQ_RUN", ""},
+    {"S_SFAILED", ""},
+    {"S_SFAILED_ON_NEWLINE", ""},
+    {"S_SPASSED_ON_NEWLINE", ""},
+    // System probes.
+    {"S_ACTUAL_CPU", "d"},
+    {"S_ACTUAL_SWAP", "d"},
+    {"S_CHECKING_FOR_CPU", "s"},
+    {"S_CHECKING_FOR_DISP_COL", "s"},
+    {"S_CHECKING_FOR_SERVICE_PACK", ""},
+    {"S_CHECKING_FOR_SWAP", "s"},
+    {"S_FAILED_TO_OPEN_REGISTRY", ""},
+    {"S_FAIL_CHECKING_FOR_SWAP", "ds"},
+    {"S_HIGHER_THAN", "s"},
+    {"S_INVALID_SWAP_SPACE_REQ", ""},
+    {"S_REGISTRY_KEY_TOO_LARGE", ""},
+    {"S_SPASSED", ""},
+    // Prerequisite outcome and prompts.
+    {"S_CONTINUE", ""},
+    {"S_CONTINUE_NO", ""},
+    {"S_CONTINUE_YES", ""},
+    {"S_FAILED_OPTIONAL", ""},
+    {"S_FAILED_PATCHES_1", ""},
+    {"S_FAILED_PRE_REQ_1", ""},
+    {"S_FAILED_PRE_REQ_2", ""},
+    {"S_IGNORE_OPT_SYS_PREREQ", ""},
+    {"S_IGNORE_PATCH_SYS_PREREQ", ""},
+    {"S_IGNORE_REQ_SYS_PREREQ", ""},
+    {"S_PRE_REQREQ_PASSED", ""},
+    // File tree operations.
+    {"S_NUMBER_OF_FILES_BOOTSTRAPPED", "sd"},
+    // Bootstrap driver.
+    {"S_ERJRE_MISSING", ""},
+    {"S_UNZIP_COMMANDLINE", ""},
+    {"S_UNZIP_FAILED", "s"},
+    // Java runtime location.
+    {"S_INVALID_JDK_HOME", ""},
+    {"S_INVALID_JRE_HOME", ""},
+    {"S_SPECIFY_JDK_ONLY_LOCATION", ""},
+    {"S_SPECIFY_JRE_LOCATION", ""},
+    {"S_SPECIFY_JRE_ONLY_LOCATION", ""},
+    {"S_SPECIFY_VALID_JDK_ONLY_LOCATION", ""},
+    {"S_SPECIFY_VALID_JRE_LOCATION", ""},
+    {"S_SPECIFY_VALID_JRE_ONLY_LOCATION", ""},
+};
+
+inline constexpr size_t kMessageKeyCount = sizeof(kMessageKeys) / sizeof(kMessageKeys[0]);
+static_assert(kMessageKeyCount == 69);
+
+}  // namespace zorvex::messages

@@ -1,0 +1,52 @@
+// Path helpers, the temporary directory, the run timestamp and the per-run scratch
+// directory. Paths are plain byte strings with the target's separator.
+#pragma once
+
+#include <ctime>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace zorvex::paths {
+
+// True when the path names an existing file or directory.
+bool FileExists(const std::string& path);
+
+// Joins in place with exactly one separator: an empty path becomes the component, a path
+// ending in the separator gets the component appended, any other gets a separator first.
+void AppendPath(std::string* path, const std::string& component);
+
+// The path cut before its last separator; a path without one is copied whole. An empty
+// path leaves `out` untouched.
+void StripLastComponent(const std::string& path, std::string* out);
+
+// Creates the directory and its missing parents. 1 when it then exists and can be read
+// and written, else 0.
+int MakeDirectories(const std::string& path);
+
+// The directory of the running executable without a trailing separator. 0, or -1 after
+// printing S_ERGOSLST when the executable's path cannot be read.
+int GetCurrentDir(std::string* out);
+
+// The absolute form of the path; the path unchanged when there is none (with DEBUG,
+// S_ERABS_PATH goes to standard error first).
+void GetFullPath(std::string* out, const std::string& path);
+
+// True when the temporary-directory value passes the check of the target's style.
+bool IsUsableTempPath(const std::string& path, const platform::PathStyle& style,
+                      platform::System& system);
+
+// The temporary directory to use, without a trailing separator.
+void GetTempDirectory(std::string* out);
+
+// Creates this run's scratch directory under the temporary directory and leaves its path
+// in `path`. 0, or -1 after the message of the failure.
+int CreateScratchDirectory(std::string* path);
+
+// The run timestamp for a local time: "%Y-%m-%d_%I-%M-%S%p" in the C locale.
+std::string FormatRunTimestamp(const std::tm& local);
+
+// The run timestamp of now.
+std::string TakeRunTimestamp();
+
+}  // namespace zorvex::paths

@@ -1,0 +1,204 @@
+// The launcher's only door to the operating system. Every system call that the launcher
+// makes goes through one of these small interfaces; the Win32 and POSIX implementations
+// live in win32/ and posix/, the test doubles in tests/doubles/. Composite operations
+// (making parent directories, copying trees, probing the registry) are written once in
+// the launcher's own code on top of these primitives.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zorvex::platform {
+
+// How the target writes paths and names its programs. Shared code never hard-codes a
+// separator, so the Windows rules can be exercised on Linux and the other way round.
+struct PathStyle {
+  char separator;                   // '\\' on Windows, '/' on POSIX
+  char class_path_separator;        // ';' on Windows, ':' on POSIX
+  const char* javaw_name;           // "javaw.exe" / "java"
+  const char* java_name;            // "java.exe" / "java"
+  const char* temp_fallback;        // "C:\\TEMP" / "/tmp"
+  const char* os_name;              // "Windows" / "Linux"
+  bool drive_letters;               // paths may start with "C:\"
+};
+
+extern const PathStyle kWindowsStyle;
+extern const PathStyle kPosixStyle;
+
+struct DirEntry {
+  std::string name;
+  bool is_directory = false;
+};
+
+// An open append-mode text file: every write goes to the file at once.
+class AppendFile {
+ public:
+  virtual ~AppendFile() = default;
+  // Writes the bytes and flushes them. Returns false when the write failed.
+  virtual bool Write(const std::string& bytes) = 0;
+};
+
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+  // True when the path names an existing file or directory.
+  virtual bool Exists(const std::string& path) = 0;
+  // True when the path exists and the caller may read and write it.
+  virtual bool CanReadWrite(const std::string& path) = 0;
+  enum class MakeDirResult { kCreated, kAlreadyExists, kFailed };
+  // Creates one directory level. `owner_only` asks for a directory that no other user
+  // may write into (0700 on POSIX; Windows keeps its inherited ACL).
+  virtual MakeDirResult MakeDir(const std::string& path, bool owner_only) = 0;
+  // Removes an empty directory / a file. Return false on failure.
+  virtual bool RemoveDir(const std::string& path) = 0;
+  virtual bool RemoveFile(const std::string& path) = 0;
+  // Copies a file, overwriting the destination. Returns false on failure.
+  virtual bool CopyFileOverwriting(const std::string& from, const std::string& to) = 0;
+  // Gives the owner read and write permission (clears read-only on Windows).
+  virtual bool MakeOwnerReadWrite(const std::string& path) = 0;
+  // Lists a directory in the platform's order, "." and ".." included where the platform
+  // reports them. Returns false when the directory cannot be listed.
+  virtual bool ListDirectory(const std::string& dir, std::vector<DirEntry>* entries) = 0;
+  // Reads a whole file as bytes. Returns false when it cannot be opened or read.
+  virtual bool ReadFile(const std::string& path, std::string* bytes) = 0;
+  // Opens a file for appending, creating it when absent; null on failure.
+  virtual std::unique_ptr<AppendFile> OpenForAppend(const std::string& path) = 0;
+  // The absolute form of a path; false when the platform cannot make one.
+  virtual bool FullPath(const std::string& path, std::string* full) = 0;
+  // Makes the path the process's working directory. False on failure.
+  virtual bool SetWorkingDirectory(const std::string& path) = 0;
+  // Free space available to the calling user on the volume of the path, in KiB.
+  virtual bool FreeSpaceKb(const std::string& path, uint64_t* kb) = 0;
+};
+
+// A started child process.
+class ChildProcess {
+ public:
+  virtual ~ChildProcess() = default;
+  // Waits until the child has ended. Returns 0, or the platform's error code when the
+  // wait itself failed (the wait is then abandoned rather than retried for ever).
+  virtual uint32_t WaitForExit() = 0;
+  // The exit code: 259 while the child still runs. False (with *error set) when the
+  // platform cannot tell.
+  virtual bool ExitCode(uint32_t* code, uint32_t* error) = 0;
+};
+
+class Processes {
+ public:
+  virtual ~Processes() = default;
+  // Starts a child from a Windows-style command-line text, inheriting handles,
+  // environment and working directory, in a new process group. `hidden` starts it
+  // without a window. Null with *error set when it cannot be started.
+  virtual std::unique_ptr<ChildProcess> Start(const std::string& command_line, bool hidden,
+                                              uint32_t* error) = 0;
+};
+
+// The machine-wide registry under HKEY_LOCAL_MACHINE; keys are written with backslashes
+// ("SOFTWARE\\ZORVEX") on every target.
+class Registry {
+ public:
+  virtual ~Registry() = default;
+  enum class ReadResult { kOk, kNoKey, kNoValue, kTooLarge };
+  // Reads a value as bytes (string values without their terminating NUL).
+  virtual ReadResult ReadValue(const std::string& key, const std::string& name,
+                               std::string* value) = 0;
+  // Reads a 32-bit value (REG_DWORD).
+  virtual ReadResult ReadDword(const std::string& key, const std::string& name,
+                               uint32_t* value) = 0;
+  // Primitives of the write probe; each returns false at failure.
+  virtual bool OpenForWrite(const std::string& key) = 0;
+  virtual bool SetStringValue(const std::string& key, const std::string& name,
+                              const std::string& value) = 0;
+  virtual bool DeleteValue(const std::string& key, const std::string& name) = 0;
+  virtual bool CreateKey(const std::string& key, const std::string& class_name) = 0;
+  virtual bool DeleteKey(const std::string& key) = 0;
+};
+
+class Console {
+ public:
+  virtual ~Console() = default;
+  // Takes the process's standard output as the console output (after catalogue loading).
+  virtual void UseStandardOutput() = 0;
+  // Creates the launcher's console window with its title and sizes and binds the C
+  // runtime's standard streams to it; then the output handle is fetched again.
+  virtual void Create(const std::string& title) = 0;
+  // Writes a UTF-8 text to the console output; dropped when there is none.
+  virtual void Print(const std::string& utf8) = 0;
+  // Writes bytes unchanged to the C runtime's standard output / standard error.
+  virtual void WriteStdout(const std::string& bytes) = 0;
+  virtual void WriteStderr(const std::string& bytes) = 0;
+  virtual void FlushStdout() = 0;
+  // Shows a blocking error notice with a title and a text.
+  virtual void ShowMessageBox(const std::string& title, const std::string& text) = 0;
+  // Reads one character from standard input; -1 at end of input.
+  virtual int ReadChar() = 0;
+  // Reads one line (without its line feed). False at end of input.
+  virtual bool ReadLine(std::string* line) = 0;
+  // Drops input typed ahead of a question.
+  virtual void DiscardPendingInput() = 0;
+};
+
+struct OsVersion {
+  uint32_t major = 0;
+  uint32_t minor = 0;
+  std::string service_pack;
+};
+
+// Paging space as the probes see it.
+struct PagingInfo {
+  bool have_list = false;   // a paging-file list text could be read
+  std::string list;         // "C:\pagefile.sys 2048 4096" entries, NUL-separated
+  uint32_t list_error = 0;  // error code when the list could not be read
+  bool vista_or_later = false;
+  uint64_t available_mb = 0;
+};
+
+class System {
+ public:
+  virtual ~System() = default;
+  // Full path of the running executable; false with *error set on failure.
+  virtual bool ModulePath(std::string* path, uint32_t* error) = 0;
+  // An environment variable; nullopt when it is not set at all.
+  virtual std::optional<std::string> GetEnv(const std::string& name) = 0;
+  // The user's language and country as the platform abbreviates them
+  // ("ENU"/"USA" on Windows, "de"/"CH" from the locale environment on POSIX).
+  virtual void UserLocale(std::string* language, std::string* country) = 0;
+  // Local time now.
+  virtual std::tm LocalTime() = 0;
+  // Milliseconds since some fixed point, wrapping at 2^32.
+  virtual uint32_t TickCount() = 0;
+  // True when the ANSI code page counts the byte as a letter (IsCharAlphaA).
+  virtual bool IsAnsiLetter(unsigned char c) = 0;
+  // A value of a section of a profile (INI) file as the platform's profile call reads it;
+  // the default when there is none.
+  virtual std::string ProfileString(const std::string& section, const std::string& key,
+                                    const std::string& default_value,
+                                    const std::string& file) = 0;
+  virtual OsVersion GetOsVersionInfo() = 0;
+  virtual int DisplayBitsPerPixel() = 0;
+  virtual uint32_t CpuMhz() = 0;
+  virtual PagingInfo Paging() = 0;
+};
+
+// The platform the launcher runs on: one of each.
+struct Platform {
+  const PathStyle* style = nullptr;
+  FileSystem* files = nullptr;
+  Processes* processes = nullptr;
+  Registry* registry = nullptr;
+  Console* console = nullptr;
+  System* system = nullptr;
+};
+
+// The process-wide platform. The entry point installs the real one; tests install doubles.
+Platform& Os();
+void SetPlatform(const Platform& platform);
+
+// The real platform of the target this program was built for.
+Platform NativePlatform();
+
+}  // namespace zorvex::platform

@@ -1,0 +1,184 @@
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "platform/posix/posix_platform.h"
+
+namespace zorvex::platform {
+
+namespace {
+
+class PosixAppendFile : public AppendFile {
+ public:
+  explicit PosixAppendFile(FILE* file) : file_(file) {}
+  ~PosixAppendFile() override { std::fclose(file_); }
+  bool Write(const std::string& bytes) override {
+    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file_) == bytes.size();
+    return std::fflush(file_) == 0 && ok;
+  }
+
+ private:
+  FILE* file_;
+};
+
+// Folds "." and ".." of an absolute path lexically, as the Windows runtime does.
+std::string FoldDots(const std::string& path) {
+  std::vector<std::string> parts;
+  size_t pos = 0;
+  while (pos <= path.size()) {
+    size_t end = path.find('/', pos);
+    if (end == std::string::npos) end = path.size();
+    std::string part = path.substr(pos, end - pos);
+    pos = end + 1;
+    if (part.empty() || part == ".") continue;
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+      continue;
+    }
+    parts.push_back(part);
+  }
+  std::string out;
+  for (const std::string& part : parts) out += "/" + part;
+  if (out.empty()) out = "/";
+  // A trailing separator of the input stays, as _fullpath keeps it.
+  if (path.size() > 1 && path.back() == '/' && out != "/") out += "/";
+  return out;
+}
+
+}  // namespace
+
+bool PosixFileSystem::Exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
+
+bool PosixFileSystem::CanReadWrite(const std::string& path) {
+  return ::access(path.c_str(), R_OK | W_OK) == 0;
+}
+
+FileSystem::MakeDirResult PosixFileSystem::MakeDir(const std::string& path, bool owner_only) {
+  if (::mkdir(path.c_str(), owner_only ? 0700 : 0777) == 0) return MakeDirResult::kCreated;
+  return errno == EEXIST ? MakeDirResult::kAlreadyExists : MakeDirResult::kFailed;
+}
+
+bool PosixFileSystem::RemoveDir(const std::string& path) { return ::rmdir(path.c_str()) == 0; }
+
+bool PosixFileSystem::RemoveFile(const std::string& path) {
+  // Windows refuses to delete a read-only file; keep that rule so that a tree walk
+  // leaves such a file, and its directories, in place on both targets.
+  struct stat st;
+  if (::lstat(path.c_str(), &st) == 0 && !S_ISLNK(st.st_mode) && (st.st_mode & S_IWUSR) == 0) {
+    return false;
+  }
+  return ::unlink(path.c_str()) == 0;
+}
+
+bool PosixFileSystem::CopyFileOverwriting(const std::string& from, const std::string& to) {
+  int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return false;
+  struct stat st;
+  if (::fstat(in, &st) != 0 || S_ISDIR(st.st_mode)) {
+    ::close(in);
+    return false;
+  }
+  ::unlink(to.c_str());
+  int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, st.st_mode & 0777);
+  if (out < 0) {
+    ::close(in);
+    return false;
+  }
+  bool ok = true;
+  char buffer[65536];
+  while (true) {
+    ssize_t n = ::read(in, buffer, sizeof buffer);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ok = false;
+      break;
+    }
+    for (ssize_t done = 0; done < n;) {
+      ssize_t w = ::write(out, buffer + done, n - done);
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) {
+        ok = false;
+        break;
+      }
+      done += w;
+    }
+    if (!ok) break;
+  }
+  ::close(in);
+  if (::close(out) != 0) ok = false;
+  return ok;
+}
+
+bool PosixFileSystem::MakeOwnerReadWrite(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return false;
+  return ::chmod(path.c_str(), (st.st_mode & 07777) | S_IRUSR | S_IWUSR) == 0;
+}
+
+bool PosixFileSystem::ListDirectory(const std::string& dir, std::vector<DirEntry>* entries) {
+  entries->clear();
+  DIR* d = ::opendir(dir.c_str());
+  if (d == nullptr) return false;
+  while (struct dirent* e = ::readdir(d)) {
+    DirEntry entry;
+    entry.name = e->d_name;
+    std::string full = dir + (dir.empty() || dir.back() == '/' ? "" : "/") + entry.name;
+    struct stat st;
+    // Links are followed only to tell directories from files; a dangling link is a file.
+    entry.is_directory = ::stat(full.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    entries->push_back(entry);
+  }
+  ::closedir(d);
+  return true;
+}
+
+bool PosixFileSystem::ReadFile(const std::string& path, std::string* bytes) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  struct stat st;
+  if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return false;
+  std::ostringstream buffer;
+  buffer << in.rdbuf();
+  *bytes = buffer.str();
+  return !in.bad();
+}
+
+std::unique_ptr<AppendFile> PosixFileSystem::OpenForAppend(const std::string& path) {
+  FILE* file = std::fopen(path.c_str(), "ae");
+  if (file == nullptr) return nullptr;
+  return std::make_unique<PosixAppendFile>(file);
+}
+
+bool PosixFileSystem::FullPath(const std::string& path, std::string* full) {
+  if (!path.empty() && path[0] == '/') {
+    *full = FoldDots(path);
+    return true;
+  }
+  std::string cwd(PATH_MAX, '\0');
+  if (::getcwd(cwd.data(), cwd.size()) == nullptr) return false;
+  cwd.resize(std::char_traits<char>::length(cwd.c_str()));
+  *full = FoldDots(cwd + "/" + path);
+  return true;
+}
+
+bool PosixFileSystem::SetWorkingDirectory(const std::string& path) {
+  return ::chdir(path.c_str()) == 0;
+}
+
+bool PosixFileSystem::FreeSpaceKb(const std::string& path, uint64_t* kb) {
+  struct statvfs st;
+  if (::statvfs(path.c_str(), &st) != 0) return false;
+  *kb = static_cast<uint64_t>(st.f_bavail) * st.f_frsize / 1024;
+  return true;
+}
+
+}  // namespace zorvex::platform

@@ -1,0 +1,93 @@
+// The POSIX implementations of the platform interfaces (Linux).
+#pragma once
+
+#include <string>
+
+#include "platform/platform.h"
+
+namespace zorvex::platform {
+
+class PosixFileSystem : public FileSystem {
+ public:
+  bool Exists(const std::string& path) override;
+  bool CanReadWrite(const std::string& path) override;
+  MakeDirResult MakeDir(const std::string& path, bool owner_only) override;
+  bool RemoveDir(const std::string& path) override;
+  bool RemoveFile(const std::string& path) override;
+  bool CopyFileOverwriting(const std::string& from, const std::string& to) override;
+  bool MakeOwnerReadWrite(const std::string& path) override;
+  bool ListDirectory(const std::string& dir, std::vector<DirEntry>* entries) override;
+  bool ReadFile(const std::string& path, std::string* bytes) override;
+  std::unique_ptr<AppendFile> OpenForAppend(const std::string& path) override;
+  bool FullPath(const std::string& path, std::string* full) override;
+  bool SetWorkingDirectory(const std::string& path) override;
+  bool FreeSpaceKb(const std::string& path, uint64_t* kb) override;
+};
+
+// Children are started from the Windows command-line text, split by the Windows C
+// runtime's rules, with posix_spawn in a new process group.
+class PosixProcesses : public Processes {
+ public:
+  std::unique_ptr<ChildProcess> Start(const std::string& command_line, bool hidden,
+                                      uint32_t* error) override;
+};
+
+// A registry kept in files: each key a directory below the root, each string value a file
+// holding the value's bytes; names match case-insensitively.
+class PosixRegistry : public Registry {
+ public:
+  // `root` is the directory that stands for HKEY_LOCAL_MACHINE's parent.
+  explicit PosixRegistry(std::string root) : root_(std::move(root)) {}
+  ReadResult ReadValue(const std::string& key, const std::string& name,
+                       std::string* value) override;
+  ReadResult ReadDword(const std::string& key, const std::string& name,
+                       uint32_t* value) override;
+  bool OpenForWrite(const std::string& key) override;
+  bool SetStringValue(const std::string& key, const std::string& name,
+                      const std::string& value) override;
+  bool DeleteValue(const std::string& key, const std::string& name) override;
+  bool CreateKey(const std::string& key, const std::string& class_name) override;
+  bool DeleteKey(const std::string& key) override;
+
+ private:
+  // The directory of an existing key, names matched case-insensitively; empty when absent.
+  std::string FindKey(const std::string& key);
+  // The file of an existing value in an existing key directory; empty when absent.
+  std::string FindValue(const std::string& key_dir, const std::string& name);
+  std::string root_;
+};
+
+class PosixConsole : public Console {
+ public:
+  void UseStandardOutput() override;
+  void Create(const std::string& title) override;
+  void Print(const std::string& utf8) override;
+  void WriteStdout(const std::string& bytes) override;
+  void WriteStderr(const std::string& bytes) override;
+  void FlushStdout() override;
+  void ShowMessageBox(const std::string& title, const std::string& text) override;
+  int ReadChar() override;
+  bool ReadLine(std::string* line) override;
+  void DiscardPendingInput() override;
+
+ private:
+  bool have_output_ = false;
+};
+
+class PosixSystem : public System {
+ public:
+  bool ModulePath(std::string* path, uint32_t* error) override;
+  std::optional<std::string> GetEnv(const std::string& name) override;
+  void UserLocale(std::string* language, std::string* country) override;
+  std::tm LocalTime() override;
+  uint32_t TickCount() override;
+  bool IsAnsiLetter(unsigned char c) override;
+  std::string ProfileString(const std::string& section, const std::string& key,
+                            const std::string& default_value, const std::string& file) override;
+  OsVersion GetOsVersionInfo() override;
+  int DisplayBitsPerPixel() override;
+  uint32_t CpuMhz() override;
+  PagingInfo Paging() override;
+};
+
+}  // namespace zorvex::platform

@@ -1,0 +1,122 @@
+// The one header that includes <windows.h>; every Win32 source of the platform layer
+// includes it instead, so that the rest of the launcher never sees the Windows headers.
+#pragma once
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <utility>
+
+#include "platform/platform.h"
+
+namespace zorvex::platform {
+
+// Closes a kernel handle when it goes out of scope.
+class ScopedHandle {
+ public:
+  explicit ScopedHandle(HANDLE h = nullptr) : h_(h) {}
+  ~ScopedHandle() { Reset(); }
+  ScopedHandle(const ScopedHandle&) = delete;
+  ScopedHandle& operator=(const ScopedHandle&) = delete;
+  HANDLE get() const { return h_; }
+  void Reset() {
+    if (h_ != nullptr && h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
+    h_ = nullptr;
+  }
+
+ private:
+  HANDLE h_;
+};
+
+// Closes a registry key when it goes out of scope.
+class ScopedKey {
+ public:
+  ScopedKey() = default;
+  ~ScopedKey() {
+    if (key_ != nullptr) RegCloseKey(key_);
+  }
+  ScopedKey(const ScopedKey&) = delete;
+  ScopedKey& operator=(const ScopedKey&) = delete;
+  HKEY* out() { return &key_; }
+  HKEY get() const { return key_; }
+
+ private:
+  HKEY key_ = nullptr;
+};
+
+class Win32FileSystem : public FileSystem {
+ public:
+  bool Exists(const std::string& path) override;
+  bool CanReadWrite(const std::string& path) override;
+  MakeDirResult MakeDir(const std::string& path, bool owner_only) override;
+  bool RemoveDir(const std::string& path) override;
+  bool RemoveFile(const std::string& path) override;
+  bool CopyFileOverwriting(const std::string& from, const std::string& to) override;
+  bool MakeOwnerReadWrite(const std::string& path) override;
+  bool ListDirectory(const std::string& dir, std::vector<DirEntry>* entries) override;
+  bool ReadFile(const std::string& path, std::string* bytes) override;
+  std::unique_ptr<AppendFile> OpenForAppend(const std::string& path) override;
+  bool FullPath(const std::string& path, std::string* full) override;
+  bool SetWorkingDirectory(const std::string& path) override;
+  bool FreeSpaceKb(const std::string& path, uint64_t* kb) override;
+};
+
+class Win32Processes : public Processes {
+ public:
+  std::unique_ptr<ChildProcess> Start(const std::string& command_line, bool hidden,
+                                      uint32_t* error) override;
+};
+
+class Win32Registry : public Registry {
+ public:
+  ReadResult ReadValue(const std::string& key, const std::string& name,
+                       std::string* value) override;
+  ReadResult ReadDword(const std::string& key, const std::string& name,
+                       uint32_t* value) override;
+  bool OpenForWrite(const std::string& key) override;
+  bool SetStringValue(const std::string& key, const std::string& name,
+                      const std::string& value) override;
+  bool DeleteValue(const std::string& key, const std::string& name) override;
+  bool CreateKey(const std::string& key, const std::string& class_name) override;
+  bool DeleteKey(const std::string& key) override;
+};
+
+class Win32Console : public Console {
+ public:
+  void UseStandardOutput() override;
+  void Create(const std::string& title) override;
+  void Print(const std::string& utf8) override;
+  void WriteStdout(const std::string& bytes) override;
+  void WriteStderr(const std::string& bytes) override;
+  void FlushStdout() override;
+  void ShowMessageBox(const std::string& title, const std::string& text) override;
+  int ReadChar() override;
+  bool ReadLine(std::string* line) override;
+  void DiscardPendingInput() override;
+
+ private:
+  HANDLE output_ = nullptr;
+};
+
+class Win32System : public System {
+ public:
+  bool ModulePath(std::string* path, uint32_t* error) override;
+  std::optional<std::string> GetEnv(const std::string& name) override;
+  void UserLocale(std::string* language, std::string* country) override;
+  std::tm LocalTime() override;
+  uint32_t TickCount() override;
+  bool IsAnsiLetter(unsigned char c) override;
+  std::string ProfileString(const std::string& section, const std::string& key,
+                            const std::string& default_value, const std::string& file) override;
+  OsVersion GetOsVersionInfo() override;
+  int DisplayBitsPerPixel() override;
+  uint32_t CpuMhz() override;
+  PagingInfo Paging() override;
+};
+
+}  // namespace zorvex::platform

@@ -150,8 +150,12 @@ std::vector<std::string> BuildJavaArguments(JavaCommandInputs in) {
   const bool bootstrap = config::StartsWithT(st.bootstrap);
   std::string launcher_dir;
   paths::GetCurrentDir(&launcher_dir);
+  // A relative ZEK_CORE_LOCATION lies below the launcher's directory; the default, the
+  // launcher's own absolute directory, stands as it is.
   std::string zek = bootstrap ? in.scratch_dir + Sep() + "zek"
-                              : launcher_dir + Sep() + st.zek_core_location;
+                    : paths::IsAbsolutePath(st.zek_core_location, *platform::Os().style)
+                        ? st.zek_core_location
+                        : launcher_dir + Sep() + st.zek_core_location;
   list.push_back("-Dzorvex.installer.zek_loc=" + Quoted(zek));
   list.push_back(std::string("-Dzorvex.installer.bootstrap=") + (bootstrap ? "TRUE" : "FALSE"));
   if (o.startup_loc_given) in.startup_location = o.startup_loc;

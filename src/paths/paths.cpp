@@ -46,6 +46,12 @@ int MakeDirectories(const std::string& path) {
   return files.CanReadWrite(path) ? 1 : 0;
 }
 
+bool IsAbsolutePath(const std::string& path, const platform::PathStyle& style) {
+  if (!style.drive_letters) return !path.empty() && path[0] == '/';
+  if (path.size() >= 2 && path[0] == '\\' && path[1] == '\\') return true;
+  return path.size() >= 3 && path[1] == ':' && (path[2] == '\\' || path[2] == '/');
+}
+
 int GetCurrentDir(std::string* out) {
   std::string module;
   uint32_t error = 0;

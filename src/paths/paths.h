@@ -24,6 +24,10 @@ void StripLastComponent(const std::string& path, std::string* out);
 // and written, else 0.
 int MakeDirectories(const std::string& path);
 
+// True when the path does not depend on the working directory: "/..." on POSIX; "X:\...",
+// "X:/..." or "\\..." on Windows.
+bool IsAbsolutePath(const std::string& path, const platform::PathStyle& style);
+
 // The directory of the running executable without a trailing separator. 0, or -1 after
 // printing S_ERGOSLST when the executable's path cannot be read.
 int GetCurrentDir(std::string* out);

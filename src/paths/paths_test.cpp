@@ -1,0 +1,195 @@
+#include "paths/paths.h"
+
+#include <gtest/gtest.h>
+
+#include "doubles/fake_platform.h"
+#include "launcher/option_state.h"
+
+namespace zorvex::paths {
+namespace {
+
+class PathsTest : public testing::PlatformTest {
+ protected:
+  void SetUp() override {
+    AddCatalogue("cons.nls", {{"S_ZEK", "Title"}, {"S_ERPERDIR", "cannot create %s"}});
+    LoadCatalogues();
+    Options().timestamp = "2010-03-12_02-05-09PM";
+  }
+};
+
+TEST_F(PathsTest, AppendPathJoinsWithOneSeparator) {
+  const std::tuple<const char*, const char*, const char*> cases[] = {
+      {"", "x", "x"}, {"C:\\", "x", "C:\\x"}, {"C:", "x", "C:\\x"}, {"C:\\a", "b\\c", "C:\\a\\b\\c"}};
+  for (const auto& [path, component, expected] : cases) {
+    std::string p = path;
+    AppendPath(&p, component);
+    EXPECT_EQ(p, expected);
+  }
+}
+
+TEST_F(PathsTest, StripLastComponentCutsAtTheLastSeparator) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"setup.exe", "setup.exe"}, {"C:\\a\\b", "C:\\a"}, {"C:\\", "C:"}};
+  for (const auto& [path, expected] : cases) {
+    std::string out = "untouched";
+    StripLastComponent(path, &out);
+    EXPECT_EQ(out, expected);
+  }
+  std::string out = "untouched";
+  StripLastComponent("", &out);
+  EXPECT_EQ(out, "untouched");
+}
+
+TEST_F(PathsTest, TempPathCheckOfBothStyles) {
+  const std::tuple<const platform::PathStyle*, const char*, bool> cases[] = {
+      {&platform::kWindowsStyle, "C:\\Users\\me\\Temp\\", true},
+      {&platform::kWindowsStyle, "\\\\server\\share\\tmp", true},
+      {&platform::kWindowsStyle, "C:\\", true},
+      {&platform::kWindowsStyle, "temp", false},
+      {&platform::kWindowsStyle, "C:", false},
+      {&platform::kWindowsStyle, "C:temp", false},
+      {&platform::kWindowsStyle, "C:\\a;D:\\b", false},
+      {&platform::kWindowsStyle, "C:\\a/b", false},
+      {&platform::kWindowsStyle, "C:\\a|b", false},
+      {&platform::kWindowsStyle, "1:\\a", false},
+      {&platform::kPosixStyle, "/tmp", true},
+      {&platform::kPosixStyle, "/var/tmp/", true},
+      {&platform::kPosixStyle, "/", false},
+      {&platform::kPosixStyle, "tmp", false},
+      {&platform::kPosixStyle, "/tmp:/x", false},
+      {&platform::kPosixStyle, "/a*b", false},
+  };
+  for (const auto& [style, path, usable] : cases) {
+    SCOPED_TRACE(path);
+    EXPECT_EQ(IsUsableTempPath(path, *style, system_), usable);
+  }
+}
+
+TEST_F(PathsTest, TempDirectoryFromTempThenTmp) {
+  struct Case {
+    std::map<std::string, std::string> env;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {{{"TEMP", "C:\\Users\\me\\AppData\\Local\\Temp\\"}}, "C:\\Users\\me\\AppData\\Local\\Temp"},
+      {{{"TEMP", "temp"}, {"TMP", "D:\\tmp"}}, "C:\\TEMP"},  // TMP not asked: TEMP is set
+      {{{"TMP", "D:\\tmp"}}, "D:\\tmp"},
+      {{{"TEMP", "C:\\a;C:\\b"}}, "C:\\TEMP"},
+      {{{"TEMP", "C:\\"}}, "C:"},
+      {{}, "C:\\TEMP"},
+  };
+  for (const Case& c : cases) {
+    system_.env = c.env;
+    std::string out;
+    GetTempDirectory(&out);
+    EXPECT_EQ(out, c.expected);
+  }
+}
+
+TEST_F(PathsTest, MakeDirectoriesCreatesParentsAndRefusesReadOnly) {
+  EXPECT_EQ(MakeDirectories("C:\\TEMP\\a\\b"), 1);
+  EXPECT_TRUE(files_.IsDir("C:\\TEMP\\a"));
+  files_.AddDir("C:\\ro");
+  files_.read_only.insert("C:\\ro");
+  EXPECT_EQ(MakeDirectories("C:\\ro"), 0);
+  EXPECT_EQ(MakeDirectories("C:\\ro\\sub"), 0);
+}
+
+TEST_F(PathsTest, ScratchDirectoryTakesTheNextFreeSuffix) {
+  system_.env["TEMP"] = "C:\\T";
+  const char* expected[] = {"C:\\T\\ZorInstall2010-03-12_02-05-09PM",
+                            "C:\\T\\ZorInstall2010-03-12_02-05-09PM_1",
+                            "C:\\T\\ZorInstall2010-03-12_02-05-09PM_2"};
+  for (const char* name : expected) {
+    std::string path;
+    EXPECT_EQ(CreateScratchDirectory(&path), 0);
+    EXPECT_EQ(path, name);
+    EXPECT_TRUE(files_.IsDir(name));
+  }
+}
+
+TEST_F(PathsTest, ScratchDirectoryFailsWhenEverySuffixIsTaken) {
+  system_.env["TEMP"] = "C:\\T";
+  const std::string base = "C:\\T\\ZorInstall2010-03-12_02-05-09PM";
+  files_.AddDir(base);
+  for (int i = 1; i <= 1023; ++i) files_.AddDir(base + "_" + std::to_string(i));
+  Options().silent = true;
+  std::string path;
+  EXPECT_EQ(CreateScratchDirectory(&path), -1);
+  EXPECT_EQ(path, base);
+  EXPECT_EQ(console_.printed, "cannot create " + base);
+}
+
+TEST_F(PathsTest, ScratchDirectoryReportsAnUnusableTemp) {
+  system_.env["TEMP"] = "C:\\ro";
+  files_.AddDir("C:\\ro");
+  files_.read_only.insert("C:\\ro");
+  std::string path;
+  EXPECT_EQ(CreateScratchDirectory(&path), -1);
+  ASSERT_EQ(console_.boxes.size(), 1u);
+  EXPECT_EQ(console_.boxes[0], "Title|cannot create C:\\ro");
+}
+
+TEST_F(PathsTest, ScratchCreationFailureGivesNoMessage) {
+  system_.env["TEMP"] = "C:\\T";
+  files_.AddDir("C:\\T");
+  files_.mkdir_fails.insert("C:\\T\\ZorInstall2010-03-12_02-05-09PM");
+  std::string path;
+  EXPECT_EQ(CreateScratchDirectory(&path), -1);
+  EXPECT_TRUE(console_.boxes.empty());
+}
+
+TEST_F(PathsTest, PrereqCheckerLogsGoToTheTempDirectory) {
+  system_.env["TEMP"] = "C:\\T";
+  Options().prereqchecker = true;
+  std::string path;
+  CreateScratchDirectory(&path);
+  EXPECT_EQ(Options().prereqlogloc, "C:\\T");
+}
+
+TEST_F(PathsTest, CurrentDirIsTheLaunchersDirectory) {
+  std::string dir;
+  EXPECT_EQ(GetCurrentDir(&dir), 0);
+  EXPECT_EQ(dir, "C:\\media\\disk1");
+  system_.module_path = "C:\\setup.exe";
+  GetCurrentDir(&dir);
+  EXPECT_EQ(dir, "C:");
+}
+
+TEST(RunTimestampTest, TwelveHourClockWithAmPm) {
+  std::tm t{};
+  t.tm_year = 110;
+  t.tm_mon = 2;
+  t.tm_mday = 12;
+  t.tm_hour = 14;
+  t.tm_min = 5;
+  t.tm_sec = 9;
+  EXPECT_EQ(FormatRunTimestamp(t), "2010-03-12_02-05-09PM");
+  t.tm_hour = 0;
+  EXPECT_EQ(FormatRunTimestamp(t), "2010-03-12_12-05-09AM");
+}
+
+class PosixPathsTest : public testing::PlatformTest {
+ protected:
+  PosixPathsTest() : PlatformTest(&platform::kPosixStyle) {}
+};
+
+TEST_F(PosixPathsTest, TempDirectoryFallsBackToTmpdirThenTmp) {
+  system_.env = {{"TMPDIR", "/var/tmp/"}};
+  std::string out;
+  GetTempDirectory(&out);
+  EXPECT_EQ(out, "/var/tmp");
+  system_.env = {{"TEMP", "relative"}, {"TMPDIR", "/var/tmp"}};
+  GetTempDirectory(&out);
+  EXPECT_EQ(out, "/tmp");
+}
+
+TEST_F(PosixPathsTest, LauncherAtTheRootKeepsTheRoot) {
+  system_.module_path = "/setup";
+  std::string dir;
+  GetCurrentDir(&dir);
+  EXPECT_EQ(dir, "/");
+}
+
+}  // namespace
+}  // namespace zorvex::paths

@@ -1,0 +1,395 @@
+#include "doubles/fake_platform.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "launcher/option_state.h"
+#include "messages/catalogue.h"
+#include "platform/profile_string.h"
+
+namespace zorvex::testing {
+
+namespace {
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+class FakeAppendFile : public platform::AppendFile {
+ public:
+  FakeAppendFile(FakeFileSystem* fs, std::string path) : fs_(fs), path_(std::move(path)) {}
+  bool Write(const std::string& bytes) override {
+    fs_->AddFile(path_, fs_->Contents(path_) + bytes);
+    return true;
+  }
+
+ private:
+  FakeFileSystem* fs_;
+  std::string path_;
+};
+
+class FakeChild : public platform::ChildProcess {
+ public:
+  explicit FakeChild(FakeProcesses* owner) : owner_(owner) {}
+  uint32_t WaitForExit() override {
+    ++owner_->waits;
+    waited_ = true;
+    return owner_->wait_error;
+  }
+  bool ExitCode(uint32_t* code, uint32_t*) override {
+    *code = waited_ ? owner_->exit_code : 259;
+    return true;
+  }
+
+ private:
+  FakeProcesses* owner_;
+  bool waited_ = false;
+};
+
+}  // namespace
+
+// --- FakeFileSystem --------------------------------------------------------------------
+
+// Folds "." and ".." the way the file system resolves them, and drops trailing separators.
+std::string FakeFileSystem::Normal(const std::string& path) const {
+  const char sep = style_->separator;
+  std::vector<std::string> parts;
+  std::string part;
+  for (size_t i = 0; i <= path.size(); ++i) {
+    if (i < path.size() && path[i] != sep) {
+      part.push_back(path[i]);
+      continue;
+    }
+    if (part == "..") {
+      if (parts.size() > 1) parts.pop_back();
+    } else if (part != "." && !(part.empty() && !parts.empty())) {
+      parts.push_back(part);
+    }
+    part.clear();
+  }
+  std::string p;
+  for (size_t i = 0; i < parts.size(); ++i) p += (i > 0 ? std::string(1, sep) : "") + parts[i];
+  if (p.empty() && !path.empty() && path[0] == sep) p = std::string(1, sep);
+  return p;
+}
+
+std::string FakeFileSystem::Parent(const std::string& path) const {
+  size_t cut = path.find_last_of(style_->separator);
+  if (cut == std::string::npos || cut == 0) return cut == 0 ? std::string(1, path[0]) : "";
+  return path.substr(0, cut);
+}
+
+void FakeFileSystem::AddDir(const std::string& path) {
+  std::string p = Normal(path);
+  while (!p.empty() && !dirs_.count(p)) {
+    dirs_.insert(p);
+    std::string parent = Parent(p);
+    if (parent == p) break;
+    p = parent;
+  }
+}
+
+void FakeFileSystem::AddFile(const std::string& path, const std::string& bytes) {
+  std::string parent = Parent(Normal(path));
+  if (!parent.empty()) AddDir(parent);
+  files_[Normal(path)] = bytes;
+}
+
+bool FakeFileSystem::IsDir(const std::string& path) const { return dirs_.count(Normal(path)) > 0; }
+
+bool FakeFileSystem::HasFile(const std::string& path) const {
+  return files_.count(Normal(path)) > 0;
+}
+
+std::string FakeFileSystem::Contents(const std::string& path) const {
+  auto it = files_.find(Normal(path));
+  return it == files_.end() ? "" : it->second;
+}
+
+std::vector<std::string> FakeFileSystem::Children(const std::string& dir) const {
+  std::vector<std::string> names;
+  std::string d = Normal(dir);
+  for (const std::string& p : dirs_) {
+    if (p != d && Parent(p) == d) names.push_back(p.substr(p.find_last_of(style_->separator) + 1));
+  }
+  for (const auto& [p, bytes] : files_) {
+    if (Parent(p) == d) names.push_back(p.substr(p.find_last_of(style_->separator) + 1));
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+bool FakeFileSystem::Exists(const std::string& path) {
+  return !path.empty() && (IsDir(path) || HasFile(path));
+}
+
+bool FakeFileSystem::CanReadWrite(const std::string& path) {
+  return Exists(path) && !read_only.count(Normal(path));
+}
+
+platform::FileSystem::MakeDirResult FakeFileSystem::MakeDir(const std::string& path, bool) {
+  log.push_back("mkdir " + path);
+  if (Exists(path)) return MakeDirResult::kAlreadyExists;
+  std::string parent = Parent(Normal(path));
+  if (mkdir_fails.count(Normal(path)) || (!parent.empty() && !IsDir(parent)) ||
+      read_only.count(parent)) {
+    return MakeDirResult::kFailed;
+  }
+  dirs_.insert(Normal(path));
+  return MakeDirResult::kCreated;
+}
+
+bool FakeFileSystem::RemoveDir(const std::string& path) {
+  log.push_back("rmdir " + path);
+  if (!IsDir(path) || !Children(path).empty()) return false;
+  dirs_.erase(Normal(path));
+  return true;
+}
+
+bool FakeFileSystem::RemoveFile(const std::string& path) {
+  log.push_back("rm " + path);
+  if (!HasFile(path) || read_only.count(Normal(path))) return false;
+  files_.erase(Normal(path));
+  return true;
+}
+
+bool FakeFileSystem::CopyFileOverwriting(const std::string& from, const std::string& to) {
+  log.push_back("copy " + from + " " + to);
+  if (!HasFile(from) || copy_fails.count(Normal(from)) || !IsDir(Parent(Normal(to)))) return false;
+  files_[Normal(to)] = Contents(from);
+  if (read_only.count(Normal(from))) read_only.insert(Normal(to));
+  return true;
+}
+
+bool FakeFileSystem::MakeOwnerReadWrite(const std::string& path) {
+  read_only.erase(Normal(path));
+  return true;
+}
+
+bool FakeFileSystem::ListDirectory(const std::string& dir,
+                                   std::vector<platform::DirEntry>* entries) {
+  entries->clear();
+  if (!IsDir(dir) || unlistable.count(Normal(dir))) return false;
+  entries->push_back({".", true});
+  entries->push_back({"..", true});
+  for (const std::string& name : Children(dir)) {
+    std::string path = Normal(dir) + style_->separator + name;
+    entries->push_back({name, IsDir(path)});
+  }
+  return true;
+}
+
+bool FakeFileSystem::ReadFile(const std::string& path, std::string* bytes) {
+  if (!HasFile(path)) return false;
+  *bytes = Contents(path);
+  return true;
+}
+
+std::unique_ptr<platform::AppendFile> FakeFileSystem::OpenForAppend(const std::string& path) {
+  std::string parent = Parent(Normal(path));
+  if (!parent.empty() && !IsDir(parent)) return nullptr;
+  if (read_only.count(Normal(path))) return nullptr;
+  if (!HasFile(path)) AddFile(path, "");
+  return std::make_unique<FakeAppendFile>(this, path);
+}
+
+bool FakeFileSystem::FullPath(const std::string& path, std::string* full) {
+  if (full_path_fails) return false;
+  bool absolute = style_->drive_letters
+                      ? (path.size() >= 2 && path[1] == ':') || (!path.empty() && path[0] == '\\')
+                      : !path.empty() && path[0] == '/';
+  *full = absolute ? path : cwd + style_->separator + path;
+  return true;
+}
+
+bool FakeFileSystem::SetWorkingDirectory(const std::string& path) {
+  log.push_back("chdir " + path);
+  if (!IsDir(path)) return false;
+  cwd = path;
+  return true;
+}
+
+bool FakeFileSystem::FreeSpaceKb(const std::string&, uint64_t* kb) {
+  *kb = 1 << 30;
+  return true;
+}
+
+// --- FakeRegistry ----------------------------------------------------------------------
+
+void FakeRegistry::SetValue(const std::string& key, const std::string& name,
+                            const std::string& value) {
+  keys_[Lower(key)][Lower(name)] = value;
+}
+
+void FakeRegistry::AddKey(const std::string& key) { keys_[Lower(key)]; }
+
+bool FakeRegistry::HasKey(const std::string& key) const { return keys_.count(Lower(key)) > 0; }
+
+platform::Registry::ReadResult FakeRegistry::ReadValue(const std::string& key,
+                                                       const std::string& name,
+                                                       std::string* value) {
+  auto k = keys_.find(Lower(key));
+  if (k == keys_.end()) return ReadResult::kNoKey;
+  auto v = k->second.find(Lower(name));
+  if (v == k->second.end()) return ReadResult::kNoValue;
+  *value = v->second;
+  return ReadResult::kOk;
+}
+
+platform::Registry::ReadResult FakeRegistry::ReadDword(const std::string& key,
+                                                       const std::string& name,
+                                                       uint32_t* value) {
+  std::string text;
+  ReadResult r = ReadValue(key, name, &text);
+  if (r == ReadResult::kOk) *value = static_cast<uint32_t>(std::stoul(text));
+  return r;
+}
+
+bool FakeRegistry::OpenForWrite(const std::string& key) {
+  log.push_back("open " + key);
+  return !write_denied && HasKey(key);
+}
+
+bool FakeRegistry::SetStringValue(const std::string& key, const std::string& name,
+                                  const std::string& value) {
+  log.push_back("set " + key + "\\" + name);
+  if (set_value_fails) return false;
+  SetValue(key, name, value);
+  return true;
+}
+
+bool FakeRegistry::DeleteValue(const std::string& key, const std::string& name) {
+  log.push_back("delete value " + key + "\\" + name);
+  return keys_[Lower(key)].erase(Lower(name)) > 0;
+}
+
+bool FakeRegistry::CreateKey(const std::string& key, const std::string&) {
+  log.push_back("create " + key);
+  if (create_key_fails) return false;
+  AddKey(key);
+  return true;
+}
+
+bool FakeRegistry::DeleteKey(const std::string& key) {
+  log.push_back("delete key " + key);
+  return keys_.erase(Lower(key)) > 0;
+}
+
+// --- FakeConsole -----------------------------------------------------------------------
+
+void FakeConsole::Create(const std::string&) {
+  created = true;
+  have_output = true;
+}
+
+void FakeConsole::Print(const std::string& utf8) {
+  if (have_output) printed += utf8;
+}
+
+void FakeConsole::ShowMessageBox(const std::string& title, const std::string& text) {
+  boxes.push_back(title + "|" + text);
+}
+
+int FakeConsole::ReadChar() {
+  ++chars_read;
+  if (input_pos >= input.size()) return -1;
+  return static_cast<unsigned char>(input[input_pos++]);
+}
+
+bool FakeConsole::ReadLine(std::string* line) {
+  line->clear();
+  if (input_pos >= input.size()) return false;
+  size_t end = input.find('\n', input_pos);
+  if (end == std::string::npos) end = input.size();
+  *line = input.substr(input_pos, end - input_pos);
+  input_pos = end + 1;
+  return true;
+}
+
+// --- FakeProcesses ---------------------------------------------------------------------
+
+std::unique_ptr<platform::ChildProcess> FakeProcesses::Start(const std::string& command_line,
+                                                             bool hide, uint32_t* error) {
+  started.push_back(command_line);
+  hidden.push_back(hide);
+  if (start_error != 0) {
+    *error = start_error;
+    return nullptr;
+  }
+  return std::make_unique<FakeChild>(this);
+}
+
+// --- FakeSystem ------------------------------------------------------------------------
+
+bool FakeSystem::ModulePath(std::string* path, uint32_t* error) {
+  if (module_path_fails) {
+    *error = 5;
+    return false;
+  }
+  *path = module_path;
+  return true;
+}
+
+std::optional<std::string> FakeSystem::GetEnv(const std::string& name) {
+  auto it = env.find(name);
+  if (it == env.end()) return std::nullopt;
+  return it->second;
+}
+
+void FakeSystem::UserLocale(std::string* lang, std::string* ctry) {
+  *lang = language;
+  *ctry = country;
+}
+
+bool FakeSystem::IsAnsiLetter(unsigned char c) { return std::isalpha(c) != 0; }
+
+std::string FakeSystem::ProfileString(const std::string& section, const std::string& key,
+                                      const std::string& default_value, const std::string& file) {
+  std::string text;
+  if (!files_->ReadFile(file, &text)) return default_value;
+  return platform::ReadProfileString(text, section, key, default_value);
+}
+
+// --- PlatformTest ----------------------------------------------------------------------
+
+PlatformTest::PlatformTest(const platform::PathStyle* style)
+    : style_(style), files_(style), system_(&files_) {
+  platform::Platform p;
+  p.style = style_;
+  p.files = &files_;
+  p.processes = &processes_;
+  p.registry = &registry_;
+  p.console = &console_;
+  p.system = &system_;
+  platform::SetPlatform(p);
+  ResetOptions();
+  messages::FreeMessageCatalogue();
+  const char sep = style_->separator;
+  std::string root = style_->drive_letters ? "C:" : "";
+  system_.module_path = root + sep + "media" + sep + "disk1" + sep + "setup.exe";
+  files_.AddDir(root.empty() ? std::string(1, sep) : root);
+  files_.AddFile(system_.module_path, "MZ");
+  files_.cwd = root + sep + "media" + sep + "disk1";
+}
+
+PlatformTest::~PlatformTest() {
+  messages::FreeMessageCatalogue();
+  ResetOptions();
+  platform::SetPlatform(platform::Platform());
+}
+
+void PlatformTest::AddCatalogue(const std::string& file_name,
+                                const std::vector<std::pair<std::string, std::string>>& texts) {
+  std::string bytes;
+  for (const auto& [key, text] : texts) bytes += key + "=" + text + std::string(1, '\0');
+  const char sep = style_->separator;
+  std::string dir = system_.module_path.substr(0, system_.module_path.find_last_of(sep) + 1);
+  files_.AddFile(dir + "resource" + sep + file_name, bytes);
+}
+
+void PlatformTest::LoadCatalogues() {
+  ASSERT_EQ(messages::LoadMessageCatalogue(system_.module_path), 0);
+}
+
+}  // namespace zorvex::testing

@@ -1,0 +1,172 @@
+// Hand-written test doubles of the platform layer: an in-memory file system with injected
+// failures and a call log, a scripted registry, a capturing console, a recording process
+// launcher and a scripted system. PlatformTest installs them for one test.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace zorvex::testing {
+
+class FakeFileSystem : public platform::FileSystem {
+ public:
+  explicit FakeFileSystem(const platform::PathStyle* style) : style_(style) {}
+
+  // Set-up helpers: directories and files with their parents.
+  void AddDir(const std::string& path);
+  void AddFile(const std::string& path, const std::string& bytes = "");
+  bool IsDir(const std::string& path) const;
+  bool HasFile(const std::string& path) const;
+  std::string Contents(const std::string& path) const;
+  std::vector<std::string> Children(const std::string& dir) const;
+
+  // Injected failures, by path.
+  std::set<std::string> read_only;       // exists but cannot be written (or deleted)
+  std::set<std::string> mkdir_fails;
+  std::set<std::string> unlistable;
+  std::set<std::string> copy_fails;
+  bool full_path_fails = false;
+  std::string cwd;
+  std::vector<std::string> log;  // "mkdir X", "rm X", "rmdir X", "copy A B", "chdir X"
+
+  bool Exists(const std::string& path) override;
+  bool CanReadWrite(const std::string& path) override;
+  MakeDirResult MakeDir(const std::string& path, bool owner_only) override;
+  bool RemoveDir(const std::string& path) override;
+  bool RemoveFile(const std::string& path) override;
+  bool CopyFileOverwriting(const std::string& from, const std::string& to) override;
+  bool MakeOwnerReadWrite(const std::string& path) override;
+  bool ListDirectory(const std::string& dir, std::vector<platform::DirEntry>* entries) override;
+  bool ReadFile(const std::string& path, std::string* bytes) override;
+  std::unique_ptr<platform::AppendFile> OpenForAppend(const std::string& path) override;
+  bool FullPath(const std::string& path, std::string* full) override;
+  bool SetWorkingDirectory(const std::string& path) override;
+  bool FreeSpaceKb(const std::string& path, uint64_t* kb) override;
+
+ private:
+  std::string Normal(const std::string& path) const;
+  std::string Parent(const std::string& path) const;
+  const platform::PathStyle* style_;
+  std::set<std::string> dirs_;
+  std::map<std::string, std::string> files_;
+};
+
+class FakeRegistry : public platform::Registry {
+ public:
+  // Keys match case-insensitively, as on Windows.
+  void SetValue(const std::string& key, const std::string& name, const std::string& value);
+  void AddKey(const std::string& key);
+  bool HasKey(const std::string& key) const;
+  bool write_denied = false;       // OpenForWrite fails
+  bool set_value_fails = false;
+  bool create_key_fails = false;
+  std::vector<std::string> log;
+
+  ReadResult ReadValue(const std::string& key, const std::string& name,
+                       std::string* value) override;
+  ReadResult ReadDword(const std::string& key, const std::string& name,
+                       uint32_t* value) override;
+  bool OpenForWrite(const std::string& key) override;
+  bool SetStringValue(const std::string& key, const std::string& name,
+                      const std::string& value) override;
+  bool DeleteValue(const std::string& key, const std::string& name) override;
+  bool CreateKey(const std::string& key, const std::string& class_name) override;
+  bool DeleteKey(const std::string& key) override;
+
+ private:
+  std::map<std::string, std::map<std::string, std::string>> keys_;
+};
+
+class FakeConsole : public platform::Console {
+ public:
+  bool have_output = false;
+  bool created = false;
+  std::string printed;   // console output
+  std::string out;       // runtime standard output
+  std::string err;       // standard error
+  std::vector<std::string> boxes;  // "title|text"
+  std::string input;     // what standard input holds
+  size_t input_pos = 0;
+  int chars_read = 0;
+
+  void UseStandardOutput() override { have_output = true; }
+  void Create(const std::string& title) override;
+  void Print(const std::string& utf8) override;
+  void WriteStdout(const std::string& bytes) override { out += bytes; }
+  void WriteStderr(const std::string& bytes) override { err += bytes; }
+  void FlushStdout() override {}
+  void ShowMessageBox(const std::string& title, const std::string& text) override;
+  int ReadChar() override;
+  bool ReadLine(std::string* line) override;
+  void DiscardPendingInput() override {}
+};
+
+class FakeProcesses : public platform::Processes {
+ public:
+  std::vector<std::string> started;  // command lines
+  std::vector<bool> hidden;
+  uint32_t start_error = 0;          // non-zero: Start fails with it
+  uint32_t exit_code = 0;
+  uint32_t wait_error = 0;
+  int waits = 0;
+
+  std::unique_ptr<platform::ChildProcess> Start(const std::string& command_line, bool hide,
+                                                uint32_t* error) override;
+};
+
+class FakeSystem : public platform::System {
+ public:
+  explicit FakeSystem(platform::FileSystem* files) : files_(files) {}
+  std::string module_path;
+  bool module_path_fails = false;
+  std::map<std::string, std::string> env;
+  std::string language = "ENU";
+  std::string country = "USA";
+  std::tm time{};
+
+  bool ModulePath(std::string* path, uint32_t* error) override;
+  std::optional<std::string> GetEnv(const std::string& name) override;
+  void UserLocale(std::string* lang, std::string* ctry) override;
+  std::tm LocalTime() override { return time; }
+  uint32_t TickCount() override { return 0; }
+  bool IsAnsiLetter(unsigned char c) override;
+  std::string ProfileString(const std::string& section, const std::string& key,
+                            const std::string& default_value, const std::string& file) override;
+  platform::OsVersion GetOsVersionInfo() override { return {}; }
+  int DisplayBitsPerPixel() override { return 32; }
+  uint32_t CpuMhz() override { return 2000; }
+  platform::PagingInfo Paging() override { return {}; }
+
+ private:
+  platform::FileSystem* files_;
+};
+
+// A fixture that installs fresh doubles (Windows path style unless a test asks for
+// POSIX) and puts the launcher's process-wide state back to its start.
+class PlatformTest : public ::testing::Test {
+ protected:
+  PlatformTest() : PlatformTest(&platform::kWindowsStyle) {}
+  explicit PlatformTest(const platform::PathStyle* style);
+  ~PlatformTest() override;
+
+  // Writes a catalogue file of KEY=text records into the fake resource directory.
+  void AddCatalogue(const std::string& file_name,
+                    const std::vector<std::pair<std::string, std::string>>& texts);
+  // Loads the catalogues for the launcher at `module_path_`.
+  void LoadCatalogues();
+
+  const platform::PathStyle* style_;
+  FakeFileSystem files_;
+  FakeRegistry registry_;
+  FakeConsole console_;
+  FakeProcesses processes_;
+  FakeSystem system_;
+};
+
+}  // namespace zorvex::testing

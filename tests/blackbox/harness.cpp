@@ -1,0 +1,268 @@
+#include "blackbox/harness.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "platform/command_line.h"
+
+extern char** environ;
+
+namespace zorvex::blackbox {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr char kWine[] = "/usr/lib/wine/wine64";
+constexpr int kRunTimeoutSeconds = 180;
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::string WinePrefix() { return std::string(ZORVEX_NATIVE_BUILD) + "/blackbox-wineprefix"; }
+
+// Runs a program with exactly this environment; output to files; stdin from /dev/null.
+RunResult Spawn(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
+                const std::string& work_dir) {
+  std::string out_file = work_dir + "/.stdout";
+  std::string err_file = work_dir + "/.stderr";
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addchdir_np(&actions, work_dir.c_str());
+  std::vector<std::string> env_strings;
+  for (const auto& [k, v] : env) env_strings.push_back(k + "=" + v);
+  std::vector<char*> envp;
+  for (std::string& e : env_strings) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  std::vector<std::string> args = argv;
+  std::vector<char*> argp;
+  for (std::string& a : args) argp.push_back(a.data());
+  argp.push_back(nullptr);
+  pid_t pid = 0;
+  RunResult result;
+  int rc = posix_spawn(&pid, argp[0], &actions, nullptr, argp.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) {
+    result.err = "cannot start " + argv[0];
+    return result;
+  }
+  int status = 0;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kRunTimeoutSeconds);
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      result.err = "timed out";
+      return result;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  result.out = Slurp(out_file);
+  result.err = Slurp(err_file);
+  return result;
+}
+
+std::map<std::string, std::string> BaseEnvironment() {
+  std::map<std::string, std::string> env;
+  for (const char* name : {"PATH", "HOME"}) {
+    if (const char* v = std::getenv(name)) env[name] = v;
+  }
+  env["LANG"] = "C";
+  return env;
+}
+
+}  // namespace
+
+std::vector<Target> BuiltTargets() {
+  std::vector<Target> targets;
+  std::string native = ZORVEX_NATIVE_BUILD;
+  targets.push_back({"native", false, native, native + "/tests"});
+  std::string windows = ZORVEX_WINDOWS_BUILD;
+  if (fs::exists(windows + "/setup.exe") && fs::exists(kWine)) {
+    targets.push_back({"windows", true, windows, windows + "/tests"});
+  }
+  return targets;
+}
+
+Medium::Medium(const Target& target) : target_(target) {
+  std::string pattern = (fs::temp_directory_path() / "zorvex-bb-XXXXXX").string();
+  root = mkdtemp(pattern.data());
+  medium_dir = root + "/medium";
+  jre_dir = root + "/jre";
+  temp_dir = root + "/temp";
+  registry_dir = root + "/registry";
+  record_file = root + "/java-record.txt";
+  fs::create_directories(medium_dir);
+  fs::create_directories(jre_dir + "/bin");
+  fs::create_directories(temp_dir);
+  fs::create_directories(registry_dir + "/HKEY_LOCAL_MACHINE/Software");
+  const std::string exe = target.windows ? "setup.exe" : "setup";
+  fs::copy_file(target.build_dir + "/" + exe, medium_dir + "/" + exe);
+  fs::copy(target.build_dir + "/resource", medium_dir + "/resource");
+  if (target.windows) {
+    for (const char* java : {"java.exe", "javaw.exe"}) {
+      fs::copy_file(target.tests_dir + "/fake_java.exe", jre_dir + "/bin/" + java);
+    }
+  } else {
+    fs::copy_file(target.tests_dir + "/fake_java", jre_dir + "/bin/java");
+  }
+}
+
+Medium::~Medium() {
+  std::error_code ec;
+  fs::remove_all(root, ec);
+}
+
+std::string Medium::TargetPath(const std::string& unix_path) const {
+  if (!target_.windows) return unix_path;
+  std::string p = "Z:" + unix_path;
+  for (char& c : p) {
+    if (c == '/') c = '\\';
+  }
+  return p;
+}
+
+void Medium::WriteParamFile(const std::string& keys, const std::string& path) {
+  std::string text = "[Zorvex]\n";
+  if (keys.find("JRE_LOCATION=") == std::string::npos) {
+    text += "JRE_LOCATION=" + TargetPath(jre_dir) + "\n";
+  }
+  text += keys;
+  std::ofstream(path.empty() ? medium_dir + "/zorparam.ini" : path, std::ios::binary) << text;
+}
+
+void Medium::RemoveCatalogues() { fs::remove_all(medium_dir + "/resource"); }
+
+RunResult Medium::Run(const std::vector<std::string>& args, const Env& extra) {
+  std::map<std::string, std::string> env = BaseEnvironment();
+  Env settings = {{"TEMP", TargetPath(temp_dir)},
+                  {"ZORVEX_FAKE_JAVA_RECORD", TargetPath(record_file)}};
+  for (const auto& [k, v] : extra) settings[k] = v;
+  if (!target_.windows) {
+    env["ZORVEX_REGISTRY"] = registry_dir;
+    for (const auto& [k, v] : settings) {
+      if (v == kUnset) {
+        env.erase(k);
+      } else {
+        env[k] = v;
+      }
+    }
+    std::vector<std::string> argv = {medium_dir + "/setup"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return Spawn(argv, env, root);
+  }
+  env["WINEPREFIX"] = WinePrefix();
+  env["WINEDEBUG"] = "-all";
+  env["WINEDLLOVERRIDES"] = "mscoree,mshtml=";
+  if (const char* display = std::getenv("DISPLAY")) env["DISPLAY"] = display;
+  std::string command = TargetPath(medium_dir + "/setup.exe");
+  if (!args.empty()) command += " " + platform::JoinArgumentsAsTyped(args);
+  env["ZORVEX_ENVRUN_COMMAND"] = command;
+  // Wine sets TEMP and TMP from its own registry; the helper puts the test's in place.
+  std::vector<std::string> argv = {kWine, target_.tests_dir + "/envrun.exe"};
+  for (const auto& [k, v] : settings) {
+    if (k == "LANG" || k == "LC_ALL") {
+      env[k] = v;  // the locale is Wine's own, taken from the Unix side at its start
+      continue;
+    }
+    argv.push_back(k + "=" + (v == kUnset ? "" : v));
+  }
+  return Spawn(argv, env, root);
+}
+
+void Medium::SetRegistryValue(const std::string& key, const std::string& name,
+                              const std::string& value) {
+  if (!target_.windows) {
+    std::string dir = registry_dir + "/HKEY_LOCAL_MACHINE";
+    std::string part;
+    for (char c : key + "\\") {
+      if (c != '\\') {
+        part.push_back(c);
+        continue;
+      }
+      dir += "/" + part;
+      part.clear();
+    }
+    fs::create_directories(dir);
+    std::ofstream(dir + "/" + name, std::ios::binary) << value;
+    return;
+  }
+  std::map<std::string, std::string> env = BaseEnvironment();
+  env["WINEPREFIX"] = WinePrefix();
+  env["WINEDEBUG"] = "-all";
+  Spawn({kWine, "reg", "add", "HKLM\\" + key, "/v", name, "/d", value, "/f"}, env, root);
+}
+
+void Medium::DeleteRegistryKey(const std::string& key) {
+  if (!target_.windows) {
+    fs::remove_all(registry_dir + "/HKEY_LOCAL_MACHINE/" + key);
+    return;
+  }
+  std::map<std::string, std::string> env = BaseEnvironment();
+  env["WINEPREFIX"] = WinePrefix();
+  env["WINEDEBUG"] = "-all";
+  Spawn({kWine, "reg", "delete", "HKLM\\" + key, "/f"}, env, root);
+}
+
+std::vector<JavaRecord> ParseJavaRecords(const std::string& text) {
+  std::vector<JavaRecord> records;
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.rfind("cwd=", 0) == 0) {
+      records.push_back({line.substr(4), {}});
+    } else if (line.rfind("arg[", 0) == 0 && !records.empty()) {
+      records.back().args.push_back(line.substr(line.find("]=") + 2));
+    }
+  }
+  return records;
+}
+
+std::vector<JavaRecord> Medium::JavaRuns() const { return ParseJavaRecords(Slurp(record_file)); }
+
+std::vector<JavaRecord> Medium::WaitForJavaRuns(size_t count, int ms) const {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (true) {
+    std::string text = Slurp(record_file);
+    std::vector<JavaRecord> runs = ParseJavaRecords(text);
+    size_t ended = 0;
+    for (size_t pos = text.find("\nend"); pos != std::string::npos; pos = text.find("\nend", pos + 1)) {
+      ++ended;
+    }
+    if (ended >= count || std::chrono::steady_clock::now() > deadline) return runs;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
+std::vector<std::string> Medium::TempEntries() const {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(temp_dir)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string Medium::ReadFile(const std::string& unix_path) const { return Slurp(unix_path); }
+
+}  // namespace zorvex::blackbox

@@ -1,0 +1,84 @@
+// Black-box harness: builds a medium in a temporary directory around a built launcher
+// (the native setup, or setup.exe run under Wine), runs it with a chosen environment and
+// reads back what the recording Java stand-in received.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace zorvex::blackbox {
+
+struct Target {
+  std::string name;        // "native" or "windows"
+  bool windows = false;
+  std::string build_dir;   // holds setup(.exe) and resource/
+  std::string tests_dir;   // holds fake_java(.exe) and, for Windows, envrun.exe
+};
+
+// The targets whose programs are built; the Windows one only when setup.exe exists.
+std::vector<Target> BuiltTargets();
+
+struct RunResult {
+  int status = -1;  // the low 8 bits, as POSIX and Wine pass the exit status on
+  std::string out;
+  std::string err;
+};
+
+// What one start of the Java stand-in recorded.
+struct JavaRecord {
+  std::string cwd;
+  std::vector<std::string> args;  // argv[0] first
+};
+
+// Environment for a run: a value sets a variable, nullopt-like "\x01unset" removes it.
+using Env = std::map<std::string, std::string>;
+inline constexpr char kUnset[] = "\x01unset";
+
+class Medium {
+ public:
+  explicit Medium(const Target& target);
+  ~Medium();
+
+  // The path as the launcher of this target writes it (Z:\... under Wine).
+  std::string TargetPath(const std::string& unix_path) const;
+  // The target's separator.
+  char Sep() const { return target_.windows ? '\\' : '/'; }
+
+  // Writes zorparam.ini beside the launcher with a [Zorvex] section holding `keys`
+  // (lines "KEY=value"); JRE_LOCATION names the stand-in runtime unless `keys` names one.
+  void WriteParamFile(const std::string& keys, const std::string& path = "");
+  void RemoveCatalogues();
+
+  // Runs the launcher with the arguments (joined into the one command-line text on
+  // Windows, as a user types it) and extra environment.
+  RunResult Run(const std::vector<std::string>& args, const Env& env = {});
+
+  // Sets or removes a registry value under HKEY_LOCAL_MACHINE (file-backed on POSIX,
+  // "reg add" in the Wine prefix on Windows).
+  void SetRegistryValue(const std::string& key, const std::string& name, const std::string& value);
+  void DeleteRegistryKey(const std::string& key);
+
+  std::vector<JavaRecord> JavaRuns() const;
+  // Waits up to `ms` for the stand-in to have recorded `count` runs.
+  std::vector<JavaRecord> WaitForJavaRuns(size_t count, int ms) const;
+  // Entries of the temporary directory.
+  std::vector<std::string> TempEntries() const;
+  std::string ReadFile(const std::string& unix_path) const;
+
+  const Target& target() const { return target_; }
+  std::string root;        // the temporary directory of the test
+  std::string medium_dir;  // the launcher's directory
+  std::string jre_dir;     // the stand-in runtime
+  std::string temp_dir;    // TEMP of the runs
+  std::string registry_dir;
+  std::string record_file;
+
+ private:
+  Target target_;
+};
+
+// Splits what the stand-in recorded.
+std::vector<JavaRecord> ParseJavaRecords(const std::string& text);
+
+}  // namespace zorvex::blackbox

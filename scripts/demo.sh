@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# The launcher's main job, end to end: builds the native launcher and a demo medium, then
+# starts it with the given options (none by default) against the real JVM. The demo
+# installer reports what it received; the launcher's exit status is Java's.
+#   demo.sh [LAUNCHER OPTIONS ...]      e.g. demo.sh -silent -cleanup
+#   ZORVEX_DEMO_EXIT=3 demo.sh          the demo installer ends with status 3
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh
+cmake --preset native >/dev/null
+cmake --build --preset native >/dev/null
+bash scripts/make-demo-medium.sh build/native build/demo/medium
+
+# A registry of the demo's own, so that the run needs no system-wide set-up. Its inventory
+# location keeps the install log: without one the log lies in the scratch directory, which
+# a run that waits for Java removes at its end.
+export ZORVEX_REGISTRY=$PWD/build/demo/registry
+mkdir -p "$ZORVEX_REGISTRY/HKEY_LOCAL_MACHINE/SOFTWARE/ZORVEX"
+printf '%s' "$PWD/build/demo/inventory" > "$ZORVEX_REGISTRY/HKEY_LOCAL_MACHINE/SOFTWARE/ZORVEX/inst_loc"
+export TEMP=$PWD/build/demo/temp
+mkdir -p "$TEMP"
+
+echo "Running: build/demo/medium/setup $*"
+set +e
+build/demo/medium/setup "$@"
+status=$?
+set -e
+echo
+echo "The launcher ended with exit status $status."
+log=$(ls -t build/demo/inventory/logs/*.log 2>/dev/null | head -1 || true)
+if [ -n "$log" ]; then
+  echo "Install log $log:"
+  sed 's/^/  | /' "$log"
+fi
+exit $status

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Builds both targets and runs every test: the unit tests natively and, under Wine, for
+# Windows; the black-box tests of setup and setup.exe; the fuzz targets briefly.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh
+
+cmake --preset native
+cmake --build --preset native
+cmake --preset windows
+cmake --build --preset windows
+if [ -f fuzz/CMakeLists.txt ]; then
+  cmake --preset fuzz
+  cmake --build --preset fuzz
+fi
+
+export ZORVEX_REQUIRE_WINDOWS=1
+status=0
+ctest --preset windows || status=1
+if [ -f fuzz/CMakeLists.txt ]; then
+  ctest --test-dir build/fuzz --output-on-failure || status=1
+fi
+# Last, so that its summary closes the output.
+ctest --preset native || status=1
+exit $status

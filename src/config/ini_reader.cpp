@@ -88,11 +88,11 @@ bool CutIniToken(const std::string& line, size_t* pos, bool key, std::string* to
   return true;
 }
 
-void GetIniValue(const std::string* section, const std::string& key,
-                 const std::string& default_value, std::string* out, const std::string& path) {
+void GetIniValueInText(const std::string* section, const std::string& key,
+                       const std::string& default_value, std::string* out,
+                       const std::string& text) {
   *out = default_value;
-  IniStream stream("");
-  if (!stream.Open(path)) return;
+  IniStream stream(text);
   if (section != nullptr && !SeekSection(&stream, *section)) return;
   std::string line;
   LineKind kind;
@@ -107,6 +107,16 @@ void GetIniValue(const std::string* section, const std::string& key,
     if (CutIniToken(line, &pos, false, &value)) *out = value;
     return;
   }
+}
+
+void GetIniValue(const std::string* section, const std::string& key,
+                 const std::string& default_value, std::string* out, const std::string& path) {
+  std::string text;
+  if (!platform::Os().files->ReadFile(path, &text)) {
+    *out = default_value;
+    return;
+  }
+  GetIniValueInText(section, key, default_value, out, text);
 }
 
 int ReadIniEntry(const std::string* section, std::string* key, std::string* value,

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "doubles/fake_platform.h"
+#include "doubles/platform_test.h"
 
 namespace zorvex::config {
 namespace {

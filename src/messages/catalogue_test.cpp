@@ -5,7 +5,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "doubles/fake_platform.h"
+#include "doubles/platform_test.h"
 #include "messages/message_keys.h"
 
 namespace zorvex::messages {

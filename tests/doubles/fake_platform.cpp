@@ -351,9 +351,9 @@ std::string FakeSystem::ProfileString(const std::string& section, const std::str
   return platform::ReadProfileString(text, section, key, default_value);
 }
 
-// --- PlatformTest ----------------------------------------------------------------------
+// --- FakePlatform ----------------------------------------------------------------------
 
-PlatformTest::PlatformTest(const platform::PathStyle* style)
+FakePlatform::FakePlatform(const platform::PathStyle* style)
     : style_(style), files_(style), system_(&files_) {
   platform::Platform p;
   p.style = style_;
@@ -373,23 +373,10 @@ PlatformTest::PlatformTest(const platform::PathStyle* style)
   files_.cwd = root + sep + "media" + sep + "disk1";
 }
 
-PlatformTest::~PlatformTest() {
+FakePlatform::~FakePlatform() {
   messages::FreeMessageCatalogue();
   ResetOptions();
   platform::SetPlatform(platform::Platform());
-}
-
-void PlatformTest::AddCatalogue(const std::string& file_name,
-                                const std::vector<std::pair<std::string, std::string>>& texts) {
-  std::string bytes;
-  for (const auto& [key, text] : texts) bytes += key + "=" + text + std::string(1, '\0');
-  const char sep = style_->separator;
-  std::string dir = system_.module_path.substr(0, system_.module_path.find_last_of(sep) + 1);
-  files_.AddFile(dir + "resource" + sep + file_name, bytes);
-}
-
-void PlatformTest::LoadCatalogues() {
-  ASSERT_EQ(messages::LoadMessageCatalogue(system_.module_path), 0);
 }
 
 }  // namespace zorvex::testing

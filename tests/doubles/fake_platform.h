@@ -3,8 +3,6 @@
 // launcher and a scripted system. PlatformTest installs them for one test.
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <map>
 #include <set>
 #include <string>
@@ -147,20 +145,11 @@ class FakeSystem : public platform::System {
   platform::FileSystem* files_;
 };
 
-// A fixture that installs fresh doubles (Windows path style unless a test asks for
-// POSIX) and puts the launcher's process-wide state back to its start.
-class PlatformTest : public ::testing::Test {
- protected:
-  PlatformTest() : PlatformTest(&platform::kWindowsStyle) {}
-  explicit PlatformTest(const platform::PathStyle* style);
-  ~PlatformTest() override;
-
-  // Writes a catalogue file of KEY=text records into the fake resource directory.
-  void AddCatalogue(const std::string& file_name,
-                    const std::vector<std::pair<std::string, std::string>>& texts);
-  // Loads the catalogues for the launcher at `module_path_`.
-  void LoadCatalogues();
-
+// The doubles installed as the process-wide platform for as long as this object lives.
+class FakePlatform {
+ public:
+  explicit FakePlatform(const platform::PathStyle* style);
+  ~FakePlatform();
   const platform::PathStyle* style_;
   FakeFileSystem files_;
   FakeRegistry registry_;

@@ -1,0 +1,33 @@
+// The fixture of the unit tests: fresh platform doubles and the launcher's process-wide
+// state back at its start.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include "doubles/fake_platform.h"
+
+namespace zorvex::testing {
+
+// A fixture that installs fresh doubles (Windows path style unless a test asks for
+// POSIX) and puts the launcher's process-wide state back to its start.
+class PlatformTest : public ::testing::Test {
+ protected:
+  PlatformTest() : PlatformTest(&platform::kWindowsStyle) {}
+  explicit PlatformTest(const platform::PathStyle* style);
+
+  // Writes a catalogue file of KEY=text records into the fake resource directory.
+  void AddCatalogue(const std::string& file_name,
+                    const std::vector<std::pair<std::string, std::string>>& texts);
+  // Loads the catalogues for the launcher at `module_path_`.
+  void LoadCatalogues();
+
+  FakePlatform fake_;
+  const platform::PathStyle* style_;
+  FakeFileSystem& files_;
+  FakeRegistry& registry_;
+  FakeConsole& console_;
+  FakeProcesses& processes_;
+  FakeSystem& system_;
+};
+
+}  // namespace zorvex::testing

@@ -4,6 +4,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -138,6 +139,10 @@ bool PosixFileSystem::ListDirectory(const std::string& dir, std::vector<DirEntry
     entries->push_back(entry);
   }
   ::closedir(d);
+  // readdir's order is the file system's whim; names in byte order keep listings (and
+  // so the class path) the same from run to run, as NTFS's sorted listings are.
+  std::sort(entries->begin(), entries->end(),
+            [](const DirEntry& a, const DirEntry& b) { return a.name < b.name; });
   return true;
 }
 

@@ -1,0 +1,190 @@
+// The POSIX platform layer against the real operating system, in a temporary directory.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "platform/posix/posix_platform.h"
+
+namespace zorvex::platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+class PosixPlatformTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "zorvex-posix-XXXXXX").string();
+    dir_ = mkdtemp(pattern.data());
+    cwd_ = fs::current_path();
+  }
+  void TearDown() override {
+    fs::current_path(cwd_);
+    std::error_code ec;
+    fs::permissions(dir_, fs::perms::all, fs::perm_options::add, ec);
+    fs::remove_all(dir_, ec);
+  }
+  void Write(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+  }
+  std::string dir_;
+  fs::path cwd_;
+  PosixFileSystem files_;
+};
+
+TEST_F(PosixPlatformTest, MakeDirTellsCreatedFromTakenAndKeepsOthersOut) {
+  std::string d = dir_ + "/scratch";
+  EXPECT_EQ(files_.MakeDir(d, true), FileSystem::MakeDirResult::kCreated);
+  struct stat st;
+  ASSERT_EQ(stat(d.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  EXPECT_EQ(files_.MakeDir(d, true), FileSystem::MakeDirResult::kAlreadyExists);
+  EXPECT_EQ(files_.MakeDir(dir_ + "/no/parent", false), FileSystem::MakeDirResult::kFailed);
+}
+
+TEST_F(PosixPlatformTest, CopyOverwritesAndReadOnlyFilesStay) {
+  Write(dir_ + "/a", "new");
+  Write(dir_ + "/b", "old contents");
+  ASSERT_TRUE(files_.CopyFileOverwriting(dir_ + "/a", dir_ + "/b"));
+  std::string bytes;
+  ASSERT_TRUE(files_.ReadFile(dir_ + "/b", &bytes));
+  EXPECT_EQ(bytes, "new");
+  EXPECT_FALSE(files_.CopyFileOverwriting(dir_ + "/missing", dir_ + "/c"));
+  chmod((dir_ + "/b").c_str(), 0444);
+  EXPECT_FALSE(files_.RemoveFile(dir_ + "/b"));  // as Windows refuses a read-only file
+  EXPECT_TRUE(files_.MakeOwnerReadWrite(dir_ + "/b"));
+  EXPECT_TRUE(files_.RemoveFile(dir_ + "/b"));
+}
+
+TEST_F(PosixPlatformTest, ListingIsSortedAndMarksDirectories) {
+  Write(dir_ + "/b.jar", "");
+  Write(dir_ + "/a.jar", "");
+  fs::create_directory(dir_ + "/sub");
+  std::vector<DirEntry> entries;
+  ASSERT_TRUE(files_.ListDirectory(dir_, &entries));
+  std::vector<std::string> names;
+  for (const DirEntry& e : entries) names.push_back(e.name + (e.is_directory ? "/" : ""));
+  EXPECT_EQ(names, (std::vector<std::string>{"./", "../", "a.jar", "b.jar", "sub/"}));
+  EXPECT_FALSE(files_.ListDirectory(dir_ + "/none", &entries));
+}
+
+TEST_F(PosixPlatformTest, FullPathFoldsLexically) {
+  std::string full;
+  ASSERT_TRUE(files_.FullPath("/a/./b/../c/", &full));
+  EXPECT_EQ(full, "/a/c/");
+  ASSERT_TRUE(files_.FullPath("/../x", &full));
+  EXPECT_EQ(full, "/x");
+  ASSERT_TRUE(files_.SetWorkingDirectory(dir_));
+  ASSERT_TRUE(files_.FullPath("d/../e", &full));
+  EXPECT_EQ(full, fs::canonical(dir_).string() + "/e");
+}
+
+TEST_F(PosixPlatformTest, AppendFileFlushesEveryWrite) {
+  std::unique_ptr<AppendFile> log = files_.OpenForAppend(dir_ + "/log");
+  ASSERT_TRUE(log);
+  log->Write("one");
+  std::string bytes;
+  files_.ReadFile(dir_ + "/log", &bytes);
+  EXPECT_EQ(bytes, "one");
+  EXPECT_EQ(files_.OpenForAppend(dir_ + "/none/log"), nullptr);
+}
+
+TEST_F(PosixPlatformTest, FileRegistryMatchesNamesInAnyCase) {
+  fs::create_directories(dir_ + "/HKEY_LOCAL_MACHINE/software/Zorvex");
+  Write(dir_ + "/HKEY_LOCAL_MACHINE/software/Zorvex/Inst_Loc", "/opt/inv");
+  PosixRegistry registry(dir_);
+  std::string value;
+  EXPECT_EQ(registry.ReadValue("SOFTWARE\\ZORVEX", "inst_loc", &value), Registry::ReadResult::kOk);
+  EXPECT_EQ(value, "/opt/inv");
+  EXPECT_EQ(registry.ReadValue("SOFTWARE\\ZORVEX", "other", &value),
+            Registry::ReadResult::kNoValue);
+  EXPECT_EQ(registry.ReadValue("SOFTWARE\\WOW6432NODE\\ZORVEX", "inst_loc", &value),
+            Registry::ReadResult::kNoKey);
+  ASSERT_TRUE(registry.OpenForWrite("Software"));
+  ASSERT_TRUE(registry.SetStringValue("Software", "probe", "temp value"));
+  EXPECT_TRUE(registry.DeleteValue("Software", "probe"));
+  ASSERT_TRUE(registry.CreateKey("Software\\probe", "temp key"));
+  EXPECT_TRUE(fs::is_directory(dir_ + "/HKEY_LOCAL_MACHINE/software/probe"));
+  EXPECT_TRUE(registry.DeleteKey("Software\\probe"));
+  PosixRegistry missing(dir_ + "/none");
+  EXPECT_FALSE(missing.OpenForWrite("Software"));
+}
+
+TEST_F(PosixPlatformTest, ChildExitCodesSignalsAndStartFailures) {
+  PosixProcesses processes;
+  uint32_t error = 0;
+  auto child = processes.Start("/bin/sh -c \"exit 3\"", false, &error);
+  ASSERT_TRUE(child);
+  EXPECT_EQ(child->WaitForExit(), 0u);
+  uint32_t code = 0;
+  ASSERT_TRUE(child->ExitCode(&code, &error));
+  EXPECT_EQ(code, 3u);
+
+  child = processes.Start("/bin/sh -c \"kill -9 $$\"", true, &error);
+  ASSERT_TRUE(child);
+  child->WaitForExit();
+  child->ExitCode(&code, &error);
+  EXPECT_EQ(code, 128u + 9u);
+
+  child = processes.Start("/bin/sh -c \"sleep 1; exit 5\"", false, &error);
+  ASSERT_TRUE(child);
+  child->ExitCode(&code, &error);
+  EXPECT_EQ(code, 259u);  // still running
+  child->WaitForExit();
+  child->ExitCode(&code, &error);
+  EXPECT_EQ(code, 5u);
+
+  EXPECT_EQ(processes.Start("\"" + dir_ + "/none\" x", false, &error), nullptr);
+  EXPECT_NE(error, 0u);
+  Write(dir_ + "/not-a-program", "plain text");
+  chmod((dir_ + "/not-a-program").c_str(), 0755);
+  EXPECT_EQ(processes.Start(dir_ + "/not-a-program", false, &error), nullptr);
+  EXPECT_NE(error, 0u);
+}
+
+TEST_F(PosixPlatformTest, ChildGetsTheWindowsSplitOfItsCommandLine) {
+  PosixProcesses processes;
+  uint32_t error = 0;
+  std::string out = dir_ + "/args";
+  auto child = processes.Start(
+      "/bin/sh -c \"printf '[%s]' \\\"$@\\\" > " + out + "\" sh \"a b\" \"\" c\\\"d", false, &error);
+  ASSERT_TRUE(child);
+  child->WaitForExit();
+  std::string bytes;
+  files_.ReadFile(out, &bytes);
+  EXPECT_EQ(bytes, "[a b][][c\"d]");
+}
+
+TEST(PosixLocaleTest, TagFromTheLocaleEnvironment) {
+  struct Case {
+    const char* lc_all;
+    const char* lc_messages;
+    const char* lang;
+    const char* language;
+    const char* country;
+  };
+  const Case cases[] = {
+      {"", "", "de_CH.UTF-8", "de", "CH"}, {"ja_JP.UTF-8", "", "de_DE", "ja", "JP"},
+      {"", "fr_FR@euro", "de_DE", "fr", "FR"}, {"", "", "C", "en", "US"},
+      {"", "", "", "en", "US"},           {"POSIX", "", "", "en", "US"},
+  };
+  PosixSystem system;
+  for (const Case& c : cases) {
+    setenv("LC_ALL", c.lc_all, 1);
+    setenv("LC_MESSAGES", c.lc_messages, 1);
+    setenv("LANG", c.lang, 1);
+    std::string language, country;
+    system.UserLocale(&language, &country);
+    EXPECT_EQ(language, c.language) << c.lang;
+    EXPECT_EQ(country, c.country) << c.lang;
+  }
+  unsetenv("LC_ALL");
+  unsetenv("LC_MESSAGES");
+  unsetenv("LANG");
+}
+
+}  // namespace
+}  // namespace zorvex::platform

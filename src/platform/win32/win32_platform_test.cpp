@@ -1,0 +1,108 @@
+// The Win32 platform layer against Windows (Wine in the test runs), in a temporary
+// directory and a registry key of the test's own.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "platform/command_line.h"
+#include "platform/win32/win32.h"
+// After win32.h, which brings in <windows.h> that the shell header builds on.
+#include <shellapi.h>
+
+namespace zorvex::platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<std::string> ShellSplit(const std::string& line) {
+  std::wstring wide(line.begin(), line.end());  // the cases are ASCII
+  int count = 0;
+  LPWSTR* argv = CommandLineToArgvW(wide.c_str(), &count);
+  std::vector<std::string> args;
+  for (int i = 0; i < count; ++i) {
+    std::wstring a = argv[i];
+    args.emplace_back(a.begin(), a.end());
+  }
+  LocalFree(argv);
+  return args;
+}
+
+TEST(Win32CommandLineTest, QuotingRoundTripsThroughCommandLineToArgvW) {
+  const std::vector<std::string> args = {"C:\\Program Files\\java.exe", "plain", "two words",
+                                         "tab\there", "quote\"inside", "trailing\\",
+                                         "C:\\dir with space\\", "a\\\\\"b", "x"};
+  std::string line;
+  for (const std::string& a : args) line += (line.empty() ? "" : " ") + QuoteWindowsArgument(a);
+  EXPECT_EQ(ShellSplit(line), args);
+  EXPECT_EQ(SplitWindowsCommandLine(line), args);
+}
+
+class Win32PlatformTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = (fs::temp_directory_path() / ("zorvex-win32-" + std::to_string(GetTickCount())))
+               .string();
+    fs::create_directories(dir_);
+  }
+  void TearDown() override {
+    std::error_code ec;
+    for (const auto& e : fs::recursive_directory_iterator(dir_, ec)) {
+      SetFileAttributesA(e.path().string().c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+    fs::remove_all(dir_, ec);
+  }
+  std::string dir_;
+  Win32FileSystem files_;
+};
+
+TEST_F(Win32PlatformTest, FilesAndReadOnlyRules) {
+  std::ofstream(dir_ + "\\a.txt") << "x";
+  EXPECT_TRUE(files_.Exists(dir_ + "\\a.txt"));
+  EXPECT_EQ(files_.MakeDir(dir_ + "\\d", true), FileSystem::MakeDirResult::kCreated);
+  EXPECT_EQ(files_.MakeDir(dir_ + "\\d", true), FileSystem::MakeDirResult::kAlreadyExists);
+  ASSERT_TRUE(files_.CopyFileOverwriting(dir_ + "\\a.txt", dir_ + "\\d\\b.txt"));
+  SetFileAttributesA((dir_ + "\\d\\b.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+  EXPECT_FALSE(files_.RemoveFile(dir_ + "\\d\\b.txt"));
+  EXPECT_TRUE(files_.MakeOwnerReadWrite(dir_ + "\\d\\b.txt"));
+  EXPECT_TRUE(files_.RemoveFile(dir_ + "\\d\\b.txt"));
+  std::vector<DirEntry> entries;
+  ASSERT_TRUE(files_.ListDirectory(dir_, &entries));
+  bool saw_dir = false;
+  for (const DirEntry& e : entries) saw_dir |= e.name == "d" && e.is_directory;
+  EXPECT_TRUE(saw_dir);
+  std::string full;
+  ASSERT_TRUE(files_.FullPath(dir_ + "\\d\\..\\a.txt", &full));
+  EXPECT_EQ(full, dir_ + "\\a.txt");
+}
+
+TEST_F(Win32PlatformTest, RegistryReadsAndProbes) {
+  Win32Registry registry;
+  const std::string key = "Software\\ZorvexPlatformTest";
+  ASSERT_TRUE(registry.CreateKey(key, "test"));
+  ASSERT_TRUE(registry.SetStringValue(key, "inst_loc", "C:\\Inventory"));
+  std::string value;
+  EXPECT_EQ(registry.ReadValue(key, "inst_loc", &value), Registry::ReadResult::kOk);
+  EXPECT_EQ(value, "C:\\Inventory");
+  EXPECT_EQ(registry.ReadValue(key, "none", &value), Registry::ReadResult::kNoValue);
+  EXPECT_TRUE(registry.DeleteValue(key, "inst_loc"));
+  EXPECT_TRUE(registry.DeleteKey(key));
+  EXPECT_EQ(registry.ReadValue(key, "inst_loc", &value), Registry::ReadResult::kNoKey);
+}
+
+TEST_F(Win32PlatformTest, ChildExitCodesAndStartFailures) {
+  Win32Processes processes;
+  uint32_t error = 0;
+  auto child = processes.Start("cmd.exe /c exit 3", true, &error);
+  ASSERT_TRUE(child) << error;
+  EXPECT_EQ(child->WaitForExit(), 0u);
+  uint32_t code = 0;
+  ASSERT_TRUE(child->ExitCode(&code, &error));
+  EXPECT_EQ(code, 3u);
+  std::ofstream(dir_ + "\\fake.exe") << "not a program";
+  EXPECT_EQ(processes.Start("\"" + dir_ + "\\fake.exe\"", false, &error), nullptr);
+  EXPECT_NE(error, 0u);
+}
+
+}  // namespace
+}  // namespace zorvex::platform

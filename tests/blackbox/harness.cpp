@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -39,8 +40,11 @@ std::string WinePrefix() { return std::string(ZORVEX_NATIVE_BUILD) + "/blackbox-
 // Runs a program with exactly this environment; output to files; stdin from /dev/null.
 RunResult Spawn(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
                 const std::string& work_dir) {
-  std::string out_file = work_dir + "/.stdout";
-  std::string err_file = work_dir + "/.stderr";
+  // Runs may go on side by side: each has its own output files.
+  static std::atomic<int> counter{0};
+  const std::string n = std::to_string(counter++);
+  std::string out_file = work_dir + "/.stdout" + n;
+  std::string err_file = work_dir + "/.stderr" + n;
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
@@ -78,6 +82,8 @@ RunResult Spawn(const std::vector<std::string>& argv, const std::map<std::string
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   result.out = Slurp(out_file);
   result.err = Slurp(err_file);
+  unlink(out_file.c_str());
+  unlink(err_file.c_str());
   return result;
 }
 
@@ -114,7 +120,7 @@ Medium::Medium(const Target& target) : target_(target) {
   fs::create_directories(medium_dir);
   fs::create_directories(jre_dir + "/bin");
   fs::create_directories(temp_dir);
-  fs::create_directories(registry_dir + "/HKEY_LOCAL_MACHINE/Software");
+  fs::create_directories(registry_dir + "/HKEY_LOCAL_MACHINE/SOFTWARE");
   const std::string exe = target.windows ? "setup.exe" : "setup";
   fs::copy_file(target.build_dir + "/" + exe, medium_dir + "/" + exe);
   fs::copy(target.build_dir + "/resource", medium_dir + "/resource");
@@ -192,6 +198,8 @@ RunResult Medium::Run(const std::vector<std::string>& args, const Env& extra) {
 void Medium::SetRegistryValue(const std::string& key, const std::string& name,
                               const std::string& value) {
   if (!target_.windows) {
+    // Keys are written in the case the test names them; the tests name "SOFTWARE" as the
+    // medium made it, so that no key exists twice in two cases.
     std::string dir = registry_dir + "/HKEY_LOCAL_MACHINE";
     std::string part;
     for (char c : key + "\\") {
@@ -263,6 +271,11 @@ std::vector<std::string> Medium::TempEntries() const {
   return names;
 }
 
-std::string Medium::ReadFile(const std::string& unix_path) const { return Slurp(unix_path); }
+std::string Medium::ReadFile(const std::string& unix_path) const {
+  std::string text = Slurp(unix_path);
+  // Windows writes its text files with CR LF.
+  if (target_.windows) std::erase(text, '\r');
+  return text;
+}
 
 }  // namespace zorvex::blackbox

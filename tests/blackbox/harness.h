@@ -64,6 +64,7 @@ class Medium {
   std::vector<JavaRecord> WaitForJavaRuns(size_t count, int ms) const;
   // Entries of the temporary directory.
   std::vector<std::string> TempEntries() const;
+  // A text file's contents, with Windows line ends read as "\n".
   std::string ReadFile(const std::string& unix_path) const;
 
   const Target& target() const { return target_; }

@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <sys/wait.h>
 #include <set>
 #include <thread>
 
@@ -202,17 +205,19 @@ TEST_P(LauncherTest, LaunchesInTheSameSecondGetTheirOwnScratchDirectories) {
 TEST_P(LauncherTest, ConcurrentLaunchesNeverShareAScratchDirectory) {
   medium_.WriteParamFile("BOOTSTRAP=TRUE\n");
   std::vector<std::thread> runs;
+  std::vector<RunResult> results(3);
   for (int i = 0; i < 3; ++i) {
-    runs.emplace_back([this] {
-      medium_.Run({"-silent", "-noconsole", "-rtimestamp", "T"},
-                  {{"ZORVEX_FAKE_JAVA_SLEEP_MS", "500"}});
+    runs.emplace_back([this, &results, i] {
+      results[i] = medium_.Run({"-silent", "-noconsole", "-rtimestamp", "T"},
+                               {{"ZORVEX_FAKE_JAVA_SLEEP_MS", "500"}});
     });
   }
   for (std::thread& t : runs) t.join();
+  for (const RunResult& r : results) EXPECT_EQ(r.status, Status(259)) << r.out << r.err;
   EXPECT_EQ(medium_.TempEntries(),
             (std::vector<std::string>{"ZorInstallT", "ZorInstallT_1", "ZorInstallT_2"}));
   std::vector<JavaRecord> java = medium_.WaitForJavaRuns(3, 20000);
-  ASSERT_EQ(java.size(), 3u);
+  ASSERT_EQ(java.size(), 3u) << medium_.ReadFile(medium_.record_file);
   std::set<std::string> scratch;
   for (const JavaRecord& run : java) scratch.insert(After(run, "-scratchPath"));
   EXPECT_EQ(scratch.size(), 3u);
@@ -245,9 +250,285 @@ TEST_P(LauncherTest, TimestampThatIsAPathIsNotUsed) {
   EXPECT_NE(log.find("-rtimestamp \"" + bad + "\" cannot name"), std::string::npos) << log;
 }
 
+// --- The Java command line ------------------------------------------------------------
+
+class JavaCommandLineTest : public LauncherTest {
+ protected:
+  // Runs with the options and returns what Java received (the last run recorded).
+  JavaRecord RunJava(const std::vector<std::string>& args, const Env& env = {}) {
+    RunResult r = medium_.Run(args, env);
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    std::vector<JavaRecord> runs = medium_.JavaRuns();
+    if (runs.empty()) {
+      ADD_FAILURE() << "Java was not started: " << r.out << r.err;
+      return {};
+    }
+    return runs.back();
+  }
+  std::string M(const std::string& unix_path) { return medium_.TargetPath(unix_path); }
+  std::string Java(const char* exe) {
+    return M(medium_.jre_dir + "/bin/") + (windows() ? exe : "java");
+  }
+  static bool Has(const JavaRecord& run, const std::string& element) {
+    return std::find(run.args.begin(), run.args.end(), element) != run.args.end();
+  }
+  // The elements from the first one equal to `from` (inclusive) to `to` (exclusive).
+  static std::vector<std::string> Between(const JavaRecord& run, const std::string& from,
+                                          const std::string& to) {
+    auto a = std::find(run.args.begin(), run.args.end(), from);
+    auto b = std::find(a, run.args.end(), to);
+    return std::vector<std::string>(a, b);
+  }
+};
+
+TEST_P(JavaCommandLineTest, DefaultsElementByElement) {
+  medium_.WriteParamFile("");
+  JavaRecord run = RunJava({}, {{"ZORVEX_FAKE_JAVA_EXIT", "0"}});
+  const std::string sep(1, medium_.Sep());
+  const std::string cp_sep = windows() ? ";" : ":";
+  const std::string m = M(medium_.medium_dir);
+  const std::string scratch = After(run, "-scratchPath");
+  const std::string timestamp = After(run, "-timestamp");
+  ASSERT_EQ(run.args.size(), 18u);  // the empty elements vanish in the split
+  std::string cp = scratch + cp_sep + cp_sep + m + sep + "jlib" + sep + "zorcore.jar";
+  const std::vector<std::string> expected = {
+      Java("javaw.exe"),
+      "-Dzorvex.installer.library_loc=" + m + sep + "lib" + sep + "win64",
+      "-Dzorvex.installer.zek_loc=" + m,
+      "-Dzorvex.installer.bootstrap=FALSE",
+      "-Dzorvex.installer.startup_location=" + m,
+      "-Dzorvex.installer.jre_loc=.." + sep + ".." + sep + "jre",
+      "-Dzorvex.installer.exec_location=" + M(medium_.medium_dir + "/setup") +
+          (windows() ? ".exe" : ""),
+      "-Dzorvex.installer.nlsEnabled=TRUE",
+      "-Dzorvex.installer.prereqConfigLoc=",
+      "-cp",
+      run.args[10],
+      "zorvex.admkit.qii.qiic.QiicInstaller",
+      "-scratchPath",
+      scratch,
+      "-sourceType",
+      "network",
+      "-timestamp",
+      timestamp,
+  };
+  EXPECT_EQ(run.args, expected);
+  EXPECT_EQ(run.args[10].rfind(cp, 0), 0u) << run.args[10];
+  EXPECT_EQ(scratch, M(medium_.temp_dir) + sep + "ZorInstall" + timestamp);
+  EXPECT_EQ(run.cwd, m);  // not bootstrapped: Java runs in the launcher's directory
+}
+
+TEST_P(JavaCommandLineTest, ModesChooseMainClassBootstrapAndLog) {
+  struct Case {
+    const char* option;
+    const char* main_class;
+    bool bootstrap_off;
+  };
+  const Case cases[] = {
+      {"-preCloneSetup", "zorvex.admkit.qii.qiic.QiicPreCloneSetup", false},
+      {"-updateNodeList", "zorvex.admkit.qii.qiic.QiicUpdateNodeList", true},
+      {"-attachHome", "zorvex.admkit.qii.qiic.QiicAttachHome", false},
+      {"-relink", "zorvex.admkit.qii.qiis.QiisMakeDeps", false},
+      {"-removeHome", "zorvex.admkit.qii.qiic.QiicRemoveHome", true},
+      {"-detachHome", "zorvex.admkit.qii.qiic.QiicDetachHome", true},
+      {"-updateHomeDeps", "zorvex.admkit.qii.qiic.QiicUpdateHomeDeps", false},
+      {"-addNode", "zorvex.admkit.qii.qiic.QiicInstaller", true},
+      {"-cleanup", "zorvex.admkit.qii.qiic.QiicCleanup", false},
+      {"-saveInventory", "zorvex.admkit.qii.qiic.QiicSaveInventory", false},
+      {"-oneClick", "zorvex.admkit.qio.qioc.QiocOneClickInstaller", false},
+  };
+  // Bootstrapping on, waiting asked for: the mode decides what the property says.
+  medium_.WriteParamFile("BOOTSTRAP=TRUE\nWAIT_FOR_COMPLETION=TRUE\n");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.option);
+    JavaRecord run = RunJava({"-silent", "-noconsole", c.option});
+    EXPECT_TRUE(Has(run, c.main_class));
+    EXPECT_TRUE(Has(run, std::string("-Dzorvex.installer.bootstrap=") +
+                             (c.bootstrap_off ? "FALSE" : "TRUE")));
+  }
+}
+
+TEST_P(JavaCommandLineTest, DistributionMediumRefusesHomeModes) {
+  medium_.WriteParamFile("DISTRIBUTION=TRUE\n");
+  RunResult r = medium_.Run({"-silent", "-noconsole", "-detachHome", "-J-Dx=1"});
+  EXPECT_EQ(r.status, Status(-1));
+  EXPECT_NE(r.out.find("The command line \"-SILENT -NOCONSOLE -DETACHHOME -J-DX=1\" cannot be run"),
+            std::string::npos)
+      << r.out;
+  EXPECT_TRUE(medium_.JavaRuns().empty());
+}
+
+TEST_P(JavaCommandLineTest, MemoryAndJvmOptions) {
+  medium_.WriteParamFile("JRE_MEMORY_OPTIONS=-Xms16m   -Xmx64m\n");
+  JavaRecord run = RunJava({"-silent", "-noconsole", "JVM_OPTIONS=-Da=1 -Db=2", "-J-Dj=3"});
+  EXPECT_EQ(Between(run, "-Xms16m", "-cp"),
+            (std::vector<std::string>{"-Xms16m", "-Xmx64m", "-Da=1", "-Db=2", "-Dj=3"}));
+  // The -J tail is cut from what is forwarded.
+  EXPECT_EQ(run.args.back(), "JVM_OPTIONS=-Da=1 -Db=2");
+  run = RunJava({"-silent", "-noconsole", "-J-mx64m"});
+  EXPECT_FALSE(Has(run, "-Xms16m"));
+  EXPECT_TRUE(Has(run, "-mx64m"));
+  run = RunJava({"-silent", "-noconsole", "-memory"});
+  EXPECT_TRUE(Has(run, "-verbose:gc"));
+  EXPECT_EQ(run.args[0], Java("java.exe"));
+}
+
+TEST_P(JavaCommandLineTest, CopyThreadsOnlyExactlyZeroSuppresses) {
+  const std::pair<const char*, std::vector<std::string>> cases[] = {
+      {"0", {}},
+      {"00", {"-Dzorvex.installer.copythreads=00"}},
+      // A quoted value keeps its blank; the element then splits into two arguments.
+      {"\" 0\"", {"-Dzorvex.installer.copythreads=", "0"}},
+  };
+  for (const auto& [value, expected] : cases) {
+    SCOPED_TRACE(value);
+    medium_.WriteParamFile(std::string("COPY_THREADS=") + value + "\n");
+    JavaRecord run = RunJava({"-silent", "-noconsole"});
+    std::vector<std::string> got;
+    auto p = std::find_if(run.args.begin(), run.args.end(), [](const std::string& a) {
+      return a.rfind("-Dzorvex.installer.copythreads=", 0) == 0;
+    });
+    if (p != run.args.end()) got = {*p, *(p + 1) == "0" ? "0" : ""};
+    if (!got.empty() && got[1].empty()) got.pop_back();
+    EXPECT_EQ(got, expected);
+  }
+}
+
+TEST_P(JavaCommandLineTest, SourceLocation) {
+  const std::string m = M(medium_.medium_dir);
+  const std::string sep(1, medium_.Sep());
+  const std::pair<std::string, std::string> cases[] = {
+      {"http://host/stage/products.xml", "http://host/stage/products.xml"},
+      {"http://", m + sep + "http://"},
+      {std::string("stage") + sep + "products.xml", m + sep + "stage" + sep + "products.xml"},
+  };
+  for (const auto& [source, expected] : cases) {
+    SCOPED_TRACE(source);
+    medium_.WriteParamFile("SOURCE=" + source + "\n");
+    EXPECT_EQ(After(RunJava({"-silent", "-noconsole"}), "-sourceLoc"), expected);
+  }
+}
+
+TEST_P(JavaCommandLineTest, ExtJlibFilesOfTheScratchDirectoryJoinTheClassPath) {
+  const std::string scratch = medium_.root + "/ready";
+  fs::create_directories(scratch + "/ext/jlib/sub");
+  for (const char* jar : {"b.jar", "a.jar"}) std::ofstream(scratch + "/ext/jlib/" + jar) << "";
+  medium_.WriteParamFile("EXT_JLIB=anything\n");
+  JavaRecord run = RunJava({"-silent", "-noconsole", "-rscratchPath", M(scratch)});
+  const std::string d = M(scratch + "/ext/jlib/");
+  const std::string s = windows() ? ";" : ":";
+  const std::string cp = After(run, "-cp");
+  EXPECT_EQ(cp.rfind(M(scratch) + s + s + d + "a.jar" + s + d + "b.jar" + s + s, 0), 0u) << cp;
+}
+
+TEST_P(JavaCommandLineTest, RelaunchOptionsAndWhatIsForwarded) {
+  medium_.WriteParamFile("");
+  const std::string ready = medium_.root + "/ready";
+  fs::create_directories(ready);
+  JavaRecord run = RunJava({"-silent", "-noconsole", "-rstartupLoc", M(medium_.root + "/orig"),
+                            "-rscratchPath", M(ready), "-rtimestamp", "T1"});
+  EXPECT_TRUE(Has(run, "-Dzorvex.installer.startup_location=" + M(medium_.root + "/orig")));
+  EXPECT_EQ(After(run, "-scratchPath"), M(ready));
+  EXPECT_EQ(After(run, "-timestamp"), "T1");
+  // Inside the one command-line text the options are not whole arguments: all forwarded.
+  const std::vector<std::string> tail(run.args.end() - 8, run.args.end());
+  EXPECT_EQ(tail, (std::vector<std::string>{"-silent", "-noconsole", "-rstartupLoc",
+                                            M(medium_.root + "/orig"), "-rscratchPath", M(ready),
+                                            "-rtimestamp", "T1"}));
+  EXPECT_FALSE(fs::exists(ready));  // a waited run removes its scratch directory
+}
+
+TEST_P(JavaCommandLineTest, NoBootstrapIsDroppedOnlyAsTheWholeCommandLine) {
+  medium_.WriteParamFile("");
+  JavaRecord run = RunJava({"-nobootStrap"});
+  EXPECT_EQ(run.args.back(), After(run, "-timestamp"));  // nothing forwarded
+  EXPECT_FALSE(Has(run, "-nobootStrap"));
+  run = RunJava({"-nobootStrap", "-silent", "-noconsole"});
+  EXPECT_EQ(std::vector<std::string>(run.args.end() - 3, run.args.end()),
+            (std::vector<std::string>{"-nobootStrap", "-silent", "-noconsole"}));
+  run = RunJava({"-nobootstrap"});
+  EXPECT_EQ(run.args.back(), "-nobootstrap");
+}
+
+TEST_P(JavaCommandLineTest, HelpGoesToJavaWithoutChecks) {
+  medium_.WriteParamFile("");
+  RunResult r = medium_.Run({"-help", "-noconsole"});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out.find("Starting"), std::string::npos) << r.out;
+  JavaRecord run = medium_.JavaRuns().back();
+  EXPECT_EQ(run.args[0], Java("javaw.exe"));  // silent, but without a console of its own
+  EXPECT_EQ(run.args.back(), "-noconsole");
+  r = medium_.Run({"-help"});
+  EXPECT_EQ(medium_.JavaRuns().back().args[0], Java("java.exe"));
+}
+
+TEST_P(JavaCommandLineTest, ProgramThatCannotStart) {
+  medium_.WriteParamFile("");
+  for (const char* exe : {"java", "java.exe", "javaw.exe"}) {
+    std::ofstream(medium_.jre_dir + "/bin/" + exe) << "not a program\n";
+  }
+  RunResult r = medium_.Run({"-silent", "-noconsole"});
+  EXPECT_NE(r.status, 0);
+  if (windows()) {
+    EXPECT_EQ(r.status, 193);  // ERROR_BAD_EXE_FORMAT
+  }
+  EXPECT_NE(r.out.find("CreateZEKProcess() failed with system error " + std::to_string(r.status)),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("Press Enter to exit."), std::string::npos);
+}
+
+TEST_P(JavaCommandLineTest, MissingJavaProgram) {
+  medium_.WriteParamFile("JRE_LOCATION=" + M(medium_.root + "/nojre") + "\n");
+  RunResult r = medium_.Run({"-silent", "-noconsole"});
+  EXPECT_EQ(r.status, Status(-1));
+  EXPECT_NE(r.out.find("No Java program was found at " + M(medium_.root + "/nojre/bin/") +
+                       (windows() ? "javaw.exe" : "java")),
+            std::string::npos)
+      << r.out;
+  EXPECT_TRUE(medium_.TempEntries().empty());
+}
+
+TEST_P(JavaCommandLineTest, BootstrappedJavaRunsInTheTemporaryDirectory) {
+  medium_.WriteParamFile("BOOTSTRAP=TRUE\nWAIT_FOR_COMPLETION=TRUE\n");
+  JavaRecord run = RunJava({"-silent", "-noconsole"}, {{"ZORVEX_FAKE_JAVA_EXIT", "0"}});
+  EXPECT_EQ(run.cwd, M(medium_.temp_dir));
+  const std::string scratch = After(run, "-scratchPath");
+  EXPECT_TRUE(Has(run, "-Dzorvex.installer.zek_loc=" + scratch + medium_.Sep() + "zek"));
+}
+
+// The demo medium with the machine's real JVM: the whole hand-over, and Java's status back.
+TEST(RealJvmTest, DemoInstallerReportsWhatItReceived) {
+  const std::string build = ZORVEX_NATIVE_BUILD;
+  const std::string medium = build + "/blackbox-demo/medium";
+  std::string make = std::string("bash '") + ZORVEX_SOURCE_DIR +
+                     "/scripts/make-demo-medium.sh' '" + build + "' '" + medium + "' >/dev/null";
+  ASSERT_EQ(std::system(make.c_str()), 0);
+  const std::string registry = build + "/blackbox-demo/registry";
+  fs::create_directories(registry + "/HKEY_LOCAL_MACHINE/SOFTWARE");
+  fs::create_directories(build + "/blackbox-demo/temp");
+  std::string out_file = build + "/blackbox-demo/out.txt";
+  std::string run = "cd '" + build + "/blackbox-demo' && ZORVEX_REGISTRY='" + registry +
+                    "' TEMP='" + build + "/blackbox-demo/temp' ZORVEX_DEMO_EXIT=5 LANG=C '" +
+                    medium + "/setup' -silent -saveInventory > '" + out_file + "' 2>&1";
+  int status = std::system(run.c_str());
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 5);
+  std::ifstream in(out_file);
+  std::string out((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(out.find("Main class:  zorvex.admkit.qii.qiic.QiicSaveInventory"), std::string::npos)
+      << out;
+  EXPECT_NE(out.find("zorvex.installer.bootstrap           = FALSE"), std::string::npos);
+  EXPECT_NE(out.find(medium + "/jlib/zorinstaller.jar"), std::string::npos);
+  EXPECT_NE(out.find("] -saveInventory"), std::string::npos);
+  EXPECT_NE(out.find("The demo installer ends with status 5."), std::string::npos);
+}
+
 std::string TargetName(const ::testing::TestParamInfo<Target>& info) { return info.param.name; }
 
 INSTANTIATE_TEST_SUITE_P(Targets, LauncherTest, ::testing::ValuesIn(BuiltTargets()), TargetName);
+INSTANTIATE_TEST_SUITE_P(Targets, JavaCommandLineTest, ::testing::ValuesIn(BuiltTargets()),
+                         TargetName);
 INSTANTIATE_TEST_SUITE_P(Targets, LoggedLauncherTest, ::testing::ValuesIn(BuiltTargets()),
                          TargetName);
 

@@ -11,12 +11,16 @@
 int main(int argc, char** argv) {
   const char* record = std::getenv("ZORVEX_FAKE_JAVA_RECORD");
   if (record != nullptr && *record != '\0') {
+    std::error_code ec;
+    std::string text = "cwd=" + std::filesystem::current_path(ec).string() + "\n";
+    text += "argc=" + std::to_string(argc) + "\n";
+    for (int i = 0; i < argc; ++i) text += "arg[" + std::to_string(i) + "]=" + argv[i] + "\n";
+    text += "end\n";
+    // One write of the whole record, so that stand-ins started side by side do not
+    // interleave their records.
     if (FILE* out = std::fopen(record, "ab")) {
-      std::error_code ec;
-      std::string cwd = std::filesystem::current_path(ec).string();
-      std::fprintf(out, "cwd=%s\nargc=%d\n", cwd.c_str(), argc);
-      for (int i = 0; i < argc; ++i) std::fprintf(out, "arg[%d]=%s\n", i, argv[i]);
-      std::fprintf(out, "end\n");
+      std::setvbuf(out, nullptr, _IOFBF, text.size() + 64);
+      std::fwrite(text.data(), 1, text.size(), out);
       std::fclose(out);
     }
   }

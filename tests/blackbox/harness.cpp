@@ -110,7 +110,9 @@ std::vector<Target> BuiltTargets() {
 }
 
 Medium::Medium(const Target& target) : target_(target) {
-  std::string pattern = (fs::temp_directory_path() / "zorvex-bb-XXXXXX").string();
+  // No hyphen in the name: the launcher finds its options anywhere in the command line,
+  // and a random "-J" or "-help" in a path would be taken for one.
+  std::string pattern = (fs::temp_directory_path() / "zorvex_bb_XXXXXX").string();
   root = mkdtemp(pattern.data());
   medium_dir = root + "/medium";
   jre_dir = root + "/jre";

@@ -107,6 +107,7 @@ TEST_F(PosixPlatformTest, FileRegistryMatchesNamesInAnyCase) {
   ASSERT_TRUE(registry.SetStringValue("Software", "probe", "temp value"));
   EXPECT_TRUE(registry.DeleteValue("Software", "probe"));
   ASSERT_TRUE(registry.CreateKey("Software\\probe", "temp key"));
+  EXPECT_TRUE(registry.CreateKey("Software\\probe", "temp key"));  // opens an existing key
   EXPECT_TRUE(fs::is_directory(dir_ + "/HKEY_LOCAL_MACHINE/software/probe"));
   EXPECT_TRUE(registry.DeleteKey("Software\\probe"));
   PosixRegistry missing(dir_ + "/none");

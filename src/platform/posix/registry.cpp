@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -121,7 +122,9 @@ bool PosixRegistry::CreateKey(const std::string& key, const std::string& /*class
   std::string parent;
   for (const std::string& part : parts) parent += part + "\\";
   std::string dir = FindKey(parent);
-  return !dir.empty() && ::mkdir((dir + "/" + leaf).c_str(), 0755) == 0;
+  // As RegCreateKeyEx opens a key that exists: another launcher probing at the same
+  // moment may have made it between the look-up and here.
+  return !dir.empty() && (::mkdir((dir + "/" + leaf).c_str(), 0755) == 0 || errno == EEXIST);
 }
 
 bool PosixRegistry::DeleteKey(const std::string& key) {

@@ -137,6 +137,15 @@ TEST_F(JavaCommandTest, AbsoluteCoreLocationIsNotJoinedBelowTheLauncher) {
   EXPECT_EQ(BuildJavaArguments(in_)[2], "-Dzorvex.installer.zek_loc=\"\\\\server\\share\"");
 }
 
+TEST_F(JavaCommandTest, ListGrowsPastFortyEightElements) {
+  std::string many;
+  for (int i = 0; i < 60; ++i) many += " -Dp" + std::to_string(i) + "=" + std::string(100, 'v');
+  Options().jvm_options = many;
+  std::vector<std::string> list = BuildJavaArguments(in_);
+  EXPECT_EQ(list.size(), 20u + 60u);
+  EXPECT_EQ(list[10 + 59], "-Dp59=" + std::string(100, 'v'));
+}
+
 TEST_F(JavaCommandTest, SourceLocation) {
   const std::tuple<const char*, const char*> cases[] = {
       {"http://host/stage", "\"http://host/stage\" "},

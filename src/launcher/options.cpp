@@ -210,7 +210,7 @@ void ScanOptions(std::vector<std::string>* args, std::string* last_argument_uppe
     if (size_t j = arg.find("-J"); j != std::string::npos) {
       // Everything after "-J" goes to Java; the launcher sees only the text before it.
       o.j_options = original.substr(j + 2);
-      o.memory_option_given = o.j_options->find("-mx") != std::string::npos;
+      if (o.j_options->find("-mx") != std::string::npos) o.memory_option_given = true;
       arg.resize(j);
     }
     size_t consumed = i;

@@ -26,6 +26,7 @@ constexpr long kMaxBootstrapSize = 2047;
 
 // The working state of one run.
 struct Run {
+  std::string module_path;  // as the entry took it: the option scan may cut args[0]
   std::vector<std::string> args;
   std::string last_argument_upper;
   std::string startup_location;
@@ -186,7 +187,7 @@ void PrepareJava(Run* run) {
   in.executable_name = console_java ? style.java_name : style.javaw_name;
   in.startup_location = run->startup_location;
   in.scratch_dir = run->scratch_dir;
-  in.exec_path = run->args.empty() ? "" : run->args[0];
+  in.exec_path = run->module_path;
   in.extjre = run->extjre;
   in.arguments = run->args;
   run->java_args = BuildJavaArguments(in);
@@ -234,13 +235,14 @@ std::string StartupLocationOf(const std::string& module_path) {
 int RunLauncher(std::vector<std::string> args) {
   Run run;
   run.args = std::move(args);
+  run.module_path = run.args.empty() ? "" : run.args[0];
   ResetOptions();
   OptionState& o = Options();
   o.timestamp = paths::TakeRunTimestamp();
-  if (messages::LoadMessageCatalogue(run.args.empty() ? "" : run.args[0]) != 0) return 1;
+  if (messages::LoadMessageCatalogue(run.module_path) != 0) return 1;
   ScanOptions(&run.args, &run.last_argument_upper);
   if (!o.noconsole) messages::CreateLauncherConsole();
-  run.startup_location = StartupLocationOf(run.args.empty() ? "" : run.args[0]);
+  run.startup_location = StartupLocationOf(run.module_path);
   if (o.scratch_path_given) run.scratch_dir = o.scratch_path;
   run.param_result = config::ReadParameterFile(&o.param_file, &run.scratch_dir,
                                                &run.startup_location, &run.settings);

@@ -162,6 +162,20 @@ TEST_F(RunSequenceTest, HelpSkipsTheStartMessageAndUsesJava) {
   EXPECT_EQ(processes_.started[0].substr(processes_.started[0].size() - 7), " -help ");
 }
 
+// A "-J" inside the launcher's own path cuts the scanned copy of it, never the path Java
+// is told about or the directory the run starts from.
+TEST_F(RunSequenceTest, ModulePathWithJStaysWhole) {
+  system_.module_path = "C:\\my-Java\\setup.exe";
+  files_.AddFile(system_.module_path, "MZ");
+  AddCatalogue("cons.nls", {{"S_ZEK", "T"}});
+  files_.AddFile("C:\\my-Java\\zorparam.ini", "[Zorvex]\nJRE_LOCATION=C:\\jre\n");
+  EXPECT_EQ(Run("-silent"), 0);
+  ASSERT_EQ(processes_.started.size(), 1u);
+  EXPECT_NE(processes_.started[0].find("exec_location=\"C:\\my-Java\\setup.exe\""),
+            std::string::npos);
+  EXPECT_NE(processes_.started[0].find("startup_location=\"C:\\my-Java\""), std::string::npos);
+}
+
 TEST_F(RunSequenceTest, StartupLocation) {
   EXPECT_EQ(StartupLocationOf("C:\\m\\setup.exe"), "C:\\m");
   EXPECT_EQ(StartupLocationOf(".\\setup.exe"), ".");

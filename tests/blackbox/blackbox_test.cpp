@@ -51,6 +51,28 @@ TEST_P(LauncherTest, CatalogueOfTheUsersLanguageWins) {
   EXPECT_NE(r.out.find("Meridal Installer を起動しています..."), std::string::npos) << r.out;
 }
 
+// A translated catalogue whose texts would read arguments the launcher does not pass, of
+// other kinds, or write through %n: the base texts are used instead.
+TEST_P(LauncherTest, HostileTranslationFallsBackToTheBaseText) {
+  medium_.WriteParamFile("BOOTSTRAP=TRUE\nBOOTSTRAP_SIZE=5000\n");
+  const std::string nul(1, '\0');
+  std::ofstream(medium_.medium_dir + "/resource/cons_de.nls", std::ios::binary)
+      << "S_STARTINSTALLERMSG=%d%n%s%s%s" + nul + "S_ERBOOTSTRAP_RANGE=%s %s %s %n" + nul +
+             "S_WAITMSG=Bitte warten %s%s\n" + nul + "S_BOOTSTRAPMSG=Kopieren nach" + nul;
+  RunResult r = medium_.Run({"-silent", "-noconsole"},
+                            {{"LANG", "de_DE.UTF-8"}, {"ZORVEX_FAKE_JAVA_SLEEP_MS", "300"}});
+  EXPECT_EQ(r.status, Status(259)) << r.out << r.err;
+  EXPECT_NE(r.out.find("Starting Meridal Installer...\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("must be a whole number from 0 to 2047."), std::string::npos) << r.out;
+  // A text used as it stands is printed as it stands; only one used as a format is checked.
+  medium_.WriteParamFile("BOOTSTRAP=TRUE\n");
+  r = medium_.Run({"-silent", "-noconsole"},
+                  {{"LANG", "de_DE.UTF-8"}, {"ZORVEX_FAKE_JAVA_SLEEP_MS", "300"}});
+  EXPECT_NE(r.out.find("Kopieren nach " + medium_.TargetPath(medium_.temp_dir)), std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("Bitte warten %s%s\n"), std::string::npos) << r.out;
+}
+
 TEST_P(LauncherTest, ExitStatusOfAWaitedJavaComesBackUnchanged) {
   medium_.WriteParamFile("");
   for (int code : {0, 3, 42}) {

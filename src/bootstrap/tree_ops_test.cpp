@@ -1,0 +1,61 @@
+#include "bootstrap/tree_ops.h"
+
+#include <gtest/gtest.h>
+
+#include "doubles/platform_test.h"
+
+namespace zorvex::bootstrap {
+namespace {
+
+class TreeOpsTest : public testing::PlatformTest {};
+
+TEST_F(TreeOpsTest, CopyTreeMirrorsTheSourceAndOverwrites) {
+  files_.AddFile("C:\\src\\a.txt", "new a");
+  files_.AddFile("C:\\src\\sub\\b.txt", "b");
+  files_.AddDir("C:\\src\\empty");
+  files_.AddDir("C:\\src\\only\\dirs");
+  files_.AddFile("C:\\dst\\a.txt", "old a");
+  files_.AddFile("C:\\dst\\keep.txt", "kept");
+  files_.AddFile("C:\\src\\ro.txt", "r");
+  files_.read_only.insert("C:\\src\\ro.txt");
+  EXPECT_EQ(CopyTree("C:\\src", "C:\\dst"), 0);
+  EXPECT_EQ(files_.Contents("C:\\dst\\a.txt"), "new a");
+  EXPECT_EQ(files_.Contents("C:\\dst\\keep.txt"), "kept");
+  EXPECT_EQ(files_.Contents("C:\\dst\\sub\\b.txt"), "b");
+  EXPECT_TRUE(files_.IsDir("C:\\dst\\empty"));
+  EXPECT_TRUE(files_.IsDir("C:\\dst\\only\\dirs"));
+  EXPECT_TRUE(files_.CanReadWrite("C:\\dst\\ro.txt"));  // arrives writable
+}
+
+TEST_F(TreeOpsTest, CopyTreeStopsAtTheFirstFailedFile) {
+  files_.AddFile("C:\\src\\a.txt");
+  files_.AddFile("C:\\src\\b.txt");
+  files_.copy_fails.insert("C:\\src\\a.txt");
+  EXPECT_EQ(CopyTree("C:\\src", "C:\\dst"), -1);
+  EXPECT_FALSE(files_.HasFile("C:\\dst\\b.txt"));
+  EXPECT_EQ(CopyTree("C:\\none", "C:\\dst2"), 0);  // nothing to list: nothing made
+  EXPECT_FALSE(files_.IsDir("C:\\dst2"));
+  EXPECT_EQ(CopyTree("", "C:\\dst3"), 0);
+}
+
+TEST_F(TreeOpsTest, RemoveTreeLeavesReadOnlyFilesAndTheirAncestors) {
+  files_.AddFile("C:\\S\\a.txt");
+  files_.AddFile("C:\\S\\x\\ro.txt");
+  files_.AddFile("C:\\S\\y\\z\\c.txt");
+  files_.read_only.insert("C:\\S\\x\\ro.txt");
+  EXPECT_EQ(RemoveTree("C:\\S"), 0);
+  EXPECT_TRUE(files_.HasFile("C:\\S\\x\\ro.txt"));
+  EXPECT_FALSE(files_.HasFile("C:\\S\\a.txt"));
+  EXPECT_FALSE(files_.IsDir("C:\\S\\y"));
+  EXPECT_TRUE(files_.IsDir("C:\\S"));
+  EXPECT_EQ(RemoveTree(""), 0);
+}
+
+TEST_F(TreeOpsTest, CountFilesCountsEveryLevelButNoDirectories) {
+  for (const char* f : {"a", "b", "c", "d\\e", "d\\f"}) files_.AddFile(std::string("C:\\T\\") + f);
+  EXPECT_EQ(CountFiles("C:\\T"), 5u);
+  EXPECT_EQ(CountFiles("C:\\none"), 0u);
+}
+
+}  // namespace
+}  // namespace zorvex::bootstrap

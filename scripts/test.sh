@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds both targets and runs every test: the unit tests natively and, under Wine, for
-# Windows; the black-box tests of setup and setup.exe; the fuzz targets briefly.
+# Builds both targets and runs every test: the unit tests natively, under the sanitizers
+# and, under Wine, for Windows; the black-box tests of setup and setup.exe; the fuzz
+# targets briefly.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -10,6 +11,8 @@ cmake --preset native
 cmake --build --preset native
 cmake --preset windows
 cmake --build --preset windows
+cmake --preset asan
+cmake --build --preset asan
 if [ -f fuzz/CMakeLists.txt ]; then
   cmake --preset fuzz
   cmake --build --preset fuzz
@@ -18,6 +21,9 @@ fi
 export ZORVEX_REQUIRE_WINDOWS=1
 status=0
 ctest --preset windows || status=1
+# The native launcher once more under AddressSanitizer and UndefinedBehaviorSanitizer.
+ctest --preset asan -E blackbox || status=1
+build/asan/tests/blackbox_tests --gtest_filter='*/native:RealJvm*' || status=1
 if [ -f fuzz/CMakeLists.txt ]; then
   ctest --test-dir build/fuzz --output-on-failure || status=1
 fi

@@ -49,8 +49,7 @@ std::string PromptForJreLocation(const config::Settings& st) {
     console.DiscardPendingInput();
     std::string line;
     // Without more input nobody can answer: give up rather than ask for ever.
-    if (!console.ReadLine(&line)) return "";
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!platform::ReadLine(console, &line)) return "";
     if (!line.empty() && HasJavaProgram(line)) return line;
     messages::PrintText("\n");
     messages::PrintText(messages::MessageText(again));

@@ -11,6 +11,19 @@ Platform g_platform;
 
 Platform& Os() { return g_platform; }
 
+bool ReadLine(Console& console, std::string* line) {
+  line->clear();
+  int c;
+  bool any = false;
+  while ((c = console.ReadChar()) != -1) {
+    any = true;
+    if (c == '\n') break;
+    line->push_back(static_cast<char>(c));
+  }
+  if (!line->empty() && line->back() == '\r') line->pop_back();
+  return any;
+}
+
 void SetPlatform(const Platform& platform) { g_platform = platform; }
 
 }  // namespace zorvex::platform

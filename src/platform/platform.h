@@ -136,8 +136,6 @@ class Console {
   virtual void ShowMessageBox(const std::string& title, const std::string& text) = 0;
   // Reads one character from standard input; -1 at end of input.
   virtual int ReadChar() = 0;
-  // Reads one line (without its line feed). False at end of input.
-  virtual bool ReadLine(std::string* line) = 0;
   // Drops input typed ahead of a question.
   virtual void DiscardPendingInput() = 0;
 };
@@ -193,6 +191,10 @@ struct Platform {
   Console* console = nullptr;
   System* system = nullptr;
 };
+
+// Reads one line of standard input through Console::ReadChar, without its line feed (and
+// the carriage return before it). False when the input has ended before any character.
+bool ReadLine(Console& console, std::string* line);
 
 // The process-wide platform. The entry point installs the real one; tests install doubles.
 Platform& Os();

@@ -297,16 +297,6 @@ int FakeConsole::ReadChar() {
   return static_cast<unsigned char>(input[input_pos++]);
 }
 
-bool FakeConsole::ReadLine(std::string* line) {
-  line->clear();
-  if (input_pos >= input.size()) return false;
-  size_t end = input.find('\n', input_pos);
-  if (end == std::string::npos) end = input.size();
-  *line = input.substr(input_pos, end - input_pos);
-  input_pos = end + 1;
-  return true;
-}
-
 // --- FakeProcesses ---------------------------------------------------------------------
 
 std::unique_ptr<platform::ChildProcess> FakeProcesses::Start(const std::string& command_line,

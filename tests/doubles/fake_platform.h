@@ -101,7 +101,6 @@ class FakeConsole : public platform::Console {
   void FlushStdout() override {}
   void ShowMessageBox(const std::string& title, const std::string& text) override;
   int ReadChar() override;
-  bool ReadLine(std::string* line) override;
   void DiscardPendingInput() override {}
 };
 

@@ -38,23 +38,11 @@ void PosixConsole::ShowMessageBox(const std::string& title, const std::string& t
   // Only a person at a terminal can acknowledge the notice; scripts are not held up.
   if (::isatty(STDIN_FILENO)) {
     std::string line;
-    ReadLine(&line);
+    ReadLine(*this, &line);
   }
 }
 
 int PosixConsole::ReadChar() { return std::getchar(); }
-
-bool PosixConsole::ReadLine(std::string* line) {
-  line->clear();
-  int c;
-  bool any = false;
-  while ((c = std::getchar()) != EOF) {
-    any = true;
-    if (c == '\n') return true;
-    line->push_back(static_cast<char>(c));
-  }
-  return any;
-}
 
 void PosixConsole::DiscardPendingInput() {
   if (::isatty(STDIN_FILENO)) ::tcflush(STDIN_FILENO, TCIFLUSH);

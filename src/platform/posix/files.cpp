@@ -11,24 +11,12 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/stdio_append_file.h"
 #include "platform/posix/posix_platform.h"
 
 namespace zorvex::platform {
 
 namespace {
-
-class PosixAppendFile : public AppendFile {
- public:
-  explicit PosixAppendFile(FILE* file) : file_(file) {}
-  ~PosixAppendFile() override { std::fclose(file_); }
-  bool Write(const std::string& bytes) override {
-    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file_) == bytes.size();
-    return std::fflush(file_) == 0 && ok;
-  }
-
- private:
-  FILE* file_;
-};
 
 // Folds "." and ".." of an absolute path lexically, as the Windows runtime does.
 std::string FoldDots(const std::string& path) {
@@ -158,9 +146,7 @@ bool PosixFileSystem::ReadFile(const std::string& path, std::string* bytes) {
 }
 
 std::unique_ptr<AppendFile> PosixFileSystem::OpenForAppend(const std::string& path) {
-  FILE* file = std::fopen(path.c_str(), "ae");
-  if (file == nullptr) return nullptr;
-  return std::make_unique<PosixAppendFile>(file);
+  return OpenStdioAppendFile(path, "ae");  // not inherited by Java
 }
 
 bool PosixFileSystem::FullPath(const std::string& path, std::string* full) {

@@ -67,7 +67,6 @@ class PosixConsole : public Console {
   void FlushStdout() override;
   void ShowMessageBox(const std::string& title, const std::string& text) override;
   int ReadChar() override;
-  bool ReadLine(std::string* line) override;
   void DiscardPendingInput() override;
 
  private:

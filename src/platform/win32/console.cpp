@@ -70,18 +70,6 @@ void Win32Console::ShowMessageBox(const std::string& title, const std::string& t
 
 int Win32Console::ReadChar() { return std::getchar(); }
 
-bool Win32Console::ReadLine(std::string* line) {
-  line->clear();
-  int c;
-  bool any = false;
-  while ((c = std::getchar()) != EOF) {
-    any = true;
-    if (c == '\n') return true;
-    line->push_back(static_cast<char>(c));
-  }
-  return any;
-}
-
 void Win32Console::DiscardPendingInput() {
   FlushConsoleInputBuffer(GetStdHandle(STD_INPUT_HANDLE));
 }

@@ -6,24 +6,12 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/stdio_append_file.h"
 #include "platform/win32/win32.h"
 
 namespace zorvex::platform {
 
 namespace {
-
-class Win32AppendFile : public AppendFile {
- public:
-  explicit Win32AppendFile(FILE* file) : file_(file) {}
-  ~Win32AppendFile() override { std::fclose(file_); }
-  bool Write(const std::string& bytes) override {
-    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file_) == bytes.size();
-    return std::fflush(file_) == 0 && ok;
-  }
-
- private:
-  FILE* file_;
-};
 
 }  // namespace
 
@@ -81,9 +69,7 @@ bool Win32FileSystem::ReadFile(const std::string& path, std::string* bytes) {
 
 std::unique_ptr<AppendFile> Win32FileSystem::OpenForAppend(const std::string& path) {
   // Text mode, as the logs have always been written: "\n" becomes CR LF.
-  FILE* file = std::fopen(path.c_str(), "a");
-  if (file == nullptr) return nullptr;
-  return std::make_unique<Win32AppendFile>(file);
+  return OpenStdioAppendFile(path, "a");
 }
 
 bool Win32FileSystem::FullPath(const std::string& path, std::string* full) {

@@ -6,13 +6,14 @@ namespace zorvex::platform {
 
 namespace {
 
+bool OpenKey(const std::string& key, REGSAM access, ScopedKey* k) {
+  return RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, access, k->out()) == ERROR_SUCCESS;
+}
+
 Registry::ReadResult Query(const std::string& key, const std::string& name, DWORD* type,
                            std::string* data) {
   ScopedKey k;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_QUERY_VALUE, k.out()) !=
-      ERROR_SUCCESS) {
-    return Registry::ReadResult::kNoKey;
-  }
+  if (!OpenKey(key, KEY_QUERY_VALUE, &k)) return Registry::ReadResult::kNoKey;
   DWORD size = 0;
   if (RegQueryValueExA(k.get(), name.c_str(), nullptr, type, nullptr, &size) != ERROR_SUCCESS) {
     return Registry::ReadResult::kNoValue;
@@ -63,17 +64,13 @@ Registry::ReadResult Win32Registry::ReadDword(const std::string& key, const std:
 
 bool Win32Registry::OpenForWrite(const std::string& key) {
   ScopedKey k;
-  return RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_ALL_ACCESS, k.out()) ==
-         ERROR_SUCCESS;
+  return OpenKey(key, KEY_ALL_ACCESS, &k);
 }
 
 bool Win32Registry::SetStringValue(const std::string& key, const std::string& name,
                                    const std::string& value) {
   ScopedKey k;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_ALL_ACCESS, k.out()) !=
-      ERROR_SUCCESS) {
-    return false;
-  }
+  if (!OpenKey(key, KEY_ALL_ACCESS, &k)) return false;
   // The size counts the terminating NUL, as REG_SZ values are stored.
   return RegSetValueExA(k.get(), name.c_str(), 0, REG_SZ,
                         reinterpret_cast<const BYTE*>(value.c_str()),
@@ -82,10 +79,7 @@ bool Win32Registry::SetStringValue(const std::string& key, const std::string& na
 
 bool Win32Registry::DeleteValue(const std::string& key, const std::string& name) {
   ScopedKey k;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_ALL_ACCESS, k.out()) !=
-      ERROR_SUCCESS) {
-    return false;
-  }
+  if (!OpenKey(key, KEY_ALL_ACCESS, &k)) return false;
   return RegDeleteValueA(k.get(), name.c_str()) == ERROR_SUCCESS;
 }
 
@@ -93,10 +87,7 @@ bool Win32Registry::CreateKey(const std::string& key, const std::string& class_n
   std::string leaf;
   std::string parent = Parent(key, &leaf);
   ScopedKey p;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, parent.c_str(), 0, KEY_ALL_ACCESS, p.out()) !=
-      ERROR_SUCCESS) {
-    return false;
-  }
+  if (!OpenKey(parent, KEY_ALL_ACCESS, &p)) return false;
   ScopedKey created;
   std::string cls = class_name;
   return RegCreateKeyExA(p.get(), leaf.c_str(), 0, cls.data(), REG_OPTION_NON_VOLATILE,
@@ -107,10 +98,7 @@ bool Win32Registry::DeleteKey(const std::string& key) {
   std::string leaf;
   std::string parent = Parent(key, &leaf);
   ScopedKey p;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, parent.c_str(), 0, KEY_ALL_ACCESS, p.out()) !=
-      ERROR_SUCCESS) {
-    return false;
-  }
+  if (!OpenKey(parent, KEY_ALL_ACCESS, &p)) return false;
   return RegDeleteKeyA(p.get(), leaf.c_str()) == ERROR_SUCCESS;
 }
 

@@ -96,7 +96,6 @@ class Win32Console : public Console {
   void FlushStdout() override;
   void ShowMessageBox(const std::string& title, const std::string& text) override;
   int ReadChar() override;
-  bool ReadLine(std::string* line) override;
   void DiscardPendingInput() override;
 
  private:

@@ -56,6 +56,60 @@ TEST_F(ParamFileTest, DefaultsOfAnEmptyMainSection) {
   EXPECT_EQ(files_.cwd, "C:\\media\\disk1");
 }
 
+// Every key of the main section: its default when the file lacks it, and what a value of
+// "Tvalue" becomes (first-character keys keep only the "T").
+TEST_F(ParamFileTest, EveryKeyWithItsDefaultAndItsReading) {
+  struct Key {
+    const char* name;
+    std::string Settings::*setting;  // null: JRE_LOCATION, in the option state
+    const char* default_value;
+    bool first_character;
+  };
+  const Key keys[] = {
+      {"DISTRIBUTION", &Settings::distribution, "F", true},
+      {"JRE_SCRATCH_LOC", &Settings::jre_scratch_loc, "", false},
+      {"JRE_LOCATION", nullptr, "", false},
+      {"ACCESS_DIR", &Settings::access_dir, "", false},
+      {"JRE_MEMORY_OPTIONS", &Settings::jre_memory_options, "", false},
+      {"ZEK_VERSION", &Settings::zek_version, "0.0.0.0.0", false},
+      {"JRE_VERSION", &Settings::jre_version, "", false},
+      {"USEJREONLY", &Settings::usejreonly, "FALSE", false},
+      {"USEJDKONLY", &Settings::usejdkonly, "FALSE", false},
+      {"DISABLE_JRE_PROMPT", &Settings::disable_jre_prompt, "FALSE", false},
+      {"ZEK_LOCATION", &Settings::zek_location, "C:\\media\\disk1", false},
+      {"ZEK_CORE_LOCATION", &Settings::zek_core_location, "C:\\media\\disk1", false},
+      {"ZPATCH_LOCATION", &Settings::zpatch_location, "C:\\media\\disk1", false},
+      {"BOOTSTRAP_SIZE", &Settings::bootstrap_size, "52", false},
+      {"THIN_JDBC_FILENAME", &Settings::thin_jdbc_filename, "", false},
+      {"JRE_OSDPARAM", &Settings::jre_osdparam, "", false},
+      {"ADDTO_CLASSPATH", &Settings::addto_classpath, "", false},
+      {"INSTALL_CLASS", &Settings::install_class, "zorvex.admkit.qii.qiic.QiicInstaller", false},
+      {"INSTALL_ONECLICK_CLASS", &Settings::install_oneclick_class,
+       "zorvex.admkit.qio.qioc.QiocOneClickInstaller", false},
+      {"WAIT_FOR_COMPLETION", &Settings::wait_for_completion, "F", true},
+      {"COPY_THREADS", &Settings::copy_threads, "0", false},
+      {"EXT_JLIB", &Settings::ext_jlib, "", false},
+      {"EXT_LIB", &Settings::ext_lib, "", false},
+      {"EXT_BIN", &Settings::ext_bin, "", false},
+  };
+  auto value = [&](const Key& k) -> std::string {
+    return k.setting == nullptr ? Options().jre_location : settings_.*k.setting;
+  };
+  for (const Key& k : keys) {
+    SCOPED_TRACE(k.name);
+    settings_ = Settings();
+    Options().jre_location.clear();
+    files_.AddFile("C:\\media\\disk1\\zorparam.ini", "[Zorvex]\nOTHER=1\n");
+    ASSERT_EQ(Read(), 0);
+    EXPECT_EQ(value(k), k.default_value);
+    settings_ = Settings();
+    files_.AddFile("C:\\media\\disk1\\zorparam.ini",
+                   std::string("[Zorvex]\n") + k.name + "=Tvalue\n");
+    ASSERT_EQ(Read(), 0);
+    EXPECT_EQ(value(k), k.first_character ? "T" : "Tvalue");
+  }
+}
+
 TEST_F(ParamFileTest, FlagSettingsKeepTheirFirstCharacter) {
   const std::tuple<const char*, const char*> cases[] = {
       {"TRUE", "T"}, {"yes", "y"}, {"", "F"}, {"true", "t"}};

@@ -90,6 +90,20 @@ TEST_F(Win32PlatformTest, RegistryReadsAndProbes) {
   EXPECT_EQ(registry.ReadValue(key, "inst_loc", &value), Registry::ReadResult::kNoKey);
 }
 
+// A WM_QUIT posted to the launcher's thread does not end the wait: it goes on until the
+// child has ended.
+TEST_F(Win32PlatformTest, WaitDropsWmQuitAndWaitsForTheChild) {
+  Win32Processes processes;
+  uint32_t error = 0;
+  auto child = processes.Start("cmd.exe /c ping -n 2 127.0.0.1 >nul & exit 4", true, &error);
+  ASSERT_TRUE(child) << error;
+  PostThreadMessageA(GetCurrentThreadId(), WM_QUIT, 0, 0);
+  EXPECT_EQ(child->WaitForExit(), 0u);
+  uint32_t code = 0;
+  ASSERT_TRUE(child->ExitCode(&code, &error));
+  EXPECT_EQ(code, 4u);
+}
+
 TEST_F(Win32PlatformTest, ChildExitCodesAndStartFailures) {
   Win32Processes processes;
   uint32_t error = 0;

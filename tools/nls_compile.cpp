@@ -25,11 +25,20 @@ bool Unescape(const std::string& in, std::string* out) {
     }
     if (++i == in.size()) return false;
     switch (in[i]) {
-      case 'n': out->push_back('\n'); break;
-      case 't': out->push_back('\t'); break;
-      case 's': out->push_back(' '); break;
-      case '\\': out->push_back('\\'); break;
-      default: return false;
+      case 'n':
+        out->push_back('\n');
+        break;
+      case 't':
+        out->push_back('\t');
+        break;
+      case 's':
+        out->push_back(' ');
+        break;
+      case '\\':
+        out->push_back('\\');
+        break;
+      default:
+        return false;
     }
   }
   return true;
@@ -75,11 +84,13 @@ int main(int argc, char** argv) {
     std::string key = line.substr(0, eq);
     std::string text;
     if (!Unescape(line.substr(eq + 1), &text)) fail("bad escape in " + key);
-    if (!known.count(key)) fail("unknown key " + key);
-    else if (texts.count(key)) fail("repeated key " + key);
+    if (!known.count(key))
+      fail("unknown key " + key);
+    else if (texts.count(key))
+      fail("repeated key " + key);
     else if (!zorvex::messages::FormatFits(text, ArgsOfKinds(known[key])))
-      fail(key + ": the text's conversions do not fit the arguments \"" +
-           std::string(known[key]) + "\"");
+      fail(key + ": the text's conversions do not fit the arguments \"" + std::string(known[key]) +
+           "\"");
     else if (key.size() + 1 + text.size() > 1022)
       fail(key + ": record longer than 1022 bytes");
     texts[key] = text;

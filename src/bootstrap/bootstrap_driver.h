@@ -12,10 +12,10 @@ namespace zorvex::bootstrap {
 inline constexpr int kBootstrapFailed = 30;
 
 struct BootstrapRequest {
-  std::string target_dir;        // the scratch directory, or BOOTSTRAP_LOC
-  std::string startup_location;  // the launcher's directory
-  int64_t size_kb = 0;           // BOOTSTRAP_SIZE in units of 1024
-  bool copy_jre = true;          // the negation of EXTJRE
+  std::string target_dir;                // the scratch directory, or BOOTSTRAP_LOC
+  std::string startup_location;          // the launcher's directory
+  int64_t size_kb = 0;                   // BOOTSTRAP_SIZE in units of 1024
+  bool copy_jre = true;                  // the negation of EXTJRE
   config::Settings* settings = nullptr;  // rewritten in place
   std::string* jre_location = nullptr;   // JRE_LOCATION, rewritten in place
 };

@@ -60,8 +60,7 @@ bool IsJreHome(const std::string& dir) {
   return paths::FileExists(JoinLib(dir, "rt.jar")) || paths::FileExists(JoinLib(dir, "core.jar"));
 }
 
-int ValidateJavaHome(const std::string& jre_location, bool extjre,
-                     const config::Settings& st) {
+int ValidateJavaHome(const std::string& jre_location, bool extjre, const config::Settings& st) {
   if (!Options().jreloc_given && !extjre) return 0;
   const bool jre_only = config::IsExactlyTrue(st.usejreonly);
   const bool jdk_only = config::IsExactlyTrue(st.usejdkonly);

@@ -33,8 +33,7 @@ void GetIniValue(const std::string* section, const std::string& key,
 
 // The same lookup in an INI text already read.
 void GetIniValueInText(const std::string* section, const std::string& key,
-                       const std::string& default_value, std::string* out,
-                       const std::string& text);
+                       const std::string& default_value, std::string* out, const std::string& text);
 
 // With a section: positions the stream just behind the first matching header. Without:
 // reads the next entry of the current section. 0, or -1 at the end of the section, of the

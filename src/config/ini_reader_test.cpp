@@ -87,8 +87,7 @@ TEST_F(IniReaderTest, GetIniValueRules) {
       {"byte-order mark is not blank", nullptr, "KEY", "\xEF\xBB\xBFKEY=1\n", "DEF"},
       {"missing section", "X", "KEY", "[S]\nKEY=1\n", "DEF"},
       {"next section ends the search", "S", "KEY", "[S]\nA=1\n[T]\nKEY=2\n", "DEF"},
-      {"line longer than 1023", "S", "KEY", "[S]\nKEY=" + std::string(3000, 'v') + "\n",
-       nullptr},
+      {"line longer than 1023", "S", "KEY", "[S]\nKEY=" + std::string(3000, 'v') + "\n", nullptr},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

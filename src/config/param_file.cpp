@@ -115,8 +115,7 @@ void SplitComponents(const std::string& path, const std::string& scratch_dir, Se
   for (const std::string& name : dropped) names += (names.empty() ? "" : ", ") + name;
   OptionState& options = Options();
   inventory::OpenLog(scratch_dir, options.timestamp, options.log_stem);
-  inventory::WriteLog("BOOTSTRAP_COMPS names more than " +
-                      std::to_string(kMaxBootstrapComponents) +
+  inventory::WriteLog("BOOTSTRAP_COMPS names more than " + std::to_string(kMaxBootstrapComponents) +
                       " components; these are not bootstrapped: " + names + "\n");
   inventory::CloseLog();
 }

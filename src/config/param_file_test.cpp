@@ -190,8 +190,7 @@ TEST_F(ParamFileTest, FileInTheParentOnly) {
 TEST_F(ParamFileTest, GivenFileMissingFallsBackWithTwoMessages) {
   files_.AddFile("C:\\media\\disk1\\zorparam.ini", "[Zorvex]\n");
   ASSERT_EQ(Read("C:\\nowhere.ini"), 0);
-  EXPECT_EQ(console_.printed,
-            "missing C:\\nowhere.ini\ninstead C:\\media\\disk1\\zorparam.ini\n");
+  EXPECT_EQ(console_.printed, "missing C:\\nowhere.ini\ninstead C:\\media\\disk1\\zorparam.ini\n");
   EXPECT_EQ(InstallLog(), console_.printed);
 }
 

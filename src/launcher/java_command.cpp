@@ -10,21 +10,20 @@
 namespace zorvex {
 
 const std::vector<std::string> kCoreJars = {
-    "zorcore.jar",     "zorutil.jar",      "zorlogging.jar",   "zorplatform.jar",
-    "zorfileio.jar",   "zorinventory.jar", "zorxmlparser.jar", "zorxmlschema.jar",
-    "zornls.jar",      "zorregistry.jar",  "zorsecurity.jar",  "zornative.jar"};
+    "zorcore.jar",   "zorutil.jar",      "zorlogging.jar",   "zorplatform.jar",
+    "zorfileio.jar", "zorinventory.jar", "zorxmlparser.jar", "zorxmlschema.jar",
+    "zornls.jar",    "zorregistry.jar",  "zorsecurity.jar",  "zornative.jar"};
 const std::vector<std::string> kPatchJars = {"zpatch.jar", "zpatchcore.jar", "zpatchactions.jar",
                                              "zpatchprereq.jar"};
 const std::vector<std::string> kInstallerJars = {
-    "zorinstaller.jar", "zorinstallerui.jar", "zorwizard.jar",   "zorprereq.jar",
-    "zorprereqchecks.jar", "zoractions.jar",  "zorhelp.jar",     "zorhelpviewer.jar",
-    "zorswing.jar",     "zorfonts.jar",       "zorclone.jar",    "zorhomes.jar",
-    "zornodes.jar",     "zorconfig.jar",      "zorresponse.jar", "zorsilent.jar",
-    "zorversions.jar",  "zorreports.jar"};
-const std::vector<std::string> kExtraJars = {"zorextensions.jar", "zorembedded.jar",
-                                             "zorjdbc.jar",       "zornetwork.jar",
-                                             "zorservices.jar",   "zorscripts.jar",
-                                             "zoroneclick.jar"};
+    "zorinstaller.jar",    "zorinstallerui.jar", "zorwizard.jar",   "zorprereq.jar",
+    "zorprereqchecks.jar", "zoractions.jar",     "zorhelp.jar",     "zorhelpviewer.jar",
+    "zorswing.jar",        "zorfonts.jar",       "zorclone.jar",    "zorhomes.jar",
+    "zornodes.jar",        "zorconfig.jar",      "zorresponse.jar", "zorsilent.jar",
+    "zorversions.jar",     "zorreports.jar"};
+const std::vector<std::string> kExtraJars = {
+    "zorextensions.jar", "zorembedded.jar", "zorjdbc.jar",    "zornetwork.jar",
+    "zorservices.jar",   "zorscripts.jar",  "zoroneclick.jar"};
 
 namespace {
 
@@ -162,7 +161,8 @@ std::vector<std::string> BuildJavaArguments(JavaCommandInputs in) {
   list.push_back("-Dzorvex.installer.startup_location=" + Quoted(in.startup_location));
   list.push_back("-Dzorvex.installer.jre_loc=" + Quoted(JreLocation(st)));
   if (in.extjre) list.push_back("-Dzorvex.installer.extjre=" + Quoted("true") + " ");
-  if (st.copy_threads != "0") list.push_back("-Dzorvex.installer.copythreads=" + st.copy_threads + " ");
+  if (st.copy_threads != "0")
+    list.push_back("-Dzorvex.installer.copythreads=" + st.copy_threads + " ");
   list.push_back("-Dzorvex.installer.exec_location=" + Quoted(in.exec_path) + " ");
   list.push_back("-Dzorvex.installer.nlsEnabled=" + Quoted(st.nls_enabled) + " ");
   list.push_back("-Dzorvex.installer.prereqConfigLoc=" + Quoted(o.prereq_config_location) + " ");

@@ -11,19 +11,19 @@
 namespace zorvex {
 
 // The installer's libraries, by the directory the class path names them in.
-extern const std::vector<std::string> kCoreJars;      // 12, in ZEK_CORE_JLIB_LOCATION
-extern const std::vector<std::string> kPatchJars;     // 4, in ZPATCH_JLIB_LOCATION
+extern const std::vector<std::string> kCoreJars;       // 12, in ZEK_CORE_JLIB_LOCATION
+extern const std::vector<std::string> kPatchJars;      // 4, in ZPATCH_JLIB_LOCATION
 extern const std::vector<std::string> kInstallerJars;  // 18, in ZEK_JLIB_LOCATION
-extern const std::vector<std::string> kExtraJars;     // 7, in ZEK_JLIB_LOCATION, after ADDTO
+extern const std::vector<std::string> kExtraJars;      // 7, in ZEK_JLIB_LOCATION, after ADDTO
 
 struct JavaCommandInputs {
   const config::Settings* settings = nullptr;
-  std::string executable_name;        // "javaw.exe" or "java.exe" (both "java" on POSIX)
-  std::string startup_location;       // STARTUP_LOCATION
+  std::string executable_name;   // "javaw.exe" or "java.exe" (both "java" on POSIX)
+  std::string startup_location;  // STARTUP_LOCATION
   std::string scratch_dir;
-  std::string exec_path;              // the launcher's own path
-  bool extjre = false;                // EXTJRE
-  std::vector<std::string> arguments; // the launcher's arguments, module path first
+  std::string exec_path;               // the launcher's own path
+  bool extjre = false;                 // EXTJRE
+  std::vector<std::string> arguments;  // the launcher's arguments, module path first
 };
 
 // True when the text is at least 8 characters and begins with "http://" in any case.

@@ -112,8 +112,8 @@ TEST_F(JavaCommandTest, OptionalElements) {
   EXPECT_TRUE(has("-Dzorvex.installer.copythreads=00 "));
   auto cp = std::find(list.begin(), list.end(), "-cp");
   const std::vector<std::string> before_cp(std::find(list.begin(), list.end(), "") + 1, cp);
-  EXPECT_EQ(before_cp, (std::vector<std::string>{"-Xms64m", "-Xmx256m", "-Da=1", "-Db=2", "",
-                                                 "-verbose:gc"}));
+  EXPECT_EQ(before_cp,
+            (std::vector<std::string>{"-Xms64m", "-Xmx256m", "-Da=1", "-Db=2", "", "-verbose:gc"}));
   Options().memory_option_given = true;  // "-mx" in the -J text drops the memory words only
   list = BuildJavaArguments(in_);
   EXPECT_FALSE(has("-Xms64m"));
@@ -182,8 +182,8 @@ TEST_F(JavaCommandTest, BootstrapAndStartupOverrides) {
 }
 
 TEST_F(JavaCommandTest, ForwardsArgumentsButTheLaunchersOwn) {
-  in_.arguments = {"setup.exe", "-rstartupLoc", "X", "-nobootStrap", "-silent", "-rtimestamp",
-                   "T", "-rscratchPath", "S", "-NOBOOTSTRAP"};
+  in_.arguments = {"setup.exe", "-rstartupLoc",  "X", "-nobootStrap", "-silent", "-rtimestamp",
+                   "T",         "-rscratchPath", "S", "-NOBOOTSTRAP"};
   std::vector<std::string> list = BuildJavaArguments(in_);
   EXPECT_EQ(std::vector<std::string>(list.end() - 2, list.end()),
             (std::vector<std::string>{"-silent", "-NOBOOTSTRAP"}));

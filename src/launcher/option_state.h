@@ -14,13 +14,13 @@ inline constexpr char kPrereqCheckerTitle[] = "Prerequisite Checker";
 
 struct OptionState {
   // Valued options.
-  std::string param_file;        // -paramFile
-  std::string scratch_path;      // -rscratchPath
+  std::string param_file;    // -paramFile
+  std::string scratch_path;  // -rscratchPath
   bool scratch_path_given = false;
-  std::string startup_loc;       // -rstartupLoc
+  std::string startup_loc;  // -rstartupLoc
   bool startup_loc_given = false;
-  std::string jre_location;      // -jreLoc (JRE_LOCATION)
-  bool jreloc_given = false;     // JRELOC_GIVEN
+  std::string jre_location;              // -jreLoc (JRE_LOCATION)
+  bool jreloc_given = false;             // JRELOC_GIVEN
   std::optional<std::string> j_options;  // J_OPTIONS, absent unless "-J" occurs
   bool memory_option_given = false;      // "-mx" inside J_OPTIONS
 

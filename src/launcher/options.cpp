@@ -96,8 +96,7 @@ void ApplyFlags(const std::string& text, const std::string& upper, size_t index,
   if (has("-ONECLICK")) o.oneclick = true;
   if (has("FROM_LOCATION") && o.prereq_config_location.empty()) {
     o.from_location_used = true;
-    Assign(AssignmentVariant::kPrereqFile, text, upper, "FROM_LOCATION",
-           &o.prereq_config_location);
+    Assign(AssignmentVariant::kPrereqFile, text, upper, "FROM_LOCATION", &o.prereq_config_location);
   }
 }
 
@@ -172,8 +171,8 @@ void ParseAssignment(AssignmentVariant variant, const std::string& text, size_t 
   std::string value;
   if (begin < text.size() && text[begin] == '"') {
     size_t close = text.find('"', begin + 1);
-    value = text.substr(begin + 1, close == std::string::npos ? std::string::npos
-                                                              : close - begin - 1);
+    value =
+        text.substr(begin + 1, close == std::string::npos ? std::string::npos : close - begin - 1);
   } else {
     size_t end = begin;
     while (end < text.size() && !IsBlank(text[end])) ++end;

@@ -69,17 +69,24 @@ TEST_F(OptionsTest, FlagsAreFoundAnywhereInAnyCase) {
     bool OptionState::*flag;
   };
   const Case cases[] = {
-      {"-silent", &OptionState::silent},          {"-Silent", &OptionState::silent},
-      {"-silentX", &OptionState::silent},         {"xx-SILENT", &OptionState::silent},
-      {"-DEBUGGER", &OptionState::debug},         {"-help", &OptionState::help},
-      {"-help", &OptionState::silent},            {"-attachHome", &OptionState::silent},
+      {"-silent", &OptionState::silent},
+      {"-Silent", &OptionState::silent},
+      {"-silentX", &OptionState::silent},
+      {"xx-SILENT", &OptionState::silent},
+      {"-DEBUGGER", &OptionState::debug},
+      {"-help", &OptionState::help},
+      {"-help", &OptionState::silent},
+      {"-attachHome", &OptionState::silent},
       {"-bootstrapOnly", &OptionState::bootstraponly},
-      {"-noconsole", &OptionState::noconsole},    {"-printtime", &OptionState::printtime},
-      {"-memory", &OptionState::memory},          {"-waitForCompletion", &OptionState::waitforcompletion},
+      {"-noconsole", &OptionState::noconsole},
+      {"-printtime", &OptionState::printtime},
+      {"-memory", &OptionState::memory},
+      {"-waitForCompletion", &OptionState::waitforcompletion},
       {"-ignoreSysPrereqs", &OptionState::ignoresysprereqs},
       {"-executeSysPrereqs", &OptionState::executesysprereqs},
-      {"-oneclick", &OptionState::oneclick},      {"-nobootstrap", &OptionState::nobootstrap},
-      {"-J-Dx -silent", &OptionState::silent},    // the -J tail is searched too
+      {"-oneclick", &OptionState::oneclick},
+      {"-nobootstrap", &OptionState::nobootstrap},
+      {"-J-Dx -silent", &OptionState::silent},  // the -J tail is searched too
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);
@@ -131,8 +138,8 @@ TEST_F(OptionsTest, AssignmentsReadTheirOwnValues) {
 }
 
 TEST_F(OptionsTest, FromLocationNamesThePrereqDirectoryBesideTheFile) {
-  for (const char* line : {"FROM_LOCATION=D:\\stage\\products.xml",
-                           "FROM_LOCATION=\"D:\\stage\\products.xml\""}) {
+  for (const char* line :
+       {"FROM_LOCATION=D:\\stage\\products.xml", "FROM_LOCATION=\"D:\\stage\\products.xml\""}) {
     Scan(line);
     EXPECT_EQ(Options().prereq_config_location, "D:\\stage\\prereq") << line;
     EXPECT_TRUE(Options().from_location_used);

@@ -84,8 +84,8 @@ int CheckPrereqCheckerConfig(Run* run) {
 int RunPrerequisites(Run* run) {
   const OptionState& o = Options();
   if (!o.bootstraponly) messages::PrintMessage("S_STARTINSTALLERMSG", {o.installer_title});
-  config::GetParamValue("PLATFORM_PREREQS", &run->settings.platform_prereqs, "FALSE",
-                        o.param_file, config::ReadMode::kWhole);
+  config::GetParamValue("PLATFORM_PREREQS", &run->settings.platform_prereqs, "FALSE", o.param_file,
+                        config::ReadMode::kWhole);
   prereq::PrereqRequest request;
   request.param_file = o.param_file;
   request.scratch_dir = run->scratch_dir;
@@ -180,8 +180,8 @@ void PrepareJava(Run* run) {
     messages::PrintText("\n");
   }
   const platform::PathStyle& style = *platform::Os().style;
-  bool console_java = o.debug || o.cleanup || o.saveinventory || o.memory ||
-                      (o.silent && !o.noconsole);
+  bool console_java =
+      o.debug || o.cleanup || o.saveinventory || o.memory || (o.silent && !o.noconsole);
   JavaCommandInputs in;
   in.settings = &run->settings;
   in.executable_name = console_java ? style.java_name : style.javaw_name;
@@ -261,8 +261,7 @@ int RunLauncher(std::vector<std::string> args) {
   config::DeriveJavaLocations(o.param_file, &run.settings);
   PrepareJava(&run);
   if (!o.bootstraponly && !paths::FileExists(run.java_executable)) {
-    messages::ShowError(
-        messages::FormatMessageText("S_ERJRENFD", {run.java_executable, "1.3.1"}));
+    messages::ShowError(messages::FormatMessageText("S_ERJRENFD", {run.java_executable, "1.3.1"}));
     run.result = -1;
   }
   if (!inventory::ProbeRegistryWriteAccess()) {

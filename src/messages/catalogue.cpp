@@ -45,8 +45,7 @@ const std::string* CatalogueMap::Find(const std::string& key) const {
   return it == texts_.end() ? nullptr : &it->second;
 }
 
-void LoadRecords(const std::string& bytes, CatalogueMap* map,
-                 std::vector<std::string>* malformed) {
+void LoadRecords(const std::string& bytes, CatalogueMap* map, std::vector<std::string>* malformed) {
   std::string record;
   auto finish = [&]() {
     size_t eq = record.find('=');

@@ -31,8 +31,10 @@ TEST(LoadRecordsTest, ReadsRecordsByTheFileFormat) {
       {"two NULs give one empty record", "A=1" + Nul() + Nul(), {{"A", "1"}}, {""}},
       {"no equals sign", "junk" + Nul() + "A=1" + Nul(), {{"A", "1"}}, {"junk"}},
       {"1023 bytes end a record", long_head + "K=v" + Nul(), {{"K", "v"}}, {long_head}},
-      {"a record with NUL holds 1022 bytes", "K=" + std::string(1020, 'x') + Nul(),
-       {{"K", std::string(1020, 'x')}}, {}},
+      {"a record with NUL holds 1022 bytes",
+       "K=" + std::string(1020, 'x') + Nul(),
+       {{"K", std::string(1020, 'x')}},
+       {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -20,17 +20,17 @@ TEST(FormatCheckedTest, FormatsOnlyWhatTheArgumentsFit) {
       {"[%5s][%-4d][%03d]", {"ab", 7, 5}, "[   ab][7   ][005]"},
       {"%.2s", {"abcdef"}, "ab"},
       {"%ld and %lu", {12, 4294967295ul}, "12 and 4294967295"},
-      {"fewer: %s", {"x", 5}, "fewer: x"},                 // a translation may drop one
-      {"%d", {"text"}, nullptr},                            // a text where a number goes
-      {"%s", {3}, nullptr},                                 // a number where a text goes
-      {"%s %s", {"one"}, nullptr},                          // reads an argument not passed
-      {"%n", {}, nullptr},                                  // writes through a pointer
+      {"fewer: %s", {"x", 5}, "fewer: x"},  // a translation may drop one
+      {"%d", {"text"}, nullptr},            // a text where a number goes
+      {"%s", {3}, nullptr},                 // a number where a text goes
+      {"%s %s", {"one"}, nullptr},          // reads an argument not passed
+      {"%n", {}, nullptr},                  // writes through a pointer
       {"%s%n", {"x"}, nullptr},
       {"%p", {1}, nullptr},
       {"%f", {1}, nullptr},
-      {"%*d", {3, 4}, nullptr},                             // width from an argument
-      {"%1$s", {"x"}, nullptr},                             // positional arguments
-      {"%99999s", {"x"}, nullptr},                          // width past any buffer
+      {"%*d", {3, 4}, nullptr},     // width from an argument
+      {"%1$s", {"x"}, nullptr},     // positional arguments
+      {"%99999s", {"x"}, nullptr},  // width past any buffer
       {"%.5000d", {1}, nullptr},
       {"trailing %", {}, nullptr},
       {"%-%", {}, nullptr},

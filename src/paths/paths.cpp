@@ -103,8 +103,8 @@ void GetTempDirectory(std::string* out) {
   // POSIX shells name their temporary directory TMPDIR; it is asked only when neither of
   // the launcher's own variables is set.
   if (!value && !os.style->drive_letters) value = os.system->GetEnv("TMPDIR");
-  *out = value && IsUsableTempPath(*value, *os.style, *os.system) ? *value
-                                                                  : os.style->temp_fallback;
+  *out =
+      value && IsUsableTempPath(*value, *os.style, *os.system) ? *value : os.style->temp_fallback;
   DropTrailingSeparator(out);
 }
 

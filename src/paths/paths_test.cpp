@@ -19,7 +19,10 @@ class PathsTest : public testing::PlatformTest {
 
 TEST_F(PathsTest, AppendPathJoinsWithOneSeparator) {
   const std::tuple<const char*, const char*, const char*> cases[] = {
-      {"", "x", "x"}, {"C:\\", "x", "C:\\x"}, {"C:", "x", "C:\\x"}, {"C:\\a", "b\\c", "C:\\a\\b\\c"}};
+      {"", "x", "x"},
+      {"C:\\", "x", "C:\\x"},
+      {"C:", "x", "C:\\x"},
+      {"C:\\a", "b\\c", "C:\\a\\b\\c"}};
   for (const auto& [path, component, expected] : cases) {
     std::string p = path;
     AppendPath(&p, component);

@@ -13,13 +13,13 @@ TEST(SplitWindowsCommandLineTest, FollowsTheRuntimeRules) {
       {"prog", {"prog"}},
       {"\"C:\\Program Files\\java.exe\" a", {"C:\\Program Files\\java.exe", "a"}},
       {"p a  b\tc ", {"p", "a", "b", "c"}},
-      {"p \"\" x", {"p", "", "x"}},                         // empty argument kept
+      {"p \"\" x", {"p", "", "x"}},  // empty argument kept
       {"p \"a b\"c", {"p", "a bc"}},
-      {"p a\\\\b", {"p", "a\\\\b"}},                        // backslashes without quote
-      {"p a\\\"b", {"p", "a\"b"}},                          // 2n+1: literal quote
-      {"p a\\\\\"b c\"", {"p", "a\\b c"}},                  // 2n: quote toggles
-      {"p \"a\\\\\" b", {"p", "a\\", "b"}},                 // trailing backslash in quotes
-      {"p \"a\"\"b\"", {"p", "a\"b"}},                      // "" inside quotes
+      {"p a\\\\b", {"p", "a\\\\b"}},         // backslashes without quote
+      {"p a\\\"b", {"p", "a\"b"}},           // 2n+1: literal quote
+      {"p a\\\\\"b c\"", {"p", "a\\b c"}},   // 2n: quote toggles
+      {"p \"a\\\\\" b", {"p", "a\\", "b"}},  // trailing backslash in quotes
+      {"p \"a\"\"b\"", {"p", "a\"b"}},       // "" inside quotes
       {"p -Dk=\"v w\"", {"p", "-Dk=v w"}},
       {"\"C:\\a\\java.exe\"  -cp \"x;y\" Main", {"C:\\a\\java.exe", "-cp", "x;y", "Main"}},
       {"p é漢字", {"p", "é漢字"}},
@@ -31,8 +31,16 @@ TEST(SplitWindowsCommandLineTest, FollowsTheRuntimeRules) {
 }
 
 TEST(QuoteWindowsArgumentTest, RoundTripsThroughTheSplitter) {
-  const Args args = {"plain", "", "two words", "tab\there", "quote\"inside", "trailing\\",
-                     "C:\\dir with space\\", "\\\\server\\share", "a\\\"b", "ü漢"};
+  const Args args = {"plain",
+                     "",
+                     "two words",
+                     "tab\there",
+                     "quote\"inside",
+                     "trailing\\",
+                     "C:\\dir with space\\",
+                     "\\\\server\\share",
+                     "a\\\"b",
+                     "ü漢"};
   std::string line = "prog";
   for (const std::string& arg : args) line += " " + QuoteWindowsArgument(arg);
   Args expected = {"prog"};

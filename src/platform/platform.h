@@ -17,13 +17,13 @@ namespace zorvex::platform {
 // How the target writes paths and names its programs. Shared code never hard-codes a
 // separator, so the Windows rules can be exercised on Linux and the other way round.
 struct PathStyle {
-  char separator;                   // '\\' on Windows, '/' on POSIX
-  char class_path_separator;        // ';' on Windows, ':' on POSIX
-  const char* javaw_name;           // "javaw.exe" / "java"
-  const char* java_name;            // "java.exe" / "java"
-  const char* temp_fallback;        // "C:\\TEMP" / "/tmp"
-  const char* os_name;              // "Windows" / "Linux"
-  bool drive_letters;               // paths may start with "C:\"
+  char separator;             // '\\' on Windows, '/' on POSIX
+  char class_path_separator;  // ';' on Windows, ':' on POSIX
+  const char* javaw_name;     // "javaw.exe" / "java"
+  const char* java_name;      // "java.exe" / "java"
+  const char* temp_fallback;  // "C:\\TEMP" / "/tmp"
+  const char* os_name;        // "Windows" / "Linux"
+  bool drive_letters;         // paths may start with "C:\"
 };
 
 extern const PathStyle kWindowsStyle;
@@ -174,8 +174,7 @@ class System {
   // A value of a section of a profile (INI) file as the platform's profile call reads it;
   // the default when there is none.
   virtual std::string ProfileString(const std::string& section, const std::string& key,
-                                    const std::string& default_value,
-                                    const std::string& file) = 0;
+                                    const std::string& default_value, const std::string& file) = 0;
   virtual OsVersion GetOsVersionInfo() = 0;
   virtual int DisplayBitsPerPixel() = 0;
   virtual uint32_t CpuMhz() = 0;

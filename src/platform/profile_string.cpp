@@ -43,8 +43,8 @@ std::string ReadProfileString(const std::string& ini_text, const std::string& se
     if (line.empty() || line.front() == ';') continue;
     if (line.front() == '[') {
       size_t close = line.find(']');
-      std::string_view name = close == std::string_view::npos ? line.substr(1)
-                                                              : line.substr(1, close - 1);
+      std::string_view name =
+          close == std::string_view::npos ? line.substr(1) : line.substr(1, close - 1);
       in_section = EqualsNoCase(Trim(name), section);
       continue;
     }

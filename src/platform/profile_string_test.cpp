@@ -17,11 +17,11 @@ TEST(ReadProfileStringTest, FollowsTheProfileCallsRules) {
       "KEY=second\n"
       "[Next]\nLATER=x\n";
   const std::tuple<const char*, const char*, const char*> cases[] = {
-      {"Zorvex", "KEY", "spaced value"},   // names match in any case; blanks trimmed
+      {"Zorvex", "KEY", "spaced value"},  // names match in any case; blanks trimmed
       {"ZORVEX", "key", "spaced value"},
       {"Zorvex", "QUOTED", "  kept blanks "},
       {"Zorvex", "EMPTY", ""},
-      {"Zorvex", "LATER", "default"},     // belongs to the next section
+      {"Zorvex", "LATER", "default"},  // belongs to the next section
       {"Zorvex", "TOP", "default"},
       {"Missing", "KEY", "default"},
   };

@@ -1,12 +1,12 @@
 // Black-box tests of the built launchers: the native setup and, under Wine, setup.exe,
 // each run against a medium made in a temporary directory with a recording Java stand-in.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
-#include <cstdlib>
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sys/wait.h>
 #include <set>
 #include <thread>
 
@@ -76,8 +76,8 @@ TEST_P(LauncherTest, HostileTranslationFallsBackToTheBaseText) {
 TEST_P(LauncherTest, ExitStatusOfAWaitedJavaComesBackUnchanged) {
   medium_.WriteParamFile("");
   for (int code : {0, 3, 42}) {
-    RunResult r = medium_.Run({"-silent", "-noconsole"},
-                              {{"ZORVEX_FAKE_JAVA_EXIT", std::to_string(code)}});
+    RunResult r =
+        medium_.Run({"-silent", "-noconsole"}, {{"ZORVEX_FAKE_JAVA_EXIT", std::to_string(code)}});
     EXPECT_EQ(r.status, code) << r.out << r.err;
   }
   ASSERT_EQ(medium_.JavaRuns().size(), 3u);
@@ -123,8 +123,8 @@ TEST_P(LoggedLauncherTest, ParamFileBesideTheLauncherWinsOverTheParent) {
   medium_.WriteParamFile("", medium_.root + "/zorparam.ini");
   RunResult r = medium_.Run({"-silent", "-noconsole", "-rtimestamp", "T"});
   EXPECT_EQ(r.status, 0) << r.out << r.err;
-  std::string expected =
-      "Using the parameter file " + medium_.TargetPath(medium_.medium_dir + "/zorparam.ini") + ".\n";
+  std::string expected = "Using the parameter file " +
+                         medium_.TargetPath(medium_.medium_dir + "/zorparam.ini") + ".\n";
   EXPECT_EQ(Log().rfind(expected, 0), 0u) << Log();
   EXPECT_EQ(Log().find("not found"), std::string::npos);
 }
@@ -192,7 +192,8 @@ TEST_P(LauncherTest, TemporaryDirectoryChoice) {
     std::string parent;
   };
   const Case cases[] = {
-      {"TEMP used", {{"TEMP", medium_.TargetPath(medium_.temp_dir) + sep}},
+      {"TEMP used",
+       {{"TEMP", medium_.TargetPath(medium_.temp_dir) + sep}},
        medium_.TargetPath(medium_.temp_dir)},
       {"TEMP relative: fallback, TMP not asked", {{"TEMP", "temp"}, {"TMP", tmp}}, fallback},
       {"TEMP with a semicolon", {{"TEMP", tmp + ";" + tmp}}, fallback},
@@ -365,8 +366,8 @@ TEST_P(JavaCommandLineTest, ModesChooseMainClassBootstrapAndLog) {
     SCOPED_TRACE(c.option);
     JavaRecord run = RunJava({"-silent", "-noconsole", c.option});
     EXPECT_TRUE(Has(run, c.main_class));
-    EXPECT_TRUE(Has(run, std::string("-Dzorvex.installer.bootstrap=") +
-                             (c.bootstrap_off ? "FALSE" : "TRUE")));
+    EXPECT_TRUE(Has(
+        run, std::string("-Dzorvex.installer.bootstrap=") + (c.bootstrap_off ? "FALSE" : "TRUE")));
   }
 }
 
@@ -523,8 +524,8 @@ TEST_P(JavaCommandLineTest, BootstrappedJavaRunsInTheTemporaryDirectory) {
 TEST(RealJvmTest, DemoInstallerReportsWhatItReceived) {
   const std::string build = ZORVEX_NATIVE_BUILD;
   const std::string medium = build + "/blackbox-demo/medium";
-  std::string make = std::string("bash '") + ZORVEX_SOURCE_DIR +
-                     "/scripts/make-demo-medium.sh' '" + build + "' '" + medium + "' >/dev/null";
+  std::string make = std::string("bash '") + ZORVEX_SOURCE_DIR + "/scripts/make-demo-medium.sh' '" +
+                     build + "' '" + medium + "' >/dev/null";
   ASSERT_EQ(std::system(make.c_str()), 0);
   const std::string registry = build + "/blackbox-demo/registry";
   fs::create_directories(registry + "/HKEY_LOCAL_MACHINE/SOFTWARE");

@@ -48,8 +48,10 @@ RunResult Spawn(const std::vector<std::string>& argv, const std::map<std::string
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 2, err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 1, out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  posix_spawn_file_actions_addopen(&actions, 2, err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
   posix_spawn_file_actions_addchdir_np(&actions, work_dir.c_str());
   std::vector<std::string> env_strings;
   for (const auto& [k, v] : env) env_strings.push_back(k + "=" + v);
@@ -256,7 +258,8 @@ std::vector<JavaRecord> Medium::WaitForJavaRuns(size_t count, int ms) const {
     std::string text = Slurp(record_file);
     std::vector<JavaRecord> runs = ParseJavaRecords(text);
     size_t ended = 0;
-    for (size_t pos = text.find("\nend"); pos != std::string::npos; pos = text.find("\nend", pos + 1)) {
+    for (size_t pos = text.find("\nend"); pos != std::string::npos;
+         pos = text.find("\nend", pos + 1)) {
       ++ended;
     }
     if (ended >= count || std::chrono::steady_clock::now() > deadline) return runs;

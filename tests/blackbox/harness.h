@@ -10,10 +10,10 @@
 namespace zorvex::blackbox {
 
 struct Target {
-  std::string name;        // "native" or "windows"
+  std::string name;  // "native" or "windows"
   bool windows = false;
-  std::string build_dir;   // holds setup(.exe) and resource/
-  std::string tests_dir;   // holds fake_java(.exe) and, for Windows, envrun.exe
+  std::string build_dir;  // holds setup(.exe) and resource/
+  std::string tests_dir;  // holds fake_java(.exe) and, for Windows, envrun.exe
 };
 
 // The targets whose programs are built; the Windows one only when setup.exe exists.

@@ -32,8 +32,7 @@ int main(int argc, char** argv) {
   PROCESS_INFORMATION info{};
   if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
                       &startup, &info)) {
-    std::fprintf(stderr, "envrun: cannot start %s (error %lu)\n", command.c_str(),
-                 GetLastError());
+    std::fprintf(stderr, "envrun: cannot start %s (error %lu)\n", command.c_str(), GetLastError());
     return 121;
   }
   WaitForSingleObject(info.hProcess, INFINITE);

@@ -238,8 +238,7 @@ platform::Registry::ReadResult FakeRegistry::ReadValue(const std::string& key,
 }
 
 platform::Registry::ReadResult FakeRegistry::ReadDword(const std::string& key,
-                                                       const std::string& name,
-                                                       uint32_t* value) {
+                                                       const std::string& name, uint32_t* value) {
   std::string text;
   ReadResult r = ReadValue(key, name, &text);
   if (r == ReadResult::kOk) *value = static_cast<uint32_t>(std::stoul(text));

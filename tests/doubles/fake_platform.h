@@ -25,7 +25,7 @@ class FakeFileSystem : public platform::FileSystem {
   std::vector<std::string> Children(const std::string& dir) const;
 
   // Injected failures, by path.
-  std::set<std::string> read_only;       // exists but cannot be written (or deleted)
+  std::set<std::string> read_only;  // exists but cannot be written (or deleted)
   std::set<std::string> mkdir_fails;
   std::set<std::string> unlistable;
   std::set<std::string> copy_fails;
@@ -61,15 +61,14 @@ class FakeRegistry : public platform::Registry {
   void SetValue(const std::string& key, const std::string& name, const std::string& value);
   void AddKey(const std::string& key);
   bool HasKey(const std::string& key) const;
-  bool write_denied = false;       // OpenForWrite fails
+  bool write_denied = false;  // OpenForWrite fails
   bool set_value_fails = false;
   bool create_key_fails = false;
   std::vector<std::string> log;
 
   ReadResult ReadValue(const std::string& key, const std::string& name,
                        std::string* value) override;
-  ReadResult ReadDword(const std::string& key, const std::string& name,
-                       uint32_t* value) override;
+  ReadResult ReadDword(const std::string& key, const std::string& name, uint32_t* value) override;
   bool OpenForWrite(const std::string& key) override;
   bool SetStringValue(const std::string& key, const std::string& name,
                       const std::string& value) override;
@@ -85,11 +84,11 @@ class FakeConsole : public platform::Console {
  public:
   bool have_output = false;
   bool created = false;
-  std::string printed;   // console output
-  std::string out;       // runtime standard output
-  std::string err;       // standard error
+  std::string printed;             // console output
+  std::string out;                 // runtime standard output
+  std::string err;                 // standard error
   std::vector<std::string> boxes;  // "title|text"
-  std::string input;     // what standard input holds
+  std::string input;               // what standard input holds
   size_t input_pos = 0;
   int chars_read = 0;
 
@@ -108,7 +107,7 @@ class FakeProcesses : public platform::Processes {
  public:
   std::vector<std::string> started;  // command lines
   std::vector<bool> hidden;
-  uint32_t start_error = 0;          // non-zero: Start fails with it
+  uint32_t start_error = 0;  // non-zero: Start fails with it
   uint32_t exit_code = 0;
   uint32_t wait_error = 0;
   int waits = 0;

@@ -11,8 +11,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/stdio_append_file.h"
 #include "platform/posix/posix_platform.h"
+#include "platform/stdio_append_file.h"
 
 namespace zorvex::platform {
 

@@ -40,8 +40,7 @@ class PosixRegistry : public Registry {
   explicit PosixRegistry(std::string root) : root_(std::move(root)) {}
   ReadResult ReadValue(const std::string& key, const std::string& name,
                        std::string* value) override;
-  ReadResult ReadDword(const std::string& key, const std::string& name,
-                       uint32_t* value) override;
+  ReadResult ReadDword(const std::string& key, const std::string& name, uint32_t* value) override;
   bool OpenForWrite(const std::string& key) override;
   bool SetStringValue(const std::string& key, const std::string& name,
                       const std::string& value) override;

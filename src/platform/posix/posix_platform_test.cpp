@@ -1,4 +1,6 @@
 // The POSIX platform layer against the real operating system, in a temporary directory.
+#include "platform/posix/posix_platform.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -6,8 +8,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-
-#include "platform/posix/posix_platform.h"
 
 namespace zorvex::platform {
 namespace {
@@ -151,7 +151,8 @@ TEST_F(PosixPlatformTest, ChildGetsTheWindowsSplitOfItsCommandLine) {
   uint32_t error = 0;
   std::string out = dir_ + "/args";
   auto child = processes.Start(
-      "/bin/sh -c \"printf '[%s]' \\\"$@\\\" > " + out + "\" sh \"a b\" \"\" c\\\"d", false, &error);
+      "/bin/sh -c \"printf '[%s]' \\\"$@\\\" > " + out + "\" sh \"a b\" \"\" c\\\"d", false,
+      &error);
   ASSERT_TRUE(child);
   child->WaitForExit();
   std::string bytes;
@@ -168,9 +169,12 @@ TEST(PosixLocaleTest, TagFromTheLocaleEnvironment) {
     const char* country;
   };
   const Case cases[] = {
-      {"", "", "de_CH.UTF-8", "de", "CH"}, {"ja_JP.UTF-8", "", "de_DE", "ja", "JP"},
-      {"", "fr_FR@euro", "de_DE", "fr", "FR"}, {"", "", "C", "en", "US"},
-      {"", "", "", "en", "US"},           {"POSIX", "", "", "en", "US"},
+      {"", "", "de_CH.UTF-8", "de", "CH"},
+      {"ja_JP.UTF-8", "", "de_DE", "ja", "JP"},
+      {"", "fr_FR@euro", "de_DE", "fr", "FR"},
+      {"", "", "C", "en", "US"},
+      {"", "", "", "en", "US"},
+      {"POSIX", "", "", "en", "US"},
   };
   PosixSystem system;
   for (const Case& c : cases) {

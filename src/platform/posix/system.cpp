@@ -70,8 +70,7 @@ uint32_t PosixSystem::TickCount() {
 bool PosixSystem::IsAnsiLetter(unsigned char c) { return std::isalpha(c) != 0; }
 
 std::string PosixSystem::ProfileString(const std::string& section, const std::string& key,
-                                       const std::string& default_value,
-                                       const std::string& file) {
+                                       const std::string& default_value, const std::string& file) {
   std::ifstream in(file, std::ios::binary);
   if (!in) return default_value;
   std::ostringstream text;

@@ -11,9 +11,7 @@
 
 namespace zorvex::platform {
 
-namespace {
-
-}  // namespace
+namespace {}  // namespace
 
 bool Win32FileSystem::Exists(const std::string& path) { return _access(path.c_str(), 0) == 0; }
 

@@ -19,8 +19,8 @@ Registry::ReadResult Query(const std::string& key, const std::string& name, DWOR
     return Registry::ReadResult::kNoValue;
   }
   data->assign(size, '\0');
-  if (RegQueryValueExA(k.get(), name.c_str(), nullptr, type,
-                       reinterpret_cast<BYTE*>(data->data()), &size) != ERROR_SUCCESS) {
+  if (RegQueryValueExA(k.get(), name.c_str(), nullptr, type, reinterpret_cast<BYTE*>(data->data()),
+                       &size) != ERROR_SUCCESS) {
     return Registry::ReadResult::kNoValue;
   }
   data->resize(size);

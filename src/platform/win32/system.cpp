@@ -44,8 +44,7 @@ uint32_t Win32System::TickCount() { return GetTickCount(); }
 bool Win32System::IsAnsiLetter(unsigned char c) { return IsCharAlphaA(static_cast<CHAR>(c)) != 0; }
 
 std::string Win32System::ProfileString(const std::string& section, const std::string& key,
-                                       const std::string& default_value,
-                                       const std::string& file) {
+                                       const std::string& default_value, const std::string& file) {
   // The call truncates silently; grow the buffer until the value fits.
   for (DWORD size = 1024;; size *= 2) {
     std::string buffer(size, '\0');
@@ -104,8 +103,8 @@ PagingInfo Win32System::Paging() {
   if (r == ERROR_SUCCESS) {
     char buffer[1024];
     DWORD size = sizeof buffer;
-    r = RegQueryValueExA(k.get(), "PagingFiles", nullptr, nullptr,
-                         reinterpret_cast<BYTE*>(buffer), &size);
+    r = RegQueryValueExA(k.get(), "PagingFiles", nullptr, nullptr, reinterpret_cast<BYTE*>(buffer),
+                         &size);
     if (r == ERROR_SUCCESS) {
       info.have_list = true;
       info.list.assign(buffer, size);

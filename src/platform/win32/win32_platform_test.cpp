@@ -29,9 +29,15 @@ std::vector<std::string> ShellSplit(const std::string& line) {
 }
 
 TEST(Win32CommandLineTest, QuotingRoundTripsThroughCommandLineToArgvW) {
-  const std::vector<std::string> args = {"C:\\Program Files\\java.exe", "plain", "two words",
-                                         "tab\there", "quote\"inside", "trailing\\",
-                                         "C:\\dir with space\\", "a\\\\\"b", "x"};
+  const std::vector<std::string> args = {"C:\\Program Files\\java.exe",
+                                         "plain",
+                                         "two words",
+                                         "tab\there",
+                                         "quote\"inside",
+                                         "trailing\\",
+                                         "C:\\dir with space\\",
+                                         "a\\\\\"b",
+                                         "x"};
   std::string line;
   for (const std::string& a : args) line += (line.empty() ? "" : " ") + QuoteWindowsArgument(a);
   EXPECT_EQ(ShellSplit(line), args);
@@ -41,8 +47,8 @@ TEST(Win32CommandLineTest, QuotingRoundTripsThroughCommandLineToArgvW) {
 class Win32PlatformTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = (fs::temp_directory_path() / ("zorvex-win32-" + std::to_string(GetTickCount())))
-               .string();
+    dir_ =
+        (fs::temp_directory_path() / ("zorvex-win32-" + std::to_string(GetTickCount()))).string();
     fs::create_directories(dir_);
   }
   void TearDown() override {

@@ -153,6 +153,17 @@ TEST_F(RunSequenceTest, BootstrapOnlyCompletesWithoutJava) {
   EXPECT_FALSE(files_.IsDir("C:\\T"));
 }
 
+// Without BOOTSTRAP_LOC there is no place named to stage into: the run gets a scratch
+// directory like any other and names it in its completion line.
+TEST_F(RunSequenceTest, BootstrapOnlyWithoutLocationStagesIntoAScratchDirectory) {
+  ParamFile("JRE_LOCATION=C:\\jre\nBOOTSTRAP=T\n");
+  Options().timestamp = "";
+  EXPECT_EQ(Run("-bootstrapOnly -rtimestamp TS"), 0);
+  EXPECT_EQ(console_.out, "\nBootStrap To C:\\T\\ZorInstallTS Completed\n");
+  EXPECT_TRUE(files_.IsDir("C:\\T\\ZorInstallTS"));
+  EXPECT_TRUE(processes_.started.empty());
+}
+
 TEST_F(RunSequenceTest, HelpSkipsTheStartMessageAndUsesJava) {
   ParamFile("JRE_LOCATION=C:\\jre\n");
   EXPECT_EQ(Run("-help"), 0);

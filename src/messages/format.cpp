@@ -10,19 +10,19 @@ namespace {
 constexpr int kMaxWidth = 1023;
 
 struct Conversion {
-  std::string spec;  // flags, width and precision, e.g. "-10.3"
+  std::string shape;  // flags, width and precision, e.g. "-10.3"
   char type = 0;     // 's', 'd', 'i', 'u', 'x', 'X', 'o', 'c' or '%'
 };
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // Reads digits at `*i`; false when they exceed the largest width the launcher allows.
-bool ReadNumber(std::string_view f, size_t* i, std::string* spec) {
+bool ReadNumber(std::string_view f, size_t* i, std::string* shape) {
   int value = 0;
   while (*i < f.size() && IsDigit(f[*i])) {
     value = value * 10 + (f[*i] - '0');
     if (value > kMaxWidth) return false;
-    spec->push_back(f[(*i)++]);
+    shape->push_back(f[(*i)++]);
   }
   return true;
 }
@@ -30,17 +30,17 @@ bool ReadNumber(std::string_view f, size_t* i, std::string* spec) {
 // Parses the conversion that starts after the '%' at `*i`.
 std::optional<Conversion> ParseConversion(std::string_view f, size_t* i) {
   Conversion c;
-  while (*i < f.size() && std::strchr("-+ #0", f[*i]) != nullptr) c.spec.push_back(f[(*i)++]);
-  if (!ReadNumber(f, i, &c.spec)) return std::nullopt;
+  while (*i < f.size() && std::strchr("-+ #0", f[*i]) != nullptr) c.shape.push_back(f[(*i)++]);
+  if (!ReadNumber(f, i, &c.shape)) return std::nullopt;
   if (*i < f.size() && f[*i] == '.') {
-    c.spec.push_back(f[(*i)++]);
-    if (!ReadNumber(f, i, &c.spec)) return std::nullopt;
+    c.shape.push_back(f[(*i)++]);
+    if (!ReadNumber(f, i, &c.shape)) return std::nullopt;
   }
   // Length modifiers are accepted and dropped: numbers are always passed as long long.
   while (*i < f.size() && std::strchr("hlLqjzt", f[*i]) != nullptr) ++*i;
   if (*i >= f.size()) return std::nullopt;
   c.type = f[(*i)++];
-  if (std::strchr("sdiuxXoc", c.type) == nullptr && !(c.type == '%' && c.spec.empty())) {
+  if (std::strchr("sdiuxXoc", c.type) == nullptr && !(c.type == '%' && c.shape.empty())) {
     return std::nullopt;
   }
   return c;
@@ -60,29 +60,29 @@ std::optional<std::vector<Conversion>> ParseFormat(std::string_view f) {
 char KindOf(char type) { return type == 's' ? 's' : 'd'; }
 
 std::string Render(const Conversion& c, const FormatArg& arg) {
-  std::string spec = "%" + c.spec;
+  std::string shape = "%" + c.shape;
   char buffer[2 * kMaxWidth + 64];
   if (c.type == 's') {
-    spec += 's';
+    shape += 's';
     // Width and precision are at most 1023, so only the text itself can be long.
-    if (c.spec.empty()) return arg.text();
-    int n = std::snprintf(nullptr, 0, spec.c_str(), arg.text().c_str());
+    if (c.shape.empty()) return arg.text();
+    int n = std::snprintf(nullptr, 0, shape.c_str(), arg.text().c_str());
     std::string out(static_cast<size_t>(n > 0 ? n : 0), '\0');
-    std::snprintf(out.data(), out.size() + 1, spec.c_str(), arg.text().c_str());
+    std::snprintf(out.data(), out.size() + 1, shape.c_str(), arg.text().c_str());
     return out;
   }
   if (c.type == 'd' || c.type == 'i' || c.type == 'c') {
-    spec += c.type == 'c' ? "c" : "lld";
+    shape += c.type == 'c' ? "c" : "lld";
     if (c.type == 'c') {
-      std::snprintf(buffer, sizeof buffer, spec.c_str(), static_cast<int>(arg.number()));
+      std::snprintf(buffer, sizeof buffer, shape.c_str(), static_cast<int>(arg.number()));
     } else {
-      std::snprintf(buffer, sizeof buffer, spec.c_str(), arg.number());
+      std::snprintf(buffer, sizeof buffer, shape.c_str(), arg.number());
     }
   } else {
-    spec += "ll";
-    spec += c.type;
+    shape += "ll";
+    shape += c.type;
     // Unsigned conversions show the value as the 32-bit pattern callers pass (error codes).
-    std::snprintf(buffer, sizeof buffer, spec.c_str(),
+    std::snprintf(buffer, sizeof buffer, shape.c_str(),
                   static_cast<unsigned long long>(static_cast<uint32_t>(arg.number())));
   }
   return buffer;

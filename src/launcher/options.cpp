@@ -53,47 +53,67 @@ void ScanPrereqLogLoc(const std::string& text, const std::string& upper, size_t 
   if (!value.empty()) o.prereqlogloc = value;
 }
 
-// The flag table, searched in this order; several mode options write LOG_STEM and the
-// last one found in table order wins.
+// The flag words, searched in this order. Several mode options write LOG_STEM: the last
+// one found in this order wins.
+struct FlagWord {
+  const char* word;
+  bool OptionState::*flag;
+  bool silent;           // the option also makes the run silent
+  const char* log_stem;  // the mode's own install log name, or null
+};
+
+const FlagWord kFlagWords[] = {
+    {"-PRECLONESETUP", &OptionState::preclonesetup, false, nullptr},
+    {"-UPDATENODELIST", &OptionState::updatenodelist, true, "UpdateNodeList"},
+    {"-ATTACHHOME", &OptionState::attachhome, true, "AttachHome"},
+    {"-RELINK", &OptionState::relink, true, nullptr},
+    {"-CLEANUP", &OptionState::cleanup, false, "Cleanup"},
+    {"-SAVEINVENTORY", &OptionState::saveinventory, false, "SaveInventory"},
+    {"-REMOVEHOME", &OptionState::removehome, false, "RemoveHome"},
+    {"-BOOTSTRAPONLY", &OptionState::bootstraponly, true, nullptr},
+    {"-NOBOOTSTRAP", &OptionState::nobootstrap, false, nullptr},
+    {"-PRINTTIME", &OptionState::printtime, false, nullptr},
+    {"-DETACHHOME", &OptionState::detachhome, true, "DetachHome"},
+    {"-UPDATEHOMEDEPS", &OptionState::updatehomedeps, true, "UpdateHomeDeps"},
+    {"-ADDNODE", &OptionState::addnode, false, nullptr},
+    {"-PREREQCHECKER", &OptionState::prereqchecker, false, nullptr},
+    {"-SILENT", &OptionState::silent, false, nullptr},
+    {"-WAITFORCOMPLETION", &OptionState::waitforcompletion, false, nullptr},
+    {"-HELP", &OptionState::help, true, nullptr},
+    {"-DEBUG", &OptionState::debug, false, nullptr},
+    {"-MEMORY", &OptionState::memory, false, nullptr},
+    {"-IGNORESYSPREREQS", &OptionState::ignoresysprereqs, false, nullptr},
+    {"-EXECUTESYSPREREQS", &OptionState::executesysprereqs, false, nullptr},
+    {"-NOCONSOLE", &OptionState::noconsole, false, nullptr},
+    {"-ONECLICK", &OptionState::oneclick, false, nullptr},
+};
+
+// Applies every flag word and assignment found anywhere in one argument.
 void ApplyFlags(const std::string& text, const std::string& upper, size_t index,
                 std::vector<std::string>* args, size_t* consumed) {
   OptionState& o = Options();
   auto has = [&](const char* word) { return upper.find(word) != std::string::npos; };
-  if (has("-PRECLONESETUP")) o.preclonesetup = true;
-  if (has("-UPDATENODELIST")) o.silent = o.updatenodelist = true, o.log_stem = "UpdateNodeList";
-  if (has("-ATTACHHOME")) o.silent = o.attachhome = true, o.log_stem = "AttachHome";
-  if (has("-RELINK")) o.silent = o.relink = true;
-  if (has("-CLEANUP")) o.cleanup = true, o.log_stem = "Cleanup";
-  if (has("-SAVEINVENTORY")) o.saveinventory = true, o.log_stem = "SaveInventory";
-  if (has("-REMOVEHOME")) o.removehome = true, o.log_stem = "RemoveHome";
-  if (has("-BOOTSTRAPONLY")) o.silent = o.bootstraponly = true;
-  if (has("-NOBOOTSTRAP")) o.nobootstrap = true;
+  for (const FlagWord& f : kFlagWords) {
+    if (!has(f.word)) continue;
+    o.*f.flag = true;
+    if (f.silent) o.silent = true;
+    if (f.log_stem != nullptr) o.log_stem = f.log_stem;
+  }
+  if (o.prereqchecker) o.installer_title = kPrereqCheckerTitle;
+  if (has(kPrereqLogLoc)) ScanPrereqLogLoc(text, upper, index, args, consumed);
   if (has("BOOTSTRAP_LOC")) {
     Assign(AssignmentVariant::kBootstrapLoc, text, upper, "BOOTSTRAP_LOC", &o.bootstrap_loc);
   }
   if (has("JVM_OPTIONS")) {
     Assign(AssignmentVariant::kJvmOptions, text, upper, "JVM_OPTIONS", &o.jvm_options);
   }
-  if (has("-PRINTTIME")) o.printtime = true;
-  if (has("-DETACHHOME")) o.silent = o.detachhome = true, o.log_stem = "DetachHome";
-  if (has("-UPDATEHOMEDEPS")) o.silent = o.updatehomedeps = true, o.log_stem = "UpdateHomeDeps";
-  if (has("-ADDNODE")) o.addnode = true;
-  if (has("-PREREQCHECKER")) o.prereqchecker = true, o.installer_title = kPrereqCheckerTitle;
-  if (has("-SILENT")) o.silent = true;
-  if (has("-WAITFORCOMPLETION")) o.waitforcompletion = true;
-  if (has("-HELP")) o.silent = o.help = true;
-  if (has(kPrereqLogLoc)) ScanPrereqLogLoc(text, upper, index, args, consumed);
-  if (has("-DEBUG")) o.debug = true;
-  if (has("-MEMORY")) o.memory = true;
-  if (has("-IGNORESYSPREREQS")) o.ignoresysprereqs = true;
-  if (has("-EXECUTESYSPREREQS")) o.executesysprereqs = true;
-  if (has("-NOCONSOLE")) o.noconsole = true;
+  // A PREREQ_CONFIG_LOCATION assignment wins over FROM_LOCATION, which is only read when
+  // no location is set yet.
   if (has("PREREQ_CONFIG_LOCATION")) {
     o.from_location_used = false;
     Assign(AssignmentVariant::kPrereqDirectory, text, upper, "PREREQ_CONFIG_LOCATION",
            &o.prereq_config_location);
   }
-  if (has("-ONECLICK")) o.oneclick = true;
   if (has("FROM_LOCATION") && o.prereq_config_location.empty()) {
     o.from_location_used = true;
     Assign(AssignmentVariant::kPrereqFile, text, upper, "FROM_LOCATION", &o.prereq_config_location);

@@ -54,7 +54,7 @@ void LogRefusedTimestamp(const Run& run) {
   inventory::CloseLog();
 }
 
-// Step 11: a mode that may not run from a distribution medium refuses to.
+// Selects the mode; a mode that may not run from a distribution medium refuses to.
 bool DistributionCheckFails(Run* run) {
   if (!SelectMode(&run->settings) || !config::StartsWithT(run->settings.distribution)) {
     return false;
@@ -64,7 +64,7 @@ bool DistributionCheckFails(Run* run) {
   return true;
 }
 
-// Step 12: the prerequisite checker needs its configuration. 0, or -1 to end the run.
+// The prerequisite checker needs its configuration. 0, or -1 to end the run.
 int CheckPrereqCheckerConfig(Run* run) {
   const std::string& location = Options().prereq_config_location;
   if (location.empty()) {
@@ -80,7 +80,7 @@ int CheckPrereqCheckerConfig(Run* run) {
   return 0;
 }
 
-// Step 13: the start message and the prerequisite checks. 0, or -1 to end the run.
+// The start message and the prerequisite checks. 0, or -1 to end the run.
 int RunPrerequisites(Run* run) {
   const OptionState& o = Options();
   if (!o.bootstraponly) messages::PrintMessage("S_STARTINSTALLERMSG", {o.installer_title});
@@ -108,8 +108,8 @@ long BootstrapSize(const std::string& text) {
   return static_cast<long>(n);
 }
 
-// Step 16.4: which Java runtime the bootstrap uses. Returns false when the run ends here
-// with *status.
+// Which Java runtime the bootstrap uses; asks the user when none is known. Returns false
+// when the run ends here with *status.
 bool SettleJavaRuntime(Run* run, int* status) {
   OptionState& o = Options();
   if (o.jreloc_given || !o.jre_location.empty() || !run->settings.jre_scratch_location.empty()) {
@@ -136,7 +136,8 @@ bool SettleJavaRuntime(Run* run, int* status) {
   return false;
 }
 
-// Step 16. Returns false when the run ends here with *status.
+// Stages the installer when BOOTSTRAP_SIZE allows. Returns false when the run ends here
+// with *status.
 bool Bootstrap(Run* run, int* status) {
   const OptionState& o = Options();
   long size = BootstrapSize(run->settings.bootstrap_size);
@@ -167,7 +168,7 @@ bool Bootstrap(Run* run, int* status) {
   return true;
 }
 
-// Steps 18 to 20: whether to wait, and the Java argument list.
+// Whether to wait for Java, which Java program, and its argument list.
 void PrepareJava(Run* run) {
   const OptionState& o = Options();
   run->wait_for_java = !Bootstrapping(*run) ||
@@ -195,7 +196,8 @@ void PrepareJava(Run* run) {
   run->java_executable = bin.empty() ? in.executable_name : bin + Sep() + in.executable_name;
 }
 
-// Step 23: Java starts in the temporary directory after a bootstrap.
+// After a bootstrap Java runs from the staged copies, so it starts in the temporary
+// directory rather than on the medium, which may be a disc that is changed meanwhile.
 void EnterWorkingDirectory(const Run& run) {
   std::string temp;
   paths::GetTempDirectory(&temp);
@@ -203,7 +205,7 @@ void EnterWorkingDirectory(const Run& run) {
   if (Bootstrapping(run)) platform::Os().files->SetWorkingDirectory(temp);
 }
 
-// Step 24.
+// Starts Java (or reports a bootstrap-only run as done) and cleans up after a wait.
 void Finish(Run* run) {
   const OptionState& o = Options();
   if (o.bootstraponly) {

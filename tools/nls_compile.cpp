@@ -2,6 +2,7 @@
 // \s for a blank, \\ for a backslash) into the .nls record format the launcher reads: each
 // record KEY=text ended by a NUL. The build fails when a key is missing, unknown or repeated,
 // when a text takes arguments the launcher does not pass, or when a record is too long.
+#include <cstdio>
 #include <fstream>
 #include <iostream>
 #include <map>
@@ -108,5 +109,10 @@ int main(int argc, char** argv) {
     out.put('\0');
   }
   out.close();
-  return out ? 0 : 1;
+  if (!out) {
+    std::cerr << argv[2] << ": cannot write\n";
+    std::remove(argv[2]);
+    return 1;
+  }
+  return 0;
 }

@@ -1,6 +1,5 @@
 #include "launcher/run_sequence.h"
 
-#include <cerrno>
 #include <cstdlib>
 
 #include "bootstrap/bootstrap_driver.h"
@@ -101,7 +100,6 @@ int RunPrerequisites(Run* run) {
 
 // BOOTSTRAP_SIZE read as atol reads it, kept within long's range.
 long BootstrapSize(const std::string& text) {
-  errno = 0;
   long long n = std::strtoll(text.c_str(), nullptr, 10);
   if (n > kMaxBootstrapSize) return kMaxBootstrapSize + 1;
   if (n < 0) return -1;

@@ -11,7 +11,7 @@ constexpr int kMaxWidth = 1023;
 
 struct Conversion {
   std::string shape;  // flags, width and precision, e.g. "-10.3"
-  char type = 0;     // 's', 'd', 'i', 'u', 'x', 'X', 'o', 'c' or '%'
+  char type = 0;      // 's', 'd', 'i', 'u', 'x', 'X', 'o', 'c' or '%'
 };
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }

@@ -344,14 +344,12 @@ std::string FakeSystem::ProfileString(const std::string& section, const std::str
 
 FakePlatform::FakePlatform(const platform::PathStyle* style)
     : style_(style), files_(style), system_(&files_) {
-  platform::Platform p;
-  p.style = style_;
-  p.files = &files_;
-  p.processes = &processes_;
-  p.registry = &registry_;
-  p.console = &console_;
-  p.system = &system_;
-  platform::SetPlatform(p);
+  platform::SetPlatform({.style = style_,
+                         .files = &files_,
+                         .processes = &processes_,
+                         .registry = &registry_,
+                         .console = &console_,
+                         .system = &system_});
   ResetOptions();
   messages::FreeMessageCatalogue();
   const char sep = style_->separator;

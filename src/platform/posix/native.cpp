@@ -11,14 +11,12 @@ Platform NativePlatform() {
   static PosixSystem system;
   const char* root = std::getenv("ZORVEX_REGISTRY");
   static PosixRegistry registry(root != nullptr && *root != '\0' ? root : "/etc/zorvex/registry");
-  Platform platform;
-  platform.style = &kPosixStyle;
-  platform.files = &files;
-  platform.processes = &processes;
-  platform.registry = &registry;
-  platform.console = &console;
-  platform.system = &system;
-  return platform;
+  return {.style = &kPosixStyle,
+          .files = &files,
+          .processes = &processes,
+          .registry = &registry,
+          .console = &console,
+          .system = &system};
 }
 
 }  // namespace zorvex::platform

@@ -8,14 +8,12 @@ Platform NativePlatform() {
   static Win32Registry registry;
   static Win32Console console;
   static Win32System system;
-  Platform platform;
-  platform.style = &kWindowsStyle;
-  platform.files = &files;
-  platform.processes = &processes;
-  platform.registry = &registry;
-  platform.console = &console;
-  platform.system = &system;
-  return platform;
+  return {.style = &kWindowsStyle,
+          .files = &files,
+          .processes = &processes,
+          .registry = &registry,
+          .console = &console,
+          .system = &system};
 }
 
 }  // namespace zorvex::platform

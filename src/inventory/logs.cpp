@@ -88,6 +88,7 @@ bool ProbeRegistryWriteAccess() {
   platform::Registry& registry = *platform::Os().registry;
   const std::string key = "Software";
   const std::string probe = "zorvex_zek_tmp";
+  std::unique_ptr<platform::RegistryLock> lock = registry.LockForProbe();
   if (!registry.OpenForWrite(key)) return false;
   if (!registry.SetStringValue(key, probe, "temp value")) return false;
   registry.DeleteValue(key, probe);

@@ -97,11 +97,20 @@ class Processes {
                                               uint32_t* error) = 0;
 };
 
+// Held while a launcher probes the registry; other launchers' probes wait for it.
+class RegistryLock {
+ public:
+  virtual ~RegistryLock() = default;
+};
+
 // The machine-wide registry under HKEY_LOCAL_MACHINE; keys are written with backslashes
 // ("SOFTWARE\\ZORVEX") on every target.
 class Registry {
  public:
   virtual ~Registry() = default;
+  // Keeps other launchers' write probes off until the lock is released. Null where the
+  // registry needs no such lock (a value and a subkey of one name never collide there).
+  virtual std::unique_ptr<RegistryLock> LockForProbe() { return nullptr; }
   enum class ReadResult { kOk, kNoKey, kNoValue, kTooLarge };
   // Reads a value as bytes (string values without their terminating NUL).
   virtual ReadResult ReadValue(const std::string& key, const std::string& name,

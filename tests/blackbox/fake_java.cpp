@@ -16,13 +16,18 @@ int main(int argc, char** argv) {
     text += "argc=" + std::to_string(argc) + "\n";
     for (int i = 0; i < argc; ++i) text += "arg[" + std::to_string(i) + "]=" + argv[i] + "\n";
     text += "end\n";
-    // One write of the whole record, so that stand-ins started side by side do not
-    // interleave their records.
+    // Stand-ins started side by side append to one file; a lock directory (made
+    // atomically on both targets) keeps their records whole, since Windows' append mode
+    // seeks and writes in two steps.
+    const std::filesystem::path lock = std::string(record) + ".lock";
+    for (int i = 0; i < 2000 && !std::filesystem::create_directory(lock, ec); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
     if (FILE* out = std::fopen(record, "ab")) {
-      std::setvbuf(out, nullptr, _IOFBF, text.size() + 64);
       std::fwrite(text.data(), 1, text.size(), out);
       std::fclose(out);
     }
+    std::filesystem::remove(lock, ec);
   }
   if (const char* sleep_ms = std::getenv("ZORVEX_FAKE_JAVA_SLEEP_MS")) {
     std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(sleep_ms)));

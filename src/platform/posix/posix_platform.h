@@ -38,6 +38,9 @@ class PosixRegistry : public Registry {
  public:
   // `root` is the directory that stands for HKEY_LOCAL_MACHINE's parent.
   explicit PosixRegistry(std::string root) : root_(std::move(root)) {}
+  // A value and a subkey of one name are one directory entry here, so two probes that
+  // overlap would take each other's value for a key: they take turns (flock on the root).
+  std::unique_ptr<RegistryLock> LockForProbe() override;
   ReadResult ReadValue(const std::string& key, const std::string& name,
                        std::string* value) override;
   ReadResult ReadDword(const std::string& key, const std::string& name, uint32_t* value) override;

@@ -1,5 +1,7 @@
 #include <dirent.h>
+#include <fcntl.h>
 #include <strings.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -49,7 +51,28 @@ std::string FindEntry(const std::string& dir, const std::string& name, bool want
   return found;
 }
 
+class FlockLock : public RegistryLock {
+ public:
+  explicit FlockLock(int fd) : fd_(fd) {}
+  ~FlockLock() override { ::close(fd_); }  // closing releases the lock
+
+ private:
+  int fd_;
+};
+
 }  // namespace
+
+std::unique_ptr<RegistryLock> PosixRegistry::LockForProbe() {
+  int fd = ::open(root_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return nullptr;  // no registry to write: the probe fails by itself
+  while (::flock(fd, LOCK_EX) != 0) {
+    if (errno != EINTR) {
+      ::close(fd);
+      return nullptr;
+    }
+  }
+  return std::make_unique<FlockLock>(fd);
+}
 
 std::string PosixRegistry::FindKey(const std::string& key) {
   std::string dir = FindEntry(root_, kHive, true);

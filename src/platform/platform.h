@@ -115,6 +115,8 @@ class Registry {
   // Reads a value as bytes (string values without their terminating NUL).
   virtual ReadResult ReadValue(const std::string& key, const std::string& name,
                                std::string* value) = 0;
+  // True when the key exists and may be opened for reading values.
+  virtual bool KeyExists(const std::string& key) = 0;
   // Reads a 32-bit value (REG_DWORD).
   virtual ReadResult ReadDword(const std::string& key, const std::string& name,
                                uint32_t* value) = 0;

@@ -68,6 +68,7 @@ class FakeRegistry : public platform::Registry {
 
   ReadResult ReadValue(const std::string& key, const std::string& name,
                        std::string* value) override;
+  bool KeyExists(const std::string& key) override { return HasKey(key); }
   ReadResult ReadDword(const std::string& key, const std::string& name, uint32_t* value) override;
   bool OpenForWrite(const std::string& key) override;
   bool SetStringValue(const std::string& key, const std::string& name,
@@ -134,10 +135,15 @@ class FakeSystem : public platform::System {
   bool IsAnsiLetter(unsigned char c) override;
   std::string ProfileString(const std::string& section, const std::string& key,
                             const std::string& default_value, const std::string& file) override;
-  platform::OsVersion GetOsVersionInfo() override { return {}; }
-  int DisplayBitsPerPixel() override { return 32; }
-  uint32_t CpuMhz() override { return 2000; }
-  platform::PagingInfo Paging() override { return {}; }
+  // Scripted probes.
+  platform::OsVersion os_version{6, 1, ""};
+  int bits_per_pixel = 32;
+  uint32_t cpu_mhz = 2000;
+  platform::PagingInfo paging{true, "C:\\pagefile.sys 1024 2048", 0, true, 0};
+  platform::OsVersion GetOsVersionInfo() override { return os_version; }
+  int DisplayBitsPerPixel() override { return bits_per_pixel; }
+  uint32_t CpuMhz() override { return cpu_mhz; }
+  platform::PagingInfo Paging() override { return paging; }
 
  private:
   platform::FileSystem* files_;

@@ -43,6 +43,7 @@ class PosixRegistry : public Registry {
   std::unique_ptr<RegistryLock> LockForProbe() override;
   ReadResult ReadValue(const std::string& key, const std::string& name,
                        std::string* value) override;
+  bool KeyExists(const std::string& key) override;
   ReadResult ReadDword(const std::string& key, const std::string& name, uint32_t* value) override;
   bool OpenForWrite(const std::string& key) override;
   bool SetStringValue(const std::string& key, const std::string& name,

@@ -104,6 +104,8 @@ Registry::ReadResult PosixRegistry::ReadValue(const std::string& key, const std:
   return ReadResult::kOk;
 }
 
+bool PosixRegistry::KeyExists(const std::string& key) { return !FindKey(key).empty(); }
+
 Registry::ReadResult PosixRegistry::ReadDword(const std::string& key, const std::string& name,
                                               uint32_t* value) {
   std::string text;

@@ -91,9 +91,14 @@ OsVersion PosixSystem::GetOsVersionInfo() {
   return version;
 }
 
-// Finding the display's depth needs a display connection, which a launcher started from
-// a terminal or a script does not have; 0 says "unknown".
-int PosixSystem::DisplayBitsPerPixel() { return 0; }
+// The console frame buffer tells its depth without a display connection, which a launcher
+// started from a terminal or a script does not have; 0 says "unknown".
+int PosixSystem::DisplayBitsPerPixel() {
+  std::ifstream in("/sys/class/graphics/fb0/bits_per_pixel");
+  int bits = 0;
+  if (!(in >> bits)) return 0;
+  return bits;
+}
 
 uint32_t PosixSystem::CpuMhz() {
   std::ifstream in("/proc/cpuinfo");
@@ -120,8 +125,14 @@ PagingInfo PosixSystem::Paging() {
       std::string file, type;
       uint64_t size_kb = 0;
       if (!(fields >> file >> type >> size_kb)) continue;
+      // Written as a Windows paging-file entry ("C:\pagefile.sys 1024 2048") without a
+      // drive letter: the colon before the path is what the list's reader splits at, so
+      // colons inside the path would cut it.
+      for (char& c : file) {
+        if (c == ':') c = '_';
+      }
       std::string mb = std::to_string(size_kb / 1024);
-      info.list += file + " " + mb + " " + mb;
+      info.list += ":" + file + " " + mb + " " + mb;
       info.list.push_back('\0');
     }
   } else {

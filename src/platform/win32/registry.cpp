@@ -49,6 +49,11 @@ Registry::ReadResult Win32Registry::ReadValue(const std::string& key, const std:
   return r;
 }
 
+bool Win32Registry::KeyExists(const std::string& key) {
+  ScopedKey k;
+  return OpenKey(key, KEY_QUERY_VALUE, &k);
+}
+
 Registry::ReadResult Win32Registry::ReadDword(const std::string& key, const std::string& name,
                                               uint32_t* value) {
   DWORD type = 0;

@@ -76,6 +76,7 @@ class Win32Registry : public Registry {
  public:
   ReadResult ReadValue(const std::string& key, const std::string& name,
                        std::string* value) override;
+  bool KeyExists(const std::string& key) override;
   ReadResult ReadDword(const std::string& key, const std::string& name, uint32_t* value) override;
   bool OpenForWrite(const std::string& key) override;
   bool SetStringValue(const std::string& key, const std::string& name,

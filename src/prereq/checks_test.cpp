@@ -126,6 +126,11 @@ TEST_F(PrereqTest, DisplayColourAndProcessorThresholds) {
   }
 }
 
+platform::PagingInfo Paging(bool have_list, const std::string& list, uint32_t error, bool vista,
+                            uint64_t available_mb) {
+  return {have_list, list, error, vista, available_mb};
+}
+
 TEST_F(PrereqTest, SwapSpaceLinesAndFallbacks) {
   using namespace std::string_literals;
   struct Case {
@@ -133,23 +138,25 @@ TEST_F(PrereqTest, SwapSpaceLinesAndFallbacks) {
     const char* value;
     std::string lines;
   };
-  const Case cases[] = {
-      {{true, "C:\\p.sys 1 2048\0D:\\p.sys 1 1024\0"s, 0, true, 0},
-       "3072",
+  const std::vector<Case> cases = {
+      {Paging(true, "C:\\p.sys 1 2048\0D:\\p.sys 1 1024\0"s, 0, true, 0), "3072",
        "S_CHECKING_FOR_SWAP 3072|S_ACTUAL_SWAP 3072|S_SPASSED|"},
-      {{true, "C:\\p.sys 1 2048\0"s, 0, true, 0},
-       "2048.5",
+      {Paging(true, "C:\\p.sys 1 2048\0"s, 0, true, 0), "2048.5",
        "S_FAIL_CHECKING_FOR_SWAP 2048 2048.5|S_SFAILED|"},
-      {{true, "C:\\p.sys\0"s, 0, true, 700},
+      {Paging(true, "C:\\p.sys\0"s, 0, true, 700),
        "512",  // system-managed: what is free
        "S_CHECKING_FOR_SWAP 512|S_ACTUAL_SWAP 700|S_SPASSED|"},
-      {{true, "C:\\p.sys\0"s, 0, false, 700}, "512", "S_FAIL_CHECKING_FOR_SWAP 0 512|S_SFAILED|"},
-      {{true, "", 0, true, 0}, "1", "S_FAIL_CHECKING_FOR_SWAP 0 1|S_SFAILED|"},  // no swap at all
-      {{false, "", 234, true, 0}, "1", "S_REGISTRY_KEY_TOO_LARGE|S_SFAILED|"},
-      {{false, "", 2, true, 0}, "1", "S_FAILED_TO_OPEN_REGISTRY|S_SFAILED|"},
-      {{true, "C:\\p.sys 1 2048\0"s, 0, true, 0}, "0", "S_INVALID_SWAP_SPACE_REQ|S_SFAILED|"},
-      {{true, "C:\\p.sys 1 2048\0"s, 0, true, 0}, "-5", "S_INVALID_SWAP_SPACE_REQ|S_SFAILED|"},
-      {{true, "C:\\p.sys 1 2048\0"s, 0, true, 0}, "lots", "S_INVALID_SWAP_SPACE_REQ|S_SFAILED|"},
+      {Paging(true, "C:\\p.sys\0"s, 0, false, 700), "512",
+       "S_FAIL_CHECKING_FOR_SWAP 0 512|S_SFAILED|"},
+      {Paging(true, "", 0, true, 0), "1",
+       "S_FAIL_CHECKING_FOR_SWAP 0 1|S_SFAILED|"},  // no swap at all
+      {Paging(false, "", 234, true, 0), "1", "S_REGISTRY_KEY_TOO_LARGE|S_SFAILED|"},
+      {Paging(false, "", 2, true, 0), "1", "S_FAILED_TO_OPEN_REGISTRY|S_SFAILED|"},
+      {Paging(true, "C:\\p.sys 1 2048\0"s, 0, true, 0), "0", "S_INVALID_SWAP_SPACE_REQ|S_SFAILED|"},
+      {Paging(true, "C:\\p.sys 1 2048\0"s, 0, true, 0), "-5",
+       "S_INVALID_SWAP_SPACE_REQ|S_SFAILED|"},
+      {Paging(true, "C:\\p.sys 1 2048\0"s, 0, true, 0), "lots",
+       "S_INVALID_SWAP_SPACE_REQ|S_SFAILED|"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.lines);

@@ -1,9 +1,12 @@
 #include "blackbox/harness.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -37,17 +40,27 @@ std::string Slurp(const std::string& path) {
 
 std::string WinePrefix() { return std::string(ZORVEX_NATIVE_BUILD) + "/blackbox-wineprefix"; }
 
-// Runs a program with exactly this environment; output to files; stdin from /dev/null.
+std::vector<char*> Pointers(std::vector<std::string>* strings) {
+  std::vector<char*> pointers;
+  for (std::string& s : *strings) pointers.push_back(s.data());
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+// Runs a program with exactly this environment; output to files; standard input from a
+// file holding `input`.
 RunResult Spawn(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
-                const std::string& work_dir) {
+                const std::string& work_dir, const std::string& input = "") {
   // Runs may go on side by side: each has its own output files.
   static std::atomic<int> counter{0};
   const std::string n = std::to_string(counter++);
   std::string out_file = work_dir + "/.stdout" + n;
   std::string err_file = work_dir + "/.stderr" + n;
+  std::string in_file = work_dir + "/.stdin" + n;
+  std::ofstream(in_file, std::ios::binary) << input;
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 0, in_file.c_str(), O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 1, out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                    0644);
   posix_spawn_file_actions_addopen(&actions, 2, err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
@@ -55,13 +68,9 @@ RunResult Spawn(const std::vector<std::string>& argv, const std::map<std::string
   posix_spawn_file_actions_addchdir_np(&actions, work_dir.c_str());
   std::vector<std::string> env_strings;
   for (const auto& [k, v] : env) env_strings.push_back(k + "=" + v);
-  std::vector<char*> envp;
-  for (std::string& e : env_strings) envp.push_back(e.data());
-  envp.push_back(nullptr);
+  std::vector<char*> envp = Pointers(&env_strings);
   std::vector<std::string> args = argv;
-  std::vector<char*> argp;
-  for (std::string& a : args) argp.push_back(a.data());
-  argp.push_back(nullptr);
+  std::vector<char*> argp = Pointers(&args);
   pid_t pid = 0;
   RunResult result;
   int rc = posix_spawn(&pid, argp[0], &actions, nullptr, argp.data(), envp.data());
@@ -86,6 +95,92 @@ RunResult Spawn(const std::vector<std::string>& argv, const std::map<std::string
   result.err = Slurp(err_file);
   unlink(out_file.c_str());
   unlink(err_file.c_str());
+  unlink(in_file.c_str());
+  return result;
+}
+
+// Drops terminal control sequences (ESC [ ... final byte, ESC ] ... BEL) and carriage
+// returns, so that what a terminal shows can be compared as text.
+std::string PlainText(const std::string& screen) {
+  std::string text;
+  for (size_t i = 0; i < screen.size(); ++i) {
+    char c = screen[i];
+    if (c == '\r') continue;
+    if (c != '\x1b' || i + 1 >= screen.size()) {
+      text.push_back(c);
+      continue;
+    }
+    char kind = screen[++i];
+    if (kind == '[') {
+      while (i + 1 < screen.size() && !(screen[i + 1] >= 0x40 && screen[i + 1] <= 0x7e)) ++i;
+      ++i;
+    } else if (kind == ']') {
+      while (i + 1 < screen.size() && screen[i + 1] != '\a') ++i;
+      ++i;
+    }
+  }
+  return text;
+}
+
+RunResult SpawnInTerminal(const std::vector<std::string>& argv,
+                          const std::map<std::string, std::string>& env,
+                          const std::string& work_dir,
+                          const std::vector<Medium::Exchange>& dialogue, char enter) {
+  std::vector<std::string> env_strings;
+  for (const auto& [k, v] : env) env_strings.push_back(k + "=" + v);
+  std::vector<char*> envp = Pointers(&env_strings);
+  std::vector<std::string> args = argv;
+  std::vector<char*> argp = Pointers(&args);
+  RunResult result;
+  int master = -1;
+  // Carriage returns reach the program as typed: Wine's console, which reads the terminal
+  // raw, takes only a carriage return for Enter, also when it was typed ahead.
+  termios modes{};
+  cfmakeraw(&modes);
+  modes.c_lflag |= ICANON | ECHO | ISIG;
+  modes.c_oflag |= OPOST | ONLCR;
+  pid_t pid = forkpty(&master, nullptr, &modes, nullptr);
+  if (pid < 0) {
+    result.err = "cannot open a pseudo-terminal";
+    return result;
+  }
+  if (pid == 0) {
+    if (chdir(work_dir.c_str()) == 0) execve(argp[0], argp.data(), envp.data());
+    _exit(127);
+  }
+  std::string screen;
+  size_t next = 0, seen = 0;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kRunTimeoutSeconds);
+  while (std::chrono::steady_clock::now() < deadline) {
+    pollfd p{master, POLLIN, 0};
+    if (poll(&p, 1, 50) > 0) {
+      char buffer[4096];
+      ssize_t n = read(master, buffer, sizeof buffer);
+      if (n <= 0) break;  // the terminal closed: every program on it has ended
+      screen.append(buffer, static_cast<size_t>(n));
+    }
+    std::string text = PlainText(screen);
+    if (next < dialogue.size()) {
+      size_t at = text.find(dialogue[next].expect, seen);
+      if (at != std::string::npos) {
+        seen = at + dialogue[next].expect.size();
+        std::string keys = dialogue[next++].send;
+        for (char& c : keys) {
+          if (c == '\n') c = enter;
+        }
+        if (write(master, keys.data(), keys.size()) < 0) break;
+      }
+    }
+  }
+  int status = 0;
+  if (waitpid(pid, &status, WNOHANG) == 0) {
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    result.err = "timed out";
+  }
+  close(master);
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  result.out = PlainText(screen);
   return result;
 }
 
@@ -162,41 +257,57 @@ void Medium::WriteParamFile(const std::string& keys, const std::string& path) {
 
 void Medium::RemoveCatalogues() { fs::remove_all(medium_dir + "/resource"); }
 
-RunResult Medium::Run(const std::vector<std::string>& args, const Env& extra) {
-  std::map<std::string, std::string> env = BaseEnvironment();
+void Medium::Command(const std::vector<std::string>& args, const Env& extra,
+                     std::vector<std::string>* argv, std::map<std::string, std::string>* env) {
+  *env = BaseEnvironment();
   Env settings = {{"TEMP", TargetPath(temp_dir)},
                   {"ZORVEX_FAKE_JAVA_RECORD", TargetPath(record_file)}};
   for (const auto& [k, v] : extra) settings[k] = v;
   if (!target_.windows) {
-    env["ZORVEX_REGISTRY"] = registry_dir;
+    (*env)["ZORVEX_REGISTRY"] = registry_dir;
     for (const auto& [k, v] : settings) {
       if (v == kUnset) {
-        env.erase(k);
+        env->erase(k);
       } else {
-        env[k] = v;
+        (*env)[k] = v;
       }
     }
-    std::vector<std::string> argv = {medium_dir + "/setup"};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return Spawn(argv, env, root);
+    *argv = {medium_dir + "/setup"};
+    argv->insert(argv->end(), args.begin(), args.end());
+    return;
   }
-  env["WINEPREFIX"] = WinePrefix();
-  env["WINEDEBUG"] = "-all";
-  env["WINEDLLOVERRIDES"] = "mscoree,mshtml=";
-  if (const char* display = std::getenv("DISPLAY")) env["DISPLAY"] = display;
+  (*env)["WINEPREFIX"] = WinePrefix();
+  (*env)["WINEDEBUG"] = "-all";
+  (*env)["WINEDLLOVERRIDES"] = "mscoree,mshtml=";
+  if (const char* display = std::getenv("DISPLAY")) (*env)["DISPLAY"] = display;
   std::string command = TargetPath(medium_dir + "/setup.exe");
   if (!args.empty()) command += " " + platform::JoinArgumentsAsTyped(args);
-  env["ZORVEX_ENVRUN_COMMAND"] = command;
+  (*env)["ZORVEX_ENVRUN_COMMAND"] = command;
   // Wine sets TEMP and TMP from its own registry; the helper puts the test's in place.
-  std::vector<std::string> argv = {kWine, target_.tests_dir + "/envrun.exe"};
+  *argv = {kWine, target_.tests_dir + "/envrun.exe"};
   for (const auto& [k, v] : settings) {
     if (k == "LANG" || k == "LC_ALL") {
-      env[k] = v;  // the locale is Wine's own, taken from the Unix side at its start
+      (*env)[k] = v;  // the locale is Wine's own, taken from the Unix side at its start
       continue;
     }
-    argv.push_back(k + "=" + (v == kUnset ? "" : v));
+    argv->push_back(k + "=" + (v == kUnset ? "" : v));
   }
-  return Spawn(argv, env, root);
+}
+
+RunResult Medium::Run(const std::vector<std::string>& args, const Env& extra,
+                      const std::string& input) {
+  std::vector<std::string> argv;
+  std::map<std::string, std::string> env;
+  Command(args, extra, &argv, &env);
+  return Spawn(argv, env, root, input);
+}
+
+RunResult Medium::RunInTerminal(const std::vector<std::string>& args, const Env& extra,
+                                const std::vector<Exchange>& dialogue) {
+  std::vector<std::string> argv;
+  std::map<std::string, std::string> env;
+  Command(args, extra, &argv, &env);
+  return SpawnInTerminal(argv, env, root, dialogue, target_.windows ? '\r' : '\n');
 }
 
 void Medium::SetRegistryValue(const std::string& key, const std::string& name,

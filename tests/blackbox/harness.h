@@ -51,8 +51,20 @@ class Medium {
   void RemoveCatalogues();
 
   // Runs the launcher with the arguments (joined into the one command-line text on
-  // Windows, as a user types it) and extra environment.
-  RunResult Run(const std::vector<std::string>& args, const Env& env = {});
+  // Windows, as a user types it), extra environment and what standard input holds.
+  RunResult Run(const std::vector<std::string>& args, const Env& env = {},
+                const std::string& input = "");
+
+  // Runs the launcher on a pseudo-terminal, as a user at a terminal starts it: each time
+  // the output shows the next `expect` text, its `send` text is typed (a line end is
+  // typed as the terminal's Enter). The output comes back without terminal control
+  // sequences and carriage returns; `err` stays empty.
+  struct Exchange {
+    std::string expect;
+    std::string send;
+  };
+  RunResult RunInTerminal(const std::vector<std::string>& args, const Env& env,
+                          const std::vector<Exchange>& dialogue);
 
   // Sets or removes a registry value under HKEY_LOCAL_MACHINE (file-backed on POSIX,
   // "reg add" in the Wine prefix on Windows).
@@ -76,6 +88,9 @@ class Medium {
   std::string record_file;
 
  private:
+  // The program to start and its environment for a run of the launcher.
+  void Command(const std::vector<std::string>& args, const Env& extra,
+               std::vector<std::string>* argv, std::map<std::string, std::string>* env);
   Target target_;
 };
 

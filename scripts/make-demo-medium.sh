@@ -20,6 +20,14 @@ trap 'rm -rf "$classes"' EXIT
 "$java_home/bin/jar" cf "$medium/jlib/zorcore.jar" -C "$classes" zorvex/demo
 "$java_home/bin/jar" cf "$medium/jlib/zorinstaller.jar" -C "$classes" zorvex/admkit
 
+# The demo certifies the Linux version it runs on: the kernel release's major and minor.
+linux_version=$(uname -r | cut -d. -f1,2)
+# Ask for paging space only where the machine has swap: many virtual machines have none.
+swap_check=""
+if [ "$(awk 'NR > 1' /proc/swaps | wc -l)" -gt 0 ]; then
+  swap_check=$'SWAP_SPACE=1\nTEMP_SPACE_FAILURE_MESSAGE=The demo installer needs paging space.\n'
+fi
+
 cp "$build_dir/setup" "$medium/setup"
 cp -r "$build_dir/resource" "$medium/resource"
 cat > "$medium/zorparam.ini" <<INI
@@ -30,5 +38,24 @@ JRE_LOCATION=$java_home
 BOOTSTRAP=FALSE
 JRE_MEMORY_OPTIONS=-Xms16m -Xmx128m
 NLS_ENABLED=TRUE
+; Check the platform's own sections too, not only "Generic Prereqs".
+PLATFORM_PREREQS=TRUE
+
+[Generic Prereqs]
+; At least a 100 MHz processor.
+CPU=100
+CPU_FAILURE_MESSAGE=The demo installer needs a processor of at least 100 MHz.
+${swap_check}
+[Certified Versions]
+; The systems the product is certified for: this machine's Linux version among them.
+Linux=5.10,${linux_version}
+CERTIFIED_VERSION_FAILURE_MESSAGE=This Linux version is not certified for the demo product.
+
+[Linux-${linux_version}-required]
+CPU=200
+
+[Linux-${linux_version}-optional]
+CPU=400
+CPU_FAILURE_MESSAGE=A processor of 400 MHz or more is recommended.
 INI
 echo "Demo medium ready in $medium"

@@ -10,7 +10,7 @@
 #include "config/settings.h"
 #include "doubles/fake_platform.h"
 #include "launcher/java_command.h"
-#include "launcher/option_state.h"
+#include "options/option_state.h"
 #include "launcher/options.h"
 #include "platform/command_line.h"
 

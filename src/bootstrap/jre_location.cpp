@@ -1,7 +1,7 @@
 #include "bootstrap/jre_location.h"
 
 #include "inventory/logs.h"
-#include "launcher/option_state.h"
+#include "options/option_state.h"
 #include "messages/catalogue.h"
 #include "messages/console.h"
 #include "paths/paths.h"

@@ -1,7 +1,7 @@
 #include "config/param_file.h"
 
 #include "inventory/logs.h"
-#include "launcher/option_state.h"
+#include "options/option_state.h"
 #include "messages/catalogue.h"
 #include "messages/console.h"
 #include "paths/paths.h"

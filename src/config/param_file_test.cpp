@@ -4,7 +4,7 @@
 
 #include "doubles/platform_test.h"
 #include "inventory/logs.h"
-#include "launcher/option_state.h"
+#include "options/option_state.h"
 
 namespace zorvex::config {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "launcher/option_state.h"
+#include "options/option_state.h"
 #include "messages/catalogue.h"
 #include "messages/console.h"
 #include "paths/paths.h"

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "doubles/platform_test.h"
-#include "launcher/option_state.h"
+#include "options/option_state.h"
 
 namespace zorvex::inventory {
 namespace {

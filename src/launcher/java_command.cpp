@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
-#include "launcher/option_state.h"
+#include "options/option_state.h"
 #include "paths/paths.h"
 #include "platform/platform.h"
 

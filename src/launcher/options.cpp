@@ -2,7 +2,7 @@
 
 #include <cctype>
 
-#include "launcher/option_state.h"
+#include "options/option_state.h"
 #include "launcher/process.h"
 #include "paths/paths.h"
 #include "platform/platform.h"

@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "inventory/logs.h"
-#include "launcher/option_state.h"
+#include "options/option_state.h"
 #include "messages/catalogue.h"
 #include "messages/console.h"
 #include "platform/platform.h"

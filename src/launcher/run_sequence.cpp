@@ -8,7 +8,7 @@
 #include "config/param_file.h"
 #include "inventory/logs.h"
 #include "launcher/java_command.h"
-#include "launcher/option_state.h"
+#include "options/option_state.h"
 #include "launcher/options.h"
 #include "launcher/process.h"
 #include "messages/catalogue.h"

@@ -1,6 +1,6 @@
 #include "messages/console.h"
 
-#include "launcher/option_state.h"
+#include "options/option_state.h"
 #include "messages/catalogue.h"
 #include "platform/platform.h"
 

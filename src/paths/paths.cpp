@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "launcher/option_state.h"
+#include "options/option_state.h"
 #include "messages/catalogue.h"
 #include "messages/console.h"
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
-#include "launcher/option_state.h"
+#include "options/option_state.h"
 #include "messages/catalogue.h"
 #include "platform/profile_string.h"
 

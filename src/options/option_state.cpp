@@ -1,4 +1,4 @@
-#include "launcher/option_state.h"
+#include "options/option_state.h"
 
 namespace zorvex {
 

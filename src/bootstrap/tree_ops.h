@@ -7,19 +7,22 @@
 
 namespace zorvex::bootstrap {
 
-// Copies every file of the tree into the same place below `destination`, overwriting. 0, or
-// -1 at the first file that cannot be copied (files copied so far stay). A source that
-// cannot be listed copies nothing and gives 0.
+// Copies every file of the tree into the same place below `destination`, overwriting; a link
+// is copied as a link (where the platform cannot, it is left out and the install log says
+// so). 0, or -1 at the first file that cannot be copied (files copied so far stay). A
+// source that cannot be listed copies nothing and gives 0.
 int CopyTree(const std::string& source, const std::string& destination);
 
-// Deletes every file it may, then the directories deepest first. Always 0; a file that
-// cannot be deleted leaves it and its ancestors in place.
+// Deletes every file and link it may, then the directories deepest first; it never
+// descends into a link, and a tree that is a link is removed as a link. Always 0; a file
+// that cannot be deleted leaves it and its ancestors in place.
 int RemoveTree(const std::string& directory);
 
 // Copies one file, overwriting, and gives the copy owner read and write permission.
 int CopyOneFile(const std::string& source, const std::string& destination);
 
-// The number of files in the tree, all levels; directories are not counted.
+// The number of files in the tree, all levels; directories are not counted, links count
+// as files and are not followed.
 uint32_t CountFiles(const std::string& directory);
 
 }  // namespace zorvex::bootstrap

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "doubles/platform_test.h"
+#include "inventory/logs.h"
 
 namespace zorvex::bootstrap {
 namespace {
@@ -49,6 +50,33 @@ TEST_F(TreeOpsTest, RemoveTreeLeavesReadOnlyFilesAndTheirAncestors) {
   EXPECT_FALSE(files_.IsDir("C:\\S\\y"));
   EXPECT_TRUE(files_.IsDir("C:\\S"));
   EXPECT_EQ(RemoveTree(""), 0);
+}
+
+// A link inside a tree may point anywhere, also back into the tree: the walks never
+// descend into one, and what it points at stays untouched.
+TEST_F(TreeOpsTest, LinksAreNeverFollowed) {
+  files_.AddFile("C:\\outside\\precious.txt");
+  files_.AddFile("C:\\S\\a.txt");
+  files_.AddLink("C:\\S\\to_outside", "C:\\outside");
+  files_.AddLink("C:\\S\\sub\\loop", "C:\\S");
+  EXPECT_EQ(CountFiles("C:\\S"), 3u);
+  EXPECT_EQ(CopyTree("C:\\S", "C:\\D"), 0);
+  EXPECT_TRUE(files_.HasLink("C:\\D\\to_outside"));
+  EXPECT_TRUE(files_.HasLink("C:\\D\\sub\\loop"));
+  files_.copies_links = false;  // as on Windows: left out, and the log says so
+  inventory::OpenLog("C:\\logs", "T", "installActions");
+  EXPECT_EQ(CopyTree("C:\\S", "C:\\E"), 0);
+  inventory::CloseLog();
+  EXPECT_FALSE(files_.Exists("C:\\E\\to_outside"));
+  EXPECT_NE(files_.Contents("C:\\logs\\installActionsT.log").find("C:\\S\\to_outside"),
+            std::string::npos);
+  EXPECT_EQ(RemoveTree("C:\\S"), 0);
+  EXPECT_FALSE(files_.Exists("C:\\S"));
+  EXPECT_TRUE(files_.HasFile("C:\\outside\\precious.txt"));
+  files_.AddLink("C:\\L", "C:\\outside");
+  EXPECT_EQ(RemoveTree("C:\\L"), 0);
+  EXPECT_FALSE(files_.HasLink("C:\\L"));
+  EXPECT_TRUE(files_.HasFile("C:\\outside\\precious.txt"));
 }
 
 TEST_F(TreeOpsTest, CountFilesCountsEveryLevelButNoDirectories) {

@@ -57,7 +57,7 @@ bool SeekSection(IniStream* stream, const std::string& section) {
 
 bool IniStream::Open(const std::string& path) {
   pos_ = 0;
-  return platform::Os().files->ReadFile(path, &bytes_);
+  return platform::ReadWholeFile(path, &bytes_);
 }
 
 bool IniStream::NextLine(std::string* line) {
@@ -112,7 +112,7 @@ void GetIniValueInText(const std::string* section, const std::string& key,
 void GetIniValue(const std::string* section, const std::string& key,
                  const std::string& default_value, std::string* out, const std::string& path) {
   std::string text;
-  if (!platform::Os().files->ReadFile(path, &text)) {
+  if (!platform::ReadWholeFile(path, &text)) {
     *out = default_value;
     return;
   }

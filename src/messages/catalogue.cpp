@@ -15,7 +15,7 @@ CatalogueMap g_log_messages;
 bool LoadFile(const std::string& path, CatalogueMap* map) {
   platform::Platform& os = platform::Os();
   std::string bytes;
-  if (!os.files->ReadFile(path, &bytes)) return false;
+  if (!platform::ReadWholeFile(path, &bytes)) return false;
   std::vector<std::string> malformed;
   LoadRecords(bytes, map, &malformed);
   for (const std::string& record : malformed) {

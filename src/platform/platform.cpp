@@ -11,6 +11,20 @@ Platform g_platform;
 
 Platform& Os() { return g_platform; }
 
+bool ReadWholeFile(const std::string& path, std::string* bytes) {
+  switch (Os().files->ReadFile(path, bytes)) {
+    case FileSystem::ReadResult::kOk:
+      return true;
+    case FileSystem::ReadResult::kTooLarge:
+      Os().console->WriteStderr("WARNING: " + path + " is larger than " +
+                                std::to_string(kMaxReadBytes >> 20) + " MiB; it is not read.\n");
+      return false;
+    case FileSystem::ReadResult::kCannotOpen:
+      break;
+  }
+  return false;
+}
+
 bool ReadLine(Console& console, std::string* line) {
   line->clear();
   int c;

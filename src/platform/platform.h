@@ -31,8 +31,15 @@ extern const PathStyle kPosixStyle;
 
 struct DirEntry {
   std::string name;
-  bool is_directory = false;
+  bool is_directory = false;  // a directory to descend into: never a link
+  // A symbolic link, junction or other reparse point, whatever it points at. A walk never
+  // descends into one: what it names may lie anywhere, also outside the tree.
+  bool is_link = false;
 };
+
+// Files larger than this are not read whole: nothing the launcher reads (a catalogue, a
+// parameter file) comes near it, and a device or an endless file must not fill memory.
+inline constexpr uint64_t kMaxReadBytes = 8u << 20;
 
 // An open append-mode text file: every write goes to the file at once.
 class AppendFile {
@@ -56,16 +63,27 @@ class FileSystem {
   // Removes an empty directory / a file. Return false on failure.
   virtual bool RemoveDir(const std::string& path) = 0;
   virtual bool RemoveFile(const std::string& path) = 0;
+  // True when the path itself is a link (not followed). Removes such a link, never what it
+  // points at.
+  virtual bool IsLink(const std::string& path) = 0;
+  virtual bool RemoveLink(const std::string& path) = 0;
+  // Makes `to` a link with the same target as `from`. kNotCopied where the platform does
+  // not copy links (Windows: making one needs a privilege an installer cannot count on).
+  enum class LinkCopy { kCopied, kFailed, kNotCopied };
+  virtual LinkCopy CopyLink(const std::string& from, const std::string& to) = 0;
   // Copies a file, overwriting the destination. Returns false on failure.
   virtual bool CopyFileOverwriting(const std::string& from, const std::string& to) = 0;
   // Gives the owner read and write permission (clears read-only on Windows).
   virtual bool MakeOwnerReadWrite(const std::string& path) = 0;
   // Lists a directory in the platform's order, "." and ".." included where the platform
-  // reports them. Returns false when the directory cannot be listed.
+  // reports them; `dir` itself may be a link. False when it cannot be listed.
   virtual bool ListDirectory(const std::string& dir, std::vector<DirEntry>* entries) = 0;
-  // Reads a whole file as bytes. Returns false when it cannot be opened or read.
-  virtual bool ReadFile(const std::string& path, std::string* bytes) = 0;
-  // Opens a file for appending, creating it when absent; null on failure.
+  enum class ReadResult { kOk, kCannotOpen, kTooLarge };
+  // Reads a whole regular file as bytes. kCannotOpen also for anything that is not a
+  // regular file (a directory, a device, a pipe); kTooLarge above kMaxReadBytes.
+  virtual ReadResult ReadFile(const std::string& path, std::string* bytes) = 0;
+  // Opens a file for appending, creating it when absent; null on failure, and on POSIX
+  // also when the path is a link or not a regular file of the user running the launcher.
   virtual std::unique_ptr<AppendFile> OpenForAppend(const std::string& path) = 0;
   // The absolute form of a path; false when the platform cannot make one.
   virtual bool FullPath(const std::string& path, std::string* full) = 0;
@@ -201,6 +219,10 @@ struct Platform {
   Console* console = nullptr;
   System* system = nullptr;
 };
+
+// Reads a whole regular file through the file system. False when it cannot be read; a file
+// larger than kMaxReadBytes is refused with a warning on standard error that names it.
+bool ReadWholeFile(const std::string& path, std::string* bytes);
 
 // Reads one line of standard input through Console::ReadChar, without its line feed (and
 // the carriage return before it). False when the input has ended before any character.

@@ -27,4 +27,8 @@ std::unique_ptr<AppendFile> OpenStdioAppendFile(const std::string& path, const c
   return std::make_unique<StdioAppendFile>(file);
 }
 
+std::unique_ptr<AppendFile> WrapStdioAppendFile(FILE* file) {
+  return std::make_unique<StdioAppendFile>(file);
+}
+
 }  // namespace zorvex::platform

@@ -13,4 +13,7 @@ namespace zorvex::platform {
 // Opens `path` with the C runtime's append `mode` ("a" or "ae"); null when it cannot.
 std::unique_ptr<AppendFile> OpenStdioAppendFile(const std::string& path, const char* mode);
 
+// Takes an open append-mode stream over; it is closed with the returned file.
+std::unique_ptr<AppendFile> WrapStdioAppendFile(FILE* file);
+
 }  // namespace zorvex::platform

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
-#include "options/option_state.h"
 #include "messages/catalogue.h"
+#include "options/option_state.h"
 #include "platform/profile_string.h"
 
 namespace zorvex::testing {
@@ -96,6 +96,30 @@ void FakeFileSystem::AddFile(const std::string& path, const std::string& bytes) 
   files_[Normal(path)] = bytes;
 }
 
+void FakeFileSystem::AddLink(const std::string& path, const std::string& target) {
+  std::string parent = Parent(Normal(path));
+  if (!parent.empty()) AddDir(parent);
+  links_[Normal(path)] = target;
+}
+
+bool FakeFileSystem::HasLink(const std::string& path) const {
+  return links_.count(Normal(path)) > 0;
+}
+
+bool FakeFileSystem::RemoveLink(const std::string& path) {
+  log.push_back("unlink " + path);
+  return links_.erase(Normal(path)) > 0;
+}
+
+platform::FileSystem::LinkCopy FakeFileSystem::CopyLink(const std::string& from,
+                                                        const std::string& to) {
+  log.push_back("link " + from + " " + to);
+  if (!copies_links) return LinkCopy::kNotCopied;
+  if (!HasLink(from) || !IsDir(Parent(Normal(to)))) return LinkCopy::kFailed;
+  links_[Normal(to)] = links_[Normal(from)];
+  return LinkCopy::kCopied;
+}
+
 bool FakeFileSystem::IsDir(const std::string& path) const { return dirs_.count(Normal(path)) > 0; }
 
 bool FakeFileSystem::HasFile(const std::string& path) const {
@@ -116,12 +140,15 @@ std::vector<std::string> FakeFileSystem::Children(const std::string& dir) const 
   for (const auto& [p, bytes] : files_) {
     if (Parent(p) == d) names.push_back(p.substr(p.find_last_of(style_->separator) + 1));
   }
+  for (const auto& [p, target] : links_) {
+    if (Parent(p) == d) names.push_back(p.substr(p.find_last_of(style_->separator) + 1));
+  }
   std::sort(names.begin(), names.end());
   return names;
 }
 
 bool FakeFileSystem::Exists(const std::string& path) {
-  return !path.empty() && (IsDir(path) || HasFile(path));
+  return !path.empty() && (IsDir(path) || HasFile(path) || HasLink(path));
 }
 
 bool FakeFileSystem::CanReadWrite(const std::string& path) {
@@ -175,15 +202,17 @@ bool FakeFileSystem::ListDirectory(const std::string& dir,
   entries->push_back({"..", true});
   for (const std::string& name : Children(dir)) {
     std::string path = Normal(dir) + style_->separator + name;
-    entries->push_back({name, IsDir(path)});
+    entries->push_back({name, IsDir(path), HasLink(path)});
   }
   return true;
 }
 
-bool FakeFileSystem::ReadFile(const std::string& path, std::string* bytes) {
-  if (!HasFile(path)) return false;
+platform::FileSystem::ReadResult FakeFileSystem::ReadFile(const std::string& path,
+                                                          std::string* bytes) {
+  if (!HasFile(path)) return ReadResult::kCannotOpen;
+  if (Contents(path).size() > platform::kMaxReadBytes) return ReadResult::kTooLarge;
   *bytes = Contents(path);
-  return true;
+  return ReadResult::kOk;
 }
 
 std::unique_ptr<platform::AppendFile> FakeFileSystem::OpenForAppend(const std::string& path) {
@@ -336,7 +365,9 @@ bool FakeSystem::IsAnsiLetter(unsigned char c) { return std::isalpha(c) != 0; }
 std::string FakeSystem::ProfileString(const std::string& section, const std::string& key,
                                       const std::string& default_value, const std::string& file) {
   std::string text;
-  if (!files_->ReadFile(file, &text)) return default_value;
+  if (files_->ReadFile(file, &text) != platform::FileSystem::ReadResult::kOk) {
+    return default_value;
+  }
   return platform::ReadProfileString(text, section, key, default_value);
 }
 

@@ -19,6 +19,9 @@ class FakeFileSystem : public platform::FileSystem {
   // Set-up helpers: directories and files with their parents.
   void AddDir(const std::string& path);
   void AddFile(const std::string& path, const std::string& bytes = "");
+  // A link at `path` to `target`: listed as a link, never followed by the walks.
+  void AddLink(const std::string& path, const std::string& target);
+  bool HasLink(const std::string& path) const;
   bool IsDir(const std::string& path) const;
   bool HasFile(const std::string& path) const;
   std::string Contents(const std::string& path) const;
@@ -30,6 +33,7 @@ class FakeFileSystem : public platform::FileSystem {
   std::set<std::string> unlistable;
   std::set<std::string> copy_fails;
   bool full_path_fails = false;
+  bool copies_links = true;  // false: links are not copied, as on Windows
   std::string cwd;
   std::vector<std::string> log;  // "mkdir X", "rm X", "rmdir X", "copy A B", "chdir X"
 
@@ -38,10 +42,13 @@ class FakeFileSystem : public platform::FileSystem {
   MakeDirResult MakeDir(const std::string& path, bool owner_only) override;
   bool RemoveDir(const std::string& path) override;
   bool RemoveFile(const std::string& path) override;
+  bool IsLink(const std::string& path) override { return HasLink(path); }
+  bool RemoveLink(const std::string& path) override;
+  LinkCopy CopyLink(const std::string& from, const std::string& to) override;
   bool CopyFileOverwriting(const std::string& from, const std::string& to) override;
   bool MakeOwnerReadWrite(const std::string& path) override;
   bool ListDirectory(const std::string& dir, std::vector<platform::DirEntry>* entries) override;
-  bool ReadFile(const std::string& path, std::string* bytes) override;
+  ReadResult ReadFile(const std::string& path, std::string* bytes) override;
   std::unique_ptr<platform::AppendFile> OpenForAppend(const std::string& path) override;
   bool FullPath(const std::string& path, std::string* full) override;
   bool SetWorkingDirectory(const std::string& path) override;
@@ -53,6 +60,7 @@ class FakeFileSystem : public platform::FileSystem {
   const platform::PathStyle* style_;
   std::set<std::string> dirs_;
   std::map<std::string, std::string> files_;
+  std::map<std::string, std::string> links_;
 };
 
 class FakeRegistry : public platform::Registry {

@@ -18,6 +18,30 @@ namespace zorvex::platform {
 
 namespace {
 
+int64_t MtimeNs(const struct stat& st) {
+  return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+
+// Reads the file to its end; a file that grows past the bound while read counts as too
+// large.
+FileSystem::ReadResult ReadAll(int fd, const struct stat& st, std::string* bytes) {
+  std::string data;
+  data.reserve(static_cast<size_t>(st.st_size));
+  char buffer[65536];
+  while (true) {
+    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return FileSystem::ReadResult::kCannotOpen;
+    }
+    data.append(buffer, static_cast<size_t>(n));
+    if (data.size() > kMaxReadBytes) return FileSystem::ReadResult::kTooLarge;
+  }
+  *bytes = std::move(data);
+  return FileSystem::ReadResult::kOk;
+}
+
 // Folds "." and ".." of an absolute path lexically, as the Windows runtime does.
 std::string FoldDots(const std::string& path) {
   std::vector<std::string> parts;
@@ -51,7 +75,9 @@ bool PosixFileSystem::CanReadWrite(const std::string& path) {
 }
 
 FileSystem::MakeDirResult PosixFileSystem::MakeDir(const std::string& path, bool owner_only) {
-  if (::mkdir(path.c_str(), owner_only ? 0700 : 0777) == 0) return MakeDirResult::kCreated;
+  // Never writable by others, whatever the umask: the launcher runs as root in shared
+  // places, and a directory it makes (a log directory, say) must not take others' files.
+  if (::mkdir(path.c_str(), owner_only ? 0700 : 0755) == 0) return MakeDirResult::kCreated;
   return errno == EEXIST ? MakeDirResult::kAlreadyExists : MakeDirResult::kFailed;
 }
 
@@ -65,6 +91,22 @@ bool PosixFileSystem::RemoveFile(const std::string& path) {
     return false;
   }
   return ::unlink(path.c_str()) == 0;
+}
+
+bool PosixFileSystem::IsLink(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+bool PosixFileSystem::RemoveLink(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+FileSystem::LinkCopy PosixFileSystem::CopyLink(const std::string& from, const std::string& to) {
+  std::string target(PATH_MAX, '\0');
+  ssize_t n = ::readlink(from.c_str(), target.data(), target.size());
+  if (n < 0 || static_cast<size_t>(n) >= target.size()) return LinkCopy::kFailed;
+  target.resize(static_cast<size_t>(n));
+  ::unlink(to.c_str());
+  return ::symlink(target.c_str(), to.c_str()) == 0 ? LinkCopy::kCopied : LinkCopy::kFailed;
 }
 
 bool PosixFileSystem::CopyFileOverwriting(const std::string& from, const std::string& to) {
@@ -120,10 +162,16 @@ bool PosixFileSystem::ListDirectory(const std::string& dir, std::vector<DirEntry
   while (struct dirent* e = ::readdir(d)) {
     DirEntry entry;
     entry.name = e->d_name;
-    std::string full = dir + (dir.empty() || dir.back() == '/' ? "" : "/") + entry.name;
-    struct stat st;
-    // Links are followed only to tell directories from files; a dangling link is a file.
-    entry.is_directory = ::stat(full.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    unsigned char type = e->d_type;
+    if (type == DT_UNKNOWN) {
+      // Some file systems do not say; ask, without following a link.
+      struct stat st;
+      if (::fstatat(::dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISLNK(st.st_mode) ? DT_LNK : DT_REG;
+      }
+    }
+    entry.is_directory = type == DT_DIR;
+    entry.is_link = type == DT_LNK;
     entries->push_back(entry);
   }
   ::closedir(d);
@@ -134,19 +182,51 @@ bool PosixFileSystem::ListDirectory(const std::string& dir, std::vector<DirEntry
   return true;
 }
 
-bool PosixFileSystem::ReadFile(const std::string& path, std::string* bytes) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
+FileSystem::ReadResult PosixFileSystem::ReadFile(const std::string& path, std::string* bytes) {
+  // The same file is read again and again in one run (the parameter file once per key,
+  // the base catalogue twice): while it is unchanged, its bytes are kept.
   struct stat st;
-  if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return false;
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  *bytes = buffer.str();
-  return !in.bad();
+  if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+    auto it = read_cache_.find(path);
+    if (it != read_cache_.end() && it->second.dev == st.st_dev && it->second.ino == st.st_ino &&
+        it->second.size == st.st_size && it->second.mtime_ns == MtimeNs(st)) {
+      *bytes = it->second.bytes;
+      return ReadResult::kOk;
+    }
+  }
+  // Not blocking: opening a pipe for reading would wait for a writer that never comes.
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return ReadResult::kCannotOpen;
+  ReadResult result = ReadResult::kCannotOpen;
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    result = static_cast<uint64_t>(st.st_size) > kMaxReadBytes ? ReadResult::kTooLarge
+                                                               : ReadAll(fd, st, bytes);
+  }
+  ::close(fd);
+  if (result == ReadResult::kOk) {
+    read_cache_[path] = {st.st_dev, st.st_ino, st.st_size, MtimeNs(st), *bytes};
+  }
+  return result;
 }
 
 std::unique_ptr<AppendFile> PosixFileSystem::OpenForAppend(const std::string& path) {
-  return OpenStdioAppendFile(path, "ae");  // not inherited by Java
+  // The log may lie in a directory that others can write to, such as /tmp: a link or a
+  // file planted there by another user must not be written through.
+  int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                  0644);
+  if (fd < 0) return nullptr;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() ||
+      ::fcntl(fd, F_SETFL, O_APPEND) != 0) {
+    ::close(fd);
+    return nullptr;
+  }
+  FILE* file = ::fdopen(fd, "a");
+  if (file == nullptr) {
+    ::close(fd);
+    return nullptr;
+  }
+  return WrapStdioAppendFile(file);
 }
 
 bool PosixFileSystem::FullPath(const std::string& path, std::string* full) {

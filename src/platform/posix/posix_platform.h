@@ -1,6 +1,9 @@
 // The POSIX implementations of the platform interfaces (Linux).
 #pragma once
 
+#include <sys/types.h>
+
+#include <map>
 #include <string>
 
 #include "platform/platform.h"
@@ -14,14 +17,27 @@ class PosixFileSystem : public FileSystem {
   MakeDirResult MakeDir(const std::string& path, bool owner_only) override;
   bool RemoveDir(const std::string& path) override;
   bool RemoveFile(const std::string& path) override;
+  bool IsLink(const std::string& path) override;
+  bool RemoveLink(const std::string& path) override;
+  LinkCopy CopyLink(const std::string& from, const std::string& to) override;
   bool CopyFileOverwriting(const std::string& from, const std::string& to) override;
   bool MakeOwnerReadWrite(const std::string& path) override;
   bool ListDirectory(const std::string& dir, std::vector<DirEntry>* entries) override;
-  bool ReadFile(const std::string& path, std::string* bytes) override;
+  ReadResult ReadFile(const std::string& path, std::string* bytes) override;
   std::unique_ptr<AppendFile> OpenForAppend(const std::string& path) override;
   bool FullPath(const std::string& path, std::string* full) override;
   bool SetWorkingDirectory(const std::string& path) override;
   bool FreeSpaceKb(const std::string& path, uint64_t* kb) override;
+
+ private:
+  struct CachedFile {
+    dev_t dev;
+    ino_t ino;
+    off_t size;
+    int64_t mtime_ns;
+    std::string bytes;
+  };
+  std::map<std::string, CachedFile> read_cache_;
 };
 
 // Children are started from the Windows command-line text, split by the Windows C

@@ -50,7 +50,7 @@ TEST_F(PosixPlatformTest, CopyOverwritesAndReadOnlyFilesStay) {
   Write(dir_ + "/b", "old contents");
   ASSERT_TRUE(files_.CopyFileOverwriting(dir_ + "/a", dir_ + "/b"));
   std::string bytes;
-  ASSERT_TRUE(files_.ReadFile(dir_ + "/b", &bytes));
+  ASSERT_EQ(files_.ReadFile(dir_ + "/b", &bytes), FileSystem::ReadResult::kOk);
   EXPECT_EQ(bytes, "new");
   EXPECT_FALSE(files_.CopyFileOverwriting(dir_ + "/missing", dir_ + "/c"));
   chmod((dir_ + "/b").c_str(), 0444);
@@ -63,11 +63,17 @@ TEST_F(PosixPlatformTest, ListingIsSortedAndMarksDirectories) {
   Write(dir_ + "/b.jar", "");
   Write(dir_ + "/a.jar", "");
   fs::create_directory(dir_ + "/sub");
+  fs::create_directory_symlink(dir_ + "/sub", dir_ + "/link");
   std::vector<DirEntry> entries;
   ASSERT_TRUE(files_.ListDirectory(dir_, &entries));
   std::vector<std::string> names;
-  for (const DirEntry& e : entries) names.push_back(e.name + (e.is_directory ? "/" : ""));
-  EXPECT_EQ(names, (std::vector<std::string>{"./", "../", "a.jar", "b.jar", "sub/"}));
+  for (const DirEntry& e : entries) {
+    names.push_back(e.name + (e.is_directory ? "/" : "") + (e.is_link ? "@" : ""));
+  }
+  EXPECT_EQ(names, (std::vector<std::string>{"./", "../", "a.jar", "b.jar", "link@", "sub/"}));
+  EXPECT_TRUE(files_.IsLink(dir_ + "/link"));
+  EXPECT_TRUE(files_.RemoveLink(dir_ + "/link"));
+  EXPECT_TRUE(fs::is_directory(dir_ + "/sub"));
   EXPECT_FALSE(files_.ListDirectory(dir_ + "/none", &entries));
 }
 
@@ -89,7 +95,33 @@ TEST_F(PosixPlatformTest, AppendFileFlushesEveryWrite) {
   std::string bytes;
   files_.ReadFile(dir_ + "/log", &bytes);
   EXPECT_EQ(bytes, "one");
+  log->Write("two");  // the kept bytes of a read follow the file's changes
+  files_.ReadFile(dir_ + "/log", &bytes);
+  EXPECT_EQ(bytes, "onetwo");
   EXPECT_EQ(files_.OpenForAppend(dir_ + "/none/log"), nullptr);
+}
+
+// Neither a log nor a file the launcher reads may be anything but a regular file: a link
+// planted for a log, a pipe, a device or a directory counts as a file that cannot be
+// opened, and reading them never blocks.
+TEST_F(PosixPlatformTest, OnlyRegularFilesAreReadAndAppendedTo) {
+  Write(dir_ + "/target", "keep");
+  fs::create_symlink(dir_ + "/target", dir_ + "/planted");
+  ASSERT_EQ(mkfifo((dir_ + "/fifo").c_str(), 0600), 0);
+  for (const std::string& path :
+       {dir_ + "/planted", dir_ + "/fifo", dir_, std::string("/dev/null")}) {
+    SCOPED_TRACE(path);
+    EXPECT_EQ(files_.OpenForAppend(path), nullptr);
+  }
+  std::string bytes;
+  ASSERT_EQ(files_.ReadFile(dir_ + "/target", &bytes), FileSystem::ReadResult::kOk);
+  EXPECT_EQ(bytes, "keep");
+  for (const std::string& path : {dir_ + "/fifo", dir_, std::string("/dev/zero")}) {
+    EXPECT_EQ(files_.ReadFile(path, &bytes), FileSystem::ReadResult::kCannotOpen) << path;
+  }
+  std::ofstream(dir_ + "/big").seekp(kMaxReadBytes) << 'x';
+  EXPECT_EQ(files_.ReadFile(dir_ + "/big", &bytes), FileSystem::ReadResult::kTooLarge);
+  EXPECT_EQ(bytes, "keep");
 }
 
 TEST_F(PosixPlatformTest, FileRegistryMatchesNamesInAnyCase) {

@@ -71,11 +71,9 @@ bool PosixSystem::IsAnsiLetter(unsigned char c) { return std::isalpha(c) != 0; }
 
 std::string PosixSystem::ProfileString(const std::string& section, const std::string& key,
                                        const std::string& default_value, const std::string& file) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return default_value;
-  std::ostringstream text;
-  text << in.rdbuf();
-  return ReadProfileString(text.str(), section, key, default_value);
+  std::string text;
+  if (!ReadWholeFile(file, &text)) return default_value;
+  return ReadProfileString(text, section, key, default_value);
 }
 
 OsVersion PosixSystem::GetOsVersionInfo() {

@@ -30,6 +30,23 @@ bool Win32FileSystem::RemoveDir(const std::string& path) {
 
 bool Win32FileSystem::RemoveFile(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
 
+bool Win32FileSystem::IsLink(const std::string& path) {
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+bool Win32FileSystem::RemoveLink(const std::string& path) {
+  // A junction or directory link is removed as a directory, which removes the link alone.
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return RemoveDirectoryA(path.c_str()) != 0;
+  return DeleteFileA(path.c_str()) != 0;
+}
+
+FileSystem::LinkCopy Win32FileSystem::CopyLink(const std::string&, const std::string&) {
+  return LinkCopy::kNotCopied;
+}
+
 bool Win32FileSystem::CopyFileOverwriting(const std::string& from, const std::string& to) {
   return CopyFileA(from.c_str(), to.c_str(), FALSE) != 0;
 }
@@ -47,22 +64,33 @@ bool Win32FileSystem::ListDirectory(const std::string& dir, std::vector<DirEntry
   HANDLE find = FindFirstFileA(pattern.c_str(), &data);
   if (find == INVALID_HANDLE_VALUE) return false;
   do {
-    entries->push_back({data.cFileName, (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+    bool link = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    bool directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    entries->push_back({data.cFileName, directory && !link, link});
   } while (FindNextFileA(find, &data));
   FindClose(find);
   return true;
 }
 
-bool Win32FileSystem::ReadFile(const std::string& path, std::string* bytes) {
-  FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return false;
-  bytes->clear();
-  char buffer[65536];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes->append(buffer, n);
-  bool ok = !std::ferror(file);
-  std::fclose(file);
-  return ok;
+FileSystem::ReadResult Win32FileSystem::ReadFile(const std::string& path, std::string* bytes) {
+  ScopedHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) return ReadResult::kCannotOpen;
+  // Only a file on a disk: a console, a pipe or a device would never end or never answer.
+  LARGE_INTEGER size;
+  if (GetFileType(file.get()) != FILE_TYPE_DISK || !GetFileSizeEx(file.get(), &size)) {
+    return ReadResult::kCannotOpen;
+  }
+  if (static_cast<uint64_t>(size.QuadPart) > kMaxReadBytes) return ReadResult::kTooLarge;
+  std::string data(static_cast<size_t>(size.QuadPart), '\0');
+  DWORD done = 0;
+  if (!data.empty() &&
+      !::ReadFile(file.get(), data.data(), static_cast<DWORD>(data.size()), &done, nullptr)) {
+    return ReadResult::kCannotOpen;
+  }
+  data.resize(done);
+  *bytes = std::move(data);
+  return ReadResult::kOk;
 }
 
 std::unique_ptr<AppendFile> Win32FileSystem::OpenForAppend(const std::string& path) {

@@ -24,6 +24,7 @@ class ScopedHandle {
   ScopedHandle(const ScopedHandle&) = delete;
   ScopedHandle& operator=(const ScopedHandle&) = delete;
   HANDLE get() const { return h_; }
+  bool valid() const { return h_ != nullptr && h_ != INVALID_HANDLE_VALUE; }
   void Reset() {
     if (h_ != nullptr && h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
     h_ = nullptr;
@@ -56,10 +57,13 @@ class Win32FileSystem : public FileSystem {
   MakeDirResult MakeDir(const std::string& path, bool owner_only) override;
   bool RemoveDir(const std::string& path) override;
   bool RemoveFile(const std::string& path) override;
+  bool IsLink(const std::string& path) override;
+  bool RemoveLink(const std::string& path) override;
+  LinkCopy CopyLink(const std::string& from, const std::string& to) override;
   bool CopyFileOverwriting(const std::string& from, const std::string& to) override;
   bool MakeOwnerReadWrite(const std::string& path) override;
   bool ListDirectory(const std::string& dir, std::vector<DirEntry>* entries) override;
-  bool ReadFile(const std::string& path, std::string* bytes) override;
+  ReadResult ReadFile(const std::string& path, std::string* bytes) override;
   std::unique_ptr<AppendFile> OpenForAppend(const std::string& path) override;
   bool FullPath(const std::string& path, std::string* full) override;
   bool SetWorkingDirectory(const std::string& path) override;

@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "platform/command_line.h"
+#include "platform/profile_string.h"
 #include "platform/win32/win32.h"
 // After win32.h, which brings in <windows.h> that the shell header builds on.
 #include <shellapi.h>
@@ -26,6 +27,45 @@ std::vector<std::string> ShellSplit(const std::string& line) {
   }
   LocalFree(argv);
   return args;
+}
+
+// The POSIX launcher reads the parameter file's main section with the launcher's own
+// profile reader; here it must give what the Windows call gives for the same file.
+TEST(Win32ProfileTest, PosixReaderAgreesWithGetPrivateProfileString) {
+  const std::string bom = "\xEF\xBB\xBF";
+  const std::vector<std::string> texts = {
+      "[Zorvex]\nKEY=first\n[Other]\nX=1\n[Zorvex]\nKEY=second\nONLY2=two\n",
+      bom + "[Zorvex]\nKEY=bom\n",
+      bom + "KEY=top\n[Zorvex]\nKEY=v\n",
+      "[zorvex]\r\n  key  =  spaced value  \r\nKEY=again\r\n",
+      "[ Zorvex ]\nKEY=padded name\n",
+      "[Zorvex] trailing\nKEY=after junk\n",
+      "[Zorvex\nKEY=no bracket\n",
+      "[Zorvex]\n; KEY=comment\n# KEY=hash\nKEY=v ; not a comment\n",
+      "[Zorvex]\nKEY=\"  quoted  \"\nONLY2='single'\n",
+      "[Zorvex]\nKEY=\"half\n",
+      "[Zorvex]\nKEY\nKEY=after bare\n",
+      "[Zorvex]\nKEY=\nONLY2=x\n",
+      "[Zorvex]\n=empty name\nKEY=v\n",
+      "[Zorvex]\nKEY = a = b\n",
+      "[Zorvex]\n\tKEY\t=\ttabbed\t\n",
+      "[Zorvex]\nKEY=caf\xC3\xA9\n",
+      "  [Zorvex]  \nKEY=indented header\n",
+      "[Zorvex]\n[Zorvex]\nKEY=empty first\n",
+  };
+  const fs::path file = fs::temp_directory_path() / "zorvex_profile_test.ini";
+  int n = 0;
+  for (const std::string& text : texts) {
+    SCOPED_TRACE("case " + std::to_string(n++) + ": " + text);
+    std::ofstream(file, std::ios::binary) << text;
+    for (const char* key : {"KEY", "ONLY2"}) {
+      char buffer[256] = {0};
+      GetPrivateProfileStringA("Zorvex", key, "default", buffer, sizeof buffer,
+                               file.string().c_str());
+      EXPECT_EQ(ReadProfileString(text, "Zorvex", key, "default"), std::string(buffer)) << key;
+    }
+  }
+  fs::remove(file);
 }
 
 TEST(Win32CommandLineTest, QuotingRoundTripsThroughCommandLineToArgvW) {

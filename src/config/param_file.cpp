@@ -70,6 +70,9 @@ void ReadKeys(const std::string& path, const std::string& launcher_dir,
       st->jre_scratch_location = scratch_dir + Sep() + st->jre_scratch_loc;
     }
     whole("JRE_LOCATION", &options.jre_location, "");
+    // Relative to the launcher's directory, the working directory now; made absolute
+    // because Java may start in another one.
+    if (!options.jre_location.empty()) paths::GetFullPath(&options.jre_location, options.jre_location);
   }
   whole("ACCESS_DIR", &st->access_dir, "");
   whole("JRE_MEMORY_OPTIONS", &st->jre_memory_options, "");

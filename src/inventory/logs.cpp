@@ -1,5 +1,6 @@
 #include "inventory/logs.h"
 
+#include <map>
 #include <memory>
 
 #include "options/option_state.h"
@@ -49,7 +50,17 @@ std::string ReadInventoryLocation() {
   if (r == platform::Registry::ReadResult::kNoKey) {
     r = registry.ReadValue(kInventoryKey32, kInventoryValue, &value);
   }
-  return r == platform::Registry::ReadResult::kOk ? value : "";
+  if (r != platform::Registry::ReadResult::kOk || value.empty()) return "";
+  // A relative location is taken where the run first reads it: the working directory
+  // moves during the run, and one run's logs belong in one directory.
+  static std::map<std::string, std::string> absolute;
+  auto it = absolute.find(value);
+  if (it == absolute.end()) {
+    std::string full;
+    paths::GetFullPath(&full, value);
+    it = absolute.emplace(value, full).first;
+  }
+  return it->second;
 }
 
 void OpenLog(const std::string& fallback_dir, const std::string& timestamp,

@@ -5,6 +5,7 @@
 
 #include "options/option_state.h"
 #include "paths/paths.h"
+#include "platform/command_line.h"
 #include "platform/platform.h"
 
 namespace zorvex {
@@ -30,7 +31,9 @@ namespace {
 std::string Sep() { return std::string(1, platform::Os().style->separator); }
 char ClassPathSep() { return platform::Os().style->class_path_separator; }
 
-std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+// Every quoted element is written so that Java receives the value exactly, whatever
+// backslashes or double quotes it holds (a directory ending in "\", a quote in a POSIX path).
+std::string Quoted(const std::string& text) { return platform::QuoteAlways(text); }
 
 // Blank-separated words; runs of blanks give no empty words.
 std::vector<std::string> Words(const std::string& text) {
@@ -116,20 +119,21 @@ std::string BuildClassPath(const std::string& scratch_dir, const config::Setting
   AppendJars(&core, st.zek_core_jlib_location, kCoreJars, false);
   AppendJars(&core, st.zpatch_jlib_location, kPatchJars, false);
   first += core;
-  std::string cp = "\"" + first + ClassPathSep();
+  std::string cp = first + ClassPathSep();
   AppendJars(&cp, st.zek_jlib_location, kInstallerJars, true);
-  cp += BuildAddToClassPath(scratch_dir, st.addto_classpath) + Sep() + ClassPathSep();
+  // No bare separator entry after ADDTO_CLASSPATH: it would name the root of the working
+  // directory's drive, where any local user may put classes or service descriptors.
+  cp += BuildAddToClassPath(scratch_dir, st.addto_classpath);
   AppendJars(&cp, st.zek_jlib_location, kExtraJars, true);
   if (!st.thin_jdbc_filename.empty()) cp += st.zek_jlib_location + Sep() + st.thin_jdbc_filename;
-  cp += "\"";
-  return cp;
+  return Quoted(cp);
 }
 
 void AddSourceLocation(const std::string& source, std::vector<std::string>* list,
                        const std::string& startup_location) {
   if (source.empty()) return;
   std::string location = source;
-  if (!IsHttpUrl(source)) {
+  if (!IsHttpUrl(source) && !paths::IsAbsolutePath(source, *platform::Os().style)) {
     location = startup_location;
     paths::AppendPath(&location, source);
   }

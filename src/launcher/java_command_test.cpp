@@ -71,7 +71,7 @@ TEST_F(JavaCommandTest, ClassPathTemplates) {
   for (const std::string& jar : kPatchJars) expected += ";C:\\patch\\jlib\\" + jar;
   expected += ";";
   for (const std::string& jar : kInstallerJars) expected += "C:\\zek\\jlib\\" + jar + ";";
-  expected += "\\;";  // an empty ADDTO_CLASSPATH still leaves its separator
+  // No bare "\" entry (the drive's root) follows the ADDTO_CLASSPATH entries.
   for (const std::string& jar : kExtraJars) expected += "C:\\zek\\jlib\\" + jar + ";";
   expected += "\"";
   EXPECT_EQ(cp, expected);
@@ -81,7 +81,8 @@ TEST_F(JavaCommandTest, ClassPathTemplates) {
   st_.addto_classpath = "a.jar;;b";
   st_.thin_jdbc_filename = "jdbc.jar";
   cp = BuildClassPath("C:\\S", st_);
-  EXPECT_NE(cp.find(";C:\\S\\a.jar;C:\\S\\b;\\;"), std::string::npos);
+  EXPECT_NE(cp.find(";C:\\S\\a.jar;C:\\S\\b;C:\\zek\\jlib\\zorextensions.jar;"),
+            std::string::npos);
   EXPECT_TRUE(cp.ends_with(";C:\\zek\\jlib\\jdbc.jar\"")) << cp;
 }
 

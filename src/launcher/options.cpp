@@ -15,6 +15,12 @@ constexpr char kPrereqLogLoc[] = "-PREREQLOGLOC";
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
+// A path given on the command line means what it meant where the user typed it: the
+// launcher changes its working directory during the run, so the path is made absolute now.
+void MakeAbsolute(std::string* path) {
+  if (!path->empty()) paths::GetFullPath(path, *path);
+}
+
 // The first occurrence of "NAME=" in the upper-cased text, or npos.
 size_t FindAssignment(const std::string& upper, const std::string& name) {
   for (size_t p = upper.find(name); p != std::string::npos; p = upper.find(name, p + 1)) {
@@ -46,10 +52,12 @@ void ScanPrereqLogLoc(const std::string& text, const std::string& upper, size_t 
   OptionState& o = Options();
   if (text == kPrereqLogLoc && index + 1 < args->size()) {
     o.prereqlogloc = (*args)[index + 1];
+    MakeAbsolute(&o.prereqlogloc);
     *consumed = index + 1;
     return;
   }
   std::string value = ValueAfter(text, upper.find(kPrereqLogLoc) + sizeof(kPrereqLogLoc) - 1);
+  MakeAbsolute(&value);
   if (!value.empty()) o.prereqlogloc = value;
 }
 
@@ -103,6 +111,7 @@ void ApplyFlags(const std::string& text, const std::string& upper, size_t index,
   if (has(kPrereqLogLoc)) ScanPrereqLogLoc(text, upper, index, args, consumed);
   if (has("BOOTSTRAP_LOC")) {
     Assign(AssignmentVariant::kBootstrapLoc, text, upper, "BOOTSTRAP_LOC", &o.bootstrap_loc);
+    MakeAbsolute(&o.bootstrap_loc);
   }
   if (has("JVM_OPTIONS")) {
     Assign(AssignmentVariant::kJvmOptions, text, upper, "JVM_OPTIONS", &o.jvm_options);
@@ -125,12 +134,15 @@ void ScanValuedOptions(const std::vector<std::string>& args) {
   OptionState& o = Options();
   std::string joined = JoinArguments(args, false);
   ScanOptionValue("-paramFile", joined, &o.param_file);
+  MakeAbsolute(&o.param_file);
   if (joined.find("-rscratchPath") != std::string::npos) {
     ScanOptionValue("-rscratchPath", joined, &o.scratch_path);
+    MakeAbsolute(&o.scratch_path);
     o.scratch_path_given = true;
   }
   if (joined.find("-rstartupLoc") != std::string::npos) {
     ScanOptionValue("-rstartupLoc", joined, &o.startup_loc);
+    MakeAbsolute(&o.startup_loc);
     o.startup_loc_given = true;
   }
   if (joined.find("-rtimestamp") != std::string::npos) {
@@ -140,6 +152,7 @@ void ScanValuedOptions(const std::vector<std::string>& args) {
   }
   if (joined.find("-jreLoc") != std::string::npos) {
     ScanOptionValue("-jreLoc", joined, &o.jre_location);
+    MakeAbsolute(&o.jre_location);
     o.jreloc_given = true;
   }
 }
@@ -226,7 +239,10 @@ void ScanOptions(std::vector<std::string>* args, std::string* last_argument_uppe
     std::string& arg = (*args)[i];
     const std::string original = arg;
     *last_argument_upper = ToUpperAscii(original);
-    if (size_t j = arg.find("-J"); j != std::string::npos) {
+    // Only the command line carries Java options: a "-J" in the launcher's own path (a
+    // medium under C:\Tools\Acme-Java) is part of a directory name.
+    size_t j = i == 0 ? std::string::npos : arg.find("-J");
+    if (j != std::string::npos) {
       // Everything after "-J" goes to Java; the launcher sees only the text before it.
       o.j_options = original.substr(j + 2);
       if (o.j_options->find("-mx") != std::string::npos) o.memory_option_given = true;

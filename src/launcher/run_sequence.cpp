@@ -1,6 +1,8 @@
 #include "launcher/run_sequence.h"
 
 #include <cstdlib>
+#include <optional>
+#include <set>
 
 #include "bootstrap/bootstrap_driver.h"
 #include "bootstrap/jre_location.h"
@@ -30,6 +32,10 @@ struct Run {
   std::string last_argument_upper;
   std::string startup_location;
   std::string scratch_dir;
+  // The names a -rscratchPath directory held before the run: only what the run adds to
+  // such a directory is the run's to remove. Nullopt when the run made the directory.
+  std::optional<std::set<std::string>> scratch_held_before;
+  std::string temp_dir;
   config::Settings settings;
   int param_result = 0;
   bool extjre = false;
@@ -196,11 +202,86 @@ void PrepareJava(Run* run) {
 
 // After a bootstrap Java runs from the staged copies, so it starts in the temporary
 // directory rather than on the medium, which may be a disc that is changed meanwhile.
-void EnterWorkingDirectory(const Run& run) {
-  std::string temp;
-  paths::GetTempDirectory(&temp);
-  if (!paths::FileExists(temp)) temp = platform::Os().style->temp_fallback;
-  if (Bootstrapping(run)) platform::Os().files->SetWorkingDirectory(temp);
+void EnterWorkingDirectory(Run* run) {
+  paths::GetTempDirectory(&run->temp_dir);
+  if (!paths::FileExists(run->temp_dir)) run->temp_dir = platform::Os().style->temp_fallback;
+  if (Bootstrapping(*run)) platform::Os().files->SetWorkingDirectory(run->temp_dir);
+}
+
+std::set<std::string> EntryNames(const std::string& dir) {
+  std::vector<platform::DirEntry> entries;
+  std::set<std::string> names;
+  if (!platform::Os().files->ListDirectory(dir, &entries)) return names;
+  for (const platform::DirEntry& e : entries) {
+    if (e.name != "." && e.name != "..") names.insert(e.name);
+  }
+  return names;
+}
+
+// A directory named with -rscratchPath that exists already is the user's: the run may
+// remove only what it adds to it.
+void NoteGivenScratchDirectory(Run* run) {
+  if (platform::Os().files->IsDirectory(run->scratch_dir)) {
+    run->scratch_held_before = EntryNames(run->scratch_dir);
+  }
+}
+
+void LogLine(const Run& run, const std::string& text) {
+  const OptionState& o = Options();
+  inventory::OpenLog(run.scratch_dir, o.timestamp, o.log_stem);
+  inventory::WriteLog(text);
+  inventory::CloseLog();
+}
+
+// A failed run keeps its install log when the log lies in the scratch directory: it is
+// moved beside it, into the temporary directory. False when it could not be moved, and the
+// scratch directory must then stay.
+bool KeepInstallLog(const Run& run) {
+  const std::string& log = inventory::InstallLogPath();
+  const platform::PathStyle& style = *platform::Os().style;
+  if (run.result == 0 || log.empty() || !paths::IsSameOrBelow(log, run.scratch_dir, style)) {
+    return true;
+  }
+  std::string kept = run.temp_dir;
+  paths::AppendPath(&kept, log.substr(log.find_last_of(style.separator) + 1));
+  if (!platform::Os().files->MoveFileNoReplace(log, kept)) return false;
+  messages::PrintMessage("S_INSTALL_LOG_KEPT", {kept});
+  return true;
+}
+
+// Removes what the run made of its scratch directory, and nothing else: never a file-system
+// root, the launcher's directory or one that holds it, whatever -rscratchPath says.
+void RemoveScratchDirectory(const Run& run) {
+  if (run.scratch_dir.empty()) return;
+  const platform::PathStyle& style = *platform::Os().style;
+  std::string scratch, launcher_dir;
+  paths::GetFullPath(&scratch, run.scratch_dir);
+  paths::GetCurrentDir(&launcher_dir);
+  if (paths::IsRootDirectory(scratch, style) || paths::IsSameOrBelow(launcher_dir, scratch, style)) {
+    LogLine(run, "The scratch directory " + scratch +
+                     " is not removed: it is a file-system root or holds the launcher.\n");
+    return;
+  }
+  if (!KeepInstallLog(run)) return;
+  if (!run.scratch_held_before) {
+    bootstrap::RemoveTree(run.scratch_dir);
+    return;
+  }
+  platform::FileSystem& files = *platform::Os().files;
+  std::vector<platform::DirEntry> entries;
+  if (!files.ListDirectory(run.scratch_dir, &entries)) return;
+  for (const platform::DirEntry& e : entries) {
+    if (e.name == "." || e.name == ".." || run.scratch_held_before->count(e.name)) continue;
+    std::string path = run.scratch_dir;
+    paths::AppendPath(&path, e.name);
+    if (e.is_link) {
+      files.RemoveLink(path);
+    } else if (e.is_directory) {
+      bootstrap::RemoveTree(path);
+    } else {
+      files.RemoveFile(path);
+    }
+  }
 }
 
 // Starts Java (or reports a bootstrap-only run as done) and cleans up after a wait.
@@ -220,7 +301,7 @@ void Finish(Run* run) {
       run->result = static_cast<int>(CreateZEKProcess(run->java_args, run->wait_for_java));
     }
   }
-  if (run->wait_for_java) bootstrap::RemoveTree(run->scratch_dir);
+  if (run->wait_for_java) RemoveScratchDirectory(*run);
 }
 
 }  // namespace
@@ -243,7 +324,10 @@ int RunLauncher(std::vector<std::string> args) {
   ScanOptions(&run.args, &run.last_argument_upper);
   if (!o.noconsole) messages::CreateLauncherConsole();
   run.startup_location = StartupLocationOf(run.module_path);
-  if (o.scratch_path_given) run.scratch_dir = o.scratch_path;
+  if (o.scratch_path_given) {
+    run.scratch_dir = o.scratch_path;
+    NoteGivenScratchDirectory(&run);
+  }
   run.param_result = config::ReadParameterFile(&o.param_file, &run.scratch_dir,
                                                &run.startup_location, &run.settings);
   LogRefusedTimestamp(run);
@@ -268,7 +352,7 @@ int RunLauncher(std::vector<std::string> args) {
     messages::ShowError(messages::MessageText("S_ERR_REG_ACCESS"));
     return -1;
   }
-  EnterWorkingDirectory(run);
+  EnterWorkingDirectory(&run);
   Finish(&run);
   messages::FreeMessageCatalogue();
   return run.result;

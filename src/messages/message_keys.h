@@ -27,6 +27,7 @@ inline constexpr MessageKey kMessageKeys[] = {
     {"S_LDLIBPATH_VAR", ""},
     {"S_STARTINSTALLERMSG", "s"},
     {"S_WAITMSG", ""},
+    {"S_INSTALL_LOG_KEPT", "s"},
     // Process launch.
     {"S_CMDLINE_ARG_ELTS", ""},
     {"S_JVMLOADMSG", "s"},
@@ -95,6 +96,8 @@ inline constexpr MessageKey kMessageKeys[] = {
 };
 
 inline constexpr size_t kMessageKeyCount = sizeof(kMessageKeys) / sizeof(kMessageKeys[0]);
-static_assert(kMessageKeyCount == 69);
+// The 69 keys of the launcher's messages, and one more: the install log that a failed run
+// keeps out of the scratch directory it removes.
+static_assert(kMessageKeyCount == 70);
 
 }  // namespace zorvex::messages

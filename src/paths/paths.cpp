@@ -1,5 +1,6 @@
 #include "paths/paths.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 
@@ -38,7 +39,8 @@ void StripLastComponent(const std::string& path, std::string* out) {
 
 int MakeDirectories(const std::string& path) {
   platform::FileSystem& files = *platform::Os().files;
-  if (files.Exists(path)) return files.CanReadWrite(path) ? 1 : 0;
+  // A file of that name is no directory, however writable it is.
+  if (files.Exists(path)) return files.IsDirectory(path) && files.CanReadWrite(path) ? 1 : 0;
   std::string parent;
   StripLastComponent(path, &parent);
   if (!parent.empty() && parent != path && MakeDirectories(parent) == 0) return 0;
@@ -49,7 +51,46 @@ int MakeDirectories(const std::string& path) {
 bool IsAbsolutePath(const std::string& path, const platform::PathStyle& style) {
   if (!style.drive_letters) return !path.empty() && path[0] == '/';
   if (path.size() >= 2 && path[0] == '\\' && path[1] == '\\') return true;
+  // "D:" alone is the drive's root here: it is what the launcher's directory reads when
+  // it runs from a disc or stick, D:\setup.exe.
+  if (path.size() == 2 && path[1] == ':') return true;
   return path.size() >= 3 && path[1] == ':' && (path[2] == '\\' || path[2] == '/');
+}
+
+namespace {
+
+// The path with "/" read as "\" on Windows and without trailing separators.
+std::string Comparable(const std::string& path, const platform::PathStyle& style) {
+  std::string p = path;
+  for (char& c : p) {
+    if (style.drive_letters && c == '/') c = '\\';
+    if (style.drive_letters) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  while (!p.empty() && p.back() == style.separator) p.pop_back();
+  return p;
+}
+
+}  // namespace
+
+bool IsRootDirectory(const std::string& path, const platform::PathStyle& style) {
+  std::string p = Comparable(path, style);
+  if (!style.drive_letters) return p.empty() && !path.empty() && path[0] == '/';
+  if (p.empty()) return !path.empty();  // "\" alone: the current drive's root
+  if (p.size() == 2 && p[1] == ':') return true;
+  if (p.rfind("\\\\", 0) == 0) {
+    // \\server\share: the root of a network share
+    size_t share = p.find('\\', 2);
+    return share != std::string::npos && p.find('\\', share + 1) == std::string::npos;
+  }
+  return false;
+}
+
+bool IsSameOrBelow(const std::string& path, const std::string& dir,
+                   const platform::PathStyle& style) {
+  std::string p = Comparable(path, style);
+  std::string d = Comparable(dir, style);
+  if (p == d) return true;
+  return p.size() > d.size() && p.compare(0, d.size(), d) == 0 && p[d.size()] == style.separator;
 }
 
 int GetCurrentDir(std::string* out) {
@@ -128,7 +169,10 @@ int CreateScratchDirectory(std::string* path) {
     platform::FileSystem::MakeDirResult r = files.MakeDir(name, true);
     if (r == platform::FileSystem::MakeDirResult::kAlreadyExists) continue;
     *path = name;
-    return r == platform::FileSystem::MakeDirResult::kCreated ? 0 : -1;
+    if (r == platform::FileSystem::MakeDirResult::kCreated) return 0;
+    // Say why the run ends (a name too long for the system, say), not end without a word.
+    messages::ShowError(messages::FormatMessageText("S_ERPERDIR", {name}));
+    return -1;
   }
   messages::ShowError(messages::FormatMessageText("S_ERPERDIR", {base}));
   *path = base;

@@ -25,8 +25,18 @@ void StripLastComponent(const std::string& path, std::string* out);
 int MakeDirectories(const std::string& path);
 
 // True when the path does not depend on the working directory: "/..." on POSIX; "X:\...",
-// "X:/..." or "\\..." on Windows.
+// "X:/...", "X:" (the root of a drive, as the launcher's directory D:\setup.exe reads) or
+// "\\..." on Windows.
 bool IsAbsolutePath(const std::string& path, const platform::PathStyle& style);
+
+// True for the root of a file system, written absolute: "/" on POSIX; "X:", "X:\", "\",
+// "\\server\share" on Windows. Trailing separators do not count.
+bool IsRootDirectory(const std::string& path, const platform::PathStyle& style);
+
+// True when the absolute `path` is `dir` or lies below it, comparing the texts component by
+// component (letter case ignored on Windows); links are not resolved.
+bool IsSameOrBelow(const std::string& path, const std::string& dir,
+                   const platform::PathStyle& style);
 
 // The directory of the running executable without a trailing separator. 0, or -1 after
 // printing S_ERGOSLST when the executable's path cannot be read.

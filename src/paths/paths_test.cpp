@@ -133,13 +133,22 @@ TEST_F(PathsTest, ScratchDirectoryReportsAnUnusableTemp) {
   EXPECT_EQ(console_.boxes[0], "Title|cannot create C:\\ro");
 }
 
-TEST_F(PathsTest, ScratchCreationFailureGivesNoMessage) {
+TEST_F(PathsTest, ScratchCreationFailureSaysWhy) {
+  AddCatalogue("cons.nls", {{"S_ERPERDIR", "cannot make %s"}, {"S_ZEK", "T"}});
+  LoadCatalogues();
   system_.env["TEMP"] = "C:\\T";
   files_.AddDir("C:\\T");
   files_.mkdir_fails.insert("C:\\T\\ZorInstall2010-03-12_02-05-09PM");
   std::string path;
   EXPECT_EQ(CreateScratchDirectory(&path), -1);
-  EXPECT_TRUE(console_.boxes.empty());
+  EXPECT_EQ(console_.boxes,
+            std::vector<std::string>{"T|cannot make C:\\T\\ZorInstall2010-03-12_02-05-09PM"});
+  // TEMP naming a file: the temporary directory itself is refused.
+  console_.boxes.clear();
+  files_.AddFile("C:\\F");
+  system_.env["TEMP"] = "C:\\F";
+  EXPECT_EQ(CreateScratchDirectory(&path), -1);
+  EXPECT_EQ(console_.boxes, std::vector<std::string>{"T|cannot make C:\\F"});
 }
 
 TEST_F(PathsTest, PrereqCheckerLogsGoToTheTempDirectory) {

@@ -77,6 +77,10 @@ std::vector<std::string> SplitWindowsCommandLine(const std::string& text) {
 
 std::string QuoteWindowsArgument(const std::string& arg) {
   if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) return arg;
+  return QuoteAlways(arg);
+}
+
+std::string QuoteAlways(const std::string& arg) {
   std::string out = "\"";
   size_t backslashes = 0;
   for (char c : arg) {

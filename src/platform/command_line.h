@@ -14,8 +14,14 @@ namespace zorvex::platform {
 // a literal quote; "" inside quotes: a literal quote). Empty quoted words are kept.
 std::vector<std::string> SplitWindowsCommandLine(const std::string& text);
 
-// Quotes one argument so that SplitWindowsCommandLine gives it back unchanged.
+// Quotes one argument so that SplitWindowsCommandLine gives it back unchanged; an
+// argument that needs no quotes stands bare.
 std::string QuoteWindowsArgument(const std::string& arg);
+
+// The text in double quotes, written so that the C runtime reads it back exactly:
+// backslashes before a double quote (the closing one included) doubled, inner double
+// quotes escaped. Also for a part of an argument, as in -Dname="value".
+std::string QuoteAlways(const std::string& text);
 
 // The command-line text that the POSIX entry hands to the run sequence: the arguments
 // joined with one blank, each written as a Windows user types it. NAME=value whose value

@@ -56,6 +56,8 @@ class FileSystem {
   virtual bool Exists(const std::string& path) = 0;
   // True when the path exists and the caller may read and write it.
   virtual bool CanReadWrite(const std::string& path) = 0;
+  // True when the path names a directory (a link to one included).
+  virtual bool IsDirectory(const std::string& path) = 0;
   enum class MakeDirResult { kCreated, kAlreadyExists, kFailed };
   // Creates one directory level. `owner_only` asks for a directory that no other user
   // may write into (0700 on POSIX; Windows keeps its inherited ACL).
@@ -73,6 +75,8 @@ class FileSystem {
   virtual LinkCopy CopyLink(const std::string& from, const std::string& to) = 0;
   // Copies a file, overwriting the destination. Returns false on failure.
   virtual bool CopyFileOverwriting(const std::string& from, const std::string& to) = 0;
+  // Moves a file to a new name on the same volume; false when that name exists already.
+  virtual bool MoveFileNoReplace(const std::string& from, const std::string& to) = 0;
   // Gives the owner read and write permission (clears read-only on Windows).
   virtual bool MakeOwnerReadWrite(const std::string& path) = 0;
   // Lists a directory in the platform's order, "." and ".." included where the platform
@@ -109,8 +113,10 @@ class Processes {
  public:
   virtual ~Processes() = default;
   // Starts a child from a Windows-style command-line text, inheriting handles,
-  // environment and working directory, in a new process group. `hidden` starts it
-  // without a window. Null with *error set when it cannot be started.
+  // environment and working directory (Windows: in a new process group; POSIX: in the
+  // launcher's own, to share its terminal). `hidden` starts it without a window. Null with
+  // *error set when it cannot be started, also when the command line is longer than the
+  // platform takes.
   virtual std::unique_ptr<ChildProcess> Start(const std::string& command_line, bool hidden,
                                               uint32_t* error) = 0;
 };

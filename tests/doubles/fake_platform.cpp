@@ -189,6 +189,14 @@ bool FakeFileSystem::CopyFileOverwriting(const std::string& from, const std::str
   return true;
 }
 
+bool FakeFileSystem::MoveFileNoReplace(const std::string& from, const std::string& to) {
+  log.push_back("move " + from + " " + to);
+  if (!HasFile(from) || Exists(to) || !IsDir(Parent(Normal(to)))) return false;
+  files_[Normal(to)] = Contents(from);
+  files_.erase(Normal(from));
+  return true;
+}
+
 bool FakeFileSystem::MakeOwnerReadWrite(const std::string& path) {
   read_only.erase(Normal(path));
   return true;

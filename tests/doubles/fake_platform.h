@@ -39,6 +39,7 @@ class FakeFileSystem : public platform::FileSystem {
 
   bool Exists(const std::string& path) override;
   bool CanReadWrite(const std::string& path) override;
+  bool IsDirectory(const std::string& path) override { return IsDir(path); }
   MakeDirResult MakeDir(const std::string& path, bool owner_only) override;
   bool RemoveDir(const std::string& path) override;
   bool RemoveFile(const std::string& path) override;
@@ -46,6 +47,7 @@ class FakeFileSystem : public platform::FileSystem {
   bool RemoveLink(const std::string& path) override;
   LinkCopy CopyLink(const std::string& from, const std::string& to) override;
   bool CopyFileOverwriting(const std::string& from, const std::string& to) override;
+  bool MoveFileNoReplace(const std::string& from, const std::string& to) override;
   bool MakeOwnerReadWrite(const std::string& path) override;
   bool ListDirectory(const std::string& dir, std::vector<platform::DirEntry>* entries) override;
   ReadResult ReadFile(const std::string& path, std::string* bytes) override;

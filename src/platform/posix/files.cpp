@@ -74,6 +74,19 @@ bool PosixFileSystem::CanReadWrite(const std::string& path) {
   return ::access(path.c_str(), R_OK | W_OK) == 0;
 }
 
+bool PosixFileSystem::IsDirectory(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool PosixFileSystem::MoveFileNoReplace(const std::string& from, const std::string& to) {
+  // A new link, then the old name removed: unlike rename, this never replaces a file
+  // (or a link planted by someone else) that already has the new name.
+  if (::link(from.c_str(), to.c_str()) != 0) return false;
+  ::unlink(from.c_str());
+  return true;
+}
+
 FileSystem::MakeDirResult PosixFileSystem::MakeDir(const std::string& path, bool owner_only) {
   // Never writable by others, whatever the umask: the launcher runs as root in shared
   // places, and a directory it makes (a log directory, say) must not take others' files.

@@ -22,6 +22,28 @@ uint32_t StatusToCode(int status) {
   return kStillActive;
 }
 
+// Ignores SIGINT and SIGQUIT for as long as it lives, then puts the old handling back.
+class IgnoreTerminalSignals {
+ public:
+  IgnoreTerminalSignals() {
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    ::sigaction(SIGINT, &ignore, &old_int_);
+    ::sigaction(SIGQUIT, &ignore, &old_quit_);
+  }
+  ~IgnoreTerminalSignals() {
+    ::sigaction(SIGINT, &old_int_, nullptr);
+    ::sigaction(SIGQUIT, &old_quit_, nullptr);
+  }
+  IgnoreTerminalSignals(const IgnoreTerminalSignals&) = delete;
+  IgnoreTerminalSignals& operator=(const IgnoreTerminalSignals&) = delete;
+
+ private:
+  struct sigaction old_int_ {};
+  struct sigaction old_quit_ {};
+};
+
 class PosixChild : public ChildProcess {
  public:
   explicit PosixChild(pid_t pid) : pid_(pid) {}
@@ -29,6 +51,9 @@ class PosixChild : public ChildProcess {
 
   uint32_t WaitForExit() override {
     if (reaped_) return 0;
+    // The child shares the terminal: Ctrl-C and Ctrl-\ reach it as they reach the launcher.
+    // As system() does, the launcher lets the child decide and waits for its status.
+    IgnoreTerminalSignals ignore;
     int status = 0;
     while (true) {
       pid_t r = ::waitpid(pid_, &status, 0);
@@ -79,13 +104,10 @@ std::unique_ptr<ChildProcess> PosixProcesses::Start(const std::string& command_l
   for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
 
-  posix_spawnattr_t attr;
-  posix_spawnattr_init(&attr);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
-  posix_spawnattr_setpgroup(&attr, 0);
+  // In the launcher's own process group, so that Java may read the terminal: a child of
+  // another group would be stopped at its first read, and the launcher would wait for ever.
   pid_t pid = 0;
-  int rc = ::posix_spawnp(&pid, argv[0], nullptr, &attr, argv.data(), environ);
-  posix_spawnattr_destroy(&attr);
+  int rc = ::posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ);
   if (rc != 0) {
     *error = static_cast<uint32_t>(rc);
     return nullptr;

@@ -19,6 +19,15 @@ bool Win32FileSystem::CanReadWrite(const std::string& path) {
   return _access(path.c_str(), 6) == 0;
 }
 
+bool Win32FileSystem::IsDirectory(const std::string& path) {
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool Win32FileSystem::MoveFileNoReplace(const std::string& from, const std::string& to) {
+  return MoveFileExA(from.c_str(), to.c_str(), 0) != 0;
+}
+
 FileSystem::MakeDirResult Win32FileSystem::MakeDir(const std::string& path, bool /*owner_only*/) {
   if (_mkdir(path.c_str()) == 0) return MakeDirResult::kCreated;
   return errno == EEXIST ? MakeDirResult::kAlreadyExists : MakeDirResult::kFailed;

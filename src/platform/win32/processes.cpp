@@ -47,6 +47,13 @@ std::unique_ptr<ChildProcess> Win32Processes::Start(const std::string& command_l
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = hidden ? SW_HIDE : SW_SHOWNORMAL;
+  // CreateProcess takes at most 32,767 characters with the terminating NUL; a longer line
+  // is refused here, as Windows refuses it, rather than cut short as some emulations do.
+  constexpr size_t kMaxCommandLine = 32767;
+  if (command_line.size() >= kMaxCommandLine) {
+    *error = ERROR_FILENAME_EXCED_RANGE;
+    return nullptr;
+  }
   PROCESS_INFORMATION info{};
   std::string command = command_line;  // CreateProcessA may write into its command line
   if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, CREATE_NEW_PROCESS_GROUP,

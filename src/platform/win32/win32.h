@@ -54,6 +54,7 @@ class Win32FileSystem : public FileSystem {
  public:
   bool Exists(const std::string& path) override;
   bool CanReadWrite(const std::string& path) override;
+  bool IsDirectory(const std::string& path) override;
   MakeDirResult MakeDir(const std::string& path, bool owner_only) override;
   bool RemoveDir(const std::string& path) override;
   bool RemoveFile(const std::string& path) override;
@@ -61,6 +62,7 @@ class Win32FileSystem : public FileSystem {
   bool RemoveLink(const std::string& path) override;
   LinkCopy CopyLink(const std::string& from, const std::string& to) override;
   bool CopyFileOverwriting(const std::string& from, const std::string& to) override;
+  bool MoveFileNoReplace(const std::string& from, const std::string& to) override;
   bool MakeOwnerReadWrite(const std::string& path) override;
   bool ListDirectory(const std::string& dir, std::vector<DirEntry>* entries) override;
   ReadResult ReadFile(const std::string& path, std::string* bytes) override;

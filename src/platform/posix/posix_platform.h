@@ -51,13 +51,16 @@ class PosixProcesses : public Processes {
 };
 
 // A registry kept in files: each key a directory below the root, each string value a file
-// holding the value's bytes; names match case-insensitively.
+// holding the value's bytes; names match case-insensitively. A value whose name a subkey
+// of the same key holds lives in the key's subdirectory "\" instead, so that the two
+// coexist as on Windows. Links are never followed, and values are written only into
+// regular files of the user running the launcher.
 class PosixRegistry : public Registry {
  public:
   // `root` is the directory that stands for HKEY_LOCAL_MACHINE's parent.
   explicit PosixRegistry(std::string root) : root_(std::move(root)) {}
-  // A value and a subkey of one name are one directory entry here, so two probes that
-  // overlap would take each other's value for a key: they take turns (flock on the root).
+  // Two launchers' write probes take turns (flock on the root), so that one's value and
+  // subkey of the probe's name are never the other's.
   std::unique_ptr<RegistryLock> LockForProbe() override;
   ReadResult ReadValue(const std::string& key, const std::string& name,
                        std::string* value) override;

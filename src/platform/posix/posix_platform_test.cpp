@@ -141,7 +141,19 @@ TEST_F(PosixPlatformTest, FileRegistryMatchesNamesInAnyCase) {
   ASSERT_TRUE(registry.CreateKey("Software\\probe", "temp key"));
   EXPECT_TRUE(registry.CreateKey("Software\\probe", "temp key"));  // opens an existing key
   EXPECT_TRUE(fs::is_directory(dir_ + "/HKEY_LOCAL_MACHINE/software/probe"));
+  // A value and a subkey of one name live side by side, in either order of making.
+  ASSERT_TRUE(registry.SetStringValue("Software", "probe", "beside the key"));
+  EXPECT_EQ(registry.ReadValue("Software", "probe", &value), Registry::ReadResult::kOk);
+  EXPECT_EQ(value, "beside the key");
   EXPECT_TRUE(registry.DeleteKey("Software\\probe"));
+  ASSERT_TRUE(registry.CreateKey("Software\\probe", "temp key"));
+  EXPECT_EQ(registry.ReadValue("Software", "probe", &value), Registry::ReadResult::kOk);
+  EXPECT_TRUE(registry.DeleteValue("Software", "probe"));
+  EXPECT_TRUE(registry.DeleteKey("Software\\probe"));
+  // A value is never written through a link.
+  fs::create_symlink(dir_ + "/outside", dir_ + "/HKEY_LOCAL_MACHINE/software/planted");
+  EXPECT_FALSE(registry.SetStringValue("Software", "planted", "temp value"));
+  EXPECT_FALSE(fs::exists(dir_ + "/outside"));
   PosixRegistry missing(dir_ + "/none");
   EXPECT_FALSE(missing.OpenForWrite("Software"));
 }

@@ -7,8 +7,6 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 
 #include "platform/posix/posix_platform.h"
 
@@ -33,22 +31,43 @@ std::vector<std::string> SplitKey(const std::string& key) {
   return parts;
 }
 
-// The entry of `dir` whose name equals `name` ignoring case; empty when there is none.
+// Where a value lives when a subkey of its name holds the name's directory entry: in the
+// key's subdirectory named "\", a name that no key can have (key names hold no backslash).
+constexpr char kOverflowDir[] = "\\";
+
+// The entry of `dir` whose name equals `name` ignoring case: a directory (a key) or a
+// regular file (a value). Links are neither: the registry never follows one.
 std::string FindEntry(const std::string& dir, const std::string& name, bool want_dir) {
   DIR* d = ::opendir(dir.c_str());
   if (d == nullptr) return "";
   std::string found;
   while (struct dirent* e = ::readdir(d)) {
     if (::strcasecmp(e->d_name, name.c_str()) != 0) continue;
-    std::string path = dir + "/" + e->d_name;
     struct stat st;
-    if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) == want_dir) {
-      found = path;
+    if (::fstatat(::dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (want_dir ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode)) {
+      found = dir + "/" + e->d_name;
       break;
     }
   }
   ::closedir(d);
   return found;
+}
+
+// Writes a value's file, never through a link and only into a file of this user.
+bool WriteValueFile(const std::string& file, const std::string& bytes) {
+  int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  struct stat st;
+  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+            ::ftruncate(fd, 0) == 0;
+  for (size_t done = 0; ok && done < bytes.size();) {
+    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    ok = n > 0;
+    if (ok) done += static_cast<size_t>(n);
+  }
+  return ::close(fd) == 0 && ok;
 }
 
 class FlockLock : public RegistryLock {
@@ -85,7 +104,9 @@ std::string PosixRegistry::FindKey(const std::string& key) {
 }
 
 std::string PosixRegistry::FindValue(const std::string& key_dir, const std::string& name) {
-  return FindEntry(key_dir, name, false);
+  std::string file = FindEntry(key_dir, name, false);
+  if (file.empty()) file = FindEntry(key_dir + "/" + kOverflowDir, name, false);
+  return file;
 }
 
 Registry::ReadResult PosixRegistry::ReadValue(const std::string& key, const std::string& name,
@@ -94,11 +115,18 @@ Registry::ReadResult PosixRegistry::ReadValue(const std::string& key, const std:
   if (dir.empty()) return ReadResult::kNoKey;
   std::string file = FindValue(dir, name);
   if (file.empty()) return ReadResult::kNoValue;
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return ReadResult::kNoValue;
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  *value = bytes.str();
+  int fd = ::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return ReadResult::kNoValue;
+  struct stat st;
+  std::string bytes;
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+      static_cast<uint64_t>(st.st_size) <= kMaxReadBytes) {
+    bytes.resize(static_cast<size_t>(st.st_size));
+    ssize_t n = ::read(fd, bytes.data(), bytes.size());
+    bytes.resize(n > 0 ? static_cast<size_t>(n) : 0);
+  }
+  ::close(fd);
+  *value = bytes;
   // A string value written with its terminator reads as the text before it.
   if (size_t nul = value->find('\0'); nul != std::string::npos) value->resize(nul);
   return ReadResult::kOk;
@@ -125,11 +153,18 @@ bool PosixRegistry::SetStringValue(const std::string& key, const std::string& na
   std::string dir = FindKey(key);
   if (dir.empty()) return false;
   std::string file = FindValue(dir, name);
-  if (file.empty()) file = dir + "/" + name;
-  std::ofstream out(file, std::ios::binary | std::ios::trunc);
-  out << value;
-  out.close();
-  return static_cast<bool>(out);
+  if (file.empty()) {
+    // A subkey of this name has the name's place; the value goes beside, as on Windows
+    // a value and a subkey of one name live side by side.
+    if (FindEntry(dir, name, true).empty()) {
+      file = dir + "/" + name;
+    } else {
+      std::string overflow = dir + "/" + kOverflowDir;
+      if (::mkdir(overflow.c_str(), 0755) != 0 && errno != EEXIST) return false;
+      file = overflow + "/" + name;
+    }
+  }
+  return WriteValueFile(file, value);
 }
 
 bool PosixRegistry::DeleteValue(const std::string& key, const std::string& name) {
@@ -147,9 +182,17 @@ bool PosixRegistry::CreateKey(const std::string& key, const std::string& /*class
   std::string parent;
   for (const std::string& part : parts) parent += part + "\\";
   std::string dir = FindKey(parent);
+  if (dir.empty()) return false;
+  // A value of this name moves beside, to where values live whose name a key holds.
+  std::string value = FindEntry(dir, leaf, false);
+  if (!value.empty()) {
+    std::string overflow = dir + "/" + kOverflowDir;
+    if (::mkdir(overflow.c_str(), 0755) != 0 && errno != EEXIST) return false;
+    if (::rename(value.c_str(), (overflow + "/" + leaf).c_str()) != 0) return false;
+  }
   // As RegCreateKeyEx opens a key that exists: another launcher probing at the same
   // moment may have made it between the look-up and here.
-  return !dir.empty() && (::mkdir((dir + "/" + leaf).c_str(), 0755) == 0 || errno == EEXIST);
+  return ::mkdir((dir + "/" + leaf).c_str(), 0755) == 0 || errno == EEXIST;
 }
 
 bool PosixRegistry::DeleteKey(const std::string& key) {

@@ -1,7 +1,7 @@
 #include "inventory/logs.h"
 
-#include <map>
 #include <memory>
+#include <optional>
 
 #include "options/option_state.h"
 #include "messages/catalogue.h"
@@ -43,7 +43,20 @@ void Write(Log* log, const std::string& text) {
 
 }  // namespace
 
+namespace {
+// The inventory location of this run: read at the first opening of a log, since nothing
+// changes it before Java starts, and every later opening uses the same directory.
+std::optional<std::string> g_inventory_location;
+}  // namespace
+
+void ForgetInventoryLocation() { g_inventory_location.reset(); }
+
 std::string ReadInventoryLocation() {
+  if (!g_inventory_location) g_inventory_location = ReadInventoryLocationFromRegistry();
+  return *g_inventory_location;
+}
+
+std::string ReadInventoryLocationFromRegistry() {
   platform::Registry& registry = *platform::Os().registry;
   std::string value;
   platform::Registry::ReadResult r = registry.ReadValue(kInventoryKey, kInventoryValue, &value);
@@ -53,14 +66,9 @@ std::string ReadInventoryLocation() {
   if (r != platform::Registry::ReadResult::kOk || value.empty()) return "";
   // A relative location is taken where the run first reads it: the working directory
   // moves during the run, and one run's logs belong in one directory.
-  static std::map<std::string, std::string> absolute;
-  auto it = absolute.find(value);
-  if (it == absolute.end()) {
-    std::string full;
-    paths::GetFullPath(&full, value);
-    it = absolute.emplace(value, full).first;
-  }
-  return it->second;
+  std::string full;
+  paths::GetFullPath(&full, value);
+  return full;
 }
 
 void OpenLog(const std::string& fallback_dir, const std::string& timestamp,

@@ -13,8 +13,12 @@ inline constexpr char kInventoryKey32[] = "SOFTWARE\\WOW6432NODE\\ZORVEX";
 inline constexpr char kInventoryValue[] = "inst_loc";
 
 // The inventory location from the registry: "inst_loc" of the first key, or of the
-// 32-bit view's key when the first key does not exist. Empty when there is none.
+// 32-bit view's key when the first key does not exist, made absolute. Empty when there is
+// none. ReadInventoryLocation reads it once and keeps it until ForgetInventoryLocation
+// (the start of a run).
 std::string ReadInventoryLocation();
+std::string ReadInventoryLocationFromRegistry();
+void ForgetInventoryLocation();
 
 // Opens the install log {dir}{sep}{log_stem}{timestamp}.log for appending. The directory is
 // PREREQLOGLOC/logs, else {inventory}/logs, else `fallback_dir`.

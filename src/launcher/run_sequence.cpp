@@ -242,11 +242,20 @@ bool KeepInstallLog(const Run& run) {
   if (run.result == 0 || log.empty() || !paths::IsSameOrBelow(log, run.scratch_dir, style)) {
     return true;
   }
-  std::string kept = run.temp_dir;
-  paths::AppendPath(&kept, log.substr(log.find_last_of(style.separator) + 1));
-  if (!platform::Os().files->MoveFileNoReplace(log, kept)) return false;
-  messages::PrintMessage("S_INSTALL_LOG_KEPT", {kept});
-  return true;
+  std::string name = log.substr(log.find_last_of(style.separator) + 1);
+  std::string stem = name.substr(0, name.size() - 4);  // without ".log"
+  // Runs of one second share a log name: a later one takes the next free suffix.
+  constexpr int kMaxSuffix = 1023;
+  for (int suffix = 0; suffix <= kMaxSuffix; ++suffix) {
+    std::string kept = run.temp_dir;
+    paths::AppendPath(&kept, suffix == 0 ? name : stem + "_" + std::to_string(suffix) + ".log");
+    if (platform::Os().files->MoveFileNoReplace(log, kept)) {
+      messages::PrintMessage("S_INSTALL_LOG_KEPT", {kept});
+      return true;
+    }
+    if (!paths::FileExists(kept)) break;
+  }
+  return false;
 }
 
 // Removes what the run made of its scratch directory, and nothing else: never a file-system
@@ -318,6 +327,7 @@ int RunLauncher(std::vector<std::string> args) {
   run.args = std::move(args);
   run.module_path = run.args.empty() ? "" : run.args[0];
   ResetOptions();
+  inventory::ForgetInventoryLocation();
   OptionState& o = Options();
   o.timestamp = paths::TakeRunTimestamp();
   if (messages::LoadMessageCatalogue(run.module_path) != 0) return 1;

@@ -1,6 +1,9 @@
 #include "messages/catalogue.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cstring>
+#include <string_view>
 
 #include "platform/platform.h"
 
@@ -11,17 +14,34 @@ namespace {
 CatalogueMap g_messages;
 CatalogueMap g_log_messages;
 
+void WarnMalformed(const std::vector<std::string>& malformed) {
+  for (const std::string& record : malformed) {
+    platform::Os().console->WriteStderr("WARNING: Ignoring malformed message \"" + record +
+                                        "\" in catalogue!\n");
+  }
+}
+
 // Loads one file into the map; false when it cannot be opened.
 bool LoadFile(const std::string& path, CatalogueMap* map) {
-  platform::Platform& os = platform::Os();
   std::string bytes;
   if (!platform::ReadWholeFile(path, &bytes)) return false;
   std::vector<std::string> malformed;
   LoadRecords(bytes, map, &malformed);
-  for (const std::string& record : malformed) {
-    os.console->WriteStderr("WARNING: Ignoring malformed message \"" + record +
-                            "\" in catalogue!\n");
-  }
+  WarnMalformed(malformed);
+  return true;
+}
+
+// The base catalogue feeds both maps: the log catalogue holds all of it, the message
+// catalogue what the language files left open. It is read and parsed once; its warnings
+// are given for each of the two loadings, as the launcher has always given them.
+bool LoadBaseFile(const std::string& path) {
+  std::string bytes;
+  if (!platform::ReadWholeFile(path, &bytes)) return false;
+  std::vector<std::string> malformed;
+  LoadRecords(bytes, &g_log_messages, &malformed);
+  WarnMalformed(malformed);
+  g_messages.InsertAllAbsent(g_log_messages);
+  WarnMalformed(malformed);
   return true;
 }
 
@@ -37,7 +57,7 @@ std::string FormatFirstFitting(const std::string* first, const std::string* seco
 }  // namespace
 
 bool CatalogueMap::InsertIfAbsent(const std::string& key, const std::string& text) {
-  return texts_.emplace(key, text).second;
+  return texts_.try_emplace(key, text).second;
 }
 
 const std::string* CatalogueMap::Find(const std::string& key) const {
@@ -45,26 +65,29 @@ const std::string* CatalogueMap::Find(const std::string& key) const {
   return it == texts_.end() ? nullptr : &it->second;
 }
 
+void CatalogueMap::InsertAllAbsent(const CatalogueMap& other) {
+  for (const auto& [key, text] : other.texts_) texts_.try_emplace(key, text);
+}
+
 void LoadRecords(const std::string& bytes, CatalogueMap* map, std::vector<std::string>* malformed) {
-  std::string record;
-  auto finish = [&]() {
+  const char* data = bytes.data();
+  size_t pos = 0;
+  while (pos < bytes.size()) {
+    // A record ends at its NUL, or after kMaxRecordBytes when no NUL comes sooner; the
+    // byte after such a full record begins the next one.
+    size_t room = std::min(bytes.size() - pos, kMaxRecordBytes);
+    const void* nul = std::memchr(data + pos, '\0', room);
+    size_t end = nul != nullptr ? static_cast<const char*>(nul) - data : pos + room;
+    if (nul == nullptr && room < kMaxRecordBytes) break;  // an unterminated last record
+    std::string_view record(data + pos, end - pos);
     size_t eq = record.find('=');
-    if (eq == std::string::npos) {
-      malformed->push_back(record);
+    if (eq == std::string_view::npos) {
+      malformed->emplace_back(record);
     } else {
-      map->InsertIfAbsent(record.substr(0, eq), record.substr(eq + 1));
+      map->InsertIfAbsent(std::string(record.substr(0, eq)), std::string(record.substr(eq + 1)));
     }
-    record.clear();
-  };
-  for (char c : bytes) {
-    if (c == '\0') {
-      finish();
-      continue;
-    }
-    record.push_back(c);
-    if (record.size() == kMaxRecordBytes) finish();
+    pos = nul != nullptr ? end + 1 : end;
   }
-  // An unterminated last record is not loaded.
 }
 
 std::string LocaleTag(const std::string& language, const std::string& country) {
@@ -97,8 +120,7 @@ int LoadMessageCatalogue(const std::string& module_path) {
   bool any = false;
   any |= LoadFile(base + "_" + tag + ".nls", &g_messages);
   any |= LoadFile(base + "_" + tag.substr(0, tag.find_last_of('_')) + ".nls", &g_messages);
-  any |= LoadFile(base + ".nls", &g_messages);
-  LoadFile(base + ".nls", &g_log_messages);
+  any |= LoadBaseFile(base + ".nls");
   if (!any) {
     os.console->WriteStderr("\nERROR: Could not read any NLS message catalogue!\n");
     return 1;

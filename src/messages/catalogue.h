@@ -15,6 +15,8 @@ class CatalogueMap {
  public:
   // Inserts the text unless the key is already there. Returns true when inserted.
   bool InsertIfAbsent(const std::string& key, const std::string& text);
+  // Inserts every text of `other` whose key is not here yet.
+  void InsertAllAbsent(const CatalogueMap& other);
   // The text of the key, or null when the key is not in the map.
   const std::string* Find(const std::string& key) const;
   size_t size() const { return texts_.size(); }

@@ -82,6 +82,7 @@ std::string QuoteWindowsArgument(const std::string& arg) {
 
 std::string QuoteAlways(const std::string& arg) {
   std::string out = "\"";
+  out.reserve(arg.size() + 8);
   size_t backslashes = 0;
   for (char c : arg) {
     if (c == '\\') {

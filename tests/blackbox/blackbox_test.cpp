@@ -81,8 +81,11 @@ TEST_P(LauncherTest, ExitStatusOfAWaitedJavaComesBackUnchanged) {
     EXPECT_EQ(r.status, code) << r.out << r.err;
   }
   ASSERT_EQ(medium_.JavaRuns().size(), 3u);
-  // Without a bootstrap the launcher waits and removes its scratch directory.
-  EXPECT_TRUE(medium_.TempEntries().empty());
+  // Without a bootstrap the launcher waits and removes its scratch directory; the two
+  // failed runs keep their install logs beside it.
+  std::vector<std::string> left = medium_.TempEntries();
+  ASSERT_EQ(left.size(), 2u);
+  for (const std::string& name : left) EXPECT_TRUE(name.ends_with(".log")) << name;
 }
 
 TEST_P(LauncherTest, JavaNotWaitedForGivesStillActive) {
@@ -337,6 +340,9 @@ TEST_P(JavaCommandLineTest, DefaultsElementByElement) {
   };
   EXPECT_EQ(run.args, expected);
   EXPECT_EQ(run.args[10].rfind(cp, 0), 0u) << run.args[10];
+  // No entry of the class path is a bare root directory.
+  const std::string entries = cp_sep + run.args[10] + cp_sep;
+  EXPECT_EQ(entries.find(cp_sep + sep + cp_sep), std::string::npos) << run.args[10];
   EXPECT_EQ(scratch, M(medium_.temp_dir) + sep + "ZorInstall" + timestamp);
   EXPECT_EQ(run.cwd, m);  // not bootstrapped: Java runs in the launcher's directory
 }
@@ -458,7 +464,9 @@ TEST_P(JavaCommandLineTest, RelaunchOptionsAndWhatIsForwarded) {
   EXPECT_EQ(tail, (std::vector<std::string>{"-silent", "-noconsole", "-rstartupLoc",
                                             M(medium_.root + "/orig"), "-rscratchPath", M(ready),
                                             "-rtimestamp", "T1"}));
-  EXPECT_FALSE(fs::exists(ready));  // a waited run removes its scratch directory
+  // The directory was the user's before the run: the run removes only what it put in.
+  EXPECT_TRUE(fs::exists(ready));
+  EXPECT_TRUE(fs::is_empty(ready));
 }
 
 TEST_P(JavaCommandLineTest, NoBootstrapIsDroppedOnlyAsTheWholeCommandLine) {
@@ -509,7 +517,13 @@ TEST_P(JavaCommandLineTest, MissingJavaProgram) {
                        (windows() ? "javaw.exe" : "java")),
             std::string::npos)
       << r.out;
-  EXPECT_TRUE(medium_.TempEntries().empty());
+  // The failed run's install log is kept; its scratch directory is gone.
+  std::vector<std::string> left = medium_.TempEntries();
+  ASSERT_EQ(left.size(), 1u);
+  EXPECT_TRUE(left[0].ends_with(".log")) << left[0];
+  EXPECT_NE(r.out.find("its install log is kept as " + M(medium_.temp_dir + "/" + left[0])),
+            std::string::npos)
+      << r.out;
 }
 
 TEST_P(JavaCommandLineTest, BootstrappedJavaRunsInTheTemporaryDirectory) {

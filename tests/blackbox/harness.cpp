@@ -206,12 +206,12 @@ std::vector<Target> BuiltTargets() {
   return targets;
 }
 
-Medium::Medium(const Target& target) : target_(target) {
+Medium::Medium(const Target& target, const std::string& medium_name) : target_(target) {
   // No hyphen in the name: the launcher finds its options anywhere in the command line,
   // and a random "-J" or "-help" in a path would be taken for one.
   std::string pattern = (fs::temp_directory_path() / "zorvex_bb_XXXXXX").string();
   root = mkdtemp(pattern.data());
-  medium_dir = root + "/medium";
+  medium_dir = root + "/" + medium_name;
   jre_dir = root + "/jre";
   temp_dir = root + "/temp";
   registry_dir = root + "/registry";
@@ -353,9 +353,12 @@ std::vector<JavaRecord> ParseJavaRecords(const std::string& text) {
   while (std::getline(in, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.rfind("cwd=", 0) == 0) {
-      records.push_back({line.substr(4), {}});
+      records.push_back({line.substr(4), {}, {}});
     } else if (line.rfind("arg[", 0) == 0 && !records.empty()) {
       records.back().args.push_back(line.substr(line.find("]=") + 2));
+    } else if (size_t eq = line.find('='); eq != std::string::npos && !records.empty() &&
+                                           line.rfind("argc=", 0) != 0) {
+      records.back().notes[line.substr(0, eq)] = line.substr(eq + 1);
     }
   }
   return records;

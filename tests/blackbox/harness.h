@@ -29,6 +29,7 @@ struct RunResult {
 struct JavaRecord {
   std::string cwd;
   std::vector<std::string> args;  // argv[0] first
+  std::map<std::string, std::string> notes;  // "read", "plant": what the stand-in did
 };
 
 // Environment for a run: a value sets a variable, nullopt-like "\x01unset" removes it.
@@ -37,7 +38,9 @@ inline constexpr char kUnset[] = "\x01unset";
 
 class Medium {
  public:
-  explicit Medium(const Target& target);
+  // The launcher lies in root/`medium_name`, a directory of that name in a fresh
+  // temporary directory.
+  explicit Medium(const Target& target, const std::string& medium_name = "medium");
   ~Medium();
 
   // The path as the launcher of this target writes it (Z:\... under Wine).

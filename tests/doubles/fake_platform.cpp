@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "messages/catalogue.h"
+#include "inventory/logs.h"
 #include "options/option_state.h"
 #include "platform/profile_string.h"
 
@@ -390,6 +391,7 @@ FakePlatform::FakePlatform(const platform::PathStyle* style)
                          .console = &console_,
                          .system = &system_});
   ResetOptions();
+  inventory::ForgetInventoryLocation();
   messages::FreeMessageCatalogue();
   const char sep = style_->separator;
   std::string root = style_->drive_letters ? "C:" : "";

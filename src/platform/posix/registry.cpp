@@ -38,6 +38,13 @@ constexpr char kOverflowDir[] = "\\";
 // The entry of `dir` whose name equals `name` ignoring case: a directory (a key) or a
 // regular file (a value). Links are neither: the registry never follows one.
 std::string FindEntry(const std::string& dir, const std::string& name, bool want_dir) {
+  auto wanted = [want_dir](const struct stat& st) {
+    return want_dir ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode);
+  };
+  // Names are mostly written as they are asked for: try that first, then any case.
+  struct stat exact;
+  std::string path = dir + "/" + name;
+  if (::lstat(path.c_str(), &exact) == 0 && wanted(exact)) return path;
   DIR* d = ::opendir(dir.c_str());
   if (d == nullptr) return "";
   std::string found;
@@ -45,7 +52,7 @@ std::string FindEntry(const std::string& dir, const std::string& name, bool want
     if (::strcasecmp(e->d_name, name.c_str()) != 0) continue;
     struct stat st;
     if (::fstatat(::dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-    if (want_dir ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode)) {
+    if (wanted(st)) {
       found = dir + "/" + e->d_name;
       break;
     }

@@ -1,0 +1,231 @@
+// Black-box tests of what a hostile medium, a careless script or another local user may
+// try against the launcher: links in its scratch directory, directories named for
+// removal, links planted where it writes, quotes and backslashes in what it hands Java,
+// files that are no files, relative paths.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+#include "blackbox/harness.h"
+
+namespace zorvex::blackbox {
+namespace {
+
+namespace fs = std::filesystem;
+
+class HardeningTest : public ::testing::TestWithParam<Target> {
+ protected:
+  HardeningTest() : medium_(GetParam()) {}
+  bool windows() const { return GetParam().windows; }
+  std::string M(const std::string& unix_path) const { return medium_.TargetPath(unix_path); }
+  static std::string Slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  static std::string After(const JavaRecord& run, const std::string& option) {
+    auto it = std::find(run.args.begin(), run.args.end(), option);
+    return it == run.args.end() || it + 1 == run.args.end() ? "" : *(it + 1);
+  }
+  Medium medium_;
+};
+
+// A Java installer (or an archive it unpacks) leaves links in the scratch directory: one
+// to a directory outside, one back up the tree, one to itself. Removing the scratch
+// directory removes the links and leaves what they point at.
+TEST_P(HardeningTest, ScratchCleanupNeverFollowsLinks) {
+  const std::string outside = medium_.root + "/outside";
+  fs::create_directories(outside + "/data");
+  std::ofstream(outside + "/data/precious.txt") << "keep";
+  medium_.WriteParamFile("");
+  RunResult r = medium_.Run({"-silent", "-noconsole"}, {{"ZORVEX_FAKE_JAVA_PLANT", M(outside)}});
+  ASSERT_EQ(medium_.JavaRuns().size(), 1u);
+  if (medium_.JavaRuns()[0].notes["plant"] != "done") GTEST_SKIP() << "no links can be made";
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(Slurp(outside + "/data/precious.txt"), "keep");
+  EXPECT_TRUE(medium_.TempEntries().empty());
+}
+
+// -rscratchPath naming a directory that exists: the run takes away only what it put there,
+// and nothing at all from a directory that holds the launcher.
+TEST_P(HardeningTest, GivenScratchDirectoryKeepsWhatWasThere) {
+  medium_.WriteParamFile("");
+  const std::string mine = medium_.root + "/mine";
+  fs::create_directories(mine + "/sub");
+  std::ofstream(mine + "/file.txt") << "mine";
+  for (const std::string& given : {M(mine), std::string("."), M(medium_.medium_dir)}) {
+    SCOPED_TRACE(given);
+    RunResult r = medium_.Run({"-silent", "-noconsole", "-rscratchPath", given});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(Slurp(mine + "/file.txt"), "mine");
+    EXPECT_TRUE(fs::is_directory(mine + "/sub"));
+    EXPECT_TRUE(fs::exists(medium_.medium_dir + (windows() ? "/setup.exe" : "/setup")));
+    EXPECT_TRUE(fs::exists(medium_.jre_dir));
+  }
+  // The run's own install log went from the user's directory again.
+  EXPECT_EQ(std::distance(fs::directory_iterator(mine), fs::directory_iterator()), 2);
+}
+
+// Java shares the launcher's terminal and may read it: in another process group it would
+// be stopped at its first read, and the launcher would wait for ever.
+TEST_P(HardeningTest, JavaReadsTheTerminal) {
+  if (windows()) GTEST_SKIP() << "a Windows child shares its parent's console by itself";
+  medium_.WriteParamFile("");
+  RunResult r = medium_.RunInTerminal({"-silent"}, {{"ZORVEX_FAKE_JAVA_READ", "1"}},
+                                      {{"java reads: ", "hello\n"}});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  ASSERT_EQ(medium_.JavaRuns().size(), 1u) << r.out;
+  EXPECT_EQ(medium_.JavaRuns()[0].notes["read"], "hello");
+}
+
+// Another user may plant links where a root run writes: the shared /tmp/logs of the
+// prerequisite checker, or the registry probe's value. Nothing is written through them.
+TEST_P(HardeningTest, PlantedLinksAreNotWrittenThrough) {
+  if (windows()) GTEST_SKIP() << "POSIX file modes and links";
+  const std::string victim = medium_.root + "/victim";
+  std::ofstream(victim) << "untouched";
+  fs::create_directories(medium_.temp_dir + "/logs");
+  fs::create_symlink(victim, medium_.temp_dir + "/logs/installActionsT.log");
+  fs::create_directories(medium_.root + "/prereq");
+  medium_.WriteParamFile("");
+  RunResult r = medium_.Run({"-silent", "-noconsole", "-prereqChecker", "-rtimestamp", "T",
+                             "PREREQ_CONFIG_LOCATION=" + medium_.root + "/prereq"});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  const std::string value = medium_.registry_dir + "/HKEY_LOCAL_MACHINE/SOFTWARE/zorvex_zek_tmp";
+  fs::create_symlink(victim, value);
+  r = medium_.Run({"-silent", "-noconsole"});
+  EXPECT_EQ(r.status, 255);
+  EXPECT_NE(r.out.find("cannot write to the system registry"), std::string::npos) << r.out;
+  EXPECT_EQ(Slurp(victim), "untouched");
+  // A log directory the launcher makes is not writable by others.
+  fs::remove_all(medium_.temp_dir + "/logs");
+  medium_.Run({"-silent", "-noconsole", "-prereqChecker", "-rtimestamp", "T",
+               "PREREQ_CONFIG_LOCATION=" + medium_.root + "/prereq"});
+  struct stat st;
+  ASSERT_EQ(stat((medium_.temp_dir + "/logs").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 022, 0u);
+}
+
+// A subkey left by an interrupted registry probe does not refuse later runs.
+TEST_P(HardeningTest, StaleProbeKeyIsNoObstacle) {
+  if (windows()) {
+    medium_.SetRegistryValue("Software\\zorvex_zek_tmp", "left", "over");
+  } else {
+    fs::create_directories(medium_.registry_dir + "/HKEY_LOCAL_MACHINE/SOFTWARE/zorvex_zek_tmp");
+  }
+  medium_.WriteParamFile("");
+  RunResult r = medium_.Run({"-silent", "-noconsole"});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  if (windows()) medium_.DeleteRegistryKey("Software\\zorvex_zek_tmp");
+}
+
+// Every quoted element reaches Java as it stands: a value ending in a separator, a path
+// holding a double quote (POSIX), and the elements after them stay whole.
+TEST_P(HardeningTest, QuotedValuesReachJavaExactly) {
+  const std::string sep(1, medium_.Sep());
+  const std::string prereq = M(medium_.root + "/prereq") + sep;
+  fs::create_directories(medium_.root + "/prereq");
+  Env env;
+  std::string temp = M(medium_.temp_dir);
+  if (!windows()) {
+    temp = medium_.root + "/te\"mp";
+    fs::create_directories(temp);
+    env["TEMP"] = temp;
+  }
+  medium_.WriteParamFile("JRE_LOCATION=" + M(medium_.jre_dir) + sep + "\n");
+  RunResult r = medium_.Run({"-silent", "-noconsole", "PREREQ_CONFIG_LOCATION=" + prereq}, env);
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  ASSERT_EQ(medium_.JavaRuns().size(), 1u);
+  const JavaRecord run = medium_.JavaRuns()[0];
+  EXPECT_NE(
+      std::find(run.args.begin(), run.args.end(), "-Dzorvex.installer.prereqConfigLoc=" + prereq),
+      run.args.end());
+  EXPECT_EQ(After(run, "-cp").rfind(After(run, "-scratchPath"), 0), 0u);
+  EXPECT_EQ(After(run, "-scratchPath").rfind(temp + sep + "ZorInstall", 0), 0u)
+      << After(run, "-scratchPath");
+  const std::string main_class = "zorvex.admkit.qii.qiic.QiicInstaller";
+  EXPECT_EQ(After(run, "-cp").empty(), false);
+  EXPECT_NE(std::find(run.args.begin(), run.args.end(), main_class), run.args.end());
+  EXPECT_EQ(run.args.back(), "PREREQ_CONFIG_LOCATION=" + prereq);
+}
+
+// Files that are no files: a pipe as the catalogue, a device as the parameter file, and a
+// parameter file too large to be one. The run neither hangs nor fills memory.
+TEST_P(HardeningTest, SpecialAndOversizedFiles) {
+  if (windows()) GTEST_SKIP() << "POSIX pipes and devices";
+  medium_.WriteParamFile("");
+  RunResult r = medium_.Run({"-silent", "-noconsole", "-paramFile", "/dev/zero"});
+  EXPECT_EQ(r.status, 255) << r.out << r.err;  // defaults: no Java runtime is named
+  const std::string big = medium_.root + "/big.ini";
+  std::ofstream(big) << "[Zorvex]\n" << std::string(9 << 20, ';');
+  r = medium_.Run({"-silent", "-noconsole", "-paramFile", big});
+  EXPECT_NE(r.err.find(big + " is larger than 8 MiB; it is not read."), std::string::npos) << r.err;
+  fs::remove(medium_.medium_dir + "/resource/cons.nls");
+  ASSERT_EQ(mkfifo((medium_.medium_dir + "/resource/cons.nls").c_str(), 0600), 0);
+  r = medium_.Run({"-silent", "-noconsole"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("Could not read any NLS message catalogue"), std::string::npos) << r.err;
+}
+
+// Paths on the command line mean what they meant where they were typed, although the
+// launcher changes its working directory (to the temporary directory after a bootstrap).
+TEST_P(HardeningTest, RelativePathsMeanTheCallersDirectory) {
+  medium_.WriteParamFile("BOOTSTRAP=TRUE\nWAIT_FOR_COMPLETION=TRUE\n");
+  RunResult r = medium_.Run(
+      {"-silent", "-noconsole", "-jreLoc", "jre", "-PREREQLOGLOC", "plogs", "-rtimestamp", "T"});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  ASSERT_EQ(medium_.JavaRuns().size(), 1u);
+  EXPECT_EQ(medium_.JavaRuns()[0].args[0],
+            M(medium_.jre_dir + "/bin/") + (windows() ? "javaw.exe" : "java"));
+  EXPECT_TRUE(fs::exists(medium_.root + "/plogs/logs/installActionsT.log"));
+}
+
+// "-J" in the launcher's own path is part of a directory name, not a Java option.
+TEST_P(HardeningTest, MediumUnderADirectoryNamedJava) {
+  Medium medium(GetParam(), "Acme-Java");
+  medium.WriteParamFile("");
+  RunResult r = medium.Run({"-silent", "-noconsole"});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  const std::vector<JavaRecord> runs = medium.JavaRuns();
+  ASSERT_EQ(runs.size(), 1u);
+  for (const std::string& arg : runs[0].args) {
+    EXPECT_NE(arg.rfind("ava", 0), 0u) << arg;
+  }
+}
+
+// A Java command line longer than CreateProcess takes is refused, with its error code.
+TEST_P(HardeningTest, OverlongJavaCommandLineIsRefused) {
+  if (!windows()) GTEST_SKIP() << "the 32,767-character limit is Windows'";
+  std::string words;
+  for (int i = 0; i < 700; ++i)
+    words += "-Dzorvex.padding" + std::to_string(i) + "=xxxxxxxxxxxxxxxxxxxxxxxxxxx ";
+  medium_.WriteParamFile("JRE_MEMORY_OPTIONS=" + words + "\n");
+  RunResult r = medium_.Run({"-silent", "-noconsole"});
+  EXPECT_EQ(r.status, 206) << r.out;
+  EXPECT_NE(r.out.find("CreateZEKProcess() failed with system error 206."), std::string::npos)
+      << r.out;
+  EXPECT_TRUE(medium_.JavaRuns().empty());
+}
+
+// A run that cannot make its scratch directory says why.
+TEST_P(HardeningTest, ScratchFailuresSayWhy) {
+  medium_.WriteParamFile("");
+  const std::string file = medium_.root + "/a_file";
+  std::ofstream(file) << "x";
+  RunResult r = medium_.Run({"-silent", "-noconsole"}, {{"TEMP", M(file)}});
+  EXPECT_EQ(r.status, 255);
+  EXPECT_NE(r.out.find("The directory " + M(file) + " cannot be created"), std::string::npos)
+      << r.out;
+  r = medium_.Run({"-silent", "-noconsole", "-rtimestamp", std::string(300, 'x')});
+  EXPECT_EQ(r.status, 255);
+  EXPECT_NE(r.out.find("cannot be created, or it is not writable"), std::string::npos) << r.out;
+}
+
+std::string TargetName(const ::testing::TestParamInfo<Target>& info) { return info.param.name; }
+
+INSTANTIATE_TEST_SUITE_P(Targets, HardeningTest, ::testing::ValuesIn(BuiltTargets()), TargetName);
+
+}  // namespace
+}  // namespace zorvex::blackbox

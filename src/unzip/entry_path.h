@@ -1,0 +1,32 @@
+// Where an entry goes below the destination: its name made safe. No entry may write
+// outside the destination, whatever its name says.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace zorvex::unzip {
+
+struct SafePath {
+  std::vector<std::string> components;  // empty: the entry has no place (skipped)
+  bool stripped_absolute = false;       // a leading "/", or on Windows "\" or a drive
+  bool skipped_parent = false;          // ".." components were dropped
+  bool renamed = false;                 // characters the system cannot take were replaced
+};
+
+// The entry's name as components below the destination. Separators are "/", and on
+// Windows also "\"; elsewhere a backslash is an ordinary character. "." and empty
+// components are dropped, ".." components skipped, a leading "/" stripped. On Windows a
+// drive ("C:") is stripped too, and ':' and the other characters a Windows name cannot
+// hold become '_', so that no name reaches a device or a second data stream.
+SafePath MakeSafePath(const std::string& name, bool windows);
+
+// True when a link at `link` (components below the destination) with this target stays
+// inside the destination: a relative target whose leading ".." never climb above it, and
+// with no ".." after a name.
+bool LinkStaysInside(const std::vector<std::string>& link, const std::string& target);
+
+// The components joined with "/".
+std::string JoinComponents(const std::vector<std::string>& components);
+
+}  // namespace zorvex::unzip

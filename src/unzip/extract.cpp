@@ -1,0 +1,411 @@
+#include "unzip/extract.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cinttypes>
+#include <cstdio>
+#include <ctime>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "unzip/entry_path.h"
+#include "unzip/inflate.h"
+#include "unzip/output.h"
+#include "unzip/zip_archive.h"
+
+namespace zorvex::unzip {
+
+namespace {
+
+// One entry's plan: where it goes and what it is.
+struct Item {
+  const Entry* entry = nullptr;
+  std::string rel;  // below the destination
+  int64_t mtime = 0;
+  enum class Kind { kDirectory, kFile, kLink } kind = Kind::kFile;
+};
+
+// The run over one archive: its bytes, the options and the worst status so far, with a
+// lock for the messages and the status, which the unpacking threads share.
+class Run {
+ public:
+  Run(const MappedArchive& archive, const Options& options)
+      : data_(archive.data()), size_(archive.size()), options_(options) {}
+
+  void Note(int code) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    status_ = std::max(status_, code);
+  }
+  void Say(const std::string& line) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    PrintOut(line);
+  }
+  void Warn(const std::string& line, int code) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    status_ = std::max(status_, code);
+    if (options_.quiet < 2 || code > kWarning) PrintErr(line);
+  }
+  int status() const { return status_; }
+  const uint8_t* data() const { return data_; }
+  size_t size() const { return size_; }
+  const Options& options() const { return options_; }
+
+ private:
+  const uint8_t* data_;
+  size_t size_;
+  const Options& options_;
+  std::mutex mutex_;
+  int status_ = kOk;
+};
+
+class NullSink : public Sink {
+ public:
+  bool Write(const uint8_t*, size_t) override { return true; }
+};
+
+class StringSink : public Sink {
+ public:
+  bool Write(const uint8_t* data, size_t size) override {
+    bytes.append(reinterpret_cast<const char*>(data), size);
+    return true;
+  }
+  std::string bytes;
+};
+
+std::string Hex(uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%08" PRIx32, value);
+  return text;
+}
+
+// Reports a failed unpacking of `name`; kOk when there was none.
+void ReportData(Run* run, DataResult r, const Entry& e, const std::string& name, uint32_t crc) {
+  switch (r) {
+    case DataResult::kOk:
+      return;
+    case DataResult::kBadCrc:
+      run->Warn(name + "  bad CRC " + Hex(crc) + "  (should be " + Hex(e.crc) + ")\n",
+                kFormatError);
+      return;
+    case DataResult::kBadData:
+      run->Warn("  error:  invalid compressed data to inflate " + name + "\n", kFormatError);
+      return;
+    case DataResult::kUnsupported:
+      run->Warn("   skipping: " + name + "  " +
+                    (e.Encrypted() ? std::string("encrypted (not supported)")
+                                   : "unsupported compression method " + std::to_string(e.method)) +
+                    "\n",
+                kUnsupported);
+      return;
+    case DataResult::kNoMemory:
+      run->Warn("error:  not enough memory to unpack " + name + "\n", kNoMemory);
+      return;
+    case DataResult::kWriteFailed:
+      run->Warn("error:  cannot write " + name + " (disk full?)\n", kDiskFull);
+      return;
+  }
+}
+
+// Locates every entry's data; entries whose local header is damaged are dropped with an
+// error. False when the archive must be refused as a whole.
+bool LocateAll(Run* run, Archive* archive) {
+  std::vector<Entry> located;
+  for (Entry& e : archive->entries) {
+    std::string error;
+    if (LocateData(run->data(), run->size(), &e, &error)) {
+      located.push_back(std::move(e));
+    } else {
+      run->Warn("error:  " + error + "\n",
+                error.find("past the end") != std::string::npos ? kEndOfArchive : kSevereError);
+    }
+  }
+  archive->entries = std::move(located);
+  if (EntriesOverlap(archive->entries)) {
+    run->Warn("error:  invalid zip file with overlapped components (possible zip bomb)\n",
+              kSevereError);
+    return false;
+  }
+  return true;
+}
+
+// Modification times of MS-DOS stamps, each worked out once: the conversion from local
+// time reads the system's time zone each time, and the entries of an archive share few
+// stamps.
+class Times {
+ public:
+  int64_t Of(const Entry& e) {
+    if (e.unix_mtime) return *e.unix_mtime;
+    uint32_t stamp = static_cast<uint32_t>(e.dos_date) << 16 | e.dos_time;
+    auto it = seen_.find(stamp);
+    if (it == seen_.end()) it = seen_.emplace(stamp, ModificationTime(e)).first;
+    return it->second;
+  }
+
+ private:
+  std::map<uint32_t, int64_t> seen_;
+};
+
+// Where each entry goes, with a warning for each name that had to be made safe.
+std::vector<Item> Plan(Run* run, const Archive& archive) {
+  std::vector<Item> items;
+  Times times;
+  for (const Entry& e : archive.entries) {
+    SafePath safe = MakeSafePath(e.name, BackslashSeparates());
+    if (safe.skipped_parent) {
+      run->Warn("warning:  skipped \"../\" path component(s) in " + e.name + "\n", kWarning);
+    }
+    if (safe.stripped_absolute) {
+      run->Warn("warning:  stripped absolute path spec from " + e.name + "\n", kWarning);
+    }
+    if (safe.renamed) {
+      run->Warn("warning:  characters a file name cannot hold were replaced in " + e.name + "\n",
+                kWarning);
+    }
+    if (safe.components.empty()) {
+      if (!e.IsDirectory()) run->Warn("warning:  skipped " + e.name + ": no name left\n", kWarning);
+      continue;
+    }
+    Item item;
+    item.entry = &e;
+    item.rel = JoinComponents(safe.components);
+    item.mtime = times.Of(e);
+    item.kind = e.IsDirectory() ? Item::Kind::kDirectory
+                : e.IsSymlink() ? Item::Kind::kLink
+                                : Item::Kind::kFile;
+    items.push_back(item);
+  }
+  return items;
+}
+
+std::string ParentOf(const std::string& rel) {
+  size_t cut = rel.find_last_of('/');
+  return cut == std::string::npos ? "" : rel.substr(0, cut);
+}
+
+bool Below(const std::string& rel, const std::string& dir) {
+  return rel.size() > dir.size() && rel.compare(0, dir.size(), dir) == 0 && rel[dir.size()] == '/';
+}
+
+// Makes every directory the items need, each once, parents first. Items below a
+// directory that cannot be made (a link or a file stands there) are dropped.
+void MakeDirectories(Run* run, Output* out, std::vector<Item>* items) {
+  std::set<std::string> needed;
+  for (const Item& item : *items) {
+    needed.insert(item.kind == Item::Kind::kDirectory ? item.rel : ParentOf(item.rel));
+  }
+  needed.erase("");
+  std::vector<std::string> failed;
+  for (const std::string& dir : needed) {
+    bool under_failed = std::any_of(failed.begin(), failed.end(), [&](const std::string& f) {
+      return dir == f || Below(dir, f);
+    });
+    std::string error;
+    if (under_failed) continue;
+    if (!out->MakeDirectory(dir, &error)) {
+      run->Warn("error:  " + error + "; nothing is unpacked below it\n", kWarning);
+      failed.push_back(dir);
+    }
+  }
+  std::erase_if(*items, [&](const Item& item) {
+    return std::any_of(failed.begin(), failed.end(),
+                       [&](const std::string& f) { return item.rel == f || Below(item.rel, f); });
+  });
+}
+
+std::optional<uint32_t> ModeOf(const Entry& e) {
+  if (e.HasUnixMode()) return e.UnixMode();
+  return std::nullopt;
+}
+
+void UnpackFile(Run* run, Output* out, const Item& item) {
+  const Entry& e = *item.entry;
+  const std::string shown = out->DisplayPath(item.rel);
+  std::string error;
+  std::unique_ptr<OutputFile> file = out->CreateFile(item.rel, ModeOf(e), &error);
+  if (!file) {
+    run->Warn("error:  " + error + "\n", kFormatError);
+    return;
+  }
+  uint32_t crc = 0;
+  DataResult r = UnpackData(run->data(), e, file.get(), &crc);
+  if (r == DataResult::kWriteFailed && !file->DiskFull()) r = DataResult::kBadData;
+  if (r != DataResult::kOk) {
+    ReportData(run, r, e, shown, crc);
+    return;
+  }
+  bool exists = false;
+  if (!file->Commit(item.mtime, run->options().overwrite, &exists, &error)) {
+    if (exists) {
+      run->Warn("   skipping: " + shown + "  (exists; -o replaces it)\n", kWarning);
+    } else {
+      run->Warn("error:  cannot write " + shown + ": " + error + "\n",
+                file->DiskFull() ? kDiskFull : kFormatError);
+    }
+    return;
+  }
+  if (run->options().quiet == 0) {
+    run->Say((e.method == 0 ? " extracting: " : "  inflating: ") + shown + "\n");
+  }
+}
+
+// Unpacks the files on every processor: largest first, so that the longest one starts at
+// once and the small ones fill in beside it.
+void UnpackFiles(Run* run, Output* out, const std::vector<Item>& items) {
+  std::vector<const Item*> files;
+  for (const Item& item : items) {
+    if (item.kind == Item::Kind::kFile) files.push_back(&item);
+  }
+  std::stable_sort(files.begin(), files.end(), [](const Item* a, const Item* b) {
+    return a->entry->uncompressed_size > b->entry->uncompressed_size;
+  });
+  unsigned threads = run->options().threads != 0
+                         ? run->options().threads
+                         : std::max(1u, std::thread::hardware_concurrency());
+  threads = static_cast<unsigned>(std::min<size_t>(threads, files.size()));
+  std::atomic<size_t> next{0};
+  auto work = [&] {
+    for (size_t i = next++; i < files.size(); i = next++) UnpackFile(run, out, *files[i]);
+  };
+  std::vector<std::thread> pool;
+  for (unsigned t = 1; t < threads; ++t) pool.emplace_back(work);
+  work();
+  for (std::thread& t : pool) t.join();
+}
+
+// Links come last, so that no file of the archive is written through one. A link whose
+// target would lead out of the destination is not made.
+void MakeLinks(Run* run, Output* out, const std::vector<Item>& items) {
+  for (const Item& item : items) {
+    if (item.kind != Item::Kind::kLink) continue;
+    const Entry& e = *item.entry;
+    const std::string shown = out->DisplayPath(item.rel);
+    StringSink target;
+    uint32_t crc = 0;
+    DataResult r = UnpackData(run->data(), e, &target, &crc);
+    if (r != DataResult::kOk) {
+      ReportData(run, r, e, shown, crc);
+      continue;
+    }
+    SafePath where = MakeSafePath(item.rel, false);
+    if (MakesLinks() && !LinkStaysInside(where.components, target.bytes)) {
+      run->Warn("warning:  skipped the link " + shown + " -> " + target.bytes +
+                    ": it leads out of the destination\n",
+                kWarning);
+      continue;
+    }
+    bool exists = false;
+    std::string error;
+    if (!out->MakeLink(item.rel, target.bytes, run->options().overwrite, &exists, &error)) {
+      run->Warn(exists ? "   skipping: " + shown + "  (exists; -o replaces it)\n"
+                       : "error:  " + error + "\n",
+                exists ? kWarning : kFormatError);
+      continue;
+    }
+    if (run->options().quiet == 0)
+      run->Say("    linking: " + shown + "  -> " + target.bytes + "\n");
+  }
+}
+
+// Directory modes and times come last: writing into a directory changes its time, and a
+// read-only mode would keep its files out.
+void SetDirectoryAttributes(Output* out, const std::vector<Item>& items) {
+  std::vector<const Item*> dirs;
+  for (const Item& item : items) {
+    if (item.kind == Item::Kind::kDirectory) dirs.push_back(&item);
+  }
+  std::sort(dirs.begin(), dirs.end(), [](const Item* a, const Item* b) { return a->rel > b->rel; });
+  for (const Item* d : dirs) {
+    out->SetDirectoryAttributes(d->rel, ModeOf(*d->entry), d->mtime);
+  }
+}
+
+void Extract(Run* run, const Archive& archive) {
+  std::string error;
+  std::unique_ptr<Output> out = OpenOutput(run->options().destination, &error);
+  if (!out) {
+    run->Warn("error:  " + error + "\n", kSevereError);
+    return;
+  }
+  std::vector<Item> items = Plan(run, archive);
+  MakeDirectories(run, out.get(), &items);
+  if (run->options().quiet == 0) {
+    for (const Item& item : items) {
+      if (item.kind == Item::Kind::kDirectory)
+        run->Say("   creating: " + out->DisplayPath(item.rel) + "/\n");
+    }
+  }
+  UnpackFiles(run, out.get(), items);
+  MakeLinks(run, out.get(), items);
+  SetDirectoryAttributes(out.get(), items);
+}
+
+void List(Run* run, const Archive& archive) {
+  std::string text = "  Length      Date    Time    Name\n---------  ---------- -----   ----\n";
+  uint64_t total = 0;
+  char line[64];
+  for (const Entry& e : archive.entries) {
+    std::snprintf(line, sizeof line, "%9" PRIu64 "  ", e.uncompressed_size);
+    text += line + FormatLocalTime(ModificationTime(e)) + "   " + e.name + "\n";
+    total += e.uncompressed_size;
+  }
+  std::snprintf(line, sizeof line, "%9" PRIu64, total);
+  text += "---------                     -------\n" + std::string(line) + "                     " +
+          std::to_string(archive.entries.size()) +
+          (archive.entries.size() == 1 ? " file\n" : " files\n");
+  run->Say(text);
+}
+
+void Test(Run* run, const Archive& archive, const std::string& path) {
+  for (const Entry& e : archive.entries) {
+    if (e.IsDirectory()) continue;
+    NullSink sink;
+    uint32_t crc = 0;
+    DataResult r = UnpackData(run->data(), e, &sink, &crc);
+    if (r == DataResult::kOk) {
+      if (run->options().quiet == 0) run->Say("    testing: " + e.name + "   OK\n");
+    } else {
+      ReportData(run, r, e, e.name, crc);
+    }
+  }
+  if (run->status() == kOk) {
+    if (run->options().quiet < 2)
+      run->Say("No errors detected in compressed data of " + path + ".\n");
+  } else {
+    run->Say("At least one error was detected in " + path + ".\n");
+  }
+}
+
+}  // namespace
+
+int ProcessArchive(const std::string& path, const Options& options) {
+  std::string error;
+  std::unique_ptr<MappedArchive> mapped = MapArchive(path, &error);
+  if (!mapped) {
+    PrintErr("unzip:  cannot find or open " + path + " (" + error + ").\n");
+    return kNotFound;
+  }
+  Run run(*mapped, options);
+  if (options.quiet == 0 || options.mode == Options::Mode::kList)
+    run.Say("Archive:  " + path + "\n");
+  Archive archive;
+  int code = kOk;
+  if (!ReadCentralDirectory(run.data(), run.size(), &archive, &error, &code)) {
+    run.Warn("[" + path + "]\n  " + error + "\n", code);
+    return run.status();
+  }
+  if (options.mode == Options::Mode::kList) {
+    List(&run, archive);
+    return run.status();
+  }
+  if (!LocateAll(&run, &archive)) return run.status();
+  if (options.mode == Options::Mode::kTest) {
+    Test(&run, archive, path);
+  } else {
+    Extract(&run, archive);
+  }
+  return run.status();
+}
+
+}  // namespace zorvex::unzip

@@ -1,0 +1,22 @@
+// What the unzip does with one archive: unpack it below a destination, list it, or test
+// every entry's data.
+#pragma once
+
+#include <string>
+
+namespace zorvex::unzip {
+
+struct Options {
+  enum class Mode { kExtract, kList, kTest };
+  Mode mode = Mode::kExtract;
+  int quiet = 0;           // each -q quietens more
+  bool overwrite = false;  // -o: replace existing files without asking
+  std::string destination = ".";
+  unsigned threads = 0;  // 0: one per processor
+};
+
+// Handles one archive and returns its exit status (ExitCode): 0, or the worst of what
+// happened to its entries. Every entry that can be unpacked is unpacked.
+int ProcessArchive(const std::string& path, const Options& options);
+
+}  // namespace zorvex::unzip

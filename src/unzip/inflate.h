@@ -1,0 +1,30 @@
+// An entry's data, stored or deflated, checked against its size and CRC on the way to
+// where it goes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "unzip/zip_archive.h"
+
+namespace zorvex::unzip {
+
+// Where an entry's bytes go: a file being written, or nowhere (testing).
+class Sink {
+ public:
+  virtual ~Sink() = default;
+  // Takes the next bytes. False when they cannot be written (the disk is full, say).
+  virtual bool Write(const uint8_t* data, size_t size) = 0;
+};
+
+enum class DataResult { kOk, kBadData, kBadCrc, kUnsupported, kWriteFailed, kNoMemory };
+
+// Unpacks the entry's data (it must be located) into the sink. kBadData when the
+// compressed data is damaged or does not give exactly the entry's size; kBadCrc when the
+// bytes do not match its CRC (*actual_crc says what they give).
+DataResult UnpackData(const uint8_t* archive, const Entry& entry, Sink* sink, uint32_t* actual_crc);
+
+// The decompressor's name, for the program's version line.
+const char* InflaterName();
+
+}  // namespace zorvex::unzip

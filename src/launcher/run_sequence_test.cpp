@@ -54,7 +54,7 @@ TEST_F(RunSequenceTest, WaitedRunPassesJavasStatusBackAndRemovesTheScratchDirect
   ASSERT_EQ(processes_.started.size(), 1u);
   EXPECT_EQ(processes_.started[0].rfind("\"C:\\jre\\bin\\java.exe\" ", 0), 0u);
   // The scratch directory goes; the install log of the failed run stays beside it.
-  const std::string log = "installActions1900-01-00_12-00-00AM.log";
+  const std::string log = "installActions" + Options().timestamp + ".log";
   EXPECT_EQ(ScratchDirs(), std::vector<std::string>{log});
   EXPECT_TRUE(console_.created);
   EXPECT_EQ(console_.printed, "start Meridal Installer\n\nS_INSTALL_LOG_KEPT");
@@ -126,7 +126,7 @@ TEST_F(RunSequenceTest, MissingJavaStillProbesAndCleansUp) {
   EXPECT_NE(console_.printed.find("no java at C:\\nojre\\bin\\java.exe (1.3.1)\n"),
             std::string::npos);
   EXPECT_FALSE(registry_.log.empty());
-  EXPECT_EQ(ScratchDirs(), std::vector<std::string>{"installActions1900-01-00_12-00-00AM.log"});
+  EXPECT_EQ(ScratchDirs(), std::vector<std::string>{"installActions" + Options().timestamp + ".log"});
   EXPECT_TRUE(processes_.started.empty());
 }
 

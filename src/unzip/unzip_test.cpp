@@ -7,9 +7,12 @@
 #include "unzip/entry_path.h"
 #include "unzip/inflate.h"
 #include "unzip/zip_archive.h"
+#include "zip_bytes.h"
 
 namespace zorvex::unzip {
 namespace {
+
+using testing::ZipBytes;
 
 TEST(SafePathTest, NamesStayInsideTheDestination) {
   struct Case {
@@ -57,74 +60,6 @@ TEST(SafePathTest, LinksMustPointInside) {
   EXPECT_FALSE(LinkStaysInside(deep, "c/../../x"));
 }
 
-// A minimal archive writer: stored entries, optional ZIP64 fields and extra fields.
-class ZipBytes {
- public:
-  struct Options {
-    uint16_t made_by = 0x031E;  // Unix
-    uint16_t flags = 0;
-    uint32_t external = 0100644u << 16;
-    std::string extra;
-    bool zip64_fields = false;  // sizes and offset as 0xFFFFFFFF with a ZIP64 field
-    int32_t crc_delta = 0;
-  };
-  void Add(const std::string& name, const std::string& data, const Options& o) {
-    uint32_t crc = Crc32(0, reinterpret_cast<const uint8_t*>(data.data()), data.size());
-    crc += static_cast<uint32_t>(o.crc_delta);
-    uint64_t offset = bytes_.size();
-    Put32(&bytes_, 0x04034b50);
-    Put16(&bytes_, 20), Put16(&bytes_, o.flags), Put16(&bytes_, 0), Put32(&bytes_, 0);
-    Put32(&bytes_, crc), Put32(&bytes_, data.size()), Put32(&bytes_, data.size());
-    Put16(&bytes_, name.size()), Put16(&bytes_, 0);
-    bytes_ += name + data;
-    std::string extra = o.extra;
-    if (o.zip64_fields) {
-      std::string z;
-      Put64(&z, data.size()), Put64(&z, data.size()), Put64(&z, offset);
-      Put16(&extra, 1), Put16(&extra, z.size());
-      extra += z;
-    }
-    std::string& c = central_;
-    Put32(&c, 0x02014b50);
-    Put16(&c, o.made_by), Put16(&c, 20), Put16(&c, o.flags), Put16(&c, 0), Put32(&c, 0);
-    Put32(&c, crc);
-    uint32_t size32 = o.zip64_fields ? 0xFFFFFFFF : static_cast<uint32_t>(data.size());
-    Put32(&c, size32), Put32(&c, size32);
-    Put16(&c, name.size()), Put16(&c, extra.size()), Put16(&c, 0), Put16(&c, 0), Put16(&c, 0);
-    Put32(&c, o.external), Put32(&c, o.zip64_fields ? 0xFFFFFFFF : static_cast<uint32_t>(offset));
-    c += name + extra;
-    ++count_;
-  }
-  // The archive; with `zip64_end`, a ZIP64 end record and locator carry the counts.
-  std::string Finish(bool zip64_end = false) {
-    std::string out = bytes_ + central_;
-    uint64_t cd_offset = bytes_.size();
-    if (zip64_end) {
-      uint64_t z = out.size();
-      Put32(&out, 0x06064b50), Put64(&out, 44), Put16(&out, 45), Put16(&out, 45);
-      Put32(&out, 0), Put32(&out, 0), Put64(&out, count_), Put64(&out, count_);
-      Put64(&out, central_.size()), Put64(&out, cd_offset);
-      Put32(&out, 0x07064b50), Put32(&out, 0), Put64(&out, z), Put32(&out, 1);
-    }
-    Put32(&out, 0x06054b50), Put16(&out, 0), Put16(&out, 0);
-    uint16_t n = zip64_end ? 0xFFFF : static_cast<uint16_t>(count_);
-    Put16(&out, n), Put16(&out, n);
-    Put32(&out, zip64_end ? 0xFFFFFFFF : static_cast<uint32_t>(central_.size()));
-    Put32(&out, zip64_end ? 0xFFFFFFFF : static_cast<uint32_t>(cd_offset));
-    Put16(&out, 0);
-    return out;
-  }
-
- private:
-  static void Put16(std::string* s, uint64_t v) {
-    s->push_back(static_cast<char>(v)), s->push_back(static_cast<char>(v >> 8));
-  }
-  static void Put32(std::string* s, uint64_t v) { Put16(s, v), Put16(s, v >> 16); }
-  static void Put64(std::string* s, uint64_t v) { Put32(s, v), Put32(s, v >> 32); }
-  std::string bytes_, central_;
-  uint64_t count_ = 0;
-};
-
 class NullSink : public Sink {
  public:
   bool Write(const uint8_t*, size_t) override { return true; }
@@ -159,7 +94,10 @@ TEST(ZipArchiveTest, NamesAndTheirEncodings) {
   ZipBytes::Options utf8;
   utf8.flags = 0x0800;
   z.Add("caf\xC3\xA9", "", utf8);
-  z.Add("caf\x82", "", {});  // code page 437: é
+  ZipBytes::Options dos;
+  dos.made_by = 0x0014;
+  z.Add("caf\x82", "", dos);     // from MS-DOS: code page 437, é
+  z.Add("caf\xC3\xA9", "", {});  // from Unix: the bytes as stored
   // A Unicode path field whose check value matches the stored name wins over it.
   std::string stored = "raw", up;
   uint32_t check = Crc32(0, reinterpret_cast<const uint8_t*>(stored.data()), stored.size());
@@ -174,7 +112,8 @@ TEST(ZipArchiveTest, NamesAndTheirEncodings) {
   ASSERT_TRUE(Read(z.Finish(), &archive, &code));
   EXPECT_EQ(archive.entries[0].name, "caf\xC3\xA9");
   EXPECT_EQ(archive.entries[1].name, "caf\xC3\xA9");
-  EXPECT_EQ(archive.entries[2].name, "\xE6\x97\xA5\xE6\x9C\xAC");
+  EXPECT_EQ(archive.entries[2].name, "caf\xC3\xA9");
+  EXPECT_EQ(archive.entries[3].name, "\xE6\x97\xA5\xE6\x9C\xAC");
 }
 
 TEST(ZipArchiveTest, DamagedArchivesAreRefusedWithTheirStatus) {

@@ -191,7 +191,7 @@ bool ReadEntry(const uint8_t* p, size_t room, Entry* e, size_t* taken) {
                     extra_length);
   if (!ApplyZip64(extra, e)) return false;
   ApplyTimestamp(extra, e);
-  e->name = DecodeName(e->raw_name, e->flags, extra);
+  e->name = DecodeName(e->raw_name, e->flags, e->version_made_by, extra);
   *taken = total;
   return true;
 }
@@ -205,7 +205,8 @@ bool Entry::IsDirectory() const {
 
 bool Entry::IsSymlink() const { return HasUnixMode() && (UnixMode() & kUnixFileType) == kUnixLink; }
 
-std::string DecodeName(const std::string& raw, uint16_t flags, const std::string& extra) {
+std::string DecodeName(const std::string& raw, uint16_t flags, uint16_t version_made_by,
+                       const std::string& extra) {
   if ((flags & 0x0800) != 0) return raw;
   std::string unicode;
   ForEachExtraField(extra, [&](uint16_t id, const uint8_t* d, size_t n) {
@@ -215,6 +216,9 @@ std::string DecodeName(const std::string& raw, uint16_t flags, const std::string
     if (U32(d + 1) == check) unicode.assign(reinterpret_cast<const char*>(d + 5), n - 5);
   });
   if (!unicode.empty()) return unicode;
+  const int maker = version_made_by >> 8;
+  constexpr int kMsDos = 0, kHpfs = 6, kNtfs = 11;
+  if (maker != kMsDos && maker != kHpfs && maker != kNtfs) return raw;
   std::string out;
   out.reserve(raw.size());
   for (unsigned char c : raw) {

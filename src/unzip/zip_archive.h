@@ -72,8 +72,11 @@ bool LocateData(const uint8_t* data, size_t size, Entry* entry, std::string* err
 bool EntriesOverlap(const std::vector<Entry>& entries);
 
 // The name in UTF-8: as stored when flag bit 11 says UTF-8, else from the Unicode path
-// field when its check value matches the stored name, else read as code page 437.
-std::string DecodeName(const std::string& raw, uint16_t flags, const std::string& extra);
+// field when its check value matches the stored name; else, from an MS-DOS, OS/2 or NTFS
+// maker, read as code page 437, and from any other (Unix) as stored: Unix archivers write
+// the bytes of the maker's names, UTF-8 nowadays, without saying so.
+std::string DecodeName(const std::string& raw, uint16_t flags, uint16_t version_made_by,
+                       const std::string& extra);
 
 // The modification time, seconds since 1970 UTC: the extended timestamp when there is one,
 // else the MS-DOS date and time read as local time.

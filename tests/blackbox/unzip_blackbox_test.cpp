@@ -1,0 +1,217 @@
+// Black-box tests of the medium's unzip against Info-ZIP's: archives made here with `zip`
+// and `jar` unpack to identical trees (names, bytes, modes, links); hostile archives get
+// a refusal at least as safe; under Wine, unzip.exe unpacks them to the same names and
+// bytes, non-ASCII names included.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+#include "zip_bytes.h"
+
+namespace zorvex::blackbox {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kNative = std::string(ZORVEX_NATIVE_BUILD) + "/unzip";
+const std::string kWindows = std::string(ZORVEX_WINDOWS_BUILD) + "/unzip.exe";
+
+// Runs a shell command with nothing on standard input, so that no program waits for a key,
+// in a UTF-8 locale, in which Info-ZIP's programs keep non-ASCII names as they are.
+int Shell(const std::string& command) {
+  int status = std::system(("(export LC_ALL=C.UTF-8; " + command + ") < /dev/null").c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string Q(const std::string& s) { return "'" + s + "'"; }
+
+// What a tree holds: per path, its kind and mode, its link target or its bytes.
+std::map<std::string, std::string> Tree(const std::string& root, bool modes = true) {
+  std::map<std::string, std::string> tree;
+  for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator();
+       ++it) {
+    const fs::path& p = it->path();
+    struct stat st;
+    lstat(p.c_str(), &st);
+    std::string what = modes ? std::to_string(st.st_mode & 07777) + " " : "";
+    if (S_ISLNK(st.st_mode)) {
+      what += "link " + fs::read_symlink(p).string();
+    } else if (S_ISDIR(st.st_mode)) {
+      what += "dir";
+    } else {
+      std::ifstream in(p, std::ios::binary);
+      std::string bytes(std::istreambuf_iterator<char>(in), {});
+      // Size and hash: a difference shows without printing the whole file.
+      what += "file " + std::to_string(bytes.size()) + " " +
+              std::to_string(std::hash<std::string>()(bytes));
+    }
+    tree[fs::relative(p, root).string()] = what;
+  }
+  return tree;
+}
+
+class UnzipTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "zorvex_unzip_XXXXXX").string();
+    root_ = mkdtemp(pattern.data());
+  }
+  void TearDown() override { fs::remove_all(root_); }
+  // A source tree with what installers hold: text, an empty file, an executable, a
+  // private file, nested and empty directories, a link, non-ASCII names, a large file.
+  std::string MakeSource() {
+    std::string src = root_ + "/src";
+    fs::create_directories(src + "/bin");
+    fs::create_directories(src + "/lib/deep/er");
+    fs::create_directories(src + "/empty");
+    fs::create_directories(src + "/priv");
+    std::ofstream(src + "/a.txt") << "hello\n";
+    std::ofstream(src + "/empty.txt");
+    std::ofstream(src + "/bin/java") << "#!/bin/sh\necho java\n";
+    chmod((src + "/bin/java").c_str(), 0755);
+    std::ofstream(src + "/priv/key") << "secret";
+    chmod((src + "/priv/key").c_str(), 0600);
+    chmod((src + "/priv").c_str(), 0700);
+    std::ofstream(src + "/lib/deep/er/\xC3\xA4\xE6\x97\xA5.txt") << "unicode";
+    std::ofstream big(src + "/lib/big.dat", std::ios::binary);
+    for (int i = 0; i < 200000; ++i) big << "line " << i * 7919 % 10007 << "\n";
+    big.close();
+    fs::create_symlink("../a.txt", src + "/bin/a-link");
+    return src;
+  }
+  std::string root_;
+};
+
+TEST_F(UnzipTest, SameTreesAsInfoZip) {
+  std::string src = MakeSource();
+  const std::string c = "cd " + Q(src) + " && ";
+  const std::map<std::string, std::string> archives = {
+      {"deflated.zip", c + "zip -qry ../deflated.zip ."},
+      {"stored.zip", c + "zip -qry0 ../stored.zip ."},
+      {"streamed.zip", c + "zip -qr - . | cat > ../streamed.zip"},  // data descriptors
+      {"made.jar", c + "jar cf ../made.jar ."},  // UTF-8 names, descriptors, no modes
+  };
+  for (const auto& [name, make] : archives) {
+    SCOPED_TRACE(name);
+    ASSERT_EQ(Shell(make), 0);
+    const std::string archive = root_ + "/" + name;
+    const std::string ours = root_ + "/ours-" + name, theirs = root_ + "/theirs-" + name;
+    EXPECT_EQ(Shell(Q(kNative) + " -qqqo " + Q(archive) + " -d " + Q(ours)), 0);
+    EXPECT_EQ(Shell("unzip -qqqo " + Q(archive) + " -d " + Q(theirs)), 0);
+    std::map<std::string, std::string> our_tree = Tree(ours), their_tree = Tree(theirs);
+    // Info-ZIP turns the UTF-8 names of archives made on MS-DOS hosts (jar's) through a
+    // code page as well, and so mangles them; the name, as written, is checked here.
+    const std::string unicode = "lib/deep/er/\xC3\xA4\xE6\x97\xA5.txt";
+    EXPECT_EQ(our_tree.count(unicode), 1u);
+    if (name == "made.jar") {
+      our_tree.erase(unicode);
+      std::erase_if(their_tree,
+                    [](const auto& kv) { return kv.first.rfind("lib/deep/er/", 0) == 0; });
+    }
+    EXPECT_EQ(our_tree, their_tree);
+    EXPECT_EQ(Shell(Q(kNative) + " -qt " + Q(archive) + " > /dev/null"), 0);
+  }
+  EXPECT_EQ(Tree(root_ + "/ours-deflated.zip")["bin/java"].substr(0, 4), "493 ");  // 0755
+}
+
+// As the launcher runs it: every jar of a directory, in name order, into one destination.
+TEST_F(UnzipTest, WildcardAsTheLauncherGivesIt) {
+  std::string src = MakeSource();
+  fs::create_directories(root_ + "/jars");
+  ASSERT_EQ(Shell("cd " + Q(src) +
+                  " && zip -qry ../jars/b.jar lib && zip -qry ../jars/a.jar bin a.txt"
+                  " && echo x > ../jars/notes.txt"),
+            0);
+  const std::string ours = root_ + "/ours", theirs = root_ + "/theirs";
+  EXPECT_EQ(Shell(Q(kNative) + " -qqqo " + Q(root_ + "/jars") + "/\"*.jar\" -d " + Q(ours)), 0);
+  EXPECT_EQ(
+      Shell("unzip -qqqo " + Q(root_ + "/jars") + "/\"*.jar\" -d " + Q(theirs) + " >/dev/null"), 0);
+  EXPECT_EQ(Tree(ours), Tree(theirs));
+  EXPECT_EQ(Shell(Q(kNative) + " -qqqo " + Q(root_) + "/\"*.war\" -d " + Q(ours) + " 2>/dev/null"),
+            9);
+  EXPECT_EQ(Shell(Q(kNative) + " -Z x.zip 2>/dev/null"), 10);
+}
+
+TEST_F(UnzipTest, HostileArchivesStayInside) {
+  using testing::ZipBytes;
+  ZipBytes::Options link;
+  link.external = 0120777u << 16;
+  struct Case {
+    const char* name;
+    std::string archive;
+    int status;
+  };
+  auto one = [](const std::string& name, const std::string& data) {
+    ZipBytes z;
+    z.Add("ok.txt", "fine", {});
+    z.Add(name, data, {});
+    return z.Finish();
+  };
+  ZipBytes through;  // a link out, then a file written through it
+  through.Add("lnk", "../../outside", link);
+  through.Add("lnk/pwned", "x", {});
+  ZipBytes crc;
+  ZipBytes::Options bad;
+  bad.crc_delta = 1;
+  crc.Add("ok.txt", "fine", {});
+  crc.Add("bad.txt", "data", bad);
+  ZipBytes overlap;
+  overlap.Add("ok.txt", "fine", {});
+  overlap.DuplicateLast("again.txt");
+  std::string good = one("x.txt", "y");
+  const std::vector<Case> cases = {
+      {"parent", one("../../outside/evil.txt", "x"), 1},
+      {"absolute", one(root_ + "/outside/abs.txt", "x"), 1},
+      {"link out and through it", through.Finish(), 1},
+      {"bad crc", crc.Finish(), 2},
+      {"overlapping entries", overlap.Finish(), 3},
+      {"cut short", good.substr(0, good.size() - 30), 9},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(root_ + "/d");
+    fs::remove_all(root_ + "/outside");
+    fs::create_directories(root_ + "/d/e");
+    fs::create_directories(root_ + "/outside");
+    const std::string archive = root_ + "/hostile.zip";
+    std::ofstream(archive, std::ios::binary) << c.archive;
+    EXPECT_EQ(
+        Shell(Q(kNative) + " -qo " + Q(archive) + " -d " + Q(root_ + "/d/e") + " 2>/dev/null"),
+        c.status);
+    EXPECT_TRUE(fs::is_empty(root_ + "/outside"));
+    EXPECT_FALSE(fs::exists(root_ + "/d/e/bad.txt"));  // never left looking complete
+    for (const auto& [path, what] : Tree(root_ + "/d")) {
+      EXPECT_EQ(what.find("link ../../outside"), std::string::npos) << path;
+      EXPECT_EQ(path.find(".unzip-"), std::string::npos) << path;  // no half-written file
+    }
+  }
+}
+
+TEST_F(UnzipTest, WindowsBuildUnpacksTheSameNamesAndBytes) {
+  const char* wine = "/usr/lib/wine/wine64";
+  if (!fs::exists(kWindows) || !fs::exists(wine)) GTEST_SKIP() << "no unzip.exe or Wine";
+  std::string src = MakeSource();
+  fs::remove(src + "/bin/a-link");  // links become files holding their target on Windows
+  ASSERT_EQ(Shell("cd " + Q(src) + " && zip -qry ../d.zip . && jar cf ../j.jar ."), 0);
+  const std::string env =
+      "WINEPREFIX=" + Q(std::string(ZORVEX_NATIVE_BUILD) + "/blackbox-wineprefix") +
+      " WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= ";
+  for (const char* name : {"d.zip", "j.jar"}) {
+    SCOPED_TRACE(name);
+    std::string out = root_ + "/win-" + name, native = root_ + "/native-" + name;
+    ASSERT_EQ(Shell(Q(kNative) + " -qqqo " + Q(root_ + "/" + name) + " -d " + Q(native)), 0);
+    std::string z = "Z:" + root_;
+    std::replace(z.begin(), z.end(), '/', '\\');
+    EXPECT_EQ(Shell(env + wine + " " + Q(kWindows) + " -qqqo " + Q(z + "\\" + name) + " -d " +
+                    Q(z + "\\win-" + name) + " < /dev/null"),
+              0);
+    EXPECT_EQ(Tree(out, false), Tree(native, false));
+  }
+}
+
+}  // namespace
+}  // namespace zorvex::blackbox

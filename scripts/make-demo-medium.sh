@@ -29,6 +29,7 @@ if [ "$(awk 'NR > 1' /proc/swaps | wc -l)" -gt 0 ]; then
 fi
 
 cp "$build_dir/setup" "$medium/setup"
+cp "$build_dir/unzip" "$medium/unzip"
 cp -r "$build_dir/resource" "$medium/resource"
 cat > "$medium/zorparam.ini" <<INI
 [Zorvex]

@@ -1,9 +1,350 @@
 #include "bootstrap/bootstrap_driver.h"
 
+#include <cstdio>
+#include <vector>
+
+#include "bootstrap/tree_ops.h"
+#include "bootstrap/version.h"
+#include "inventory/logs.h"
+#include "messages/catalogue.h"
+#include "messages/console.h"
+#include "options/option_state.h"
+#include "paths/paths.h"
+#include "platform/command_line.h"
+#include "platform/platform.h"
+
 namespace zorvex::bootstrap {
 
-// STAND-IN until the bootstrap driver is built: nothing is staged and no setting is
-// rewritten, so Java runs from the medium's own trees. It reports success.
-int BootstrapFiles(const BootstrapRequest& /*request*/) { return 0; }
+namespace {
+
+constexpr char kJre[] = "zorvex.swd.jre";
+constexpr char kJdk[] = "zorvex.jdk";
+constexpr char kZek[] = "zorvex.swd.zek";
+constexpr char kZekCore[] = "zorvex.swd.zek.core";
+constexpr char kZpatch[] = "zorvex.swd.zpatch";
+
+std::string Join(const std::string& dir, const std::string& name) {
+  std::string path = dir;
+  paths::AppendPath(&path, name);
+  return path;
+}
+
+// One run of the driver: the request, the components root and which steps to run.
+class Driver {
+ public:
+  explicit Driver(const BootstrapRequest& r) : r_(r), st_(*r.settings), o_(Options()) {}
+  int Run();
+
+ private:
+  bool EnoughSpace();
+  void ChooseRoot();
+  bool ReadComponentList();
+  bool CheckJreScratch();
+  bool StagePlain();
+  bool StageDistribution();
+  bool RuntimeStep();
+  bool InstallerStep();
+  void CoreStep();
+  bool PatchStep();
+  bool FindJavaHome(bool development_kit);
+  bool CopyRequired(const std::string& from, const std::string& to);
+  void CopyExtensions();
+  std::string ComponentDir(const std::string& name, const std::string& version) const;
+  std::string HighestComponentDir(const std::string& name) const;
+  bool Unzip(const std::string& source) const;
+  void Timing(const char* format, const std::string& name, uint32_t start) const;
+  uint32_t Now() const { return platform::Os().system->TickCount(); }
+
+  const BootstrapRequest& r_;
+  config::Settings& st_;
+  const OptionState& o_;
+  std::string root_;
+  bool runtime_ = false, installer_ = false, core_ = false, patch_ = false;
+};
+
+constexpr char kStepTiming[] = "\n Time taken for bootstrapping %s is %5.5f  seconds";
+constexpr char kEntryTiming[] = "\n Time taken for bootstrapping %s is %5.5f   seconds";
+
+void Driver::Timing(const char* format, const std::string& name, uint32_t start) const {
+  float seconds = static_cast<float>(static_cast<uint32_t>(Now() - start)) / 1000.0f;
+  std::string line(name.size() + 128, '\0');
+  int n = std::snprintf(line.data(), line.size(), format, name.c_str(), seconds);
+  line.resize(n > 0 ? static_cast<size_t>(n) : 0);
+  inventory::WriteTimeLog(line);
+}
+
+std::string Driver::ComponentDir(const std::string& name, const std::string& version) const {
+  const char sep = platform::Os().style->separator;
+  return root_ + sep + name + sep + version + sep + "1" + sep + "DataFiles";
+}
+
+std::string Driver::HighestComponentDir(const std::string& name) const {
+  const char sep = platform::Os().style->separator;
+  return ComponentDir(name, FindHighestVersion(root_ + sep + name + sep));
+}
+
+bool Driver::Unzip(const std::string& source) const {
+  return UnzipJars(source, r_.target_dir, r_.startup_location) == 0;
+}
+
+// A copy that staging needs: its failure ends the bootstrap, and the user is told which.
+bool Driver::CopyRequired(const std::string& from, const std::string& to) {
+  if (CopyTree(from, to) == 0) return true;
+  messages::ShowError(messages::FormatMessageText("S_ERBOOTSTRAP_COPY", {from, to}));
+  inventory::WriteLog(messages::FormatLogMessageText("S_ERBOOTSTRAP_COPY", {from, to}));
+  return false;
+}
+
+bool Driver::EnoughSpace() {
+  uint64_t free_kb = GetFreeSpaceKb(r_.target_dir);
+  if (static_cast<int64_t>(free_kb) >= r_.size_kb) return true;
+  // The run ends here with -1: it says why.
+  const messages::FormatArgs args = {r_.target_dir, static_cast<long long>(r_.size_kb)};
+  messages::ShowError(messages::FormatMessageText("S_ERBOOTSTRAP_SPACE", args));
+  inventory::WriteLog(messages::FormatLogMessageText("S_ERBOOTSTRAP_SPACE", args));
+  return false;
+}
+
+void Driver::ChooseRoot() {
+  const char sep = platform::Os().style->separator;
+  const std::string stage = std::string("stage") + sep + "Components";
+  root_ = std::string("..") + sep + stage;
+  if (!paths::FileExists(root_)) root_ = std::string("..") + sep + ".." + sep + stage;
+}
+
+// The components BOOTSTRAP_COMPS names: the four of the table mark their steps (and
+// name their sources); any other is unpacked into the target at once. False when an
+// unpacking failed.
+bool Driver::ReadComponentList() {
+  if (st_.bootstrap_comps.empty()) {
+    runtime_ = installer_ = core_ = patch_ = true;
+    return true;
+  }
+  for (const std::string& entry : st_.bootstrap_comps) {
+    uint32_t start = Now();
+    size_t colon = entry.find(':');
+    std::string name = entry.substr(0, colon);
+    if (name.empty()) {
+      inventory::WriteLog("BOOTSTRAP_COMPS entry \"" + entry + "\" names no component: skipped.\n");
+      continue;
+    }
+    std::string version = colon == std::string::npos ? "" : entry.substr(colon + 1);
+    const char sep = platform::Os().style->separator;
+    if (version.empty()) version = FindHighestVersion(root_ + sep + name + sep);
+    std::string dir = ComponentDir(name, version);
+    if (name == kZek) {
+      st_.zek_location = dir;
+      installer_ = true;
+    } else if (name == kZekCore) {
+      st_.zek_core_location = dir;
+      core_ = true;
+    } else if (name == kZpatch) {
+      st_.zpatch_location = dir;
+      patch_ = true;
+    } else if (name == kJre && !o_.bootstraponly) {
+      runtime_ = true;
+    } else {
+      if (!o_.nobootstrap && !Unzip(dir)) return false;
+      Timing(kEntryTiming, name, start);
+    }
+  }
+  return true;
+}
+
+// A runtime already in the scratch directory (JRE_SCRATCH_LOC) is used when it holds
+// anything.
+bool Driver::CheckJreScratch() {
+  if (st_.jre_scratch_location.empty()) return false;
+  std::vector<platform::DirEntry> entries;
+  if (platform::Os().files->ListDirectory(st_.jre_scratch_location, &entries)) {
+    for (const platform::DirEntry& e : entries) {
+      if (e.name != "." && e.name != "..") return true;
+    }
+  }
+  inventory::WriteLog(messages::MessageText("S_ERJRE_MISSING"));
+  return false;
+}
+
+bool Driver::StagePlain() {
+  std::string& jre = *r_.jre_location;
+  if (r_.copy_jre) {
+    if (!CopyRequired(jre, Join(r_.target_dir, "jre"))) return false;
+    jre = Join(r_.target_dir, "jre");
+  }
+  const std::string zek = Join(r_.target_dir, "zek");
+  if (!CopyRequired(st_.zek_location, zek)) return false;
+  st_.zek_location = zek;
+  if (!CopyRequired(st_.zek_core_location, zek)) return false;
+  st_.zek_core_location = zek;
+  const std::string zpatch = Join(r_.target_dir, "ZPatch");
+  if (!CopyRequired(st_.zpatch_location, zpatch)) return false;
+  st_.zpatch_location = zpatch;
+  return true;
+}
+
+// The Java home below the target: {target}/jdk/ for a development kit, else the first
+// entry of {target}/jre.
+bool Driver::FindJavaHome(bool development_kit) {
+  const std::string dir = Join(r_.target_dir, development_kit ? "jdk" : "jre");
+  std::vector<platform::DirEntry> entries;
+  if (platform::Os().files->ListDirectory(dir, &entries)) {
+    for (const platform::DirEntry& e : entries) {
+      if (e.name == "." || e.name == "..") continue;
+      *r_.jre_location =
+          development_kit ? dir + platform::Os().style->separator : Join(dir, e.name);
+      return true;
+    }
+  }
+  messages::PrintText(messages::MessageText("S_ERJRE_MISSING"));
+  return false;
+}
+
+bool Driver::RuntimeStep() {
+  uint32_t start = Now();
+  std::string& jre = *r_.jre_location;
+  bool development_kit = false;
+  if (!paths::FileExists(jre)) {
+    std::string candidate = HighestComponentDir(kJre);
+    if (!paths::FileExists(candidate)) {
+      candidate = HighestComponentDir(kJdk);
+      development_kit = true;
+    }
+    if (!paths::FileExists(candidate)) {
+      messages::PrintText(messages::MessageText("S_JRELOC_ERROR_NOCONSOLE_WIN"));
+      return false;
+    }
+    jre = candidate;
+  }
+  if (!o_.nobootstrap && !Unzip(jre)) return false;
+  Timing(kStepTiming, kJre, start);
+  if (st_.jre_version.size() > 2) {
+    CopyTree(Join(jre, "Expanded"), Join(Join(r_.target_dir, "jre"), st_.jre_version));
+  }
+  return FindJavaHome(development_kit);
+}
+
+bool Driver::InstallerStep() {
+  uint32_t start = Now();
+  if (!paths::FileExists(st_.zek_location)) st_.zek_location = HighestComponentDir(kZek);
+  if (!o_.nobootstrap && !Unzip(st_.zek_location)) return false;
+  Timing(kStepTiming, kZek, start);
+  CopyTree(Join(st_.zek_location, "Expanded"), r_.target_dir);
+  st_.zek_location = Join(r_.target_dir, "zek");
+  return true;
+}
+
+// A core that fails to unpack does not end the bootstrap: its location stays.
+void Driver::CoreStep() {
+  uint32_t start = Now();
+  if (!paths::FileExists(st_.zek_core_location)) {
+    st_.zek_core_location = HighestComponentDir(kZekCore);
+  }
+  CopyTree(Join(st_.zek_core_location, "Expanded"), r_.target_dir);
+  if (!o_.nobootstrap && !Unzip(st_.zek_core_location)) return;
+  Timing(kStepTiming, kZekCore, start);
+  st_.zek_core_location = Join(r_.target_dir, "zek");
+}
+
+bool Driver::PatchStep() {
+  uint32_t start = Now();
+  if (!paths::FileExists(st_.zpatch_location)) st_.zpatch_location = HighestComponentDir(kZpatch);
+  if (!o_.nobootstrap && !Unzip(st_.zpatch_location)) return false;
+  Timing(kStepTiming, kZpatch, start);
+  st_.zpatch_location = Join(r_.target_dir, "ZPatch");
+  return true;
+}
+
+bool Driver::StageDistribution() {
+  if (runtime_ && r_.copy_jre && !RuntimeStep()) return false;
+  if (installer_ && !InstallerStep()) return false;
+  if (core_) CoreStep();
+  return !patch_ || PatchStep();
+}
+
+void Driver::CopyExtensions() {
+  if (o_.nobootstrap) return;
+  platform::FileSystem& files = *platform::Os().files;
+  const std::pair<const char*, const std::string*> extensions[] = {
+      {"jlib", &st_.ext_jlib}, {"lib", &st_.ext_lib}, {"bin", &st_.ext_bin}};
+  bool any = false;
+  for (const auto& [name, source] : extensions) any |= paths::FileExists(*source);
+  if (!any) return;
+  const std::string ext = Join(r_.target_dir, "ext");
+  files.MakeDir(ext, false);
+  for (const auto& [name, source] : extensions) {
+    if (!paths::FileExists(*source)) continue;
+    files.MakeDir(Join(ext, name), false);
+    CopyTree(*source, Join(ext, name));
+  }
+}
+
+int Driver::Run() {
+  if (!EnoughSpace()) {
+    CopyExtensions();
+    LogBootstrappedFileCounts(r_.target_dir);
+    return kBootstrapFailed;
+  }
+  if (!st_.images_location.empty()) {
+    CopyTree(st_.images_location, Join(r_.target_dir, "images"));
+    st_.images_location = Join(r_.target_dir, "images");
+  }
+  if (o_.printtime) inventory::OpenTimeLog(r_.target_dir, o_.timestamp);
+  ChooseRoot();
+  if (!ReadComponentList()) return kBootstrapFailed;
+  bool jre_scratch = CheckJreScratch();
+  bool staged = config::StartsWithT(st_.distribution) ? StageDistribution() : StagePlain();
+  if (!staged) return kBootstrapFailed;
+  if (jre_scratch) *r_.jre_location = st_.jre_scratch_location;
+  if (!st_.access_dir.empty()) {
+    uint32_t start = Now();
+    if (!CopyRequired(st_.access_dir, r_.target_dir)) return kBootstrapFailed;
+    Timing(kStepTiming, "Access Files", start);
+  }
+  if (o_.printtime) inventory::CloseTimeLog();
+  std::string& prereq = *r_.prereq_config_location;
+  if (!prereq.empty()) {
+    if (!CopyRequired(prereq, Join(r_.target_dir, "prereq"))) return kBootstrapFailed;
+    prereq = Join(r_.target_dir, "prereq");
+  }
+  CopyExtensions();
+  LogBootstrappedFileCounts(r_.target_dir);
+  return 0;
+}
+
+}  // namespace
+
+uint64_t GetFreeSpaceKb(const std::string& path) {
+  uint64_t kb = 0;
+  return platform::Os().files->FreeSpaceKb(path, &kb) ? kb : 0;
+}
+
+int UnzipJars(const std::string& source, const std::string& destination,
+              const std::string& unzip_dir) {
+  // Every path is quoted by the C runtime's rules, so that blanks, a trailing separator or
+  // a double quote in a path never split or join the command's arguments; the archive
+  // argument stays one wildcard that the unzip expands itself.
+  const std::string program = unzip_dir + platform::Os().style->separator + "unzip";
+  std::string command = platform::QuoteAlways(program) + (Options().debug ? " -o " : " -qqqo ") +
+                        platform::QuoteAlways(source + "/*.jar") + " -d " +
+                        platform::QuoteAlways(destination) + " ";
+  uint32_t code = platform::RunAndWait(command);
+  inventory::WriteLog(messages::LogMessageText("S_UNZIP_COMMANDLINE"));
+  inventory::WriteLog(command);
+  if (code == 0) return 0;
+  // The run ends with -1: the user is told which component could not be unpacked.
+  inventory::WriteLog(messages::FormatLogMessageText("S_UNZIP_FAILED", {source}));
+  messages::ShowError(messages::FormatMessageText("S_UNZIP_FAILED", {source}));
+  platform::Os().console->FlushStdout();
+  return -1;
+}
+
+int BootstrapFiles(const BootstrapRequest& request) {
+  const OptionState& o = Options();
+  inventory::OpenLog(request.target_dir, o.timestamp, o.log_stem);
+  int result = Driver(request).Run();
+  inventory::CloseTimeLog();
+  inventory::CloseLog();
+  return result;
+}
 
 }  // namespace zorvex::bootstrap

@@ -12,16 +12,24 @@ namespace zorvex::bootstrap {
 inline constexpr int kBootstrapFailed = 30;
 
 struct BootstrapRequest {
-  std::string target_dir;                // the scratch directory, or BOOTSTRAP_LOC
-  std::string startup_location;          // the launcher's directory
-  int64_t size_kb = 0;                   // BOOTSTRAP_SIZE in units of 1024
-  bool copy_jre = true;                  // the negation of EXTJRE
-  config::Settings* settings = nullptr;  // rewritten in place
-  std::string* jre_location = nullptr;   // JRE_LOCATION, rewritten in place
+  std::string target_dir;                         // the scratch directory, or BOOTSTRAP_LOC
+  std::string startup_location;                   // the launcher's directory: the unzip lies there
+  int64_t size_kb = 0;                            // BOOTSTRAP_SIZE in units of 1024
+  bool copy_jre = true;                           // the negation of EXTJRE
+  config::Settings* settings = nullptr;           // rewritten in place
+  std::string* jre_location = nullptr;            // JRE_LOCATION, rewritten in place
+  std::string* prereq_config_location = nullptr;  // PREREQ_CONFIG_LOCATION, rewritten
 };
 
-// Stages everything. kBootstrapFailed on failure (after its own messages), another value
-// on success.
+// Stages everything. kBootstrapFailed on failure (after saying why), 0 on success.
 int BootstrapFiles(const BootstrapRequest& request);
+
+// Runs the unzip in `unzip_dir` on every jar of `source`, into `destination`. 0, or -1
+// (after S_UNZIP_FAILED) when the unzip fails.
+int UnzipJars(const std::string& source, const std::string& destination,
+              const std::string& unzip_dir);
+
+// The free space for the calling user on the volume of the path, in KiB; 0 when unknown.
+uint64_t GetFreeSpaceKb(const std::string& path);
 
 }  // namespace zorvex::bootstrap

@@ -1,9 +1,9 @@
 #include "bootstrap/jre_location.h"
 
 #include "inventory/logs.h"
-#include "options/option_state.h"
 #include "messages/catalogue.h"
 #include "messages/console.h"
+#include "options/option_state.h"
 #include "paths/paths.h"
 #include "platform/platform.h"
 
@@ -33,7 +33,7 @@ void Report(const std::string& key) {
 
 }  // namespace
 
-std::string PromptForJreLocation(const config::Settings& st) {
+std::optional<std::string> PromptForJreLocation(const config::Settings& st) {
   const bool jre_only = config::IsExactlyTrue(st.usejreonly);
   const bool jdk_only = config::IsExactlyTrue(st.usejdkonly);
   const char* question = jdk_only   ? "S_SPECIFY_JDK_ONLY_LOCATION"
@@ -49,7 +49,7 @@ std::string PromptForJreLocation(const config::Settings& st) {
     console.DiscardPendingInput();
     std::string line;
     // Without more input nobody can answer: give up rather than ask for ever.
-    if (!platform::ReadLine(console, &line)) return "";
+    if (!platform::ReadLine(console, &line)) return std::nullopt;
     if (!line.empty() && HasJavaProgram(line)) return line;
     messages::PrintText("\n");
     messages::PrintText(messages::MessageText(again));

@@ -2,15 +2,16 @@
 // checked for its kind (runtime or development kit) when the user gave it.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "config/settings.h"
 
 namespace zorvex::bootstrap {
 
-// Asks on the console until the answer names a directory holding bin/java(.exe).
-// Returns the answer as typed, or an empty text when standard input ends.
-std::string PromptForJreLocation(const config::Settings& settings);
+// Asks on the console for a Java directory until one holds bin/java. The answer as typed;
+// nullopt when standard input ends first (nobody is there to answer).
+std::optional<std::string> PromptForJreLocation(const config::Settings& settings);
 
 // True when {dir}/lib/rt.jar or {dir}/lib/core.jar exists.
 bool IsJreHome(const std::string& dir);

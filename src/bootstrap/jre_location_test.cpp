@@ -44,7 +44,7 @@ TEST_F(JreLocationTest, QuestionsFollowTheKindAsked) {
 
 TEST_F(JreLocationTest, EndOfInputEndsThePrompt) {
   console_.input = "x\n";
-  EXPECT_EQ(PromptForJreLocation(st_), "");
+  EXPECT_EQ(PromptForJreLocation(st_), std::nullopt);
 }
 
 TEST_F(JreLocationTest, ValidateJavaHome) {

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "inventory/logs.h"
+#include "messages/catalogue.h"
 #include "paths/paths.h"
 #include "platform/platform.h"
 
@@ -92,6 +93,14 @@ int CopyOneFile(const std::string& source, const std::string& destination) {
   if (!files.CopyFileOverwriting(source, destination)) return -1;
   files.MakeOwnerReadWrite(destination);
   return 0;
+}
+
+void LogBootstrappedFileCounts(const std::string& target_dir) {
+  for (const char* name : {"jre", "zek"}) {
+    long long count = CountFiles(Join(target_dir, name));
+    inventory::WriteLog(
+        messages::FormatLogMessageText("S_NUMBER_OF_FILES_BOOTSTRAPPED", {name, count}));
+  }
 }
 
 uint32_t CountFiles(const std::string& directory) {

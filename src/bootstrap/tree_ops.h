@@ -21,6 +21,10 @@ int RemoveTree(const std::string& directory);
 // Copies one file, overwriting, and gives the copy owner read and write permission.
 int CopyOneFile(const std::string& source, const std::string& destination);
 
+// Writes to the install log how many files the bootstrap staged in {target}/jre and
+// {target}/zek (S_NUMBER_OF_FILES_BOOTSTRAPPED).
+void LogBootstrappedFileCounts(const std::string& target_dir);
+
 // The number of files in the tree, all levels; directories are not counted, links count
 // as files and are not followed.
 uint32_t CountFiles(const std::string& directory);

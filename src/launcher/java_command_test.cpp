@@ -81,8 +81,7 @@ TEST_F(JavaCommandTest, ClassPathTemplates) {
   st_.addto_classpath = "a.jar;;b";
   st_.thin_jdbc_filename = "jdbc.jar";
   cp = BuildClassPath("C:\\S", st_);
-  EXPECT_NE(cp.find(";C:\\S\\a.jar;C:\\S\\b;C:\\zek\\jlib\\zorextensions.jar;"),
-            std::string::npos);
+  EXPECT_NE(cp.find(";C:\\S\\a.jar;C:\\S\\b;C:\\zek\\jlib\\zorextensions.jar;"), std::string::npos);
   EXPECT_TRUE(cp.ends_with(";C:\\zek\\jlib\\jdbc.jar\"")) << cp;
 }
 

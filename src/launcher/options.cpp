@@ -2,8 +2,8 @@
 
 #include <cctype>
 
-#include "options/option_state.h"
 #include "launcher/process.h"
+#include "options/option_state.h"
 #include "paths/paths.h"
 #include "platform/platform.h"
 

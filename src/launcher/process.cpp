@@ -3,9 +3,9 @@
 #include <memory>
 
 #include "inventory/logs.h"
-#include "options/option_state.h"
 #include "messages/catalogue.h"
 #include "messages/console.h"
+#include "options/option_state.h"
 #include "platform/platform.h"
 
 namespace zorvex {
@@ -75,14 +75,6 @@ uint32_t CreateZEKProcess(const std::vector<std::string>& list, bool wait) {
   }
   if (Options().debug) LogArguments(list);
   return Finish(child.get(), wait);
-}
-
-uint32_t RunAndWait(const std::string& command) {
-  uint32_t error = 0;
-  std::unique_ptr<platform::ChildProcess> child =
-      platform::Os().processes->Start(command, true, &error);
-  if (!child) return error;
-  return Finish(child.get(), true);
 }
 
 }  // namespace zorvex

@@ -19,7 +19,4 @@ std::string JoinArguments(const std::vector<std::string>& list, bool dump);
 // start, the wait or the exit-code query failed (the start failure after S_ERGOSLST).
 uint32_t CreateZEKProcess(const std::vector<std::string>& list, bool wait);
 
-// Runs a command hidden and waits for it. Its exit code, or the platform's error code.
-uint32_t RunAndWait(const std::string& command);
-
 }  // namespace zorvex

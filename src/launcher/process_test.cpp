@@ -83,10 +83,10 @@ TEST_F(ProcessTest, DebugRunDumpsAndLogsTheArguments) {
 
 TEST_F(ProcessTest, RunAndWaitIsHiddenAndSilent) {
   processes_.exit_code = 0;
-  EXPECT_EQ(RunAndWait("unzip -o a.jar"), 0u);
+  EXPECT_EQ(platform::RunAndWait("unzip -o a.jar"), 0u);
   EXPECT_TRUE(processes_.hidden[0]);
   processes_.start_error = 2;
-  EXPECT_EQ(RunAndWait("unzip"), 2u);
+  EXPECT_EQ(platform::RunAndWait("unzip"), 2u);
   EXPECT_TRUE(console_.boxes.empty());
 }
 

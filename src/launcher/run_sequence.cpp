@@ -10,11 +10,11 @@
 #include "config/param_file.h"
 #include "inventory/logs.h"
 #include "launcher/java_command.h"
-#include "options/option_state.h"
 #include "launcher/options.h"
 #include "launcher/process.h"
 #include "messages/catalogue.h"
 #include "messages/console.h"
+#include "options/option_state.h"
 #include "paths/paths.h"
 #include "platform/platform.h"
 #include "prereq/prereq_driver.h"
@@ -57,6 +57,24 @@ void LogRefusedTimestamp(const Run& run) {
                       "\" cannot name the scratch directory and the logs; the run uses " +
                       o.timestamp + "\n");
   inventory::CloseLog();
+}
+
+// -BOOTSTRAPONLY stages into BOOTSTRAP_LOC: made when missing (owner-only, as a scratch
+// directory is), so that the free-space check measures the right volume; a runtime in the
+// scratch directory (JRE_SCRATCH_LOC) is looked for there too.
+void EnterBootstrapLocation(Run* run) {
+  const OptionState& o = Options();
+  run->scratch_dir = o.bootstrap_loc;
+  std::string parent;
+  paths::StripLastComponent(o.bootstrap_loc, &parent);
+  if (!paths::FileExists(o.bootstrap_loc)) {
+    if (!parent.empty() && parent != o.bootstrap_loc) paths::MakeDirectories(parent);
+    platform::Os().files->MakeDir(o.bootstrap_loc, true);
+  }
+  if (!run->settings.jre_scratch_loc.empty() && !o.jreloc_given) {
+    run->settings.jre_scratch_location =
+        run->scratch_dir + platform::Os().style->separator + run->settings.jre_scratch_loc;
+  }
 }
 
 // Selects the mode; a mode that may not run from a distribution medium refuses to.
@@ -127,7 +145,14 @@ bool SettleJavaRuntime(Run* run, int* status) {
   }
   if (o.bootstraponly) return true;
   if (!config::IsExactlyTrue(run->settings.disable_jre_prompt)) {
-    o.jre_location = bootstrap::PromptForJreLocation(run->settings);
+    std::optional<std::string> answer = bootstrap::PromptForJreLocation(run->settings);
+    if (!answer) {
+      // Standard input ended before an answer: as a run that has no console to ask on.
+      messages::ShowError(messages::MessageText("S_JRELOC_ERROR_NOCONSOLE_WIN"));
+      *status = -1;
+      return false;
+    }
+    o.jre_location = *answer;
     run->extjre = true;
     return true;
   }
@@ -165,6 +190,7 @@ bool Bootstrap(Run* run, int* status) {
   request.copy_jre = !run->extjre;
   request.settings = &run->settings;
   request.jre_location = &Options().jre_location;
+  request.prereq_config_location = &Options().prereq_config_location;
   if (bootstrap::BootstrapFiles(request) == bootstrap::kBootstrapFailed) {
     *status = -1;
     return false;
@@ -266,7 +292,8 @@ void RemoveScratchDirectory(const Run& run) {
   std::string scratch, launcher_dir;
   paths::GetFullPath(&scratch, run.scratch_dir);
   paths::GetCurrentDir(&launcher_dir);
-  if (paths::IsRootDirectory(scratch, style) || paths::IsSameOrBelow(launcher_dir, scratch, style)) {
+  if (paths::IsRootDirectory(scratch, style) ||
+      paths::IsSameOrBelow(launcher_dir, scratch, style)) {
     LogLine(run, "The scratch directory " + scratch +
                      " is not removed: it is a file-system root or holds the launcher.\n");
     return;
@@ -341,7 +368,7 @@ int RunLauncher(std::vector<std::string> args) {
   run.param_result = config::ReadParameterFile(&o.param_file, &run.scratch_dir,
                                                &run.startup_location, &run.settings);
   LogRefusedTimestamp(run);
-  if (o.bootstraponly && !o.bootstrap_loc.empty()) run.scratch_dir = o.bootstrap_loc;
+  if (o.bootstraponly && !o.bootstrap_loc.empty()) EnterBootstrapLocation(&run);
   if (DistributionCheckFails(&run)) return -1;
   if (o.prereqchecker && CheckPrereqCheckerConfig(&run) != 0) return -1;
   if (!o.help && RunPrerequisites(&run) != 0) return -1;

@@ -126,7 +126,8 @@ TEST_F(RunSequenceTest, MissingJavaStillProbesAndCleansUp) {
   EXPECT_NE(console_.printed.find("no java at C:\\nojre\\bin\\java.exe (1.3.1)\n"),
             std::string::npos);
   EXPECT_FALSE(registry_.log.empty());
-  EXPECT_EQ(ScratchDirs(), std::vector<std::string>{"installActions" + Options().timestamp + ".log"});
+  EXPECT_EQ(ScratchDirs(),
+            std::vector<std::string>{"installActions" + Options().timestamp + ".log"});
   EXPECT_TRUE(processes_.started.empty());
 }
 

@@ -84,6 +84,8 @@ inline constexpr MessageKey kMessageKeys[] = {
     {"S_ERJRE_MISSING", ""},
     {"S_UNZIP_COMMANDLINE", ""},
     {"S_UNZIP_FAILED", "s"},
+    {"S_ERBOOTSTRAP_SPACE", "sd"},
+    {"S_ERBOOTSTRAP_COPY", "ss"},
     // Java runtime location.
     {"S_INVALID_JDK_HOME", ""},
     {"S_INVALID_JRE_HOME", ""},
@@ -96,8 +98,9 @@ inline constexpr MessageKey kMessageKeys[] = {
 };
 
 inline constexpr size_t kMessageKeyCount = sizeof(kMessageKeys) / sizeof(kMessageKeys[0]);
-// The 69 keys of the launcher's messages, and one more: the install log that a failed run
-// keeps out of the scratch directory it removes.
-static_assert(kMessageKeyCount == 70);
+// The 69 keys of the launcher's messages, and three more, so that no run ends without
+// saying why: the install log that a failed run keeps out of the scratch directory it
+// removes, too little room for the bootstrap, and a copy of the bootstrap that failed.
+static_assert(kMessageKeyCount == 72);
 
 }  // namespace zorvex::messages

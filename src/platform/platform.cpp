@@ -25,6 +25,15 @@ bool ReadWholeFile(const std::string& path, std::string* bytes) {
   return false;
 }
 
+uint32_t RunAndWait(const std::string& command_line) {
+  uint32_t error = 0;
+  std::unique_ptr<ChildProcess> child = Os().processes->Start(command_line, true, &error);
+  if (!child) return error;
+  if (uint32_t wait_error = child->WaitForExit(); wait_error != 0) return wait_error;
+  uint32_t code = 0;
+  return child->ExitCode(&code, &error) ? code : error;
+}
+
 bool ReadLine(Console& console, std::string* line) {
   line->clear();
   int c;

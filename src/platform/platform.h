@@ -230,6 +230,11 @@ struct Platform {
 // larger than kMaxReadBytes is refused with a warning on standard error that names it.
 bool ReadWholeFile(const std::string& path, std::string* bytes);
 
+// Starts a command-line text without a window, waits for it and gives its exit code, or the
+// system's error code when it cannot be started or its exit code cannot be read. Nothing
+// is shown or logged.
+uint32_t RunAndWait(const std::string& command_line);
+
 // Reads one line of standard input through Console::ReadChar, without its line feed (and
 // the carriage return before it). False when the input has ended before any character.
 bool ReadLine(Console& console, std::string* line);

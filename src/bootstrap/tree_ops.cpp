@@ -90,9 +90,7 @@ int RemoveTree(const std::string& directory) {
 
 int CopyOneFile(const std::string& source, const std::string& destination) {
   platform::FileSystem& files = *platform::Os().files;
-  if (!files.CopyFileOverwriting(source, destination)) return -1;
-  files.MakeOwnerReadWrite(destination);
-  return 0;
+  return files.CopyFileOverwriting(source, destination) ? 0 : -1;
 }
 
 void LogBootstrappedFileCounts(const std::string& target_dir) {

@@ -73,12 +73,11 @@ class FileSystem {
   // not copy links (Windows: making one needs a privilege an installer cannot count on).
   enum class LinkCopy { kCopied, kFailed, kNotCopied };
   virtual LinkCopy CopyLink(const std::string& from, const std::string& to) = 0;
-  // Copies a file, overwriting the destination. Returns false on failure.
+  // Copies a file, overwriting the destination; the copy is readable and writable by its
+  // owner (on Windows: not read-only), whatever the source was. False on failure.
   virtual bool CopyFileOverwriting(const std::string& from, const std::string& to) = 0;
   // Moves a file to a new name on the same volume; false when that name exists already.
   virtual bool MoveFileNoReplace(const std::string& from, const std::string& to) = 0;
-  // Gives the owner read and write permission (clears read-only on Windows).
-  virtual bool MakeOwnerReadWrite(const std::string& path) = 0;
   // Lists a directory in the platform's order, "." and ".." included where the platform
   // reports them; `dir` itself may be a link. False when it cannot be listed.
   virtual bool ListDirectory(const std::string& dir, std::vector<DirEntry>* entries) = 0;

@@ -186,7 +186,7 @@ bool FakeFileSystem::CopyFileOverwriting(const std::string& from, const std::str
   log.push_back("copy " + from + " " + to);
   if (!HasFile(from) || copy_fails.count(Normal(from)) || !IsDir(Parent(Normal(to)))) return false;
   files_[Normal(to)] = Contents(from);
-  if (read_only.count(Normal(from))) read_only.insert(Normal(to));
+  read_only.erase(Normal(to));
   return true;
 }
 
@@ -195,11 +195,6 @@ bool FakeFileSystem::MoveFileNoReplace(const std::string& from, const std::strin
   if (!HasFile(from) || Exists(to) || !IsDir(Parent(Normal(to)))) return false;
   files_[Normal(to)] = Contents(from);
   files_.erase(Normal(from));
-  return true;
-}
-
-bool FakeFileSystem::MakeOwnerReadWrite(const std::string& path) {
-  read_only.erase(Normal(path));
   return true;
 }
 

@@ -130,15 +130,36 @@ bool PosixFileSystem::CopyFileOverwriting(const std::string& from, const std::st
     ::close(in);
     return false;
   }
-  ::unlink(to.c_str());
-  int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, st.st_mode & 0777);
+  // The source's mode, and read and write for the owner, as Windows clears read-only. A
+  // file (or a link) already there is replaced, never written through.
+  const mode_t mode = (st.st_mode & 0777) | S_IRUSR | S_IWUSR;
+  const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+  int out = ::open(to.c_str(), flags, mode);
+  if (out < 0 && errno == EEXIST && ::unlink(to.c_str()) == 0) out = ::open(to.c_str(), flags, mode);
   if (out < 0) {
     ::close(in);
     return false;
   }
+  // The kernel copies the data itself (and may share blocks on file systems that can);
+  // where it refuses, the bytes go through a buffer.
   bool ok = true;
+  bool kernel_copy = true;
+  for (off_t left = st.st_size; kernel_copy && left > 0;) {
+    ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, static_cast<size_t>(left), 0);
+    if (n > 0) {
+      left -= n;
+    } else if (n == 0) {
+      break;  // the file shrank meanwhile: the rest is copied the slow way, to its end
+    } else if (errno != EINTR) {
+      kernel_copy = false;
+      if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP &&
+          errno != EPERM) {
+        ok = false;
+      }
+    }
+  }
   char buffer[65536];
-  while (true) {
+  while (ok) {
     ssize_t n = ::read(in, buffer, sizeof buffer);
     if (n == 0) break;
     if (n < 0) {
@@ -160,12 +181,6 @@ bool PosixFileSystem::CopyFileOverwriting(const std::string& from, const std::st
   ::close(in);
   if (::close(out) != 0) ok = false;
   return ok;
-}
-
-bool PosixFileSystem::MakeOwnerReadWrite(const std::string& path) {
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return false;
-  return ::chmod(path.c_str(), (st.st_mode & 07777) | S_IRUSR | S_IWUSR) == 0;
 }
 
 bool PosixFileSystem::ListDirectory(const std::string& dir, std::vector<DirEntry>* entries) {

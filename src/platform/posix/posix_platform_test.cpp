@@ -55,7 +55,11 @@ TEST_F(PosixPlatformTest, CopyOverwritesAndReadOnlyFilesStay) {
   EXPECT_FALSE(files_.CopyFileOverwriting(dir_ + "/missing", dir_ + "/c"));
   chmod((dir_ + "/b").c_str(), 0444);
   EXPECT_FALSE(files_.RemoveFile(dir_ + "/b"));  // as Windows refuses a read-only file
-  EXPECT_TRUE(files_.MakeOwnerReadWrite(dir_ + "/b"));
+  chmod((dir_ + "/a").c_str(), 0544);
+  ASSERT_TRUE(files_.CopyFileOverwriting(dir_ + "/a", dir_ + "/b"));
+  struct stat st;
+  ASSERT_EQ(stat((dir_ + "/b").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0744u);  // the source's mode, and owner read and write
   EXPECT_TRUE(files_.RemoveFile(dir_ + "/b"));
 }
 

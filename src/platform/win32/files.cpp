@@ -57,11 +57,12 @@ FileSystem::LinkCopy Win32FileSystem::CopyLink(const std::string&, const std::st
 }
 
 bool Win32FileSystem::CopyFileOverwriting(const std::string& from, const std::string& to) {
-  return CopyFileA(from.c_str(), to.c_str(), FALSE) != 0;
-}
-
-bool Win32FileSystem::MakeOwnerReadWrite(const std::string& path) {
-  return _chmod(path.c_str(), _S_IREAD | _S_IWRITE) == 0;
+  if (!CopyFileA(from.c_str(), to.c_str(), FALSE)) return false;
+  DWORD attributes = GetFileAttributesA(to.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    SetFileAttributesA(to.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+  }
+  return true;
 }
 
 bool Win32FileSystem::ListDirectory(const std::string& dir, std::vector<DirEntry>* entries) {

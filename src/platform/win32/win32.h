@@ -63,7 +63,6 @@ class Win32FileSystem : public FileSystem {
   LinkCopy CopyLink(const std::string& from, const std::string& to) override;
   bool CopyFileOverwriting(const std::string& from, const std::string& to) override;
   bool MoveFileNoReplace(const std::string& from, const std::string& to) override;
-  bool MakeOwnerReadWrite(const std::string& path) override;
   bool ListDirectory(const std::string& dir, std::vector<DirEntry>* entries) override;
   ReadResult ReadFile(const std::string& path, std::string* bytes) override;
   std::unique_ptr<AppendFile> OpenForAppend(const std::string& path) override;

@@ -110,8 +110,11 @@ TEST_F(Win32PlatformTest, FilesAndReadOnlyRules) {
   ASSERT_TRUE(files_.CopyFileOverwriting(dir_ + "\\a.txt", dir_ + "\\d\\b.txt"));
   SetFileAttributesA((dir_ + "\\d\\b.txt").c_str(), FILE_ATTRIBUTE_READONLY);
   EXPECT_FALSE(files_.RemoveFile(dir_ + "\\d\\b.txt"));
-  EXPECT_TRUE(files_.MakeOwnerReadWrite(dir_ + "\\d\\b.txt"));
-  EXPECT_TRUE(files_.RemoveFile(dir_ + "\\d\\b.txt"));
+  SetFileAttributesA((dir_ + "\\a.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+  SetFileAttributesA((dir_ + "\\d\\b.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+  ASSERT_TRUE(files_.CopyFileOverwriting(dir_ + "\\a.txt", dir_ + "\\d\\b.txt"));
+  EXPECT_TRUE(files_.RemoveFile(dir_ + "\\d\\b.txt"));  // the copy is not read-only
+  SetFileAttributesA((dir_ + "\\a.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
   std::vector<DirEntry> entries;
   ASSERT_TRUE(files_.ListDirectory(dir_, &entries));
   bool saw_dir = false;

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# The launcher's main job, end to end: builds the native launcher and a demo medium, then
-# starts it with the given options (none by default) against the real JVM. The demo
+# The launcher's main job, end to end: builds the native launcher and a distribution-layout
+# demo medium, then starts it with the given options (none by default): the launcher checks
+# the machine, stages the installer and a jlink'ed Java runtime from the medium's jars with
+# the project's unzip, and starts the demo installer on the staged runtime. The demo
 # installer reports what it received; the launcher's exit status is Java's.
 #   demo.sh [LAUNCHER OPTIONS ...]      e.g. demo.sh -silent -cleanup
 #   ZORVEX_DEMO_EXIT=3 demo.sh          the demo installer ends with status 3
@@ -21,13 +23,15 @@ printf '%s' "$PWD/build/demo/inventory" > "$ZORVEX_REGISTRY/HKEY_LOCAL_MACHINE/S
 export TEMP=$PWD/build/demo/temp
 mkdir -p "$TEMP"
 
-echo "Running: build/demo/medium/setup $*"
+echo "Running: build/demo/medium/Disk1/setup $*"
 set +e
-build/demo/medium/setup "$@"
+start=$(date +%s%N)
+build/demo/medium/Disk1/setup "$@"
 status=$?
+end=$(date +%s%N)
 set -e
 echo
-echo "The launcher ended with exit status $status."
+echo "The launcher ended with exit status $status after $(( (end - start) / 1000000 )) ms."
 log=$(ls -t build/demo/inventory/logs/*.log 2>/dev/null | head -1 || true)
 if [ -n "$log" ]; then
   echo "Install log $log:"

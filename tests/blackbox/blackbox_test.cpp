@@ -534,7 +534,9 @@ TEST_P(JavaCommandLineTest, BootstrappedJavaRunsInTheTemporaryDirectory) {
   EXPECT_TRUE(Has(run, "-Dzorvex.installer.zek_loc=" + scratch + medium_.Sep() + "zek"));
 }
 
-// The demo medium with the machine's real JVM: the whole hand-over, and Java's status back.
+// The demo medium (distribution layout) with a real JVM: the runtime and the installer
+// staged from the medium's jars by the project's unzip, Java started from the staged
+// runtime, the whole hand-over, and Java's status back.
 TEST(RealJvmTest, DemoInstallerReportsWhatItReceived) {
   const std::string build = ZORVEX_NATIVE_BUILD;
   const std::string medium = build + "/blackbox-demo/medium";
@@ -547,7 +549,7 @@ TEST(RealJvmTest, DemoInstallerReportsWhatItReceived) {
   std::string out_file = build + "/blackbox-demo/out.txt";
   std::string run = "cd '" + build + "/blackbox-demo' && ZORVEX_REGISTRY='" + registry +
                     "' TEMP='" + build + "/blackbox-demo/temp' ZORVEX_DEMO_EXIT=5 LANG=C '" +
-                    medium + "/setup' -silent -saveInventory > '" + out_file + "' 2>&1";
+                    medium + "/Disk1/setup' -silent -saveInventory > '" + out_file + "' 2>&1";
   int status = std::system(run.c_str());
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 5);
@@ -555,8 +557,10 @@ TEST(RealJvmTest, DemoInstallerReportsWhatItReceived) {
   std::string out((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   EXPECT_NE(out.find("Main class:  zorvex.admkit.qii.qiic.QiicSaveInventory"), std::string::npos)
       << out;
-  EXPECT_NE(out.find("zorvex.installer.bootstrap           = FALSE"), std::string::npos);
-  EXPECT_NE(out.find(medium + "/jlib/zorinstaller.jar"), std::string::npos);
+  EXPECT_NE(out.find("zorvex.installer.bootstrap           = TRUE"), std::string::npos);
+  const std::string temp = build + "/blackbox-demo/temp/ZorInstall";
+  EXPECT_NE(out.find("Java:        " + temp), std::string::npos) << out;  // the staged runtime
+  EXPECT_NE(out.find("/zek/jlib/zorinstaller.jar\n"), std::string::npos) << out;
   EXPECT_NE(out.find("] -saveInventory"), std::string::npos);
   EXPECT_NE(out.find("The demo installer ends with status 5."), std::string::npos);
 }

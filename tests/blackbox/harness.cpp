@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -222,6 +223,8 @@ Medium::Medium(const Target& target, const std::string& medium_name) : target_(t
   fs::create_directories(registry_dir + "/HKEY_LOCAL_MACHINE/SOFTWARE");
   const std::string exe = target.windows ? "setup.exe" : "setup";
   fs::copy_file(target.build_dir + "/" + exe, medium_dir + "/" + exe);
+  const std::string unzip = target.windows ? "unzip.exe" : "unzip";
+  fs::copy_file(target.build_dir + "/" + unzip, medium_dir + "/" + unzip);
   fs::copy(target.build_dir + "/resource", medium_dir + "/resource");
   if (target.windows) {
     for (const char* java : {"java.exe", "javaw.exe"}) {
@@ -256,6 +259,38 @@ void Medium::WriteParamFile(const std::string& keys, const std::string& path) {
 }
 
 void Medium::RemoveCatalogues() { fs::remove_all(medium_dir + "/resource"); }
+
+void Medium::AddComponent(const std::string& name, const std::string& version,
+                          const std::map<std::string, std::string>& files) {
+  const std::string tree = root + "/tree-" + name + "-" + version;
+  for (const auto& [path, contents] : files) {
+    fs::create_directories(fs::path(tree + "/" + path).parent_path());
+    if (contents == kJavaStandIn) {
+      fs::copy_file(target_.tests_dir + (target_.windows ? "/fake_java.exe" : "/fake_java"),
+                    tree + "/" + path, fs::copy_options::overwrite_existing);
+    } else {
+      std::ofstream(tree + "/" + path, std::ios::binary) << contents;
+    }
+  }
+  const std::string dir =
+      medium_dir + "/../stage/Components/" + name + "/" + version + "/1/DataFiles";
+  fs::create_directories(dir);
+  const std::string zip =
+      "cd '" + tree + "' && zip -qry '" + dir + "/" + name + ".jar' . >/dev/null";
+  if (std::system(zip.c_str()) != 0) std::fprintf(stderr, "cannot pack %s\n", name.c_str());
+  fs::remove_all(tree);
+}
+
+void Medium::AddRuntimeComponent(const std::string& version) {
+  const std::string bin = "jre/" + version + "/bin/";
+  std::map<std::string, std::string> files;
+  if (target_.windows) {
+    files = {{bin + "java.exe", kJavaStandIn}, {bin + "javaw.exe", kJavaStandIn}};
+  } else {
+    files = {{bin + "java", kJavaStandIn}};
+  }
+  AddComponent("zorvex.swd.jre", version, files);
+}
 
 void Medium::Command(const std::vector<std::string>& args, const Env& extra,
                      std::vector<std::string>* argv, std::map<std::string, std::string>* env) {
@@ -356,8 +391,8 @@ std::vector<JavaRecord> ParseJavaRecords(const std::string& text) {
       records.push_back({line.substr(4), {}, {}});
     } else if (line.rfind("arg[", 0) == 0 && !records.empty()) {
       records.back().args.push_back(line.substr(line.find("]=") + 2));
-    } else if (size_t eq = line.find('='); eq != std::string::npos && !records.empty() &&
-                                           line.rfind("argc=", 0) != 0) {
+    } else if (size_t eq = line.find('=');
+               eq != std::string::npos && !records.empty() && line.rfind("argc=", 0) != 0) {
       records.back().notes[line.substr(0, eq)] = line.substr(eq + 1);
     }
   }

@@ -28,9 +28,12 @@ struct RunResult {
 // What one start of the Java stand-in recorded.
 struct JavaRecord {
   std::string cwd;
-  std::vector<std::string> args;  // argv[0] first
+  std::vector<std::string> args;             // argv[0] first
   std::map<std::string, std::string> notes;  // "read", "plant": what the stand-in did
 };
+
+// Contents that AddComponent replaces by the Java stand-in program.
+inline constexpr char kJavaStandIn[] = "\x01java";
 
 // Environment for a run: a value sets a variable, nullopt-like "\x01unset" removes it.
 using Env = std::map<std::string, std::string>;
@@ -52,6 +55,15 @@ class Medium {
   // (lines "KEY=value"); JRE_LOCATION names the stand-in runtime unless `keys` names one.
   void WriteParamFile(const std::string& keys, const std::string& path = "");
   void RemoveCatalogues();
+
+  // Packs a component for a distribution-layout medium: the files (path below the staged
+  // directory, contents) zipped into stage/Components/NAME/VERSION/1/DataFiles/NAME.jar
+  // beside the medium. Paths ending in "java" or "javaw.exe"/"java.exe" get the Java
+  // stand-in.
+  void AddComponent(const std::string& name, const std::string& version,
+                    const std::map<std::string, std::string>& files);
+  // A runtime component holding the Java stand-in as jre/VERSION/bin/java(.exe).
+  void AddRuntimeComponent(const std::string& version);
 
   // Runs the launcher with the arguments (joined into the one command-line text on
   // Windows, as a user types it), extra environment and what standard input holds.

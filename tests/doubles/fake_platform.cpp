@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
-#include "messages/catalogue.h"
 #include "inventory/logs.h"
+#include "messages/catalogue.h"
 #include "options/option_state.h"
 #include "platform/profile_string.h"
 
@@ -53,8 +53,14 @@ class FakeChild : public platform::ChildProcess {
 // --- FakeFileSystem --------------------------------------------------------------------
 
 // Folds "." and ".." the way the file system resolves them, and drops trailing separators.
-std::string FakeFileSystem::Normal(const std::string& path) const {
+// A relative path lies below the working directory, when one is set.
+std::string FakeFileSystem::Normal(const std::string& relative_or_absolute) const {
   const char sep = style_->separator;
+  const std::string& in = relative_or_absolute;
+  bool absolute = style_->drive_letters
+                      ? (in.size() >= 2 && in[1] == ':') || (!in.empty() && in[0] == sep)
+                      : !in.empty() && in[0] == sep;
+  const std::string path = absolute || cwd.empty() || in.empty() ? in : cwd + sep + in;
   std::vector<std::string> parts;
   std::string part;
   for (size_t i = 0; i <= path.size(); ++i) {

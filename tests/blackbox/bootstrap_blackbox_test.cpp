@@ -1,0 +1,193 @@
+// Black-box tests of bootstrapping: the built launchers stage a medium's components (jars
+// unpacked by the project's unzip, or trees copied) into the scratch directory or
+// BOOTSTRAP_LOC, and start Java from the staged runtime.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+#include "blackbox/harness.h"
+
+namespace zorvex::blackbox {
+namespace {
+
+namespace fs = std::filesystem;
+
+class BootstrapTest : public ::testing::TestWithParam<Target> {
+ protected:
+  explicit BootstrapTest(const std::string& medium = "medium") : medium_(GetParam(), medium) {}
+  bool windows() const { return GetParam().windows; }
+  std::string M(const std::string& unix_path) const { return medium_.TargetPath(unix_path); }
+  std::string Java(const std::string& home) const {
+    return M(home + "/bin/") + (windows() ? "javaw.exe" : "java");
+  }
+  // A distribution medium: a runtime, the installer (two versions), its core and patch tool.
+  void DistributionMedium(const std::string& extra_keys = "") {
+    medium_.AddRuntimeComponent("17.0.1");
+    medium_.AddComponent("zorvex.swd.zek", "1.0", {{"zek/jlib/zorinstaller.jar", "one"}});
+    medium_.AddComponent("zorvex.swd.zek", "2.0", {{"zek/jlib/zorinstaller.jar", "two"}});
+    medium_.AddComponent("zorvex.swd.zek.core", "1.0", {{"zek/jlib/zorcore.jar", "core"}});
+    medium_.AddComponent("zorvex.swd.zpatch", "1.0", {{"ZPatch/patch.txt", "patch"}});
+    medium_.WriteParamFile("DISTRIBUTION=TRUE\nJRE_LOCATION=" +
+                           M(Components() + "/zorvex.swd.jre/17.0.1/1/DataFiles") + "\n" +
+                           extra_keys);
+  }
+  std::string Components() const { return medium_.medium_dir + "/../stage/Components"; }
+  // The one directory a run left in the temporary directory.
+  std::string Staged() const {
+    std::vector<std::string> left = medium_.TempEntries();
+    return left.size() == 1 ? medium_.temp_dir + "/" + left[0] : "";
+  }
+  static std::string Slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  Medium medium_;
+};
+
+TEST_P(BootstrapTest, DistributionLayoutStagesTheComponents) {
+  struct Row {
+    std::string comps;
+    std::string zek;          // the installer jar that was staged
+    bool core, patch, extra;  // what else lies in the staged directory
+  };
+  const std::vector<Row> rows = {
+      {"", "two", true, true, false},  // every step, each at its highest version
+      {"zorvex.swd.zek,zorvex.swd.jre", "two", false, false, false},
+      {"zorvex.swd.zek:1.0,zorvex.swd.jre,zorvex.swd.zek.core", "one", true, false, false},
+      {"zorvex.swd.jre,zorvex.swd.zek,extra.comp,:", "two", false, false, true},
+  };
+  medium_.AddComponent("extra.comp", "3", {{"extra/readme.txt", "extra"}});
+  for (const Row& row : rows) {
+    SCOPED_TRACE("BOOTSTRAP_COMPS=" + row.comps);
+    fs::remove_all(medium_.temp_dir);
+    fs::create_directories(medium_.temp_dir);
+    std::remove(medium_.record_file.c_str());
+    DistributionMedium("BOOTSTRAP_COMPS=" + row.comps + "\n");
+    RunResult r = medium_.Run({"-silent", "-noconsole"});
+    EXPECT_EQ(r.status, 259 & 0xFF) << r.out << r.err;  // not waited for: the files stay
+    std::vector<JavaRecord> runs = medium_.WaitForJavaRuns(1, 20000);
+    ASSERT_EQ(runs.size(), 1u) << r.out;
+    const std::string staged = Staged();
+    ASSERT_FALSE(staged.empty());
+    EXPECT_EQ(runs[0].args[0], Java(staged + "/jre/17.0.1"));  // the staged runtime
+    EXPECT_EQ(Slurp(staged + "/zek/jlib/zorinstaller.jar"), row.zek);
+    EXPECT_EQ(fs::exists(staged + "/zek/jlib/zorcore.jar"), row.core);
+    EXPECT_EQ(fs::exists(staged + "/ZPatch/patch.txt"), row.patch);
+    EXPECT_EQ(fs::exists(staged + "/extra/readme.txt"), row.extra);
+  }
+}
+
+TEST_P(BootstrapTest, PlainLayoutCopiesTheTrees) {
+  const std::string zek = medium_.root + "/zekdir";
+  fs::create_directories(zek + "/jlib");
+  std::ofstream(zek + "/jlib/zorinstaller.jar") << "plain";
+  medium_.WriteParamFile("BOOTSTRAP=TRUE\nZEK_LOCATION=" + M(zek) +
+                         "\nZEK_CORE_LOCATION=" + M(zek) + "\nZPATCH_LOCATION=" + M(zek) + "\n");
+  RunResult r = medium_.Run({"-silent", "-noconsole"});
+  EXPECT_EQ(r.status, 259 & 0xFF) << r.out << r.err;
+  std::vector<JavaRecord> runs = medium_.WaitForJavaRuns(1, 20000);
+  ASSERT_EQ(runs.size(), 1u);
+  const std::string staged = Staged();
+  EXPECT_EQ(runs[0].args[0], Java(staged + "/jre"));
+  EXPECT_EQ(Slurp(staged + "/zek/jlib/zorinstaller.jar"), "plain");
+  EXPECT_EQ(Slurp(staged + "/ZPatch/jlib/zorinstaller.jar"), "plain");
+}
+
+// -BOOTSTRAPONLY stages into BOOTSTRAP_LOC (made when missing), starts no Java and keeps
+// what it staged; -noBootstrap unpacks nothing, so a distribution runtime is missing.
+TEST_P(BootstrapTest, BootstrapOnlyAndNoBootstrap) {
+  DistributionMedium("JRE_SCRATCH_LOC=jre\n");
+  const std::string target = medium_.root + "/bl/deep";
+  RunResult r = medium_.Run({"-bootstrapOnly", "-noconsole", "BOOTSTRAP_LOC=" + M(target)});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("BootStrap To " + M(target) + " Completed"), std::string::npos) << r.out;
+  EXPECT_EQ(Slurp(target + "/zek/jlib/zorinstaller.jar"), "two");
+  EXPECT_TRUE(fs::exists(target + "/jre/17.0.1"));
+  EXPECT_TRUE(medium_.TempEntries().empty());
+  EXPECT_TRUE(medium_.JavaRuns().empty());
+  r = medium_.Run({"-silent", "-noconsole", "-noBootstrap"});
+  EXPECT_EQ(r.status, 255) << r.out;
+  EXPECT_NE(r.out.find("Java runtime named by JRE_SCRATCH_LOC is missing"), std::string::npos)
+      << r.out;
+}
+
+TEST_P(BootstrapTest, FreeSpaceAndSizes) {
+  DistributionMedium("WAIT_FOR_COMPLETION=TRUE\n");
+  for (const char* size : {"0", "2047"}) {
+    SCOPED_TRACE(size);
+    medium_.WriteParamFile(
+        "DISTRIBUTION=TRUE\nWAIT_FOR_COMPLETION=TRUE\nBOOTSTRAP_SIZE=" + std::string(size) +
+        "\nJRE_LOCATION=" + M(Components() + "/zorvex.swd.jre/17.0.1/1/DataFiles") + "\n");
+    RunResult r = medium_.Run({"-silent", "-noconsole"});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+  }
+}
+
+// A runtime given by the user: asked for on standard input, or named with -jreLoc, and
+// checked against USEJREONLY / USEJDKONLY.
+TEST_P(BootstrapTest, RuntimeGivenByTheUser) {
+  fs::create_directories(medium_.jre_dir + "/lib");
+  std::ofstream(medium_.jre_dir + "/lib/rt.jar") << "";
+  medium_.WriteParamFile("BOOTSTRAP=TRUE\nWAIT_FOR_COMPLETION=TRUE\nJRE_LOCATION=\n");
+  if (!windows()) {
+    RunResult r = medium_.Run({}, {}, "nowhere\n" + medium_.jre_dir + "\n");
+    EXPECT_EQ(r.status, 0) << r.out;
+    ASSERT_EQ(medium_.JavaRuns().size(), 1u);
+    r = medium_.Run({}, {}, "nowhere\n");  // input ends before an answer
+    EXPECT_EQ(r.status, 255);
+    EXPECT_NE(r.err.find("No Java runtime is known"), std::string::npos) << r.out << r.err;
+    EXPECT_EQ(medium_.JavaRuns().size(), 1u);
+  }
+  struct Row {
+    std::string keys;
+    int status;
+    const char* shown;
+  };
+  const std::vector<Row> rows = {
+      {"USEJDKONLY=TRUE\n", 255, "this installer needs a Java development kit"},
+      {"USEJREONLY=TRUE\n", 0, ""},
+      {"DISABLE_JRE_PROMPT=TRUE\nUSEJREONLY=TRUE\n", 0, ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.keys);
+    medium_.WriteParamFile("BOOTSTRAP=TRUE\nWAIT_FOR_COMPLETION=TRUE\nJRE_LOCATION=\n" + row.keys);
+    RunResult r = medium_.Run({"-silent", "-noconsole", "-jreLoc", M(medium_.jre_dir)});
+    EXPECT_EQ(r.status, row.status) << r.out;
+    EXPECT_NE(r.out.find(row.shown), std::string::npos) << r.out;
+  }
+  // No runtime known and no question allowed: the run says so and ends with 0 (without a
+  // console to ask on it would end with -1).
+  medium_.WriteParamFile("BOOTSTRAP=TRUE\nJRE_LOCATION=\nDISABLE_JRE_PROMPT=TRUE\n");
+  size_t before = medium_.JavaRuns().size();
+  RunResult r = medium_.Run({"-silent"});
+  EXPECT_EQ(r.status, 0);
+  if (!windows()) {
+    EXPECT_NE(r.out.find("No Java runtime is known"), std::string::npos) << r.out;
+  }
+  EXPECT_EQ(medium_.JavaRuns().size(), before);
+}
+
+// A medium in a directory with blanks (C:\My Product\Disk1): the unzip command line holds.
+class BlankMediumTest : public BootstrapTest {
+ protected:
+  BlankMediumTest() : BootstrapTest("My Product/Disk1") {}
+};
+
+TEST_P(BlankMediumTest, StagesFromADirectoryWithBlanks) {
+  DistributionMedium("WAIT_FOR_COMPLETION=TRUE\n");
+  RunResult r = medium_.Run({"-silent", "-noconsole"});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  ASSERT_EQ(medium_.JavaRuns().size(), 1u) << r.out;
+  EXPECT_NE(medium_.JavaRuns()[0].args[0].find("jre"), std::string::npos);
+  EXPECT_TRUE(medium_.TempEntries().empty());  // waited for: removed
+}
+
+std::string TargetName(const ::testing::TestParamInfo<Target>& info) { return info.param.name; }
+
+INSTANTIATE_TEST_SUITE_P(Targets, BootstrapTest, ::testing::ValuesIn(BuiltTargets()), TargetName);
+INSTANTIATE_TEST_SUITE_P(Targets, BlankMediumTest, ::testing::ValuesIn(BuiltTargets()), TargetName);
+
+}  // namespace
+}  // namespace zorvex::blackbox

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "bootstrap/progress.h"
 #include "bootstrap/tree_ops.h"
 #include "bootstrap/version.h"
 #include "inventory/logs.h"
@@ -12,6 +13,8 @@
 #include "paths/paths.h"
 #include "platform/command_line.h"
 #include "platform/platform.h"
+#include "unzip/output.h"
+#include "unzip/zip_archive.h"
 
 namespace zorvex::bootstrap {
 
@@ -27,6 +30,29 @@ std::string Join(const std::string& dir, const std::string& name) {
   std::string path = dir;
   paths::AppendPath(&path, name);
   return path;
+}
+
+// The entries and bytes the jars of a component directory hold, from their central
+// directories: what its unpacking will write.
+void JarContents(const std::string& dir, uint64_t* files, uint64_t* bytes) {
+  *files = *bytes = 0;
+  std::vector<platform::DirEntry> entries;
+  if (!platform::Os().files->ListDirectory(dir, &entries)) return;
+  for (const platform::DirEntry& e : entries) {
+    if (e.is_directory || e.name.size() < 4 || e.name.substr(e.name.size() - 4) != ".jar") continue;
+    std::string error;
+    std::unique_ptr<unzip::MappedArchive> jar = unzip::MapArchive(Join(dir, e.name), &error);
+    unzip::Archive archive;
+    int code = 0;
+    if (!jar || !unzip::ReadCentralDirectory(jar->data(), jar->size(), &archive, &error, &code)) {
+      continue;
+    }
+    for (const unzip::Entry& entry : archive.entries) {
+      if (entry.IsDirectory()) continue;
+      ++*files;
+      *bytes += entry.uncompressed_size;
+    }
+  }
 }
 
 // One run of the driver: the request, the components root and which steps to run.
@@ -51,7 +77,8 @@ class Driver {
   void CopyExtensions();
   std::string ComponentDir(const std::string& name, const std::string& version) const;
   std::string HighestComponentDir(const std::string& name) const;
-  bool Unzip(const std::string& source) const;
+  bool Unzip(const std::string& name, const std::string& source);
+  void PlanProgress();
   void Timing(const char* format, const std::string& name, uint32_t start) const;
   uint32_t Now() const { return platform::Os().system->TickCount(); }
 
@@ -60,6 +87,7 @@ class Driver {
   const OptionState& o_;
   std::string root_;
   bool runtime_ = false, installer_ = false, core_ = false, patch_ = false;
+  Progress progress_;
 };
 
 constexpr char kStepTiming[] = "\n Time taken for bootstrapping %s is %5.5f  seconds";
@@ -83,12 +111,48 @@ std::string Driver::HighestComponentDir(const std::string& name) const {
   return ComponentDir(name, FindHighestVersion(root_ + sep + name + sep));
 }
 
-bool Driver::Unzip(const std::string& source) const {
+bool Driver::Unzip(const std::string& name, const std::string& source) {
+  uint64_t files = 0, bytes = 0;
+  JarContents(source, &files, &bytes);
+  progress_.Step(name, files, bytes);
   return UnzipJars(source, r_.target_dir, r_.startup_location) == 0;
+}
+
+// What the unpacking steps will write, worked out as they will choose their sources, so
+// that the progress line can tell how far staging is.
+void Driver::PlanProgress() {
+  auto add = [&](const std::string& dir) {
+    uint64_t files = 0, bytes = 0;
+    JarContents(dir, &files, &bytes);
+    progress_.AddToTotal(files, bytes);
+  };
+  const char sep = platform::Os().style->separator;
+  for (const std::string& entry : st_.bootstrap_comps) {
+    size_t colon = entry.find(':');
+    std::string name = entry.substr(0, colon);
+    if (name.empty() || name == kZek || name == kZekCore || name == kZpatch ||
+        (name == kJre && !o_.bootstraponly)) {
+      continue;
+    }
+    std::string version = colon == std::string::npos ? "" : entry.substr(colon + 1);
+    add(ComponentDir(name,
+                     version.empty() ? FindHighestVersion(root_ + sep + name + sep) : version));
+  }
+  auto source = [&](const std::string& location, const char* name) {
+    return paths::FileExists(location) ? location : HighestComponentDir(name);
+  };
+  if (runtime_ && r_.copy_jre) {
+    std::string jre = source(*r_.jre_location, kJre);
+    add(paths::FileExists(jre) ? jre : HighestComponentDir(kJdk));
+  }
+  if (installer_) add(source(st_.zek_location, kZek));
+  if (core_) add(source(st_.zek_core_location, kZekCore));
+  if (patch_) add(source(st_.zpatch_location, kZpatch));
 }
 
 // A copy that staging needs: its failure ends the bootstrap, and the user is told which.
 bool Driver::CopyRequired(const std::string& from, const std::string& to) {
+  progress_.Step(from, CountFiles(from), 0);
   if (CopyTree(from, to) == 0) return true;
   messages::ShowError(messages::FormatMessageText("S_ERBOOTSTRAP_COPY", {from, to}));
   inventory::WriteLog(messages::FormatLogMessageText("S_ERBOOTSTRAP_COPY", {from, to}));
@@ -144,7 +208,7 @@ bool Driver::ReadComponentList() {
     } else if (name == kJre && !o_.bootstraponly) {
       runtime_ = true;
     } else {
-      if (!o_.nobootstrap && !Unzip(dir)) return false;
+      if (!o_.nobootstrap && !Unzip(name, dir)) return false;
       Timing(kEntryTiming, name, start);
     }
   }
@@ -215,7 +279,7 @@ bool Driver::RuntimeStep() {
     }
     jre = candidate;
   }
-  if (!o_.nobootstrap && !Unzip(jre)) return false;
+  if (!o_.nobootstrap && !Unzip(kJre, jre)) return false;
   Timing(kStepTiming, kJre, start);
   if (st_.jre_version.size() > 2) {
     CopyTree(Join(jre, "Expanded"), Join(Join(r_.target_dir, "jre"), st_.jre_version));
@@ -226,7 +290,7 @@ bool Driver::RuntimeStep() {
 bool Driver::InstallerStep() {
   uint32_t start = Now();
   if (!paths::FileExists(st_.zek_location)) st_.zek_location = HighestComponentDir(kZek);
-  if (!o_.nobootstrap && !Unzip(st_.zek_location)) return false;
+  if (!o_.nobootstrap && !Unzip(kZek, st_.zek_location)) return false;
   Timing(kStepTiming, kZek, start);
   CopyTree(Join(st_.zek_location, "Expanded"), r_.target_dir);
   st_.zek_location = Join(r_.target_dir, "zek");
@@ -240,7 +304,7 @@ void Driver::CoreStep() {
     st_.zek_core_location = HighestComponentDir(kZekCore);
   }
   CopyTree(Join(st_.zek_core_location, "Expanded"), r_.target_dir);
-  if (!o_.nobootstrap && !Unzip(st_.zek_core_location)) return;
+  if (!o_.nobootstrap && !Unzip(kZekCore, st_.zek_core_location)) return;
   Timing(kStepTiming, kZekCore, start);
   st_.zek_core_location = Join(r_.target_dir, "zek");
 }
@@ -248,7 +312,7 @@ void Driver::CoreStep() {
 bool Driver::PatchStep() {
   uint32_t start = Now();
   if (!paths::FileExists(st_.zpatch_location)) st_.zpatch_location = HighestComponentDir(kZpatch);
-  if (!o_.nobootstrap && !Unzip(st_.zpatch_location)) return false;
+  if (!o_.nobootstrap && !Unzip(kZpatch, st_.zpatch_location)) return false;
   Timing(kStepTiming, kZpatch, start);
   st_.zpatch_location = Join(r_.target_dir, "ZPatch");
   return true;
@@ -290,6 +354,22 @@ int Driver::Run() {
   }
   if (o_.printtime) inventory::OpenTimeLog(r_.target_dir, o_.timestamp);
   ChooseRoot();
+  if (config::StartsWithT(st_.distribution)) {
+    if (st_.bootstrap_comps.empty()) runtime_ = installer_ = core_ = patch_ = true;
+    for (const std::string& entry : st_.bootstrap_comps) {
+      std::string name = entry.substr(0, entry.find(':'));
+      runtime_ |= name == kJre && !o_.bootstraponly;
+      installer_ |= name == kZek;
+      core_ |= name == kZekCore;
+      patch_ |= name == kZpatch;
+    }
+    PlanProgress();
+  } else {
+    for (const std::string* tree :
+         {r_.jre_location, &st_.zek_location, &st_.zek_core_location, &st_.zpatch_location}) {
+      if (tree != r_.jre_location || r_.copy_jre) progress_.AddToTotal(CountFiles(*tree), 0);
+    }
+  }
   if (!ReadComponentList()) return kBootstrapFailed;
   bool jre_scratch = CheckJreScratch();
   bool staged = config::StartsWithT(st_.distribution) ? StageDistribution() : StagePlain();

@@ -103,6 +103,27 @@ TEST_F(BootstrapDriverTest, HighestVersionAndComponentList) {
   EXPECT_EQ(st_.zek_location, "C:\\T\\Z\\zek");
 }
 
+// A staging that takes more than a second shows its progress on a console a person
+// watches, rewriting one line; never in silent runs or redirected output, never in the log.
+TEST_F(BootstrapDriverTest, ProgressOnlyWhereSomeoneWatches) {
+  system_.tick_step = 600;
+  console_.have_output = true;
+  st_.bootstrap_comps = {"zorvex.swd.zek"};
+  for (bool interactive : {false, true}) {
+    console_.printed.clear();
+    console_.interactive = interactive;
+    EXPECT_EQ(BootstrapFiles(request_), 0);
+    bool shown = console_.printed.find("\r  zorvex.swd.zek: 0 of 0 files") != std::string::npos;
+    EXPECT_EQ(shown, interactive) << console_.printed;
+    EXPECT_EQ(console_.printed.empty(), !interactive);  // and the line is cleared at the end
+  }
+  Options().silent = true;
+  console_.printed.clear();
+  EXPECT_EQ(BootstrapFiles(request_), 0);
+  EXPECT_EQ(console_.printed, "");
+  EXPECT_EQ(Log().find("\r"), std::string::npos);
+}
+
 TEST_F(BootstrapDriverTest, TooLittleSpaceSaysWhy) {
   request_.size_kb = int64_t{1} << 40;
   EXPECT_EQ(BootstrapFiles(request_), kBootstrapFailed);

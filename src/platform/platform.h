@@ -172,6 +172,9 @@ class Console {
   virtual int ReadChar() = 0;
   // Drops input typed ahead of a question.
   virtual void DiscardPendingInput() = 0;
+  // True when the console output is a terminal or a console a person watches, not a file
+  // or a pipe: only there may a line be rewritten in place.
+  virtual bool IsInteractive() = 0;
 };
 
 struct OsVersion {

@@ -111,6 +111,8 @@ class FakeConsole : public platform::Console {
   void ShowMessageBox(const std::string& title, const std::string& text) override;
   int ReadChar() override;
   void DiscardPendingInput() override {}
+  bool interactive = false;
+  bool IsInteractive() override { return interactive; }
 };
 
 class FakeProcesses : public platform::Processes {
@@ -140,7 +142,9 @@ class FakeSystem : public platform::System {
   std::optional<std::string> GetEnv(const std::string& name) override;
   void UserLocale(std::string* lang, std::string* ctry) override;
   std::tm LocalTime() override { return time; }
-  uint32_t TickCount() override { return 0; }
+  uint32_t tick = 0;
+  uint32_t tick_step = 0;  // how far the clock moves at each reading
+  uint32_t TickCount() override { return tick += tick_step; }
   bool IsAnsiLetter(unsigned char c) override;
   std::string ProfileString(const std::string& section, const std::string& key,
                             const std::string& default_value, const std::string& file) override;

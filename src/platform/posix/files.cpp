@@ -135,7 +135,8 @@ bool PosixFileSystem::CopyFileOverwriting(const std::string& from, const std::st
   const mode_t mode = (st.st_mode & 0777) | S_IRUSR | S_IWUSR;
   const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
   int out = ::open(to.c_str(), flags, mode);
-  if (out < 0 && errno == EEXIST && ::unlink(to.c_str()) == 0) out = ::open(to.c_str(), flags, mode);
+  if (out < 0 && errno == EEXIST && ::unlink(to.c_str()) == 0)
+    out = ::open(to.c_str(), flags, mode);
   if (out < 0) {
     ::close(in);
     return false;

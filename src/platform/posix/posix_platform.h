@@ -91,6 +91,7 @@ class PosixConsole : public Console {
   void ShowMessageBox(const std::string& title, const std::string& text) override;
   int ReadChar() override;
   void DiscardPendingInput() override;
+  bool IsInteractive() override;
 
  private:
   bool have_output_ = false;

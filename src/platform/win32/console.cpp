@@ -70,6 +70,11 @@ void Win32Console::ShowMessageBox(const std::string& title, const std::string& t
 
 int Win32Console::ReadChar() { return std::getchar(); }
 
+bool Win32Console::IsInteractive() {
+  DWORD mode = 0;
+  return output_ != nullptr && output_ != INVALID_HANDLE_VALUE && GetConsoleMode(output_, &mode);
+}
+
 void Win32Console::DiscardPendingInput() {
   FlushConsoleInputBuffer(GetStdHandle(STD_INPUT_HANDLE));
 }

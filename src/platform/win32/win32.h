@@ -102,6 +102,7 @@ class Win32Console : public Console {
   void ShowMessageBox(const std::string& title, const std::string& text) override;
   int ReadChar() override;
   void DiscardPendingInput() override;
+  bool IsInteractive() override;
 
  private:
   HANDLE output_ = nullptr;

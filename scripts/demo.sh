@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The launcher's main job, end to end: builds the native launcher and a distribution-layout
-# demo medium, then starts it with the given options (none by default): the launcher checks
+# The launcher's main job, end to end: builds the native launcher and tools, makes a
+# distribution-layout demo medium with zorvex-medium build, reads it back with zorvex-medium
+# check, then starts it with the given options (none by default): the launcher checks
 # the machine, stages the installer and a jlink'ed Java runtime from the medium's jars with
 # the project's unzip, and starts the demo installer on the staged runtime. The demo
 # installer reports what it received; the launcher's exit status is Java's.
@@ -13,6 +14,10 @@ bash scripts/install-deps.sh
 cmake --preset native >/dev/null
 cmake --build --preset native >/dev/null
 bash scripts/make-demo-medium.sh build/native build/demo/medium
+echo
+echo "Checking: build/native/zorvex-medium check build/demo/medium/Disk1"
+build/native/zorvex-medium check build/demo/medium/Disk1 | sed 's/^/  | /'
+echo
 
 # A registry of the demo's own, so that the run needs no system-wide set-up. Its inventory
 # location keeps the install log: without one the log lies in the scratch directory, which

@@ -27,22 +27,6 @@ void LogMessage(const std::string& key, const std::string& arg) {
   inventory::WriteLog(messages::FormatLogMessageText(key, {arg}));
 }
 
-// Tries the places of the parameter file in order. The path found, or empty.
-std::string FindParamFile(const std::string& given, const std::string& startup_location) {
-  if (!given.empty() && paths::FileExists(given)) return given;
-  std::string launcher_dir;
-  paths::GetCurrentDir(&launcher_dir);
-  const std::string s = Sep();
-  for (const std::string& dir : {startup_location, launcher_dir}) {
-    for (const std::string& candidate :
-         {dir + s + kParamFileName, dir + s + ".." + s + kParamFileName}) {
-      if (paths::FileExists(candidate)) return candidate;
-      LogMessage("S_ERZORPARAMNFD_LOC", candidate);
-    }
-  }
-  return "";
-}
-
 void ReportParamFileInUse(const std::string& missing_given, const std::string& in_use) {
   if (missing_given.empty()) {
     LogMessage("S_USING_PARAMFILE", in_use);
@@ -54,8 +38,27 @@ void ReportParamFileInUse(const std::string& missing_given, const std::string& i
   LogMessage("S_DEF_PARAMFILE", in_use);
 }
 
-void ReadKeys(const std::string& path, const std::string& launcher_dir,
-              const std::string& scratch_dir, Settings* st) {
+}  // namespace
+
+std::string FindParamFile(const std::string& given, const std::string& startup_location,
+                          std::vector<std::string>* tried) {
+  if (!given.empty() && paths::FileExists(given)) return given;
+  std::string launcher_dir;
+  paths::GetCurrentDir(&launcher_dir);
+  const std::string s = Sep();
+  for (const std::string& dir : {startup_location, launcher_dir}) {
+    for (const std::string& candidate :
+         {dir + s + kParamFileName, dir + s + ".." + s + kParamFileName}) {
+      if (paths::FileExists(candidate)) return candidate;
+      tried->push_back(candidate);
+    }
+  }
+  return "";
+}
+
+void ReadSettings(const std::string& path, const std::string& launcher_dir,
+                  const std::string& scratch_dir, Settings* st,
+                  std::vector<std::string>* dropped_components) {
   OptionState& options = Options();
   auto whole = [&](const char* key, std::string* out, const std::string& def) {
     GetParamValue(key, out, def, path, ReadMode::kWhole);
@@ -106,13 +109,14 @@ void ReadKeys(const std::string& path, const std::string& launcher_dir,
   whole("EXT_JLIB", &st->ext_jlib, "");
   whole("EXT_LIB", &st->ext_lib, "");
   whole("EXT_BIN", &st->ext_bin, "");
-}
-
-void SplitComponents(const std::string& path, const std::string& scratch_dir, Settings* st) {
   std::string comps;
   GetParamValue("BOOTSTRAP_COMPS", &comps, "", path, ReadMode::kWhole);
-  std::vector<std::string> dropped;
-  st->bootstrap_comps = SplitBootstrapComps(comps, &dropped);
+  st->bootstrap_comps = SplitBootstrapComps(comps, dropped_components);
+}
+
+namespace {
+
+void LogDroppedComponents(const std::vector<std::string>& dropped, const std::string& scratch_dir) {
   if (dropped.empty()) return;
   std::string names;
   for (const std::string& name : dropped) names += (names.empty() ? "" : ", ") + name;
@@ -124,6 +128,39 @@ void SplitComponents(const std::string& path, const std::string& scratch_dir, Se
 }
 
 }  // namespace
+
+const std::vector<ParamKey> kParamKeys = {
+    {"DISTRIBUTION", KeyReading::kStartsWithT, &Settings::distribution, nullptr},
+    {"JRE_SCRATCH_LOC", KeyReading::kText, &Settings::jre_scratch_loc, nullptr},
+    {"JRE_LOCATION", KeyReading::kPath, nullptr, nullptr},
+    {"ACCESS_DIR", KeyReading::kPath, &Settings::access_dir, nullptr},
+    {"JRE_MEMORY_OPTIONS", KeyReading::kText, &Settings::jre_memory_options, nullptr},
+    {"ZEK_VERSION", KeyReading::kText, &Settings::zek_version, nullptr},
+    {"JRE_VERSION", KeyReading::kText, &Settings::jre_version, nullptr},
+    {"USEJREONLY", KeyReading::kExactlyTrue, &Settings::usejreonly, nullptr},
+    {"USEJDKONLY", KeyReading::kExactlyTrue, &Settings::usejdkonly, nullptr},
+    {"DISABLE_JRE_PROMPT", KeyReading::kExactlyTrue, &Settings::disable_jre_prompt, nullptr},
+    {"ZEK_LOCATION", KeyReading::kPath, &Settings::zek_location, nullptr},
+    {"ZEK_CORE_LOCATION", KeyReading::kPath, &Settings::zek_core_location, nullptr},
+    {"ZPATCH_LOCATION", KeyReading::kPath, &Settings::zpatch_location, nullptr},
+    {"BOOTSTRAP", KeyReading::kStartsWithT, &Settings::bootstrap, nullptr},
+    {"BOOTSTRAP_SIZE", KeyReading::kNumber, &Settings::bootstrap_size, nullptr},
+    {"THIN_JDBC_FILENAME", KeyReading::kText, &Settings::thin_jdbc_filename, nullptr},
+    {"JRE_OSDPARAM", KeyReading::kText, &Settings::jre_osdparam, nullptr},
+    {"ADDTO_CLASSPATH", KeyReading::kList, &Settings::addto_classpath, nullptr},
+    {"INSTALL_CLASS", KeyReading::kText, &Settings::install_class, nullptr},
+    {"INSTALL_ONECLICK_CLASS", KeyReading::kText, &Settings::install_oneclick_class, nullptr},
+    {"PREREQ_CONFIG_LOCATION", KeyReading::kPath, nullptr, nullptr},
+    {"WAIT_FOR_COMPLETION", KeyReading::kStartsWithT, &Settings::wait_for_completion, nullptr},
+    {"COPY_THREADS", KeyReading::kText, &Settings::copy_threads, nullptr},
+    {"EXT_JLIB", KeyReading::kPath, &Settings::ext_jlib, nullptr},
+    {"EXT_LIB", KeyReading::kPath, &Settings::ext_lib, nullptr},
+    {"EXT_BIN", KeyReading::kPath, &Settings::ext_bin, nullptr},
+    {"BOOTSTRAP_COMPS", KeyReading::kList, nullptr, nullptr},
+    {"PLATFORM_PREREQS", KeyReading::kStartsWithT, nullptr, "FALSE"},
+    {"SOURCE", KeyReading::kText, nullptr, ""},
+    {"NLS_ENABLED", KeyReading::kText, nullptr, "TRUE"},
+};
 
 void GetParamValue(const std::string& key, std::string* out, const std::string& default_value,
                    const std::string& path, ReadMode mode) {
@@ -161,7 +198,9 @@ int ReadParameterFile(std::string* param_file, std::string* scratch_dir,
   }
   inventory::OpenLog(*scratch_dir, options.timestamp, options.log_stem);
   const std::string given = *param_file;
-  std::string found = FindParamFile(given, *startup_location);
+  std::vector<std::string> tried;
+  std::string found = FindParamFile(given, *startup_location, &tried);
+  for (const std::string& path : tried) LogMessage("S_ERZORPARAMNFD_LOC", path);
   if (found.empty()) {
     messages::ShowError(messages::MessageText("S_ERZORPARAMNFD"));
     inventory::WriteLog(messages::LogMessageText("S_ERZORPARAMNFD"));
@@ -174,8 +213,9 @@ int ReadParameterFile(std::string* param_file, std::string* scratch_dir,
   platform::Os().files->SetWorkingDirectory(*startup_location);
   if (paths::GetCurrentDir(&launcher_dir) != 0) return -1;
   *startup_location = launcher_dir;
-  ReadKeys(*param_file, launcher_dir, *scratch_dir, settings);
-  SplitComponents(*param_file, *scratch_dir, settings);
+  std::vector<std::string> dropped;
+  ReadSettings(*param_file, launcher_dir, *scratch_dir, settings, &dropped);
+  LogDroppedComponents(dropped, *scratch_dir);
   return 0;
 }
 

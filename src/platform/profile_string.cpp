@@ -28,12 +28,13 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
   return true;
 }
 
-}  // namespace
-
-std::string ReadProfileString(const std::string& ini_text, const std::string& section,
-                              const std::string& key, const std::string& default_value) {
+// Calls visit(key, line) for each entry line of the first section named `section`, in
+// file order, until visit returns true. The text is read as the profile call reads it: a
+// byte-order mark skipped, ";" lines passed over, a "[" without "]" an entry line, and
+// only the first section of a name.
+template <typename Visit>
+void WalkFirstSection(const std::string& ini_text, const std::string& section, Visit visit) {
   std::string_view text(ini_text);
-  // A UTF-8 byte-order mark at the start is not part of the first line.
   if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
   bool in_section = false;
   size_t pos = 0;
@@ -44,27 +45,43 @@ std::string ReadProfileString(const std::string& ini_text, const std::string& se
     pos = end + 1;
     if (line.empty() || line.front() == ';') continue;
     size_t close = line.find(']');
-    // A "[" without a "]" is no header: the line is an entry of the section it stands in.
     if (line.front() == '[' && close != std::string_view::npos) {
-      // Only the first section of the name counts: a second one of the same name is not
-      // read, as the Windows profile call does not read it.
-      if (in_section) return default_value;
+      if (in_section) return;
       in_section = EqualsNoCase(Trim(line.substr(1, close - 1)), section);
       continue;
     }
-    if (!in_section) continue;
+    if (in_section && visit(Trim(line.substr(0, line.find('='))), line)) return;
+  }
+}
+
+}  // namespace
+
+std::vector<std::string> ListProfileKeys(const std::string& ini_text, const std::string& section) {
+  std::vector<std::string> keys;
+  WalkFirstSection(ini_text, section, [&](std::string_view key, std::string_view) {
+    keys.emplace_back(key);
+    return false;
+  });
+  return keys;
+}
+
+std::string ReadProfileString(const std::string& ini_text, const std::string& section,
+                              const std::string& key, const std::string& default_value) {
+  std::string result = default_value;
+  WalkFirstSection(ini_text, section, [&](std::string_view name, std::string_view line) {
+    if (!EqualsNoCase(name, key)) return false;
     size_t eq = line.find('=');
-    if (!EqualsNoCase(Trim(line.substr(0, eq)), key)) continue;
     // A key without "=" has no value: the first line of the key decides, so the default.
-    if (eq == std::string_view::npos) return default_value;
+    if (eq == std::string_view::npos) return true;
     std::string_view value = Trim(line.substr(eq + 1));
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
         value.back() == value.front()) {
       value = value.substr(1, value.size() - 2);
     }
-    return std::string(value);
-  }
-  return default_value;
+    result = std::string(value);
+    return true;
+  });
+  return result;
 }
 
 }  // namespace zorvex::platform

@@ -5,10 +5,15 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace zorvex::platform {
 
 // The value of `key` in `section` of the INI text, or `default_value` when there is none.
+// The keys of the first section of that name, in file order, as the profile call would
+// see them (a key written twice is listed twice).
+std::vector<std::string> ListProfileKeys(const std::string& ini_text, const std::string& section);
+
 std::string ReadProfileString(const std::string& ini_text, const std::string& section,
                               const std::string& key, const std::string& default_value);
 

@@ -1,0 +1,262 @@
+// zorvex-medium build: a complete medium from a runtime and jars, in one command. The
+// medium is made beside its final name and renamed into place only when complete, so
+// that a failure leaves nothing half-built.
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+#include "medium/jar_writer.h"
+#include "medium/medium.h"
+#include "platform/command_line.h"
+#include "platform/platform.h"
+
+namespace zorvex::medium {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char kRuntimeVersionFile[] = "release";
+constexpr char kJre[] = "zorvex.swd.jre";
+constexpr char kZek[] = "zorvex.swd.zek";
+constexpr char kZekCore[] = "zorvex.swd.zek.core";
+// The launcher's component list has room for this many entries.
+constexpr size_t kMaxComponents = 16;
+
+bool Fail(const std::string& message) {
+  std::fprintf(stderr, "zorvex-medium build: %s\n", message.c_str());
+  return false;
+}
+
+// The runtime's version from its "release" file (JAVA_VERSION="17.0.15"); "1" when absent.
+std::string RuntimeVersion(const fs::path& runtime) {
+  std::ifstream in(runtime / kRuntimeVersionFile);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind("JAVA_VERSION=", 0) != 0) continue;
+    std::string v = line.substr(13);
+    if (v.size() >= 2 && v.front() == '"') v = v.substr(1, v.size() - 2);
+    return v.empty() ? "1" : v;
+  }
+  return "1";
+}
+
+// Runs a command with its standard output and error going to `log`.
+uint32_t RunQuietly(const std::string& command, const fs::path& log) {
+  std::fflush(stdout);
+  std::fflush(stderr);
+  FILE* sink = std::fopen(log.string().c_str(), "wb");
+  if (sink == nullptr) return platform::RunAndWait(command);
+  const int saved_out = dup(1), saved_err = dup(2);
+  dup2(fileno(sink), 1);
+  dup2(fileno(sink), 2);
+  uint32_t code = platform::RunAndWait(command);
+  dup2(saved_out, 1);
+  dup2(saved_err, 2);
+  close(saved_out);
+  close(saved_err);
+  std::fclose(sink);
+  return code;
+}
+
+// Runs the JDK's jlink for a runtime of these modules with a class-data-sharing archive.
+// Its output (warnings about classes the archive cannot hold are common) is shown only
+// when it fails.
+bool MakeRuntime(const BuildOptions& o, const fs::path& out) {
+  fs::path jdk = o.jdk;
+  if (jdk.empty()) {
+    const char* home = std::getenv("JAVA_HOME");
+    if (home == nullptr) return Fail("--jlink-modules needs --jdk DIR or JAVA_HOME");
+    jdk = home;
+  }
+  fs::path jlink = jdk / "bin" / (o.windows ? "jlink.exe" : "jlink");
+  if (!fs::exists(jlink)) jlink = jdk / "bin" / "jlink";
+  if (!fs::exists(jlink)) return Fail("no jlink in " + (jdk / "bin").string());
+  std::vector<std::string> args = {jlink.string(), "--add-modules", o.jlink_modules,
+                                   "--generate-cds-archive", "--strip-debug",
+                                   "--no-header-files", "--no-man-pages", "--output",
+                                   out.string()};
+  std::string command;
+  for (const std::string& a : args) command += platform::QuoteWindowsArgument(a) + " ";
+  const fs::path log = out.string() + ".log";
+  uint32_t code = RunQuietly(command, log);
+  std::ifstream in(log, std::ios::binary);
+  std::string output((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  in.close();
+  std::error_code ec;
+  fs::remove(log, ec);
+  if (code != 0) {
+    return Fail("jlink failed with status " + std::to_string(code) + ": " + command + "\n" + output);
+  }
+  return true;
+}
+
+bool CopyTree(const fs::path& from, const fs::path& to) {
+  std::error_code ec;
+  fs::create_directories(to, ec);
+  fs::copy(from, to, fs::copy_options::recursive | fs::copy_options::copy_symlinks, ec);
+  if (ec) return Fail("cannot copy " + from.string() + ": " + ec.message());
+  return true;
+}
+
+// The launcher of the target with its catalogues and the unzip.
+bool CopyLauncher(const BuildOptions& o, const fs::path& disk) {
+  const fs::path from = o.launcher_dir;
+  const char* names[] = {o.windows ? "setup.exe" : "setup", o.windows ? "unzip.exe" : "unzip"};
+  std::error_code ec;
+  for (const char* name : names) {
+    if (!fs::exists(from / name)) return Fail("no " + std::string(name) + " in " + from.string() + " (--launcher-dir)");
+    fs::copy_file(from / name, disk / name, ec);
+    if (ec) return Fail("cannot copy " + (from / name).string() + ": " + ec.message());
+  }
+  if (!fs::is_directory(from / "resource")) return Fail("no resource/ in " + from.string());
+  return CopyTree(from / "resource", disk / "resource");
+}
+
+bool Pack(const fs::path& components, const std::string& name, const std::string& version,
+          const fs::path& tree, const std::string& prefix) {
+  const fs::path dir = components / name / version / "1" / "DataFiles";
+  std::error_code ec;
+  fs::create_directories(dir, ec);
+  std::string error;
+  if (!WriteJar(tree.string(), prefix, (dir / (name + ".jar")).string(), &error)) return Fail(error);
+  return true;
+}
+
+bool PackFiles(const fs::path& components, const std::string& name, const std::string& version,
+               const std::vector<std::string>& files) {
+  const fs::path dir = components / name / version / "1" / "DataFiles";
+  std::error_code ec;
+  fs::create_directories(dir, ec);
+  std::string error;
+  if (!WriteJarOfFiles(files, "zek/jlib/", (dir / (name + ".jar")).string(), &error)) return Fail(error);
+  return true;
+}
+
+std::string ParameterFile(const BuildOptions& o, const std::string& jre_location) {
+  std::string text = "[Zorvex]\n";
+  std::set<std::string> given;
+  for (const std::string& kv : o.settings) given.insert(kv.substr(0, kv.find('=')));
+  if (o.distribution && !given.count("DISTRIBUTION")) text += "DISTRIBUTION=TRUE\n";
+  if (!o.distribution && !given.count("BOOTSTRAP")) text += "BOOTSTRAP=FALSE\n";
+  if (!given.count("JRE_LOCATION")) text += "JRE_LOCATION=" + jre_location + "\n";
+  // An empty list would stage the core and patch tool too, which a medium without them
+  // cannot: the list names exactly the components packed, each at its highest version.
+  if (o.distribution && !given.count("BOOTSTRAP_COMPS")) {
+    text += "BOOTSTRAP_COMPS=" + std::string(kJre) + "," + kZek;
+    if (!o.core_jars.empty()) text += std::string(",") + kZekCore;
+    for (const auto& c : o.components) text += "," + c.name;
+    text += "\n";
+  }
+  for (const std::string& kv : o.settings) text += kv + "\n";
+  if (!o.prereqs.empty()) {
+    std::ifstream in(o.prereqs, std::ios::binary);
+    text += "\n" + std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  return text;
+}
+
+bool Validate(const BuildOptions& o) {
+  if (o.out.empty()) return Fail("--out DIR is needed");
+  if (fs::exists(o.out)) return Fail(o.out + " exists already: a medium is built into a new directory");
+  if (o.runtime.empty() == o.jlink_modules.empty()) return Fail("one of --runtime DIR and --jlink-modules LIST is needed");
+  if (!o.runtime.empty() && !fs::is_directory(fs::path(o.runtime) / "bin")) return Fail(o.runtime + " is no Java runtime (no bin/)");
+  if (o.installer_jars.empty()) return Fail("at least one --installer-jar FILE is needed");
+  for (const auto& jars : {o.installer_jars, o.core_jars}) {
+    for (const std::string& jar : jars) {
+      if (!fs::is_regular_file(jar)) return Fail(jar + " does not exist");
+    }
+  }
+  if (o.components.size() + 3 > kMaxComponents) {
+    return Fail("at most " + std::to_string(kMaxComponents - 3) + " further components fit the launcher's list");
+  }
+  std::set<std::string> names = {kJre, kZek, kZekCore};
+  for (const auto& c : o.components) {
+    if (!names.insert(c.name).second) return Fail("component " + c.name + " is given twice or is the launcher's own");
+    if (c.name.empty() || c.version.empty() || !fs::is_directory(c.dir)) {
+      return Fail("--component NAME:VERSION:DIR needs a name, a version and a directory (" + c.dir + ")");
+    }
+  }
+  for (const std::string& kv : o.settings) {
+    if (kv.find('=') == std::string::npos || kv.front() == '=') return Fail("--set " + kv + ": KEY=VALUE is needed");
+  }
+  if (!o.prereqs.empty() && !fs::is_regular_file(o.prereqs)) return Fail(o.prereqs + " does not exist");
+  return true;
+}
+
+// Everything into `work`, the medium's directory-to-be.
+bool BuildInto(const BuildOptions& o, const fs::path& work) {
+  const fs::path disk = o.distribution ? work / "Disk1" : work;
+  std::error_code ec;
+  fs::create_directories(disk, ec);
+  if (!CopyLauncher(o, disk)) return false;
+  fs::path runtime = o.runtime;
+  if (runtime.empty()) {
+    runtime = work.string() + ".jlink";
+    if (!MakeRuntime(o, runtime)) return false;
+  }
+  const std::string version = RuntimeVersion(runtime);
+  std::string jre_location = "jre";
+  if (o.distribution) {
+    const fs::path components = work / "stage" / "Components";
+    // The staged runtime lies in {target}/jre/{version}: the launcher takes the first entry.
+    if (!Pack(components, kJre, version, runtime, "jre/" + version + "/")) return false;
+    if (!PackFiles(components, kZek, o.version, o.installer_jars)) return false;
+    if (!o.core_jars.empty() && !PackFiles(components, kZekCore, o.version, o.core_jars)) {
+      return false;
+    }
+    for (const auto& c : o.components) {
+      if (!Pack(components, c.name, c.version, c.dir, "")) return false;
+    }
+    const char sep = o.windows ? '\\' : '/';
+    jre_location = std::string("..") + sep + "stage" + sep + "Components" + sep + kJre +
+                   sep + version + sep + "1" + sep + "DataFiles";
+  } else {
+    if (!CopyTree(runtime, disk / "jre")) return false;
+    fs::create_directories(disk / "jlib", ec);
+    for (const auto& jars : {o.installer_jars, o.core_jars}) {
+      for (const std::string& jar : jars) {
+        fs::copy_file(jar, disk / "jlib" / fs::path(jar).filename(), fs::copy_options::overwrite_existing, ec);
+        if (ec) return Fail("cannot copy " + jar + ": " + ec.message());
+      }
+    }
+    for (const auto& c : o.components) {
+      if (!CopyTree(c.dir, disk)) return false;
+    }
+  }
+  std::ofstream(disk / "zorparam.ini", std::ios::binary) << ParameterFile(o, jre_location);
+  return true;
+}
+
+}  // namespace
+
+int Build(const BuildOptions& options) {
+  if (!Validate(options)) return 2;
+  const fs::path out = fs::absolute(options.out);
+  const fs::path work = out.string() + ".building";
+  std::error_code ec;
+  fs::remove_all(work, ec);
+  fs::remove_all(work.string() + ".jlink", ec);
+  bool ok = BuildInto(options, work);
+  fs::remove_all(work.string() + ".jlink", ec);
+  if (ok) {
+    fs::rename(work, out, ec);
+    if (ec) ok = Fail("cannot rename " + work.string() + " to " + out.string() + ": " + ec.message());
+  }
+  if (!ok) {
+    fs::remove_all(work, ec);
+    return 2;
+  }
+  std::printf("Medium built in %s\n", out.string().c_str());
+  return 0;
+}
+
+}  // namespace zorvex::medium

@@ -1,0 +1,195 @@
+#include "medium/jar_writer.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+namespace zorvex::medium {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// 1 January 2000, 00:00: one time for every entry, so that rebuilding changes no byte.
+constexpr uint16_t kDosDate = (20 << 9) | (1 << 5) | 1;
+constexpr uint16_t kDosTime = 0;
+constexpr uint16_t kMadeByUnix = (3 << 8) | 45;
+constexpr uint32_t kMax32 = 0xFFFFFFFF;
+
+struct Item {
+  std::string name;      // in the jar
+  fs::path path;         // on disk; empty for a directory entry
+  uint32_t mode = 0;     // Unix mode with its file type
+  std::string link;      // a link's target
+};
+
+// Names in UTF-8 whatever the system's code page, as the UTF-8 flag of every entry says.
+std::string Utf8(const fs::path& p) {
+  std::u8string u = p.generic_u8string();
+  return std::string(u.begin(), u.end());
+}
+
+void Put16(std::string* s, uint64_t v) {
+  s->push_back(static_cast<char>(v & 0xFF));
+  s->push_back(static_cast<char>((v >> 8) & 0xFF));
+}
+void Put32(std::string* s, uint64_t v) { Put16(s, v & 0xFFFF), Put16(s, (v >> 16) & 0xFFFF); }
+void Put64(std::string* s, uint64_t v) { Put32(s, v & kMax32), Put32(s, v >> 32); }
+
+uint32_t ModeOf(const fs::directory_entry& e) {
+  fs::file_status st = e.symlink_status();
+  uint32_t perms = static_cast<uint32_t>(st.permissions()) & 0777;
+  if (fs::is_symlink(st)) return 0120000 | 0777;
+  if (fs::is_directory(st)) return 0040000 | perms;
+  return 0100000 | perms;
+}
+
+bool Deflate(const std::string& in, std::string* out) {
+  z_stream z{};
+  if (deflateInit2(&z, 6, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) return false;
+  out->resize(deflateBound(&z, static_cast<uLong>(in.size())));
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
+  z.avail_in = static_cast<uInt>(in.size());
+  z.next_out = reinterpret_cast<Bytef*>(out->data());
+  z.avail_out = static_cast<uInt>(out->size());
+  int r = deflate(&z, Z_FINISH);
+  out->resize(out->size() - z.avail_out);
+  deflateEnd(&z);
+  return r == Z_STREAM_END;
+}
+
+// Writes the items (already in name order) as one archive.
+bool WriteItems(const std::vector<Item>& items, const std::string& out, std::string* error) {
+  std::ofstream file(out, std::ios::binary | std::ios::trunc);
+  if (!file) {
+    *error = "cannot create " + out;
+    return false;
+  }
+  std::string central;
+  uint64_t offset = 0;
+  for (const Item& item : items) {
+    std::string data;
+    if (!item.link.empty()) {
+      data = item.link;
+    } else if (!item.path.empty()) {
+      std::ifstream in(item.path, std::ios::binary);
+      data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+      if (!in.good() && !in.eof()) {
+        *error = "cannot read " + item.path.string();
+        return false;
+      }
+    }
+    // zlib's 32-bit counts: files past 4 GiB are not packed.
+    if (data.size() >= kMax32) {
+      *error = item.path.string() + " is 4 GiB or larger";
+      return false;
+    }
+    uint32_t crc = static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(data.data()),
+                                               static_cast<uInt>(data.size())));
+    std::string packed;
+    uint16_t method = 0;
+    if (item.link.empty() && !data.empty()) {
+      if (!Deflate(data, &packed)) {
+        *error = "cannot compress " + item.path.string();
+        return false;
+      }
+      method = 8;
+    }
+    if (method == 0) packed = data;
+    const bool big_offset = offset >= kMax32;
+    std::string local;
+    Put32(&local, 0x04034b50), Put16(&local, 20), Put16(&local, 0x0800), Put16(&local, method);
+    Put16(&local, kDosTime), Put16(&local, kDosDate), Put32(&local, crc);
+    Put32(&local, packed.size()), Put32(&local, data.size());
+    Put16(&local, item.name.size()), Put16(&local, 0);
+    local += item.name;
+    file << local << packed;
+    std::string extra;
+    if (big_offset) Put16(&extra, 1), Put16(&extra, 8), Put64(&extra, offset);
+    Put32(&central, 0x02014b50), Put16(&central, kMadeByUnix), Put16(&central, big_offset ? 45 : 20);
+    Put16(&central, 0x0800), Put16(&central, method), Put16(&central, kDosTime);
+    Put16(&central, kDosDate), Put32(&central, crc), Put32(&central, packed.size());
+    Put32(&central, data.size()), Put16(&central, item.name.size()), Put16(&central, extra.size());
+    Put16(&central, 0), Put16(&central, 0), Put16(&central, 0);
+    Put32(&central, static_cast<uint64_t>(item.mode) << 16);
+    Put32(&central, big_offset ? kMax32 : offset);
+    central += item.name + extra;
+    offset += local.size() + packed.size();
+  }
+  const uint64_t count = items.size();
+  const bool zip64 = offset >= kMax32 || count >= 0xFFFF || central.size() >= kMax32;
+  std::string end;
+  if (zip64) {
+    uint64_t at = offset + central.size();
+    Put32(&end, 0x06064b50), Put64(&end, 44), Put16(&end, kMadeByUnix), Put16(&end, 45);
+    Put32(&end, 0), Put32(&end, 0), Put64(&end, count), Put64(&end, count);
+    Put64(&end, central.size()), Put64(&end, offset);
+    Put32(&end, 0x07064b50), Put32(&end, 0), Put64(&end, at), Put32(&end, 1);
+  }
+  Put32(&end, 0x06054b50), Put16(&end, 0), Put16(&end, 0);
+  Put16(&end, zip64 ? 0xFFFF : count), Put16(&end, zip64 ? 0xFFFF : count);
+  Put32(&end, zip64 ? kMax32 : central.size()), Put32(&end, zip64 ? kMax32 : offset);
+  Put16(&end, 0);
+  file << central << end;
+  file.close();
+  if (!file) {
+    *error = "cannot write " + out;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool WriteJar(const std::string& dir, const std::string& prefix, const std::string& out,
+              std::string* error) {
+  std::vector<Item> items;
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator(dir, ec); !ec && it != fs::recursive_directory_iterator();
+       it.increment(ec)) {
+    Item item;
+    item.name = prefix + Utf8(fs::relative(it->path(), dir, ec));
+    item.mode = ModeOf(*it);
+    if (it->is_symlink()) {
+      item.link = Utf8(fs::read_symlink(it->path(), ec));
+    } else if (it->is_directory()) {
+      item.name += "/";
+    } else {
+      item.path = it->path();
+    }
+    items.push_back(item);
+  }
+  if (ec) {
+    *error = "cannot read the tree " + dir + ": " + ec.message();
+    return false;
+  }
+  // The directories of the prefix come first, as an unpacker makes them.
+  for (size_t cut = prefix.find('/'); cut != std::string::npos; cut = prefix.find('/', cut + 1)) {
+    items.push_back({prefix.substr(0, cut + 1), {}, 0040755, ""});
+  }
+  std::sort(items.begin(), items.end(), [](const Item& a, const Item& b) { return a.name < b.name; });
+  return WriteItems(items, out, error);
+}
+
+bool WriteJarOfFiles(const std::vector<std::string>& files, const std::string& prefix,
+                     const std::string& out, std::string* error) {
+  std::vector<Item> items;
+  for (size_t cut = prefix.find('/'); cut != std::string::npos; cut = prefix.find('/', cut + 1)) {
+    items.push_back({prefix.substr(0, cut + 1), {}, 0040755, ""});
+  }
+  for (const std::string& f : files) {
+    std::error_code ec;
+    if (!fs::is_regular_file(f, ec)) {
+      *error = f + " is no file";
+      return false;
+    }
+    items.push_back({prefix + Utf8(fs::path(f).filename()), f, 0100644, ""});
+  }
+  std::sort(items.begin(), items.end(), [](const Item& a, const Item& b) { return a.name < b.name; });
+  return WriteItems(items, out, error);
+}
+
+}  // namespace zorvex::medium

@@ -1,0 +1,20 @@
+// Jars (ZIP archives) written the same way every time: entries in name order, one fixed
+// time, deflated with zlib at one level, Unix modes and links kept, ZIP64 where sizes,
+// offsets or the entry count need it. The same tree gives the same bytes.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace zorvex::medium {
+
+// Packs the tree below `dir` into the jar `out`, entry names relative to `dir` with "/"
+// (and `prefix` before each, e.g. "zek/jlib/"). False with *error on failure.
+bool WriteJar(const std::string& dir, const std::string& prefix, const std::string& out,
+              std::string* error);
+
+// Packs single files into the jar as `prefix` + their file names.
+bool WriteJarOfFiles(const std::vector<std::string>& files, const std::string& prefix,
+                     const std::string& out, std::string* error);
+
+}  // namespace zorvex::medium

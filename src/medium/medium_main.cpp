@@ -1,0 +1,101 @@
+// zorvex-medium: build a medium, or check one.
+//   zorvex-medium build --out DIR [options]     (zorvex-medium build -h for the options)
+//   zorvex-medium check [MEDIUM] [--json] [--probe]
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "medium/medium.h"
+#include "platform/platform.h"
+
+namespace {
+
+constexpr char kUsage[] =
+    "Usage:\n"
+    "  zorvex-medium build --out DIR (--runtime DIR | --jlink-modules M1,M2 [--jdk DIR])\n"
+    "      --installer-jar FILE ... [--core-jar FILE ...] [--layout distribution|plain]\n"
+    "      [--target linux|windows] [--launcher-dir DIR] [--component NAME:VERSION:DIR ...]\n"
+    "      [--set KEY=VALUE ...] [--prereqs FILE] [--version V]\n"
+    "    Makes a complete medium in DIR (a new directory): the launcher of the target with\n"
+    "    its catalogues and unzip (from --launcher-dir, default: beside zorvex-medium),\n"
+    "    zorparam.ini, the runtime and the jars; for the distribution layout packed as jars\n"
+    "    in stage/Components/NAME/VERSION/1/DataFiles beside Disk1. The same inputs give the\n"
+    "    same bytes.\n"
+    "  zorvex-medium check [MEDIUM] [--json] [--probe]\n"
+    "    Reads the medium in MEDIUM (default: here) as the launcher would and reports what\n"
+    "    it finds; --probe also runs its prerequisite checks on this machine. Exit status 0\n"
+    "    clean, 1 warnings, 2 errors.\n";
+
+int Usage(const std::string& error) {
+  if (!error.empty()) std::fprintf(stderr, "zorvex-medium: %s\n", error.c_str());
+  std::fputs(kUsage, error.empty() ? stdout : stderr);
+  return error.empty() ? 0 : 2;
+}
+
+std::string SelfDir(const char* argv0) {
+  std::string self = argv0;
+  size_t cut = self.find_last_of("/\\");
+  return cut == std::string::npos ? "." : self.substr(0, cut);
+}
+
+int BuildCommand(const std::vector<std::string>& args, const char* argv0) {
+  zorvex::medium::BuildOptions o;
+  o.launcher_dir = SelfDir(argv0);
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "-h" || a == "--help") return Usage("");
+    if (i + 1 >= args.size()) return Usage(a + " needs a value");
+    const std::string& v = args[++i];
+    if (a == "--out") o.out = v;
+    else if (a == "--layout") o.distribution = v == "distribution";
+    else if (a == "--target") o.windows = v == "windows";
+    else if (a == "--launcher-dir") o.launcher_dir = v;
+    else if (a == "--runtime") o.runtime = v;
+    else if (a == "--jlink-modules") o.jlink_modules = v;
+    else if (a == "--jdk") o.jdk = v;
+    else if (a == "--installer-jar") o.installer_jars.push_back(v);
+    else if (a == "--core-jar") o.core_jars.push_back(v);
+    else if (a == "--set") o.settings.push_back(v);
+    else if (a == "--prereqs") o.prereqs = v;
+    else if (a == "--version") o.version = v;
+    else if (a == "--component") {
+      size_t c1 = v.find(':'), c2 = c1 == std::string::npos ? c1 : v.find(':', c1 + 1);
+      if (c2 == std::string::npos) return Usage("--component NAME:VERSION:DIR");
+      o.components.push_back({v.substr(0, c1), v.substr(c1 + 1, c2 - c1 - 1), v.substr(c2 + 1)});
+    } else {
+      return Usage("unknown option " + a);
+    }
+    if ((a == "--layout" && v != "distribution" && v != "plain") ||
+        (a == "--target" && v != "linux" && v != "windows")) {
+      return Usage(a + " " + v + ": unknown");
+    }
+  }
+  return zorvex::medium::Build(o);
+}
+
+int CheckCommand(const std::vector<std::string>& args) {
+  zorvex::medium::CheckOptions o;
+  for (const std::string& a : args) {
+    if (a == "--json") o.json = true;
+    else if (a == "--probe") o.probe = true;
+    else if (a == "-h" || a == "--help") return Usage("");
+    else if (!a.empty() && a[0] == '-') return Usage("unknown option " + a);
+    else o.medium_dir = a;
+  }
+  return zorvex::medium::Check(o);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  zorvex::platform::SetPlatform(zorvex::platform::NativePlatform());
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.empty()) return Usage("a command is needed: build or check");
+  std::string command = args[0];
+  args.erase(args.begin());
+  if (command == "build") return BuildCommand(args, argv[0]);
+  if (command == "check") return CheckCommand(args);
+  if (command == "-h" || command == "--help") return Usage("");
+  return Usage("unknown command " + command);
+}

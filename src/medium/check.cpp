@@ -149,7 +149,6 @@ class Checker {
   Report& r_;
   std::string dir_, launcher_, param_file_, text_, root_, jre_home_;
   config::Settings st_;
-  bool windows_ = false;
   bool distribution_ = false;
 };
 
@@ -349,7 +348,7 @@ std::string Checker::ChooseComponent(const std::string& name, const std::string&
 
 void Checker::CheckRuntimeJars(const std::string& dir, bool development_kit) {
   std::set<std::string> names = JarEntries(dir, nullptr);
-  const std::string java = windows_ ? "javaw.exe" : "java";
+  const std::string java = platform::Os().style->javaw_name;
   std::string home;
   for (const std::string& n : names) {
     std::string prefix = development_kit ? "jdk/" : "jre/";

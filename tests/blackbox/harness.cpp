@@ -381,6 +381,19 @@ void Medium::DeleteRegistryKey(const std::string& key) {
   Spawn({kWine, "reg", "delete", "HKLM\\" + key, "/f"}, env, root);
 }
 
+RunResult RunBuilt(const Target& target, const std::string& name,
+                   const std::vector<std::string>& args, const std::string& work_dir) {
+  std::map<std::string, std::string> env = BaseEnvironment();
+  std::vector<std::string> argv = {target.build_dir + "/" + name};
+  if (target.windows) {
+    env["WINEPREFIX"] = WinePrefix();
+    env["WINEDEBUG"] = "-all";
+    argv = {kWine, target.build_dir + "/" + name + ".exe"};
+  }
+  argv.insert(argv.end(), args.begin(), args.end());
+  return Spawn(argv, env, work_dir);
+}
+
 std::vector<JavaRecord> ParseJavaRecords(const std::string& text) {
   std::vector<JavaRecord> records;
   std::istringstream in(text);

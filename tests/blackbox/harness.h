@@ -109,6 +109,11 @@ class Medium {
   Target target_;
 };
 
+// Runs a program of the target's build (`name` without ".exe"), natively or under Wine,
+// in `work_dir`.
+RunResult RunBuilt(const Target& target, const std::string& name,
+                   const std::vector<std::string>& args, const std::string& work_dir);
+
 // Splits what the stand-in recorded.
 std::vector<JavaRecord> ParseJavaRecords(const std::string& text);
 

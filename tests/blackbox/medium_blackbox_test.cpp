@@ -1,0 +1,238 @@
+// Black-box tests of zorvex-medium: a medium built in one command runs on the built
+// launcher of its target and passes the check of that target's tool; the same inputs give
+// the same bytes; bad input leaves nothing behind; and check finds mistakes planted in a
+// built medium.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+
+#include "blackbox/harness.h"
+
+namespace zorvex::blackbox {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void Spit(const std::string& path, const std::string& bytes) {
+  fs::create_directories(fs::path(path).parent_path());
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// Every file and link below `dir` with its mode and contents, for comparing two trees.
+std::string Fingerprint(const std::string& dir) {
+  std::vector<std::string> lines;
+  for (const auto& e : fs::recursive_directory_iterator(dir)) {
+    struct stat st{};
+    lstat(e.path().c_str(), &st);
+    std::string line = fs::relative(e.path(), dir).string() + " " + std::to_string(st.st_mode);
+    if (e.is_regular_file()) line += " " + std::to_string(std::hash<std::string>()(Slurp(e.path())));
+    lines.push_back(line);
+  }
+  std::sort(lines.begin(), lines.end());
+  std::string all;
+  for (const std::string& l : lines) all += l + "\n";
+  return all;
+}
+
+// The inputs of a build and the two commands, for one target.
+class MediumTool {
+ public:
+  explicit MediumTool(const Target& target) : target_(target), medium_(target) {
+    // The inputs: the stand-in runtime with its release file, two jars, a further
+    // component with an executable script.
+    Spit(medium_.jre_dir + "/release", "JAVA_VERSION=\"17.0.2\"\n");
+    Spit(Input("zorinstaller.jar"), "installer");
+    Spit(Input("zorcore.jar"), "core");
+    Spit(Input("extra/extra/run.sh"), "#!/bin/sh\n");
+    fs::permissions(Input("extra/extra/run.sh"), fs::perms::owner_exec, fs::perm_options::add);
+  }
+  std::string Input(const std::string& name) const { return medium_.root + "/in/" + name; }
+  // zorvex-medium build of the build machine, for the target.
+  RunResult Build(const std::string& out, std::vector<std::string> more = {}) {
+    const Target& t = target_;
+    std::vector<std::string> args = {
+        "build", "--out", out, "--target", t.windows ? "windows" : "linux", "--launcher-dir",
+        t.build_dir, "--runtime", medium_.jre_dir, "--installer-jar", Input("zorinstaller.jar"),
+        "--core-jar", Input("zorcore.jar"), "--component", "extra.comp:2.0:" + Input("extra")};
+    args.insert(args.end(), more.begin(), more.end());
+    return RunBuilt(BuiltTargets()[0], "zorvex-medium", args, medium_.root);
+  }
+  // zorvex-medium check of the target's own build.
+  RunResult Check(const std::string& disk, const std::vector<std::string>& more = {}) {
+    std::vector<std::string> args = {"check", medium_.TargetPath(disk)};
+    args.insert(args.end(), more.begin(), more.end());
+    return RunBuilt(target_, "zorvex-medium", args, medium_.root);
+  }
+  Target target_;
+  Medium medium_;
+};
+
+class MediumToolTest : public ::testing::TestWithParam<Target>, public MediumTool {
+ protected:
+  MediumToolTest() : MediumTool(GetParam()) {}
+};
+
+// What the build machine's tool does the same for either target.
+class NativeMediumToolTest : public ::testing::Test, public MediumTool {
+ protected:
+  NativeMediumToolTest() : MediumTool(BuiltTargets()[0]) {}
+};
+
+TEST_P(MediumToolTest, BuiltMediumRunsAndPassesTheCheck) {
+  const std::string out = medium_.root + "/built";
+  RunResult built = Build(out, {"--set", "JRE_MEMORY_OPTIONS=-Xmx64m"});
+  ASSERT_EQ(built.status, 0) << built.out << built.err;
+  RunResult checked = Check(out + "/Disk1");
+  EXPECT_EQ(checked.status, 0) << checked.out << checked.err;
+  EXPECT_NE(checked.out.find("No problems found."), std::string::npos) << checked.out;
+
+  medium_.medium_dir = out + "/Disk1";
+  RunResult r = medium_.Run({"-silent", "-noconsole"});
+  EXPECT_EQ(r.status, 259 & 0xFF) << r.out << r.err;  // not waited for: the files stay
+  std::vector<JavaRecord> runs = medium_.WaitForJavaRuns(1, 20000);
+  ASSERT_EQ(runs.size(), 1u) << r.out;
+  std::vector<std::string> left = medium_.TempEntries();
+  ASSERT_EQ(left.size(), 1u);
+  const std::string staged = medium_.temp_dir + "/" + left[0];
+  const std::string java = GetParam().windows ? "javaw.exe" : "java";
+  EXPECT_EQ(runs[0].args[0], medium_.TargetPath(staged + "/jre/17.0.2/bin/" + java));
+  EXPECT_NE(std::find(runs[0].args.begin(), runs[0].args.end(), "-Xmx64m"), runs[0].args.end());
+  EXPECT_EQ(Slurp(staged + "/zek/jlib/zorinstaller.jar"), "installer");
+  EXPECT_EQ(Slurp(staged + "/zek/jlib/zorcore.jar"), "core");
+  if (!GetParam().windows) {
+    EXPECT_TRUE((fs::status(staged + "/extra/run.sh").permissions() & fs::perms::owner_exec) !=
+                fs::perms::none);
+  } else {
+    EXPECT_TRUE(fs::exists(staged + "/extra/run.sh"));
+  }
+}
+
+TEST_F(NativeMediumToolTest, SameInputsGiveTheSameBytes) {
+  for (const char* layout : {"distribution", "plain"}) {
+    SCOPED_TRACE(layout);
+    const std::string one = medium_.root + "/one-" + layout, two = medium_.root + "/two-" + layout;
+    ASSERT_EQ(Build(one, {"--layout", layout}).status, 0);
+    // Later times and another order of the inputs on disk change nothing.
+    fs::last_write_time(Input("zorcore.jar"), fs::file_time_type::clock::now());
+    Spit(Input("extra/extra/a-first.txt"), "");
+    fs::remove(Input("extra/extra/a-first.txt"));
+    ASSERT_EQ(Build(two, {"--layout", layout}).status, 0);
+    EXPECT_EQ(Fingerprint(one), Fingerprint(two));
+  }
+}
+
+TEST_F(NativeMediumToolTest, BadInputIsRefusedAndLeavesNothing) {
+  struct Row {
+    std::vector<std::string> args;
+    std::string message;
+  };
+  const std::vector<Row> rows = {
+      {{"--core-jar", Input("missing.jar")}, "missing.jar does not exist"},
+      {{"--component", "extra.comp:3.0:" + Input("extra")}, "extra.comp is given twice"},
+      {{"--set", "=TRUE"}, "KEY=VALUE is needed"},
+      {{"--launcher-dir", medium_.root}, "(--launcher-dir)"},
+      {{"--jlink-modules", "java.base"}, "one of --runtime DIR and --jlink-modules"},
+  };
+  const std::string out = medium_.root + "/bad";
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.message);
+    RunResult r = Build(out, row.args);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find(row.message), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(out));
+    EXPECT_FALSE(fs::exists(out + ".building"));
+  }
+  fs::create_directories(out);
+  RunResult r = Build(out);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("exists already"), std::string::npos) << r.err;
+}
+
+// One mistake of each kind, planted in a copy of a clean built medium.
+TEST_F(NativeMediumToolTest, CheckFindsPlantedMistakes) {
+  const std::string clean = medium_.root + "/clean";
+  ASSERT_EQ(Build(clean).status, 0);
+  auto append = [](const std::string& text) {
+    return [text](const std::string& disk) { Spit(disk + "/zorparam.ini", Slurp(disk + "/zorparam.ini") + text); };
+  };
+  auto edit_catalogue = [](const std::string& name, const std::string& from, const std::string& to) {
+    return [=](const std::string& disk) {
+      std::string bytes = Slurp(disk + "/resource/" + name);
+      size_t at = bytes.find(from);
+      if (at != std::string::npos) bytes.replace(at, from.size(), to);
+      Spit(disk + "/resource/" + name, bytes);
+    };
+  };
+  struct Row {
+    std::string mistake;
+    std::function<void(const std::string& disk)> plant;
+    int status;
+    std::string finding;
+    std::vector<std::string> options = {};
+  };
+  const std::vector<Row> rows = {
+      {"none", [](const std::string&) {}, 0, "No problems found."},
+      {"misspelt key", append("WAIT_FOR_COMPLETON=TRUE\n"), 1,
+       "Unknown key WAIT_FOR_COMPLETON is not read: did you mean WAIT_FOR_COMPLETION?"},
+      {"lower-case boolean", append("USEJREONLY=true\n"), 1,
+       "USEJREONLY=true reads as false: only exactly TRUE counts."},
+      {"number with a unit", append("BOOTSTRAP_SIZE=52MB\n"), 1,
+       "BOOTSTRAP_SIZE=52MB reads as 52: the text after the number is ignored."},
+      {"size out of range", append("BOOTSTRAP_SIZE=4096\n"), 2, "BOOTSTRAP_SIZE must lie from 0 to 2047"},
+      {"relative path that does not exist", append("PREREQ_CONFIG_LOCATION=prereq\n"), 1,
+       "PREREQ_CONFIG_LOCATION=prereq does not exist."},
+      {"missing component",
+       [](const std::string& disk) { fs::remove_all(disk + "/../stage/Components/zorvex.swd.zek"); }, 2,
+       "zorvex.swd.zek: no jar in ../stage/Components/zorvex.swd.zek/0.0.0.0.0/1/DataFiles (no version directory)"},
+      {"runtime without bin/java",
+       [](const std::string& disk) {
+         const std::string jar = disk + "/../stage/Components/zorvex.swd.jre/17.0.2/1/DataFiles/zorvex.swd.jre.jar";
+         EXPECT_EQ(std::system(("zip -qd '" + jar + "' 'jre/17.0.2/bin/java'").c_str()), 0);
+       },
+       2, "The runtime's jars hold no jre/<name>/bin/java: Java cannot start."},
+      {"conversion that does not fit", edit_catalogue("cons_de.nls", "%d KB", "%s KB"), 1,
+       "cons_de.nls: the text of S_ERBOOTSTRAP_SPACE does not fit the launcher's arguments"},
+      {"missing translation", edit_catalogue("cons_fr.nls", "S_BOOTSTRAPMSG=", "S_BOOTSTRAPMSX="), 1,
+       "cons_fr.nls lacks S_BOOTSTRAPMSG: the base text is shown"},
+      {"blank in the certified list", append("[Certified Versions]\nLinux=5.10, 6.1\n"), 1,
+       "Linux=5.10, 6.1: a version after \", \" begins with a blank and never matches."},
+      {"no parameter file", [](const std::string& disk) { fs::remove(disk + "/zorparam.ini"); }, 2,
+       "No zorparam.ini beside the launcher or above it"},
+      {"a check this machine fails", append("[Generic Prereqs]\nCPU=99999999\n"), 1,
+       "Generic prerequisites fail here", {"--probe"}},
+      {"the same for scripts", append("USEJREONLY=true\n"), 1,
+       "{\"level\": \"warning\", \"topic\": \"Parameter file\", \"message\": \"USEJREONLY=true reads as false",
+       {"--json"}},
+  };
+  for (size_t i = 0; i < rows.size(); ++i) {
+    const Row& row = rows[i];
+    SCOPED_TRACE(row.mistake);
+    const std::string copy = medium_.root + "/planted" + std::to_string(i);
+    fs::copy(clean, copy, fs::copy_options::recursive);
+    row.plant(copy + "/Disk1");
+    const std::string before = Fingerprint(copy);
+    RunResult r = Check(copy + "/Disk1", row.options);
+    EXPECT_EQ(r.status, row.status) << r.out << r.err;
+    EXPECT_NE(r.out.find(row.finding), std::string::npos) << r.out;
+    EXPECT_EQ(Fingerprint(copy), before);  // the check writes nothing
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Targets, MediumToolTest, ::testing::ValuesIn(BuiltTargets()),
+                         [](const auto& info) { return info.param.name; });
+
+}  // namespace
+}  // namespace zorvex::blackbox

@@ -1,6 +1,7 @@
 // zorvex-medium build: a complete medium from a runtime and jars, in one command. The
 // medium is made beside its final name and renamed into place only when complete, so
 // that a failure leaves nothing half-built.
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -30,6 +31,19 @@ constexpr char kZek[] = "zorvex.swd.zek";
 constexpr char kZekCore[] = "zorvex.swd.zek.core";
 // The launcher's component list has room for this many entries.
 constexpr size_t kMaxComponents = 16;
+constexpr char kJlinkDir[] = "jlink-runtime";
+
+// A name or version that becomes one directory of the medium: no separators, no "." or
+// "..", nothing a shell or the parameter file would read otherwise.
+bool IsPlainName(const std::string& s) {
+  if (s.empty() || s == "." || s == "..") return false;
+  for (char c : s) {
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '_' && c != '-' && c != '+') {
+      return false;
+    }
+  }
+  return true;
+}
 
 bool Fail(const std::string& message) {
   std::fprintf(stderr, "zorvex-medium build: %s\n", message.c_str());
@@ -169,6 +183,7 @@ bool Validate(const BuildOptions& o) {
   if (fs::exists(o.out)) return Fail(o.out + " exists already: a medium is built into a new directory");
   if (o.runtime.empty() == o.jlink_modules.empty()) return Fail("one of --runtime DIR and --jlink-modules LIST is needed");
   if (!o.runtime.empty() && !fs::is_directory(fs::path(o.runtime) / "bin")) return Fail(o.runtime + " is no Java runtime (no bin/)");
+  if (!IsPlainName(o.version)) return Fail("--version " + o.version + " is no plain version");
   if (o.installer_jars.empty()) return Fail("at least one --installer-jar FILE is needed");
   for (const auto& jars : {o.installer_jars, o.core_jars}) {
     for (const std::string& jar : jars) {
@@ -181,12 +196,16 @@ bool Validate(const BuildOptions& o) {
   std::set<std::string> names = {kJre, kZek, kZekCore};
   for (const auto& c : o.components) {
     if (!names.insert(c.name).second) return Fail("component " + c.name + " is given twice or is the launcher's own");
-    if (c.name.empty() || c.version.empty() || !fs::is_directory(c.dir)) {
-      return Fail("--component NAME:VERSION:DIR needs a name, a version and a directory (" + c.dir + ")");
+    if (!IsPlainName(c.name) || !IsPlainName(c.version) || !fs::is_directory(c.dir)) {
+      return Fail("--component NAME:VERSION:DIR needs a plain name, a plain version and a directory (" +
+                  c.name + ":" + c.version + ":" + c.dir + ")");
     }
   }
   for (const std::string& kv : o.settings) {
-    if (kv.find('=') == std::string::npos || kv.front() == '=') return Fail("--set " + kv + ": KEY=VALUE is needed");
+    if (kv.find('=') == std::string::npos || kv.front() == '=' || kv.find_first_of("\r\n[") < kv.find('=') ||
+        kv.find_first_of("\r\n") != std::string::npos) {
+      return Fail("--set " + kv + ": KEY=VALUE on one line is needed");
+    }
   }
   if (!o.prereqs.empty() && !fs::is_regular_file(o.prereqs)) return Fail(o.prereqs + " does not exist");
   return true;
@@ -200,10 +219,13 @@ bool BuildInto(const BuildOptions& o, const fs::path& work) {
   if (!CopyLauncher(o, disk)) return false;
   fs::path runtime = o.runtime;
   if (runtime.empty()) {
-    runtime = work.string() + ".jlink";
+    // Made inside the medium-to-be, so that nothing outside it is touched, and dropped
+    // once packed or copied.
+    runtime = work / kJlinkDir;
     if (!MakeRuntime(o, runtime)) return false;
   }
   const std::string version = RuntimeVersion(runtime);
+  if (!IsPlainName(version)) return Fail("the runtime's release file names the version \"" + version + "\", which is no plain name");
   std::string jre_location = "jre";
   if (o.distribution) {
     const fs::path components = work / "stage" / "Components";
@@ -233,6 +255,7 @@ bool BuildInto(const BuildOptions& o, const fs::path& work) {
     }
   }
   std::ofstream(disk / "zorparam.ini", std::ios::binary) << ParameterFile(o, jre_location);
+  if (o.runtime.empty()) fs::remove_all(runtime, ec);
   return true;
 }
 
@@ -241,12 +264,19 @@ bool BuildInto(const BuildOptions& o, const fs::path& work) {
 int Build(const BuildOptions& options) {
   if (!Validate(options)) return 2;
   const fs::path out = fs::absolute(options.out);
-  const fs::path work = out.string() + ".building";
+  // A directory of this run's own beside the output: one that exists already is someone
+  // else's and is left alone.
+  fs::path work;
   std::error_code ec;
-  fs::remove_all(work, ec);
-  fs::remove_all(work.string() + ".jlink", ec);
+  for (int n = 0; n < 100 && work.empty(); ++n) {
+    fs::path candidate = out.string() + ".building" + (n == 0 ? "" : "." + std::to_string(n));
+    if (fs::create_directory(candidate, ec)) work = candidate;
+  }
+  if (work.empty()) {
+    Fail("cannot make a directory beside " + out.string() + (ec ? ": " + ec.message() : ""));
+    return 2;
+  }
   bool ok = BuildInto(options, work);
-  fs::remove_all(work.string() + ".jlink", ec);
   if (ok) {
     fs::rename(work, out, ec);
     if (ec) ok = Fail("cannot rename " + work.string() + " to " + out.string() + ": " + ec.message());

@@ -142,7 +142,9 @@ TEST_F(NativeMediumToolTest, BadInputIsRefusedAndLeavesNothing) {
   const std::vector<Row> rows = {
       {{"--core-jar", Input("missing.jar")}, "missing.jar does not exist"},
       {{"--component", "extra.comp:3.0:" + Input("extra")}, "extra.comp is given twice"},
-      {{"--set", "=TRUE"}, "KEY=VALUE is needed"},
+      {{"--component", "../escape:1.0:" + Input("extra")}, "needs a plain name"},
+      {{"--set", "=TRUE"}, "KEY=VALUE on one line is needed"},
+      {{"--set", "BOOTSTRAP=TRUE\n[Other]"}, "KEY=VALUE on one line is needed"},
       {{"--launcher-dir", medium_.root}, "(--launcher-dir)"},
       {{"--jlink-modules", "java.base"}, "one of --runtime DIR and --jlink-modules"},
   };
@@ -155,7 +157,10 @@ TEST_F(NativeMediumToolTest, BadInputIsRefusedAndLeavesNothing) {
     EXPECT_FALSE(fs::exists(out));
     EXPECT_FALSE(fs::exists(out + ".building"));
   }
-  fs::create_directories(out);
+  // A work directory of that name that someone else left is not the build's to remove.
+  Spit(out + ".building/theirs", "kept");
+  ASSERT_EQ(Build(out).status, 0);
+  EXPECT_EQ(Slurp(out + ".building/theirs"), "kept");
   RunResult r = Build(out);
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("exists already"), std::string::npos) << r.err;

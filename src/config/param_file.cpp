@@ -1,9 +1,9 @@
 #include "config/param_file.h"
 
 #include "inventory/logs.h"
-#include "options/option_state.h"
 #include "messages/catalogue.h"
 #include "messages/console.h"
+#include "options/option_state.h"
 #include "paths/paths.h"
 #include "platform/platform.h"
 
@@ -75,7 +75,8 @@ void ReadSettings(const std::string& path, const std::string& launcher_dir,
     whole("JRE_LOCATION", &options.jre_location, "");
     // Relative to the launcher's directory, the working directory now; made absolute
     // because Java may start in another one.
-    if (!options.jre_location.empty()) paths::GetFullPath(&options.jre_location, options.jre_location);
+    if (!options.jre_location.empty())
+      paths::GetFullPath(&options.jre_location, options.jre_location);
   }
   whole("ACCESS_DIR", &st->access_dir, "");
   whole("JRE_MEMORY_OPTIONS", &st->jre_memory_options, "");

@@ -16,11 +16,11 @@ enum class ReadMode { kWhole, kFirstCharacter };
 // How the launcher reads a key of the main section, for tools that check a medium.
 enum class KeyReading {
   kText,
-  kPath,        // a file or directory; a relative one is the launcher directory's
-  kStartsWithT, // true when the value begins with "T"
-  kExactlyTrue, // true only when the value is exactly "TRUE"
-  kNumber,      // the leading decimal number
-  kList,        // comma-separated (BOOTSTRAP_COMPS) or semicolon-separated (ADDTO_CLASSPATH)
+  kPath,         // a file or directory; a relative one is the launcher directory's
+  kStartsWithT,  // true when the value begins with "T"
+  kExactlyTrue,  // true only when the value is exactly "TRUE"
+  kNumber,       // the leading decimal number
+  kList,         // comma-separated (BOOTSTRAP_COMPS) or semicolon-separated (ADDTO_CLASSPATH)
 };
 struct ParamKey {
   const char* name;

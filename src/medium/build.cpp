@@ -38,7 +38,8 @@ constexpr char kJlinkDir[] = "jlink-runtime";
 bool IsPlainName(const std::string& s) {
   if (s.empty() || s == "." || s == "..") return false;
   for (char c : s) {
-    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '_' && c != '-' && c != '+') {
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '_' && c != '-' &&
+        c != '+') {
       return false;
     }
   }
@@ -94,10 +95,9 @@ bool MakeRuntime(const BuildOptions& o, const fs::path& out) {
   fs::path jlink = jdk / "bin" / (o.windows ? "jlink.exe" : "jlink");
   if (!fs::exists(jlink)) jlink = jdk / "bin" / "jlink";
   if (!fs::exists(jlink)) return Fail("no jlink in " + (jdk / "bin").string());
-  std::vector<std::string> args = {jlink.string(), "--add-modules", o.jlink_modules,
-                                   "--generate-cds-archive", "--strip-debug",
-                                   "--no-header-files", "--no-man-pages", "--output",
-                                   out.string()};
+  std::vector<std::string> args = {jlink.string(),           "--add-modules", o.jlink_modules,
+                                   "--generate-cds-archive", "--strip-debug", "--no-header-files",
+                                   "--no-man-pages",         "--output",      out.string()};
   std::string command;
   for (const std::string& a : args) command += platform::QuoteWindowsArgument(a) + " ";
   const fs::path log = out.string() + ".log";
@@ -108,7 +108,8 @@ bool MakeRuntime(const BuildOptions& o, const fs::path& out) {
   std::error_code ec;
   fs::remove(log, ec);
   if (code != 0) {
-    return Fail("jlink failed with status " + std::to_string(code) + ": " + command + "\n" + output);
+    return Fail("jlink failed with status " + std::to_string(code) + ": " + command + "\n" +
+                output);
   }
   return true;
 }
@@ -127,7 +128,8 @@ bool CopyLauncher(const BuildOptions& o, const fs::path& disk) {
   const char* names[] = {o.windows ? "setup.exe" : "setup", o.windows ? "unzip.exe" : "unzip"};
   std::error_code ec;
   for (const char* name : names) {
-    if (!fs::exists(from / name)) return Fail("no " + std::string(name) + " in " + from.string() + " (--launcher-dir)");
+    if (!fs::exists(from / name))
+      return Fail("no " + std::string(name) + " in " + from.string() + " (--launcher-dir)");
     fs::copy_file(from / name, disk / name, ec);
     if (ec) return Fail("cannot copy " + (from / name).string() + ": " + ec.message());
   }
@@ -141,7 +143,8 @@ bool Pack(const fs::path& components, const std::string& name, const std::string
   std::error_code ec;
   fs::create_directories(dir, ec);
   std::string error;
-  if (!WriteJar(tree.string(), prefix, (dir / (name + ".jar")).string(), &error)) return Fail(error);
+  if (!WriteJar(tree.string(), prefix, (dir / (name + ".jar")).string(), &error))
+    return Fail(error);
   return true;
 }
 
@@ -151,7 +154,8 @@ bool PackFiles(const fs::path& components, const std::string& name, const std::s
   std::error_code ec;
   fs::create_directories(dir, ec);
   std::string error;
-  if (!WriteJarOfFiles(files, "zek/jlib/", (dir / (name + ".jar")).string(), &error)) return Fail(error);
+  if (!WriteJarOfFiles(files, "zek/jlib/", (dir / (name + ".jar")).string(), &error))
+    return Fail(error);
   return true;
 }
 
@@ -173,16 +177,20 @@ std::string ParameterFile(const BuildOptions& o, const std::string& jre_location
   for (const std::string& kv : o.settings) text += kv + "\n";
   if (!o.prereqs.empty()) {
     std::ifstream in(o.prereqs, std::ios::binary);
-    text += "\n" + std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    text +=
+        "\n" + std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
   return text;
 }
 
 bool Validate(const BuildOptions& o) {
   if (o.out.empty()) return Fail("--out DIR is needed");
-  if (fs::exists(o.out)) return Fail(o.out + " exists already: a medium is built into a new directory");
-  if (o.runtime.empty() == o.jlink_modules.empty()) return Fail("one of --runtime DIR and --jlink-modules LIST is needed");
-  if (!o.runtime.empty() && !fs::is_directory(fs::path(o.runtime) / "bin")) return Fail(o.runtime + " is no Java runtime (no bin/)");
+  if (fs::exists(o.out))
+    return Fail(o.out + " exists already: a medium is built into a new directory");
+  if (o.runtime.empty() == o.jlink_modules.empty())
+    return Fail("one of --runtime DIR and --jlink-modules LIST is needed");
+  if (!o.runtime.empty() && !fs::is_directory(fs::path(o.runtime) / "bin"))
+    return Fail(o.runtime + " is no Java runtime (no bin/)");
   if (!IsPlainName(o.version)) return Fail("--version " + o.version + " is no plain version");
   if (o.installer_jars.empty()) return Fail("at least one --installer-jar FILE is needed");
   for (const auto& jars : {o.installer_jars, o.core_jars}) {
@@ -191,23 +199,27 @@ bool Validate(const BuildOptions& o) {
     }
   }
   if (o.components.size() + 3 > kMaxComponents) {
-    return Fail("at most " + std::to_string(kMaxComponents - 3) + " further components fit the launcher's list");
+    return Fail("at most " + std::to_string(kMaxComponents - 3) +
+                " further components fit the launcher's list");
   }
   std::set<std::string> names = {kJre, kZek, kZekCore};
   for (const auto& c : o.components) {
-    if (!names.insert(c.name).second) return Fail("component " + c.name + " is given twice or is the launcher's own");
+    if (!names.insert(c.name).second)
+      return Fail("component " + c.name + " is given twice or is the launcher's own");
     if (!IsPlainName(c.name) || !IsPlainName(c.version) || !fs::is_directory(c.dir)) {
-      return Fail("--component NAME:VERSION:DIR needs a plain name, a plain version and a directory (" +
-                  c.name + ":" + c.version + ":" + c.dir + ")");
+      return Fail(
+          "--component NAME:VERSION:DIR needs a plain name, a plain version and a directory (" +
+          c.name + ":" + c.version + ":" + c.dir + ")");
     }
   }
   for (const std::string& kv : o.settings) {
-    if (kv.find('=') == std::string::npos || kv.front() == '=' || kv.find_first_of("\r\n[") < kv.find('=') ||
-        kv.find_first_of("\r\n") != std::string::npos) {
+    if (kv.find('=') == std::string::npos || kv.front() == '=' ||
+        kv.find_first_of("\r\n[") < kv.find('=') || kv.find_first_of("\r\n") != std::string::npos) {
       return Fail("--set " + kv + ": KEY=VALUE on one line is needed");
     }
   }
-  if (!o.prereqs.empty() && !fs::is_regular_file(o.prereqs)) return Fail(o.prereqs + " does not exist");
+  if (!o.prereqs.empty() && !fs::is_regular_file(o.prereqs))
+    return Fail(o.prereqs + " does not exist");
   return true;
 }
 
@@ -225,7 +237,9 @@ bool BuildInto(const BuildOptions& o, const fs::path& work) {
     if (!MakeRuntime(o, runtime)) return false;
   }
   const std::string version = RuntimeVersion(runtime);
-  if (!IsPlainName(version)) return Fail("the runtime's release file names the version \"" + version + "\", which is no plain name");
+  if (!IsPlainName(version))
+    return Fail("the runtime's release file names the version \"" + version +
+                "\", which is no plain name");
   std::string jre_location = "jre";
   if (o.distribution) {
     const fs::path components = work / "stage" / "Components";
@@ -239,14 +253,15 @@ bool BuildInto(const BuildOptions& o, const fs::path& work) {
       if (!Pack(components, c.name, c.version, c.dir, "")) return false;
     }
     const char sep = o.windows ? '\\' : '/';
-    jre_location = std::string("..") + sep + "stage" + sep + "Components" + sep + kJre +
-                   sep + version + sep + "1" + sep + "DataFiles";
+    jre_location = std::string("..") + sep + "stage" + sep + "Components" + sep + kJre + sep +
+                   version + sep + "1" + sep + "DataFiles";
   } else {
     if (!CopyTree(runtime, disk / "jre")) return false;
     fs::create_directories(disk / "jlib", ec);
     for (const auto& jars : {o.installer_jars, o.core_jars}) {
       for (const std::string& jar : jars) {
-        fs::copy_file(jar, disk / "jlib" / fs::path(jar).filename(), fs::copy_options::overwrite_existing, ec);
+        fs::copy_file(jar, disk / "jlib" / fs::path(jar).filename(),
+                      fs::copy_options::overwrite_existing, ec);
         if (ec) return Fail("cannot copy " + jar + ": " + ec.message());
       }
     }
@@ -279,7 +294,8 @@ int Build(const BuildOptions& options) {
   bool ok = BuildInto(options, work);
   if (ok) {
     fs::rename(work, out, ec);
-    if (ec) ok = Fail("cannot rename " + work.string() + " to " + out.string() + ": " + ec.message());
+    if (ec)
+      ok = Fail("cannot rename " + work.string() + " to " + out.string() + ": " + ec.message());
   }
   if (!ok) {
     fs::remove_all(work, ec);

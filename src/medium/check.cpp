@@ -30,7 +30,9 @@ namespace zorvex::medium {
 
 namespace {
 
-constexpr char kAbsent[] = "\x01" "absent";
+constexpr char kAbsent[] =
+    "\x01"
+    "absent";
 
 // The native system, but answering for the medium's launcher where the launcher asks for
 // its own path.
@@ -136,7 +138,8 @@ class Checker {
   void CheckReading(const config::ParamKey& key, const std::string& raw);
   void CheckComponents();
   void CheckPlain();
-  std::string ComponentDir(const std::string& name, const std::string& version, std::string* chosen);
+  std::string ComponentDir(const std::string& name, const std::string& version,
+                           std::string* chosen);
   std::string ChooseComponent(const std::string& name, const std::string& version);
   void CheckRuntimeJars(const std::string& dir, bool development_kit);
   void CheckClassPath(const std::set<std::string>& staged);
@@ -161,14 +164,16 @@ bool Checker::FindLauncher() {
   if (paths::FileExists(launcher_)) {
     r_.Info("Medium", "The launcher " + launcher_ + " (" + style.os_name + ").");
   } else if (paths::FileExists(Join(dir_, other))) {
-    r_.Error("Medium", "This medium's launcher is " + other + ": check it with the zorvex-medium of that target.");
+    r_.Error("Medium", "This medium's launcher is " + other +
+                           ": check it with the zorvex-medium of that target.");
     return false;
   } else {
     r_.Error("Medium", "No launcher (" + exe + ") in " + dir_ + ".");
     return false;
   }
   if (!paths::FileExists(Join(dir_, style.drive_letters ? "unzip.exe" : "unzip"))) {
-    r_.Warn("Medium", "No unzip beside the launcher: a distribution-layout bootstrap cannot unpack.");
+    r_.Warn("Medium",
+            "No unzip beside the launcher: a distribution-layout bootstrap cannot unpack.");
   }
   return true;
 }
@@ -182,7 +187,9 @@ void Checker::CheckCatalogues() {
   }
   bool base = false;
   for (const platform::DirEntry& e : entries) {
-    if (e.name.rfind("cons", 0) != 0 || e.name.size() < 8 || e.name.substr(e.name.size() - 4) != ".nls") continue;
+    if (e.name.rfind("cons", 0) != 0 || e.name.size() < 8 ||
+        e.name.substr(e.name.size() - 4) != ".nls")
+      continue;
     std::string bytes;
     if (!platform::ReadWholeFile(Join(resource, e.name), &bytes)) continue;
     messages::CatalogueMap map;
@@ -198,7 +205,8 @@ void Checker::CheckCatalogues() {
         continue;
       }
       messages::FormatArgs args;
-      for (char kind : k.args) args.push_back(kind == 's' ? messages::FormatArg("x") : messages::FormatArg(1));
+      for (char kind : k.args)
+        args.push_back(kind == 's' ? messages::FormatArg("x") : messages::FormatArg(1));
       if (!messages::FormatFits(*text, args)) unfit.emplace_back(k.key);
     }
     r_.Info("Catalogues", e.name + ": " + language + ", " + std::to_string(map.size()) + " texts.");
@@ -206,8 +214,9 @@ void Checker::CheckCatalogues() {
       r_.Warn("Catalogues", e.name + ": a record without \"=\" is skipped: \"" + record + "\"");
     }
     for (const std::string& key : missing) {
-      (language == "base" ? r_.Error("Catalogues", e.name + " lacks " + key + ": the key itself is shown")
-                          : r_.Warn("Catalogues", e.name + " lacks " + key + ": the base text is shown"));
+      (language == "base"
+           ? r_.Error("Catalogues", e.name + " lacks " + key + ": the key itself is shown")
+           : r_.Warn("Catalogues", e.name + " lacks " + key + ": the base text is shown"));
     }
     for (const std::string& key : unfit) {
       r_.Warn("Catalogues", e.name + ": the text of " + key +
@@ -221,12 +230,14 @@ bool Checker::FindParameterFile() {
   std::vector<std::string> tried;
   std::string found = config::FindParamFile("", dir_, &tried);
   if (found.empty()) {
-    r_.Error("Parameter file", "No zorparam.ini beside the launcher or above it: the launcher ends with -2.");
+    r_.Error("Parameter file",
+             "No zorparam.ini beside the launcher or above it: the launcher ends with -2.");
     return false;
   }
   paths::GetFullPath(&param_file_, found);
-  r_.Info("Parameter file", param_file_ + (tried.empty() ? ": beside the launcher, the first place it looks."
-                                                         : ": not beside the launcher, so the one above it."));
+  r_.Info("Parameter file",
+          param_file_ + (tried.empty() ? ": beside the launcher, the first place it looks."
+                                       : ": not beside the launcher, so the one above it."));
   if (!platform::ReadWholeFile(param_file_, &text_)) {
     r_.Error("Parameter file", "It cannot be read.");
     return false;
@@ -240,13 +251,15 @@ void Checker::CheckReading(const config::ParamKey& key, const std::string& raw) 
   switch (key.reading) {
     case config::KeyReading::kStartsWithT:
       if (!raw.empty() && raw[0] != 'T' && Upper(raw).rfind("T", 0) == 0) {
-        r_.Warn(topic, name + "=" + raw + " reads as false: only a value beginning with an upper-case T counts.");
+        r_.Warn(topic, name + "=" + raw +
+                           " reads as false: only a value beginning with an upper-case T counts.");
       } else if (raw == "1" || Upper(raw) == "YES" || Upper(raw) == "Y" || Upper(raw) == "ON") {
         r_.Warn(topic, name + "=" + raw + " reads as false: only a value beginning with T counts.");
       }
       break;
     case config::KeyReading::kExactlyTrue:
-      if (raw != "TRUE" && (Upper(raw) == "TRUE" || raw == "T" || Upper(raw) == "YES" || raw == "1")) {
+      if (raw != "TRUE" &&
+          (Upper(raw) == "TRUE" || raw == "T" || Upper(raw) == "YES" || raw == "1")) {
         r_.Warn(topic, name + "=" + raw + " reads as false: only exactly TRUE counts.");
       }
       break;
@@ -256,7 +269,8 @@ void Checker::CheckReading(const config::ParamKey& key, const std::string& raw) 
       if (end == raw.c_str()) {
         r_.Error(topic, name + "=" + raw + " is no number: it reads as 0.");
       } else if (*end != '\0') {
-        r_.Warn(topic, name + "=" + raw + " reads as " + std::to_string(n) + ": the text after the number is ignored.");
+        r_.Warn(topic, name + "=" + raw + " reads as " + std::to_string(n) +
+                           ": the text after the number is ignored.");
       }
       if (name == "BOOTSTRAP_SIZE" && (n < 0 || n > 2047)) {
         r_.Error(topic, "BOOTSTRAP_SIZE must lie from 0 to 2047: the launcher stages nothing.");
@@ -268,13 +282,17 @@ void Checker::CheckReading(const config::ParamKey& key, const std::string& raw) 
       std::string full;
       paths::GetFullPath(&full, raw);
       if (!paths::IsAbsolutePath(raw, *platform::Os().style)) {
-        r_.Info(topic, name + "=" + raw + " is relative: the launcher's directory makes it " + full + ".");
+        r_.Info(topic,
+                name + "=" + raw + " is relative: the launcher's directory makes it " + full + ".");
       }
       if (!paths::FileExists(raw)) {
         bool stage = distribution_ && (name == "ZEK_LOCATION" || name == "ZEK_CORE_LOCATION" ||
                                        name == "ZPATCH_LOCATION" || name == "JRE_LOCATION");
-        (stage ? r_.Info(topic, name + "=" + raw + " does not exist: the bootstrap takes the component's highest version.")
-               : r_.Warn(topic, name + "=" + raw + " does not exist."));
+        (stage
+             ? r_.Info(topic,
+                       name + "=" + raw +
+                           " does not exist: the bootstrap takes the component's highest version.")
+             : r_.Warn(topic, name + "=" + raw + " does not exist."));
       }
       break;
     }
@@ -290,7 +308,8 @@ void Checker::CheckSettings() {
   config::ReadSettings(param_file_, dir_, Join("<TEMP>", "ZorInstall<timestamp>"), &st_, &dropped);
   distribution_ = config::StartsWithT(st_.distribution);
   for (const std::string& name : dropped) {
-    r_.Warn("Parameter file", "BOOTSTRAP_COMPS names more than 16 components: " + name + " is not bootstrapped.");
+    r_.Warn("Parameter file",
+            "BOOTSTRAP_COMPS names more than 16 components: " + name + " is not bootstrapped.");
   }
   std::set<std::string> known;
   for (const config::ParamKey& key : config::kParamKeys) {
@@ -303,10 +322,11 @@ void Checker::CheckSettings() {
     if (key.setting != nullptr) {
       value = st_.*key.setting;
     } else if (key.later_default != nullptr) {
-      config::GetParamValue(key.name, &value, key.later_default, param_file_, config::ReadMode::kWhole);
+      config::GetParamValue(key.name, &value, key.later_default, param_file_,
+                            config::ReadMode::kWhole);
     } else {
       value = std::string(key.name) == "JRE_LOCATION" ? Options().jre_location
-                                                       : Options().prereq_config_location;
+                                                      : Options().prereq_config_location;
     }
     if (std::string(key.name) == "PLATFORM_PREREQS") st_.platform_prereqs = value;
     if (std::string(key.name) == "BOOTSTRAP_COMPS") value = raw == kAbsent ? "" : raw;
@@ -321,12 +341,16 @@ void Checker::CheckSettings() {
       size_t d = Distance(Upper(key), k.name);
       if (d < best) best = d, nearest = k.name;
     }
-    r_.Warn("Parameter file", "Unknown key " + key + (nearest.empty() ? " is not read." : " is not read: did you mean " + nearest + "?"));
+    r_.Warn(
+        "Parameter file",
+        "Unknown key " + key +
+            (nearest.empty() ? " is not read." : " is not read: did you mean " + nearest + "?"));
   }
 }
 
 // The version directory a bootstrap would take for a component.
-std::string Checker::ComponentDir(const std::string& name, const std::string& version, std::string* chosen) {
+std::string Checker::ComponentDir(const std::string& name, const std::string& version,
+                                  std::string* chosen) {
   const char sep = platform::Os().style->separator;
   *chosen = version.empty() ? bootstrap::FindHighestVersion(root_ + sep + name + sep) : version;
   return root_ + sep + name + sep + *chosen + sep + "1" + sep + "DataFiles";
@@ -339,9 +363,13 @@ std::string Checker::ChooseComponent(const std::string& name, const std::string&
   std::vector<std::string> jars;
   JarEntries(dir, &jars);
   if (jars.empty()) {
-    r_.Error("Components", name + ": no jar in " + dir + (chosen == bootstrap::kNoVersion ? " (no version directory)" : "") + ": the unzip fails.");
+    r_.Error("Components", name + ": no jar in " + dir +
+                               (chosen == bootstrap::kNoVersion ? " (no version directory)" : "") +
+                               ": the unzip fails.");
   } else {
-    r_.Info("Components", name + " " + chosen + (version.empty() ? " (the highest)" : " (as named)") + ": " + std::to_string(jars.size()) + " jar(s) in " + dir + ".");
+    r_.Info("Components", name + " " + chosen +
+                              (version.empty() ? " (the highest)" : " (as named)") + ": " +
+                              std::to_string(jars.size()) + " jar(s) in " + dir + ".");
   }
   return dir;
 }
@@ -362,17 +390,21 @@ void Checker::CheckRuntimeJars(const std::string& dir, bool development_kit) {
     }
   }
   if (home.empty()) {
-    r_.Error("Components", "The runtime's jars hold no " + std::string(development_kit ? "jdk" : "jre/<name>") + "/bin/" + java + ": Java cannot start.");
+    r_.Error("Components", "The runtime's jars hold no " +
+                               std::string(development_kit ? "jdk" : "jre/<name>") + "/bin/" +
+                               java + ": Java cannot start.");
   } else {
     jre_home_ = home;
-    r_.Info("Components", "The runtime in " + dir + " is staged as " + home + " and started as " + home + "/bin/" + java + ".");
+    r_.Info("Components", "The runtime in " + dir + " is staged as " + home + " and started as " +
+                              home + "/bin/" + java + ".");
   }
 }
 
 void Checker::CheckClassPath(const std::set<std::string>& staged) {
   std::vector<std::string> present, absent;
   auto look = [&](const std::string& dir, const std::vector<std::string>& jars) {
-    for (const std::string& jar : jars) (staged.count(dir + "/" + jar) ? present : absent).push_back(dir + "/" + jar);
+    for (const std::string& jar : jars)
+      (staged.count(dir + "/" + jar) ? present : absent).push_back(dir + "/" + jar);
   };
   look("zek/jlib", kCoreJars);
   look("ZPatch/jlib", kPatchJars);
@@ -381,9 +413,12 @@ void Checker::CheckClassPath(const std::set<std::string>& staged) {
   std::string list;
   for (const std::string& p : present) list += (list.empty() ? "" : ", ") + p;
   if (present.empty()) {
-    r_.Error("Class path", "None of the class path's jars is in any component: Java finds no installer.");
+    r_.Error("Class path",
+             "None of the class path's jars is in any component: Java finds no installer.");
   } else {
-    r_.Info("Class path", std::to_string(present.size()) + " of the class path's " + std::to_string(present.size() + absent.size()) + " jars are staged: " + list + ".");
+    r_.Info("Class path", std::to_string(present.size()) + " of the class path's " +
+                              std::to_string(present.size() + absent.size()) +
+                              " jars are staged: " + list + ".");
   }
 }
 
@@ -393,7 +428,9 @@ void Checker::CheckComponents() {
   root_ = std::string("..") + sep + stage;
   if (!paths::FileExists(root_)) root_ = std::string("..") + sep + ".." + sep + stage;
   if (!paths::FileExists(root_)) {
-    r_.Error("Components", "DISTRIBUTION is on, but neither ../stage/Components nor ../../stage/Components exists.");
+    r_.Error(
+        "Components",
+        "DISTRIBUTION is on, but neither ../stage/Components nor ../../stage/Components exists.");
     return;
   }
   std::set<std::string> staged;
@@ -412,7 +449,8 @@ void Checker::CheckComponents() {
       r_.Warn("Components", "BOOTSTRAP_COMPS entry \"" + entry + "\" names no component: skipped.");
     } else if (name == "zorvex.swd.jre") {
       named[name] = "";
-    } else if (name == "zorvex.swd.zek" || name == "zorvex.swd.zek.core" || name == "zorvex.swd.zpatch") {
+    } else if (name == "zorvex.swd.zek" || name == "zorvex.swd.zek.core" ||
+               name == "zorvex.swd.zpatch") {
       std::string chosen;
       named[name] = ComponentDir(name, version, &chosen);
     } else {
@@ -431,7 +469,8 @@ void Checker::CheckComponents() {
     if (jars.empty()) {
       r_.Error("Components", std::string(name) + ": no jar in " + dir + ": the unzip fails.");
     } else {
-      r_.Info("Components", std::string(name) + ": " + std::to_string(jars.size()) + " jar(s) in " + dir + ".");
+      r_.Info("Components",
+              std::string(name) + ": " + std::to_string(jars.size()) + " jar(s) in " + dir + ".");
     }
     add(dir);
   };
@@ -439,7 +478,9 @@ void Checker::CheckComponents() {
     std::string jre = Options().jre_location;
     bool development_kit = false;
     if (!paths::FileExists(jre)) {
-      jre = root_ + sep + "zorvex.swd.jre" + sep + bootstrap::FindHighestVersion(root_ + sep + "zorvex.swd.jre" + sep) + sep + "1" + sep + "DataFiles";
+      jre = root_ + sep + "zorvex.swd.jre" + sep +
+            bootstrap::FindHighestVersion(root_ + sep + "zorvex.swd.jre" + sep) + sep + "1" + sep +
+            "DataFiles";
       if (!paths::FileExists(jre)) {
         jre = ChooseComponent("zorvex.jdk", "");
         development_kit = true;
@@ -454,10 +495,13 @@ void Checker::CheckComponents() {
 }
 
 void Checker::CheckPlain() {
-  const std::string java = Join(Join(Options().jre_location, "bin"), platform::Os().style->javaw_name);
-  if (!paths::FileExists(java)) r_.Error("Components", "The runtime's " + java + " does not exist: Java cannot start.");
+  const std::string java =
+      Join(Join(Options().jre_location, "bin"), platform::Os().style->javaw_name);
+  if (!paths::FileExists(java))
+    r_.Error("Components", "The runtime's " + java + " does not exist: Java cannot start.");
   std::set<std::string> staged;
-  auto add = [&](const std::string& dir, const std::string& as, const std::vector<std::string>& jars) {
+  auto add = [&](const std::string& dir, const std::string& as,
+                 const std::vector<std::string>& jars) {
     for (const std::string& jar : jars) {
       if (paths::FileExists(Join(Join(dir, "jlib"), jar))) staged.insert(as + "/" + jar);
     }
@@ -477,7 +521,8 @@ void Checker::CheckSection(const std::string& section, bool generic) {
   int checks = 0;
   while (config::ReadIniEntry(nullptr, &key, &value, &stream) == 0) {
     const std::string where = "[" + section + "] " + key;
-    bool check = key == "SERVICE_PACK" || key == "CPU" || key == "MIN_DISPLAY_COLORS" || key == "SWAP_SPACE";
+    bool check =
+        key == "SERVICE_PACK" || key == "CPU" || key == "MIN_DISPLAY_COLORS" || key == "SWAP_SPACE";
     if (!check) {
       if (key.size() < 17 || key.substr(key.size() - 16) != "_FAILURE_MESSAGE") {
         r_.Warn("Prerequisites", where + " is no check: passed over without a word.");
@@ -490,13 +535,16 @@ void Checker::CheckSection(const std::string& section, bool generic) {
     }
     ++checks;
     if (!generic && (key == "MIN_DISPLAY_COLORS" || key == "SWAP_SPACE")) {
-      r_.Warn("Prerequisites", where + " is checked only in \"Generic Prereqs\": passed over here.");
+      r_.Warn("Prerequisites",
+              where + " is checked only in \"Generic Prereqs\": passed over here.");
     }
     if (key != "SERVICE_PACK") {
       char* end = nullptr;
       double n = std::strtod(value.c_str(), &end);
       if (!(n > 0)) {
-        r_.Warn("Prerequisites", where + "=" + value + " is not a positive number: " + (key == "SWAP_SPACE" ? "the check always fails." : "the check gives no verdict."));
+        r_.Warn("Prerequisites", where + "=" + value + " is not a positive number: " +
+                                     (key == "SWAP_SPACE" ? "the check always fails."
+                                                          : "the check gives no verdict."));
       } else if (*end != '\0') {
         r_.Warn("Prerequisites", where + "=" + value + ": the text after the number is ignored.");
       }
@@ -508,18 +556,27 @@ void Checker::CheckSection(const std::string& section, bool generic) {
 void Checker::CheckPrerequisites() {
   const std::string os = platform::Os().style->os_name;
   CheckSection(prereq::kGenericSection, true);
-  std::string list = platform::Os().system->ProfileString(prereq::kCertifiedSection, os, "", param_file_);
+  std::string list =
+      platform::Os().system->ProfileString(prereq::kCertifiedSection, os, "", param_file_);
   const bool platform_checks = config::StartsWithT(st_.platform_prereqs);
   if (list.empty()) {
-    if (platform_checks) r_.Warn("Prerequisites", "PLATFORM_PREREQS is on, but [Certified Versions] has no " + os + " list: no platform section is checked.");
+    if (platform_checks)
+      r_.Warn("Prerequisites", "PLATFORM_PREREQS is on, but [Certified Versions] has no " + os +
+                                   " list: no platform section is checked.");
     return;
   }
-  if (!platform_checks) r_.Info("Prerequisites", "[Certified Versions] lists " + list + ", but PLATFORM_PREREQS is off: not checked.");
-  if (list.find(", ") != std::string::npos) r_.Warn("Prerequisites", os + "=" + list + ": a version after \", \" begins with a blank and never matches.");
+  if (!platform_checks)
+    r_.Info("Prerequisites",
+            "[Certified Versions] lists " + list + ", but PLATFORM_PREREQS is off: not checked.");
+  if (list.find(", ") != std::string::npos)
+    r_.Warn("Prerequisites",
+            os + "=" + list + ": a version after \", \" begins with a blank and never matches.");
   std::string warn;
   const std::string certified = prereq::kCertifiedSection;
   config::GetIniValue(&certified, "CERTIFIED_VERSION_WARN", "", &warn, param_file_);
-  if (!warn.empty() && warn != "TRUE") r_.Warn("Prerequisites", "CERTIFIED_VERSION_WARN=" + warn + " reads as off: only exactly TRUE warns instead of stopping.");
+  if (!warn.empty() && warn != "TRUE")
+    r_.Warn("Prerequisites", "CERTIFIED_VERSION_WARN=" + warn +
+                                 " reads as off: only exactly TRUE warns instead of stopping.");
   size_t pos = 0;
   while (pos <= list.size()) {
     size_t comma = list.find(',', pos);
@@ -540,7 +597,9 @@ void Checker::Probe() {
   auto run = [&](const char* name) {
     console.printed.clear();
     int result = prereq::RunPrerequisitePass(&c);
-    std::string verdict = result == prereq::kPassOk ? "passed" : result == prereq::kNoCertifiedVersions ? "no certified versions" : "failed";
+    std::string verdict = result == prereq::kPassOk                ? "passed"
+                          : result == prereq::kNoCertifiedVersions ? "no certified versions"
+                                                                   : "failed";
     r_.Info("This machine", std::string(name) + " pass: " + verdict + ".");
     size_t start = 0;
     while (start < console.printed.size()) {
@@ -550,7 +609,9 @@ void Checker::Probe() {
       if (!line.empty()) r_.Info("This machine", "  " + line);
       start = end + 1;
     }
-    if (result != prereq::kPassOk && result != prereq::kNoCertifiedVersions) r_.Warn("This machine", std::string(name) + " prerequisites fail here" + (c.failure_text.empty() ? "." : ":" + c.failure_text));
+    if (result != prereq::kPassOk && result != prereq::kNoCertifiedVersions)
+      r_.Warn("This machine", std::string(name) + " prerequisites fail here" +
+                                  (c.failure_text.empty() ? "." : ":" + c.failure_text));
     c.failure_text.clear();
     return result;
   };

@@ -20,10 +20,10 @@ constexpr uint16_t kMadeByUnix = (3 << 8) | 45;
 constexpr uint32_t kMax32 = 0xFFFFFFFF;
 
 struct Item {
-  std::string name;      // in the jar
-  fs::path path;         // on disk; empty for a directory entry
-  uint32_t mode = 0;     // Unix mode with its file type
-  std::string link;      // a link's target
+  std::string name;   // in the jar
+  fs::path path;      // on disk; empty for a directory entry
+  uint32_t mode = 0;  // Unix mode with its file type
+  std::string link;   // a link's target
 };
 
 // Names in UTF-8 whatever the system's code page, as the UTF-8 flag of every entry says.
@@ -87,8 +87,8 @@ bool WriteItems(const std::vector<Item>& items, const std::string& out, std::str
       *error = item.path.string() + " is 4 GiB or larger";
       return false;
     }
-    uint32_t crc = static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(data.data()),
-                                               static_cast<uInt>(data.size())));
+    uint32_t crc = static_cast<uint32_t>(
+        crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
     std::string packed;
     uint16_t method = 0;
     if (item.link.empty() && !data.empty()) {
@@ -109,7 +109,8 @@ bool WriteItems(const std::vector<Item>& items, const std::string& out, std::str
     file << local << packed;
     std::string extra;
     if (big_offset) Put16(&extra, 1), Put16(&extra, 8), Put64(&extra, offset);
-    Put32(&central, 0x02014b50), Put16(&central, kMadeByUnix), Put16(&central, big_offset ? 45 : 20);
+    Put32(&central, 0x02014b50), Put16(&central, kMadeByUnix),
+        Put16(&central, big_offset ? 45 : 20);
     Put16(&central, 0x0800), Put16(&central, method), Put16(&central, kDosTime);
     Put16(&central, kDosDate), Put32(&central, crc), Put32(&central, packed.size());
     Put32(&central, data.size()), Put16(&central, item.name.size()), Put16(&central, extra.size());
@@ -148,8 +149,8 @@ bool WriteJar(const std::string& dir, const std::string& prefix, const std::stri
               std::string* error) {
   std::vector<Item> items;
   std::error_code ec;
-  for (auto it = fs::recursive_directory_iterator(dir, ec); !ec && it != fs::recursive_directory_iterator();
-       it.increment(ec)) {
+  for (auto it = fs::recursive_directory_iterator(dir, ec);
+       !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
     Item item;
     item.name = prefix + Utf8(fs::relative(it->path(), dir, ec));
     item.mode = ModeOf(*it);
@@ -170,7 +171,8 @@ bool WriteJar(const std::string& dir, const std::string& prefix, const std::stri
   for (size_t cut = prefix.find('/'); cut != std::string::npos; cut = prefix.find('/', cut + 1)) {
     items.push_back({prefix.substr(0, cut + 1), {}, 0040755, ""});
   }
-  std::sort(items.begin(), items.end(), [](const Item& a, const Item& b) { return a.name < b.name; });
+  std::sort(items.begin(), items.end(),
+            [](const Item& a, const Item& b) { return a.name < b.name; });
   return WriteItems(items, out, error);
 }
 
@@ -188,7 +190,8 @@ bool WriteJarOfFiles(const std::vector<std::string>& files, const std::string& p
     }
     items.push_back({prefix + Utf8(fs::path(f).filename()), f, 0100644, ""});
   }
-  std::sort(items.begin(), items.end(), [](const Item& a, const Item& b) { return a.name < b.name; });
+  std::sort(items.begin(), items.end(),
+            [](const Item& a, const Item& b) { return a.name < b.name; });
   return WriteItems(items, out, error);
 }
 

@@ -17,22 +17,22 @@ struct CheckOptions {
 int Check(const CheckOptions& options);
 
 struct BuildOptions {
-  std::string out;                     // the medium's directory, made beside and renamed
-  bool distribution = true;            // or the plain layout
-  bool windows = false;                // the target: which launcher, catalogues, unzip
-  std::string launcher_dir;            // where setup(.exe), resource/ and unzip(.exe) are
-  std::string runtime;                 // an existing Java runtime directory, or
-  std::string jlink_modules;           // modules for jlink to make one (with --jdk)
-  std::string jdk;                     // the JDK whose jlink makes the runtime
+  std::string out;            // the medium's directory, made beside and renamed
+  bool distribution = true;   // or the plain layout
+  bool windows = false;       // the target: which launcher, catalogues, unzip
+  std::string launcher_dir;   // where setup(.exe), resource/ and unzip(.exe) are
+  std::string runtime;        // an existing Java runtime directory, or
+  std::string jlink_modules;  // modules for jlink to make one (with --jdk)
+  std::string jdk;            // the JDK whose jlink makes the runtime
   std::vector<std::string> installer_jars;
   std::vector<std::string> core_jars;
   struct Component {
     std::string name, version, dir;
   };
-  std::vector<Component> components;   // further components: trees packed as jars
-  std::vector<std::string> settings;   // KEY=VALUE lines of the main section
-  std::string prereqs;                 // a file whose sections are added to zorparam.ini
-  std::string version = "1.0.0.0.0";   // the version of the installer's own components
+  std::vector<Component> components;  // further components: trees packed as jars
+  std::vector<std::string> settings;  // KEY=VALUE lines of the main section
+  std::string prereqs;                // a file whose sections are added to zorparam.ini
+  std::string version = "1.0.0.0.0";  // the version of the installer's own components
 };
 
 // Builds the medium. 0, or 2 after a message on standard error; nothing is left behind.

@@ -47,18 +47,30 @@ int BuildCommand(const std::vector<std::string>& args, const char* argv0) {
     if (a == "-h" || a == "--help") return Usage("");
     if (i + 1 >= args.size()) return Usage(a + " needs a value");
     const std::string& v = args[++i];
-    if (a == "--out") o.out = v;
-    else if (a == "--layout") o.distribution = v == "distribution";
-    else if (a == "--target") o.windows = v == "windows";
-    else if (a == "--launcher-dir") o.launcher_dir = v;
-    else if (a == "--runtime") o.runtime = v;
-    else if (a == "--jlink-modules") o.jlink_modules = v;
-    else if (a == "--jdk") o.jdk = v;
-    else if (a == "--installer-jar") o.installer_jars.push_back(v);
-    else if (a == "--core-jar") o.core_jars.push_back(v);
-    else if (a == "--set") o.settings.push_back(v);
-    else if (a == "--prereqs") o.prereqs = v;
-    else if (a == "--version") o.version = v;
+    if (a == "--out")
+      o.out = v;
+    else if (a == "--layout")
+      o.distribution = v == "distribution";
+    else if (a == "--target")
+      o.windows = v == "windows";
+    else if (a == "--launcher-dir")
+      o.launcher_dir = v;
+    else if (a == "--runtime")
+      o.runtime = v;
+    else if (a == "--jlink-modules")
+      o.jlink_modules = v;
+    else if (a == "--jdk")
+      o.jdk = v;
+    else if (a == "--installer-jar")
+      o.installer_jars.push_back(v);
+    else if (a == "--core-jar")
+      o.core_jars.push_back(v);
+    else if (a == "--set")
+      o.settings.push_back(v);
+    else if (a == "--prereqs")
+      o.prereqs = v;
+    else if (a == "--version")
+      o.version = v;
     else if (a == "--component") {
       size_t c1 = v.find(':'), c2 = c1 == std::string::npos ? c1 : v.find(':', c1 + 1);
       if (c2 == std::string::npos) return Usage("--component NAME:VERSION:DIR");
@@ -77,11 +89,16 @@ int BuildCommand(const std::vector<std::string>& args, const char* argv0) {
 int CheckCommand(const std::vector<std::string>& args) {
   zorvex::medium::CheckOptions o;
   for (const std::string& a : args) {
-    if (a == "--json") o.json = true;
-    else if (a == "--probe") o.probe = true;
-    else if (a == "-h" || a == "--help") return Usage("");
-    else if (!a.empty() && a[0] == '-') return Usage("unknown option " + a);
-    else o.medium_dir = a;
+    if (a == "--json")
+      o.json = true;
+    else if (a == "--probe")
+      o.probe = true;
+    else if (a == "-h" || a == "--help")
+      return Usage("");
+    else if (!a.empty() && a[0] == '-')
+      return Usage("unknown option " + a);
+    else
+      o.medium_dir = a;
   }
   return zorvex::medium::Check(o);
 }

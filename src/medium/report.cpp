@@ -8,9 +8,12 @@ namespace {
 
 const char* Name(Report::Level level) {
   switch (level) {
-    case Report::Level::kInfo: return "info";
-    case Report::Level::kWarning: return "warning";
-    case Report::Level::kError: return "error";
+    case Report::Level::kInfo:
+      return "info";
+    case Report::Level::kWarning:
+      return "warning";
+    case Report::Level::kError:
+      return "error";
   }
   return "";
 }
@@ -19,11 +22,21 @@ std::string JsonString(const std::string& text) {
   std::string out = "\"";
   for (unsigned char c : text) {
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
       default:
         if (c < 0x20) {
           char code[8];
@@ -60,8 +73,9 @@ std::string Report::Text() const {
       topic = f.topic;
       out += "\n" + topic + ":\n";
     }
-    out += std::string(f.level == Level::kInfo ? "  " : f.level == Level::kWarning ? "  warning: "
-                                                                                     : "  ERROR: ") +
+    out += std::string(f.level == Level::kInfo      ? "  "
+                       : f.level == Level::kWarning ? "  warning: "
+                                                    : "  ERROR: ") +
            f.text + "\n";
   }
   if (!settings_.empty()) {
@@ -75,8 +89,10 @@ std::string Report::Text() const {
     }
   }
   int status = ExitStatus();
-  out += std::string("\n") + (status == 0 ? "No problems found." : status == 1 ? "Warnings found."
-                                                                                : "Errors found.") +
+  out += std::string("\n") +
+         (status == 0   ? "No problems found."
+          : status == 1 ? "Warnings found."
+                        : "Errors found.") +
          "\n";
   return out;
 }

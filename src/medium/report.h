@@ -17,7 +17,9 @@ class Report {
     std::string text;
   };
   void Info(const std::string& topic, const std::string& text) { Add(Level::kInfo, topic, text); }
-  void Warn(const std::string& topic, const std::string& text) { Add(Level::kWarning, topic, text); }
+  void Warn(const std::string& topic, const std::string& text) {
+    Add(Level::kWarning, topic, text);
+  }
   void Error(const std::string& topic, const std::string& text) { Add(Level::kError, topic, text); }
   // Settings as the launcher reads them: key, value, where it came from.
   void Setting(const std::string& key, const std::string& value, const std::string& source);

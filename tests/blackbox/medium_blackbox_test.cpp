@@ -3,7 +3,6 @@
 // the same bytes; bad input leaves nothing behind; and check finds mistakes planted in a
 // built medium.
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -35,10 +34,11 @@ void Spit(const std::string& path, const std::string& bytes) {
 std::string Fingerprint(const std::string& dir) {
   std::vector<std::string> lines;
   for (const auto& e : fs::recursive_directory_iterator(dir)) {
-    struct stat st{};
+    struct stat st {};
     lstat(e.path().c_str(), &st);
     std::string line = fs::relative(e.path(), dir).string() + " " + std::to_string(st.st_mode);
-    if (e.is_regular_file()) line += " " + std::to_string(std::hash<std::string>()(Slurp(e.path())));
+    if (e.is_regular_file())
+      line += " " + std::to_string(std::hash<std::string>()(Slurp(e.path())));
     lines.push_back(line);
   }
   std::sort(lines.begin(), lines.end());
@@ -63,10 +63,21 @@ class MediumTool {
   // zorvex-medium build of the build machine, for the target.
   RunResult Build(const std::string& out, std::vector<std::string> more = {}) {
     const Target& t = target_;
-    std::vector<std::string> args = {
-        "build", "--out", out, "--target", t.windows ? "windows" : "linux", "--launcher-dir",
-        t.build_dir, "--runtime", medium_.jre_dir, "--installer-jar", Input("zorinstaller.jar"),
-        "--core-jar", Input("zorcore.jar"), "--component", "extra.comp:2.0:" + Input("extra")};
+    std::vector<std::string> args = {"build",
+                                     "--out",
+                                     out,
+                                     "--target",
+                                     t.windows ? "windows" : "linux",
+                                     "--launcher-dir",
+                                     t.build_dir,
+                                     "--runtime",
+                                     medium_.jre_dir,
+                                     "--installer-jar",
+                                     Input("zorinstaller.jar"),
+                                     "--core-jar",
+                                     Input("zorcore.jar"),
+                                     "--component",
+                                     "extra.comp:2.0:" + Input("extra")};
     args.insert(args.end(), more.begin(), more.end());
     return RunBuilt(BuiltTargets()[0], "zorvex-medium", args, medium_.root);
   }
@@ -171,9 +182,12 @@ TEST_F(NativeMediumToolTest, CheckFindsPlantedMistakes) {
   const std::string clean = medium_.root + "/clean";
   ASSERT_EQ(Build(clean).status, 0);
   auto append = [](const std::string& text) {
-    return [text](const std::string& disk) { Spit(disk + "/zorparam.ini", Slurp(disk + "/zorparam.ini") + text); };
+    return [text](const std::string& disk) {
+      Spit(disk + "/zorparam.ini", Slurp(disk + "/zorparam.ini") + text);
+    };
   };
-  auto edit_catalogue = [](const std::string& name, const std::string& from, const std::string& to) {
+  auto edit_catalogue = [](const std::string& name, const std::string& from,
+                           const std::string& to) {
     return [=](const std::string& disk) {
       std::string bytes = Slurp(disk + "/resource/" + name);
       size_t at = bytes.find(from);
@@ -196,30 +210,42 @@ TEST_F(NativeMediumToolTest, CheckFindsPlantedMistakes) {
        "USEJREONLY=true reads as false: only exactly TRUE counts."},
       {"number with a unit", append("BOOTSTRAP_SIZE=52MB\n"), 1,
        "BOOTSTRAP_SIZE=52MB reads as 52: the text after the number is ignored."},
-      {"size out of range", append("BOOTSTRAP_SIZE=4096\n"), 2, "BOOTSTRAP_SIZE must lie from 0 to 2047"},
+      {"size out of range", append("BOOTSTRAP_SIZE=4096\n"), 2,
+       "BOOTSTRAP_SIZE must lie from 0 to 2047"},
       {"relative path that does not exist", append("PREREQ_CONFIG_LOCATION=prereq\n"), 1,
        "PREREQ_CONFIG_LOCATION=prereq does not exist."},
       {"missing component",
-       [](const std::string& disk) { fs::remove_all(disk + "/../stage/Components/zorvex.swd.zek"); }, 2,
-       "zorvex.swd.zek: no jar in ../stage/Components/zorvex.swd.zek/0.0.0.0.0/1/DataFiles (no version directory)"},
+       [](const std::string& disk) {
+         fs::remove_all(disk + "/../stage/Components/zorvex.swd.zek");
+       },
+       2,
+       "zorvex.swd.zek: no jar in ../stage/Components/zorvex.swd.zek/0.0.0.0.0/1/DataFiles (no "
+       "version directory)"},
       {"runtime without bin/java",
        [](const std::string& disk) {
-         const std::string jar = disk + "/../stage/Components/zorvex.swd.jre/17.0.2/1/DataFiles/zorvex.swd.jre.jar";
+         const std::string jar =
+             disk + "/../stage/Components/zorvex.swd.jre/17.0.2/1/DataFiles/zorvex.swd.jre.jar";
          EXPECT_EQ(std::system(("zip -qd '" + jar + "' 'jre/17.0.2/bin/java'").c_str()), 0);
        },
        2, "The runtime's jars hold no jre/<name>/bin/java: Java cannot start."},
       {"conversion that does not fit", edit_catalogue("cons_de.nls", "%d KB", "%s KB"), 1,
        "cons_de.nls: the text of S_ERBOOTSTRAP_SPACE does not fit the launcher's arguments"},
-      {"missing translation", edit_catalogue("cons_fr.nls", "S_BOOTSTRAPMSG=", "S_BOOTSTRAPMSX="), 1,
-       "cons_fr.nls lacks S_BOOTSTRAPMSG: the base text is shown"},
+      {"missing translation", edit_catalogue("cons_fr.nls", "S_BOOTSTRAPMSG=", "S_BOOTSTRAPMSX="),
+       1, "cons_fr.nls lacks S_BOOTSTRAPMSG: the base text is shown"},
       {"blank in the certified list", append("[Certified Versions]\nLinux=5.10, 6.1\n"), 1,
        "Linux=5.10, 6.1: a version after \", \" begins with a blank and never matches."},
       {"no parameter file", [](const std::string& disk) { fs::remove(disk + "/zorparam.ini"); }, 2,
        "No zorparam.ini beside the launcher or above it"},
-      {"a check this machine fails", append("[Generic Prereqs]\nCPU=99999999\n"), 1,
-       "Generic prerequisites fail here", {"--probe"}},
-      {"the same for scripts", append("USEJREONLY=true\n"), 1,
-       "{\"level\": \"warning\", \"topic\": \"Parameter file\", \"message\": \"USEJREONLY=true reads as false",
+      {"a check this machine fails",
+       append("[Generic Prereqs]\nCPU=99999999\n"),
+       1,
+       "Generic prerequisites fail here",
+       {"--probe"}},
+      {"the same for scripts",
+       append("USEJREONLY=true\n"),
+       1,
+       "{\"level\": \"warning\", \"topic\": \"Parameter file\", \"message\": \"USEJREONLY=true "
+       "reads as false",
        {"--json"}},
   };
   for (size_t i = 0; i < rows.size(); ++i) {

@@ -36,18 +36,8 @@ std::string Join(const std::string& dir, const std::string& name) {
 // directories: what its unpacking will write.
 void JarContents(const std::string& dir, uint64_t* files, uint64_t* bytes) {
   *files = *bytes = 0;
-  std::vector<platform::DirEntry> entries;
-  if (!platform::Os().files->ListDirectory(dir, &entries)) return;
-  for (const platform::DirEntry& e : entries) {
-    if (e.is_directory || e.name.size() < 4 || e.name.substr(e.name.size() - 4) != ".jar") continue;
-    std::string error;
-    std::unique_ptr<unzip::MappedArchive> jar = unzip::MapArchive(Join(dir, e.name), &error);
-    unzip::Archive archive;
-    int code = 0;
-    if (!jar || !unzip::ReadCentralDirectory(jar->data(), jar->size(), &archive, &error, &code)) {
-      continue;
-    }
-    for (const unzip::Entry& entry : archive.entries) {
+  for (const JarListing& jar : ListJars(dir)) {
+    for (const unzip::Entry& entry : jar.entries) {
       if (entry.IsDirectory()) continue;
       ++*files;
       *bytes += entry.uncompressed_size;
@@ -392,6 +382,26 @@ int Driver::Run() {
 }
 
 }  // namespace
+
+std::vector<JarListing> ListJars(const std::string& dir) {
+  std::vector<JarListing> jars;
+  std::vector<platform::DirEntry> entries;
+  if (!platform::Os().files->ListDirectory(dir, &entries)) return jars;
+  for (const platform::DirEntry& e : entries) {
+    if (e.is_directory || e.name.size() < 4 || e.name.substr(e.name.size() - 4) != ".jar") continue;
+    JarListing& jar = jars.emplace_back();
+    jar.name = e.name;
+    std::string error;
+    std::unique_ptr<unzip::MappedArchive> mapped = unzip::MapArchive(Join(dir, e.name), &error);
+    unzip::Archive archive;
+    int code = 0;
+    if (mapped &&
+        unzip::ReadCentralDirectory(mapped->data(), mapped->size(), &archive, &error, &code)) {
+      jar.entries = std::move(archive.entries);
+    }
+  }
+  return jars;
+}
 
 uint64_t GetFreeSpaceKb(const std::string& path) {
   uint64_t kb = 0;

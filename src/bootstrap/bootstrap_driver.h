@@ -4,8 +4,10 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "config/settings.h"
+#include "unzip/zip_archive.h"
 
 namespace zorvex::bootstrap {
 
@@ -28,6 +30,14 @@ int BootstrapFiles(const BootstrapRequest& request);
 // (after S_UNZIP_FAILED) when the unzip fails.
 int UnzipJars(const std::string& source, const std::string& destination,
               const std::string& unzip_dir);
+
+// A jar of a component directory (a file whose name ends in ".jar", as the unzip's
+// wildcard takes it) with the entries of its central directory; none when it cannot be read.
+struct JarListing {
+  std::string name;
+  std::vector<unzip::Entry> entries;
+};
+std::vector<JarListing> ListJars(const std::string& dir);
 
 // The free space for the calling user on the volume of the path, in KiB; 0 when unknown.
 uint64_t GetFreeSpaceKb(const std::string& path);

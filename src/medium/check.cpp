@@ -9,6 +9,7 @@
 #include <memory>
 #include <set>
 
+#include "bootstrap/bootstrap_driver.h"
 #include "bootstrap/version.h"
 #include "config/ini_reader.h"
 #include "config/param_file.h"
@@ -108,19 +109,9 @@ std::string Join(const std::string& dir, const std::string& name) {
 // The entry names of every jar of a directory.
 std::set<std::string> JarEntries(const std::string& dir, std::vector<std::string>* jars) {
   std::set<std::string> names;
-  std::vector<platform::DirEntry> entries;
-  if (!platform::Os().files->ListDirectory(dir, &entries)) return names;
-  for (const platform::DirEntry& e : entries) {
-    if (e.is_directory || e.name.size() < 5 || e.name.substr(e.name.size() - 4) != ".jar") continue;
-    if (jars != nullptr) jars->push_back(e.name);
-    std::string error;
-    std::unique_ptr<unzip::MappedArchive> jar = unzip::MapArchive(Join(dir, e.name), &error);
-    unzip::Archive archive;
-    int code = 0;
-    if (!jar || !unzip::ReadCentralDirectory(jar->data(), jar->size(), &archive, &error, &code)) {
-      continue;
-    }
-    for (const unzip::Entry& entry : archive.entries) names.insert(entry.name);
+  for (const bootstrap::JarListing& jar : bootstrap::ListJars(dir)) {
+    if (jars != nullptr) jars->push_back(jar.name);
+    for (const unzip::Entry& entry : jar.entries) names.insert(entry.name);
   }
   return names;
 }

@@ -149,17 +149,24 @@ bool WriteJar(const std::string& dir, const std::string& prefix, const std::stri
               std::string* error) {
   std::vector<Item> items;
   std::error_code ec;
-  for (auto it = fs::recursive_directory_iterator(dir, ec);
+  // Names are taken from the walk itself, never by resolving a path: a link keeps its own
+  // name and is packed as a link, and no link is followed.
+  fs::path base = fs::path(dir).lexically_normal();
+  if (!base.has_filename() && base.has_parent_path()) base = base.parent_path();
+  for (auto it = fs::recursive_directory_iterator(base, ec);
        !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
     Item item;
-    item.name = prefix + Utf8(fs::relative(it->path(), dir, ec));
+    item.name = prefix + Utf8(it->path().lexically_relative(base));
     item.mode = ModeOf(*it);
     if (it->is_symlink()) {
       item.link = Utf8(fs::read_symlink(it->path(), ec));
     } else if (it->is_directory()) {
       item.name += "/";
-    } else {
+    } else if (it->is_regular_file()) {
       item.path = it->path();
+    } else {
+      *error = it->path().string() + " is neither a file, a directory nor a link: it is not packed";
+      return false;
     }
     items.push_back(item);
   }

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <regex>
 #include <sstream>
 
 #include "blackbox/harness.h"
@@ -58,6 +59,7 @@ class MediumTool {
     Spit(Input("zorcore.jar"), "core");
     Spit(Input("extra/extra/run.sh"), "#!/bin/sh\n");
     fs::permissions(Input("extra/extra/run.sh"), fs::perms::owner_exec, fs::perm_options::add);
+    fs::create_symlink("run.sh", Input("extra/extra/link"));
   }
   std::string Input(const std::string& name) const { return medium_.root + "/in/" + name; }
   // zorvex-medium build of the build machine, for the target.
@@ -126,8 +128,9 @@ TEST_P(MediumToolTest, BuiltMediumRunsAndPassesTheCheck) {
   if (!GetParam().windows) {
     EXPECT_TRUE((fs::status(staged + "/extra/run.sh").permissions() & fs::perms::owner_exec) !=
                 fs::perms::none);
+    EXPECT_EQ(fs::read_symlink(staged + "/extra/link"), "run.sh");
   } else {
-    EXPECT_TRUE(fs::exists(staged + "/extra/run.sh"));
+    EXPECT_EQ(Slurp(staged + "/extra/link"), "run.sh");  // a link becomes a file naming it
   }
 }
 
@@ -142,6 +145,32 @@ TEST_F(NativeMediumToolTest, SameInputsGiveTheSameBytes) {
     fs::remove(Input("extra/extra/a-first.txt"));
     ASSERT_EQ(Build(two, {"--layout", layout}).status, 0);
     EXPECT_EQ(Fingerprint(one), Fingerprint(two));
+  }
+}
+
+// Info-ZIP reads every packed jar as sound, with the modes, links and fixed time kept.
+TEST_F(NativeMediumToolTest, PackedJarsAreSoundForInfoZip) {
+  const std::string out = medium_.root + "/built";
+  ASSERT_EQ(Build(out).status, 0);
+  std::string listing;
+  for (const auto& e : fs::recursive_directory_iterator(out + "/stage")) {
+    if (e.path().extension() != ".jar") continue;
+    SCOPED_TRACE(e.path().string());
+    EXPECT_EQ(std::system(("unzip -tqq '" + e.path().string() + "'").c_str()), 0);
+    FILE* zipinfo = popen(("zipinfo '" + e.path().string() + "'").c_str(), "r");
+    ASSERT_NE(zipinfo, nullptr);
+    char line[512];
+    while (std::fgets(line, sizeof line, zipinfo) != nullptr) listing += line;
+    pclose(zipinfo);
+  }
+  // Each line: the mode, then the fixed time, then the name.
+  for (const auto& [mode, name] : std::vector<std::pair<std::string, std::string>>{
+           {"lrwxrwxrwx", "extra/link"},
+           {"-rwxr--r--", "extra/run.sh"},  // as on disk: only the owner may run it
+           {"-rw-r--r--", "zek/jlib/zorcore.jar"},
+           {"-rwxr-xr-x", "jre/17.0.2/bin/java"}}) {
+    std::regex line("\n" + mode + " .* 00-Jan-01 00:00 " + name + "\n");
+    EXPECT_TRUE(std::regex_search(listing, line)) << mode << " " << name << "\n" << listing;
   }
 }
 
@@ -241,6 +270,16 @@ TEST_F(NativeMediumToolTest, CheckFindsPlantedMistakes) {
        1,
        "Generic prerequisites fail here",
        {"--probe"}},
+      {"a value read by its first letter",
+       append("WAIT_FOR_COMPLETION=Talways\n"),
+       0,
+       "{\"key\": \"WAIT_FOR_COMPLETION\", \"value\": \"T\", \"source\": \"file\"}",
+       {"--json"}},
+      {"quotes in a finding",
+       append("BOOT\"STRAP\\=1\n"),
+       1,
+       "\"message\": \"Unknown key BOOT\\\"STRAP\\\\ is not read: did you mean BOOTSTRAP?\"",
+       {"--json"}},
       {"the same for scripts",
        append("USEJREONLY=true\n"),
        1,

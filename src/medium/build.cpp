@@ -283,6 +283,7 @@ int Build(const BuildOptions& options) {
   // else's and is left alone.
   fs::path work;
   std::error_code ec;
+  fs::create_directories(out.parent_path(), ec);
   for (int n = 0; n < 100 && work.empty(); ++n) {
     fs::path candidate = out.string() + ".building" + (n == 0 ? "" : "." + std::to_string(n));
     if (fs::create_directory(candidate, ec)) work = candidate;

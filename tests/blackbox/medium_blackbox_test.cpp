@@ -105,7 +105,7 @@ class NativeMediumToolTest : public ::testing::Test, public MediumTool {
 };
 
 TEST_P(MediumToolTest, BuiltMediumRunsAndPassesTheCheck) {
-  const std::string out = medium_.root + "/built";
+  const std::string out = medium_.root + "/releases/built";  // its parent is made too
   RunResult built = Build(out, {"--set", "JRE_MEMORY_OPTIONS=-Xmx64m"});
   ASSERT_EQ(built.status, 0) << built.out << built.err;
   RunResult checked = Check(out + "/Disk1");

@@ -92,8 +92,11 @@ bool MakeRuntime(const BuildOptions& o, const fs::path& out) {
     if (home == nullptr) return Fail("--jlink-modules needs --jdk DIR or JAVA_HOME");
     jdk = home;
   }
-  fs::path jlink = jdk / "bin" / (o.windows ? "jlink.exe" : "jlink");
-  if (!fs::exists(jlink)) jlink = jdk / "bin" / "jlink";
+#ifdef _WIN32
+  const fs::path jlink = jdk / "bin" / "jlink.exe";
+#else
+  const fs::path jlink = jdk / "bin" / "jlink";
+#endif
   if (!fs::exists(jlink)) return Fail("no jlink in " + (jdk / "bin").string());
   std::vector<std::string> args = {jlink.string(),           "--add-modules", o.jlink_modules,
                                    "--generate-cds-archive", "--strip-debug", "--no-header-files",
@@ -187,6 +190,16 @@ bool Validate(const BuildOptions& o) {
   if (o.out.empty()) return Fail("--out DIR is needed");
   if (fs::exists(o.out))
     return Fail(o.out + " exists already: a medium is built into a new directory");
+#ifdef _WIN32
+  constexpr bool kHostIsWindows = true;
+#else
+  constexpr bool kHostIsWindows = false;
+#endif
+  if (!o.jlink_modules.empty() && o.windows != kHostIsWindows) {
+    return Fail(
+        "jlink makes a runtime for this machine's system only: give the target's runtime with "
+        "--runtime DIR");
+  }
   if (o.runtime.empty() == o.jlink_modules.empty())
     return Fail("one of --runtime DIR and --jlink-modules LIST is needed");
   if (!o.runtime.empty() && !fs::is_directory(fs::path(o.runtime) / "bin"))

@@ -187,6 +187,8 @@ TEST_F(NativeMediumToolTest, BadInputIsRefusedAndLeavesNothing) {
       {{"--set", "BOOTSTRAP=TRUE\n[Other]"}, "KEY=VALUE on one line is needed"},
       {{"--launcher-dir", medium_.root}, "(--launcher-dir)"},
       {{"--jlink-modules", "java.base"}, "one of --runtime DIR and --jlink-modules"},
+      {{"--target", "windows", "--runtime", "", "--jlink-modules", "java.base"},
+       "jlink makes a runtime for this machine"},
   };
   const std::string out = medium_.root + "/bad";
   for (const Row& row : rows) {

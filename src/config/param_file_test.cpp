@@ -114,6 +114,21 @@ TEST_F(ParamFileTest, EveryKeyWithItsDefaultAndItsReading) {
   }
 }
 
+// The key table that media are checked against names exactly the keys read here (and
+// those read later in the run), so that the check cannot drift from the launcher.
+TEST_F(ParamFileTest, KeyTableNamesEveryKeyRead) {
+  files_.AddFile("C:\\media\\disk1\\zorparam.ini", "[Zorvex]\nDISTRIBUTION=TRUE\n");
+  ASSERT_EQ(Read(), 0);
+  std::set<std::string> table, read;
+  for (const ParamKey& key : kParamKeys) {
+    if (key.later_default == nullptr) table.insert(std::string(kMainSection) + "/" + key.name);
+  }
+  for (const std::string& key : system_.profile_keys_read) {
+    if (key.rfind(std::string(kMainSection) + "/", 0) == 0) read.insert(key);
+  }
+  EXPECT_EQ(read, table);
+}
+
 TEST_F(ParamFileTest, FlagSettingsKeepTheirFirstCharacter) {
   const std::tuple<const char*, const char*> cases[] = {
       {"TRUE", "T"}, {"yes", "y"}, {"", "F"}, {"true", "t"}};

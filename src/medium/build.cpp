@@ -206,9 +206,15 @@ bool Validate(const BuildOptions& o) {
     return Fail(o.runtime + " is no Java runtime (no bin/)");
   if (!IsPlainName(o.version)) return Fail("--version " + o.version + " is no plain version");
   if (o.installer_jars.empty()) return Fail("at least one --installer-jar FILE is needed");
+  // The jars land side by side in zek/jlib (jlib/ in the plain layout): two of one name
+  // would hide each other.
+  std::set<std::string> jar_names;
   for (const auto& jars : {o.installer_jars, o.core_jars}) {
     for (const std::string& jar : jars) {
       if (!fs::is_regular_file(jar)) return Fail(jar + " does not exist");
+      if (!jar_names.insert(fs::path(jar).filename().string()).second) {
+        return Fail(jar + ": a jar of that name is given already");
+      }
     }
   }
   if (o.components.size() + 3 > kMaxComponents) {
@@ -244,9 +250,9 @@ bool BuildInto(const BuildOptions& o, const fs::path& work) {
   if (!CopyLauncher(o, disk)) return false;
   fs::path runtime = o.runtime;
   if (runtime.empty()) {
-    // Made inside the medium-to-be, so that nothing outside it is touched, and dropped
-    // once packed or copied.
-    runtime = work / kJlinkDir;
+    // Made inside the medium-to-be, so that nothing outside it is touched: where the
+    // plain layout wants it, or beside the components, dropped once packed.
+    runtime = o.distribution ? work / kJlinkDir : disk / "jre";
     if (!MakeRuntime(o, runtime)) return false;
   }
   const std::string version = RuntimeVersion(runtime);
@@ -269,12 +275,11 @@ bool BuildInto(const BuildOptions& o, const fs::path& work) {
     jre_location = std::string("..") + sep + "stage" + sep + "Components" + sep + kJre + sep +
                    version + sep + "1" + sep + "DataFiles";
   } else {
-    if (!CopyTree(runtime, disk / "jre")) return false;
+    if (!o.runtime.empty() && !CopyTree(runtime, disk / "jre")) return false;
     fs::create_directories(disk / "jlib", ec);
     for (const auto& jars : {o.installer_jars, o.core_jars}) {
       for (const std::string& jar : jars) {
-        fs::copy_file(jar, disk / "jlib" / fs::path(jar).filename(),
-                      fs::copy_options::overwrite_existing, ec);
+        fs::copy_file(jar, disk / "jlib" / fs::path(jar).filename(), ec);
         if (ec) return Fail("cannot copy " + jar + ": " + ec.message());
       }
     }
@@ -282,8 +287,11 @@ bool BuildInto(const BuildOptions& o, const fs::path& work) {
       if (!CopyTree(c.dir, disk)) return false;
     }
   }
-  std::ofstream(disk / "zorparam.ini", std::ios::binary) << ParameterFile(o, jre_location);
-  if (o.runtime.empty()) fs::remove_all(runtime, ec);
+  std::ofstream param(disk / "zorparam.ini", std::ios::binary);
+  param << ParameterFile(o, jre_location);
+  param.close();
+  if (!param) return Fail("cannot write " + (disk / "zorparam.ini").string());
+  if (o.distribution && o.runtime.empty()) fs::remove_all(runtime, ec);
   return true;
 }
 
@@ -306,10 +314,10 @@ int Build(const BuildOptions& options) {
     return 2;
   }
   bool ok = BuildInto(options, work);
-  if (ok) {
-    fs::rename(work, out, ec);
-    if (ec)
-      ok = Fail("cannot rename " + work.string() + " to " + out.string() + ": " + ec.message());
+  // Never over a directory that someone made under the output's name meanwhile.
+  if (ok && !platform::Os().files->MoveFileNoReplace(work.string(), out.string())) {
+    ok = Fail("cannot rename " + work.string() + " to " + out.string() +
+              (fs::exists(out) ? ": it exists now" : ""));
   }
   if (!ok) {
     fs::remove_all(work, ec);

@@ -23,6 +23,7 @@
 #include "paths/paths.h"
 #include "platform/platform.h"
 #include "platform/profile_string.h"
+#include "prereq/checks.h"
 #include "prereq/prereq_engine.h"
 #include "unzip/output.h"
 #include "unzip/zip_archive.h"
@@ -512,9 +513,8 @@ void Checker::CheckSection(const std::string& section, bool generic) {
   int checks = 0;
   while (config::ReadIniEntry(nullptr, &key, &value, &stream) == 0) {
     const std::string where = "[" + section + "] " + key;
-    bool check =
-        key == "SERVICE_PACK" || key == "CPU" || key == "MIN_DISPLAY_COLORS" || key == "SWAP_SPACE";
-    if (!check) {
+    bool generic_only = false;
+    if (!prereq::IsCheckKey(key, &generic_only)) {
       if (key.size() < 17 || key.substr(key.size() - 16) != "_FAILURE_MESSAGE") {
         r_.Warn("Prerequisites", where + " is no check: passed over without a word.");
       }
@@ -525,7 +525,7 @@ void Checker::CheckSection(const std::string& section, bool generic) {
       continue;
     }
     ++checks;
-    if (!generic && (key == "MIN_DISPLAY_COLORS" || key == "SWAP_SPACE")) {
+    if (!generic && generic_only) {
       r_.Warn("Prerequisites",
               where + " is checked only in \"Generic Prereqs\": passed over here.");
     }
@@ -568,13 +568,7 @@ void Checker::CheckPrerequisites() {
   if (!warn.empty() && warn != "TRUE")
     r_.Warn("Prerequisites", "CERTIFIED_VERSION_WARN=" + warn +
                                  " reads as off: only exactly TRUE warns instead of stopping.");
-  size_t pos = 0;
-  while (pos <= list.size()) {
-    size_t comma = list.find(',', pos);
-    if (comma == std::string::npos) comma = list.size();
-    std::string version = list.substr(pos, comma - pos);
-    pos = comma + 1;
-    if (version.empty()) continue;
+  for (const std::string& version : prereq::SplitList(list)) {
     CheckSection(os + "-" + version + "-required", false);
     CheckSection(os + "-" + version + "-optional", false);
   }

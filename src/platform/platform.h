@@ -76,7 +76,8 @@ class FileSystem {
   // Copies a file, overwriting the destination; the copy is readable and writable by its
   // owner (on Windows: not read-only), whatever the source was. False on failure.
   virtual bool CopyFileOverwriting(const std::string& from, const std::string& to) = 0;
-  // Moves a file to a new name on the same volume; false when that name exists already.
+  // Moves a file or directory to a new name on the same volume; false when that name
+  // exists already.
   virtual bool MoveFileNoReplace(const std::string& from, const std::string& to) = 0;
   // Lists a directory in the platform's order, "." and ".." included where the platform
   // reports them; `dir` itself may be a link. False when it cannot be listed.

@@ -20,18 +20,6 @@ bool IsCSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-std::vector<std::string> SplitList(const std::string& list) {
-  std::vector<std::string> pieces;
-  size_t start = 0;
-  while (start <= list.size()) {
-    size_t comma = list.find(',', start);
-    if (comma == std::string::npos) comma = list.size();
-    if (comma > start) pieces.push_back(list.substr(start, comma - start));
-    start = comma + 1;
-  }
-  return pieces;
-}
-
 // The leading decimal number of a text as the C runtime's atof reads it; 0 without one.
 double LeadingDouble(const std::string& text) { return std::strtod(text.c_str(), nullptr); }
 
@@ -122,6 +110,18 @@ Verdict Report(bool passed) {
 }
 
 }  // namespace
+
+std::vector<std::string> SplitList(const std::string& list) {
+  std::vector<std::string> pieces;
+  size_t start = 0;
+  while (start <= list.size()) {
+    size_t comma = list.find(',', start);
+    if (comma == std::string::npos) comma = list.size();
+    if (comma > start) pieces.push_back(list.substr(start, comma - start));
+    start = comma + 1;
+  }
+  return pieces;
+}
 
 std::string FormatChoiceList(const std::string& list) {
   std::vector<std::string> pieces = SplitList(list);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -12,6 +13,9 @@ namespace zorvex::prereq {
 
 // No verdict: the requirement is not a positive number, so the check counts neither way.
 enum class Verdict { kPassed, kFailed, kNoVerdict };
+
+// The pieces of a comma-separated list, empty ones left out, blanks kept.
+std::vector<std::string> SplitList(const std::string& list);
 
 // "A, B or C" from the comma-separated list "A,B,C"; empty pieces are skipped, blanks kept.
 std::string FormatChoiceList(const std::string& list);

@@ -143,6 +143,19 @@ const CheckKind* CheckOf(const PassContext& c, const std::string& key, const std
   return nullptr;
 }
 
+}  // namespace
+
+bool IsCheckKey(const std::string& key, bool* generic_pass_only) {
+  for (const CheckKind& check : kChecks) {
+    if (key != check.key) continue;
+    *generic_pass_only = check.generic_pass_only;
+    return true;
+  }
+  return false;
+}
+
+namespace {
+
 // Walks the entries of the pass's section. kPassOk or kPassFailed.
 int CheckSection(PassContext* c, const std::string& section, const platform::OsVersion& version) {
   config::IniStream stream("");

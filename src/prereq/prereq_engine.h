@@ -37,6 +37,10 @@ struct PassContext {
 // kNoCertifiedVersions when the required pass finds no list; kStopRun.
 int RunPrerequisitePass(PassContext* context);
 
+// Whether a key of a prerequisite section declares one of the checks, and whether only
+// the generic pass runs that check.
+bool IsCheckKey(const std::string& key, bool* generic_pass_only);
+
 // Reads one answer line from standard input and looks at its first character: 'y' for
 // y or Y; 'n' for n, N, an empty line, or the end of standard input (the default that the
 // questions show, so that a question never waits on input that cannot come); 0 for

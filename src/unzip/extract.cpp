@@ -157,7 +157,7 @@ std::vector<Item> Plan(Run* run, const Archive& archive) {
       run->Warn("warning:  skipped \"../\" path component(s) in " + e.name + "\n", kWarning);
     }
     if (safe.stripped_absolute) {
-      run->Warn("warning:  stripped absolute path spec from " + e.name + "\n", kWarning);
+      run->Warn("warning:  stripped the absolute part of the name " + e.name + "\n", kWarning);
     }
     if (safe.renamed) {
       run->Warn("warning:  characters a file name cannot hold were replaced in " + e.name + "\n",

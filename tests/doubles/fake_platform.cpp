@@ -374,6 +374,7 @@ bool FakeSystem::IsAnsiLetter(unsigned char c) { return std::isalpha(c) != 0; }
 
 std::string FakeSystem::ProfileString(const std::string& section, const std::string& key,
                                       const std::string& default_value, const std::string& file) {
+  profile_keys_read.insert(section + "/" + key);
   std::string text;
   if (files_->ReadFile(file, &text) != platform::FileSystem::ReadResult::kOk) {
     return default_value;

@@ -148,6 +148,7 @@ class FakeSystem : public platform::System {
   bool IsAnsiLetter(unsigned char c) override;
   std::string ProfileString(const std::string& section, const std::string& key,
                             const std::string& default_value, const std::string& file) override;
+  std::set<std::string> profile_keys_read;  // "section/key" of every lookup
   // Scripted probes.
   platform::OsVersion os_version{6, 1, ""};
   int bits_per_pixel = 32;

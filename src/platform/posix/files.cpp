@@ -80,8 +80,13 @@ bool PosixFileSystem::IsDirectory(const std::string& path) {
 }
 
 bool PosixFileSystem::MoveFileNoReplace(const std::string& from, const std::string& to) {
-  // A new link, then the old name removed: unlike rename, this never replaces a file
-  // (or a link planted by someone else) that already has the new name.
+  // Unlike rename, this never replaces a file, an empty directory or a link planted by
+  // someone else under the new name. The kernel does it in one step; where the file
+  // system cannot, a file gets a new link and loses its old name.
+#ifdef RENAME_NOREPLACE
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+#endif
   if (::link(from.c_str(), to.c_str()) != 0) return false;
   ::unlink(from.c_str());
   return true;

@@ -17,6 +17,17 @@
 
 namespace zorvex::unzip {
 
+bool Output::MakeDirectory(const std::string& rel, std::string* error) {
+  for (size_t end = rel.find('/');; end = rel.find('/', end + 1)) {
+    const std::string prefix = rel.substr(0, end);
+    if (!prefix.empty() && made_.count(prefix) == 0) {
+      if (!MakeOneDirectory(prefix, error)) return false;
+      made_.insert(prefix);
+    }
+    if (end == std::string::npos) return true;
+  }
+}
+
 namespace {
 
 // One entry's plan: where it goes and what it is.

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -40,9 +41,10 @@ class OutputFile : public Sink {
 class Output {
  public:
   virtual ~Output() = default;
-  // Makes the directory and any missing parents. False when it cannot, or when a link or
-  // a file stands where one of them goes: nothing is written through a link.
-  virtual bool MakeDirectory(const std::string& rel, std::string* error) = 0;
+  // Makes the directory and any missing parents, each once per run. False when it cannot,
+  // or when a link or a file stands where one of them goes: nothing is written through a
+  // link.
+  bool MakeDirectory(const std::string& rel, std::string* error);
   // A new file beside `rel`, whose directory exists, to get `mode` when committed (as for
   // Commit). Null with *error on failure.
   virtual std::unique_ptr<OutputFile> CreateFile(const std::string& rel,
@@ -56,6 +58,14 @@ class Output {
                                       int64_t mtime) = 0;
   // How messages name the path: the destination as given, a separator, the path.
   virtual std::string DisplayPath(const std::string& rel) const = 0;
+
+ protected:
+  // Makes one directory whose parent exists; true also when a directory (not a link)
+  // stands there already.
+  virtual bool MakeOneDirectory(const std::string& rel, std::string* error) = 0;
+
+ private:
+  std::set<std::string> made_;
 };
 
 // Opens (making it and its parents when missing) the destination directory. Null with

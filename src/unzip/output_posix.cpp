@@ -136,26 +136,17 @@ class PosixOutput : public Output {
  public:
   explicit PosixOutput(std::string dir) : dir_(std::move(dir)) {}
 
-  bool MakeDirectory(const std::string& rel, std::string* error) override {
-    size_t pos = 0;
-    while (pos <= rel.size()) {
-      size_t end = rel.find('/', pos);
-      if (end == std::string::npos) end = rel.size();
-      std::string prefix = rel.substr(0, end);
-      pos = end + 1;
-      if (prefix.empty() || made_.count(prefix) > 0) continue;
-      std::string path = Full(prefix);
-      struct stat st;
-      if (::lstat(path.c_str(), &st) != 0) {
-        if (::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) {
-          *error = "cannot create " + path + ": " + std::strerror(errno);
-          return false;
-        }
-      } else if (!S_ISDIR(st.st_mode)) {
-        *error = path + " is not a directory (a file or a link stands there)";
-        return false;
-      }
-      made_.insert(prefix);
+  bool MakeOneDirectory(const std::string& rel, std::string* error) override {
+    std::string path = Full(rel);
+    struct stat st;
+    if (::mkdir(path.c_str(), 0777) == 0) return true;
+    if (errno != EEXIST) {
+      *error = "cannot create " + path + ": " + std::strerror(errno);
+      return false;
+    }
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+      *error = path + " is not a directory (a file or a link stands there)";
+      return false;
     }
     return true;
   }
@@ -204,7 +195,6 @@ class PosixOutput : public Output {
  private:
   std::string Full(const std::string& rel) const { return dir_ + "/" + rel; }
   std::string dir_;
-  std::set<std::string> made_;
 };
 
 // The part of a path that holds a wildcard character.

@@ -147,26 +147,18 @@ class Win32Output : public Output {
   Win32Output(std::string shown, std::wstring root)
       : shown_(std::move(shown)), root_(std::move(root)) {}
 
-  bool MakeDirectory(const std::string& rel, std::string* error) override {
-    size_t pos = 0;
-    while (pos <= rel.size()) {
-      size_t end = rel.find('/', pos);
-      if (end == std::string::npos) end = rel.size();
-      std::string prefix = rel.substr(0, end);
-      pos = end + 1;
-      if (prefix.empty() || made_.count(prefix) > 0) continue;
-      std::wstring path = Full(prefix);
-      DWORD a = GetFileAttributesW(path.c_str());
-      if (a == INVALID_FILE_ATTRIBUTES) {
-        if (!CreateDirectoryW(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
-          *error = "cannot create " + DisplayPath(prefix) + ": " + ErrorText(GetLastError());
-          return false;
-        }
-      } else if ((a & FILE_ATTRIBUTE_DIRECTORY) == 0 || (a & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-        *error = DisplayPath(prefix) + " is not a directory (a file or a link stands there)";
-        return false;
-      }
-      made_.insert(prefix);
+  bool MakeOneDirectory(const std::string& rel, std::string* error) override {
+    std::wstring path = Full(rel);
+    if (CreateDirectoryW(path.c_str(), nullptr)) return true;
+    if (GetLastError() != ERROR_ALREADY_EXISTS) {
+      *error = "cannot create " + DisplayPath(rel) + ": " + ErrorText(GetLastError());
+      return false;
+    }
+    DWORD a = GetFileAttributesW(path.c_str());
+    if (a == INVALID_FILE_ATTRIBUTES || (a & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+        (a & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+      *error = DisplayPath(rel) + " is not a directory (a file or a link stands there)";
+      return false;
     }
     return true;
   }
@@ -222,7 +214,6 @@ class Win32Output : public Output {
   }
   std::string shown_;
   std::wstring root_;
-  std::set<std::string> made_;
 };
 
 bool HasWildcard(const std::string& text) { return text.find_first_of("*?[") != std::string::npos; }

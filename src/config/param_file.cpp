@@ -240,10 +240,28 @@ void DeriveInstallerLocations(Settings* settings) {
   }
 }
 
+namespace {
+
+// A relative location from the parameter file means the launcher's directory, the working
+// directory while the file is read and until Java is prepared; Java itself starts in the
+// temporary directory, where the same text would name another place. Empty stays empty.
+void MakeAbsolute(std::string* location) {
+  if (!location->empty() && !paths::IsAbsolutePath(*location, *platform::Os().style)) {
+    paths::GetFullPath(location, *location);
+  }
+}
+
+}  // namespace
+
 void DeriveJavaLocations(const std::string& param_file, Settings* st) {
   const std::string s = Sep();
+  for (std::string* location : {&st->zek_location, &st->zek_core_location, &st->zpatch_location,
+                                &Options().jre_location, &Options().prereq_config_location}) {
+    MakeAbsolute(location);
+  }
   st->jre_bin_location = Options().jre_location;
   paths::AppendPath(&st->jre_bin_location, "bin");
+  MakeAbsolute(&st->jre_bin_location);
   st->library_location = st->zek_core_location + s + "lib" + s + "win64";
   st->zek_core_jlib_location = st->zek_core_location + s + "jlib";
   st->zek_jlib_location = st->zek_location + s + "jlib";

@@ -69,7 +69,8 @@ int ReadParameterFile(std::string* param_file, std::string* scratch_dir,
 // above the launcher's directory.
 void DeriveInstallerLocations(Settings* settings);
 
-// The Java locations from the (possibly staged) settings, then SOURCE and NLS_ENABLED.
+// The Java locations from the (possibly staged) settings, relative ones made absolute
+// against the working directory (the launcher's), then SOURCE and NLS_ENABLED.
 void DeriveJavaLocations(const std::string& param_file, Settings* settings);
 
 }  // namespace zorvex::config

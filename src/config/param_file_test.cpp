@@ -250,9 +250,11 @@ TEST_F(ParamFileTest, DerivedLocations) {
   EXPECT_EQ(settings_.zek_location, "..");
   Options().jre_location = "";
   DeriveJavaLocations(param_, &settings_);
-  EXPECT_EQ(settings_.jre_bin_location, "bin");
-  EXPECT_EQ(settings_.library_location, "..\\lib\\win64");
-  EXPECT_EQ(settings_.zek_jlib_location, "..\\jlib");
+  // Java starts elsewhere: what the launcher's directory makes of a relative value is
+  // written out in full.
+  EXPECT_EQ(settings_.jre_bin_location, "C:\\media\\disk1\\bin");
+  EXPECT_EQ(settings_.library_location, "C:\\media\\disk1\\..\\lib\\win64");
+  EXPECT_EQ(settings_.zek_jlib_location, "C:\\media\\disk1\\..\\jlib");
   EXPECT_EQ(settings_.zpatch_jlib_location, "C:\\media\\disk1\\jlib");
   EXPECT_EQ(settings_.source, "stage\\products.xml");
   EXPECT_EQ(settings_.nls_enabled, "TRUE");

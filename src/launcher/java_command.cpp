@@ -72,9 +72,13 @@ void ForwardArguments(const std::vector<std::string>& arguments, std::vector<std
   }
 }
 
-std::string JreLocation(const config::Settings& st) {
+// Two levels above the launcher's directory without a distribution: written out in full,
+// since Java starts elsewhere.
+std::string JreLocation(const config::Settings& st, const std::string& launcher_dir) {
   if (config::StartsWithT(st.distribution)) return Options().jre_location;
-  return ".." + Sep() + ".." + Sep() + "jre";
+  std::string location;
+  paths::GetFullPath(&location, launcher_dir + Sep() + ".." + Sep() + ".." + Sep() + "jre");
+  return location;
 }
 
 }  // namespace
@@ -113,6 +117,30 @@ std::string ListExtJlibJars(const std::string& scratch_dir, const std::string& e
   return out;
 }
 
+namespace {
+
+// Java reads an empty class-path entry as its working directory, which is the shared
+// temporary directory when bootstrapping: any local user could put classes there ahead of
+// the installer's. The templates leave empty entries where a part is empty (no EXT_JLIB
+// files, no ADDTO_CLASSPATH, no thin JDBC jar) and after their last entry; they go here,
+// and the real entries keep their order.
+std::string DropEmptyEntries(const std::string& class_path) {
+  std::string out;
+  size_t pos = 0;
+  while (pos <= class_path.size()) {
+    size_t end = class_path.find(ClassPathSep(), pos);
+    if (end == std::string::npos) end = class_path.size();
+    if (end > pos) {
+      if (!out.empty()) out.push_back(ClassPathSep());
+      out.append(class_path, pos, end - pos);
+    }
+    pos = end + 1;
+  }
+  return out;
+}
+
+}  // namespace
+
 std::string BuildClassPath(const std::string& scratch_dir, const config::Settings& st) {
   std::string first = scratch_dir + ClassPathSep() + ListExtJlibJars(scratch_dir, st.ext_jlib);
   std::string core;
@@ -126,7 +154,7 @@ std::string BuildClassPath(const std::string& scratch_dir, const config::Setting
   cp += BuildAddToClassPath(scratch_dir, st.addto_classpath);
   AppendJars(&cp, st.zek_jlib_location, kExtraJars, true);
   if (!st.thin_jdbc_filename.empty()) cp += st.zek_jlib_location + Sep() + st.thin_jdbc_filename;
-  return Quoted(cp);
+  return Quoted(DropEmptyEntries(cp));
 }
 
 void AddSourceLocation(const std::string& source, std::vector<std::string>* list,
@@ -163,7 +191,7 @@ std::vector<std::string> BuildJavaArguments(JavaCommandInputs in) {
   list.push_back(std::string("-Dzorvex.installer.bootstrap=") + (bootstrap ? "TRUE" : "FALSE"));
   if (o.startup_loc_given) in.startup_location = o.startup_loc;
   list.push_back("-Dzorvex.installer.startup_location=" + Quoted(in.startup_location));
-  list.push_back("-Dzorvex.installer.jre_loc=" + Quoted(JreLocation(st)));
+  list.push_back("-Dzorvex.installer.jre_loc=" + Quoted(JreLocation(st, launcher_dir)));
   if (in.extjre) list.push_back("-Dzorvex.installer.extjre=" + Quoted("true") + " ");
   if (st.copy_threads != "0")
     list.push_back("-Dzorvex.installer.copythreads=" + st.copy_threads + " ");

@@ -36,7 +36,7 @@ std::string BuildAddToClassPath(const std::string& scratch_dir, const std::strin
 // when the directory cannot be listed.
 std::string ListExtJlibJars(const std::string& scratch_dir, const std::string& ext_jlib);
 
-// The class path: one text in double quotes.
+// The class path: one text in double quotes, without an empty entry.
 std::string BuildClassPath(const std::string& scratch_dir, const config::Settings& settings);
 
 // Appends "-sourceLoc" and the quoted source location when SOURCE is set.

@@ -45,7 +45,7 @@ TEST_F(JavaCommandTest, DefaultListElementByElement) {
       "-Dzorvex.installer.zek_loc=\"C:\\media\\disk1\\..\"",
       "-Dzorvex.installer.bootstrap=FALSE",
       "-Dzorvex.installer.startup_location=\"C:\\media\\disk1\"",
-      "-Dzorvex.installer.jre_loc=\"..\\..\\jre\"",
+      "-Dzorvex.installer.jre_loc=\"C:\\media\\disk1\\..\\..\\jre\"",
       "-Dzorvex.installer.exec_location=\"C:\\media\\disk1\\setup.exe\" ",
       "-Dzorvex.installer.nlsEnabled=\"TRUE\" ",
       "-Dzorvex.installer.prereqConfigLoc=\"\" ",
@@ -66,13 +66,13 @@ TEST_F(JavaCommandTest, DefaultListElementByElement) {
 
 TEST_F(JavaCommandTest, ClassPathTemplates) {
   std::string cp = BuildClassPath("C:\\S", st_);
-  std::string expected = "\"C:\\S;";
+  // No empty entry (Java's working directory) and no bare "\" (the drive's root) after the
+  // ADDTO_CLASSPATH entries: the real entries alone, in order.
+  std::string expected = "\"C:\\S";
   for (const std::string& jar : kCoreJars) expected += ";C:\\core\\jlib\\" + jar;
   for (const std::string& jar : kPatchJars) expected += ";C:\\patch\\jlib\\" + jar;
-  expected += ";";
-  for (const std::string& jar : kInstallerJars) expected += "C:\\zek\\jlib\\" + jar + ";";
-  // No bare "\" entry (the drive's root) follows the ADDTO_CLASSPATH entries.
-  for (const std::string& jar : kExtraJars) expected += "C:\\zek\\jlib\\" + jar + ";";
+  for (const std::string& jar : kInstallerJars) expected += ";C:\\zek\\jlib\\" + jar;
+  for (const std::string& jar : kExtraJars) expected += ";C:\\zek\\jlib\\" + jar;
   expected += "\"";
   EXPECT_EQ(cp, expected);
   EXPECT_EQ(kCoreJars.size() + kPatchJars.size(), 16u);

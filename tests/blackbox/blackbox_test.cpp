@@ -295,6 +295,21 @@ class JavaCommandLineTest : public LauncherTest {
   std::string Java(const char* exe) {
     return M(medium_.jre_dir + "/bin/") + (windows() ? exe : "java");
   }
+  // Every class-path entry names a place of its own: none is empty (Java would read it as
+  // its working directory) and none is relative (it would depend on where Java starts).
+  void ExpectSoundClassPath(const std::string& cp) {
+    const char cp_sep = windows() ? ';' : ':';
+    size_t pos = 0;
+    while (pos <= cp.size()) {
+      size_t end = std::min(cp.find(cp_sep, pos), cp.size());
+      std::string entry = cp.substr(pos, end - pos);
+      EXPECT_FALSE(entry.empty()) << "empty entry at " << pos << " of " << cp;
+      bool absolute = windows() ? entry.size() > 2 && entry[1] == ':' && entry[2] == '\\'
+                                : entry.rfind('/', 0) == 0;
+      EXPECT_TRUE(entry.empty() || absolute) << entry;
+      pos = end + 1;
+    }
+  }
   static bool Has(const JavaRecord& run, const std::string& element) {
     return std::find(run.args.begin(), run.args.end(), element) != run.args.end();
   }
@@ -316,14 +331,14 @@ TEST_P(JavaCommandLineTest, DefaultsElementByElement) {
   const std::string scratch = After(run, "-scratchPath");
   const std::string timestamp = After(run, "-timestamp");
   ASSERT_EQ(run.args.size(), 18u);  // the empty elements vanish in the split
-  std::string cp = scratch + cp_sep + cp_sep + m + sep + "jlib" + sep + "zorcore.jar";
+  std::string cp = scratch + cp_sep + m + sep + "jlib" + sep + "zorcore.jar";
   const std::vector<std::string> expected = {
       Java("javaw.exe"),
       "-Dzorvex.installer.library_loc=" + m + sep + "lib" + sep + "win64",
       "-Dzorvex.installer.zek_loc=" + m,
       "-Dzorvex.installer.bootstrap=FALSE",
       "-Dzorvex.installer.startup_location=" + m,
-      "-Dzorvex.installer.jre_loc=.." + sep + ".." + sep + "jre",
+      "-Dzorvex.installer.jre_loc=" + M(fs::path(medium_.root).parent_path().string() + "/jre"),
       "-Dzorvex.installer.exec_location=" + M(medium_.medium_dir + "/setup") +
           (windows() ? ".exe" : ""),
       "-Dzorvex.installer.nlsEnabled=TRUE",
@@ -343,6 +358,7 @@ TEST_P(JavaCommandLineTest, DefaultsElementByElement) {
   // No entry of the class path is a bare root directory.
   const std::string entries = cp_sep + run.args[10] + cp_sep;
   EXPECT_EQ(entries.find(cp_sep + sep + cp_sep), std::string::npos) << run.args[10];
+  ExpectSoundClassPath(run.args[10]);
   EXPECT_EQ(scratch, M(medium_.temp_dir) + sep + "ZorInstall" + timestamp);
   EXPECT_EQ(run.cwd, m);  // not bootstrapped: Java runs in the launcher's directory
 }
@@ -447,7 +463,33 @@ TEST_P(JavaCommandLineTest, ExtJlibFilesOfTheScratchDirectoryJoinTheClassPath) {
   const std::string d = M(scratch + "/ext/jlib/");
   const std::string s = windows() ? ";" : ":";
   const std::string cp = After(run, "-cp");
-  EXPECT_EQ(cp.rfind(M(scratch) + s + s + d + "a.jar" + s + d + "b.jar" + s + s, 0), 0u) << cp;
+  EXPECT_EQ(cp.rfind(M(scratch) + s + d + "a.jar" + s + d + "b.jar" + s, 0), 0u) << cp;
+  ExpectSoundClassPath(cp);
+}
+
+// With or without each optional part, and with the relative locations a medium may leave
+// unstaged (a parameter file's own, or the defaults of a medium without a patch tool).
+TEST_P(JavaCommandLineTest, ClassPathHasNoEmptyOrRelativeEntry) {
+  const std::string sep(1, medium_.Sep());
+  const char* rows[] = {
+      "",
+      "EXT_JLIB=anything\nADDTO_CLASSPATH=a.jar;;b.jar\nTHIN_JDBC_FILENAME=jdbc.jar\n",
+      "ADDTO_CLASSPATH=;\n",
+      "ZEK_LOCATION=zek\nZEK_CORE_LOCATION=..\nZPATCH_LOCATION=..\n",
+      "BOOTSTRAP=TRUE\nWAIT_FOR_COMPLETION=TRUE\nZPATCH_LOCATION=patch\n",
+  };
+  for (const char* keys : rows) {
+    SCOPED_TRACE(keys);
+    medium_.WriteParamFile(keys);
+    JavaRecord run = RunJava({"-silent", "-noconsole"});
+    ExpectSoundClassPath(After(run, "-cp"));
+    for (const std::string& arg : run.args) {
+      if (arg.rfind("-Dzorvex.installer.", 0) != 0 || arg.find("_loc") == std::string::npos)
+        continue;
+      std::string value = arg.substr(arg.find('=') + 1);
+      if (!value.empty()) ExpectSoundClassPath(value);  // one absolute location each
+    }
+  }
 }
 
 TEST_P(JavaCommandLineTest, RelaunchOptionsAndWhatIsForwarded) {
@@ -546,6 +588,13 @@ TEST(RealJvmTest, DemoInstallerReportsWhatItReceived) {
   const std::string registry = build + "/blackbox-demo/registry";
   fs::create_directories(registry + "/HKEY_LOCAL_MACHINE/SOFTWARE");
   fs::create_directories(build + "/blackbox-demo/temp");
+  // Another user's class of the mode's name in TEMP, where Java starts: it must never load.
+  const std::string planted = build + "/blackbox-demo/QiicSaveInventory.java";
+  std::ofstream(planted) << "package zorvex.admkit.qii.qiic;\n"
+                            "public class QiicSaveInventory { public static void main(String[] a) "
+                            "{ System.out.println(\"PLANTED CLASS RAN\"); System.exit(77); } }\n";
+  std::string javac = "javac -d '" + build + "/blackbox-demo/temp' '" + planted + "' 2>&1";
+  ASSERT_EQ(std::system(javac.c_str()), 0);
   std::string out_file = build + "/blackbox-demo/out.txt";
   std::string run = "cd '" + build + "/blackbox-demo' && ZORVEX_REGISTRY='" + registry +
                     "' TEMP='" + build + "/blackbox-demo/temp' ZORVEX_DEMO_EXIT=5 LANG=C '" +
@@ -563,6 +612,8 @@ TEST(RealJvmTest, DemoInstallerReportsWhatItReceived) {
   EXPECT_NE(out.find("/zek/jlib/zorinstaller.jar\n"), std::string::npos) << out;
   EXPECT_NE(out.find("] -saveInventory"), std::string::npos);
   EXPECT_NE(out.find("The demo installer ends with status 5."), std::string::npos);
+  EXPECT_EQ(out.find("PLANTED CLASS RAN"), std::string::npos);
+  fs::remove_all(build + "/blackbox-demo/temp/zorvex");
 }
 
 std::string TargetName(const ::testing::TestParamInfo<Target>& info) { return info.param.name; }

@@ -17,6 +17,7 @@ class ZipBytes {
     std::string extra;
     bool zip64_fields = false;  // sizes and offset as 0xFFFFFFFF with a ZIP64 field
     int32_t crc_delta = 0;
+    uint32_t declared_size = 0;  // the uncompressed size the headers give, when not 0
   };
   void Add(const std::string& name, const std::string& data, const Options& o) {
     uint32_t crc = Crc(data);
@@ -24,7 +25,8 @@ class ZipBytes {
     uint64_t offset = bytes_.size();
     Put32(&bytes_, 0x04034b50);
     Put16(&bytes_, 20), Put16(&bytes_, o.flags), Put16(&bytes_, 0), Put32(&bytes_, 0);
-    Put32(&bytes_, crc), Put32(&bytes_, data.size()), Put32(&bytes_, data.size());
+    const uint32_t declared = o.declared_size ? o.declared_size : data.size();
+    Put32(&bytes_, crc), Put32(&bytes_, data.size()), Put32(&bytes_, declared);
     Put16(&bytes_, name.size()), Put16(&bytes_, 0);
     bytes_ += name + data;
     std::string extra = o.extra;
@@ -39,7 +41,7 @@ class ZipBytes {
     Put16(&c, o.made_by), Put16(&c, 20), Put16(&c, o.flags), Put16(&c, 0), Put32(&c, 0);
     Put32(&c, crc);
     uint32_t size32 = o.zip64_fields ? 0xFFFFFFFF : static_cast<uint32_t>(data.size());
-    Put32(&c, size32), Put32(&c, size32);
+    Put32(&c, size32), Put32(&c, o.zip64_fields ? 0xFFFFFFFF : declared);
     Put16(&c, name.size()), Put16(&c, extra.size()), Put16(&c, 0), Put16(&c, 0), Put16(&c, 0);
     Put32(&c, o.external), Put32(&c, o.zip64_fields ? 0xFFFFFFFF : static_cast<uint32_t>(offset));
     c += name + extra;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cinttypes>
 #include <cstdio>
 #include <ctime>
@@ -158,11 +159,46 @@ class Times {
   std::map<uint32_t, int64_t> seen_;
 };
 
+// How the destination's file system tells names apart: Windows folds letter case.
+std::string NameKey(const std::string& rel) {
+  if (!BackslashSeparates()) return rel;
+  std::string key = rel;
+  for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return key;
+}
+
+// Of two entries that land on one name the later one is kept, as replacing files would
+// keep it; both would otherwise be written at once, or a link made last would win.
+void DropEarlierOfOneName(Run* run, std::vector<Item>* items) {
+  std::map<std::string, size_t> last;
+  for (size_t i = 0; i < items->size(); ++i) last[NameKey((*items)[i].rel)] = i;
+  std::vector<Item> kept;
+  for (size_t i = 0; i < items->size(); ++i) {
+    const Item& item = (*items)[i];
+    if (last[NameKey(item.rel)] == i) {
+      kept.push_back(item);
+    } else {
+      run->Warn("warning:  " + item.entry->name +
+                    " appears more than once in the archive: the later entry is kept\n",
+                kWarning);
+    }
+  }
+  *items = std::move(kept);
+}
+
 // Where each entry goes, with a warning for each name that had to be made safe.
 std::vector<Item> Plan(Run* run, const Archive& archive) {
   std::vector<Item> items;
   Times times;
   for (const Entry& e : archive.entries) {
+    // A system call reads a name only up to a NUL byte: the name checked would not be the
+    // name made.
+    if (e.name.find('\0') != std::string::npos) {
+      std::string shown = e.name;
+      std::replace(shown.begin(), shown.end(), '\0', '?');
+      run->Warn("warning:  skipped " + shown + ": the name holds a NUL byte\n", kWarning);
+      continue;
+    }
     SafePath safe = MakeSafePath(e.name, BackslashSeparates());
     if (safe.skipped_parent) {
       run->Warn("warning:  skipped \"../\" path component(s) in " + e.name + "\n", kWarning);
@@ -187,6 +223,7 @@ std::vector<Item> Plan(Run* run, const Archive& archive) {
                                 : Item::Kind::kFile;
     items.push_back(item);
   }
+  DropEarlierOfOneName(run, &items);
   return items;
 }
 
@@ -299,6 +336,11 @@ void MakeLinks(Run* run, Output* out, const std::vector<Item>& items) {
       ReportData(run, r, e, shown, crc);
       continue;
     }
+    if (target.bytes.find('\0') != std::string::npos) {
+      run->Warn("warning:  skipped the link " + shown + ": its target holds a NUL byte\n",
+                kWarning);
+      continue;
+    }
     SafePath where = MakeSafePath(item.rel, false);
     if (MakesLinks() && !LinkStaysInside(where.components, target.bytes)) {
       run->Warn("warning:  skipped the link " + shown + " -> " + target.bytes +
@@ -332,6 +374,23 @@ void SetDirectoryAttributes(Output* out, const std::vector<Item>& items) {
   }
 }
 
+// What the entries declare must fit in the free space before anything is written: an
+// archive of a few megabytes may declare gigabytes of zeros. No entry is written beyond
+// its declared size, so the sum bounds what unpacking can write.
+bool FitsOnDisk(Run* run, Output* out, const std::vector<Item>& items) {
+  uint64_t needed = 0;
+  for (const Item& item : items) {
+    if (item.kind != Item::Kind::kDirectory) needed += item.entry->uncompressed_size;
+  }
+  uint64_t free_bytes = 0;
+  if (!out->FreeBytes(&free_bytes) || needed <= free_bytes) return true;
+  run->Warn("error:  the archive's files need " + std::to_string(needed) + " bytes, but " +
+                out->DisplayPath("").substr(0, out->DisplayPath("").size() - 1) + " has " +
+                std::to_string(free_bytes) + " bytes free: nothing is unpacked\n",
+            kDiskFull);
+  return false;
+}
+
 void Extract(Run* run, const Archive& archive) {
   std::string error;
   std::unique_ptr<Output> out = OpenOutput(run->options().destination, &error);
@@ -340,6 +399,7 @@ void Extract(Run* run, const Archive& archive) {
     return;
   }
   std::vector<Item> items = Plan(run, archive);
+  if (!FitsOnDisk(run, out.get(), items)) return;
   MakeDirectories(run, out.get(), &items);
   if (run->options().quiet == 0) {
     for (const Item& item : items) {

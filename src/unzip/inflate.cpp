@@ -71,10 +71,11 @@ DataResult UnpackData(const uint8_t* archive, const Entry& e, Sink* sink, uint32
   const uint8_t* in = archive + e.data_offset;
   *actual_crc = 0;
   DataResult r;
-  if (e.method == kStored) {
-    r = CopyStored(in, e, sink, actual_crc);
-  } else if (e.method != kDeflated || e.Encrypted()) {
+  // Encrypted data is refused whatever the method: stored, it would pass for plain bytes.
+  if (e.Encrypted() || (e.method != kStored && e.method != kDeflated)) {
     return DataResult::kUnsupported;
+  } else if (e.method == kStored) {
+    r = CopyStored(in, e, sink, actual_crc);
   } else if (e.uncompressed_size > e.compressed_size * kMaxRatio + 1024) {
     return DataResult::kBadData;
   } else {

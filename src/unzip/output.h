@@ -37,7 +37,9 @@ class OutputFile : public Sink {
 };
 
 // The destination directory and what goes below it. Paths below it are components joined
-// with "/" (MakeSafePath's), never absolute and never holding "..".
+// with "/" (MakeSafePath's), never absolute and never holding "..". Nothing is made,
+// written or renamed through a link or other redirection that stands below the
+// destination: a path that meets one fails.
 class Output {
  public:
   virtual ~Output() = default;
@@ -56,6 +58,8 @@ class Output {
                         bool* exists, std::string* error) = 0;
   virtual void SetDirectoryAttributes(const std::string& rel, std::optional<uint32_t> mode,
                                       int64_t mtime) = 0;
+  // The bytes free for the user on the destination's volume. False when it cannot tell.
+  virtual bool FreeBytes(uint64_t* bytes) = 0;
   // How messages name the path: the destination as given, a separator, the path.
   virtual std::string DisplayPath(const std::string& rel) const = 0;
 

@@ -1,8 +1,11 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fnmatch.h>
+#include <linux/openat2.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +14,9 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <set>
 
 #include "unzip/output.h"
@@ -55,21 +61,65 @@ std::string Leaf(const std::string& rel) {
   return cut == std::string::npos ? rel : rel.substr(cut + 1);
 }
 
-// A name beside `final` that no other writer picks: pid and a process-wide counter.
-std::string TemporaryBeside(const std::string& final) {
+// A name in the same directory that no other writer picks: pid and a process-wide counter.
+// Its length does not depend on the final name's, which may be as long as a name can be.
+std::string TemporaryName() {
   static const std::string pid = std::to_string(::getpid());
   static std::atomic<unsigned long> counter{0};
-  std::string dir = Parent(final);
-  return (dir.empty() ? "" : dir + "/") + "." + Leaf(final) + ".unzip-" + pid + "-" +
-         std::to_string(counter++);
+  return ".unzip-" + pid + "-" + std::to_string(counter++) + ".tmp";
 }
 
-// Moves `from` to `to`: replacing what is there, or only when nothing is.
-bool Place(const std::string& from, const std::string& to, bool replace, bool* exists) {
+// An open directory below the destination, shared by the files being written in it.
+class DirFd {
+ public:
+  explicit DirFd(int fd) : fd_(fd) {}
+  ~DirFd() { ::close(fd_); }
+  DirFd(const DirFd&) = delete;
+  DirFd& operator=(const DirFd&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// Opens the directory `rel` (components joined with "/", none "." or "..") below the open
+// directory `root`, following no link on the way, so that nothing planted below the root
+// leads a write elsewhere. -1 with errno on failure (ELOOP / ENOTDIR for a link).
+int OpenBeneath(int root, const std::string& rel) {
+  const int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+  if (rel.empty()) return ::fcntl(root, F_DUPFD_CLOEXEC, 0);
+#ifdef SYS_openat2
+  static std::atomic<bool> have_openat2{true};
+  if (have_openat2) {
+    open_how how{};
+    how.flags = flags;
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+    long fd = ::syscall(SYS_openat2, root, rel.c_str(), &how, sizeof how);
+    if (fd >= 0 || (errno != ENOSYS && errno != EPERM)) return static_cast<int>(fd);
+    have_openat2 = false;  // an older kernel, or a sandbox that forbids the call
+  }
+#endif
+  // Part by part, each opened relative to the last without following a link.
+  int fd = ::fcntl(root, F_DUPFD_CLOEXEC, 0);
+  size_t pos = 0;
+  while (fd >= 0 && pos < rel.size()) {
+    size_t end = std::min(rel.find('/', pos), rel.size());
+    int next = ::openat(fd, rel.substr(pos, end - pos).c_str(), flags);
+    int saved = errno;
+    ::close(fd);
+    errno = saved;
+    fd = next;
+    pos = end + 1;
+  }
+  return fd;
+}
+
+// Moves `from` to `to` in the directory: replacing what is there, or only when nothing is.
+bool Place(int dir, const std::string& from, const std::string& to, bool replace, bool* exists) {
   *exists = false;
-  if (replace) return ::rename(from.c_str(), to.c_str()) == 0;
-  if (::link(from.c_str(), to.c_str()) == 0) {
-    ::unlink(from.c_str());
+  if (replace) return ::renameat(dir, from.c_str(), dir, to.c_str()) == 0;
+  if (::linkat(dir, from.c_str(), dir, to.c_str(), 0) == 0) {
+    ::unlinkat(dir, from.c_str(), 0);
     return true;
   }
   if (errno == EEXIST) *exists = true;
@@ -79,15 +129,17 @@ bool Place(const std::string& from, const std::string& to, bool replace, bool* e
 // The file is written under a temporary name beside its own and renamed when complete.
 class PosixFile : public OutputFile {
  public:
-  PosixFile(int fd, std::string temp, std::string final, bool mode_pending, mode_t mode)
-      : fd_(fd),
+  PosixFile(std::shared_ptr<DirFd> dir, int fd, std::string temp, std::string leaf,
+            bool mode_pending, mode_t mode)
+      : dir_(std::move(dir)),
+        fd_(fd),
         temp_(std::move(temp)),
-        final_(std::move(final)),
+        leaf_(std::move(leaf)),
         mode_pending_(mode_pending),
         mode_(mode) {}
   ~PosixFile() override {
     if (fd_ >= 0) ::close(fd_);
-    if (!committed_) ::unlink(temp_.c_str());
+    if (!committed_) ::unlinkat(dir_->get(), temp_.c_str(), 0);
   }
   bool Write(const uint8_t* data, size_t size) override {
     while (size > 0) {
@@ -112,7 +164,7 @@ class PosixFile : public OutputFile {
       disk_full_ = errno == ENOSPC || errno == EDQUOT;
       ok = false;
     }
-    if (ok) ok = Place(temp_, final_, replace, exists);
+    if (ok) ok = Place(dir_->get(), temp_, leaf_, replace, exists);
     if (ok) {
       committed_ = true;
       return true;
@@ -123,9 +175,10 @@ class PosixFile : public OutputFile {
   bool DiskFull() const override { return disk_full_; }
 
  private:
+  std::shared_ptr<DirFd> dir_;
   int fd_;
   std::string temp_;
-  std::string final_;
+  std::string leaf_;
   bool mode_pending_;
   mode_t mode_;
   bool committed_ = false;
@@ -134,18 +187,22 @@ class PosixFile : public OutputFile {
 
 class PosixOutput : public Output {
  public:
-  explicit PosixOutput(std::string dir) : dir_(std::move(dir)) {}
+  PosixOutput(std::string dir, int root) : dir_(std::move(dir)), root_(root) {}
+  ~PosixOutput() override { ::close(root_); }
 
   bool MakeOneDirectory(const std::string& rel, std::string* error) override {
-    std::string path = Full(rel);
-    struct stat st;
-    if (::mkdir(path.c_str(), 0777) == 0) return true;
+    std::shared_ptr<DirFd> parent = OpenDir(Parent(rel), error);
+    if (!parent) return false;
+    const std::string leaf = Leaf(rel);
+    if (::mkdirat(parent->get(), leaf.c_str(), 0777) == 0) return true;
     if (errno != EEXIST) {
-      *error = "cannot create " + path + ": " + std::strerror(errno);
+      *error = "cannot create " + Full(rel) + ": " + std::strerror(errno);
       return false;
     }
-    if (::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-      *error = path + " is not a directory (a file or a link stands there)";
+    struct stat st;
+    if (::fstatat(parent->get(), leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISDIR(st.st_mode)) {
+      *error = Full(rel) + " is not a directory (a file or a link stands there)";
       return false;
     }
     return true;
@@ -156,45 +213,84 @@ class PosixOutput : public Output {
   // it, so that most files need no change of mode.
   std::unique_ptr<OutputFile> CreateFile(const std::string& rel, std::optional<uint32_t> mode,
                                          std::string* error) override {
-    std::string final = Full(rel);
+    std::shared_ptr<DirFd> parent = OpenDir(Parent(rel), error);
+    if (!parent) return nullptr;
     mode_t wanted = mode ? static_cast<mode_t>(*mode & 0777) : 0666;
-    std::string temp = TemporaryBeside(final);
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, wanted);
+    std::string temp = TemporaryName();
+    int fd = ::openat(parent->get(), temp.c_str(),
+                      O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, wanted);
     if (fd < 0) {
-      *error = "cannot create " + final + ": " + std::strerror(errno);
+      *error = "cannot create " + Full(rel) + ": " + std::strerror(errno);
       return nullptr;
     }
     bool pending = mode && (wanted & CurrentUmask()) != 0;
-    return std::make_unique<PosixFile>(fd, temp, final, pending, wanted);
+    return std::make_unique<PosixFile>(parent, fd, temp, Leaf(rel), pending, wanted);
   }
 
   bool MakeLink(const std::string& rel, const std::string& target, bool replace, bool* exists,
                 std::string* error) override {
-    std::string final = Full(rel);
-    std::string temp = TemporaryBeside(final);
-    if (::symlink(target.c_str(), temp.c_str()) != 0) {
-      *error = "cannot create the link " + final + ": " + std::strerror(errno);
+    std::shared_ptr<DirFd> parent = OpenDir(Parent(rel), error);
+    if (!parent) return false;
+    std::string temp = TemporaryName();
+    if (::symlinkat(target.c_str(), parent->get(), temp.c_str()) != 0) {
+      *error = "cannot create the link " + Full(rel) + ": " + std::strerror(errno);
       return false;
     }
-    if (Place(temp, final, replace, exists)) return true;
-    if (!*exists) *error = "cannot create the link " + final + ": " + std::strerror(errno);
-    ::unlink(temp.c_str());
+    if (Place(parent->get(), temp, Leaf(rel), replace, exists)) return true;
+    if (!*exists) *error = "cannot create the link " + Full(rel) + ": " + std::strerror(errno);
+    ::unlinkat(parent->get(), temp.c_str(), 0);
     return false;
   }
 
   void SetDirectoryAttributes(const std::string& rel, std::optional<uint32_t> mode,
                               int64_t mtime) override {
-    std::string path = Full(rel);
-    if (mode) ::fchmodat(AT_FDCWD, path.c_str(), static_cast<mode_t>(*mode & 0777), 0);
+    std::string error;
+    std::shared_ptr<DirFd> dir = OpenDir(rel, &error);
+    if (!dir) return;
+    if (mode) ::fchmod(dir->get(), static_cast<mode_t>(*mode & 0777));
     timespec times[2] = {{static_cast<time_t>(mtime), 0}, {static_cast<time_t>(mtime), 0}};
-    ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
+    ::futimens(dir->get(), times);
+  }
+
+  bool FreeBytes(uint64_t* bytes) override {
+    struct statvfs st;
+    if (::fstatvfs(root_, &st) != 0) return false;
+    *bytes = static_cast<uint64_t>(st.f_bavail) * st.f_frsize;
+    return true;
   }
 
   std::string DisplayPath(const std::string& rel) const override { return Full(rel); }
 
  private:
   std::string Full(const std::string& rel) const { return dir_ + "/" + rel; }
+
+  // The directory below the destination, opened once and kept while few are open: the
+  // files of one directory share it. Null with *error when it cannot be opened without
+  // following a link.
+  std::shared_ptr<DirFd> OpenDir(const std::string& rel, std::string* error) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      auto it = open_.find(rel);
+      if (it != open_.end()) return it->second;
+    }
+    int fd = OpenBeneath(root_, rel);
+    if (fd < 0) {
+      *error = errno == ELOOP || errno == ENOTDIR || errno == EXDEV
+                   ? Full(rel) + " is not a directory (a file or a link stands there)"
+                   : "cannot open " + Full(rel) + ": " + std::strerror(errno);
+      return nullptr;
+    }
+    auto dir = std::make_shared<DirFd>(fd);
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (open_.size() < kMaxOpenDirectories) open_.emplace(rel, dir);
+    return dir;
+  }
+
+  static constexpr size_t kMaxOpenDirectories = 256;
   std::string dir_;
+  int root_;
+  std::mutex mutex_;
+  std::map<std::string, std::shared_ptr<DirFd>> open_;
 };
 
 // The part of a path that holds a wildcard character.
@@ -245,7 +341,12 @@ std::unique_ptr<Output> OpenOutput(const std::string& dir, std::string* error) {
     *error = path + " is not a directory";
     return nullptr;
   }
-  return std::make_unique<PosixOutput>(path);
+  int root = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (root < 0) {
+    *error = "cannot open " + path + ": " + std::strerror(errno);
+    return nullptr;
+  }
+  return std::make_unique<PosixOutput>(path, root);
 }
 
 std::vector<std::string> ExpandArchivePattern(const std::string& pattern) {

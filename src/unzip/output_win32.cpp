@@ -86,8 +86,9 @@ class Win32Mapped : public MappedArchive {
 std::wstring TemporaryBeside(const std::wstring& final) {
   static std::atomic<unsigned long> counter{0};
   size_t cut = final.find_last_of(L'\\');
-  return final.substr(0, cut + 1) + L"." + final.substr(cut + 1) + L".unzip-" +
-         std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(counter++);
+  // Of bounded length: the final name may be as long as a name can be.
+  return final.substr(0, cut + 1) + L".unzip-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+         std::to_wstring(counter++) + L".tmp";
 }
 
 bool Place(const std::wstring& from, const std::wstring& to, bool replace, bool* exists) {
@@ -198,6 +199,13 @@ class Win32Output : public Output {
     FILETIME ft = FileTime(mtime);
     SetFileTime(h, nullptr, &ft, &ft);
     CloseHandle(h);
+  }
+
+  bool FreeBytes(uint64_t* bytes) override {
+    ULARGE_INTEGER free_to_caller;
+    if (!GetDiskFreeSpaceExW(root_.c_str(), &free_to_caller, nullptr, nullptr)) return false;
+    *bytes = free_to_caller.QuadPart;
+    return true;
   }
 
   std::string DisplayPath(const std::string& rel) const override {

@@ -86,6 +86,23 @@ class UnzipTest : public ::testing::Test {
   std::string root_;
 };
 
+const char kWine[] = "/usr/lib/wine/wine64";
+bool HaveWine() { return fs::exists(kWindows) && fs::exists(kWine); }
+
+// Runs our unzip, natively or unzip.exe under Wine, on an archive into a destination.
+int RunUnzip(bool windows, const std::string& options, const std::string& archive,
+             const std::string& dest) {
+  if (!windows)
+    return Shell(Q(kNative) + " " + options + " " + Q(archive) + " -d " + Q(dest) + " 2>/dev/null");
+  auto z = [](std::string path) {
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return Q("Z:" + path);
+  };
+  return Shell("WINEPREFIX=" + Q(std::string(ZORVEX_NATIVE_BUILD) + "/blackbox-wineprefix") +
+               " WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= " + kWine + " " + Q(kWindows) +
+               " " + options + " " + z(archive) + " -d " + z(dest) + " 2>/dev/null");
+}
+
 TEST_F(UnzipTest, SameTreesAsInfoZip) {
   std::string src = MakeSource();
   const std::string c = "cd " + Q(src) + " && ";
@@ -144,6 +161,8 @@ TEST_F(UnzipTest, HostileArchivesStayInside) {
     const char* name;
     std::string archive;
     int status;
+    std::string kept = "";    // "path=bytes": a file the destination must then hold
+    int windows_status = -1;  // where unzip.exe ends otherwise
   };
   auto one = [](const std::string& name, const std::string& data) {
     ZipBytes z;
@@ -163,32 +182,69 @@ TEST_F(UnzipTest, HostileArchivesStayInside) {
   overlap.Add("ok.txt", "fine", {});
   overlap.DuplicateLast("again.txt");
   std::string good = one("x.txt", "y");
+  // A NUL byte ends the name a system call reads: "..\0" would be checked whole and made
+  // as "..", and a chain of such links leads out.
+  ZipBytes nul;
+  nul.Add("ok.txt", "fine", {});
+  nul.Add("up", std::string("..\0", 3), link);
+  nul.Add("sub/up", std::string("sub/..\0x", 9), link);
+  nul.Add("etc", "up/up/etc", link);
+  nul.Add(std::string("evil\0/../../x", 13), "x", {});
+  ZipBytes same;  // a link, then a file of its name: the file is the later entry
+  same.Add("same", "ok.txt", link);
+  same.Add("same", "data", {});
+  ZipBytes locked;
+  ZipBytes::Options encrypted;
+  encrypted.flags = 1;
+  locked.Add("secret.txt", "ciphertext", encrypted);
+  ZipBytes bomb;  // declares 100 x 4 GiB: more than any test machine's disk
+  ZipBytes::Options huge;
+  huge.declared_size = 0xFFFFFFF0u;
+  for (int i = 0; i < 100; ++i) bomb.Add("zeros" + std::to_string(i), "0", huge);
   const std::vector<Case> cases = {
       {"parent", one("../../outside/evil.txt", "x"), 1},
       {"absolute", one(root_ + "/outside/abs.txt", "x"), 1},
-      {"link out and through it", through.Finish(), 1},
+      // unzip.exe makes a link as a file, which cannot replace the directory made for the
+      // later entry.
+      {"link out and through it", through.Finish(), 1, "", 2},
       {"bad crc", crc.Finish(), 2},
       {"overlapping entries", overlap.Finish(), 3},
       {"cut short", good.substr(0, good.size() - 30), 9},
+      {"NUL bytes in names and link targets", nul.Finish(), 1, "ok.txt=fine"},
+      {"two entries of one name", same.Finish(), 1, "same=data"},
+      {"encrypted", locked.Finish(), 81},
+      {"declares more than the disk holds", bomb.Finish(), 50},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    fs::remove_all(root_ + "/d");
-    fs::remove_all(root_ + "/outside");
-    fs::create_directories(root_ + "/d/e");
-    fs::create_directories(root_ + "/outside");
-    const std::string archive = root_ + "/hostile.zip";
-    std::ofstream(archive, std::ios::binary) << c.archive;
-    EXPECT_EQ(
-        Shell(Q(kNative) + " -qo " + Q(archive) + " -d " + Q(root_ + "/d/e") + " 2>/dev/null"),
-        c.status);
-    EXPECT_TRUE(fs::is_empty(root_ + "/outside"));
-    EXPECT_FALSE(fs::exists(root_ + "/d/e/bad.txt"));  // never left looking complete
-    for (const auto& [path, what] : Tree(root_ + "/d")) {
-      EXPECT_EQ(what.find("link ../../outside"), std::string::npos) << path;
-      EXPECT_EQ(path.find(".unzip-"), std::string::npos) << path;  // no half-written file
+  for (const Case& c : cases)
+    for (bool windows : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (windows ? " (unzip.exe)" : ""));
+      if (windows && !HaveWine()) continue;
+      fs::remove_all(root_ + "/d");
+      fs::remove_all(root_ + "/outside");
+      fs::create_directories(root_ + "/d/e");
+      fs::create_directories(root_ + "/outside");
+      const std::string archive = root_ + "/hostile.zip";
+      std::ofstream(archive, std::ios::binary) << c.archive;
+      EXPECT_EQ(RunUnzip(windows, "-qo", archive, root_ + "/d/e"),
+                windows && c.windows_status >= 0 ? c.windows_status : c.status);
+      EXPECT_TRUE(fs::is_empty(root_ + "/outside"));
+      EXPECT_FALSE(fs::exists(root_ + "/d/e/bad.txt"));  // never left looking complete
+      EXPECT_FALSE(fs::exists(root_ + "/d/e/secret.txt"));
+      EXPECT_FALSE(fs::exists(root_ + "/d/e/zeros0"));
+      if (!c.kept.empty()) {
+        const std::string path = root_ + "/d/e/" + c.kept.substr(0, c.kept.find('='));
+        EXPECT_FALSE(fs::is_symlink(path));
+        std::ifstream in(path);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}),
+                  c.kept.substr(c.kept.find('=') + 1));
+      }
+      for (const auto& [path, what] : Tree(root_ + "/d")) {
+        EXPECT_EQ(what.find("link ../../outside"), std::string::npos) << path;
+        EXPECT_EQ(what.find("link .."), std::string::npos) << path;
+        EXPECT_EQ(what.find("link sub/.."), std::string::npos) << path;
+        EXPECT_EQ(path.find(".unzip-"), std::string::npos) << path;  // no half-written file
+      }
     }
-  }
 }
 
 TEST_F(UnzipTest, WindowsBuildUnpacksTheSameNamesAndBytes) {

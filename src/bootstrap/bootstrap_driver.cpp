@@ -52,7 +52,7 @@ class Driver {
   int Run();
 
  private:
-  bool EnoughSpace();
+  bool EnoughSpace(int64_t needed_kb);
   void ChooseRoot();
   bool ReadComponentList();
   bool CheckJreScratch();
@@ -63,7 +63,7 @@ class Driver {
   void CoreStep();
   bool PatchStep();
   bool FindJavaHome(bool development_kit);
-  bool CopyRequired(const std::string& from, const std::string& to);
+  bool CopyRequired(const std::string& from, const std::string& rel);
   void CopyExtensions();
   std::string ComponentDir(const std::string& name, const std::string& version) const;
   std::string HighestComponentDir(const std::string& name) const;
@@ -118,13 +118,11 @@ void Driver::PlanProgress() {
   };
   const char sep = platform::Os().style->separator;
   for (const std::string& entry : st_.bootstrap_comps) {
-    size_t colon = entry.find(':');
-    std::string name = entry.substr(0, colon);
-    if (name.empty() || name == kZek || name == kZekCore || name == kZpatch ||
-        (name == kJre && !o_.bootstraponly)) {
+    std::string name, version;
+    if (!SplitComponentEntry(entry, &name, &version) || name == kZek || name == kZekCore ||
+        name == kZpatch || (name == kJre && !o_.bootstraponly)) {
       continue;
     }
-    std::string version = colon == std::string::npos ? "" : entry.substr(colon + 1);
     add(ComponentDir(name,
                      version.empty() ? FindHighestVersion(root_ + sep + name + sep) : version));
   }
@@ -140,20 +138,22 @@ void Driver::PlanProgress() {
   if (patch_) add(source(st_.zpatch_location, kZpatch));
 }
 
-// A copy that staging needs: its failure ends the bootstrap, and the user is told which.
-bool Driver::CopyRequired(const std::string& from, const std::string& to) {
+// A copy that staging needs, into `rel` below the target: its failure ends the bootstrap,
+// and the user is told which.
+bool Driver::CopyRequired(const std::string& from, const std::string& rel) {
   progress_.Step(from, CountFiles(from), 0);
-  if (CopyTree(from, to) == 0) return true;
+  if (CopyTreeInto(from, r_.target_dir, rel) == 0) return true;
+  const std::string to = rel.empty() ? r_.target_dir : Join(r_.target_dir, rel);
   messages::ShowError(messages::FormatMessageText("S_ERBOOTSTRAP_COPY", {from, to}));
   inventory::WriteLog(messages::FormatLogMessageText("S_ERBOOTSTRAP_COPY", {from, to}));
   return false;
 }
 
-bool Driver::EnoughSpace() {
+bool Driver::EnoughSpace(int64_t needed_kb) {
   uint64_t free_kb = GetFreeSpaceKb(r_.target_dir);
-  if (static_cast<int64_t>(free_kb) >= r_.size_kb) return true;
+  if (static_cast<int64_t>(free_kb) >= needed_kb) return true;
   // The run ends here with -1: it says why.
-  const messages::FormatArgs args = {r_.target_dir, static_cast<long long>(r_.size_kb)};
+  const messages::FormatArgs args = {r_.target_dir, static_cast<long long>(needed_kb)};
   messages::ShowError(messages::FormatMessageText("S_ERBOOTSTRAP_SPACE", args));
   inventory::WriteLog(messages::FormatLogMessageText("S_ERBOOTSTRAP_SPACE", args));
   return false;
@@ -176,13 +176,14 @@ bool Driver::ReadComponentList() {
   }
   for (const std::string& entry : st_.bootstrap_comps) {
     uint32_t start = Now();
-    size_t colon = entry.find(':');
-    std::string name = entry.substr(0, colon);
-    if (name.empty()) {
-      inventory::WriteLog("BOOTSTRAP_COMPS entry \"" + entry + "\" names no component: skipped.\n");
+    std::string name, version;
+    if (!SplitComponentEntry(entry, &name, &version)) {
+      inventory::WriteLog("BOOTSTRAP_COMPS entry \"" + entry + "\" " +
+                          (name.empty() ? "names no component"
+                                        : "is no plain component name and version") +
+                          ": skipped.\n");
       continue;
     }
-    std::string version = colon == std::string::npos ? "" : entry.substr(colon + 1);
     const char sep = platform::Os().style->separator;
     if (version.empty()) version = FindHighestVersion(root_ + sep + name + sep);
     std::string dir = ComponentDir(name, version);
@@ -222,16 +223,16 @@ bool Driver::CheckJreScratch() {
 bool Driver::StagePlain() {
   std::string& jre = *r_.jre_location;
   if (r_.copy_jre) {
-    if (!CopyRequired(jre, Join(r_.target_dir, "jre"))) return false;
+    if (!CopyRequired(jre, "jre")) return false;
     jre = Join(r_.target_dir, "jre");
   }
   const std::string zek = Join(r_.target_dir, "zek");
-  if (!CopyRequired(st_.zek_location, zek)) return false;
+  if (!CopyRequired(st_.zek_location, "zek")) return false;
   st_.zek_location = zek;
-  if (!CopyRequired(st_.zek_core_location, zek)) return false;
+  if (!CopyRequired(st_.zek_core_location, "zek")) return false;
   st_.zek_core_location = zek;
   const std::string zpatch = Join(r_.target_dir, "ZPatch");
-  if (!CopyRequired(st_.zpatch_location, zpatch)) return false;
+  if (!CopyRequired(st_.zpatch_location, "ZPatch")) return false;
   st_.zpatch_location = zpatch;
   return true;
 }
@@ -272,7 +273,7 @@ bool Driver::RuntimeStep() {
   if (!o_.nobootstrap && !Unzip(kJre, jre)) return false;
   Timing(kStepTiming, kJre, start);
   if (st_.jre_version.size() > 2) {
-    CopyTree(Join(jre, "Expanded"), Join(Join(r_.target_dir, "jre"), st_.jre_version));
+    CopyTreeInto(Join(jre, "Expanded"), r_.target_dir, "jre/" + st_.jre_version);
   }
   return FindJavaHome(development_kit);
 }
@@ -282,7 +283,7 @@ bool Driver::InstallerStep() {
   if (!paths::FileExists(st_.zek_location)) st_.zek_location = HighestComponentDir(kZek);
   if (!o_.nobootstrap && !Unzip(kZek, st_.zek_location)) return false;
   Timing(kStepTiming, kZek, start);
-  CopyTree(Join(st_.zek_location, "Expanded"), r_.target_dir);
+  CopyTreeInto(Join(st_.zek_location, "Expanded"), r_.target_dir, "");
   st_.zek_location = Join(r_.target_dir, "zek");
   return true;
 }
@@ -293,7 +294,7 @@ void Driver::CoreStep() {
   if (!paths::FileExists(st_.zek_core_location)) {
     st_.zek_core_location = HighestComponentDir(kZekCore);
   }
-  CopyTree(Join(st_.zek_core_location, "Expanded"), r_.target_dir);
+  CopyTreeInto(Join(st_.zek_core_location, "Expanded"), r_.target_dir, "");
   if (!o_.nobootstrap && !Unzip(kZekCore, st_.zek_core_location)) return;
   Timing(kStepTiming, kZekCore, start);
   st_.zek_core_location = Join(r_.target_dir, "zek");
@@ -317,29 +318,32 @@ bool Driver::StageDistribution() {
 
 void Driver::CopyExtensions() {
   if (o_.nobootstrap) return;
-  platform::FileSystem& files = *platform::Os().files;
   const std::pair<const char*, const std::string*> extensions[] = {
       {"jlib", &st_.ext_jlib}, {"lib", &st_.ext_lib}, {"bin", &st_.ext_bin}};
   bool any = false;
   for (const auto& [name, source] : extensions) any |= paths::FileExists(*source);
   if (!any) return;
-  const std::string ext = Join(r_.target_dir, "ext");
-  files.MakeDir(ext, false);
   for (const auto& [name, source] : extensions) {
-    if (!paths::FileExists(*source)) continue;
-    files.MakeDir(Join(ext, name), false);
-    CopyTree(*source, Join(ext, name));
+    if (paths::FileExists(*source)) CopyTreeInto(*source, r_.target_dir, std::string("ext/") + name);
   }
 }
 
 int Driver::Run() {
-  if (!EnoughSpace()) {
-    CopyExtensions();
+  // Nothing is copied once the space is known to be short: the run ends here.
+  if (!EnoughSpace(r_.size_kb)) {
     LogBootstrappedFileCounts(r_.target_dir);
     return kBootstrapFailed;
   }
+  // JRE_VERSION names a directory below {target}/jre.
+  if (st_.jre_version.size() > 2 && !paths::IsPlainName(st_.jre_version)) {
+    const std::string text = "JRE_VERSION \"" + st_.jre_version +
+                             "\" is no plain directory name: the installer is not staged.\n";
+    messages::ShowError(text);
+    inventory::WriteLog(text);
+    return kBootstrapFailed;
+  }
   if (!st_.images_location.empty()) {
-    CopyTree(st_.images_location, Join(r_.target_dir, "images"));
+    CopyTreeInto(st_.images_location, r_.target_dir, "images");
     st_.images_location = Join(r_.target_dir, "images");
   }
   if (o_.printtime) inventory::OpenTimeLog(r_.target_dir, o_.timestamp);
@@ -347,13 +351,17 @@ int Driver::Run() {
   if (config::StartsWithT(st_.distribution)) {
     if (st_.bootstrap_comps.empty()) runtime_ = installer_ = core_ = patch_ = true;
     for (const std::string& entry : st_.bootstrap_comps) {
-      std::string name = entry.substr(0, entry.find(':'));
+      std::string name, version;
+      if (!SplitComponentEntry(entry, &name, &version)) continue;
       runtime_ |= name == kJre && !o_.bootstraponly;
       installer_ |= name == kZek;
       core_ |= name == kZekCore;
       patch_ |= name == kZpatch;
     }
     PlanProgress();
+    // BOOTSTRAP_SIZE is the medium's word; the jars' own directories say what unpacking
+    // them will write, and an archive may declare far more than its size suggests.
+    if (!EnoughSpace(static_cast<int64_t>(progress_.total_bytes() / 1024))) return kBootstrapFailed;
   } else {
     for (const std::string* tree :
          {r_.jre_location, &st_.zek_location, &st_.zek_core_location, &st_.zpatch_location}) {
@@ -367,13 +375,13 @@ int Driver::Run() {
   if (jre_scratch) *r_.jre_location = st_.jre_scratch_location;
   if (!st_.access_dir.empty()) {
     uint32_t start = Now();
-    if (!CopyRequired(st_.access_dir, r_.target_dir)) return kBootstrapFailed;
+    if (!CopyRequired(st_.access_dir, "")) return kBootstrapFailed;
     Timing(kStepTiming, "Access Files", start);
   }
   if (o_.printtime) inventory::CloseTimeLog();
   std::string& prereq = *r_.prereq_config_location;
   if (!prereq.empty()) {
-    if (!CopyRequired(prereq, Join(r_.target_dir, "prereq"))) return kBootstrapFailed;
+    if (!CopyRequired(prereq, "prereq")) return kBootstrapFailed;
     prereq = Join(r_.target_dir, "prereq");
   }
   CopyExtensions();
@@ -401,6 +409,13 @@ std::vector<JarListing> ListJars(const std::string& dir) {
     }
   }
   return jars;
+}
+
+bool SplitComponentEntry(const std::string& entry, std::string* name, std::string* version) {
+  size_t colon = entry.find(':');
+  *name = entry.substr(0, colon);
+  *version = colon == std::string::npos ? "" : entry.substr(colon + 1);
+  return paths::IsPlainName(*name) && (version->empty() || paths::IsPlainName(*version));
 }
 
 uint64_t GetFreeSpaceKb(const std::string& path) {

@@ -39,6 +39,11 @@ struct JarListing {
 };
 std::vector<JarListing> ListJars(const std::string& dir);
 
+// A BOOTSTRAP_COMPS entry, "NAME" or "NAME:VERSION", split. False when the name (or a
+// version that is given) is no plain directory name: such an entry would name a place
+// outside the components root, and is skipped.
+bool SplitComponentEntry(const std::string& entry, std::string* name, std::string* version);
+
 // The free space for the calling user on the volume of the path, in KiB; 0 when unknown.
 uint64_t GetFreeSpaceKb(const std::string& path);
 

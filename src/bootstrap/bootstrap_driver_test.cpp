@@ -92,7 +92,11 @@ TEST_F(BootstrapDriverTest, HighestVersionAndComponentList) {
   EXPECT_EQ(FindHighestVersion(std::string("..") + sep + "stage" + sep + "Components" + sep +
                                "zorvex.swd.zek" + sep),
             "11.1.0.6.0");
+  // Entries that would lead out of the components root are skipped too.
+  const std::vector<std::string> outward = {"..\\..\\elsewhere:9", "C:\\abs", "zorvex.swd.zek:..",
+                                            "zorvex.swd.zek:1/../../x", "..:1"};
   st_.bootstrap_comps = {"zorvex.swd.zek", ":", "zorvex.swd.zek:10.2.0.1.0"};
+  st_.bootstrap_comps.insert(st_.bootstrap_comps.end(), outward.begin(), outward.end());
   EXPECT_EQ(BootstrapFiles(request_), 0);
   // Both entries unpack the installer; the later one named its version. An entry without
   // a name is passed over, and the log says so.
@@ -100,6 +104,11 @@ TEST_F(BootstrapDriverTest, HighestVersionAndComponentList) {
   EXPECT_NE(processes_.started[0].find("zorvex.swd.zek\\10.2.0.1.0\\1\\DataFiles/*.jar"),
             std::string::npos);
   EXPECT_NE(Log().find("\":\" names no component"), std::string::npos);
+  for (const std::string& entry : outward) {
+    EXPECT_NE(Log().find("\"" + entry + "\" is no plain component name and version: skipped"),
+              std::string::npos)
+        << entry;
+  }
   EXPECT_EQ(st_.zek_location, "C:\\T\\Z\\zek");
 }
 

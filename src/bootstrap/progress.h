@@ -15,6 +15,8 @@ class Progress {
   ~Progress();  // clears the line it showed
   // What the whole staging holds (bytes 0: not known, files only).
   void AddToTotal(uint64_t files, uint64_t bytes);
+  // The bytes the planned steps will write, as added so far.
+  uint64_t total_bytes() const { return total_bytes_; }
   // A step begins; its files and bytes count as done when the next step begins.
   void Step(const std::string& name, uint64_t files, uint64_t bytes);
 

@@ -1,5 +1,7 @@
 #include "bootstrap/tree_ops.h"
 
+#include <memory>
+#include <utility>
 #include <vector>
 
 #include "inventory/logs.h"
@@ -21,8 +23,8 @@ std::string Join(const std::string& dir, const std::string& name) {
 
 // A link in a tree is copied as a link where the platform can, else left out and named in
 // the install log; what it points at is never copied. 0, or -1 when the copy failed.
-int CopyLinkEntry(const std::string& from, const std::string& to) {
-  switch (platform::Os().files->CopyLink(from, to)) {
+int CopyLinkEntry(platform::TreeWriter* writer, const std::string& from, const std::string& to) {
+  switch (writer->CopyLink(from, to)) {
     case platform::FileSystem::LinkCopy::kCopied:
       return 0;
     case platform::FileSystem::LinkCopy::kNotCopied:
@@ -34,58 +36,82 @@ int CopyLinkEntry(const std::string& from, const std::string& to) {
   return -1;
 }
 
-// The walk shared by copying (with a destination) and removing (without one). It never
-// descends into a link: a link is copied or removed as a link, so that what it points at
-// (which may lie anywhere) is never touched, and links that form a loop end nothing.
-int WalkTree(const std::string& source, const std::string* destination) {
-  platform::FileSystem& files = *platform::Os().files;
-  // An empty path never stands for the current drive's root.
-  if (source.empty()) return 0;
-  std::vector<std::string> sources{source};
-  std::vector<std::string> targets;
-  if (destination != nullptr) targets.push_back(*destination);
-  std::vector<platform::DirEntry> entries;
-  for (size_t i = 0; i < sources.size(); ++i) {
-    if (!files.ListDirectory(sources[i], &entries)) continue;
-    if (destination != nullptr) files.MakeDir(targets[i], false);
-    for (const platform::DirEntry& entry : entries) {
-      if (IsDotEntry(entry.name)) continue;
-      std::string from = Join(sources[i], entry.name);
-      if (entry.is_link) {
-        if (destination == nullptr) {
-          files.RemoveLink(from);
-        } else if (CopyLinkEntry(from, Join(targets[i], entry.name)) != 0) {
-          return -1;
-        }
-      } else if (entry.is_directory) {
-        sources.push_back(from);
-        if (destination != nullptr) targets.push_back(Join(targets[i], entry.name));
-      } else if (destination != nullptr) {
-        if (CopyOneFile(from, Join(targets[i], entry.name)) != 0) return -1;
-      } else {
-        files.RemoveFile(from);
-      }
-    }
-  }
-  if (destination == nullptr) {
-    for (size_t i = sources.size(); i-- > 0;) files.RemoveDir(sources[i]);
-  }
-  return 0;
+std::string Below(const std::string& rel, const std::string& name) {
+  return rel.empty() ? name : rel + "/" + name;
 }
 
 }  // namespace
 
+int CopyTreeInto(const std::string& source, const std::string& root, const std::string& rel) {
+  platform::FileSystem& files = *platform::Os().files;
+  // An empty path never stands for the current drive's root.
+  if (source.empty()) return 0;
+  // Breadth first, each source directory with its place below the root. It never descends
+  // into a link: a link is copied as a link, so that what it points at (which may lie
+  // anywhere) is never read, and links that form a loop end nothing.
+  std::vector<std::pair<std::string, std::string>> queue{{source, rel}};
+  std::unique_ptr<platform::TreeWriter> writer;
+  std::vector<platform::DirEntry> entries;
+  for (size_t i = 0; i < queue.size(); ++i) {
+    const auto [from_dir, to_dir] = queue[i];
+    if (!files.ListDirectory(from_dir, &entries)) continue;
+    if (!writer) writer = files.OpenTreeWriter(root);
+    if (!writer || !writer->MakeDirs(to_dir)) {
+      inventory::WriteLog("Nothing is copied into " + Join(root, to_dir) +
+                          ": it cannot be made, or a link or a file stands in its way.\n");
+      return -1;
+    }
+    for (const platform::DirEntry& entry : entries) {
+      if (IsDotEntry(entry.name)) continue;
+      const std::string from = Join(from_dir, entry.name);
+      const std::string to = Below(to_dir, entry.name);
+      if (entry.is_link) {
+        if (CopyLinkEntry(writer.get(), from, to) != 0) return -1;
+      } else if (entry.is_directory) {
+        queue.emplace_back(from, to);
+      } else if (entry.is_special) {
+        inventory::WriteLog("The special file " + from +
+                            " is not copied: only directories, files and links are.\n");
+      } else if (!writer->CopyFile(from, to)) {
+        return -1;
+      }
+    }
+  }
+  return 0;
+}
+
 int CopyTree(const std::string& source, const std::string& destination) {
-  return WalkTree(source, &destination);
+  return CopyTreeInto(source, destination, "");
 }
 
 int RemoveTree(const std::string& directory) {
+  platform::FileSystem& files = *platform::Os().files;
+  if (directory.empty()) return 0;
   // A tree that is itself a link goes as a link; its target is not the run's to empty.
-  if (!directory.empty() && platform::Os().files->IsLink(directory)) {
-    platform::Os().files->RemoveLink(directory);
+  if (files.IsLink(directory)) {
+    files.RemoveLink(directory);
     return 0;
   }
-  return WalkTree(directory, nullptr);
+  // Files and links go as they are met, never descending into a link; then the
+  // directories, deepest first.
+  std::vector<std::string> dirs{directory};
+  std::vector<platform::DirEntry> entries;
+  for (size_t i = 0; i < dirs.size(); ++i) {
+    if (!files.ListDirectory(dirs[i], &entries)) continue;
+    for (const platform::DirEntry& entry : entries) {
+      if (IsDotEntry(entry.name)) continue;
+      std::string path = Join(dirs[i], entry.name);
+      if (entry.is_link) {
+        files.RemoveLink(path);
+      } else if (entry.is_directory) {
+        dirs.push_back(path);
+      } else {
+        files.RemoveFile(path);
+      }
+    }
+  }
+  for (size_t i = dirs.size(); i-- > 0;) files.RemoveDir(dirs[i]);
+  return 0;
 }
 
 int CopyOneFile(const std::string& source, const std::string& destination) {

@@ -9,9 +9,14 @@ namespace zorvex::bootstrap {
 
 // Copies every file of the tree into the same place below `destination`, overwriting; a link
 // is copied as a link (where the platform cannot, it is left out and the install log says
-// so). 0, or -1 at the first file that cannot be copied (files copied so far stay). A
+// so); pipes, devices and sockets are left out with a log line, never opened. 0, or -1 at
+// the first file or directory that cannot be copied (what was copied so far stays). A
 // source that cannot be listed copies nothing and gives 0.
 int CopyTree(const std::string& source, const std::string& destination);
+
+// CopyTree into `rel` ("/"-separated, "" for the root itself) below `root`: nothing is
+// written through a link that stands below the root, `rel` included.
+int CopyTreeInto(const std::string& source, const std::string& root, const std::string& rel);
 
 // Deletes every file and link it may, then the directories deepest first; it never
 // descends into a link, and a tree that is a link is removed as a link. Always 0; a file

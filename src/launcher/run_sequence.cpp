@@ -320,6 +320,17 @@ void RemoveScratchDirectory(const Run& run) {
   }
 }
 
+// A staging that failed leaves nothing half-made behind: the scratch directory goes as
+// after any failed run, its log kept in the temporary directory. A bootstrap-only run
+// stages into the place it was given, which stays as it is.
+void AbandonStaging(Run* run, int status) {
+  if (status == 0 || Options().bootstraponly) return;
+  run->result = status;
+  paths::GetTempDirectory(&run->temp_dir);
+  if (!paths::FileExists(run->temp_dir)) run->temp_dir = platform::Os().style->temp_fallback;
+  RemoveScratchDirectory(*run);
+}
+
 // Starts Java (or reports a bootstrap-only run as done) and cleans up after a wait.
 void Finish(Run* run) {
   const OptionState& o = Options();
@@ -378,7 +389,10 @@ int RunLauncher(std::vector<std::string> args) {
   }
   config::DeriveInstallerLocations(&run.settings);
   int status = 0;
-  if (Bootstrapping(run) && !Bootstrap(&run, &status)) return status;
+  if (Bootstrapping(run) && !Bootstrap(&run, &status)) {
+    AbandonStaging(&run, status);
+    return status;
+  }
   config::DeriveJavaLocations(o.param_file, &run.settings);
   PrepareJava(&run);
   if (!o.bootstraponly && !paths::FileExists(run.java_executable)) {

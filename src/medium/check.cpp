@@ -303,6 +303,10 @@ void Checker::CheckSettings() {
     r_.Warn("Parameter file",
             "BOOTSTRAP_COMPS names more than 16 components: " + name + " is not bootstrapped.");
   }
+  if (st_.jre_version.size() > 2 && !paths::IsPlainName(st_.jre_version)) {
+    r_.Error("Parameter file", "JRE_VERSION \"" + st_.jre_version +
+                                   "\" is no plain directory name: the launcher refuses to stage.");
+  }
   std::set<std::string> known;
   for (const config::ParamKey& key : config::kParamKeys) {
     known.insert(Upper(key.name));
@@ -434,11 +438,13 @@ void Checker::CheckComponents() {
   // location of the parameter file); any other is unpacked as listed.
   std::map<std::string, std::string> named;
   for (const std::string& entry : st_.bootstrap_comps) {
-    size_t colon = entry.find(':');
-    std::string name = entry.substr(0, colon);
-    std::string version = colon == std::string::npos ? "" : entry.substr(colon + 1);
+    std::string name, version;
+    const bool plain = bootstrap::SplitComponentEntry(entry, &name, &version);
     if (name.empty()) {
       r_.Warn("Components", "BOOTSTRAP_COMPS entry \"" + entry + "\" names no component: skipped.");
+    } else if (!plain) {
+      r_.Error("Components", "BOOTSTRAP_COMPS entry \"" + entry +
+                                 "\" is no plain component name and version: the launcher skips it.");
     } else if (name == "zorvex.swd.jre") {
       named[name] = "";
     } else if (name == "zorvex.swd.zek" || name == "zorvex.swd.zek.core" ||

@@ -72,6 +72,11 @@ std::string Comparable(const std::string& path, const platform::PathStyle& style
 
 }  // namespace
 
+bool IsPlainName(const std::string& name) {
+  return !name.empty() && name != "." && name != ".." &&
+         name.find_first_of(std::string("/\\:\0", 4)) == std::string::npos;
+}
+
 bool IsRootDirectory(const std::string& path, const platform::PathStyle& style) {
   std::string p = Comparable(path, style);
   if (!style.drive_letters) return p.empty() && !path.empty() && path[0] == '/';

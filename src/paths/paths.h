@@ -29,6 +29,11 @@ int MakeDirectories(const std::string& path);
 // "\\..." on Windows.
 bool IsAbsolutePath(const std::string& path, const platform::PathStyle& style);
 
+// True when the text can stand as one name in a path on either target: not empty, not "."
+// or "..", and without "/", "\", ":" (a drive or a stream) or a NUL byte. A value from a
+// medium that becomes one part of a path must be such a name, or it could lead elsewhere.
+bool IsPlainName(const std::string& name);
+
 // True for the root of a file system, written absolute: "/" on POSIX; "X:", "X:\", "\",
 // "\\server\share" on Windows. Trailing separators do not count.
 bool IsRootDirectory(const std::string& path, const platform::PathStyle& style);

@@ -35,6 +35,9 @@ struct DirEntry {
   // A symbolic link, junction or other reparse point, whatever it points at. A walk never
   // descends into one: what it names may lie anywhere, also outside the tree.
   bool is_link = false;
+  // Neither a directory, a regular file nor a link: a pipe, a device, a socket. Never
+  // opened: reading one may wait for ever or never end.
+  bool is_special = false;
 };
 
 // Files larger than this are not read whole: nothing the launcher reads (a catalogue, a
@@ -48,6 +51,8 @@ class AppendFile {
   // Writes the bytes and flushes them. Returns false when the write failed.
   virtual bool Write(const std::string& bytes) = 0;
 };
+
+class TreeWriter;
 
 class FileSystem {
  public:
@@ -95,6 +100,27 @@ class FileSystem {
   virtual bool SetWorkingDirectory(const std::string& path) = 0;
   // Free space available to the calling user on the volume of the path, in KiB.
   virtual bool FreeSpaceKb(const std::string& path, uint64_t* kb) = 0;
+  // A writer below `root`, which is made with its parents when missing. Null when the
+  // root cannot be made or opened.
+  virtual std::unique_ptr<TreeWriter> OpenTreeWriter(const std::string& root) = 0;
+};
+
+// Writes below one directory, the root: the staging copy's only way to write. `rel` names
+// a place below the root, names joined with "/", none of them "." or "..". Nothing is
+// made or written through a link (or reparse point) that stands below the root, so that
+// what an unpacked archive or another user left there never leads a write elsewhere.
+class TreeWriter {
+ public:
+  virtual ~TreeWriter() = default;
+  // Makes the directory and its missing parents. False when it cannot, or when a link or
+  // a file stands where one of them goes.
+  virtual bool MakeDirs(const std::string& rel) = 0;
+  // Copies the regular file `from` to `rel`, replacing a file or link there (never
+  // writing through it); the copy keeps the source's time and is readable and writable by
+  // its owner. False when `from` is no regular file or the copy fails.
+  virtual bool CopyFile(const std::string& from, const std::string& rel) = 0;
+  // Makes `rel` a link with the target of the link `from`, as FileSystem::CopyLink.
+  virtual FileSystem::LinkCopy CopyLink(const std::string& from, const std::string& rel) = 0;
 };
 
 // A started child process.

@@ -254,6 +254,69 @@ bool FakeFileSystem::FreeSpaceKb(const std::string&, uint64_t* kb) {
   return true;
 }
 
+namespace {
+
+// Writes below a root through the fake's own calls, refusing any path that meets a link
+// below the root, as the real writers do.
+class FakeTreeWriter : public platform::TreeWriter {
+ public:
+  FakeTreeWriter(FakeFileSystem* fs, std::string root, char sep)
+      : fs_(fs), root_(std::move(root)), sep_(sep) {}
+
+  bool MakeDirs(const std::string& rel) override {
+    if (rel.empty()) return true;
+    for (size_t end = rel.find('/');; end = rel.find('/', end + 1)) {
+      std::string path = Path(rel.substr(0, end));
+      if (fs_->HasLink(path) || fs_->HasFile(path)) return false;
+      if (!fs_->IsDir(path) && fs_->MakeDir(path, false) == FakeFileSystem::MakeDirResult::kFailed)
+        return false;
+      if (end == std::string::npos) return true;
+    }
+  }
+  bool CopyFile(const std::string& from, const std::string& rel) override {
+    if (!MakeDirs(Parent(rel))) return false;
+    if (fs_->HasLink(Path(rel))) fs_->RemoveLink(Path(rel));
+    return fs_->CopyFileOverwriting(from, Path(rel));
+  }
+  platform::FileSystem::LinkCopy CopyLink(const std::string& from,
+                                          const std::string& rel) override {
+    if (!MakeDirs(Parent(rel))) return platform::FileSystem::LinkCopy::kFailed;
+    return fs_->CopyLink(from, Path(rel));
+  }
+
+ private:
+  static std::string Parent(const std::string& rel) {
+    size_t cut = rel.find_last_of('/');
+    return cut == std::string::npos ? "" : rel.substr(0, cut);
+  }
+  std::string Path(const std::string& rel) const {
+    std::string path = root_ + sep_ + rel;
+    std::replace(path.begin() + static_cast<long>(root_.size()), path.end(), '/', sep_);
+    return path;
+  }
+  FakeFileSystem* fs_;
+  std::string root_;
+  char sep_;
+};
+
+}  // namespace
+
+std::unique_ptr<platform::TreeWriter> FakeFileSystem::OpenTreeWriter(const std::string& root) {
+  // The root and its parents are made as named, as the real writers make them.
+  std::string path = Normal(root);
+  std::vector<std::string> missing;
+  while (!path.empty() && !IsDir(path)) {
+    missing.push_back(path);
+    if (Parent(path) == path) break;
+    path = Parent(path);
+  }
+  for (size_t i = missing.size(); i-- > 0;) {
+    if (HasFile(missing[i]) || MakeDir(missing[i], false) == MakeDirResult::kFailed)
+      return nullptr;
+  }
+  return std::make_unique<FakeTreeWriter>(this, Normal(root), style_->separator);
+}
+
 // --- FakeRegistry ----------------------------------------------------------------------
 
 void FakeRegistry::SetValue(const std::string& key, const std::string& name,

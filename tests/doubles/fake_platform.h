@@ -54,6 +54,7 @@ class FakeFileSystem : public platform::FileSystem {
   bool FullPath(const std::string& path, std::string* full) override;
   bool SetWorkingDirectory(const std::string& path) override;
   bool FreeSpaceKb(const std::string& path, uint64_t* kb) override;
+  std::unique_ptr<platform::TreeWriter> OpenTreeWriter(const std::string& root) override;
 
  private:
   std::string Normal(const std::string& path) const;

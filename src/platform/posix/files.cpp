@@ -13,6 +13,7 @@
 
 #include "platform/posix/posix_platform.h"
 #include "platform/stdio_append_file.h"
+#include "unzip/output.h"
 
 namespace zorvex::platform {
 
@@ -66,7 +67,67 @@ std::string FoldDots(const std::string& path) {
   return out;
 }
 
+// The staging copy's writer: the unzip's destination, which resolves every path below
+// its root without following a link.
+class PosixTreeWriter : public TreeWriter {
+ public:
+  explicit PosixTreeWriter(std::unique_ptr<unzip::Output> out) : out_(std::move(out)) {}
+
+  bool MakeDirs(const std::string& rel) override {
+    std::string error;
+    return rel.empty() || out_->MakeDirectory(rel, &error);
+  }
+
+  bool CopyFile(const std::string& from, const std::string& rel) override {
+    // Not blocking, and only a regular file: a pipe would wait for a writer for ever.
+    int in = ::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (in < 0) return false;
+    struct stat st;
+    bool ok = ::fstat(in, &st) == 0 && S_ISREG(st.st_mode) && MakeDirs(ParentOf(rel));
+    std::string error;
+    std::unique_ptr<unzip::OutputFile> out;
+    if (ok) out = out_->CreateFile(rel, (st.st_mode & 0777) | S_IRUSR | S_IWUSR, &error);
+    ok = out != nullptr;
+    std::vector<uint8_t> buffer(ok ? 1 << 18 : 0);
+    while (ok) {
+      ssize_t n = ::read(in, buffer.data(), buffer.size());
+      if (n == 0) break;
+      if (n < 0 && errno == EINTR) continue;
+      ok = n > 0 && out->Write(buffer.data(), static_cast<size_t>(n));
+    }
+    ::close(in);
+    bool exists = false;
+    return ok && out->Commit(st.st_mtime, true, &exists, &error);
+  }
+
+  FileSystem::LinkCopy CopyLink(const std::string& from, const std::string& rel) override {
+    std::string target(PATH_MAX, '\0');
+    ssize_t n = ::readlink(from.c_str(), target.data(), target.size());
+    if (n < 0 || static_cast<size_t>(n) >= target.size()) return FileSystem::LinkCopy::kFailed;
+    target.resize(static_cast<size_t>(n));
+    bool exists = false;
+    std::string error;
+    return MakeDirs(ParentOf(rel)) && out_->MakeLink(rel, target, true, &exists, &error)
+               ? FileSystem::LinkCopy::kCopied
+               : FileSystem::LinkCopy::kFailed;
+  }
+
+ private:
+  static std::string ParentOf(const std::string& rel) {
+    size_t cut = rel.find_last_of('/');
+    return cut == std::string::npos ? "" : rel.substr(0, cut);
+  }
+  std::unique_ptr<unzip::Output> out_;
+};
+
 }  // namespace
+
+std::unique_ptr<TreeWriter> PosixFileSystem::OpenTreeWriter(const std::string& root) {
+  std::string error;
+  std::unique_ptr<unzip::Output> out = unzip::OpenOutput(root, &error);
+  if (!out) return nullptr;
+  return std::make_unique<PosixTreeWriter>(std::move(out));
+}
 
 bool PosixFileSystem::Exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
 
@@ -201,11 +262,15 @@ bool PosixFileSystem::ListDirectory(const std::string& dir, std::vector<DirEntry
       // Some file systems do not say; ask, without following a link.
       struct stat st;
       if (::fstatat(::dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
-        type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISLNK(st.st_mode) ? DT_LNK : DT_REG;
+        type = S_ISDIR(st.st_mode)   ? DT_DIR
+               : S_ISLNK(st.st_mode) ? DT_LNK
+               : S_ISREG(st.st_mode) ? DT_REG
+                                     : DT_FIFO;
       }
     }
     entry.is_directory = type == DT_DIR;
     entry.is_link = type == DT_LNK;
+    entry.is_special = type != DT_DIR && type != DT_LNK && type != DT_REG && type != DT_UNKNOWN;
     entries->push_back(entry);
   }
   ::closedir(d);

@@ -29,6 +29,7 @@ class PosixFileSystem : public FileSystem {
   bool FullPath(const std::string& path, std::string* full) override;
   bool SetWorkingDirectory(const std::string& path) override;
   bool FreeSpaceKb(const std::string& path, uint64_t* kb) override;
+  std::unique_ptr<TreeWriter> OpenTreeWriter(const std::string& root) override;
 
  private:
   struct CachedFile {

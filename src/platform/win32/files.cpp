@@ -8,10 +8,85 @@
 
 #include "platform/stdio_append_file.h"
 #include "platform/win32/win32.h"
+#include "unzip/output.h"
 
 namespace zorvex::platform {
 
-namespace {}  // namespace
+namespace {
+
+// The launcher's paths are in the ANSI code page; the unzip's are UTF-8.
+std::string Utf8FromAnsi(const std::string& ansi) {
+  if (ansi.empty()) return "";
+  int n = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), wide.data(), n);
+  n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), n, nullptr, 0, nullptr, nullptr);
+  std::string utf8(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(), n,
+                      nullptr, nullptr);
+  return utf8;
+}
+
+// Seconds since 1970 of a FILETIME (100 ns since 1601).
+int64_t UnixSeconds(const FILETIME& ft) {
+  uint64_t ticks = (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+  return static_cast<int64_t>(ticks / 10000000ULL) - 11644473600LL;
+}
+
+// The staging copy's writer: the unzip's destination, which refuses a reparse point where
+// a directory goes and writes new files beside their names.
+class Win32TreeWriter : public TreeWriter {
+ public:
+  explicit Win32TreeWriter(std::unique_ptr<unzip::Output> out) : out_(std::move(out)) {}
+
+  bool MakeDirs(const std::string& rel) override {
+    std::string error;
+    return rel.empty() || out_->MakeDirectory(Utf8FromAnsi(rel), &error);
+  }
+
+  bool CopyFile(const std::string& from, const std::string& rel) override {
+    ScopedHandle in(CreateFileA(from.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!in.valid() || GetFileType(in.get()) != FILE_TYPE_DISK ||
+        !GetFileInformationByHandle(in.get(), &info) ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+      return false;
+    }
+    size_t cut = rel.find_last_of('/');
+    if (cut != std::string::npos && !MakeDirs(rel.substr(0, cut))) return false;
+    std::string error;
+    std::unique_ptr<unzip::OutputFile> out = out_->CreateFile(Utf8FromAnsi(rel), std::nullopt, &error);
+    if (!out) return false;
+    std::vector<uint8_t> buffer(1 << 18);
+    for (;;) {
+      DWORD done = 0;
+      if (!::ReadFile(in.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &done, nullptr))
+        return false;
+      if (done == 0) break;
+      if (!out->Write(buffer.data(), done)) return false;
+    }
+    bool exists = false;
+    return out->Commit(UnixSeconds(info.ftLastWriteTime), true, &exists, &error);
+  }
+
+  // Making a link needs a privilege an installer cannot count on.
+  FileSystem::LinkCopy CopyLink(const std::string&, const std::string&) override {
+    return FileSystem::LinkCopy::kNotCopied;
+  }
+
+ private:
+  std::unique_ptr<unzip::Output> out_;
+};
+
+}  // namespace
+
+std::unique_ptr<TreeWriter> Win32FileSystem::OpenTreeWriter(const std::string& root) {
+  std::string error;
+  std::unique_ptr<unzip::Output> out = unzip::OpenOutput(Utf8FromAnsi(root), &error);
+  if (!out) return nullptr;
+  return std::make_unique<Win32TreeWriter>(std::move(out));
+}
 
 bool Win32FileSystem::Exists(const std::string& path) { return _access(path.c_str(), 0) == 0; }
 

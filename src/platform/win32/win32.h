@@ -69,6 +69,7 @@ class Win32FileSystem : public FileSystem {
   bool FullPath(const std::string& path, std::string* full) override;
   bool SetWorkingDirectory(const std::string& path) override;
   bool FreeSpaceKb(const std::string& path, uint64_t* kb) override;
+  std::unique_ptr<TreeWriter> OpenTreeWriter(const std::string& root) override;
 };
 
 class Win32Processes : public Processes {

@@ -178,10 +178,10 @@ bool Driver::ReadComponentList() {
     uint32_t start = Now();
     std::string name, version;
     if (!SplitComponentEntry(entry, &name, &version)) {
-      inventory::WriteLog("BOOTSTRAP_COMPS entry \"" + entry + "\" " +
-                          (name.empty() ? "names no component"
-                                        : "is no plain component name and version") +
-                          ": skipped.\n");
+      inventory::WriteLog(
+          "BOOTSTRAP_COMPS entry \"" + entry + "\" " +
+          (name.empty() ? "names no component" : "is no plain component name and version") +
+          ": skipped.\n");
       continue;
     }
     const char sep = platform::Os().style->separator;
@@ -324,7 +324,8 @@ void Driver::CopyExtensions() {
   for (const auto& [name, source] : extensions) any |= paths::FileExists(*source);
   if (!any) return;
   for (const auto& [name, source] : extensions) {
-    if (paths::FileExists(*source)) CopyTreeInto(*source, r_.target_dir, std::string("ext/") + name);
+    if (paths::FileExists(*source))
+      CopyTreeInto(*source, r_.target_dir, std::string("ext/") + name);
   }
 }
 

@@ -72,7 +72,7 @@ int CopyTreeInto(const std::string& source, const std::string& root, const std::
       } else if (entry.is_special) {
         inventory::WriteLog("The special file " + from +
                             " is not copied: only directories, files and links are.\n");
-      } else if (!writer->CopyFile(from, to)) {
+      } else if (!writer->CopyRegularFile(from, to)) {
         return -1;
       }
     }

@@ -443,8 +443,9 @@ void Checker::CheckComponents() {
     if (name.empty()) {
       r_.Warn("Components", "BOOTSTRAP_COMPS entry \"" + entry + "\" names no component: skipped.");
     } else if (!plain) {
-      r_.Error("Components", "BOOTSTRAP_COMPS entry \"" + entry +
-                                 "\" is no plain component name and version: the launcher skips it.");
+      r_.Error("Components",
+               "BOOTSTRAP_COMPS entry \"" + entry +
+                   "\" is no plain component name and version: the launcher skips it.");
     } else if (name == "zorvex.swd.jre") {
       named[name] = "";
     } else if (name == "zorvex.swd.zek" || name == "zorvex.swd.zek.core" ||

@@ -4,9 +4,9 @@
 #include <cerrno>
 #include <cstring>
 
-#include "options/option_state.h"
 #include "messages/catalogue.h"
 #include "messages/console.h"
+#include "options/option_state.h"
 
 namespace zorvex::paths {
 

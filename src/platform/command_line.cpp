@@ -7,11 +7,27 @@ namespace {
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 // The program name: a quoted run up to the next quote, or a run up to the first blank.
+// Backslashes are literal, except that 2n+1 of them before a quote stand for n and a
+// literal quote: a Windows program path never holds a quote, but a POSIX one may (a medium
+// under My "Product"), and QuoteAlways writes it so.
 size_t TakeProgramName(const std::string& text, std::string* name) {
   size_t i = 0;
   bool quoted = false;
   while (i < text.size()) {
     char c = text[i];
+    if (c == '\\') {
+      size_t run = 0;
+      while (i + run < text.size() && text[i + run] == '\\') ++run;
+      if (run % 2 == 1 && i + run < text.size() && text[i + run] == '"') {
+        name->append(run / 2, '\\');
+        name->push_back('"');
+        i += run + 1;
+        continue;
+      }
+      name->append(run, '\\');
+      i += run;
+      continue;
+    }
     if (c == '"') {
       quoted = !quoted;
     } else if (IsBlank(c) && !quoted) {

@@ -19,7 +19,9 @@ TEST(SplitWindowsCommandLineTest, FollowsTheRuntimeRules) {
       {"p a\\\"b", {"p", "a\"b"}},           // 2n+1: literal quote
       {"p a\\\\\"b c\"", {"p", "a\\b c"}},   // 2n: quote toggles
       {"p \"a\\\\\" b", {"p", "a\\", "b"}},  // trailing backslash in quotes
-      {"p \"a\"\"b\"", {"p", "a\"b"}},       // "" inside quotes
+      // A POSIX program path holding a quote, as QuoteAlways writes it.
+      {"\"/m/My \\\"P\\\"/unzip\" -q", {"/m/My \"P\"/unzip", "-q"}},
+      {"p \"a\"\"b\"", {"p", "a\"b"}},  // "" inside quotes
       {"p -Dk=\"v w\"", {"p", "-Dk=v w"}},
       {"\"C:\\a\\java.exe\"  -cp \"x;y\" Main", {"C:\\a\\java.exe", "-cp", "x;y", "Main"}},
       {"p é漢字", {"p", "é漢字"}},

@@ -118,7 +118,7 @@ class TreeWriter {
   // Copies the regular file `from` to `rel`, replacing a file or link there (never
   // writing through it); the copy keeps the source's time and is readable and writable by
   // its owner. False when `from` is no regular file or the copy fails.
-  virtual bool CopyFile(const std::string& from, const std::string& rel) = 0;
+  virtual bool CopyRegularFile(const std::string& from, const std::string& rel) = 0;
   // Makes `rel` a link with the target of the link `from`, as FileSystem::CopyLink.
   virtual FileSystem::LinkCopy CopyLink(const std::string& from, const std::string& rel) = 0;
 };

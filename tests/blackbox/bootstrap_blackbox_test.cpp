@@ -2,12 +2,15 @@
 // unpacked by the project's unzip, or trees copied) into the scratch directory or
 // BOOTSTRAP_LOC, and start Java from the staged runtime.
 #include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 
 #include "blackbox/harness.h"
+#include "zip_bytes.h"
 
 namespace zorvex::blackbox {
 namespace {
@@ -125,6 +128,41 @@ TEST_P(BootstrapTest, FreeSpaceAndSizes) {
   }
 }
 
+// On a disk too small for what staging needs, nothing is staged and nothing is left: not
+// when BOOTSTRAP_SIZE says so, and not when the jars declare more than it says.
+TEST_P(BootstrapTest, SmallDiskStagesNothing) {
+  const std::string small = medium_.root + "/small";
+  fs::create_directories(small);
+  if (geteuid() != 0 || mount("tmpfs", small.c_str(), "tmpfs", 0, "size=4m") != 0) {
+    GTEST_SKIP() << "a small file system needs root";
+  }
+  DistributionMedium();
+  fs::create_directories(medium_.root + "/extlib");
+  std::ofstream(medium_.root + "/extlib/lib.so") << "library";
+  testing::ZipBytes bomb;  // 41 bytes of data declaring 8 MiB
+  testing::ZipBytes::Options declared;
+  declared.declared_size = 2u << 20;
+  for (int i = 0; i < 4; ++i) bomb.Add("zeros" + std::to_string(i), "0", declared);
+  const std::string jars = Components() + "/bomb/1.0/1/DataFiles";
+  fs::create_directories(jars);
+  std::ofstream(jars + "/bomb.jar", std::ios::binary) << bomb.Finish();
+  const std::string base =
+      "DISTRIBUTION=TRUE\nWAIT_FOR_COMPLETION=TRUE\nEXT_LIB=" + M(medium_.root + "/extlib") +
+      "\nJRE_LOCATION=" + M(Components() + "/zorvex.swd.jre/17.0.1/1/DataFiles") + "\n";
+  for (const char* keys : {"", "BOOTSTRAP_SIZE=1\nBOOTSTRAP_COMPS=bomb,zorvex.swd.jre\n"}) {
+    SCOPED_TRACE(keys);
+    medium_.WriteParamFile(base + keys);
+    RunResult r = medium_.Run({"-silent", "-noconsole"}, {{"TEMP", M(small)}});
+    EXPECT_EQ(r.status, 255) << r.out << r.err;
+    EXPECT_NE(r.out.find("There is not enough free space in"), std::string::npos) << r.out;
+    for (const auto& entry : fs::directory_iterator(small)) {
+      EXPECT_NE(entry.path().filename().string().rfind("ZorInstall", 0), 0u) << entry.path();
+    }
+  }
+  EXPECT_TRUE(medium_.JavaRuns().empty());
+  umount(small.c_str());
+}
+
 // A runtime given by the user: asked for on standard input, or named with -jreLoc, and
 // checked against USEJREONLY / USEJDKONLY.
 TEST_P(BootstrapTest, RuntimeGivenByTheUser) {
@@ -184,10 +222,26 @@ TEST_P(BlankMediumTest, StagesFromADirectoryWithBlanks) {
   EXPECT_TRUE(medium_.TempEntries().empty());  // waited for: removed
 }
 
+// A medium under a directory whose name holds double quotes: each unzip argument stays whole.
+class QuotedMediumTest : public BootstrapTest {
+ protected:
+  QuotedMediumTest() : BootstrapTest("My \"Product\"/Disk1") {}
+};
+
+TEST_P(QuotedMediumTest, StagesFromADirectoryWithQuotes) {
+  if (windows()) GTEST_SKIP() << "Windows names cannot hold a double quote";
+  DistributionMedium("WAIT_FOR_COMPLETION=TRUE\n");
+  RunResult r = medium_.Run({"-silent", "-noconsole"});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(medium_.JavaRuns().size(), 1u) << r.out;
+}
+
 std::string TargetName(const ::testing::TestParamInfo<Target>& info) { return info.param.name; }
 
 INSTANTIATE_TEST_SUITE_P(Targets, BootstrapTest, ::testing::ValuesIn(BuiltTargets()), TargetName);
 INSTANTIATE_TEST_SUITE_P(Targets, BlankMediumTest, ::testing::ValuesIn(BuiltTargets()), TargetName);
+INSTANTIATE_TEST_SUITE_P(Targets, QuotedMediumTest, ::testing::ValuesIn(BuiltTargets()),
+                         TargetName);
 
 }  // namespace
 }  // namespace zorvex::blackbox

@@ -4,6 +4,7 @@
 // files that are no files, relative paths.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -106,6 +107,56 @@ TEST_P(HardeningTest, PlantedLinksAreNotWrittenThrough) {
   struct stat st;
   ASSERT_EQ(stat((medium_.temp_dir + "/logs").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 022, 0u);
+}
+
+// Staging writes only below the scratch directory: a link standing there (left by an
+// archive, or in a given directory) is never written through, and what is neither file,
+// directory nor link is never opened: a pipe would hang the run, a device fill the disk.
+TEST_P(HardeningTest, StagingNeverWritesThroughLinksNorOpensSpecialFiles) {
+  if (windows()) GTEST_SKIP() << "POSIX links, pipes and devices";
+  const std::string outside = medium_.root + "/outside", given = medium_.root + "/given";
+  const std::string ext = medium_.root + "/extlib";
+  for (const std::string& dir : {outside, given, ext}) fs::create_directories(dir);
+  std::ofstream(ext + "/lib.so") << "library";
+  ASSERT_EQ(mkfifo((ext + "/pipe").c_str(), 0600), 0);
+  bool device = mknod((ext + "/zero").c_str(), S_IFCHR | 0600, makedev(1, 5)) == 0;
+  fs::create_symlink(outside, given + "/ext");
+  medium_.WriteParamFile("BOOTSTRAP=TRUE\nEXT_LIB=" + ext + "\n");
+  RunResult r = medium_.Run({"-silent", "-noconsole", "-rscratchPath", given});
+  EXPECT_EQ(r.status, 3) << r.out << r.err;  // extensions are not required; Java runs on
+  EXPECT_TRUE(fs::is_empty(outside));
+  fs::remove(given + "/ext");
+  r = medium_.Run({"-silent", "-noconsole", "-rscratchPath", given});
+  EXPECT_EQ(r.status, 3) << r.out << r.err;
+  EXPECT_EQ(Slurp(given + "/ext/lib/lib.so"), "library");
+  EXPECT_FALSE(fs::exists(given + "/ext/lib/pipe"));
+  if (device) {
+    EXPECT_FALSE(fs::exists(given + "/ext/lib/zero"));
+  }
+  // A required tree that meets a link ends the staging, with nothing written through it.
+  fs::remove_all(given);
+  fs::create_directories(given);
+  fs::create_symlink(outside, given + "/zek");
+  r = medium_.Run({"-silent", "-noconsole", "-rscratchPath", given});
+  EXPECT_EQ(r.status, 255) << r.out << r.err;
+  EXPECT_NE(r.out.find("Copying "), std::string::npos) << r.out;
+  EXPECT_TRUE(fs::is_empty(outside));
+}
+
+// A value that becomes one part of a path may not climb out of where it belongs.
+TEST_P(HardeningTest, JreVersionThatIsAPathIsRefused) {
+  const std::string sep(1, medium_.Sep());
+  medium_.WriteParamFile("BOOTSTRAP=TRUE\nWAIT_FOR_COMPLETION=TRUE\nJRE_VERSION=.." + sep + ".." +
+                         sep + ".." + sep + "x\n");
+  RunResult r = medium_.Run({"-silent", "-noconsole"});
+  EXPECT_EQ(r.status, 255) << r.out << r.err;
+  if (!windows()) {
+    EXPECT_NE(r.out.find("is no plain directory name"), std::string::npos) << r.out;
+  }
+  EXPECT_TRUE(medium_.JavaRuns().empty());
+  for (const std::string& entry : medium_.TempEntries()) {
+    EXPECT_NE(entry.rfind("ZorInstall", 0), 0u) << entry;  // the log alone is kept
+  }
 }
 
 // A subkey left by an interrupted registry probe does not refuse later runs.

@@ -273,7 +273,7 @@ class FakeTreeWriter : public platform::TreeWriter {
       if (end == std::string::npos) return true;
     }
   }
-  bool CopyFile(const std::string& from, const std::string& rel) override {
+  bool CopyRegularFile(const std::string& from, const std::string& rel) override {
     if (!MakeDirs(Parent(rel))) return false;
     if (fs_->HasLink(Path(rel))) fs_->RemoveLink(Path(rel));
     return fs_->CopyFileOverwriting(from, Path(rel));
@@ -311,8 +311,7 @@ std::unique_ptr<platform::TreeWriter> FakeFileSystem::OpenTreeWriter(const std::
     path = Parent(path);
   }
   for (size_t i = missing.size(); i-- > 0;) {
-    if (HasFile(missing[i]) || MakeDir(missing[i], false) == MakeDirResult::kFailed)
-      return nullptr;
+    if (HasFile(missing[i]) || MakeDir(missing[i], false) == MakeDirResult::kFailed) return nullptr;
   }
   return std::make_unique<FakeTreeWriter>(this, Normal(root), style_->separator);
 }

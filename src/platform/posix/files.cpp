@@ -78,7 +78,7 @@ class PosixTreeWriter : public TreeWriter {
     return rel.empty() || out_->MakeDirectory(rel, &error);
   }
 
-  bool CopyFile(const std::string& from, const std::string& rel) override {
+  bool CopyRegularFile(const std::string& from, const std::string& rel) override {
     // Not blocking, and only a regular file: a pipe would wait for a writer for ever.
     int in = ::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (in < 0) return false;

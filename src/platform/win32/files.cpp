@@ -44,9 +44,9 @@ class Win32TreeWriter : public TreeWriter {
     return rel.empty() || out_->MakeDirectory(Utf8FromAnsi(rel), &error);
   }
 
-  bool CopyFile(const std::string& from, const std::string& rel) override {
-    ScopedHandle in(CreateFileA(from.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  bool CopyRegularFile(const std::string& from, const std::string& rel) override {
+    ScopedHandle in(CreateFileA(from.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     BY_HANDLE_FILE_INFORMATION info;
     if (!in.valid() || GetFileType(in.get()) != FILE_TYPE_DISK ||
         !GetFileInformationByHandle(in.get(), &info) ||
@@ -56,7 +56,8 @@ class Win32TreeWriter : public TreeWriter {
     size_t cut = rel.find_last_of('/');
     if (cut != std::string::npos && !MakeDirs(rel.substr(0, cut))) return false;
     std::string error;
-    std::unique_ptr<unzip::OutputFile> out = out_->CreateFile(Utf8FromAnsi(rel), std::nullopt, &error);
+    std::unique_ptr<unzip::OutputFile> out =
+        out_->CreateFile(Utf8FromAnsi(rel), std::nullopt, &error);
     if (!out) return false;
     std::vector<uint8_t> buffer(1 << 18);
     for (;;) {

@@ -3,6 +3,7 @@
 // that a failure leaves nothing half-built.
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -10,8 +11,12 @@
 
 #ifdef _WIN32
 #include <io.h>
+#include <windows.h>
 #else
+#include <signal.h>
 #include <unistd.h>
+
+#include <cerrno>
 #endif
 
 #include "medium/jar_writer.h"
@@ -295,6 +300,87 @@ bool BuildInto(const BuildOptions& o, const fs::path& work) {
   return true;
 }
 
+// Who is building: the marker a build writes first into its working directory, so that a
+// later build can tell a directory left by a killed build of its own from anyone else's.
+constexpr char kMarkerName[] = ".zorvex-medium-build";
+
+#ifdef _WIN32
+long ProcessId() { return static_cast<long>(GetCurrentProcessId()); }
+std::string HostName() {
+  char name[MAX_COMPUTERNAME_LENGTH + 1];
+  DWORD size = sizeof name;
+  return GetComputerNameA(name, &size) ? std::string(name, size) : "";
+}
+// False only when no process of that id runs.
+bool ProcessMayRun(long pid) {
+  HANDLE h = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
+  if (h == nullptr) return GetLastError() != ERROR_INVALID_PARAMETER;
+  bool running = WaitForSingleObject(h, 0) == WAIT_TIMEOUT;
+  CloseHandle(h);
+  return running;
+}
+#else
+long ProcessId() { return static_cast<long>(::getpid()); }
+std::string HostName() {
+  char name[256] = {};
+  return ::gethostname(name, sizeof name - 1) == 0 ? name : "";
+}
+bool ProcessMayRun(long pid) {
+  return pid <= 0 || ::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH;
+}
+#endif
+
+std::string MarkerText(long pid) {
+  return "zorvex-medium build\nhost=" + HostName() + "\npid=" + std::to_string(pid) + "\n";
+}
+
+// True when `dir` holds the marker of a build on this host whose process no longer runs.
+bool LeftByDeadBuild(const fs::path& dir) {
+  std::ifstream in(dir / kMarkerName, std::ios::binary);
+  std::string tool, host, pid;
+  if (!std::getline(in, tool) || !std::getline(in, host) || !std::getline(in, pid)) return false;
+  if (tool != "zorvex-medium build" || host != "host=" + HostName() || host == "host=" ||
+      pid.rfind("pid=", 0) != 0) {
+    return false;
+  }
+  char* end = nullptr;
+  long id = std::strtol(pid.c_str() + 4, &end, 10);
+  return end != pid.c_str() + 4 && *end == '\0' && !ProcessMayRun(id);
+}
+
+// Makes this build's working directory beside the output, marked as this build's. One left
+// by a killed build of this host goes first; any other stays, and the user is told.
+fs::path MakeWorkDirectory(const fs::path& out, std::error_code* ec) {
+  for (int n = 0; n < 100; ++n) {
+    fs::path candidate = out.string() + ".building" + (n == 0 ? "" : "." + std::to_string(n));
+    if (fs::exists(fs::symlink_status(candidate)) &&
+        fs::is_directory(fs::symlink_status(candidate))) {
+      if (LeftByDeadBuild(candidate)) {
+        std::fprintf(stderr, "zorvex-medium: removing %s, left by a build that no longer runs\n",
+                     candidate.string().c_str());
+        fs::remove_all(candidate, *ec);
+      } else {
+        std::fprintf(stderr,
+                     "zorvex-medium: %s is not this build's and stays; another name is used\n",
+                     candidate.string().c_str());
+        continue;
+      }
+    }
+    if (!fs::create_directory(candidate, *ec)) continue;
+    // Written whole beside its name, then renamed: a build killed meanwhile never leaves
+    // a marker cut short.
+    const fs::path part = candidate / (std::string(kMarkerName) + ".part");
+    std::ofstream marker(part, std::ios::binary);
+    marker << MarkerText(ProcessId());
+    marker.close();
+    if (marker) fs::rename(part, candidate / kMarkerName, *ec);
+    if (marker && !*ec) return candidate;
+    fs::remove_all(candidate, *ec);
+    return {};
+  }
+  return {};
+}
+
 }  // namespace
 
 int Build(const BuildOptions& options) {
@@ -305,15 +391,14 @@ int Build(const BuildOptions& options) {
   fs::path work;
   std::error_code ec;
   fs::create_directories(out.parent_path(), ec);
-  for (int n = 0; n < 100 && work.empty(); ++n) {
-    fs::path candidate = out.string() + ".building" + (n == 0 ? "" : "." + std::to_string(n));
-    if (fs::create_directory(candidate, ec)) work = candidate;
-  }
+  work = MakeWorkDirectory(out, &ec);
   if (work.empty()) {
     Fail("cannot make a directory beside " + out.string() + (ec ? ": " + ec.message() : ""));
     return 2;
   }
   bool ok = BuildInto(options, work);
+  // The marker is the working directory's, not the medium's.
+  if (ok) ok = fs::remove(work / kMarkerName, ec) || Fail("cannot remove the build's marker");
   // Never over a directory that someone made under the output's name meanwhile.
   if (ok && !platform::Os().files->MoveFileNoReplace(work.string(), out.string())) {
     ok = Fail("cannot rename " + work.string() + " to " + out.string() +

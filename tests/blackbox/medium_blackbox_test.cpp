@@ -3,7 +3,10 @@
 // the same bytes; bad input leaves nothing behind; and check finds mistakes planted in a
 // built medium.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -202,11 +205,58 @@ TEST_F(NativeMediumToolTest, BadInputIsRefusedAndLeavesNothing) {
   }
   // A work directory of that name that someone else left is not the build's to remove.
   Spit(out + ".building/theirs", "kept");
-  ASSERT_EQ(Build(out).status, 0);
+  RunResult kept = Build(out);
+  ASSERT_EQ(kept.status, 0);
   EXPECT_EQ(Slurp(out + ".building/theirs"), "kept");
+  EXPECT_NE(kept.err.find(out + ".building is not this build's and stays"), std::string::npos)
+      << kept.err;
   RunResult r = Build(out);
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("exists already"), std::string::npos) << r.err;
+}
+
+// A build killed midway leaves its working directory; the next build of the same output
+// removes it, since its marker names a process of this host that no longer runs.
+TEST_F(NativeMediumToolTest, KilledBuildIsClearedByTheNext) {
+  for (int i = 0; i < 3000; ++i) Spit(Input("extra/extra/many/f" + std::to_string(i)), "x");
+  const std::string out = medium_.root + "/killed";
+  std::vector<std::string> args = {BuiltTargets()[0].build_dir + "/zorvex-medium",
+                                   "build",
+                                   "--out",
+                                   out,
+                                   "--runtime",
+                                   medium_.jre_dir,
+                                   "--installer-jar",
+                                   Input("zorinstaller.jar"),
+                                   "--core-jar",
+                                   Input("zorcore.jar"),
+                                   "--component",
+                                   "extra.comp:2.0:" + Input("extra")};
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  ASSERT_EQ(posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ), 0);
+  const std::string marker = out + ".building/.zorvex-medium-build";
+  int status = 0;
+  bool ended = false;
+  while (!fs::exists(marker) && !(ended = waitpid(pid, &status, WNOHANG) == pid)) {
+    usleep(50);
+  }
+  if (!ended) {
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+  }
+  if (ended || !fs::exists(out + ".building")) GTEST_SKIP() << "the build ended before the kill";
+  RunResult r = RunBuilt(BuiltTargets()[0], "zorvex-medium",
+                         std::vector<std::string>(args.begin() + 1, args.end()), medium_.root);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("removing " + out + ".building, left by a build that no longer runs"),
+            std::string::npos)
+      << r.err;
+  EXPECT_FALSE(fs::exists(out + ".building"));
+  EXPECT_FALSE(fs::exists(out + ".building.1"));
+  EXPECT_FALSE(fs::exists(out + "/.zorvex-medium-build"));
 }
 
 // One mistake of each kind, planted in a copy of a clean built medium.

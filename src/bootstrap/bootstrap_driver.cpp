@@ -435,7 +435,7 @@ int UnzipJars(const std::string& source, const std::string& destination,
                         platform::QuoteAlways(destination) + " ";
   uint32_t code = platform::RunAndWait(command);
   inventory::WriteLog(messages::LogMessageText("S_UNZIP_COMMANDLINE"));
-  inventory::WriteLog(command);
+  inventory::WriteLog(command + "\n");  // its own line: the next message starts afresh
   if (code == 0) return 0;
   // The run ends with -1: the user is told which component could not be unpacked.
   inventory::WriteLog(messages::FormatLogMessageText("S_UNZIP_FAILED", {source}));

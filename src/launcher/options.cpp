@@ -21,6 +21,17 @@ void MakeAbsolute(std::string* path) {
   if (!path->empty()) paths::GetFullPath(path, *path);
 }
 
+// "\\?\C:\x" is C:\x and "\\?\UNC\server\share" is \\server\share on Windows: the
+// launcher's own calls take the plain form, and only it folds "." and "..".
+void DropLongPathPrefix(std::string* path) {
+  if (!platform::Os().style->drive_letters) return;
+  if (path->rfind("\\\\?\\UNC\\", 0) == 0) {
+    path->replace(0, 8, "\\\\");
+  } else if (path->rfind("\\\\?\\", 0) == 0) {
+    path->erase(0, 4);
+  }
+}
+
 // The first occurrence of "NAME=" in the upper-cased text, or npos.
 size_t FindAssignment(const std::string& upper, const std::string& name) {
   for (size_t p = upper.find(name); p != std::string::npos; p = upper.find(name, p + 1)) {
@@ -137,7 +148,12 @@ void ScanValuedOptions(const std::vector<std::string>& args) {
   MakeAbsolute(&o.param_file);
   if (joined.find("-rscratchPath") != std::string::npos) {
     ScanOptionValue("-rscratchPath", joined, &o.scratch_path);
-    MakeAbsolute(&o.scratch_path);
+    DropLongPathPrefix(&o.scratch_path);
+    // "Y:" alone is the drive's root here too, not the current directory of that drive:
+    // it stays as it is, to be refused.
+    if (!paths::IsRootDirectory(o.scratch_path, *platform::Os().style)) {
+      MakeAbsolute(&o.scratch_path);
+    }
     o.scratch_path_given = true;
   }
   if (joined.find("-rstartupLoc") != std::string::npos) {

@@ -239,7 +239,9 @@ std::set<std::string> EntryNames(const std::string& dir) {
   std::set<std::string> names;
   if (!platform::Os().files->ListDirectory(dir, &entries)) return names;
   for (const platform::DirEntry& e : entries) {
-    if (e.name != "." && e.name != "..") names.insert(e.name);
+    if (e.name != "." && e.name != "..") {
+      names.insert(paths::FileNameKey(e.name, *platform::Os().style));
+    }
   }
   return names;
 }
@@ -250,6 +252,48 @@ void NoteGivenScratchDirectory(Run* run) {
   if (platform::Os().files->IsDirectory(run->scratch_dir)) {
     run->scratch_held_before = EntryNames(run->scratch_dir);
   }
+}
+
+// A -rscratchPath the run cannot use ends it before anything is written: it says why on
+// the console and in a log in the temporary directory, where a failed run keeps its log.
+void RefuseScratchPath(const std::string& text) {
+  const OptionState& o = Options();
+  std::string temp;
+  paths::GetTempDirectory(&temp);
+  messages::ShowError(text);
+  inventory::OpenLog(temp, o.timestamp, o.log_stem);
+  inventory::WriteLog(text);
+  if (!inventory::InstallLogPath().empty()) {
+    messages::PrintMessage("S_INSTALL_LOG_KEPT", {inventory::InstallLogPath()});
+  }
+  inventory::CloseLog();
+}
+
+// The directory -rscratchPath names: never a file-system root (the run's files, and the
+// first class-path entry, would lie where any user may create folders), and made now when
+// missing, by this run and for its owner alone. False when the run ends.
+bool TakeGivenScratchDirectory(Run* run) {
+  const std::string& path = Options().scratch_path;
+  const platform::PathStyle& style = *platform::Os().style;
+  if (paths::IsRootDirectory(path, style)) {
+    RefuseScratchPath("-rscratchPath " + path +
+                      " names the root of a drive or file system; the installer stages only "
+                      "into a directory of its own.\n");
+    return false;
+  }
+  run->scratch_dir = path;
+  NoteGivenScratchDirectory(run);
+  if (!run->scratch_held_before) {
+    std::string parent;
+    paths::StripLastComponent(path, &parent);
+    if (!parent.empty() && parent != path) paths::MakeDirectories(parent);
+    platform::Os().files->MakeDir(path, true);
+  }
+  if (paths::MakeDirectories(path) == 0) {
+    RefuseScratchPath(messages::FormatMessageText("S_ERPERDIR", {path}));
+    return false;
+  }
+  return true;
 }
 
 void LogLine(const Run& run, const std::string& text) {
@@ -307,7 +351,12 @@ void RemoveScratchDirectory(const Run& run) {
   std::vector<platform::DirEntry> entries;
   if (!files.ListDirectory(run.scratch_dir, &entries)) return;
   for (const platform::DirEntry& e : entries) {
-    if (e.name == "." || e.name == ".." || run.scratch_held_before->count(e.name)) continue;
+    // Compared as the file system compares names: "report.txt." added by the run names
+    // the user's report.txt on Windows, which is not the run's to remove.
+    if (e.name == "." || e.name == ".." ||
+        run.scratch_held_before->count(paths::FileNameKey(e.name, style))) {
+      continue;
+    }
     std::string path = run.scratch_dir;
     paths::AppendPath(&path, e.name);
     if (e.is_link) {
@@ -372,10 +421,7 @@ int RunLauncher(std::vector<std::string> args) {
   ScanOptions(&run.args, &run.last_argument_upper);
   if (!o.noconsole) messages::CreateLauncherConsole();
   run.startup_location = StartupLocationOf(run.module_path);
-  if (o.scratch_path_given) {
-    run.scratch_dir = o.scratch_path;
-    NoteGivenScratchDirectory(&run);
-  }
+  if (o.scratch_path_given && !TakeGivenScratchDirectory(&run)) return -1;
   run.param_result = config::ReadParameterFile(&o.param_file, &run.scratch_dir,
                                                &run.startup_location, &run.settings);
   LogRefusedTimestamp(run);

@@ -77,6 +77,15 @@ bool IsPlainName(const std::string& name) {
          name.find_first_of(std::string("/\\:\0", 4)) == std::string::npos;
 }
 
+std::string FileNameKey(const std::string& name, const platform::PathStyle& style) {
+  if (!style.drive_letters) return name;
+  std::string key = name;
+  while (!key.empty() && (key.back() == '.' || key.back() == ' ') && key != "." && key != "..")
+    key.pop_back();
+  for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return key;
+}
+
 bool IsRootDirectory(const std::string& path, const platform::PathStyle& style) {
   std::string p = Comparable(path, style);
   if (!style.drive_letters) return p.empty() && !path.empty() && path[0] == '/';

@@ -17,8 +17,10 @@ struct SafePath {
 // The entry's name as components below the destination. Separators are "/", and on
 // Windows also "\"; elsewhere a backslash is an ordinary character. "." and empty
 // components are dropped, ".." components skipped, a leading "/" stripped. On Windows a
-// drive ("C:") is stripped too, and ':' and the other characters a Windows name cannot
-// hold become '_', so that no name reaches a device or a second data stream.
+// drive ("C:") is stripped too; ':' and the other characters a Windows name cannot hold
+// become '_', as do a name's trailing dots and blanks (Windows drops them, so that
+// "report.txt." would name "report.txt"), and a device name ("CON", "lpt1.txt") gets a '_'
+// in front: no name reaches a device or a second data stream, or aliases another name.
 SafePath MakeSafePath(const std::string& name, bool windows);
 
 // True when a link at `link` (components below the destination) with this target stays

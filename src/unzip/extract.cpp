@@ -167,15 +167,36 @@ std::string NameKey(const std::string& rel) {
   return key;
 }
 
+std::vector<std::string> Ancestors(const std::string& rel) {
+  std::vector<std::string> out;
+  for (size_t cut = rel.find('/'); cut != std::string::npos; cut = rel.find('/', cut + 1)) {
+    out.push_back(rel.substr(0, cut));
+  }
+  return out;
+}
+
 // Of two entries that land on one name the later one is kept, as replacing files would
-// keep it; both would otherwise be written at once, or a link made last would win.
+// keep it; both would otherwise be written at once, or a link made last would win. A
+// file and a directory of one name (an entry's, or one that a later entry's path needs)
+// count as one name too.
 void DropEarlierOfOneName(Run* run, std::vector<Item>* items) {
-  std::map<std::string, size_t> last;
-  for (size_t i = 0; i < items->size(); ++i) last[NameKey((*items)[i].rel)] = i;
+  std::map<std::string, size_t> last_file, last_dir;
+  for (size_t i = 0; i < items->size(); ++i) {
+    const Item& item = (*items)[i];
+    (item.kind == Item::Kind::kDirectory ? last_dir : last_file)[NameKey(item.rel)] = i;
+    for (const std::string& dir : Ancestors(item.rel)) last_dir[NameKey(dir)] = i;
+  }
+  auto later = [](const std::map<std::string, size_t>& last, const std::string& rel, size_t i) {
+    auto it = last.find(NameKey(rel));
+    return it != last.end() && it->second > i;
+  };
   std::vector<Item> kept;
   for (size_t i = 0; i < items->size(); ++i) {
     const Item& item = (*items)[i];
-    if (last[NameKey(item.rel)] == i) {
+    bool superseded = later(last_file, item.rel, i) ||
+                      (item.kind != Item::Kind::kDirectory && later(last_dir, item.rel, i));
+    for (const std::string& dir : Ancestors(item.rel)) superseded |= later(last_file, dir, i);
+    if (!superseded) {
       kept.push_back(item);
     } else {
       run->Warn("warning:  " + item.entry->name +
@@ -207,7 +228,8 @@ std::vector<Item> Plan(Run* run, const Archive& archive) {
       run->Warn("warning:  stripped the absolute part of the name " + e.name + "\n", kWarning);
     }
     if (safe.renamed) {
-      run->Warn("warning:  characters a file name cannot hold were replaced in " + e.name + "\n",
+      run->Warn("warning:  " + e.name + " is written as " + JoinComponents(safe.components) +
+                    ": Windows cannot hold the name as it is, or reads it as another\n",
                 kWarning);
     }
     if (safe.components.empty()) {

@@ -34,6 +34,16 @@ TEST(SafePathTest, NamesStayInsideTheDestination) {
       {"\\\\server\\share\\x", true, "server/share/x", true, false, false},
       {"ab:stream", true, "ab_stream", false, false, true},
       {"a:rel", true, "rel", true, false, false},  // a drive-relative name
+      // Names Windows reads as other names, or as devices.
+      {"docs./x.txt", true, "docs_/x.txt", false, false, true},
+      {"notes.txt ", true, "notes.txt_", false, false, true},
+      {"report.txt. .", true, "report.txt___", false, false, true},
+      {"d/CON", true, "d/_CON", false, false, true},
+      {"lpt1.log", true, "_lpt1.log", false, false, true},
+      {"Nul .txt", true, "_Nul .txt", false, false, true},
+      {"COM10/console.txt", true, "COM10/console.txt", false, false, false},
+      {"a<b>|\x01.txt", true, "a_b___.txt", false, false, true},
+      {"report.txt.", false, "report.txt.", false, false, false},  // POSIX keeps it
       {"..", false, "", false, true, false},
       {"/", false, "", true, false, false},
   };

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <set>
 
 #include "blackbox/harness.h"
 #include "zip_bytes.h"
@@ -161,6 +162,44 @@ TEST_P(BootstrapTest, SmallDiskStagesNothing) {
   }
   EXPECT_TRUE(medium_.JavaRuns().empty());
   umount(small.c_str());
+}
+
+// Names that Windows reads as other names ("report.txt." is report.txt) never reach the
+// user's files in a given scratch directory, and nothing the run made stays behind,
+// however long its path. unzip.exe renames such entries with a warning, which ends the
+// staging of that damaged medium; elsewhere they are names like any other.
+TEST_P(BootstrapTest, AliasingAndLongNamesLeaveTheUsersFilesAndNoTrace) {
+  DistributionMedium();
+  const std::string deep = std::string(90, 'd') + "/" + std::string(90, 'e') + "/" +
+                           std::string(90, 'f') + "/x.txt";  // beyond 260 characters
+  medium_.AddComponent(
+      "aliases", "1.0",
+      {{"docs./x.txt", "run"}, {"notes.txt ", "run"}, {"report.txt.", "run"}, {deep, "deep"}});
+  medium_.WriteParamFile(
+      "DISTRIBUTION=TRUE\nWAIT_FOR_COMPLETION=TRUE\nBOOTSTRAP_COMPS=aliases,zorvex.swd.jre,"
+      "zorvex.swd.zek,zorvex.swd.zek.core,zorvex.swd.zpatch\nJRE_LOCATION=" +
+      M(Components() + "/zorvex.swd.jre/17.0.1/1/DataFiles") + "\n");
+  const std::string given = medium_.root + "/given";
+  for (const char* file : {"docs/important.txt", "notes.txt", "report.txt"}) {
+    fs::create_directories(fs::path(given + "/" + file).parent_path());
+    std::ofstream(given + "/" + file) << "mine";
+  }
+  const int status = windows() ? 255 : 0;
+  RunResult r = medium_.Run({"-silent", "-noconsole", "-rscratchPath", M(given)});
+  EXPECT_EQ(r.status, status) << r.out << r.err;
+  std::set<std::string> left;
+  for (const auto& e : fs::recursive_directory_iterator(given)) {
+    left.insert(fs::relative(e.path(), given).string());
+  }
+  EXPECT_EQ(left, (std::set<std::string>{"docs", "docs/important.txt", "notes.txt", "report.txt"}));
+  for (const char* file : {"docs/important.txt", "notes.txt", "report.txt"}) {
+    EXPECT_EQ(Slurp(given + "/" + file), "mine") << file;
+  }
+  r = medium_.Run({"-silent", "-noconsole"});
+  EXPECT_EQ(r.status, status) << r.out << r.err;
+  for (const std::string& entry : medium_.TempEntries()) {
+    EXPECT_NE(entry.rfind("ZorInstall", 0), 0u) << entry;
+  }
 }
 
 // A runtime given by the user: asked for on standard input, or named with -jreLoc, and

@@ -274,6 +274,34 @@ TEST_P(HardeningTest, ScratchFailuresSayWhy) {
   EXPECT_NE(r.out.find("cannot be created, or it is not writable"), std::string::npos) << r.out;
 }
 
+// A file-system root as the scratch directory would put the run's files, and the first
+// class-path entry, where any user may create folders: refused before anything is written.
+// Other odd forms of a directory either work or say why.
+TEST_P(HardeningTest, ScratchPathsThatAreRootsOrOdd) {
+  medium_.WriteParamFile("");
+  const std::string tmp = M(medium_.root);
+  std::vector<std::string> roots = {"/", M(medium_.root + "/..") + "/../../.."};
+  if (windows()) {
+    roots = {"Z:\\", "Z:", "Z:\\.", "Z:/", tmp + "\\..\\..\\..\\..\\..", "\\\\?\\Z:\\"};
+  }
+  for (const std::string& root : roots) {
+    SCOPED_TRACE(root);
+    RunResult r = medium_.Run({"-silent", "-noconsole", "-rscratchPath", root});
+    EXPECT_EQ(r.status, 255) << r.out << r.err;
+    EXPECT_NE(r.out.find("names the root of a drive or file system"), std::string::npos) << r.out;
+  }
+  EXPECT_TRUE(medium_.JavaRuns().empty());
+  std::vector<std::string> odd = {medium_.root + "/new4 "};
+  if (windows()) odd = {tmp + "\\new4 ", "\\\\?\\" + tmp + "\\new2", tmp + "\\new3."};
+  for (const std::string& path : odd) {
+    SCOPED_TRACE(path);
+    RunResult r = medium_.Run({"-silent", "-noconsole", "-rscratchPath", path});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(medium_.JavaRuns().size(), 1u);
+    fs::remove(medium_.record_file);
+  }
+}
+
 std::string TargetName(const ::testing::TestParamInfo<Target>& info) { return info.param.name; }
 
 INSTANTIATE_TEST_SUITE_P(Targets, HardeningTest, ::testing::ValuesIn(BuiltTargets()), TargetName);

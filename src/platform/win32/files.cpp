@@ -5,14 +5,61 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include "platform/stdio_append_file.h"
 #include "platform/win32/win32.h"
 #include "unzip/output.h"
+// After win32.h, which brings in <windows.h> that it builds on.
+#include <sddl.h>
 
 namespace zorvex::platform {
 
 namespace {
+
+std::wstring WideFromAnsi(const std::string& ansi) {
+  if (ansi.empty()) return L"";
+  int n = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), wide.data(), n);
+  return wide;
+}
+
+std::string AnsiFromWide(const std::wstring& wide) {
+  if (wide.empty()) return "";
+  int n = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                              nullptr, nullptr);
+  std::string ansi(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), ansi.data(), n,
+                      nullptr, nullptr);
+  return ansi;
+}
+
+// The "\\?\" form of a path, for the calls that then take paths beyond 260 characters and
+// names exactly as listed: a name ending in a dot or blank is that name, not the one
+// without it. An absolute path without "." and ".." parts is prefixed as it stands (the
+// launcher's are made from absolute directories and listed names); another is made
+// absolute and folded first.
+std::wstring LongPath(const std::string& path) {
+  std::wstring wide = WideFromAnsi(path);
+  for (wchar_t& c : wide) {
+    if (c == L'/') c = L'\\';
+  }
+  if (wide.rfind(L"\\\\?\\", 0) == 0) return wide;
+  const std::wstring padded = wide + L"\\";
+  const bool dots =
+      padded.find(L"\\.\\") != std::wstring::npos || padded.find(L"\\..\\") != std::wstring::npos;
+  if (!dots && wide.size() >= 3 && wide[1] == L':' && wide[2] == L'\\') return L"\\\\?\\" + wide;
+  if (!dots && wide.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + wide.substr(2);
+  DWORD n = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  std::wstring full(n, L'\0');
+  n = GetFullPathNameW(wide.c_str(), n, full.data(), nullptr);
+  full.resize(n);
+  if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+  return full.empty() ? wide : L"\\\\?\\" + full;
+}
+
+DWORD Attributes(const std::string& path) { return GetFileAttributesW(LongPath(path).c_str()); }
 
 // The launcher's paths are in the ANSI code page; the unzip's are UTF-8.
 std::string Utf8FromAnsi(const std::string& ansi) {
@@ -89,14 +136,20 @@ std::unique_ptr<TreeWriter> Win32FileSystem::OpenTreeWriter(const std::string& r
   return std::make_unique<Win32TreeWriter>(std::move(out));
 }
 
-bool Win32FileSystem::Exists(const std::string& path) { return _access(path.c_str(), 0) == 0; }
+bool Win32FileSystem::Exists(const std::string& path) {
+  return Attributes(path) != INVALID_FILE_ATTRIBUTES;
+}
 
+// As the C runtime's access check: a directory may always be written, a file unless it is
+// read-only.
 bool Win32FileSystem::CanReadWrite(const std::string& path) {
-  return _access(path.c_str(), 6) == 0;
+  DWORD attributes = Attributes(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
+                                                   (attributes & FILE_ATTRIBUTE_READONLY) == 0);
 }
 
 bool Win32FileSystem::IsDirectory(const std::string& path) {
-  DWORD attributes = GetFileAttributesA(path.c_str());
+  DWORD attributes = Attributes(path);
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
@@ -104,28 +157,66 @@ bool Win32FileSystem::MoveFileNoReplace(const std::string& from, const std::stri
   return MoveFileExA(from.c_str(), to.c_str(), 0) != 0;
 }
 
-FileSystem::MakeDirResult Win32FileSystem::MakeDir(const std::string& path, bool /*owner_only*/) {
-  if (_mkdir(path.c_str()) == 0) return MakeDirResult::kCreated;
-  return errno == EEXIST ? MakeDirResult::kAlreadyExists : MakeDirResult::kFailed;
+std::string OwnerOnlySddl() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return "";
+  ScopedHandle guard(token);
+  DWORD size = 0;
+  GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+  std::vector<BYTE> buffer(size);
+  char* sid = nullptr;
+  if (size == 0 || !GetTokenInformation(token, TokenUser, buffer.data(), size, &size) ||
+      !ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &sid)) {
+    return "";
+  }
+  const std::string sddl =
+      std::string("D:P(A;OICI;FA;;;") + sid + ")(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+  LocalFree(sid);
+  return sddl;
+}
+
+FileSystem::MakeDirResult Win32FileSystem::MakeDir(const std::string& path, bool owner_only) {
+  if (!owner_only) {
+    if (CreateDirectoryW(LongPath(path).c_str(), nullptr)) return MakeDirResult::kCreated;
+    return GetLastError() == ERROR_ALREADY_EXISTS ? MakeDirResult::kAlreadyExists
+                                                  : MakeDirResult::kFailed;
+  }
+  // A TEMP shared with other users (C:\TEMP) must not let them put classes in the
+  // scratch directory before Java starts; without its own access list it is not made.
+  const std::string sddl = OwnerOnlySddl();
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (sddl.empty() || !ConvertStringSecurityDescriptorToSecurityDescriptorA(
+                          sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr)) {
+    return MakeDirResult::kFailed;
+  }
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+  BOOL made = CreateDirectoryW(LongPath(path).c_str(), &attributes);
+  DWORD error = GetLastError();
+  LocalFree(descriptor);
+  if (made) return MakeDirResult::kCreated;
+  return error == ERROR_ALREADY_EXISTS ? MakeDirResult::kAlreadyExists : MakeDirResult::kFailed;
 }
 
 bool Win32FileSystem::RemoveDir(const std::string& path) {
-  return RemoveDirectoryA(path.c_str()) != 0;
+  return RemoveDirectoryW(LongPath(path).c_str()) != 0;
 }
 
-bool Win32FileSystem::RemoveFile(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
+bool Win32FileSystem::RemoveFile(const std::string& path) {
+  return DeleteFileW(LongPath(path).c_str()) != 0;
+}
 
 bool Win32FileSystem::IsLink(const std::string& path) {
-  DWORD attributes = GetFileAttributesA(path.c_str());
+  DWORD attributes = Attributes(path);
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
 bool Win32FileSystem::RemoveLink(const std::string& path) {
   // A junction or directory link is removed as a directory, which removes the link alone.
-  DWORD attributes = GetFileAttributesA(path.c_str());
+  const std::wstring long_path = LongPath(path);
+  DWORD attributes = GetFileAttributesW(long_path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return false;
-  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return RemoveDirectoryA(path.c_str()) != 0;
-  return DeleteFileA(path.c_str()) != 0;
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return RemoveDirectoryW(long_path.c_str()) != 0;
+  return DeleteFileW(long_path.c_str()) != 0;
 }
 
 FileSystem::LinkCopy Win32FileSystem::CopyLink(const std::string&, const std::string&) {
@@ -143,17 +234,17 @@ bool Win32FileSystem::CopyFileOverwriting(const std::string& from, const std::st
 
 bool Win32FileSystem::ListDirectory(const std::string& dir, std::vector<DirEntry>* entries) {
   entries->clear();
-  std::string pattern = dir;
-  if (pattern.empty() || pattern.back() != '\\') pattern.push_back('\\');
-  pattern += "*.*";
-  WIN32_FIND_DATAA data;
-  HANDLE find = FindFirstFileA(pattern.c_str(), &data);
+  std::wstring pattern = LongPath(dir);
+  if (pattern.empty() || pattern.back() != L'\\') pattern.push_back(L'\\');
+  pattern += L"*";
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW(pattern.c_str(), &data);
   if (find == INVALID_HANDLE_VALUE) return false;
   do {
     bool link = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     bool directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    entries->push_back({data.cFileName, directory && !link, link});
-  } while (FindNextFileA(find, &data));
+    entries->push_back({AnsiFromWide(data.cFileName), directory && !link, link});
+  } while (FindNextFileW(find, &data));
   FindClose(find);
   return true;
 }

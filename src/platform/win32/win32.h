@@ -50,6 +50,11 @@ class ScopedKey {
   HKEY key_ = nullptr;
 };
 
+// The access list of a directory for its owner alone, as 0700 is on POSIX: the user running
+// the launcher, SYSTEM and the Administrators, nothing inherited from the parent. Empty
+// when the user's identity cannot be read.
+std::string OwnerOnlySddl();
+
 class Win32FileSystem : public FileSystem {
  public:
   bool Exists(const std::string& path) override;

@@ -4,11 +4,14 @@
 
 #include <filesystem>
 #include <fstream>
+#include <vector>
 
 #include "platform/command_line.h"
 #include "platform/profile_string.h"
 #include "platform/win32/win32.h"
 // After win32.h, which brings in <windows.h> that the shell header builds on.
+#include <aclapi.h>
+#include <sddl.h>
 #include <shellapi.h>
 
 namespace zorvex::platform {
@@ -27,6 +30,39 @@ std::vector<std::string> ShellSplit(const std::string& line) {
   }
   LocalFree(argv);
   return args;
+}
+
+// A directory made for the owner alone (the scratch directory) lets in the user, SYSTEM
+// and the Administrators, and inherits nothing from a shared parent. Wine keeps no access
+// lists of its own (it shows one made from the Unix mode), so the list asked for is checked
+// as text, and the one read back for letting no other user in.
+TEST(Win32FilesTest, OwnerOnlyDirectoryKeepsOthersOut) {
+  const std::string sddl = OwnerOnlySddl();
+  EXPECT_EQ(sddl.rfind("D:P(A;OICI;FA;;;S-1-5-", 0), 0u) << sddl;
+  EXPECT_TRUE(sddl.ends_with(")(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)")) << sddl;
+  Win32FileSystem files;
+  const std::string dir = (fs::temp_directory_path() / "zorvex_private_test").string();
+  RemoveDirectoryA(dir.c_str());
+  ASSERT_EQ(files.MakeDir(dir, true), FileSystem::MakeDirResult::kCreated);
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  ASSERT_EQ(GetNamedSecurityInfoA(dir.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                  nullptr, &dacl, nullptr, &sd),
+            ERROR_SUCCESS);
+  ASSERT_NE(dacl, nullptr);
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    ACCESS_ALLOWED_ACE* ace = nullptr;
+    ASSERT_TRUE(GetAce(dacl, i, reinterpret_cast<void**>(&ace)));
+    char* text = nullptr;
+    ConvertSidToStringSidA(&ace->SidStart, &text);
+    const std::string sid = text != nullptr ? text : "";
+    LocalFree(text);
+    EXPECT_NE(sid, "S-1-1-0");       // Everyone
+    EXPECT_NE(sid, "S-1-5-32-545");  // Users
+    EXPECT_NE(sid, "S-1-5-11");      // Authenticated Users
+  }
+  LocalFree(sd);
+  RemoveDirectoryA(dir.c_str());
 }
 
 // The POSIX launcher reads the parameter file's main section with the launcher's own

@@ -1,6 +1,7 @@
 #include "bootstrap/bootstrap_driver.h"
 
 #include <cstdio>
+#include <set>
 #include <vector>
 
 #include "bootstrap/progress.h"
@@ -65,6 +66,7 @@ class Driver {
   bool FindJavaHome(bool development_kit);
   bool CopyRequired(const std::string& from, const std::string& rel);
   void CopyExtensions();
+  void MakeStagedTreesWritable();
   std::string ComponentDir(const std::string& name, const std::string& version) const;
   std::string HighestComponentDir(const std::string& name) const;
   bool Unzip(const std::string& name, const std::string& source);
@@ -78,6 +80,7 @@ class Driver {
   std::string root_;
   bool runtime_ = false, installer_ = false, core_ = false, patch_ = false;
   Progress progress_;
+  std::set<std::string> held_before_;  // the target's entries before staging
 };
 
 constexpr char kStepTiming[] = "\n Time taken for bootstrapping %s is %5.5f  seconds";
@@ -150,7 +153,16 @@ bool Driver::CopyRequired(const std::string& from, const std::string& rel) {
 }
 
 bool Driver::EnoughSpace(int64_t needed_kb) {
-  uint64_t free_kb = GetFreeSpaceKb(r_.target_dir);
+  bool known = false;
+  uint64_t free_kb = GetFreeSpaceKb(r_.target_dir, &known);
+  if (!known) {
+    // Not "not enough": nobody knows. Staging goes on, and a full disk will say so.
+    const std::string text = "The free space in " + r_.target_dir +
+                             " cannot be read; the installer files are copied all the same.\n";
+    messages::PrintText(text);
+    inventory::WriteLog(text);
+    return true;
+  }
   if (static_cast<int64_t>(free_kb) >= needed_kb) return true;
   // The run ends here with -1: it says why.
   const messages::FormatArgs args = {r_.target_dir, static_cast<long long>(needed_kb)};
@@ -330,6 +342,10 @@ void Driver::CopyExtensions() {
 }
 
 int Driver::Run() {
+  std::vector<platform::DirEntry> entries;
+  if (platform::Os().files->ListDirectory(r_.target_dir, &entries)) {
+    for (const platform::DirEntry& e : entries) held_before_.insert(e.name);
+  }
   // Nothing is copied once the space is known to be short: the run ends here.
   if (!EnoughSpace(r_.size_kb)) {
     LogBootstrappedFileCounts(r_.target_dir);
@@ -386,8 +402,26 @@ int Driver::Run() {
     prereq = Join(r_.target_dir, "prereq");
   }
   CopyExtensions();
+  MakeStagedTreesWritable();
   LogBootstrappedFileCounts(r_.target_dir);
   return 0;
+}
+
+// What staging added arrives as the tree copy's files do, writable by their owner (modes
+// otherwise kept): the Java installer may update or remove them, and the run removes them
+// at the end. What was in the target before is not the run's to change.
+void Driver::MakeStagedTreesWritable() {
+  std::vector<platform::DirEntry> entries;
+  if (!platform::Os().files->ListDirectory(r_.target_dir, &entries)) return;
+  for (const platform::DirEntry& e : entries) {
+    if (e.name == "." || e.name == ".." || e.is_link || held_before_.count(e.name) > 0) continue;
+    std::string path = Join(r_.target_dir, e.name);
+    if (e.is_directory) {
+      MakeTreeWritable(path);
+    } else if (!e.is_special) {
+      platform::Os().files->MakeWritable(path);
+    }
+  }
 }
 
 }  // namespace
@@ -419,9 +453,19 @@ bool SplitComponentEntry(const std::string& entry, std::string* name, std::strin
   return paths::IsPlainName(*name) && (version->empty() || paths::IsPlainName(*version));
 }
 
-uint64_t GetFreeSpaceKb(const std::string& path) {
+uint64_t GetFreeSpaceKb(const std::string& path, bool* known) {
   uint64_t kb = 0;
-  return platform::Os().files->FreeSpaceKb(path, &kb) ? kb : 0;
+  std::string dir = path;
+  bool read = false;
+  while (!dir.empty() && !(read = platform::Os().files->FreeSpaceKb(dir, &kb))) {
+    if (paths::FileExists(dir)) break;  // it exists, and still cannot be measured
+    std::string parent;
+    paths::StripLastComponent(dir, &parent);
+    if (parent == dir) break;
+    dir = parent;
+  }
+  if (known != nullptr) *known = read;
+  return read ? kb : 0;
 }
 
 int UnzipJars(const std::string& source, const std::string& destination,

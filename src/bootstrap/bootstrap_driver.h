@@ -45,6 +45,8 @@ std::vector<JarListing> ListJars(const std::string& dir);
 bool SplitComponentEntry(const std::string& entry, std::string* name, std::string* version);
 
 // The free space for the calling user on the volume of the path, in KiB; 0 when unknown.
-uint64_t GetFreeSpaceKb(const std::string& path);
+// A path that does not exist yet is measured on its nearest existing ancestor, whose
+// volume it will be made on; *known (when given) says whether any could be read.
+uint64_t GetFreeSpaceKb(const std::string& path, bool* known = nullptr);
 
 }  // namespace zorvex::bootstrap

@@ -84,34 +84,60 @@ int CopyTree(const std::string& source, const std::string& destination) {
   return CopyTreeInto(source, destination, "");
 }
 
-int RemoveTree(const std::string& directory) {
+int RemoveTree(const std::string& directory, bool made_by_run, std::vector<std::string>* left) {
   platform::FileSystem& files = *platform::Os().files;
   if (directory.empty()) return 0;
+  auto stays = [&](const std::string& path) {
+    if (left != nullptr) left->push_back(path);
+  };
   // A tree that is itself a link goes as a link; its target is not the run's to empty.
   if (files.IsLink(directory)) {
-    files.RemoveLink(directory);
+    if (!files.RemoveLink(directory)) stays(directory);
     return 0;
   }
   // Files and links go as they are met, never descending into a link; then the
-  // directories, deepest first.
+  // directories, deepest first. The run's own read-only files (a runtime's legal notices
+  // and class-data archive, unpacked as packed) are made writable first.
   std::vector<std::string> dirs{directory};
   std::vector<platform::DirEntry> entries;
   for (size_t i = 0; i < dirs.size(); ++i) {
+    if (made_by_run) files.MakeWritable(dirs[i]);
     if (!files.ListDirectory(dirs[i], &entries)) continue;
     for (const platform::DirEntry& entry : entries) {
       if (IsDotEntry(entry.name)) continue;
       std::string path = Join(dirs[i], entry.name);
       if (entry.is_link) {
-        files.RemoveLink(path);
+        if (!files.RemoveLink(path)) stays(path);
       } else if (entry.is_directory) {
         dirs.push_back(path);
-      } else {
-        files.RemoveFile(path);
+      } else if (!files.RemoveFile(path) &&
+                 !(made_by_run && files.MakeWritable(path) && files.RemoveFile(path))) {
+        stays(path);
       }
     }
   }
   for (size_t i = dirs.size(); i-- > 0;) files.RemoveDir(dirs[i]);
   return 0;
+}
+
+void MakeTreeWritable(const std::string& directory) {
+  platform::FileSystem& files = *platform::Os().files;
+  if (directory.empty() || files.IsLink(directory)) return;
+  std::vector<std::string> dirs{directory};
+  std::vector<platform::DirEntry> entries;
+  for (size_t i = 0; i < dirs.size(); ++i) {
+    files.MakeWritable(dirs[i]);
+    if (!files.ListDirectory(dirs[i], &entries)) continue;
+    for (const platform::DirEntry& entry : entries) {
+      if (IsDotEntry(entry.name) || entry.is_link || entry.is_special) continue;
+      std::string path = Join(dirs[i], entry.name);
+      if (entry.is_directory) {
+        dirs.push_back(path);
+      } else {
+        files.MakeWritable(path);
+      }
+    }
+  }
 }
 
 int CopyOneFile(const std::string& source, const std::string& destination) {

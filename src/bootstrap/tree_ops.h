@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace zorvex::bootstrap {
 
@@ -20,8 +21,15 @@ int CopyTreeInto(const std::string& source, const std::string& root, const std::
 
 // Deletes every file and link it may, then the directories deepest first; it never
 // descends into a link, and a tree that is a link is removed as a link. Always 0; a file
-// that cannot be deleted leaves it and its ancestors in place.
-int RemoveTree(const std::string& directory);
+// that cannot be deleted leaves it and its ancestors in place. A read-only file is such a
+// file, unless the tree is `made_by_run`: what the run itself created goes even when
+// read-only. What stays is added to *left when given.
+int RemoveTree(const std::string& directory, bool made_by_run = false,
+               std::vector<std::string>* left = nullptr);
+
+// Gives every file and directory of the tree owner write permission (clears the read-only
+// attribute on Windows), as copies are made; links are neither changed nor followed.
+void MakeTreeWritable(const std::string& directory);
 
 // Copies one file, overwriting, and gives the copy owner read and write permission.
 int CopyOneFile(const std::string& source, const std::string& destination);

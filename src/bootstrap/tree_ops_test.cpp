@@ -52,6 +52,21 @@ TEST_F(TreeOpsTest, RemoveTreeLeavesReadOnlyFilesAndTheirAncestors) {
   EXPECT_EQ(RemoveTree(""), 0);
 }
 
+// The run's own tree goes whole, read-only files included; what cannot go is named.
+TEST_F(TreeOpsTest, RemoveTreeOfTheRunTakesReadOnlyFilesAndNamesWhatStays) {
+  files_.AddFile("C:\\S\\jre\\legal\\LICENSE");
+  files_.AddFile("C:\\S\\jre\\lib\\classes.jsa");
+  files_.AddFile("C:\\S\\busy.log");
+  files_.read_only = {"C:\\S\\jre\\legal\\LICENSE", "C:\\S\\jre\\lib\\classes.jsa",
+                      "C:\\S\\jre\\legal"};
+  files_.held_open.insert("C:\\S\\busy.log");
+  std::vector<std::string> left;
+  EXPECT_EQ(RemoveTree("C:\\S", true, &left), 0);
+  EXPECT_FALSE(files_.Exists("C:\\S\\jre"));
+  EXPECT_EQ(left, std::vector<std::string>{"C:\\S\\busy.log"});
+  EXPECT_TRUE(files_.HasFile("C:\\S\\busy.log"));
+}
+
 // A link inside a tree may point anywhere, also back into the tree: the walks never
 // descend into one, and what it points at stays untouched.
 TEST_F(TreeOpsTest, LinksAreNeverFollowed) {

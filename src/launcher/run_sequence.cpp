@@ -328,6 +328,22 @@ bool KeepInstallLog(const Run& run) {
   return false;
 }
 
+// What the run made but could not remove (a file held open by a process that outlives
+// Java, say) is named on the console and in the log, not left without a word.
+void ReportLeftBehind(const Run& run, const std::vector<std::string>& left) {
+  constexpr size_t kShown = 10;
+  std::string text;
+  for (size_t i = 0; i < left.size() && i < kShown; ++i) {
+    text += "The run could not remove " + left[i] + ".\n";
+  }
+  if (left.size() > kShown) {
+    text += "... and " + std::to_string(left.size() - kShown) + " more of the run's files.\n";
+  }
+  if (text.empty()) return;
+  messages::PrintText(text);
+  LogLine(run, text);
+}
+
 // Removes what the run made of its scratch directory, and nothing else: never a file-system
 // root, the launcher's directory or one that holds it, whatever -rscratchPath says.
 void RemoveScratchDirectory(const Run& run) {
@@ -343,8 +359,10 @@ void RemoveScratchDirectory(const Run& run) {
     return;
   }
   if (!KeepInstallLog(run)) return;
+  std::vector<std::string> left;
   if (!run.scratch_held_before) {
-    bootstrap::RemoveTree(run.scratch_dir);
+    bootstrap::RemoveTree(run.scratch_dir, true, &left);
+    ReportLeftBehind(run, left);
     return;
   }
   platform::FileSystem& files = *platform::Os().files;
@@ -360,13 +378,14 @@ void RemoveScratchDirectory(const Run& run) {
     std::string path = run.scratch_dir;
     paths::AppendPath(&path, e.name);
     if (e.is_link) {
-      files.RemoveLink(path);
+      if (!files.RemoveLink(path)) left.push_back(path);
     } else if (e.is_directory) {
-      bootstrap::RemoveTree(path);
-    } else {
-      files.RemoveFile(path);
+      bootstrap::RemoveTree(path, true, &left);
+    } else if (!files.RemoveFile(path) && !(files.MakeWritable(path) && files.RemoveFile(path))) {
+      left.push_back(path);
     }
   }
+  ReportLeftBehind(run, left);
 }
 
 // A staging that failed leaves nothing half-made behind: the scratch directory goes as

@@ -67,6 +67,10 @@ class FileSystem {
   // Creates one directory level. `owner_only` asks for a directory that no other user
   // may write into (0700 on POSIX; Windows keeps its inherited ACL).
   virtual MakeDirResult MakeDir(const std::string& path, bool owner_only) = 0;
+  // Gives the owner write permission (a directory also read and search permission), or
+  // clears the read-only attribute, where it is missing; a link is left as it is. False on
+  // failure.
+  virtual bool MakeWritable(const std::string& path) = 0;
   // Removes an empty directory / a file. Return false on failure.
   virtual bool RemoveDir(const std::string& path) = 0;
   virtual bool RemoveFile(const std::string& path) = 0;

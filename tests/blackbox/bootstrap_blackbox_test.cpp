@@ -3,6 +3,7 @@
 // BOOTSTRAP_LOC, and start Java from the staged runtime.
 #include <gtest/gtest.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -200,6 +201,59 @@ TEST_P(BootstrapTest, AliasingAndLongNamesLeaveTheUsersFilesAndNoTrace) {
   for (const std::string& entry : medium_.TempEntries()) {
     EXPECT_NE(entry.rfind("ZorInstall", 0), 0u) << entry;
   }
+}
+
+// A runtime whose files are read-only (a jlink image's legal notices and class-data
+// archive, packed with their modes) arrives owner-writable, executable bits kept, and a
+// waited run removes it; a read-only file of the user's in a given directory stays. A
+// given directory that does not exist yet is staged into (its free space is its parent's).
+TEST_P(BootstrapTest, ReadOnlyFilesOfTheRunGoAndTheUsersStay) {
+  DistributionMedium();
+  testing::ZipBytes jar;
+  testing::ZipBytes::Options file, run, dir;
+  file.external = 0100444u << 16;
+  run.external = 0100555u << 16;
+  dir.external = 040555u << 16;
+  jar.Add("legal/", "", dir);
+  jar.Add("legal/LICENSE", "notice", file);
+  jar.Add("lib/classes.jsa", "archive", file);
+  jar.Add("lib/tool", "#!/bin/sh\n", run);
+  const std::string jars = Components() + "/readonly/1.0/1/DataFiles";
+  fs::create_directories(jars);
+  std::ofstream(jars + "/readonly.jar", std::ios::binary) << jar.Finish();
+  const std::string keys =
+      "DISTRIBUTION=TRUE\nBOOTSTRAP_COMPS=readonly,zorvex.swd.jre,zorvex.swd.zek,"
+      "zorvex.swd.zek.core,zorvex.swd.zpatch\nJRE_LOCATION=" +
+      M(Components() + "/zorvex.swd.jre/17.0.1/1/DataFiles") + "\n";
+  medium_.WriteParamFile(keys);  // not waited: the staged tree stays to be looked at
+  RunResult r = medium_.Run({"-silent", "-noconsole"});
+  EXPECT_EQ(r.status, 3) << r.out << r.err;
+  if (!windows()) {
+    struct stat st {};
+    ASSERT_EQ(stat((Staged() + "/lib/classes.jsa").c_str(), &st), 0) << Staged();
+    EXPECT_EQ(st.st_mode & 0777, 0644u);
+    ASSERT_EQ(stat((Staged() + "/lib/tool").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0755u);
+  }
+  fs::remove_all(Staged());
+  medium_.WriteParamFile(keys + "WAIT_FOR_COMPLETION=TRUE\n");
+  r = medium_.Run({"-silent", "-noconsole"});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_TRUE(medium_.TempEntries().empty());
+  const std::string given = medium_.root + "/given";
+  fs::create_directories(given);
+  std::ofstream(given + "/mine.txt") << "mine";
+  fs::permissions(given + "/mine.txt", fs::perms::owner_read | fs::perms::group_read);
+  r = medium_.Run({"-silent", "-noconsole", "-rscratchPath", M(given)});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  std::vector<std::string> left;
+  for (const auto& e : fs::directory_iterator(given)) left.push_back(e.path().filename());
+  EXPECT_EQ(left, std::vector<std::string>{"mine.txt"});
+  EXPECT_EQ(Slurp(given + "/mine.txt"), "mine");
+  r = medium_.Run({"-silent", "-noconsole", "-rscratchPath", M(medium_.root + "/fresh/new")});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_FALSE(fs::exists(medium_.root + "/fresh/new"));
+  EXPECT_EQ(medium_.JavaRuns().size(), 4u);
 }
 
 // A runtime given by the user: asked for on standard input, or named with -jreLoc, and

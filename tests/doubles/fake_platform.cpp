@@ -118,6 +118,13 @@ bool FakeFileSystem::RemoveLink(const std::string& path) {
   return links_.erase(Normal(path)) > 0;
 }
 
+bool FakeFileSystem::MakeWritable(const std::string& path) {
+  log.push_back("writable " + path);
+  if (!Exists(path)) return false;
+  read_only.erase(Normal(path));
+  return true;
+}
+
 platform::FileSystem::LinkCopy FakeFileSystem::CopyLink(const std::string& from,
                                                         const std::string& to) {
   log.push_back("link " + from + " " + to);
@@ -183,7 +190,8 @@ bool FakeFileSystem::RemoveDir(const std::string& path) {
 
 bool FakeFileSystem::RemoveFile(const std::string& path) {
   log.push_back("rm " + path);
-  if (!HasFile(path) || read_only.count(Normal(path))) return false;
+  if (!HasFile(path) || read_only.count(Normal(path)) || held_open.count(Normal(path)))
+    return false;
   files_.erase(Normal(path));
   return true;
 }

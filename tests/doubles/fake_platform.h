@@ -29,6 +29,7 @@ class FakeFileSystem : public platform::FileSystem {
 
   // Injected failures, by path.
   std::set<std::string> read_only;  // exists but cannot be written (or deleted)
+  std::set<std::string> held_open;  // cannot be deleted, read-only or not
   std::set<std::string> mkdir_fails;
   std::set<std::string> unlistable;
   std::set<std::string> copy_fails;
@@ -43,6 +44,7 @@ class FakeFileSystem : public platform::FileSystem {
   MakeDirResult MakeDir(const std::string& path, bool owner_only) override;
   bool RemoveDir(const std::string& path) override;
   bool RemoveFile(const std::string& path) override;
+  bool MakeWritable(const std::string& path) override;
   bool IsLink(const std::string& path) override { return HasLink(path); }
   bool RemoveLink(const std::string& path) override;
   LinkCopy CopyLink(const std::string& from, const std::string& to) override;

@@ -172,6 +172,15 @@ bool PosixFileSystem::RemoveFile(const std::string& path) {
   return ::unlink(path.c_str()) == 0;
 }
 
+bool PosixFileSystem::MakeWritable(const std::string& path) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0) return false;
+  if (S_ISLNK(st.st_mode)) return true;
+  const mode_t wanted = S_ISDIR(st.st_mode) ? S_IRWXU : S_IWUSR;
+  if ((st.st_mode & wanted) == wanted) return true;
+  return ::fchmodat(AT_FDCWD, path.c_str(), (st.st_mode & 07777) | wanted, 0) == 0;
+}
+
 bool PosixFileSystem::IsLink(const std::string& path) {
   struct stat st;
   return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);

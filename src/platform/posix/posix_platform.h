@@ -18,6 +18,7 @@ class PosixFileSystem : public FileSystem {
   MakeDirResult MakeDir(const std::string& path, bool owner_only) override;
   bool RemoveDir(const std::string& path) override;
   bool RemoveFile(const std::string& path) override;
+  bool MakeWritable(const std::string& path) override;
   bool IsLink(const std::string& path) override;
   bool RemoveLink(const std::string& path) override;
   LinkCopy CopyLink(const std::string& from, const std::string& to) override;

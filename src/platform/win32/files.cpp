@@ -205,6 +205,14 @@ bool Win32FileSystem::RemoveFile(const std::string& path) {
   return DeleteFileW(LongPath(path).c_str()) != 0;
 }
 
+bool Win32FileSystem::MakeWritable(const std::string& path) {
+  const std::wstring long_path = LongPath(path);
+  DWORD attributes = GetFileAttributesW(long_path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+  if ((attributes & FILE_ATTRIBUTE_READONLY) == 0) return true;
+  return SetFileAttributesW(long_path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY) != 0;
+}
+
 bool Win32FileSystem::IsLink(const std::string& path) {
   DWORD attributes = Attributes(path);
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;

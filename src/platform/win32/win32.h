@@ -63,6 +63,7 @@ class Win32FileSystem : public FileSystem {
   MakeDirResult MakeDir(const std::string& path, bool owner_only) override;
   bool RemoveDir(const std::string& path) override;
   bool RemoveFile(const std::string& path) override;
+  bool MakeWritable(const std::string& path) override;
   bool IsLink(const std::string& path) override;
   bool RemoveLink(const std::string& path) override;
   LinkCopy CopyLink(const std::string& from, const std::string& to) override;

@@ -81,6 +81,19 @@ TEST_P(BootstrapTest, DistributionLayoutStagesTheComponents) {
     EXPECT_EQ(fs::exists(staged + "/zek/jlib/zorcore.jar"), row.core);
     EXPECT_EQ(fs::exists(staged + "/ZPatch/patch.txt"), row.patch);
     EXPECT_EQ(fs::exists(staged + "/extra/readme.txt"), row.extra);
+    // Each unzip command stands on its own line of the install log.
+    int commands = 0;
+    for (const auto& e : fs::directory_iterator(staged)) {
+      if (e.path().extension() != ".log") continue;
+      std::string log = medium_.ReadFile(e.path().string());
+      for (size_t at = log.find("Unpacking with: "); at != std::string::npos;
+           at = log.find("Unpacking with: ", at + 1)) {
+        std::string line = log.substr(at, log.find('\n', at) - at);
+        EXPECT_TRUE(line.ends_with("\" ")) << line;  // the command's closing quote and blank
+        ++commands;
+      }
+    }
+    EXPECT_GT(commands, 0);
   }
 }
 

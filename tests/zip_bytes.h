@@ -18,6 +18,7 @@ class ZipBytes {
     bool zip64_fields = false;  // sizes and offset as 0xFFFFFFFF with a ZIP64 field
     int32_t crc_delta = 0;
     uint32_t declared_size = 0;  // the uncompressed size the headers give, when not 0
+    std::string local_name;      // the local header's name, when it is to differ
   };
   void Add(const std::string& name, const std::string& data, const Options& o) {
     uint32_t crc = Crc(data);
@@ -27,8 +28,9 @@ class ZipBytes {
     Put16(&bytes_, 20), Put16(&bytes_, o.flags), Put16(&bytes_, 0), Put32(&bytes_, 0);
     const uint32_t declared = o.declared_size ? o.declared_size : data.size();
     Put32(&bytes_, crc), Put32(&bytes_, data.size()), Put32(&bytes_, declared);
-    Put16(&bytes_, name.size()), Put16(&bytes_, 0);
-    bytes_ += name + data;
+    const std::string& local = o.local_name.empty() ? name : o.local_name;
+    Put16(&bytes_, local.size()), Put16(&bytes_, 0);
+    bytes_ += local + data;
     std::string extra = o.extra;
     if (o.zip64_fields) {
       std::string z;

@@ -50,18 +50,19 @@ bool MakeWindowsName(std::string* part) {
 
 }  // namespace
 
-SafePath MakeSafePath(const std::string& name, bool windows) {
+SafePath MakeSafePath(const std::string& name, bool windows, bool backslash) {
   SafePath path;
+  const bool splits = windows || backslash;
   std::string rest = name;
   if (windows && IsDrive(rest)) {
     rest.erase(0, 2);
     path.stripped_absolute = true;
   }
-  if (!rest.empty() && IsSeparator(rest[0], windows)) path.stripped_absolute = true;
+  if (!rest.empty() && IsSeparator(rest[0], splits)) path.stripped_absolute = true;
   size_t pos = 0;
   while (pos <= rest.size()) {
     size_t end = pos;
-    while (end < rest.size() && !IsSeparator(rest[end], windows)) ++end;
+    while (end < rest.size() && !IsSeparator(rest[end], splits)) ++end;
     std::string part = rest.substr(pos, end - pos);
     pos = end + 1;
     if (part.empty() || part == ".") continue;

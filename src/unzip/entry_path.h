@@ -21,7 +21,9 @@ struct SafePath {
 // become '_', as do a name's trailing dots and blanks (Windows drops them, so that
 // "report.txt." would name "report.txt"), and a device name ("CON", "lpt1.txt") gets a '_'
 // in front: no name reaches a device or a second data stream, or aliases another name.
-SafePath MakeSafePath(const std::string& name, bool windows);
+// `backslash` makes "\" separate elsewhere too (names from MS-DOS, NTFS and VFAT archivers
+// that hold no "/").
+SafePath MakeSafePath(const std::string& name, bool windows, bool backslash = false);
 
 // True when a link at `link` (components below the destination) with this target stays
 // inside the destination: a relative target whose leading ".." never climb above it, and

@@ -127,6 +127,13 @@ bool LocateAll(Run* run, Archive* archive) {
   for (Entry& e : archive->entries) {
     std::string error;
     if (LocateData(run->data(), run->size(), &e, &error)) {
+      // A damaged archive, or one made to show different files to different tools: the
+      // central directory's name is the one used, and the archive is not reported sound.
+      if (e.local_name_differs) {
+        run->Warn("warning:  " + e.name + ":  mismatching \"local\" filename,\n" +
+                      "         continuing with \"central\" filename version\n",
+                  kWarning);
+      }
       located.push_back(std::move(e));
     } else {
       run->Warn("error:  " + error + "\n",
@@ -211,6 +218,7 @@ void DropEarlierOfOneName(Run* run, std::vector<Item>* items) {
 std::vector<Item> Plan(Run* run, const Archive& archive) {
   std::vector<Item> items;
   Times times;
+  bool backslashes_told = false;
   for (const Entry& e : archive.entries) {
     // A system call reads a name only up to a NUL byte: the name checked would not be the
     // name made.
@@ -220,7 +228,13 @@ std::vector<Item> Plan(Run* run, const Archive& archive) {
       run->Warn("warning:  skipped " + shown + ": the name holds a NUL byte\n", kWarning);
       continue;
     }
-    SafePath safe = MakeSafePath(e.name, BackslashSeparates());
+    const bool backslash = e.BackslashesSeparate();
+    if (backslash && !BackslashSeparates() && !backslashes_told) {
+      run->Warn("warning:  " + e.name + " appears to use backslashes as path separators\n",
+                kWarning);
+      backslashes_told = true;
+    }
+    SafePath safe = MakeSafePath(e.name, BackslashSeparates(), backslash);
     if (safe.skipped_parent) {
       run->Warn("warning:  skipped \"../\" path component(s) in " + e.name + "\n", kWarning);
     }
@@ -487,6 +501,11 @@ int ProcessArchive(const std::string& path, const Options& options) {
   if (!ReadCentralDirectory(run.data(), run.size(), &archive, &error, &code)) {
     run.Warn("[" + path + "]\n  " + error + "\n", code);
     return run.status();
+  }
+  if (archive.prefix_bytes > 0) {
+    run.Warn("warning [" + path + "]:  " + std::to_string(archive.prefix_bytes) +
+                 " extra bytes at beginning or within zipfile\n  (attempting to process anyway)\n",
+             kWarning);
   }
   if (options.mode == Options::Mode::kList) {
     List(&run, archive);

@@ -1,6 +1,7 @@
 #include "unzip/zip_archive.h"
 
 #include <algorithm>
+#include <cstring>
 #include <ctime>
 
 namespace zorvex::unzip {
@@ -109,7 +110,25 @@ struct EndOfDirectory {
   uint64_t entries = 0;
   uint64_t directory_size = 0;
   uint64_t directory_offset = 0;
+  uint64_t prefix = 0;  // bytes in front of the archive, by where the directory lies
 };
+
+// Where the central directory starts: where the end record says when a central header (or,
+// for an empty directory, the end) lies there; else right before the record that follows
+// it, when something does, and the difference is the bytes put in front of the archive.
+bool PlaceDirectory(const uint8_t* data, uint64_t directory_end, EndOfDirectory* end) {
+  auto header_at = [&](uint64_t offset) {
+    return end->entries == 0 ? offset + end->directory_size == directory_end
+                             : offset + 4 <= directory_end && U32(data + offset) == kCentralHeader;
+  };
+  if (end->directory_offset <= directory_end && header_at(end->directory_offset)) return true;
+  if (directory_end < end->directory_size) return false;
+  const uint64_t actual = directory_end - end->directory_size;
+  if (actual <= end->directory_offset || !header_at(actual)) return false;
+  end->prefix = actual - end->directory_offset;
+  end->directory_offset = actual;
+  return true;
+}
 
 // The end record is the last 22 bytes unless a comment follows it: search backwards.
 bool FindEnd(const uint8_t* data, size_t size, size_t* at) {
@@ -145,9 +164,15 @@ bool ReadEnd(const uint8_t* data, size_t size, EndOfDirectory* end, std::string*
     *code = kSevereError;
     return false;
   }
-  // ZIP64: a locator right before the end record points at the ZIP64 end record.
+  // ZIP64: a locator right before the end record points at the ZIP64 end record, which
+  // lies right before the locator (after bytes put in front, only there).
+  uint64_t directory_end = at;
   if (at >= 20 && U32(p - 20) == kZip64Locator) {
     uint64_t z = U64(p - 20 + 8);
+    if ((z > size || size - z < 56 || U32(data + z) != kZip64EndOfDirectory) && at >= 20 + 56 &&
+        U32(p - 20 - 56) == kZip64EndOfDirectory) {
+      z = at - 20 - 56;
+    }
     if (z > size || size - z < 56 || U32(data + z) != kZip64EndOfDirectory) {
       *error = "The ZIP64 end of the central directory is damaged.";
       *code = kSevereError;
@@ -156,10 +181,14 @@ bool ReadEnd(const uint8_t* data, size_t size, EndOfDirectory* end, std::string*
     end->entries = U64(data + z + 32);
     end->directory_size = U64(data + z + 40);
     end->directory_offset = U64(data + z + 48);
+    directory_end = z;
   }
-  if (end->directory_offset > size || end->directory_size > size - end->directory_offset) {
-    *error = "The central directory lies outside the archive: the archive is cut short.";
-    *code = kEndOfArchive;
+  if (!PlaceDirectory(data, directory_end, end)) {
+    *error = end->directory_offset > size || end->directory_size > size - end->directory_offset
+                 ? "The central directory lies outside the archive: the archive is cut short."
+                 : "The central directory is not where the archive says, nor right before its "
+                   "end: the archive is damaged.";
+    *code = end->directory_offset > size ? kEndOfArchive : kSevereError;
     return false;
   }
   // Every entry takes at least a central header: a count beyond that is a lie.
@@ -203,6 +232,13 @@ bool Entry::IsDirectory() const {
   return !name.empty() && (name.back() == '/' || name.back() == '\\');
 }
 
+bool Entry::BackslashesSeparate() const {
+  constexpr int kMsDos = 0, kNtfs = 11, kVfat = 14;
+  const int maker = version_made_by >> 8;
+  return (maker == kMsDos || maker == kNtfs || maker == kVfat) &&
+         name.find('/') == std::string::npos && name.find('\\') != std::string::npos;
+}
+
 bool Entry::IsSymlink() const { return HasUnixMode() && (UnixMode() & kUnixFileType) == kUnixLink; }
 
 std::string DecodeName(const std::string& raw, uint16_t flags, uint16_t version_made_by,
@@ -233,6 +269,7 @@ bool ReadCentralDirectory(const uint8_t* data, size_t size, Archive* archive, st
   if (!ReadEnd(data, size, &end, error, code)) return false;
   archive->entries.clear();
   archive->entries.reserve(static_cast<size_t>(end.entries));
+  archive->prefix_bytes = end.prefix;
   const uint8_t* p = data + end.directory_offset;
   size_t room = static_cast<size_t>(end.directory_size);
   for (uint64_t i = 0; i < end.entries; ++i) {
@@ -243,6 +280,7 @@ bool ReadCentralDirectory(const uint8_t* data, size_t size, Archive* archive, st
       *code = kSevereError;
       return false;
     }
+    e.local_header_offset += end.prefix;
     archive->entries.push_back(std::move(e));
     p += taken;
     room -= taken;
@@ -262,6 +300,10 @@ bool LocateData(const uint8_t* data, size_t size, Entry* e, std::string* error) 
     return false;
   }
   e->data_offset = start;
+  const size_t name_length = U16(data + at + 26);
+  e->local_name_differs =
+      name_length != e->raw_name.size() ||
+      std::memcmp(data + at + kLocalHeaderSize, e->raw_name.data(), name_length) != 0;
   return true;
 }
 

@@ -42,6 +42,7 @@ struct Entry {
   uint16_t dos_date = 0;
   std::optional<int64_t> unix_mtime;  // from the extended timestamp field, seconds UTC
   uint64_t data_offset = 0;           // where the data begins; set by LocateData
+  bool local_name_differs = false;    // the local header names another file; set by LocateData
 
   bool Encrypted() const { return (flags & 1) != 0; }
   // Made on Unix: the upper half of the external attributes is a Unix mode.
@@ -51,20 +52,29 @@ struct Entry {
   uint32_t UnixMode() const { return external_attributes >> 16; }
   bool IsDirectory() const;
   bool IsSymlink() const;
+  // Made on MS-DOS, on NTFS or on VFAT, with no "/" in the name: there "\" cannot be part
+  // of a name, so it separates, as some archivers of those systems store it.
+  bool BackslashesSeparate() const;
 };
 
 struct Archive {
   std::vector<Entry> entries;
+  // Bytes in front of the archive (a self-extracting stub, a script, a .jmod's header),
+  // already added to every entry's offset.
+  uint64_t prefix_bytes = 0;
 };
 
-// Reads the central directory of an archive held in memory. On failure: false, with a
-// message and the exit status (kNotFound when this is no ZIP archive at all,
+// Reads the central directory of an archive held in memory. The directory is looked for
+// where the end record says, and else right before the end record, as it lies when bytes
+// were put in front of the archive (then counted in prefix_bytes). On failure: false, with
+// a message and the exit status (kNotFound when this is no ZIP archive at all,
 // kSevereError when its directory is damaged, kEndOfArchive when it is cut short).
 bool ReadCentralDirectory(const uint8_t* data, size_t size, Archive* archive, std::string* error,
                           int* code);
 
-// Reads an entry's local header and sets its data offset. False when the header is
-// damaged or the data would lie outside the archive.
+// Reads an entry's local header and sets its data offset, and whether the local header
+// names another file (the central name is the one used). False when the header is damaged
+// or the data would lie outside the archive.
 bool LocateData(const uint8_t* data, size_t size, Entry* entry, std::string* error);
 
 // True when the located entries' data spans overlap: such an archive unpacks the same

@@ -29,6 +29,11 @@ int Shell(const std::string& command) {
 
 std::string Q(const std::string& s) { return "'" + s + "'"; }
 
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
 // What a tree holds: per path, its kind and mode, its link target or its bytes.
 std::map<std::string, std::string> Tree(const std::string& root, bool modes = true) {
   std::map<std::string, std::string> tree;
@@ -151,6 +156,53 @@ TEST_F(UnzipTest, WildcardAsTheLauncherGivesIt) {
   EXPECT_EQ(Shell(Q(kNative) + " -qqqo " + Q(root_) + "/\"*.war\" -d " + Q(ours) + " 2>/dev/null"),
             9);
   EXPECT_EQ(Shell(Q(kNative) + " -Z x.zip 2>/dev/null"), 10);
+}
+
+// Archives of other makers, unpacked as Info-ZIP unpacks them, with the same status: bytes in front
+// (a script before a zip, a .jmod's header), "\" separators from an MS-DOS archiver, a local header
+// that names another file than the directory.
+TEST_F(UnzipTest, OtherMakersArchivesAsInfoZip) {
+  using testing::ZipBytes;
+  std::string src = MakeSource();
+  // Info-ZIP misplaces a link of an archive with bytes in front (it made a.txt the link):
+  // no link here, where it is the reference.
+  fs::remove(src + "/bin/a-link");
+  ASSERT_EQ(Shell("cd " + Q(src) + " && zip -qry ../plain.zip ."), 0);
+  std::map<std::string, std::string> archives;
+  archives["script.zip"] =
+      "#!/bin/sh\nexec java -jar \"$0\" \"$@\"\n" + Slurp(root_ + "/plain.zip");
+  ZipBytes dos;
+  ZipBytes::Options made_on_dos;
+  made_on_dos.made_by = 0x0014;
+  made_on_dos.external = 0x20;
+  dos.Add("jre\\bin\\java.dll", "dll", made_on_dos);
+  dos.Add("jre\\lib\\modules", "modules", made_on_dos);
+  archives["backslash.zip"] = dos.Finish();
+  ZipBytes other;
+  ZipBytes::Options shown_otherwise;
+  shown_otherwise.local_name = "harmless.txt";
+  other.Add("ok.txt", "fine", {});
+  other.Add("evil.txt", "payload", shown_otherwise);
+  archives["mismatch.zip"] = other.Finish();
+  std::error_code ec;
+  const fs::path javac = fs::canonical("/usr/bin/javac", ec);
+  const fs::path jmod = javac.parent_path().parent_path() / "jmods/java.logging.jmod";
+  if (!ec && fs::exists(jmod)) archives["java.logging.jmod"] = Slurp(jmod.string());
+  for (const auto& [name, bytes] : archives) {
+    SCOPED_TRACE(name);
+    const std::string archive = root_ + "/" + name;
+    std::ofstream(archive, std::ios::binary) << bytes;
+    const std::string ours = root_ + "/ours-" + name, theirs = root_ + "/theirs-" + name;
+    int their_status = Shell("unzip -qqo " + Q(archive) + " -d " + Q(theirs) + " 2>/dev/null");
+    EXPECT_EQ(their_status, 1);
+    EXPECT_EQ(RunUnzip(false, "-qqo", archive, ours), their_status);
+    EXPECT_EQ(Tree(ours), Tree(theirs));
+    if (!HaveWine()) continue;
+    // On Windows "\\" separates anyway, without a warning.
+    const std::string win = root_ + "/win-" + name;
+    EXPECT_EQ(RunUnzip(true, "-qqo", archive, win), name == "backslash.zip" ? 0 : their_status);
+    EXPECT_EQ(Tree(win, false), Tree(theirs, false));
+  }
 }
 
 TEST_F(UnzipTest, HostileArchivesStayInside) {

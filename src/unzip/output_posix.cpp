@@ -126,7 +126,45 @@ bool Place(int dir, const std::string& from, const std::string& to, bool replace
   return false;
 }
 
-// The file is written under a temporary name beside its own and renamed when complete.
+// Links the open file `fd` (made without a name) into the directory as `name`.
+bool LinkOpenFile(int fd, int dir, const std::string& name) {
+  if (::linkat(fd, "", dir, name.c_str(), AT_EMPTY_PATH) == 0) return true;
+  if (errno != ENOENT && errno != EPERM) return false;
+  // Without the privilege that AT_EMPTY_PATH asks for, the file is named through /proc.
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  return ::linkat(AT_FDCWD, self.c_str(), dir, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
+}
+
+// Gives a file written without a name its name: only when none is there, or replacing
+// what is there in one step (a second name, then renamed over).
+bool PublishOpenFile(int fd, int dir, const std::string& leaf, bool replace, bool* exists) {
+  *exists = false;
+  if (LinkOpenFile(fd, dir, leaf)) return true;
+  if (errno != EEXIST) return false;
+  if (!replace) {
+    *exists = true;
+    return false;
+  }
+  const std::string temp = TemporaryName();
+  if (!LinkOpenFile(fd, dir, temp)) return false;
+  if (::renameat(dir, temp.c_str(), dir, leaf.c_str()) == 0) return true;
+  int saved = errno;
+  ::unlinkat(dir, temp.c_str(), 0);
+  errno = saved;
+  return false;
+}
+
+// True where files can be written without a name and named when complete: the kernel
+// takes O_TMPFILE (file systems that do not are found at the first file) and an open
+// file can be linked, by privilege or through /proc.
+bool CanPublishOpenFiles() {
+  static const bool can = ::access("/proc/self/fd", X_OK) == 0 || ::geteuid() == 0;
+  return can;
+}
+
+// The file is written without a name (or, where the file system cannot, under a
+// temporary name beside its own) and named when complete: a damaged entry never leaves a
+// file that looks complete, and a complete one needs no rename.
 class PosixFile : public OutputFile {
  public:
   PosixFile(std::shared_ptr<DirFd> dir, int fd, std::string temp, std::string leaf,
@@ -139,7 +177,7 @@ class PosixFile : public OutputFile {
         mode_(mode) {}
   ~PosixFile() override {
     if (fd_ >= 0) ::close(fd_);
-    if (!committed_) ::unlinkat(dir_->get(), temp_.c_str(), 0);
+    if (!committed_ && !temp_.empty()) ::unlinkat(dir_->get(), temp_.c_str(), 0);
   }
   bool Write(const uint8_t* data, size_t size) override {
     while (size > 0) {
@@ -160,11 +198,23 @@ class PosixFile : public OutputFile {
     *exists = false;
     int fd = fd_;
     fd_ = -1;
-    if (::close(fd) != 0) {
-      disk_full_ = errno == ENOSPC || errno == EDQUOT;
-      ok = false;
+    if (temp_.empty()) {  // unnamed: named before it is closed, or it is gone
+      ok = ok && PublishOpenFile(fd, dir_->get(), leaf_, replace, exists);
+      int saved = errno;
+      if (::close(fd) != 0 && ok) {
+        disk_full_ = errno == ENOSPC || errno == EDQUOT;
+        saved = errno;
+        ::unlinkat(dir_->get(), leaf_.c_str(), 0);
+        ok = false;
+      }
+      errno = saved;
+    } else {
+      if (::close(fd) != 0) {
+        disk_full_ = errno == ENOSPC || errno == EDQUOT;
+        ok = false;
+      }
+      if (ok) ok = Place(dir_->get(), temp_, leaf_, replace, exists);
     }
-    if (ok) ok = Place(dir_->get(), temp_, leaf_, replace, exists);
     if (ok) {
       committed_ = true;
       return true;
@@ -216,9 +266,19 @@ class PosixOutput : public Output {
     std::shared_ptr<DirFd> parent = OpenDir(Parent(rel), error);
     if (!parent) return nullptr;
     mode_t wanted = mode ? static_cast<mode_t>(*mode & 0777) : 0666;
-    std::string temp = TemporaryName();
-    int fd = ::openat(parent->get(), temp.c_str(),
-                      O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, wanted);
+    std::string temp;
+    int fd = -1;
+    if (CanPublishOpenFiles() && tmpfile_works_) {
+      fd = ::openat(parent->get(), ".", O_WRONLY | O_TMPFILE | O_CLOEXEC, wanted);
+      if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+        tmpfile_works_ = false;
+      }
+    }
+    if (fd < 0) {
+      temp = TemporaryName();
+      fd = ::openat(parent->get(), temp.c_str(),
+                    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, wanted);
+    }
     if (fd < 0) {
       *error = "cannot create " + Full(rel) + ": " + std::strerror(errno);
       return nullptr;
@@ -287,6 +347,7 @@ class PosixOutput : public Output {
   }
 
   static constexpr size_t kMaxOpenDirectories = 256;
+  std::atomic<bool> tmpfile_works_{true};
   std::string dir_;
   int root_;
   std::mutex mutex_;

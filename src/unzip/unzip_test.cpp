@@ -137,10 +137,16 @@ TEST(ZipArchiveTest, DamagedArchivesAreRefusedWithTheirStatus) {
   };
   std::string lying_count = good;
   lying_count[good.size() - 12] = '\x50';  // 80 entries in a one-entry directory
+  std::string lying_size = good;           // a directory running past its end record
+  lying_size[good.size() - 9] = '\x70';
+  std::string lying_offset = "stub" + good;  // neither where it says nor right before the end
+  --lying_offset[lying_offset.size() - 10];    // the size one short
   const Case cases[] = {
       {"no archive", "not a zip at all, just text long enough", kNotFound},
       {"cut in the middle", good.substr(0, good.size() / 2), kNotFound},
       {"count beyond the directory", lying_count, kSevereError},
+      {"size beyond the end record", lying_size, kSevereError},
+      {"offsets that fit neither reading", lying_offset, kSevereError},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -149,6 +155,12 @@ TEST(ZipArchiveTest, DamagedArchivesAreRefusedWithTheirStatus) {
     EXPECT_FALSE(Read(c.bytes, &archive, &code));
     EXPECT_EQ(code, c.code);
   }
+  // Bytes in front move every offset by their number.
+  Archive archive;
+  int code = 0;
+  ASSERT_TRUE(Read("#!/bin/sh\n" + good, &archive, &code));
+  EXPECT_EQ(archive.prefix_bytes, 10u);
+  EXPECT_EQ(archive.entries[0].local_header_offset, 10u);
 }
 
 TEST(ZipArchiveTest, DataChecksAndOverlaps) {

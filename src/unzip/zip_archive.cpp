@@ -117,9 +117,11 @@ struct EndOfDirectory {
 // for an empty directory, the end) lies there; else right before the record that follows
 // it, when something does, and the difference is the bytes put in front of the archive.
 bool PlaceDirectory(const uint8_t* data, uint64_t directory_end, EndOfDirectory* end) {
+  // The whole directory lies between its start and the record after it.
   auto header_at = [&](uint64_t offset) {
+    if (offset > directory_end || end->directory_size > directory_end - offset) return false;
     return end->entries == 0 ? offset + end->directory_size == directory_end
-                             : offset + 4 <= directory_end && U32(data + offset) == kCentralHeader;
+                             : end->directory_size >= 4 && U32(data + offset) == kCentralHeader;
   };
   if (end->directory_offset <= directory_end && header_at(end->directory_offset)) return true;
   if (directory_end < end->directory_size) return false;

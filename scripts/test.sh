@@ -18,6 +18,9 @@ if [ -f fuzz/CMakeLists.txt ]; then
   cmake --build --preset fuzz
 fi
 
+# The shipped programs again, from the same commit in another directory: the same bytes.
+bash scripts/check-reproducible.sh
+
 export ZORVEX_REQUIRE_WINDOWS=1
 status=0
 ctest --preset windows || status=1

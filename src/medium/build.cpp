@@ -207,6 +207,15 @@ bool Validate(const BuildOptions& o) {
   }
   if (o.runtime.empty() == o.jlink_modules.empty())
     return Fail("one of --runtime DIR and --jlink-modules LIST is needed");
+  if (o.sign.Wanted()) {
+    if (!o.windows) {
+      return Fail(
+          "signing is for Windows media: Linux programs (ELF) have no such signature; sign the "
+          "medium's packages instead");
+    }
+    std::string error;
+    if (!ValidSignOptions(o.sign, &error)) return Fail(error);
+  }
   if (!o.runtime.empty() && !fs::is_directory(fs::path(o.runtime) / "bin"))
     return Fail(o.runtime + " is no Java runtime (no bin/)");
   if (!IsPlainName(o.version)) return Fail("--version " + o.version + " is no plain version");
@@ -253,6 +262,15 @@ bool BuildInto(const BuildOptions& o, const fs::path& work) {
   std::error_code ec;
   fs::create_directories(disk, ec);
   if (!CopyLauncher(o, disk)) return false;
+  // The medium holds only signed programs: the copies are signed here, before the medium
+  // is moved into place, and a signature that fails fails the build.
+  if (o.sign.Wanted()) {
+    for (const char* program : {"setup.exe", "unzip.exe"}) {
+      std::string error;
+      if (!SignProgram(o.sign, (disk / program).string(), work.string(), &error))
+        return Fail(error);
+    }
+  }
   fs::path runtime = o.runtime;
   if (runtime.empty()) {
     // Made inside the medium-to-be, so that nothing outside it is touched: where the

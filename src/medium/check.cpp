@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <set>
@@ -16,6 +17,7 @@
 #include "launcher/java_command.h"
 #include "medium/medium.h"
 #include "medium/report.h"
+#include "medium/sign.h"
 #include "messages/catalogue.h"
 #include "messages/format.h"
 #include "messages/message_keys.h"
@@ -146,6 +148,67 @@ class Checker {
   config::Settings st_;
   bool distribution_ = false;
 };
+
+// The text after `label` on the first line that holds it after `from`, or "".
+std::string ValueAfter(const std::string& text, const std::string& label, size_t from = 0) {
+  size_t at = text.find(label, from);
+  if (at == std::string::npos) return "";
+  at += label.size();
+  return text.substr(at, text.find('\n', at) - at);
+}
+
+// What osslsigncode says of one program's Authenticode signature, as findings.
+void ReportSignature(const std::string& name, const std::string& path, const std::string& ca,
+                     Report* r) {
+  std::vector<std::string> argv = {"osslsigncode", "verify", "-in", path};
+  if (!ca.empty()) argv.insert(argv.end(), {"-CAfile", ca});
+  std::string out;
+  if (RunCaptured(argv, &out) < 0) {
+    r->Info("Signatures", name + ": cannot verify here (" + out + ").");
+    return;
+  }
+  if (out.find("No signature found") != std::string::npos) {
+    r->Warn("Signatures", name +
+                              " is not signed: Windows names an unknown publisher when it asks for "
+                              "administrator rights, and SmartScreen stops most users.");
+    return;
+  }
+  if (out.find("MISMATCH") != std::string::npos) {
+    r->Error("Signatures", name + " was changed after it was signed: its hash does not match.");
+    return;
+  }
+  const size_t signer = out.find("Signer #0:", out.find("Signer's certificate:"));
+  const std::string subject = ValueAfter(out, "Subject: ", signer);
+  const std::string issuer = ValueAfter(out, "Issuer : ", signer);
+  const std::string time = ValueAfter(out, "Signing time: ");
+  const std::string who = name + " is signed by " + subject + (time.empty() ? "" : " at " + time) +
+                          ", and its hash matches";
+  const bool verified = out.find("Signature verification: ok") != std::string::npos;
+  if (!ca.empty()) {
+    if (verified) {
+      r->Info("Signatures", who + "; the certificate chain verifies against " + ca + ".");
+    } else {
+      r->Error("Signatures",
+               who + ", but the certificate chain does not verify against " + ca + ".");
+    }
+  } else {
+    r->Info("Signatures",
+            who + "; the certificate chain is " +
+                (subject == issuer ? "self-signed" : "of an unknown issuer (" + issuer + ")") +
+                " (give --ca-file to verify it).");
+  }
+}
+
+void CheckSignatures(const std::string& dir, const std::string& ca, Report* r) {
+  bool any = false;
+  for (const char* name : {"setup.exe", "unzip.exe"}) {
+    const std::string path = (std::filesystem::path(dir) / name).string();
+    if (!std::filesystem::exists(path)) continue;
+    any = true;
+    ReportSignature(name, path, ca, r);
+  }
+  if (!any) r->Info("Signatures", "No Windows programs in " + dir + ": nothing is signed.");
+}
 
 bool Checker::FindLauncher() {
   paths::GetFullPath(&dir_, o_.medium_dir);
@@ -646,6 +709,7 @@ void Checker::JavaCommand() {
 
 void Checker::Run() {
   if (!FindLauncher()) return;
+  if (platform::Os().style->drive_letters) CheckSignatures(dir_, o_.ca_file, &r_);
   platform::Os().files->SetWorkingDirectory(dir_);
   messages::LoadMessageCatalogue(launcher_);
   CheckCatalogues();
@@ -677,7 +741,11 @@ int Check(const CheckOptions& options) {
   platform::SetPlatform(p);
   ResetOptions();
   Report report;
-  Checker(options, &report).Run();
+  if (options.signatures_only) {
+    CheckSignatures(dir, options.ca_file, &report);
+  } else {
+    Checker(options, &report).Run();
+  }
   std::string out = options.json ? report.Json() : report.Text();
   std::fwrite(out.data(), 1, out.size(), stdout);
   return report.ExitStatus();

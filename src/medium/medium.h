@@ -5,12 +5,19 @@
 #include <string>
 #include <vector>
 
+#include "medium/sign.h"
+
 namespace zorvex::medium {
 
 struct CheckOptions {
   std::string medium_dir = ".";  // the directory that holds the launcher
   bool json = false;
   bool probe = false;  // also run the prerequisite checks on this machine
+  // The signatures of a Windows medium's programs: verified against this CA when given;
+  // with signatures_only nothing else is checked (so that Linux can check a Windows
+  // medium's signatures, which only osslsigncode there can verify).
+  std::string ca_file;
+  bool signatures_only = false;
 };
 
 // Checks the medium and prints the report. 0 clean, 1 with warnings, 2 with errors.
@@ -33,6 +40,7 @@ struct BuildOptions {
   std::vector<std::string> settings;  // KEY=VALUE lines of the main section
   std::string prereqs;                // a file whose sections are added to zorparam.ini
   std::string version = "1.0.0.0.0";  // the version of the installer's own components
+  SignOptions sign;                   // Authenticode signing of a Windows medium's programs
 };
 
 // Builds the medium. 0, or 2 after a message on standard error; nothing is left behind.

@@ -2,6 +2,7 @@
 //   zorvex-medium build --out DIR [options]     (zorvex-medium build -h for the options)
 //   zorvex-medium check [MEDIUM] [--json] [--probe]
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -17,12 +18,15 @@ constexpr char kUsage[] =
     "      --installer-jar FILE ... [--core-jar FILE ...] [--layout distribution|plain]\n"
     "      [--target linux|windows] [--launcher-dir DIR] [--component NAME:VERSION:DIR ...]\n"
     "      [--set KEY=VALUE ...] [--prereqs FILE] [--version V]\n"
+    "      [--sign-cert FILE --sign-key FILE | --sign-pkcs12 FILE] [--sign-password-file FILE]\n"
+    "      [--timestamp-url URL] [--sign-time SECONDS]   (Windows media; password also from\n"
+    "      ZORVEX_SIGN_PASSWORD, time also from SOURCE_DATE_EPOCH)\n"
     "    Makes a complete medium in DIR (a new directory): the launcher of the target with\n"
     "    its catalogues and unzip (from --launcher-dir, default: beside zorvex-medium),\n"
     "    zorparam.ini, the runtime and the jars; for the distribution layout packed as jars\n"
     "    in stage/Components/NAME/VERSION/1/DataFiles beside Disk1. The same inputs give the\n"
     "    same bytes.\n"
-    "  zorvex-medium check [MEDIUM] [--json] [--probe]\n"
+    "  zorvex-medium check [MEDIUM] [--json] [--probe] [--ca-file FILE] [--signatures]\n"
     "    Reads the medium in MEDIUM (default: here) as the launcher would and reports what\n"
     "    it finds; --probe also runs its prerequisite checks on this machine. Exit status 0\n"
     "    clean, 1 warnings, 2 errors.\n";
@@ -71,7 +75,22 @@ int BuildCommand(const std::vector<std::string>& args, const char* argv0) {
       o.prereqs = v;
     else if (a == "--version")
       o.version = v;
-    else if (a == "--component") {
+    else if (a == "--sign-cert")
+      o.sign.cert = v;
+    else if (a == "--sign-key")
+      o.sign.key = v;
+    else if (a == "--sign-pkcs12")
+      o.sign.pkcs12 = v;
+    else if (a == "--sign-password-file")
+      o.sign.password_file = v;
+    else if (a == "--timestamp-url")
+      o.sign.timestamp_url = v;
+    else if (a == "--sign-time") {
+      char* end = nullptr;
+      long long seconds = std::strtoll(v.c_str(), &end, 10);
+      if (v.empty() || *end != '\0' || seconds < 0) return Usage("--sign-time SECONDS since 1970");
+      o.sign.time = seconds;
+    } else if (a == "--component") {
       size_t c1 = v.find(':'), c2 = c1 == std::string::npos ? c1 : v.find(':', c1 + 1);
       if (c2 == std::string::npos) return Usage("--component NAME:VERSION:DIR");
       o.components.push_back({v.substr(0, c1), v.substr(c1 + 1, c2 - c1 - 1), v.substr(c2 + 1)});
@@ -88,11 +107,16 @@ int BuildCommand(const std::vector<std::string>& args, const char* argv0) {
 
 int CheckCommand(const std::vector<std::string>& args) {
   zorvex::medium::CheckOptions o;
-  for (const std::string& a : args) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
     if (a == "--json")
       o.json = true;
     else if (a == "--probe")
       o.probe = true;
+    else if (a == "--signatures")
+      o.signatures_only = true;
+    else if (a == "--ca-file" && i + 1 < args.size())
+      o.ca_file = args[++i];
     else if (a == "-h" || a == "--help")
       return Usage("");
     else if (!a.empty() && a[0] == '-')

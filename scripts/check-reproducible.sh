@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Builds the shipped programs a second time from the same commit in another directory and
+# compares their bytes with those of build/native and build/windows: setup, unzip,
+# zorvex-medium, their .exe twins and the catalogues. Exit status 1 when any differs.
+#   scripts/check-reproducible.sh   (after the two presets were built)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+copy=$(mktemp -d -p "${TMPDIR:-/tmp}" zorvex-repro.XXXXXX)
+trap 'rm -rf "$copy"' EXIT
+git ls-files -z | xargs -0 cp --parents -t "$copy"
+targets=(setup unzip zorvex-medium catalogues)
+for preset in native windows; do
+  (cd "$copy" && cmake --preset "$preset" -DZORVEX_TESTS=OFF >/dev/null &&
+   cmake --build --preset "$preset" --target "${targets[@]}" >/dev/null)
+done
+status=0
+for preset in native windows; do
+  ext=""; [ "$preset" = windows ] && ext=.exe
+  for file in "setup$ext" "unzip$ext" "zorvex-medium$ext" $(cd "build/$preset" && ls resource/cons*.nls); do
+    a=$(sha256sum "build/$preset/$file" | cut -d' ' -f1)
+    b=$(sha256sum "$copy/build/$preset/$file" | cut -d' ' -f1)
+    if [ "$a" = "$b" ]; then
+      echo "same      $a  $preset/$file"
+    else
+      echo "DIFFERENT $a  $preset/$file (the second build: $b)"
+      status=1
+    fi
+  done
+done
+exit $status

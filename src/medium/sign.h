@@ -1,0 +1,36 @@
+// Authenticode signatures of a Windows medium's programs (setup.exe, unzip.exe), made with
+// osslsigncode, run as a child with an argument vector.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zorvex::medium {
+
+struct SignOptions {
+  std::string cert, key;        // PEM certificate (chain) and private key, or
+  std::string pkcs12;           // a PKCS#12 file holding both
+  std::string password_file;    // the key's password; else ZORVEX_SIGN_PASSWORD, when set
+  std::string timestamp_url;    // a time-stamp server, optional
+  std::optional<int64_t> time;  // a fixed signing time (seconds since 1970), optional
+  bool Wanted() const { return !cert.empty() || !key.empty() || !pkcs12.empty(); }
+};
+
+// True when the options name a certificate and key (or a PKCS#12 file) that exist; else
+// false with *error.
+bool ValidSignOptions(const SignOptions& options, std::string* error);
+
+// Signs the program in place, through a signed copy beside it that replaces it. The time is
+// the options' own, else SOURCE_DATE_EPOCH when set. A password from the environment goes
+// through a file of the owner's alone in `work_dir`, never through the command line. False
+// with *error (osslsigncode's own output included) when it cannot.
+bool SignProgram(const SignOptions& options, const std::string& file, const std::string& work_dir,
+                 std::string* error);
+
+// Runs a program with the argument vector, its standard output and error captured. The
+// exit status, or -1 when it cannot be started (always on Windows).
+int RunCaptured(const std::vector<std::string>& argv, std::string* output);
+
+}  // namespace zorvex::medium

@@ -67,6 +67,10 @@ class MediumTool {
   std::string Input(const std::string& name) const { return medium_.root + "/in/" + name; }
   // zorvex-medium build of the build machine, for the target.
   RunResult Build(const std::string& out, std::vector<std::string> more = {}) {
+    return RunBuilt(BuiltTargets()[0], "zorvex-medium", BuildArgs(out, more), medium_.root);
+  }
+  // The arguments of such a build.
+  std::vector<std::string> BuildArgs(const std::string& out, const std::vector<std::string>& more) {
     const Target& t = target_;
     std::vector<std::string> args = {"build",
                                      "--out",
@@ -84,7 +88,7 @@ class MediumTool {
                                      "--component",
                                      "extra.comp:2.0:" + Input("extra")};
     args.insert(args.end(), more.begin(), more.end());
-    return RunBuilt(BuiltTargets()[0], "zorvex-medium", args, medium_.root);
+    return args;
   }
   // zorvex-medium check of the target's own build.
   RunResult Check(const std::string& disk, const std::vector<std::string>& more = {}) {
@@ -294,18 +298,8 @@ TEST_F(NativeMediumToolTest, BadInputIsRefusedAndLeavesNothing) {
 TEST_F(NativeMediumToolTest, KilledBuildIsClearedByTheNext) {
   for (int i = 0; i < 3000; ++i) Spit(Input("extra/extra/many/f" + std::to_string(i)), "x");
   const std::string out = medium_.root + "/killed";
-  std::vector<std::string> args = {BuiltTargets()[0].build_dir + "/zorvex-medium",
-                                   "build",
-                                   "--out",
-                                   out,
-                                   "--runtime",
-                                   medium_.jre_dir,
-                                   "--installer-jar",
-                                   Input("zorinstaller.jar"),
-                                   "--core-jar",
-                                   Input("zorcore.jar"),
-                                   "--component",
-                                   "extra.comp:2.0:" + Input("extra")};
+  std::vector<std::string> args = BuildArgs(out, {});
+  args.insert(args.begin(), BuiltTargets()[0].build_dir + "/zorvex-medium");
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -322,8 +316,7 @@ TEST_F(NativeMediumToolTest, KilledBuildIsClearedByTheNext) {
     waitpid(pid, &status, 0);
   }
   if (ended || !fs::exists(out + ".building")) GTEST_SKIP() << "the build ended before the kill";
-  RunResult r = RunBuilt(BuiltTargets()[0], "zorvex-medium",
-                         std::vector<std::string>(args.begin() + 1, args.end()), medium_.root);
+  RunResult r = Build(out);
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.err.find("removing " + out + ".building, left by a build that no longer runs"),
             std::string::npos)

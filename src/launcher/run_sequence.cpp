@@ -283,13 +283,17 @@ bool TakeGivenScratchDirectory(Run* run) {
   }
   run->scratch_dir = path;
   NoteGivenScratchDirectory(run);
+  // Made here for its owner alone, or not at all: a second try without that would leave
+  // a directory open to others and say nothing.
+  bool made = true;
   if (!run->scratch_held_before) {
     std::string parent;
     paths::StripLastComponent(path, &parent);
     if (!parent.empty() && parent != path) paths::MakeDirectories(parent);
-    platform::Os().files->MakeDir(path, true);
+    made =
+        platform::Os().files->MakeDir(path, true) != platform::FileSystem::MakeDirResult::kFailed;
   }
-  if (paths::MakeDirectories(path) == 0) {
+  if (!made || paths::MakeDirectories(path) == 0) {
     RefuseScratchPath(messages::FormatMessageText("S_ERPERDIR", {path}));
     return false;
   }

@@ -44,7 +44,10 @@ int RunCaptured(const std::vector<std::string>&, std::string* output) {
 int RunCaptured(const std::vector<std::string>& argv, std::string* output) {
   char pattern[] = "/tmp/zorvex-medium-output.XXXXXX";
   int fd = ::mkstemp(pattern);
-  if (fd < 0) return -1;
+  if (fd < 0) {
+    *output = "no temporary file for " + argv[0] + "'s output";
+    return -1;
+  }
   ::unlink(pattern);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);

@@ -14,7 +14,8 @@
 #include "paths/paths.h"
 #include "platform/command_line.h"
 #include "platform/platform.h"
-#include "unzip/output.h"
+#include "unzip/entry_path.h"
+#include "unzip/system.h"
 #include "unzip/zip_archive.h"
 
 namespace zorvex::bootstrap {
@@ -67,6 +68,8 @@ class Driver {
   bool CopyRequired(const std::string& from, const std::string& rel);
   void CopyExtensions();
   void MakeStagedTreesWritable();
+  std::set<std::string> StagedTopLevelNames() const;
+  bool LandsOnNothingOfTheUsers();
   std::string ComponentDir(const std::string& name, const std::string& version) const;
   std::string HighestComponentDir(const std::string& name) const;
   bool Unzip(const std::string& name, const std::string& source);
@@ -80,7 +83,8 @@ class Driver {
   std::string root_;
   bool runtime_ = false, installer_ = false, core_ = false, patch_ = false;
   Progress progress_;
-  std::set<std::string> held_before_;  // the target's entries before staging
+  std::set<safetree::FileId> held_before_;  // the target's entries before staging
+  std::vector<std::string> unzip_sources_;  // the component directories to be unpacked
 };
 
 constexpr char kStepTiming[] = "\n Time taken for bootstrapping %s is %5.5f  seconds";
@@ -115,6 +119,7 @@ bool Driver::Unzip(const std::string& name, const std::string& source) {
 // that the progress line can tell how far staging is.
 void Driver::PlanProgress() {
   auto add = [&](const std::string& dir) {
+    unzip_sources_.push_back(dir);
     uint64_t files = 0, bytes = 0;
     JarContents(dir, &files, &bytes);
     progress_.AddToTotal(files, bytes);
@@ -342,9 +347,11 @@ void Driver::CopyExtensions() {
 }
 
 int Driver::Run() {
+  std::unique_ptr<platform::TreeWriter> target =
+      platform::Os().files->OpenTreeWriter(r_.target_dir, false);
   std::vector<platform::DirEntry> entries;
-  if (platform::Os().files->ListDirectory(r_.target_dir, &entries)) {
-    for (const platform::DirEntry& e : entries) held_before_.insert(e.name);
+  if (target && target->List("", &entries)) {
+    for (const platform::DirEntry& e : entries) held_before_.insert(e.id);
   }
   // Nothing is copied once the space is known to be short: the run ends here.
   if (!EnoughSpace(r_.size_kb)) {
@@ -359,11 +366,6 @@ int Driver::Run() {
     inventory::WriteLog(text);
     return kBootstrapFailed;
   }
-  if (!st_.images_location.empty()) {
-    CopyTreeInto(st_.images_location, r_.target_dir, "images");
-    st_.images_location = Join(r_.target_dir, "images");
-  }
-  if (o_.printtime) inventory::OpenTimeLog(r_.target_dir, o_.timestamp);
   ChooseRoot();
   if (config::StartsWithT(st_.distribution)) {
     if (st_.bootstrap_comps.empty()) runtime_ = installer_ = core_ = patch_ = true;
@@ -376,15 +378,26 @@ int Driver::Run() {
       patch_ |= name == kZpatch;
     }
     PlanProgress();
-    // BOOTSTRAP_SIZE is the medium's word; the jars' own directories say what unpacking
-    // them will write, and an archive may declare far more than its size suggests.
-    if (!EnoughSpace(static_cast<int64_t>(progress_.total_bytes() / 1024))) return kBootstrapFailed;
   } else {
     for (const std::string* tree :
          {r_.jre_location, &st_.zek_location, &st_.zek_core_location, &st_.zpatch_location}) {
       if (tree != r_.jre_location || r_.copy_jre) progress_.AddToTotal(CountFiles(*tree), 0);
     }
   }
+  if (r_.held_before != nullptr && !r_.held_before->empty() && !LandsOnNothingOfTheUsers()) {
+    return kBootstrapFailed;
+  }
+  // BOOTSTRAP_SIZE is the medium's word; the jars' own directories say what unpacking
+  // them will write, and an archive may declare far more than its size suggests.
+  if (config::StartsWithT(st_.distribution) &&
+      !EnoughSpace(static_cast<int64_t>(progress_.total_bytes() / 1024))) {
+    return kBootstrapFailed;
+  }
+  if (!st_.images_location.empty()) {
+    CopyTreeInto(st_.images_location, r_.target_dir, "images");
+    st_.images_location = Join(r_.target_dir, "images");
+  }
+  if (o_.printtime) inventory::OpenTimeLog(r_.target_dir, o_.timestamp);
   if (!ReadComponentList()) return kBootstrapFailed;
   bool jre_scratch = CheckJreScratch();
   bool staged = config::StartsWithT(st_.distribution) ? StageDistribution() : StagePlain();
@@ -411,17 +424,67 @@ int Driver::Run() {
 // otherwise kept): the Java installer may update or remove them, and the run removes them
 // at the end. What was in the target before is not the run's to change.
 void Driver::MakeStagedTreesWritable() {
+  std::unique_ptr<platform::TreeWriter> target =
+      platform::Os().files->OpenTreeWriter(r_.target_dir, false);
   std::vector<platform::DirEntry> entries;
-  if (!platform::Os().files->ListDirectory(r_.target_dir, &entries)) return;
+  if (!target || !target->List("", &entries)) return;
   for (const platform::DirEntry& e : entries) {
-    if (e.name == "." || e.name == ".." || e.is_link || held_before_.count(e.name) > 0) continue;
-    std::string path = Join(r_.target_dir, e.name);
-    if (e.is_directory) {
-      MakeTreeWritable(path);
-    } else if (!e.is_special) {
-      platform::Os().files->MakeWritable(path);
-    }
+    if (!e.is_link && !e.is_special && held_before_.count(e.id) == 0) target->MakeWritable(e.name);
   }
+}
+
+// The names staging will make at the top of the target: below them everything is new.
+std::set<std::string> Driver::StagedTopLevelNames() const {
+  std::set<std::string> names;
+  const bool windows = platform::Os().style->drive_letters;
+  auto listed = [&](const std::string& dir) {
+    std::vector<platform::DirEntry> entries;
+    if (!platform::Os().files->ListDirectory(dir, &entries)) return;
+    for (const platform::DirEntry& e : entries) {
+      if (e.name != "." && e.name != ".." && !e.is_special) names.insert(e.name);
+    }
+  };
+  if (!st_.images_location.empty()) names.insert("images");
+  if (config::StartsWithT(st_.distribution)) {
+    for (const std::string& dir : unzip_sources_) {
+      for (const JarListing& jar : ListJars(dir)) {
+        for (const unzip::Entry& entry : jar.entries) {
+          unzip::SafePath where =
+              unzip::MakeSafePath(entry.name, windows, entry.BackslashesSeparate());
+          if (!where.components.empty()) names.insert(where.components[0]);
+        }
+      }
+    }
+    if (installer_) listed(Join(st_.zek_location, "Expanded"));
+    if (core_) listed(Join(st_.zek_core_location, "Expanded"));
+    if (st_.jre_version.size() > 2) names.insert("jre");
+  } else {
+    names.insert({"zek", "ZPatch"});
+    if (r_.copy_jre) names.insert("jre");
+  }
+  if (!st_.access_dir.empty()) listed(st_.access_dir);
+  if (!r_.prereq_config_location->empty()) names.insert("prereq");
+  if (!o_.nobootstrap) names.insert("ext");
+  return names;
+}
+
+// In a directory the user gave, staging may write nothing onto what was there: the file
+// system is asked where each name staging makes would land (another letter case, a short
+// name), before anything is written. False after saying which name meets which entry.
+bool Driver::LandsOnNothingOfTheUsers() {
+  std::unique_ptr<platform::TreeWriter> target =
+      platform::Os().files->OpenTreeWriter(r_.target_dir, false);
+  for (const std::string& name : StagedTopLevelNames()) {
+    platform::DirEntry found;
+    if (!target || !target->Find(name, &found) || r_.held_before->count(found.id) == 0) continue;
+    const std::string text = "The installer cannot stage " + name + " into " + r_.target_dir +
+                             ": it would land on " + Join(r_.target_dir, found.name) +
+                             ", which was there before. Nothing has been staged.\n";
+    messages::ShowError(text);
+    inventory::WriteLog(text);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace

@@ -3,10 +3,12 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "config/settings.h"
+#include "safetree/tree.h"
 #include "unzip/zip_archive.h"
 
 namespace zorvex::bootstrap {
@@ -21,6 +23,9 @@ struct BootstrapRequest {
   config::Settings* settings = nullptr;           // rewritten in place
   std::string* jre_location = nullptr;            // JRE_LOCATION, rewritten in place
   std::string* prereq_config_location = nullptr;  // PREREQ_CONFIG_LOCATION, rewritten
+  // The user's entries of a given directory, by identity: nothing staged may land on one,
+  // whatever name reaches it. Null when the target is the run's own.
+  const std::set<safetree::FileId>* held_before = nullptr;
 };
 
 // Stages everything. kBootstrapFailed on failure (after saying why), 0 on success.

@@ -55,7 +55,7 @@ int CopyTreeInto(const std::string& source, const std::string& root, const std::
   for (size_t i = 0; i < queue.size(); ++i) {
     const auto [from_dir, to_dir] = queue[i];
     if (!files.ListDirectory(from_dir, &entries)) continue;
-    if (!writer) writer = files.OpenTreeWriter(root);
+    if (!writer) writer = files.OpenTreeWriter(root, true);
     if (!writer || !writer->MakeDirs(to_dir)) {
       inventory::WriteLog("Nothing is copied into " + Join(root, to_dir) +
                           ": it cannot be made, or a link or a file stands in its way.\n");
@@ -84,60 +84,44 @@ int CopyTree(const std::string& source, const std::string& destination) {
   return CopyTreeInto(source, destination, "");
 }
 
-int RemoveTree(const std::string& directory, bool made_by_run, std::vector<std::string>* left) {
-  platform::FileSystem& files = *platform::Os().files;
+namespace {
+
+// The tree of the directory's parent, and the directory's name in it: the run's own trees
+// are changed and removed from a handle of their parent downwards.
+std::unique_ptr<platform::TreeWriter> ParentTree(const std::string& directory,
+                                                 std::string* leaf) {
+  const platform::PathStyle& style = *platform::Os().style;
+  std::string path = directory;
+  while (path.size() > 1 && path.back() == style.separator) path.pop_back();
+  size_t cut = path.find_last_of(style.separator);
+  *leaf = path.substr(cut == std::string::npos ? 0 : cut + 1);
+  std::string parent = cut == std::string::npos ? "." : path.substr(0, cut == 0 ? 1 : cut);
+  // "C:" alone names the drive's current directory, not its root.
+  if (style.drive_letters && parent.size() == 2 && parent[1] == ':') parent += style.separator;
+  if (leaf->empty() || *leaf == "." || *leaf == "..") return nullptr;
+  return platform::Os().files->OpenTreeWriter(parent, false);
+}
+
+}  // namespace
+
+int RemoveTree(const std::string& directory, std::vector<std::string>* left) {
   if (directory.empty()) return 0;
-  auto stays = [&](const std::string& path) {
-    if (left != nullptr) left->push_back(path);
-  };
-  // A tree that is itself a link goes as a link; its target is not the run's to empty.
-  if (files.IsLink(directory)) {
-    if (!files.RemoveLink(directory)) stays(directory);
-    return 0;
+  std::vector<std::string> kept;
+  std::string leaf;
+  std::unique_ptr<platform::TreeWriter> tree = ParentTree(directory, &leaf);
+  if (tree) {
+    tree->Remove(leaf, &kept);
+  } else if (paths::FileExists(directory)) {
+    kept.push_back(directory);
   }
-  // Files and links go as they are met, never descending into a link; then the
-  // directories, deepest first. The run's own read-only files (a runtime's legal notices
-  // and class-data archive, unpacked as packed) are made writable first.
-  std::vector<std::string> dirs{directory};
-  std::vector<platform::DirEntry> entries;
-  for (size_t i = 0; i < dirs.size(); ++i) {
-    if (made_by_run) files.MakeWritable(dirs[i]);
-    if (!files.ListDirectory(dirs[i], &entries)) continue;
-    for (const platform::DirEntry& entry : entries) {
-      if (IsDotEntry(entry.name)) continue;
-      std::string path = Join(dirs[i], entry.name);
-      if (entry.is_link) {
-        if (!files.RemoveLink(path)) stays(path);
-      } else if (entry.is_directory) {
-        dirs.push_back(path);
-      } else if (!files.RemoveFile(path) &&
-                 !(made_by_run && files.MakeWritable(path) && files.RemoveFile(path))) {
-        stays(path);
-      }
-    }
-  }
-  for (size_t i = dirs.size(); i-- > 0;) files.RemoveDir(dirs[i]);
+  if (left != nullptr) left->insert(left->end(), kept.begin(), kept.end());
   return 0;
 }
 
 void MakeTreeWritable(const std::string& directory) {
-  platform::FileSystem& files = *platform::Os().files;
-  if (directory.empty() || files.IsLink(directory)) return;
-  std::vector<std::string> dirs{directory};
-  std::vector<platform::DirEntry> entries;
-  for (size_t i = 0; i < dirs.size(); ++i) {
-    files.MakeWritable(dirs[i]);
-    if (!files.ListDirectory(dirs[i], &entries)) continue;
-    for (const platform::DirEntry& entry : entries) {
-      if (IsDotEntry(entry.name) || entry.is_link || entry.is_special) continue;
-      std::string path = Join(dirs[i], entry.name);
-      if (entry.is_directory) {
-        dirs.push_back(path);
-      } else {
-        files.MakeWritable(path);
-      }
-    }
-  }
+  std::string leaf;
+  std::unique_ptr<platform::TreeWriter> tree = ParentTree(directory, &leaf);
+  if (tree) tree->MakeWritable(leaf);
 }
 
 int CopyOneFile(const std::string& source, const std::string& destination) {

@@ -19,16 +19,15 @@ int CopyTree(const std::string& source, const std::string& destination);
 // written through a link that stands below the root, `rel` included.
 int CopyTreeInto(const std::string& source, const std::string& root, const std::string& rel);
 
-// Deletes every file and link it may, then the directories deepest first; it never
-// descends into a link, and a tree that is a link is removed as a link. Always 0; a file
-// that cannot be deleted leaves it and its ancestors in place. A read-only file is such a
-// file, unless the tree is `made_by_run`: what the run itself created goes even when
-// read-only. What stays is added to *left when given.
-int RemoveTree(const std::string& directory, bool made_by_run = false,
-               std::vector<std::string>* left = nullptr);
+// Removes one of the run's own trees whole, read-only files included, working from a
+// handle of its parent downwards: it never descends into a link, a tree that is a link is
+// removed as a link, and a directory swapped for a link meanwhile leads nowhere. Always 0;
+// what cannot be removed (and its ancestors) stays and is added to *left when given.
+int RemoveTree(const std::string& directory, std::vector<std::string>* left = nullptr);
 
 // Gives every file and directory of the tree owner write permission (clears the read-only
-// attribute on Windows), as copies are made; links are neither changed nor followed.
+// attribute on Windows), as copies are made, each through its own handle; links are
+// neither changed nor followed.
 void MakeTreeWritable(const std::string& directory);
 
 // Copies one file, overwriting, and gives the copy owner read and write permission.

@@ -39,19 +39,6 @@ TEST_F(TreeOpsTest, CopyTreeStopsAtTheFirstFailedFile) {
   EXPECT_EQ(CopyTree("", "C:\\dst3"), 0);
 }
 
-TEST_F(TreeOpsTest, RemoveTreeLeavesReadOnlyFilesAndTheirAncestors) {
-  files_.AddFile("C:\\S\\a.txt");
-  files_.AddFile("C:\\S\\x\\ro.txt");
-  files_.AddFile("C:\\S\\y\\z\\c.txt");
-  files_.read_only.insert("C:\\S\\x\\ro.txt");
-  EXPECT_EQ(RemoveTree("C:\\S"), 0);
-  EXPECT_TRUE(files_.HasFile("C:\\S\\x\\ro.txt"));
-  EXPECT_FALSE(files_.HasFile("C:\\S\\a.txt"));
-  EXPECT_FALSE(files_.IsDir("C:\\S\\y"));
-  EXPECT_TRUE(files_.IsDir("C:\\S"));
-  EXPECT_EQ(RemoveTree(""), 0);
-}
-
 // The run's own tree goes whole, read-only files included; what cannot go is named.
 TEST_F(TreeOpsTest, RemoveTreeOfTheRunTakesReadOnlyFilesAndNamesWhatStays) {
   files_.AddFile("C:\\S\\jre\\legal\\LICENSE");
@@ -61,7 +48,7 @@ TEST_F(TreeOpsTest, RemoveTreeOfTheRunTakesReadOnlyFilesAndNamesWhatStays) {
                       "C:\\S\\jre\\legal"};
   files_.held_open.insert("C:\\S\\busy.log");
   std::vector<std::string> left;
-  EXPECT_EQ(RemoveTree("C:\\S", true, &left), 0);
+  EXPECT_EQ(RemoveTree("C:\\S", &left), 0);
   EXPECT_FALSE(files_.Exists("C:\\S\\jre"));
   EXPECT_EQ(left, std::vector<std::string>{"C:\\S\\busy.log"});
   EXPECT_TRUE(files_.HasFile("C:\\S\\busy.log"));

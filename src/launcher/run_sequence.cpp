@@ -32,9 +32,11 @@ struct Run {
   std::string last_argument_upper;
   std::string startup_location;
   std::string scratch_dir;
-  // The names a -rscratchPath directory held before the run: only what the run adds to
-  // such a directory is the run's to remove. Nullopt when the run made the directory.
-  std::optional<std::set<std::string>> scratch_held_before;
+  // What a -rscratchPath directory held before the run, by identity: only what the run
+  // adds to such a directory is the run's to remove. Nullopt when the run made it.
+  std::optional<std::set<safetree::FileId>> scratch_held_before;
+  // The parents of -rscratchPath that the run made, outermost first.
+  std::vector<std::string> made_parents;
   std::string temp_dir;
   config::Settings settings;
   int param_result = 0;
@@ -189,6 +191,7 @@ bool Bootstrap(Run* run, int* status) {
   request.size_kb = static_cast<int64_t>(size) * 1024;
   request.copy_jre = !run->extjre;
   request.settings = &run->settings;
+  if (run->scratch_held_before) request.held_before = &*run->scratch_held_before;
   request.jre_location = &Options().jre_location;
   request.prereq_config_location = &Options().prereq_config_location;
   if (bootstrap::BootstrapFiles(request) == bootstrap::kBootstrapFailed) {
@@ -234,24 +237,51 @@ void EnterWorkingDirectory(Run* run) {
   if (Bootstrapping(*run)) platform::Os().files->SetWorkingDirectory(run->temp_dir);
 }
 
-std::set<std::string> EntryNames(const std::string& dir) {
+// What the directory holds now, by identity, read through its handle.
+std::optional<std::set<safetree::FileId>> EntryIds(const std::string& dir) {
+  std::unique_ptr<platform::TreeWriter> tree = platform::Os().files->OpenTreeWriter(dir, false);
   std::vector<platform::DirEntry> entries;
-  std::set<std::string> names;
-  if (!platform::Os().files->ListDirectory(dir, &entries)) return names;
-  for (const platform::DirEntry& e : entries) {
-    if (e.name != "." && e.name != "..") {
-      names.insert(paths::FileNameKey(e.name, *platform::Os().style));
-    }
-  }
-  return names;
+  if (!tree || !tree->List("", &entries)) return std::nullopt;
+  std::set<safetree::FileId> ids;
+  for (const platform::DirEntry& e : entries) ids.insert(e.id);
+  return ids;
 }
 
-// A directory named with -rscratchPath that exists already is the user's: the run may
-// remove only what it adds to it.
-void NoteGivenScratchDirectory(Run* run) {
-  if (platform::Os().files->IsDirectory(run->scratch_dir)) {
-    run->scratch_held_before = EntryNames(run->scratch_dir);
+// Makes the missing parents of `path` for the user alone, noting each one made so that
+// the end of the run removes it again.
+void MakeParents(const std::string& path, std::vector<std::string>* made) {
+  std::vector<std::string> missing;
+  std::string dir;
+  paths::StripLastComponent(path, &dir);
+  while (!dir.empty() && dir != path && !paths::FileExists(dir)) {
+    missing.push_back(dir);
+    std::string up;
+    paths::StripLastComponent(dir, &up);
+    if (up == dir) break;
+    dir = up;
   }
+  for (size_t i = missing.size(); i-- > 0;) {
+    if (platform::Os().files->MakeDir(missing[i], true) !=
+        platform::FileSystem::MakeDirResult::kCreated) {
+      return;
+    }
+    made->push_back(missing[i]);
+  }
+}
+
+// The parents the run made go again when they are empty, innermost first.
+void RemoveMadeParents(const Run& run) {
+  for (size_t i = run.made_parents.size(); i-- > 0;) {
+    platform::Os().files->RemoveDir(run.made_parents[i]);
+  }
+}
+
+// A value typed with quotes around a path with blanks, as users quote paths: the path.
+std::string Unquoted(const std::string& value) {
+  if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
+    return value.substr(1, value.size() - 2);
+  }
+  return value;
 }
 
 // A -rscratchPath the run cannot use ends it before anything is written: it says why on
@@ -269,32 +299,51 @@ void RefuseScratchPath(const std::string& text) {
   inventory::CloseLog();
 }
 
-// The directory -rscratchPath names: never a file-system root (the run's files, and the
-// first class-path entry, would lie where any user may create folders), and made now when
-// missing, by this run and for its owner alone. False when the run ends.
+// The directory -rscratchPath names: never a file-system root or a device, and the user's
+// alone (see CheckPrivateDirectory): another user's directory, a link, or one others may
+// write would let them swap what Java runs. A missing one is made now, by this run and for
+// its owner alone; one that appears meanwhile is judged as any existing one. False when
+// the run ends.
 bool TakeGivenScratchDirectory(Run* run) {
-  const std::string& path = Options().scratch_path;
+  const std::string path = Unquoted(Options().scratch_path);
   const platform::PathStyle& style = *platform::Os().style;
+  platform::FileSystem& files = *platform::Os().files;
+  std::string leaf = path.substr(path.find_last_of(style.drive_letters ? "\\/:" : "/") + 1);
   if (paths::IsRootDirectory(path, style)) {
     RefuseScratchPath("-rscratchPath " + path +
                       " names the root of a drive or file system; the installer stages only "
                       "into a directory of its own.\n");
     return false;
   }
-  run->scratch_dir = path;
-  NoteGivenScratchDirectory(run);
-  // Made here for its owner alone, or not at all: a second try without that would leave
-  // a directory open to others and say nothing.
-  bool made = true;
-  if (!run->scratch_held_before) {
-    std::string parent;
-    paths::StripLastComponent(path, &parent);
-    if (!parent.empty() && parent != path) paths::MakeDirectories(parent);
-    made =
-        platform::Os().files->MakeDir(path, true) != platform::FileSystem::MakeDirResult::kFailed;
+  if (style.drive_letters && safetree::IsWindowsDeviceName(leaf)) {
+    RefuseScratchPath("-rscratchPath " + path +
+                      " names a device, not a directory; the installer stages only into a "
+                      "directory of its own.\n");
+    return false;
   }
-  if (!made || paths::MakeDirectories(path) == 0) {
-    RefuseScratchPath(messages::FormatMessageText("S_ERPERDIR", {path}));
+  run->scratch_dir = path;
+  bool made = false;
+  if (!paths::FileExists(path)) {
+    MakeParents(path, &run->made_parents);
+    platform::FileSystem::MakeDirResult r = files.MakeDir(path, true);
+    if (r == platform::FileSystem::MakeDirResult::kFailed) {
+      RemoveMadeParents(*run);
+      RefuseScratchPath(messages::FormatMessageText("S_ERPERDIR", {path}));
+      return false;
+    }
+    made = r == platform::FileSystem::MakeDirResult::kCreated;
+  }
+  std::string why;
+  bool usable = files.CheckPrivateDirectory(path, &why);
+  if (usable && !made) {
+    run->scratch_held_before = EntryIds(path);
+    usable = run->scratch_held_before.has_value();
+  }
+  if (!usable) {
+    if (made) files.RemoveDir(path);
+    RemoveMadeParents(*run);
+    RefuseScratchPath(why.empty() ? messages::FormatMessageText("S_ERPERDIR", {path})
+                                  : "-rscratchPath " + why + "\n");
     return false;
   }
   return true;
@@ -365,29 +414,19 @@ void RemoveScratchDirectory(const Run& run) {
   if (!KeepInstallLog(run)) return;
   std::vector<std::string> left;
   if (!run.scratch_held_before) {
-    bootstrap::RemoveTree(run.scratch_dir, true, &left);
+    bootstrap::RemoveTree(run.scratch_dir, &left);
+    RemoveMadeParents(run);
     ReportLeftBehind(run, left);
     return;
   }
-  platform::FileSystem& files = *platform::Os().files;
+  // Told apart by identity, not by name: whatever name reaches one of the user's entries
+  // (another case, a short name), it is not the run's to remove.
+  std::unique_ptr<platform::TreeWriter> tree =
+      platform::Os().files->OpenTreeWriter(run.scratch_dir, false);
   std::vector<platform::DirEntry> entries;
-  if (!files.ListDirectory(run.scratch_dir, &entries)) return;
+  if (!tree || !tree->List("", &entries)) return;
   for (const platform::DirEntry& e : entries) {
-    // Compared as the file system compares names: "report.txt." added by the run names
-    // the user's report.txt on Windows, which is not the run's to remove.
-    if (e.name == "." || e.name == ".." ||
-        run.scratch_held_before->count(paths::FileNameKey(e.name, style))) {
-      continue;
-    }
-    std::string path = run.scratch_dir;
-    paths::AppendPath(&path, e.name);
-    if (e.is_link) {
-      if (!files.RemoveLink(path)) left.push_back(path);
-    } else if (e.is_directory) {
-      bootstrap::RemoveTree(path, true, &left);
-    } else if (!files.RemoveFile(path) && !(files.MakeWritable(path) && files.RemoveFile(path))) {
-      left.push_back(path);
-    }
+    if (run.scratch_held_before->count(e.id) == 0) tree->Remove(e.name, &left);
   }
   ReportLeftBehind(run, left);
 }

@@ -27,7 +27,7 @@
 #include "platform/profile_string.h"
 #include "prereq/checks.h"
 #include "prereq/prereq_engine.h"
-#include "unzip/output.h"
+#include "unzip/system.h"
 #include "unzip/zip_archive.h"
 
 namespace zorvex::medium {

@@ -77,15 +77,6 @@ bool IsPlainName(const std::string& name) {
          name.find_first_of(std::string("/\\:\0", 4)) == std::string::npos;
 }
 
-std::string FileNameKey(const std::string& name, const platform::PathStyle& style) {
-  if (!style.drive_letters) return name;
-  std::string key = name;
-  while (!key.empty() && (key.back() == '.' || key.back() == ' ') && key != "." && key != "..")
-    key.pop_back();
-  for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return key;
-}
-
 bool IsRootDirectory(const std::string& path, const platform::PathStyle& style) {
   std::string p = Comparable(path, style);
   if (!style.drive_letters) return p.empty() && !path.empty() && path[0] == '/';
@@ -183,7 +174,16 @@ int CreateScratchDirectory(std::string* path) {
     platform::FileSystem::MakeDirResult r = files.MakeDir(name, true);
     if (r == platform::FileSystem::MakeDirResult::kAlreadyExists) continue;
     *path = name;
-    if (r == platform::FileSystem::MakeDirResult::kCreated) return 0;
+    std::string why;
+    if (r == platform::FileSystem::MakeDirResult::kCreated && files.CheckPrivateDirectory(name, &why)) {
+      return 0;
+    }
+    if (!why.empty()) {
+      // Made, but on a way another user may change (a TEMP of theirs): not used.
+      files.RemoveDir(name);
+      messages::ShowError(messages::FormatMessageText("S_ERPERDIR", {name}) + why + "\n");
+      return -1;
+    }
     // Say why the run ends (a name too long for the system, say), not end without a word.
     messages::ShowError(messages::FormatMessageText("S_ERPERDIR", {name}));
     return -1;

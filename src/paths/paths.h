@@ -34,11 +34,6 @@ bool IsAbsolutePath(const std::string& path, const platform::PathStyle& style);
 // medium that becomes one part of a path must be such a name, or it could lead elsewhere.
 bool IsPlainName(const std::string& name);
 
-// A name as the target's file system tells names apart: on Windows without trailing dots
-// and blanks and in one letter case ("Report.TXT. " and "report.txt" are one file), on
-// POSIX the name itself.
-std::string FileNameKey(const std::string& name, const platform::PathStyle& style);
-
 // True for the root of a file system, written absolute: "/" on POSIX; "X:", "X:\", "\",
 // "\\server\share" on Windows. Trailing separators do not count.
 bool IsRootDirectory(const std::string& path, const platform::PathStyle& style);

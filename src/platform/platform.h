@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "safetree/tree.h"
+
 namespace zorvex::platform {
 
 // How the target writes paths and names its programs. Shared code never hard-codes a
@@ -38,6 +40,8 @@ struct DirEntry {
   // Neither a directory, a regular file nor a link: a pipe, a device, a socket. Never
   // opened: reading one may wait for ever or never end.
   bool is_special = false;
+  // What the entry is, whatever name reaches it; filled by TreeWriter::List and Find.
+  safetree::FileId id;
 };
 
 // Files larger than this are not read whole: nothing the launcher reads (a catalogue, a
@@ -67,10 +71,13 @@ class FileSystem {
   // Creates one directory level. `owner_only` asks for a directory that no other user
   // may write into (0700 on POSIX; Windows keeps its inherited ACL).
   virtual MakeDirResult MakeDir(const std::string& path, bool owner_only) = 0;
-  // Gives the owner write permission (a directory also read and search permission), or
-  // clears the read-only attribute, where it is missing; a link is left as it is. False on
-  // failure.
-  virtual bool MakeWritable(const std::string& path) = 0;
+  // True when the directory is the user's alone, so that nothing the run puts there can be
+  // swapped by another user: no link or junction, owned by the user running (or by root,
+  // SYSTEM or the Administrators), writable by no other user, and (POSIX) no ancestor that
+  // another user may rename or replace (each owned by root or the user and writable by no
+  // other, unless sticky). False with *why naming the directory, its owner and the
+  // permission that is too wide.
+  virtual bool CheckPrivateDirectory(const std::string& path, std::string* why) = 0;
   // Removes an empty directory / a file. Return false on failure.
   virtual bool RemoveDir(const std::string& path) = 0;
   virtual bool RemoveFile(const std::string& path) = 0;
@@ -104,9 +111,9 @@ class FileSystem {
   virtual bool SetWorkingDirectory(const std::string& path) = 0;
   // Free space available to the calling user on the volume of the path, in KiB.
   virtual bool FreeSpaceKb(const std::string& path, uint64_t* kb) = 0;
-  // A writer below `root`, which is made with its parents when missing. Null when the
-  // root cannot be made or opened.
-  virtual std::unique_ptr<TreeWriter> OpenTreeWriter(const std::string& root) = 0;
+  // A writer below `root`, which is made with its parents when missing and `make`. Null
+  // when the root cannot be made or opened.
+  virtual std::unique_ptr<TreeWriter> OpenTreeWriter(const std::string& root, bool make) = 0;
 };
 
 // Writes below one directory, the root: the staging copy's only way to write. `rel` names
@@ -125,6 +132,18 @@ class TreeWriter {
   virtual bool CopyRegularFile(const std::string& from, const std::string& rel) = 0;
   // Makes `rel` a link with the target of the link `from`, as FileSystem::CopyLink.
   virtual FileSystem::LinkCopy CopyLink(const std::string& from, const std::string& rel) = 0;
+  // The entries of the directory `rel` ("." and ".." left out) with their identities, read
+  // through its handle. False when it cannot be opened as a directory below the root.
+  virtual bool List(const std::string& rel, std::vector<DirEntry>* entries) = 0;
+  // What stands at `rel` as the file system resolves the name (on Windows also another
+  // letter case or a short name): true with the entry under the name it keeps, else false.
+  virtual bool Find(const std::string& rel, DirEntry* found) = 0;
+  // Removes `rel` and everything below it through the handles of its directories, a link
+  // as a link, read-only files included; what cannot go is added to *left.
+  virtual void Remove(const std::string& rel, std::vector<std::string>* left) = 0;
+  // Gives the owner write permission on `rel` and below it (clears read-only on Windows),
+  // through handles; links are neither changed nor followed.
+  virtual void MakeWritable(const std::string& rel) = 0;
 };
 
 // A started child process.

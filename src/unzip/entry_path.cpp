@@ -2,6 +2,8 @@
 
 #include <cctype>
 
+#include "safetree/tree.h"
+
 namespace zorvex::unzip {
 
 namespace {
@@ -10,42 +12,6 @@ bool IsSeparator(char c, bool windows) { return c == '/' || (windows && c == '\\
 
 bool IsDrive(const std::string& name) {
   return name.size() >= 2 && std::isalpha(static_cast<unsigned char>(name[0])) && name[1] == ':';
-}
-
-// Characters a Windows file name cannot hold; ':' would open a second data stream.
-bool ForbiddenOnWindows(unsigned char c) {
-  return c < 0x20 || c == ':' || c == '*' || c == '?' || c == '"' || c == '<' || c == '>' ||
-         c == '|';
-}
-
-// A device name in any case, alone or before an extension ("con", "LPT1.txt", "nul .x"):
-// Windows opens the device, whatever the directory.
-bool IsDeviceName(const std::string& part) {
-  std::string base = part.substr(0, part.find('.'));
-  while (!base.empty() && base.back() == ' ') base.pop_back();
-  for (char& c : base) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL") return true;
-  return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
-         base[3] >= '1' && base[3] <= '9';
-}
-
-// Makes one name safe for Windows: forbidden characters and a trailing dot or blank (which
-// Windows drops, so that "a.txt." names "a.txt") become '_', and a device name gets a '_'
-// in front. True when the name changed.
-bool MakeWindowsName(std::string* part) {
-  bool changed = false;
-  for (char& c : *part) {
-    if (ForbiddenOnWindows(static_cast<unsigned char>(c))) c = '_', changed = true;
-  }
-  for (size_t i = part->size(); i-- > 0 && ((*part)[i] == '.' || (*part)[i] == ' ');) {
-    (*part)[i] = '_';
-    changed = true;
-  }
-  if (IsDeviceName(*part)) {
-    part->insert(0, "_");
-    changed = true;
-  }
-  return changed;
 }
 
 }  // namespace
@@ -70,7 +36,7 @@ SafePath MakeSafePath(const std::string& name, bool windows, bool backslash) {
       path.skipped_parent = true;
       continue;
     }
-    if (windows && MakeWindowsName(&part)) path.renamed = true;
+    if (windows && safetree::MakeWindowsName(&part)) path.renamed = true;
     path.components.push_back(part);
   }
   return path;

@@ -13,21 +13,10 @@
 
 #include "unzip/entry_path.h"
 #include "unzip/inflate.h"
-#include "unzip/output.h"
+#include "unzip/system.h"
 #include "unzip/zip_archive.h"
 
 namespace zorvex::unzip {
-
-bool Output::MakeDirectory(const std::string& rel, std::string* error) {
-  for (size_t end = rel.find('/');; end = rel.find('/', end + 1)) {
-    const std::string prefix = rel.substr(0, end);
-    if (!prefix.empty() && made_.count(prefix) == 0) {
-      if (!MakeOneDirectory(prefix, error)) return false;
-      made_.insert(prefix);
-    }
-    if (end == std::string::npos) return true;
-  }
-}
 
 namespace {
 
@@ -167,12 +156,7 @@ class Times {
 };
 
 // How the destination's file system tells names apart: Windows folds letter case.
-std::string NameKey(const std::string& rel) {
-  if (!BackslashSeparates()) return rel;
-  std::string key = rel;
-  for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return key;
-}
+std::string NameKey(const std::string& rel) { return safetree::NameKey(rel); }
 
 std::vector<std::string> Ancestors(const std::string& rel) {
   std::vector<std::string> out;
@@ -274,7 +258,7 @@ bool Below(const std::string& rel, const std::string& dir) {
 
 // Makes every directory the items need, each once, parents first. Items below a
 // directory that cannot be made (a link or a file stands there) are dropped.
-void MakeDirectories(Run* run, Output* out, std::vector<Item>* items) {
+void MakeDirectories(Run* run, safetree::Tree* out, std::vector<Item>* items) {
   std::set<std::string> needed;
   for (const Item& item : *items) {
     needed.insert(item.kind == Item::Kind::kDirectory ? item.rel : ParentOf(item.rel));
@@ -303,11 +287,11 @@ std::optional<uint32_t> ModeOf(const Entry& e) {
   return std::nullopt;
 }
 
-void UnpackFile(Run* run, Output* out, const Item& item) {
+void UnpackFile(Run* run, safetree::Tree* out, const Item& item) {
   const Entry& e = *item.entry;
   const std::string shown = out->DisplayPath(item.rel);
   std::string error;
-  std::unique_ptr<OutputFile> file = out->CreateFile(item.rel, ModeOf(e), &error);
+  std::unique_ptr<safetree::TreeFile> file = out->NewFile(item.rel, ModeOf(e), &error);
   if (!file) {
     run->Warn("error:  " + error + "\n", kFormatError);
     return;
@@ -336,7 +320,7 @@ void UnpackFile(Run* run, Output* out, const Item& item) {
 
 // Unpacks the files on every processor: largest first, so that the longest one starts at
 // once and the small ones fill in beside it.
-void UnpackFiles(Run* run, Output* out, const std::vector<Item>& items) {
+void UnpackFiles(Run* run, safetree::Tree* out, const std::vector<Item>& items) {
   std::vector<const Item*> files;
   for (const Item& item : items) {
     if (item.kind == Item::Kind::kFile) files.push_back(&item);
@@ -360,7 +344,7 @@ void UnpackFiles(Run* run, Output* out, const std::vector<Item>& items) {
 
 // Links come last, so that no file of the archive is written through one. A link whose
 // target would lead out of the destination is not made.
-void MakeLinks(Run* run, Output* out, const std::vector<Item>& items) {
+void MakeLinks(Run* run, safetree::Tree* out, const std::vector<Item>& items) {
   for (const Item& item : items) {
     if (item.kind != Item::Kind::kLink) continue;
     const Entry& e = *item.entry;
@@ -399,7 +383,7 @@ void MakeLinks(Run* run, Output* out, const std::vector<Item>& items) {
 
 // Directory modes and times come last: writing into a directory changes its time, and a
 // read-only mode would keep its files out.
-void SetDirectoryAttributes(Output* out, const std::vector<Item>& items) {
+void SetDirectoryAttributes(safetree::Tree* out, const std::vector<Item>& items) {
   std::vector<const Item*> dirs;
   for (const Item& item : items) {
     if (item.kind == Item::Kind::kDirectory) dirs.push_back(&item);
@@ -413,7 +397,7 @@ void SetDirectoryAttributes(Output* out, const std::vector<Item>& items) {
 // What the entries declare must fit in the free space before anything is written: an
 // archive of a few megabytes may declare gigabytes of zeros. No entry is written beyond
 // its declared size, so the sum bounds what unpacking can write.
-bool FitsOnDisk(Run* run, Output* out, const std::vector<Item>& items) {
+bool FitsOnDisk(Run* run, safetree::Tree* out, const std::vector<Item>& items) {
   uint64_t needed = 0;
   for (const Item& item : items) {
     if (item.kind != Item::Kind::kDirectory) needed += item.entry->uncompressed_size;
@@ -429,7 +413,7 @@ bool FitsOnDisk(Run* run, Output* out, const std::vector<Item>& items) {
 
 void Extract(Run* run, const Archive& archive) {
   std::string error;
-  std::unique_ptr<Output> out = OpenOutput(run->options().destination, &error);
+  std::unique_ptr<safetree::Tree> out = safetree::OpenTree(run->options().destination, true, &error);
   if (!out) {
     run->Warn("error:  " + error + "\n", kSevereError);
     return;

@@ -5,17 +5,13 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "safetree/tree.h"
 #include "unzip/zip_archive.h"
 
 namespace zorvex::unzip {
 
 // Where an entry's bytes go: a file being written, or nowhere (testing).
-class Sink {
- public:
-  virtual ~Sink() = default;
-  // Takes the next bytes. False when they cannot be written (the disk is full, say).
-  virtual bool Write(const uint8_t* data, size_t size) = 0;
-};
+using safetree::Sink;
 
 enum class DataResult { kOk, kBadData, kBadCrc, kUnsupported, kWriteFailed, kNoMemory };
 

@@ -5,7 +5,7 @@
 
 #include "unzip/extract.h"
 #include "unzip/inflate.h"
-#include "unzip/output.h"
+#include "unzip/system.h"
 #include "unzip/zip_archive.h"
 
 namespace zorvex::unzip {

@@ -118,11 +118,51 @@ bool FakeFileSystem::RemoveLink(const std::string& path) {
   return links_.erase(Normal(path)) > 0;
 }
 
-bool FakeFileSystem::MakeWritable(const std::string& path) {
-  log.push_back("writable " + path);
-  if (!Exists(path)) return false;
-  read_only.erase(Normal(path));
+bool FakeFileSystem::CheckPrivateDirectory(const std::string& path, std::string* why) {
+  auto it = not_private.find(Normal(path));
+  if (it != not_private.end() || HasLink(path) || !IsDir(path)) {
+    *why = path + " " + (it != not_private.end() ? it->second : "is no directory of its own");
+    return false;
+  }
   return true;
+}
+
+std::vector<std::string> FakeFileSystem::Below(const std::string& path) const {
+  std::vector<std::string> found;
+  const std::string p = Normal(path);
+  auto add = [&](const std::string& q) {
+    if (q == p || (q.size() > p.size() && q.compare(0, p.size(), p) == 0 &&
+                   q[p.size()] == style_->separator)) {
+      found.push_back(q);
+    }
+  };
+  for (const std::string& d : dirs_) add(d);
+  for (const auto& [f, bytes] : files_) add(f);
+  for (const auto& [l, target] : links_) add(l);
+  return found;
+}
+
+void FakeFileSystem::RemoveAll(const std::string& path, std::vector<std::string>* left) {
+  log.push_back("remove " + path);
+  std::vector<std::string> gone = Below(path);
+  std::vector<std::string> stays;
+  for (const std::string& q : gone) {
+    if (held_open.count(q)) {
+      stays.push_back(q);
+      left->push_back(q);
+    }
+  }
+  for (const std::string& q : gone) {
+    bool holds = std::any_of(stays.begin(), stays.end(), [&](const std::string& k) {
+      return k == q || (k.size() > q.size() && k.compare(0, q.size(), q) == 0 &&
+                        k[q.size()] == style_->separator);
+    });
+    if (holds) continue;
+    dirs_.erase(q);
+    files_.erase(q);
+    links_.erase(q);
+    read_only.erase(q);
+  }
 }
 
 platform::FileSystem::LinkCopy FakeFileSystem::CopyLink(const std::string& from,
@@ -216,11 +256,11 @@ bool FakeFileSystem::ListDirectory(const std::string& dir,
                                    std::vector<platform::DirEntry>* entries) {
   entries->clear();
   if (!IsDir(dir) || unlistable.count(Normal(dir))) return false;
-  entries->push_back({".", true});
-  entries->push_back({"..", true});
+  entries->push_back({".", true, false, false, {}});
+  entries->push_back({"..", true, false, false, {}});
   for (const std::string& name : Children(dir)) {
     std::string path = Normal(dir) + style_->separator + name;
-    entries->push_back({name, IsDir(path), HasLink(path)});
+    entries->push_back({name, IsDir(path), HasLink(path), false, {}});
   }
   return true;
 }
@@ -291,11 +331,37 @@ class FakeTreeWriter : public platform::TreeWriter {
     if (!MakeDirs(Parent(rel))) return platform::FileSystem::LinkCopy::kFailed;
     return fs_->CopyLink(from, Path(rel));
   }
+  bool List(const std::string& rel, std::vector<platform::DirEntry>* entries) override {
+    if (!fs_->ListDirectory(Path(rel), entries)) return false;
+    std::erase_if(*entries, [](const platform::DirEntry& e) { return e.name == "." || e.name == ".."; });
+    for (platform::DirEntry& e : *entries) e.id = Id(Below(rel, e.name));
+    return true;
+  }
+  bool Find(const std::string& rel, platform::DirEntry* found) override {
+    if (!fs_->Exists(Path(rel)) && !fs_->HasLink(Path(rel))) return false;
+    *found = {rel.substr(rel.find_last_of('/') + 1), fs_->IsDir(Path(rel)), fs_->HasLink(Path(rel)),
+              false, Id(rel)};
+    return true;
+  }
+  void Remove(const std::string& rel, std::vector<std::string>* left) override {
+    if (!rel.empty()) fs_->RemoveAll(Path(rel), left);
+  }
+  void MakeWritable(const std::string& rel) override {
+    fs_->log.push_back("writable " + Path(rel));
+    for (const std::string& q : fs_->Below(Path(rel))) fs_->read_only.erase(q);
+  }
 
  private:
   static std::string Parent(const std::string& rel) {
     size_t cut = rel.find_last_of('/');
     return cut == std::string::npos ? "" : rel.substr(0, cut);
+  }
+  static std::string Below(const std::string& rel, const std::string& name) {
+    return rel.empty() ? name : rel + "/" + name;
+  }
+  // One identity per path of this tree: the double never replaces an entry in place.
+  safetree::FileId Id(const std::string& rel) const {
+    return {1, std::hash<std::string>()(fs_->Normal(Path(rel)))};
   }
   std::string Path(const std::string& rel) const {
     std::string path = root_ + sep_ + rel;
@@ -309,7 +375,12 @@ class FakeTreeWriter : public platform::TreeWriter {
 
 }  // namespace
 
-std::unique_ptr<platform::TreeWriter> FakeFileSystem::OpenTreeWriter(const std::string& root) {
+std::unique_ptr<platform::TreeWriter> FakeFileSystem::OpenTreeWriter(const std::string& root,
+                                                                     bool make) {
+  if (!make) {
+    if (!IsDir(root) || HasLink(root)) return nullptr;
+    return std::make_unique<FakeTreeWriter>(this, Normal(root), style_->separator);
+  }
   // The root and its parents are made as named, as the real writers make them.
   std::string path = Normal(root);
   std::vector<std::string> missing;

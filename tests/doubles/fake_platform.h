@@ -44,7 +44,7 @@ class FakeFileSystem : public platform::FileSystem {
   MakeDirResult MakeDir(const std::string& path, bool owner_only) override;
   bool RemoveDir(const std::string& path) override;
   bool RemoveFile(const std::string& path) override;
-  bool MakeWritable(const std::string& path) override;
+  bool CheckPrivateDirectory(const std::string& path, std::string* why) override;
   bool IsLink(const std::string& path) override { return HasLink(path); }
   bool RemoveLink(const std::string& path) override;
   LinkCopy CopyLink(const std::string& from, const std::string& to) override;
@@ -56,10 +56,18 @@ class FakeFileSystem : public platform::FileSystem {
   bool FullPath(const std::string& path, std::string* full) override;
   bool SetWorkingDirectory(const std::string& path) override;
   bool FreeSpaceKb(const std::string& path, uint64_t* kb) override;
-  std::unique_ptr<platform::TreeWriter> OpenTreeWriter(const std::string& root) override;
+  std::unique_ptr<platform::TreeWriter> OpenTreeWriter(const std::string& root,
+                                                       bool make) override;
+
+  // Directories CheckPrivateDirectory refuses, with the reason it gives.
+  std::map<std::string, std::string> not_private;
+  // Every directory, file and link at or below the path.
+  std::vector<std::string> Below(const std::string& path) const;
+  // Removes them, but for what is held open and its ancestors, which are added to *left.
+  void RemoveAll(const std::string& path, std::vector<std::string>* left);
+  std::string Normal(const std::string& path) const;
 
  private:
-  std::string Normal(const std::string& path) const;
   std::string Parent(const std::string& path) const;
   const platform::PathStyle* style_;
   std::set<std::string> dirs_;

@@ -8,12 +8,13 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
 #include "platform/posix/posix_platform.h"
 #include "platform/stdio_append_file.h"
-#include "unzip/output.h"
+#include "safetree/tree.h"
 
 namespace zorvex::platform {
 
@@ -71,7 +72,7 @@ std::string FoldDots(const std::string& path) {
 // its root without following a link.
 class PosixTreeWriter : public TreeWriter {
  public:
-  explicit PosixTreeWriter(std::unique_ptr<unzip::Output> out) : out_(std::move(out)) {}
+  explicit PosixTreeWriter(std::unique_ptr<safetree::Tree> out) : out_(std::move(out)) {}
 
   bool MakeDirs(const std::string& rel) override {
     std::string error;
@@ -85,8 +86,8 @@ class PosixTreeWriter : public TreeWriter {
     struct stat st;
     bool ok = ::fstat(in, &st) == 0 && S_ISREG(st.st_mode) && MakeDirs(ParentOf(rel));
     std::string error;
-    std::unique_ptr<unzip::OutputFile> out;
-    if (ok) out = out_->CreateFile(rel, (st.st_mode & 0777) | S_IRUSR | S_IWUSR, &error);
+    std::unique_ptr<safetree::TreeFile> out;
+    if (ok) out = out_->NewFile(rel, (st.st_mode & 0777) | S_IRUSR | S_IWUSR, &error);
     ok = out != nullptr;
     std::vector<uint8_t> buffer(ok ? 1 << 18 : 0);
     while (ok) {
@@ -112,19 +113,45 @@ class PosixTreeWriter : public TreeWriter {
                : FileSystem::LinkCopy::kFailed;
   }
 
+  bool List(const std::string& rel, std::vector<DirEntry>* entries) override {
+    std::vector<safetree::TreeEntry> listed;
+    entries->clear();
+    if (!out_->List(rel, &listed)) return false;
+    for (const safetree::TreeEntry& e : listed) entries->push_back(Entry(e));
+    return true;
+  }
+
+  bool Find(const std::string& rel, DirEntry* found) override {
+    safetree::TreeEntry e;
+    if (!out_->Find(rel, &e)) return false;
+    *found = Entry(e);
+    return true;
+  }
+
+  void Remove(const std::string& rel, std::vector<std::string>* left) override {
+    out_->Remove(rel, left);
+  }
+
+  void MakeWritable(const std::string& rel) override { out_->MakeWritable(rel); }
+
  private:
+  static DirEntry Entry(const safetree::TreeEntry& e) {
+    using Kind = safetree::TreeEntry::Kind;
+    return {e.name, e.kind == Kind::kDirectory, e.kind == Kind::kLink, e.kind == Kind::kSpecial,
+            e.id};
+  }
   static std::string ParentOf(const std::string& rel) {
     size_t cut = rel.find_last_of('/');
     return cut == std::string::npos ? "" : rel.substr(0, cut);
   }
-  std::unique_ptr<unzip::Output> out_;
+  std::unique_ptr<safetree::Tree> out_;
 };
 
 }  // namespace
 
-std::unique_ptr<TreeWriter> PosixFileSystem::OpenTreeWriter(const std::string& root) {
+std::unique_ptr<TreeWriter> PosixFileSystem::OpenTreeWriter(const std::string& root, bool make) {
   std::string error;
-  std::unique_ptr<unzip::Output> out = unzip::OpenOutput(root, &error);
+  std::unique_ptr<safetree::Tree> out = safetree::OpenTree(root, make, &error);
   if (!out) return nullptr;
   return std::make_unique<PosixTreeWriter>(std::move(out));
 }
@@ -172,13 +199,78 @@ bool PosixFileSystem::RemoveFile(const std::string& path) {
   return ::unlink(path.c_str()) == 0;
 }
 
-bool PosixFileSystem::MakeWritable(const std::string& path) {
+namespace {
+
+// Root and the user running the launcher may own what the run trusts.
+bool TrustedOwner(uid_t uid) { return uid == 0 || uid == ::geteuid(); }
+
+std::string ModeText(mode_t mode) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
+  return text;
+}
+
+// Why a directory on the way to the scratch directory lets another user swap what lies
+// below it: empty when it does not.
+std::string AncestorRisk(const std::string& dir, const struct stat& st) {
+  if (!TrustedOwner(st.st_uid)) {
+    return "its parent directory " + dir + " belongs to user id " + std::to_string(st.st_uid);
+  }
+  if ((st.st_mode & 022) != 0 && (st.st_mode & S_ISVTX) == 0) {
+    return "its parent directory " + dir + " may be written by other users (mode " +
+           ModeText(st.st_mode) + ")";
+  }
+  return "";
+}
+
+// The risk of each link on the way as named (one another user owns may be turned to point
+// elsewhere at any time), then of each directory of the real path above `real`.
+std::string PathRisk(const std::string& named, const std::string& real) {
+  for (size_t pos = named.find('/', 1); pos != std::string::npos; pos = named.find('/', pos + 1)) {
+    struct stat st;
+    const std::string prefix = named.substr(0, pos);
+    if (::lstat(prefix.c_str(), &st) == 0 && S_ISLNK(st.st_mode) && !TrustedOwner(st.st_uid)) {
+      return "the link " + prefix + " on its way belongs to user id " + std::to_string(st.st_uid);
+    }
+  }
+  for (std::string dir = real; dir.size() > 1;) {
+    dir = dir.substr(0, std::max<size_t>(dir.find_last_of('/'), 1));
+    struct stat st;
+    if (::stat(dir.c_str(), &st) != 0) return "its parent directory " + dir + " cannot be examined";
+    std::string risk = AncestorRisk(dir, st);
+    if (!risk.empty()) return risk;
+  }
+  return "";
+}
+
+}  // namespace
+
+bool PosixFileSystem::CheckPrivateDirectory(const std::string& path, std::string* why) {
   struct stat st;
-  if (::lstat(path.c_str(), &st) != 0) return false;
-  if (S_ISLNK(st.st_mode)) return true;
-  const mode_t wanted = S_ISDIR(st.st_mode) ? S_IRWXU : S_IWUSR;
-  if ((st.st_mode & wanted) == wanted) return true;
-  return ::fchmodat(AT_FDCWD, path.c_str(), (st.st_mode & 07777) | wanted, 0) == 0;
+  std::string reason;
+  if (::lstat(path.c_str(), &st) != 0) {
+    reason = "cannot be examined: " + std::string(std::strerror(errno));
+  } else if (S_ISLNK(st.st_mode)) {
+    reason = "is a symbolic link (of user id " + std::to_string(st.st_uid) + "), which is not followed";
+  } else if (!S_ISDIR(st.st_mode)) {
+    reason = "is not a directory";
+  } else if (!TrustedOwner(st.st_uid)) {
+    reason = "belongs to user id " + std::to_string(st.st_uid) + ", not to the user running the installer";
+  } else if ((st.st_mode & 022) != 0) {
+    reason = "may be written by other users (mode " + ModeText(st.st_mode) + ")";
+  } else {
+    std::string named, real(PATH_MAX, '\0');
+    FullPath(path, &named);
+    if (::realpath(path.c_str(), real.data()) == nullptr) {
+      reason = "cannot be examined: " + std::string(std::strerror(errno));
+    } else {
+      real.resize(std::char_traits<char>::length(real.c_str()));
+      reason = PathRisk(named, real);
+    }
+  }
+  if (reason.empty()) return true;
+  *why = path + " " + reason + ": another user could change what the installer runs from it.";
+  return false;
 }
 
 bool PosixFileSystem::IsLink(const std::string& path) {

@@ -18,7 +18,7 @@ class PosixFileSystem : public FileSystem {
   MakeDirResult MakeDir(const std::string& path, bool owner_only) override;
   bool RemoveDir(const std::string& path) override;
   bool RemoveFile(const std::string& path) override;
-  bool MakeWritable(const std::string& path) override;
+  bool CheckPrivateDirectory(const std::string& path, std::string* why) override;
   bool IsLink(const std::string& path) override;
   bool RemoveLink(const std::string& path) override;
   LinkCopy CopyLink(const std::string& from, const std::string& to) override;
@@ -30,7 +30,7 @@ class PosixFileSystem : public FileSystem {
   bool FullPath(const std::string& path, std::string* full) override;
   bool SetWorkingDirectory(const std::string& path) override;
   bool FreeSpaceKb(const std::string& path, uint64_t* kb) override;
-  std::unique_ptr<TreeWriter> OpenTreeWriter(const std::string& root) override;
+  std::unique_ptr<TreeWriter> OpenTreeWriter(const std::string& root, bool make) override;
 
  private:
   struct CachedFile {

@@ -9,31 +9,19 @@
 
 #include "platform/stdio_append_file.h"
 #include "platform/win32/win32.h"
-#include "unzip/output.h"
+#include "safetree/tree.h"
+#include "safetree/win32_text.h"
 // After win32.h, which brings in <windows.h> that it builds on.
+#include <aclapi.h>
 #include <sddl.h>
 
 namespace zorvex::platform {
 
 namespace {
 
-std::wstring WideFromAnsi(const std::string& ansi) {
-  if (ansi.empty()) return L"";
-  int n = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), wide.data(), n);
-  return wide;
-}
+std::wstring WideFromAnsi(const std::string& ansi) { return safetree::WideFrom(ansi, CP_ACP); }
 
-std::string AnsiFromWide(const std::wstring& wide) {
-  if (wide.empty()) return "";
-  int n = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
-                              nullptr, nullptr);
-  std::string ansi(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), ansi.data(), n,
-                      nullptr, nullptr);
-  return ansi;
-}
+std::string AnsiFromWide(const std::wstring& wide) { return safetree::NarrowFrom(wide, CP_ACP); }
 
 // The "\\?\" form of a path, for the calls that then take paths beyond 260 characters and
 // names exactly as listed: a name ending in a dot or blank is that name, not the one
@@ -61,18 +49,10 @@ std::wstring LongPath(const std::string& path) {
 
 DWORD Attributes(const std::string& path) { return GetFileAttributesW(LongPath(path).c_str()); }
 
-// The launcher's paths are in the ANSI code page; the unzip's are UTF-8.
-std::string Utf8FromAnsi(const std::string& ansi) {
-  if (ansi.empty()) return "";
-  int n = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), wide.data(), n);
-  n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), n, nullptr, 0, nullptr, nullptr);
-  std::string utf8(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(), n,
-                      nullptr, nullptr);
-  return utf8;
-}
+// The launcher's paths are in the ANSI code page; the tree's names are UTF-8.
+std::string Utf8FromAnsi(const std::string& ansi) { return safetree::NarrowFrom(WideFromAnsi(ansi)); }
+
+std::string AnsiFromUtf8(const std::string& utf8) { return AnsiFromWide(safetree::WideFrom(utf8)); }
 
 // Seconds since 1970 of a FILETIME (100 ns since 1601).
 int64_t UnixSeconds(const FILETIME& ft) {
@@ -84,7 +64,7 @@ int64_t UnixSeconds(const FILETIME& ft) {
 // a directory goes and writes new files beside their names.
 class Win32TreeWriter : public TreeWriter {
  public:
-  explicit Win32TreeWriter(std::unique_ptr<unzip::Output> out) : out_(std::move(out)) {}
+  explicit Win32TreeWriter(std::unique_ptr<safetree::Tree> out) : out_(std::move(out)) {}
 
   bool MakeDirs(const std::string& rel) override {
     std::string error;
@@ -103,8 +83,8 @@ class Win32TreeWriter : public TreeWriter {
     size_t cut = rel.find_last_of('/');
     if (cut != std::string::npos && !MakeDirs(rel.substr(0, cut))) return false;
     std::string error;
-    std::unique_ptr<unzip::OutputFile> out =
-        out_->CreateFile(Utf8FromAnsi(rel), std::nullopt, &error);
+    std::unique_ptr<safetree::TreeFile> out =
+        out_->NewFile(Utf8FromAnsi(rel), std::nullopt, &error);
     if (!out) return false;
     std::vector<uint8_t> buffer(1 << 18);
     for (;;) {
@@ -123,15 +103,45 @@ class Win32TreeWriter : public TreeWriter {
     return FileSystem::LinkCopy::kNotCopied;
   }
 
+  bool List(const std::string& rel, std::vector<DirEntry>* entries) override {
+    std::vector<safetree::TreeEntry> listed;
+    entries->clear();
+    if (!out_->List(Utf8FromAnsi(rel), &listed)) return false;
+    for (const safetree::TreeEntry& e : listed) entries->push_back(Entry(e));
+    return true;
+  }
+
+  bool Find(const std::string& rel, DirEntry* found) override {
+    safetree::TreeEntry e;
+    if (!out_->Find(Utf8FromAnsi(rel), &e)) return false;
+    *found = Entry(e);
+    return true;
+  }
+
+  // Everything below `rel` goes through wide-character names from end to end: a name the
+  // ANSI code page cannot hold is removed as well as any other.
+  void Remove(const std::string& rel, std::vector<std::string>* left) override {
+    std::vector<std::string> kept;
+    out_->Remove(Utf8FromAnsi(rel), &kept);
+    for (const std::string& path : kept) left->push_back(AnsiFromUtf8(path));
+  }
+
+  void MakeWritable(const std::string& rel) override { out_->MakeWritable(Utf8FromAnsi(rel)); }
+
  private:
-  std::unique_ptr<unzip::Output> out_;
+  static DirEntry Entry(const safetree::TreeEntry& e) {
+    using Kind = safetree::TreeEntry::Kind;
+    return {AnsiFromUtf8(e.name), e.kind == Kind::kDirectory, e.kind == Kind::kLink,
+            e.kind == Kind::kSpecial, e.id};
+  }
+  std::unique_ptr<safetree::Tree> out_;
 };
 
 }  // namespace
 
-std::unique_ptr<TreeWriter> Win32FileSystem::OpenTreeWriter(const std::string& root) {
+std::unique_ptr<TreeWriter> Win32FileSystem::OpenTreeWriter(const std::string& root, bool make) {
   std::string error;
-  std::unique_ptr<unzip::Output> out = unzip::OpenOutput(Utf8FromAnsi(root), &error);
+  std::unique_ptr<safetree::Tree> out = safetree::OpenTree(Utf8FromAnsi(root), make, &error);
   if (!out) return nullptr;
   return std::make_unique<Win32TreeWriter>(std::move(out));
 }
@@ -205,12 +215,92 @@ bool Win32FileSystem::RemoveFile(const std::string& path) {
   return DeleteFileW(LongPath(path).c_str()) != 0;
 }
 
-bool Win32FileSystem::MakeWritable(const std::string& path) {
-  const std::wstring long_path = LongPath(path);
-  DWORD attributes = GetFileAttributesW(long_path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
-  if ((attributes & FILE_ATTRIBUTE_READONLY) == 0) return true;
-  return SetFileAttributesW(long_path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY) != 0;
+namespace {
+
+// The user running the launcher, SYSTEM and the Administrators: who may own and write the
+// scratch directory.
+bool TrustedSid(PSID sid, PSID user) {
+  return EqualSid(sid, user) || IsWellKnownSid(sid, WinLocalSystemSid) ||
+         IsWellKnownSid(sid, WinBuiltinAdministratorsSid);
+}
+
+std::string SidName(PSID sid) {
+  wchar_t name[256], domain[256];
+  DWORD name_size = 256, domain_size = 256;
+  SID_NAME_USE use;
+  if (LookupAccountSidW(nullptr, sid, name, &name_size, domain, &domain_size, &use)) {
+    return AnsiFromWide(domain_size > 0 ? std::wstring(domain) + L"\\" + name : name);
+  }
+  char* text = nullptr;
+  std::string shown = ConvertSidToStringSidA(sid, &text) ? text : "an unknown account";
+  if (text != nullptr) LocalFree(text);
+  return shown;
+}
+
+// Why the owner or the access list let someone else than the trusted accounts change the
+// directory: empty when nothing does.
+std::string AccessRisk(PSID owner, PACL dacl, PSID user) {
+  if (owner == nullptr || !TrustedSid(owner, user)) {
+    return "belongs to " + (owner == nullptr ? std::string("nobody") : SidName(owner)) +
+           ", not to the user running the installer";
+  }
+  if (dacl == nullptr) return "has no access list: everyone may change it";
+  constexpr ACCESS_MASK kChanges = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA |
+                                   FILE_DELETE_CHILD | FILE_WRITE_ATTRIBUTES | DELETE | WRITE_DAC |
+                                   WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    ACE_HEADER* ace = nullptr;
+    if (!GetAce(dacl, i, reinterpret_cast<void**>(&ace)) || ace->AceType != ACCESS_ALLOWED_ACE_TYPE ||
+        (ace->AceFlags & INHERIT_ONLY_ACE) != 0) {
+      continue;
+    }
+    auto* allowed = reinterpret_cast<ACCESS_ALLOWED_ACE*>(ace);
+    PSID sid = &allowed->SidStart;
+    if ((allowed->Mask & kChanges) != 0 && !TrustedSid(sid, user)) {
+      return "lets " + SidName(sid) + " change it";
+    }
+  }
+  return "";
+}
+
+}  // namespace
+
+bool Win32FileSystem::CheckPrivateDirectory(const std::string& path, std::string* why) {
+  ScopedHandle dir(CreateFileW(LongPath(path).c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  BY_HANDLE_FILE_INFORMATION info;
+  std::string reason;
+  PSID owner = nullptr;
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  HANDLE token = nullptr;
+  std::vector<BYTE> user(SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER) + 64);
+  DWORD size = 0;
+  if (!dir.valid() || !GetFileInformationByHandle(dir.get(), &info)) {
+    reason = "cannot be examined (system error " + std::to_string(GetLastError()) + ")";
+  } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    reason = "is a link or junction, which is not followed";
+  } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    reason = "is not a directory";
+  } else if (GetSecurityInfo(dir.get(), SE_FILE_OBJECT,
+                             OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+                             nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS ||
+             !OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+    reason = "has an access list that cannot be read";
+  } else {
+    ScopedHandle guard(token);
+    if (!GetTokenInformation(token, TokenUser, user.data(), static_cast<DWORD>(user.size()), &size)) {
+      reason = "cannot be compared with the user running the installer";
+    } else {
+      reason = AccessRisk(owner, dacl, reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid);
+    }
+  }
+  if (descriptor != nullptr) LocalFree(descriptor);
+  if (reason.empty()) return true;
+  *why = path + " " + reason + ": another user could change what the installer runs from it.";
+  return false;
 }
 
 bool Win32FileSystem::IsLink(const std::string& path) {
@@ -251,7 +341,7 @@ bool Win32FileSystem::ListDirectory(const std::string& dir, std::vector<DirEntry
   do {
     bool link = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     bool directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    entries->push_back({AnsiFromWide(data.cFileName), directory && !link, link});
+    entries->push_back({AnsiFromWide(data.cFileName), directory && !link, link, false, {}});
   } while (FindNextFileW(find, &data));
   FindClose(find);
   return true;

@@ -19,28 +19,11 @@
 #include <mutex>
 #include <set>
 
-#include "unzip/output.h"
+#include "safetree/tree.h"
 
-namespace zorvex::unzip {
+namespace zorvex::safetree {
 
 namespace {
-
-class PosixMapped : public MappedArchive {
- public:
-  PosixMapped(void* map, size_t size) : map_(map), size_(size) {}
-  ~PosixMapped() override {
-    if (map_ != nullptr) ::munmap(map_, size_);
-  }
-  const uint8_t* data() const override {
-    static const uint8_t kEmpty = 0;
-    return map_ != nullptr ? static_cast<const uint8_t*>(map_) : &kEmpty;
-  }
-  size_t size() const override { return size_; }
-
- private:
-  void* map_;
-  size_t size_;
-};
 
 mode_t CurrentUmask() {
   static const mode_t mask = [] {
@@ -165,7 +148,7 @@ bool CanPublishOpenFiles() {
 // The file is written without a name (or, where the file system cannot, under a
 // temporary name beside its own) and named when complete: a damaged entry never leaves a
 // file that looks complete, and a complete one needs no rename.
-class PosixFile : public OutputFile {
+class PosixFile : public TreeFile {
  public:
   PosixFile(std::shared_ptr<DirFd> dir, int fd, std::string temp, std::string leaf,
             bool mode_pending, mode_t mode)
@@ -235,10 +218,119 @@ class PosixFile : public OutputFile {
   bool disk_full_ = false;
 };
 
-class PosixOutput : public Output {
+
+TreeEntry::Kind KindOf(mode_t mode) {
+  return S_ISDIR(mode)   ? TreeEntry::Kind::kDirectory
+         : S_ISLNK(mode) ? TreeEntry::Kind::kLink
+         : S_ISREG(mode) ? TreeEntry::Kind::kFile
+                         : TreeEntry::Kind::kSpecial;
+}
+
+FileId IdOf(const struct stat& st) {
+  return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+}
+
+// Adds permission bits to the entry `name` of `dir` through a handle of the entry itself,
+// so that a link (or an entry swapped for one) is never followed: the handle is a path
+// handle, which needs no permission on the entry, and /proc names exactly its inode.
+// A link is left as it is. False when the mode could not be changed.
+bool AddModeBits(int dir, const std::string& name, mode_t bits) {
+  int fd = ::openat(dir, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st;
+  bool ok = ::fstat(fd, &st) == 0;
+  if (ok && !S_ISLNK(st.st_mode) && (st.st_mode & bits) != bits) {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    ok = ::chmod(self.c_str(), (st.st_mode & 07777) | bits) == 0;
+  }
+  ::close(fd);
+  return ok;
+}
+
+// Opens the directory `name` of `dir` to work inside it, following no link; one of the
+// tree's that keeps its owner out (0500, 0000) is opened to its owner first. The handle
+// opened is checked to be the directory that was changed. -1 when it cannot be opened.
+int OpenDirectoryToChange(int dir, const std::string& name) {
+  const int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+  int fd = ::openat(dir, name.c_str(), flags);
+  struct stat before, after;
+  if (fd < 0 && errno == EACCES && ::fstatat(dir, name.c_str(), &before, AT_SYMLINK_NOFOLLOW) == 0 &&
+      AddModeBits(dir, name, S_IRWXU)) {
+    fd = ::openat(dir, name.c_str(), flags);
+    if (fd >= 0 && (::fstat(fd, &after) != 0 || IdOf(after) != IdOf(before))) {
+      ::close(fd);
+      fd = -1;
+    }
+  }
+  if (fd >= 0 && ::fstat(fd, &after) == 0 && (after.st_mode & S_IRWXU) != S_IRWXU) {
+    ::fchmod(fd, (after.st_mode & 07777) | S_IRWXU);  // its entries are to be changed
+  }
+  return fd;
+}
+
+// The names in the open directory, "." and ".." left out, read through a copy of its handle.
+std::vector<std::string> NamesIn(int dir) {
+  std::vector<std::string> names;
+  int copy = ::fcntl(dir, F_DUPFD_CLOEXEC, 0);
+  DIR* d = copy >= 0 ? ::fdopendir(copy) : nullptr;
+  if (d == nullptr) {
+    if (copy >= 0) ::close(copy);
+    return names;
+  }
+  while (struct dirent* e = ::readdir(d)) {
+    if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) {
+      names.push_back(e->d_name);
+    }
+  }
+  ::closedir(d);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Removes the entry `name` of `dir`, and everything below it through the handles of its
+// directories. A directory swapped for a link meanwhile cannot be opened as a directory,
+// and the link alone goes. What stays is added to *left, named by `shown`.
+void RemoveEntry(int dir, const std::string& name, const std::string& shown,
+                 std::vector<std::string>* left) {
+  struct stat st;
+  if (::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (errno != ENOENT) left->push_back(shown);
+    return;
+  }
+  if (!S_ISDIR(st.st_mode)) {
+    // Unlinking needs no permission on the file itself, read-only or not.
+    if (::unlinkat(dir, name.c_str(), 0) != 0 && errno != ENOENT) left->push_back(shown);
+    return;
+  }
+  int fd = OpenDirectoryToChange(dir, name);
+  if (fd >= 0) {
+    for (const std::string& child : NamesIn(fd)) RemoveEntry(fd, child, shown + "/" + child, left);
+    ::close(fd);
+  }
+  if (::unlinkat(dir, name.c_str(), AT_REMOVEDIR) == 0 || errno == ENOENT) return;
+  if (errno == ENOTDIR && ::unlinkat(dir, name.c_str(), 0) == 0) return;  // now a link
+  left->push_back(shown);
+}
+
+// Gives the owner write permission on the entry `name` of `dir` and on everything below
+// it (a directory also read and search permission), through handles, following no link.
+void MakeEntryWritable(int dir, const std::string& name) {
+  struct stat st;
+  if (::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return;
+  if (S_ISREG(st.st_mode)) {
+    AddModeBits(dir, name, S_IWUSR);
+  } else if (S_ISDIR(st.st_mode)) {
+    int fd = OpenDirectoryToChange(dir, name);
+    if (fd < 0) return;
+    for (const std::string& child : NamesIn(fd)) MakeEntryWritable(fd, child);
+    ::close(fd);
+  }
+}
+
+class PosixTree : public Tree {
  public:
-  PosixOutput(std::string dir, int root) : dir_(std::move(dir)), root_(root) {}
-  ~PosixOutput() override { ::close(root_); }
+  PosixTree(std::string dir, int root) : dir_(std::move(dir)), root_(root) {}
+  ~PosixTree() override { ::close(root_); }
 
   bool MakeOneDirectory(const std::string& rel, std::string* error) override {
     std::shared_ptr<DirFd> parent = OpenDir(Parent(rel), error);
@@ -261,7 +353,7 @@ class PosixOutput : public Output {
   // An entry made on Unix gets its own mode (without set-id and sticky bits), whatever the
   // umask; any other gets what a new file gets. Created with its mode where the umask lets
   // it, so that most files need no change of mode.
-  std::unique_ptr<OutputFile> CreateFile(const std::string& rel, std::optional<uint32_t> mode,
+  std::unique_ptr<TreeFile> NewFile(const std::string& rel, std::optional<uint32_t> mode,
                                          std::string* error) override {
     std::shared_ptr<DirFd> parent = OpenDir(Parent(rel), error);
     if (!parent) return nullptr;
@@ -321,6 +413,49 @@ class PosixOutput : public Output {
 
   std::string DisplayPath(const std::string& rel) const override { return Full(rel); }
 
+  bool List(const std::string& rel, std::vector<TreeEntry>* entries) override {
+    entries->clear();
+    std::string error;
+    std::shared_ptr<DirFd> dir = OpenDir(rel, &error);
+    if (!dir) return false;
+    for (const std::string& name : NamesIn(dir->get())) {
+      struct stat st;
+      if (::fstatat(dir->get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+      entries->push_back({name, KindOf(st.st_mode), IdOf(st)});
+    }
+    return true;
+  }
+
+  bool Find(const std::string& rel, TreeEntry* found) override {
+    std::string error;
+    std::shared_ptr<DirFd> dir = OpenDir(Parent(rel), &error);
+    struct stat st;
+    if (!dir || ::fstatat(dir->get(), Leaf(rel).c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      return false;
+    }
+    *found = {Leaf(rel), KindOf(st.st_mode), IdOf(st)};
+    return true;
+  }
+
+  void Remove(const std::string& rel, std::vector<std::string>* left) override {
+    if (rel.empty()) return;
+    Forget(rel);
+    std::string error;
+    std::shared_ptr<DirFd> dir = OpenDir(Parent(rel), &error);
+    if (!dir) {
+      left->push_back(Full(rel));
+      return;
+    }
+    RemoveEntry(dir->get(), Leaf(rel), Full(rel), left);
+  }
+
+  void MakeWritable(const std::string& rel) override {
+    std::string error;
+    std::shared_ptr<DirFd> dir = OpenDir(Parent(rel), &error);
+    if (rel.empty() || !dir) return;
+    MakeEntryWritable(dir->get(), Leaf(rel));
+  }
+
  private:
   std::string Full(const std::string& rel) const { return dir_ + "/" + rel; }
 
@@ -346,6 +481,14 @@ class PosixOutput : public Output {
     return dir;
   }
 
+  // The directory handles kept for `rel` and below it, which is going.
+  void Forget(const std::string& rel) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::erase_if(open_, [&](const auto& kept) {
+      return kept.first == rel || kept.first.rfind(rel + "/", 0) == 0;
+    });
+  }
+
   static constexpr size_t kMaxOpenDirectories = 256;
   std::atomic<bool> tmpfile_works_{true};
   std::string dir_;
@@ -354,42 +497,13 @@ class PosixOutput : public Output {
   std::map<std::string, std::shared_ptr<DirFd>> open_;
 };
 
-// The part of a path that holds a wildcard character.
-bool HasWildcard(const std::string& text) { return text.find_first_of("*?[") != std::string::npos; }
-
 }  // namespace
 
-std::unique_ptr<MappedArchive> MapArchive(const std::string& path, std::string* error) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    *error = std::strerror(errno);
-    return nullptr;
-  }
-  struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    *error = "not a regular file";
-    return nullptr;
-  }
-  size_t size = static_cast<size_t>(st.st_size);
-  void* map = nullptr;
-  if (size > 0) {
-    map = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
-    if (map == MAP_FAILED) {
-      ::close(fd);
-      *error = std::strerror(errno);
-      return nullptr;
-    }
-  }
-  ::close(fd);
-  return std::make_unique<PosixMapped>(map, size);
-}
-
-std::unique_ptr<Output> OpenOutput(const std::string& dir, std::string* error) {
+std::unique_ptr<Tree> OpenTree(const std::string& dir, bool make, std::string* error) {
   std::string path = dir.empty() ? "." : dir;
   while (path.size() > 1 && path.back() == '/') path.pop_back();
   // Make the directory and its parents, as the user named it.
-  for (size_t pos = 1; pos <= path.size(); ++pos) {
+  for (size_t pos = 1; make && pos <= path.size(); ++pos) {
     if (pos < path.size() && path[pos] != '/') continue;
     std::string prefix = path.substr(0, pos);
     if (::mkdir(prefix.c_str(), 0777) != 0 && errno != EEXIST) {
@@ -397,57 +511,17 @@ std::unique_ptr<Output> OpenOutput(const std::string& dir, std::string* error) {
       return nullptr;
     }
   }
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-    *error = path + " is not a directory";
-    return nullptr;
-  }
+  // The root is taken as named (a link the caller names is the caller's choice); below it
+  // nothing is followed.
   int root = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (root < 0) {
-    *error = "cannot open " + path + ": " + std::strerror(errno);
+    *error = errno == ENOTDIR ? path + " is not a directory"
+                              : "cannot open " + path + ": " + std::strerror(errno);
     return nullptr;
   }
-  return std::make_unique<PosixOutput>(path, root);
+  return std::make_unique<PosixTree>(path, root);
 }
 
-std::vector<std::string> ExpandArchivePattern(const std::string& pattern) {
-  size_t cut = pattern.find_last_of('/');
-  std::string dir = cut == std::string::npos ? "." : pattern.substr(0, cut == 0 ? 1 : cut);
-  std::string leaf = cut == std::string::npos ? pattern : pattern.substr(cut + 1);
-  if (!HasWildcard(leaf)) return {pattern};
-  std::vector<std::string> matches;
-  DIR* d = ::opendir(dir.c_str());
-  if (d == nullptr) return matches;
-  while (struct dirent* e = ::readdir(d)) {
-    if (e->d_name[0] == '.' && leaf[0] != '.') continue;
-    if (::fnmatch(leaf.c_str(), e->d_name, 0) != 0) continue;
-    std::string path =
-        cut == std::string::npos ? e->d_name : pattern.substr(0, cut + 1) + e->d_name;
-    struct stat st;
-    if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) matches.push_back(path);
-  }
-  ::closedir(d);
-  std::sort(matches.begin(), matches.end());
-  return matches;
-}
+std::string NameKey(const std::string& utf8) { return utf8; }
 
-void PrintOut(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
-
-void PrintErr(const std::string& text) {
-  std::fflush(stdout);
-  std::fwrite(text.data(), 1, text.size(), stderr);
-}
-
-std::string FormatLocalTime(int64_t seconds) {
-  std::time_t t = static_cast<std::time_t>(seconds);
-  std::tm local{};
-  ::localtime_r(&t, &local);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &local);
-  return text;
-}
-
-bool MakesLinks() { return true; }
-bool BackslashSeparates() { return false; }
-
-}  // namespace zorvex::unzip
+}  // namespace zorvex::safetree

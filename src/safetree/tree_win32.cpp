@@ -1,0 +1,449 @@
+// The Windows side of the safe tree. New files are written through "\\?\" paths, so that
+// long paths work and no name is taken for a device; listing, finding, changing and
+// removing work from handles, each entry opened relative to its directory's handle as the
+// reparse point it may be (never followed), with attributes and deletion set through the
+// entry's own handle.
+#include "safetree/win32_text.h"
+// After windows.h, which they build on.
+#include <winternl.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <ctime>
+#include <set>
+#include <vector>
+
+#include "safetree/tree.h"
+
+namespace zorvex::safetree {
+
+namespace {
+
+std::string ErrorText(DWORD code) { return "system error " + std::to_string(code); }
+
+// The absolute, prefixed form of a path, for the calls that take long paths.
+std::wstring Long(const std::wstring& path) {
+  DWORD n = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  std::wstring full(n, L'\0');
+  n = GetFullPathNameW(path.c_str(), n, full.data(), nullptr);
+  full.resize(n);
+  if (full.rfind(L"\\\\?\\", 0) == 0) return full;
+  if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+  return L"\\\\?\\" + full;
+}
+
+// Seconds since 1970 as a FILETIME (100 ns since 1601).
+FILETIME FileTime(int64_t seconds) {
+  uint64_t ticks = static_cast<uint64_t>(seconds + 11644473600LL) * 10000000ULL;
+  FILETIME ft;
+  ft.dwLowDateTime = static_cast<DWORD>(ticks);
+  ft.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+  return ft;
+}
+
+std::wstring TemporaryBeside(const std::wstring& final) {
+  static std::atomic<unsigned long> counter{0};
+  size_t cut = final.find_last_of(L'\\');
+  // Of bounded length: the final name may be as long as a name can be.
+  return final.substr(0, cut + 1) + L".unzip-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+         std::to_wstring(counter++) + L".tmp";
+}
+
+bool Place(const std::wstring& from, const std::wstring& to, bool replace, bool* exists) {
+  *exists = false;
+  if (MoveFileExW(from.c_str(), to.c_str(), replace ? MOVEFILE_REPLACE_EXISTING : 0)) return true;
+  DWORD e = GetLastError();
+  *exists = !replace && (e == ERROR_ALREADY_EXISTS || e == ERROR_FILE_EXISTS);
+  return false;
+}
+
+// A kernel handle that closes itself.
+class Handle {
+ public:
+  explicit Handle(HANDLE h = INVALID_HANDLE_VALUE) : h_(h) {}
+  ~Handle() {
+    if (valid()) CloseHandle(h_);
+  }
+  Handle(Handle&& other) noexcept : h_(other.h_) { other.h_ = INVALID_HANDLE_VALUE; }
+  Handle& operator=(Handle&& other) noexcept {
+    std::swap(h_, other.h_);
+    return *this;
+  }
+  HANDLE get() const { return h_; }
+  bool valid() const { return h_ != nullptr && h_ != INVALID_HANDLE_VALUE; }
+
+ private:
+  HANDLE h_;
+};
+
+// Opens `name` relative to the open directory `parent`, as the file system resolves the
+// name (letter case, short names), never following a reparse point: a junction or link
+// is opened as itself.
+Handle OpenRelative(HANDLE parent, const std::wstring& name, ACCESS_MASK access) {
+  UNICODE_STRING text;
+  text.Buffer = const_cast<PWSTR>(name.c_str());
+  text.Length = static_cast<USHORT>(std::min<size_t>(name.size() * sizeof(wchar_t), 0xFFFE));
+  text.MaximumLength = text.Length;
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, &text, OBJ_CASE_INSENSITIVE, parent, nullptr);
+  IO_STATUS_BLOCK io;
+  HANDLE h = nullptr;
+  NTSTATUS status =
+      NtOpenFile(&h, access | SYNCHRONIZE, &attributes, &io,
+                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                 FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_FOR_BACKUP_INTENT);
+  if (!NT_SUCCESS(status)) {
+    SetLastError(RtlNtStatusToDosError(status));
+    return Handle();
+  }
+  return Handle(h);
+}
+
+bool IsDirectory(DWORD attributes) {
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+         (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+}
+
+TreeEntry::Kind KindOf(DWORD attributes) {
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return TreeEntry::Kind::kLink;
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? TreeEntry::Kind::kDirectory
+                                                      : TreeEntry::Kind::kFile;
+}
+
+// The names in the directory open as `dir`, read through its handle.
+std::vector<std::wstring> NamesIn(HANDLE dir) {
+  std::vector<std::wstring> names;
+  std::vector<uint64_t> buffer(8192);
+  FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;
+  while (GetFileInformationByHandleEx(dir, kind, buffer.data(),
+                                      static_cast<DWORD>(buffer.size() * sizeof(uint64_t)))) {
+    kind = FileIdBothDirectoryInfo;
+    auto* at = reinterpret_cast<const uint8_t*>(buffer.data());
+    for (;;) {
+      auto* info = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(at);
+      std::wstring name(info->FileName, info->FileNameLength / sizeof(wchar_t));
+      if (name != L"." && name != L"..") names.push_back(name);
+      if (info->NextEntryOffset == 0) break;
+      at += info->NextEntryOffset;
+    }
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Clears the read-only attribute through the entry's own handle.
+bool ClearReadOnly(HANDLE h, DWORD attributes) {
+  if ((attributes & FILE_ATTRIBUTE_READONLY) == 0) return true;
+  FILE_BASIC_INFO basic{};
+  basic.FileAttributes = attributes & ~FILE_ATTRIBUTE_READONLY;
+  if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+  return SetFileInformationByHandle(h, FileBasicInfo, &basic, sizeof basic) != 0;
+}
+
+// Removes the entry `name` of `dir` and everything below it, through handles: a directory
+// is emptied through its own, a reparse point goes as itself. What stays is added to *left.
+void RemoveEntry(HANDLE dir, const std::wstring& name, const std::string& shown,
+                 std::vector<std::string>* left) {
+  Handle h = OpenRelative(dir, name, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES |
+                                         FILE_LIST_DIRECTORY);
+  if (!h.valid()) {
+    DWORD e = GetLastError();
+    if (e != ERROR_FILE_NOT_FOUND && e != ERROR_PATH_NOT_FOUND) left->push_back(shown);
+    return;
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(h.get(), &info)) {
+    left->push_back(shown);
+    return;
+  }
+  if (IsDirectory(info.dwFileAttributes)) {
+    for (const std::wstring& child : NamesIn(h.get())) {
+      RemoveEntry(h.get(), child, shown + "\\" + NarrowFrom(child), left);
+    }
+  }
+  FILE_DISPOSITION_INFO gone{TRUE};
+  if (!ClearReadOnly(h.get(), info.dwFileAttributes) ||
+      !SetFileInformationByHandle(h.get(), FileDispositionInfo, &gone, sizeof gone)) {
+    left->push_back(shown);
+  }
+}
+
+void MakeEntryWritable(HANDLE dir, const std::wstring& name) {
+  Handle h = OpenRelative(dir, name, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES |
+                                         FILE_LIST_DIRECTORY);
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!h.valid() || !GetFileInformationByHandle(h.get(), &info) ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    return;
+  }
+  ClearReadOnly(h.get(), info.dwFileAttributes);
+  if (IsDirectory(info.dwFileAttributes)) {
+    for (const std::wstring& child : NamesIn(h.get())) MakeEntryWritable(h.get(), child);
+  }
+}
+
+class Win32File : public TreeFile {
+ public:
+  Win32File(HANDLE h, std::wstring temp, std::wstring final)
+      : h_(h), temp_(std::move(temp)), final_(std::move(final)) {}
+  ~Win32File() override {
+    if (h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
+    if (!committed_) DeleteFileW(temp_.c_str());
+  }
+  bool Write(const uint8_t* data, size_t size) override {
+    while (size > 0) {
+      DWORD chunk = static_cast<DWORD>(std::min<size_t>(size, 1u << 30));
+      DWORD done = 0;
+      if (!WriteFile(h_, data, chunk, &done, nullptr) || done == 0) {
+        DWORD e = GetLastError();
+        disk_full_ = e == ERROR_DISK_FULL || e == ERROR_HANDLE_DISK_FULL;
+        return false;
+      }
+      data += done;
+      size -= done;
+    }
+    return true;
+  }
+  bool Commit(int64_t mtime, bool replace, bool* exists, std::string* error) override {
+    FILETIME ft = FileTime(mtime);
+    SetFileTime(h_, nullptr, &ft, &ft);
+    bool ok = CloseHandle(h_) != 0;
+    h_ = INVALID_HANDLE_VALUE;
+    if (ok && Place(temp_, final_, replace, exists)) {
+      committed_ = true;
+      return true;
+    }
+    if (!*exists) *error = ErrorText(GetLastError());
+    return false;
+  }
+  bool DiskFull() const override { return disk_full_; }
+
+ private:
+  HANDLE h_;
+  std::wstring temp_;
+  std::wstring final_;
+  bool committed_ = false;
+  bool disk_full_ = false;
+};
+
+class Win32Tree : public Tree {
+ public:
+  Win32Tree(std::string shown, std::wstring root, Handle handle)
+      : shown_(std::move(shown)), root_(std::move(root)), handle_(std::move(handle)) {}
+
+  bool MakeOneDirectory(const std::string& rel, std::string* error) override {
+    std::wstring path = Full(rel);
+    if (CreateDirectoryW(path.c_str(), nullptr)) return true;
+    if (GetLastError() != ERROR_ALREADY_EXISTS) {
+      *error = "cannot create " + DisplayPath(rel) + ": " + ErrorText(GetLastError());
+      return false;
+    }
+    DWORD a = GetFileAttributesW(path.c_str());
+    if (a == INVALID_FILE_ATTRIBUTES || !IsDirectory(a)) {
+      *error = DisplayPath(rel) + " is not a directory (a file or a link stands there)";
+      return false;
+    }
+    return true;
+  }
+
+  std::unique_ptr<TreeFile> NewFile(const std::string& rel, std::optional<uint32_t>,
+                                       std::string* error) override {
+    std::wstring final = Full(rel);
+    std::wstring temp = TemporaryBeside(final);
+    HANDLE h = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+      *error = "cannot create " + DisplayPath(rel) + ": " + ErrorText(GetLastError());
+      return nullptr;
+    }
+    return std::make_unique<Win32File>(h, temp, final);
+  }
+
+  // Making a link needs a privilege an installer cannot count on: the link becomes a file
+  // holding its target, as unzip programs do on systems without links.
+  bool MakeLink(const std::string& rel, const std::string& target, bool replace, bool* exists,
+                std::string* error) override {
+    std::unique_ptr<TreeFile> file = NewFile(rel, std::nullopt, error);
+    if (!file) return false;
+    if (!file->Write(reinterpret_cast<const uint8_t*>(target.data()), target.size())) {
+      *error = "cannot write " + DisplayPath(rel);
+      return false;
+    }
+    return file->Commit(std::time(nullptr), replace, exists, error);
+  }
+
+  void SetDirectoryAttributes(const std::string& rel, std::optional<uint32_t>,
+                              int64_t mtime) override {
+    HANDLE h = CreateFileW(Full(rel).c_str(), FILE_WRITE_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                           nullptr);
+    if (h == INVALID_HANDLE_VALUE) return;
+    FILETIME ft = FileTime(mtime);
+    SetFileTime(h, nullptr, &ft, &ft);
+    CloseHandle(h);
+  }
+
+  bool FreeBytes(uint64_t* bytes) override {
+    ULARGE_INTEGER free_to_caller;
+    if (!GetDiskFreeSpaceExW(root_.c_str(), &free_to_caller, nullptr, nullptr)) return false;
+    *bytes = free_to_caller.QuadPart;
+    return true;
+  }
+
+  std::string DisplayPath(const std::string& rel) const override {
+    std::string path = shown_ + "\\" + rel;
+    std::replace(path.begin() + static_cast<long>(shown_.size()), path.end(), '/', '\\');
+    return path;
+  }
+
+  bool List(const std::string& rel, std::vector<TreeEntry>* entries) override {
+    entries->clear();
+    Handle dir = OpenDirectory(rel);
+    if (!dir.valid()) return false;
+    for (const std::wstring& name : NamesIn(dir.get())) {
+      TreeEntry entry;
+      if (Describe(dir.get(), name, &entry)) entries->push_back(entry);
+    }
+    return true;
+  }
+
+  bool Find(const std::string& rel, TreeEntry* found) override {
+    size_t cut = rel.find_last_of('/');
+    Handle dir = OpenDirectory(cut == std::string::npos ? "" : rel.substr(0, cut));
+    return dir.valid() && Describe(dir.get(), WideFrom(rel.substr(cut + 1)), found);
+  }
+
+  void Remove(const std::string& rel, std::vector<std::string>* left) override {
+    if (rel.empty()) return;
+    size_t cut = rel.find_last_of('/');
+    Handle dir = OpenDirectory(cut == std::string::npos ? "" : rel.substr(0, cut));
+    if (!dir.valid()) {
+      left->push_back(DisplayPath(rel));
+      return;
+    }
+    RemoveEntry(dir.get(), WideFrom(rel.substr(cut + 1)), DisplayPath(rel), left);
+  }
+
+  void MakeWritable(const std::string& rel) override {
+    size_t cut = rel.find_last_of('/');
+    Handle dir = OpenDirectory(cut == std::string::npos ? "" : rel.substr(0, cut));
+    if (!rel.empty() && dir.valid()) MakeEntryWritable(dir.get(), WideFrom(rel.substr(cut + 1)));
+  }
+
+ private:
+  std::wstring Full(const std::string& rel) const {
+    std::wstring path = root_ + L"\\" + WideFrom(rel);
+    std::replace(path.begin() + static_cast<long>(root_.size()), path.end(), L'/', L'\\');
+    return path;
+  }
+
+  // The directory `rel`, opened part by part from the root's handle; a part that is a
+  // reparse point, or no directory, ends it.
+  Handle OpenDirectory(const std::string& rel) {
+    HANDLE copy = nullptr;
+    Handle dir(DuplicateHandle(GetCurrentProcess(), handle_.get(), GetCurrentProcess(), &copy, 0,
+                               FALSE, DUPLICATE_SAME_ACCESS)
+                   ? copy
+                   : INVALID_HANDLE_VALUE);
+    size_t pos = 0;
+    while (dir.valid() && pos < rel.size()) {
+      size_t end = std::min(rel.find('/', pos), rel.size());
+      Handle next = OpenRelative(dir.get(), WideFrom(rel.substr(pos, end - pos)),
+                                 FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES);
+      BY_HANDLE_FILE_INFORMATION info;
+      if (next.valid() && (!GetFileInformationByHandle(next.get(), &info) ||
+                           !IsDirectory(info.dwFileAttributes))) {
+        next = Handle();
+      }
+      dir = std::move(next);
+      pos = end + 1;
+    }
+    return dir;
+  }
+
+  // The entry `name` of `dir` as the file system holds it: kind, identity and its own name.
+  static bool Describe(HANDLE dir, const std::wstring& name, TreeEntry* entry) {
+    Handle h = OpenRelative(dir, name, FILE_READ_ATTRIBUTES);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!h.valid() || !GetFileInformationByHandle(h.get(), &info)) return false;
+    entry->kind = KindOf(info.dwFileAttributes);
+    entry->id = {info.dwVolumeSerialNumber,
+                 static_cast<uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow};
+    entry->name = NarrowFrom(name);
+    std::vector<uint64_t> buffer(4096);
+    if (GetFileInformationByHandleEx(h.get(), FileNameInfo, buffer.data(),
+                                     static_cast<DWORD>(buffer.size() * sizeof(uint64_t)))) {
+      auto* kept = reinterpret_cast<const FILE_NAME_INFO*>(buffer.data());
+      std::wstring path(kept->FileName, kept->FileNameLength / sizeof(wchar_t));
+      entry->name = NarrowFrom(path.substr(path.find_last_of(L'\\') + 1));
+    }
+    return true;
+  }
+
+  std::string shown_;
+  std::wstring root_;
+  Handle handle_;
+};
+
+}  // namespace
+
+std::unique_ptr<Tree> OpenTree(const std::string& dir, bool make, std::string* error) {
+  std::string shown = dir.empty() ? "." : dir;
+  while (shown.size() > 3 && (shown.back() == '\\' || shown.back() == '/')) shown.pop_back();
+  std::wstring root = Long(WideFrom(shown));
+  while (root.size() > 7 && root.back() == L'\\') root.pop_back();
+  // Make the directory and its parents: each separator after the drive ("\\?\C:\") or
+  // the share ("\\?\UNC\server\share\") ends a parent.
+  size_t start = std::wstring::npos;
+  if (root.rfind(L"\\\\?\\UNC\\", 0) == 0) {
+    size_t server_end = root.find(L'\\', 8);
+    if (server_end != std::wstring::npos) start = root.find(L'\\', server_end + 1);
+  } else {
+    start = root.find(L'\\', 7);
+  }
+  for (size_t pos = start; make && pos != std::wstring::npos; pos = root.find(L'\\', pos + 1)) {
+    CreateDirectoryW(root.substr(0, pos).c_str(), nullptr);
+  }
+  if (make) CreateDirectoryW(root.c_str(), nullptr);
+  Handle handle(CreateFileW(root.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!handle.valid() || !GetFileInformationByHandle(handle.get(), &info) ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    *error = (make ? "cannot create " : "cannot open ") + shown + ": " +
+             ErrorText(GetLastError());
+    return nullptr;
+  }
+  return std::make_unique<Win32Tree>(shown, root, std::move(handle));
+}
+
+// Windows keeps a name's letter case and compares names folded to one case by its own
+// table; the trailing dots and blanks of each part it drops.
+std::string NameKey(const std::string& utf8) {
+  std::string key;
+  size_t pos = 0;
+  while (pos <= utf8.size()) {
+    size_t end = std::min(utf8.find('/', pos), utf8.size());
+    std::string part = utf8.substr(pos, end - pos);
+    while (!part.empty() && (part.back() == '.' || part.back() == ' ') && part != "." &&
+           part != "..") {
+      part.pop_back();
+    }
+    key += (pos == 0 ? "" : "/") + part;
+    pos = end + 1;
+  }
+  std::wstring wide = WideFrom(key);
+  if (wide.empty()) return key;
+  std::wstring upper(wide.size(), L'\0');
+  int n = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, wide.data(),
+                        static_cast<int>(wide.size()), upper.data(), static_cast<int>(upper.size()),
+                        nullptr, nullptr, 0);
+  if (n <= 0) return key;
+  upper.resize(static_cast<size_t>(n));
+  return NarrowFrom(upper);
+}
+
+}  // namespace zorvex::safetree

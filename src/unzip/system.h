@@ -1,0 +1,40 @@
+// What the unzip needs of the operating system beyond the tree it writes: the archive
+// mapped into memory, wildcard archive names and the console. One implementation per
+// target.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace zorvex::unzip {
+
+// An archive mapped into memory, read-only.
+class MappedArchive {
+ public:
+  virtual ~MappedArchive() = default;
+  virtual const uint8_t* data() const = 0;
+  virtual size_t size() const = 0;
+};
+
+// Null with *error set when the file cannot be opened or is no regular file.
+std::unique_ptr<MappedArchive> MapArchive(const std::string& path, std::string* error);
+
+// The archives a command-line argument names: itself when it holds no wildcard, else the
+// regular files its last component matches ("*", "?", "[...]"), in name order.
+std::vector<std::string> ExpandArchivePattern(const std::string& pattern);
+
+// Writes UTF-8 text to standard output / standard error.
+void PrintOut(const std::string& text);
+void PrintErr(const std::string& text);
+
+// "YYYY-MM-DD HH:MM" of a time in seconds since 1970, in local time.
+std::string FormatLocalTime(int64_t seconds);
+
+// True where links are made as links.
+bool MakesLinks();
+// True where '\' separates names in archive paths, as it does on Windows.
+bool BackslashSeparates();
+
+}  // namespace zorvex::unzip

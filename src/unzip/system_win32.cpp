@@ -1,0 +1,128 @@
+// The Windows side of the unzip beyond the tree it writes: every name goes through the
+// wide-character calls, so that names beyond the ANSI code page arrive intact.
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+
+#include "safetree/win32_text.h"
+#include "unzip/system.h"
+
+namespace zorvex::unzip {
+
+namespace {
+
+using safetree::NarrowFrom;
+using safetree::WideFrom;
+
+std::string ErrorText(DWORD code) { return "system error " + std::to_string(code); }
+
+// The absolute, prefixed form of a path, for the calls that take long paths.
+std::wstring Long(const std::wstring& path) {
+  DWORD n = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  std::wstring full(n, L'\0');
+  n = GetFullPathNameW(path.c_str(), n, full.data(), nullptr);
+  full.resize(n);
+  if (full.rfind(L"\\\\?\\", 0) == 0) return full;
+  if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+  return L"\\\\?\\" + full;
+}
+
+class Win32Mapped : public MappedArchive {
+ public:
+  Win32Mapped(HANDLE file, HANDLE mapping, const void* view, size_t size)
+      : file_(file), mapping_(mapping), view_(view), size_(size) {}
+  ~Win32Mapped() override {
+    if (view_ != nullptr) UnmapViewOfFile(view_);
+    if (mapping_ != nullptr) CloseHandle(mapping_);
+    CloseHandle(file_);
+  }
+  const uint8_t* data() const override {
+    static const uint8_t kEmpty = 0;
+    return view_ != nullptr ? static_cast<const uint8_t*>(view_) : &kEmpty;
+  }
+  size_t size() const override { return size_; }
+
+ private:
+  HANDLE file_;
+  HANDLE mapping_;
+  const void* view_;
+  size_t size_;
+};
+
+bool HasWildcard(const std::string& text) { return text.find_first_of("*?[") != std::string::npos; }
+
+}  // namespace
+
+std::unique_ptr<MappedArchive> MapArchive(const std::string& path, std::string* error) {
+  HANDLE file = CreateFileW(Long(WideFrom(path)).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    *error = ErrorText(GetLastError());
+    return nullptr;
+  }
+  LARGE_INTEGER size;
+  if (GetFileType(file) != FILE_TYPE_DISK || !GetFileSizeEx(file, &size)) {
+    CloseHandle(file);
+    *error = "not a regular file";
+    return nullptr;
+  }
+  if (size.QuadPart == 0) return std::make_unique<Win32Mapped>(file, nullptr, nullptr, 0);
+  HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+  const void* view = mapping != nullptr ? MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0) : nullptr;
+  if (view == nullptr) {
+    *error = ErrorText(GetLastError());
+    if (mapping != nullptr) CloseHandle(mapping);
+    CloseHandle(file);
+    return nullptr;
+  }
+  return std::make_unique<Win32Mapped>(file, mapping, view, static_cast<size_t>(size.QuadPart));
+}
+
+std::vector<std::string> ExpandArchivePattern(const std::string& pattern) {
+  size_t cut = pattern.find_last_of("\\/");
+  std::string leaf = cut == std::string::npos ? pattern : pattern.substr(cut + 1);
+  if (!HasWildcard(leaf)) return {pattern};
+  std::string dir = cut == std::string::npos ? "" : pattern.substr(0, cut + 1);
+  std::vector<std::string> matches;
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW(WideFrom(pattern).c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return matches;
+  do {
+    if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
+    matches.push_back(dir + NarrowFrom(data.cFileName));
+  } while (FindNextFileW(find, &data));
+  FindClose(find);
+  std::sort(matches.begin(), matches.end());
+  return matches;
+}
+
+// A console takes UTF-16; a file or pipe takes the UTF-8 bytes.
+void Print(DWORD which, FILE* stream, const std::string& text) {
+  HANDLE h = GetStdHandle(which);
+  DWORD mode = 0;
+  if (h != nullptr && h != INVALID_HANDLE_VALUE && GetConsoleMode(h, &mode)) {
+    std::wstring wide = WideFrom(text);
+    DWORD written = 0;
+    WriteConsoleW(h, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+    return;
+  }
+  std::fwrite(text.data(), 1, text.size(), stream);
+  std::fflush(stream);
+}
+
+void PrintOut(const std::string& text) { Print(STD_OUTPUT_HANDLE, stdout, text); }
+void PrintErr(const std::string& text) { Print(STD_ERROR_HANDLE, stderr, text); }
+
+std::string FormatLocalTime(int64_t seconds) {
+  std::time_t t = static_cast<std::time_t>(seconds);
+  std::tm local{};
+  localtime_s(&local, &t);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &local);
+  return text;
+}
+
+bool MakesLinks() { return false; }
+bool BackslashSeparates() { return true; }
+
+}  // namespace zorvex::unzip

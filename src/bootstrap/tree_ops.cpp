@@ -88,8 +88,7 @@ namespace {
 
 // The tree of the directory's parent, and the directory's name in it: the run's own trees
 // are changed and removed from a handle of their parent downwards.
-std::unique_ptr<platform::TreeWriter> ParentTree(const std::string& directory,
-                                                 std::string* leaf) {
+std::unique_ptr<platform::TreeWriter> ParentTree(const std::string& directory, std::string* leaf) {
   const platform::PathStyle& style = *platform::Os().style;
   std::string path = directory;
   while (path.size() > 1 && path.back() == style.separator) path.pop_back();

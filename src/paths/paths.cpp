@@ -175,7 +175,8 @@ int CreateScratchDirectory(std::string* path) {
     if (r == platform::FileSystem::MakeDirResult::kAlreadyExists) continue;
     *path = name;
     std::string why;
-    if (r == platform::FileSystem::MakeDirResult::kCreated && files.CheckPrivateDirectory(name, &why)) {
+    if (r == platform::FileSystem::MakeDirResult::kCreated &&
+        files.CheckPrivateDirectory(name, &why)) {
       return 0;
     }
     if (!why.empty()) {

@@ -29,8 +29,8 @@ bool IsWindowsDeviceName(const std::string& utf8) {
   std::string base = utf8.substr(0, utf8.find('.'));
   while (!base.empty() && base.back() == ' ') base.pop_back();
   for (char& c : base) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return base == "CON" || base == "PRN" || base == "AUX" || base == "NUL" ||
-         base == "CONIN$" || base == "CONOUT$" || IsPortName(base);
+  return base == "CON" || base == "PRN" || base == "AUX" || base == "NUL" || base == "CONIN$" ||
+         base == "CONOUT$" || IsPortName(base);
 }
 
 bool MakeWindowsName(std::string* utf8) {

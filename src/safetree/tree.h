@@ -62,9 +62,8 @@ class Tree {
   bool MakeDirectory(const std::string& rel, std::string* error);
   // A new file beside `rel`, whose directory exists, to get `mode` when committed (as for
   // Commit). Null with *error on failure.
-  virtual std::unique_ptr<TreeFile> NewFile(const std::string& rel,
-                                               std::optional<uint32_t> mode,
-                                               std::string* error) = 0;
+  virtual std::unique_ptr<TreeFile> NewFile(const std::string& rel, std::optional<uint32_t> mode,
+                                            std::string* error) = 0;
   // Makes `rel` a symbolic link to `target` (where links cannot be made: a file holding
   // the target). False with *error on failure, *exists as for Commit.
   virtual bool MakeLink(const std::string& rel, const std::string& target, bool replace,

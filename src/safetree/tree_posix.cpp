@@ -218,7 +218,6 @@ class PosixFile : public TreeFile {
   bool disk_full_ = false;
 };
 
-
 TreeEntry::Kind KindOf(mode_t mode) {
   return S_ISDIR(mode)   ? TreeEntry::Kind::kDirectory
          : S_ISLNK(mode) ? TreeEntry::Kind::kLink
@@ -254,7 +253,8 @@ int OpenDirectoryToChange(int dir, const std::string& name) {
   const int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
   int fd = ::openat(dir, name.c_str(), flags);
   struct stat before, after;
-  if (fd < 0 && errno == EACCES && ::fstatat(dir, name.c_str(), &before, AT_SYMLINK_NOFOLLOW) == 0 &&
+  if (fd < 0 && errno == EACCES &&
+      ::fstatat(dir, name.c_str(), &before, AT_SYMLINK_NOFOLLOW) == 0 &&
       AddModeBits(dir, name, S_IRWXU)) {
     fd = ::openat(dir, name.c_str(), flags);
     if (fd >= 0 && (::fstat(fd, &after) != 0 || IdOf(after) != IdOf(before))) {
@@ -354,7 +354,7 @@ class PosixTree : public Tree {
   // umask; any other gets what a new file gets. Created with its mode where the umask lets
   // it, so that most files need no change of mode.
   std::unique_ptr<TreeFile> NewFile(const std::string& rel, std::optional<uint32_t> mode,
-                                         std::string* error) override {
+                                    std::string* error) override {
     std::shared_ptr<DirFd> parent = OpenDir(Parent(rel), error);
     if (!parent) return nullptr;
     mode_t wanted = mode ? static_cast<mode_t>(*mode & 0777) : 0666;

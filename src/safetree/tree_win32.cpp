@@ -89,10 +89,10 @@ Handle OpenRelative(HANDLE parent, const std::wstring& name, ACCESS_MASK access)
   InitializeObjectAttributes(&attributes, &text, OBJ_CASE_INSENSITIVE, parent, nullptr);
   IO_STATUS_BLOCK io;
   HANDLE h = nullptr;
-  NTSTATUS status =
-      NtOpenFile(&h, access | SYNCHRONIZE, &attributes, &io,
-                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                 FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_FOR_BACKUP_INTENT);
+  NTSTATUS status = NtOpenFile(
+      &h, access | SYNCHRONIZE, &attributes, &io,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_FOR_BACKUP_INTENT);
   if (!NT_SUCCESS(status)) {
     SetLastError(RtlNtStatusToDosError(status));
     return Handle();
@@ -145,8 +145,8 @@ bool ClearReadOnly(HANDLE h, DWORD attributes) {
 // is emptied through its own, a reparse point goes as itself. What stays is added to *left.
 void RemoveEntry(HANDLE dir, const std::wstring& name, const std::string& shown,
                  std::vector<std::string>* left) {
-  Handle h = OpenRelative(dir, name, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES |
-                                         FILE_LIST_DIRECTORY);
+  Handle h = OpenRelative(
+      dir, name, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | FILE_LIST_DIRECTORY);
   if (!h.valid()) {
     DWORD e = GetLastError();
     if (e != ERROR_FILE_NOT_FOUND && e != ERROR_PATH_NOT_FOUND) left->push_back(shown);
@@ -170,8 +170,8 @@ void RemoveEntry(HANDLE dir, const std::wstring& name, const std::string& shown,
 }
 
 void MakeEntryWritable(HANDLE dir, const std::wstring& name) {
-  Handle h = OpenRelative(dir, name, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES |
-                                         FILE_LIST_DIRECTORY);
+  Handle h =
+      OpenRelative(dir, name, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | FILE_LIST_DIRECTORY);
   BY_HANDLE_FILE_INFORMATION info;
   if (!h.valid() || !GetFileInformationByHandle(h.get(), &info) ||
       (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
@@ -248,7 +248,7 @@ class Win32Tree : public Tree {
   }
 
   std::unique_ptr<TreeFile> NewFile(const std::string& rel, std::optional<uint32_t>,
-                                       std::string* error) override {
+                                    std::string* error) override {
     std::wstring final = Full(rel);
     std::wstring temp = TemporaryBeside(final);
     HANDLE h = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
@@ -275,10 +275,10 @@ class Win32Tree : public Tree {
 
   void SetDirectoryAttributes(const std::string& rel, std::optional<uint32_t>,
                               int64_t mtime) override {
-    HANDLE h = CreateFileW(Full(rel).c_str(), FILE_WRITE_ATTRIBUTES,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                           nullptr);
+    HANDLE h =
+        CreateFileW(Full(rel).c_str(), FILE_WRITE_ATTRIBUTES,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (h == INVALID_HANDLE_VALUE) return;
     FILETIME ft = FileTime(mtime);
     SetFileTime(h, nullptr, &ft, &ft);
@@ -353,8 +353,8 @@ class Win32Tree : public Tree {
       Handle next = OpenRelative(dir.get(), WideFrom(rel.substr(pos, end - pos)),
                                  FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES);
       BY_HANDLE_FILE_INFORMATION info;
-      if (next.valid() && (!GetFileInformationByHandle(next.get(), &info) ||
-                           !IsDirectory(info.dwFileAttributes))) {
+      if (next.valid() &&
+          (!GetFileInformationByHandle(next.get(), &info) || !IsDirectory(info.dwFileAttributes))) {
         next = Handle();
       }
       dir = std::move(next);
@@ -413,8 +413,7 @@ std::unique_ptr<Tree> OpenTree(const std::string& dir, bool make, std::string* e
   BY_HANDLE_FILE_INFORMATION info;
   if (!handle.valid() || !GetFileInformationByHandle(handle.get(), &info) ||
       (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-    *error = (make ? "cannot create " : "cannot open ") + shown + ": " +
-             ErrorText(GetLastError());
+    *error = (make ? "cannot create " : "cannot open ") + shown + ": " + ErrorText(GetLastError());
     return nullptr;
   }
   return std::make_unique<Win32Tree>(shown, root, std::move(handle));

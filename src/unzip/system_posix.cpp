@@ -37,7 +37,6 @@ class PosixMapped : public MappedArchive {
 // The part of a path that holds a wildcard character.
 bool HasWildcard(const std::string& text) { return text.find_first_of("*?[") != std::string::npos; }
 
-
 }  // namespace
 
 std::unique_ptr<MappedArchive> MapArchive(const std::string& path, std::string* error) {

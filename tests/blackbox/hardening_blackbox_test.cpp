@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -67,6 +68,58 @@ TEST_P(HardeningTest, GivenScratchDirectoryKeepsWhatWasThere) {
   }
   // The run's own install log went from the user's directory again.
   EXPECT_EQ(std::distance(fs::directory_iterator(mine), fs::directory_iterator()), 2);
+}
+
+// Runs a shell command as another local user (nobody): the one who attacks a root run.
+int AsNobody(const std::string& command) {
+  return std::system(
+      ("setpriv --reuid=65534 --regid=65534 --clear-groups sh -c '" + command + "'").c_str());
+}
+
+// A -rscratchPath another user could change under a root run (theirs, a link of theirs,
+// one others may write, one below a directory of theirs) is refused before anything is
+// written: Java would run what they swapped in. A private one is used, and after a waited
+// run holds what it held; parents the run made for a new one go again.
+TEST_P(HardeningTest, GivenScratchDirectoryMustBeTheUsersAlone) {
+  if (windows() || ::geteuid() != 0) GTEST_SKIP() << "POSIX owners, as root";
+  medium_.WriteParamFile("BOOTSTRAP=TRUE\nWAIT_FOR_COMPLETION=TRUE\n");
+  fs::permissions(medium_.root, fs::perms(0711));
+  const std::string shared = medium_.root + "/shared", mine = medium_.root + "/mine";
+  const std::string open = medium_.root + "/open", below = shared + "/theirs2/mine";
+  fs::create_directories(shared);
+  fs::permissions(shared, fs::perms(01777));
+  fs::create_directories(mine);
+  fs::permissions(mine, fs::perms(0700));
+  std::ofstream(mine + "/precious.txt") << "keep";
+  fs::create_directories(open);
+  fs::permissions(open, fs::perms(0777));
+  ASSERT_EQ(AsNobody("mkdir " + shared + "/theirs " + shared + "/theirs2 && ln -s " + mine + " " +
+                     shared + "/link"),
+            0);
+  fs::create_directories(below);
+  const std::vector<std::pair<std::string, std::string>> refused = {
+      {shared + "/theirs", "belongs to user id 65534"},
+      {shared + "/link", "is a symbolic link (of user id 65534)"},
+      {open, "may be written by other users (mode 0777)"},
+      {below, "its parent directory " + shared + "/theirs2 belongs to user id 65534"}};
+  for (const auto& [given, why] : refused) {
+    SCOPED_TRACE(given);
+    RunResult r = medium_.Run({"-silent", "-noconsole", "-rscratchPath", given});
+    EXPECT_EQ(r.status, 255) << r.out << r.err;
+    EXPECT_NE(r.out.find("-rscratchPath " + given + " " + why), std::string::npos) << r.out;
+    if (!fs::is_symlink(given)) {
+      EXPECT_TRUE(fs::is_empty(given));
+    }
+  }
+  EXPECT_TRUE(medium_.JavaRuns().empty());
+  RunResult r = medium_.Run({"-silent", "-noconsole", "-rscratchPath", mine});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(medium_.JavaRuns().size(), 1u);
+  EXPECT_EQ(Slurp(mine + "/precious.txt"), "keep");
+  EXPECT_EQ(std::distance(fs::directory_iterator(mine), fs::directory_iterator()), 1);
+  r = medium_.Run({"-silent", "-noconsole", "-rscratchPath", medium_.root + "/new1/new2"});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_FALSE(fs::exists(medium_.root + "/new1"));
 }
 
 // Java shares the launcher's terminal and may read it: in another process group it would
@@ -295,6 +348,14 @@ TEST_P(HardeningTest, ScratchPathsThatAreRootsOrOdd) {
     EXPECT_NE(r.out.find("names the root of a drive or file system"), std::string::npos) << r.out;
   }
   EXPECT_TRUE(medium_.JavaRuns().empty());
+  if (windows()) {
+    for (const std::string& device : {std::string("NUL"), std::string("CON"), tmp + "\\com1.txt"}) {
+      SCOPED_TRACE(device);
+      RunResult r = medium_.Run({"-silent", "-noconsole", "-rscratchPath", device});
+      EXPECT_EQ(r.status, 255) << r.out << r.err;
+      EXPECT_NE(r.out.find("names a device, not a directory"), std::string::npos) << r.out;
+    }
+  }
   std::vector<std::string> odd = {medium_.root + "/new4 "};
   if (windows()) odd = {tmp + "\\new4 ", "\\\\?\\" + tmp + "\\new2", tmp + "\\new3."};
   for (const std::string& path : odd) {

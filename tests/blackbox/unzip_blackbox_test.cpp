@@ -250,6 +250,18 @@ TEST_F(UnzipTest, HostileArchivesStayInside) {
   cased.Add("a.txt", "two", {});
   cased.Add("Dir/x", "below", {});
   cased.Add("dir", "a file of the directory's name", {});
+  ZipBytes folded;  // letters beyond ASCII fold as the system folds them, not as tolower does
+  for (const char* name : {"\xC3\x84.txt", "\xEF\xBC\xA1.txt", "\xD0\xAF.txt"}) {
+    folded.Add(name, "earlier", {});  // Ä, fullwidth A, Я
+  }
+  for (const char* name : {"\xC3\xA4.txt", "\xEF\xBD\x81.txt", "\xD1\x8F.txt"}) {
+    folded.Add(name, "later", {});  // ä, fullwidth a, я
+  }
+  ZipBytes devices;  // names Windows opens as devices, superscript digits included
+  for (const char* name : {"COM\xC2\xB9.txt", "COM\xC2\xB2.log", "LPT\xC2\xB3", "COM0.txt", "LPT0",
+                           "CONIN$", "conout$.txt"}) {
+    devices.Add(name, "device", {});
+  }
   const std::string longest(255, 'n');  // as long as one name may be on either system
   ZipBytes aliases;                     // names Windows reads as others, or as devices
   aliases.Add(longest, "long", {});
@@ -284,6 +296,8 @@ TEST_F(UnzipTest, HostileArchivesStayInside) {
        }(),
        1, "d=the later entry"},
       {"names Windows reads as others", aliases.Finish(), 0, longest + "=long", 1},
+      {"letters that fold beyond ASCII", folded.Finish(), 0, "\xD1\x8F.txt=later", 1},
+      {"device names", devices.Finish(), 0, "", 1},
       {"declares more than the disk holds", bomb.Finish(), 50},
   };
   for (const Case& c : cases)
@@ -310,7 +324,9 @@ TEST_F(UnzipTest, HostileArchivesStayInside) {
                   c.kept.substr(c.kept.find('=') + 1));
       }
       if (windows) {  // nothing that Windows would read as another name, or a device
-        for (const char* alias : {"docs", "notes.txt", "report.txt", "CON", "lpt1.log"}) {
+        for (const char* alias :
+             {"docs", "notes.txt", "report.txt", "CON", "lpt1.log", "COM\xC2\xB9.txt", "LPT0",
+              "CONIN$", "\xC3\x84.txt", "\xEF\xBC\xA1.txt", "\xD0\xAF.txt"}) {
           EXPECT_FALSE(fs::exists(root_ + "/d/e/" + alias)) << alias;
         }
       }

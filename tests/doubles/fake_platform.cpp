@@ -333,7 +333,8 @@ class FakeTreeWriter : public platform::TreeWriter {
   }
   bool List(const std::string& rel, std::vector<platform::DirEntry>* entries) override {
     if (!fs_->ListDirectory(Path(rel), entries)) return false;
-    std::erase_if(*entries, [](const platform::DirEntry& e) { return e.name == "." || e.name == ".."; });
+    std::erase_if(*entries,
+                  [](const platform::DirEntry& e) { return e.name == "." || e.name == ".."; });
     for (platform::DirEntry& e : *entries) e.id = Id(Below(rel, e.name));
     return true;
   }

@@ -56,8 +56,7 @@ class FakeFileSystem : public platform::FileSystem {
   bool FullPath(const std::string& path, std::string* full) override;
   bool SetWorkingDirectory(const std::string& path) override;
   bool FreeSpaceKb(const std::string& path, uint64_t* kb) override;
-  std::unique_ptr<platform::TreeWriter> OpenTreeWriter(const std::string& root,
-                                                       bool make) override;
+  std::unique_ptr<platform::TreeWriter> OpenTreeWriter(const std::string& root, bool make) override;
 
   // Directories CheckPrivateDirectory refuses, with the reason it gives.
   std::map<std::string, std::string> not_private;

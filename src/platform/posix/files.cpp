@@ -251,11 +251,13 @@ bool PosixFileSystem::CheckPrivateDirectory(const std::string& path, std::string
   if (::lstat(path.c_str(), &st) != 0) {
     reason = "cannot be examined: " + std::string(std::strerror(errno));
   } else if (S_ISLNK(st.st_mode)) {
-    reason = "is a symbolic link (of user id " + std::to_string(st.st_uid) + "), which is not followed";
+    reason =
+        "is a symbolic link (of user id " + std::to_string(st.st_uid) + "), which is not followed";
   } else if (!S_ISDIR(st.st_mode)) {
     reason = "is not a directory";
   } else if (!TrustedOwner(st.st_uid)) {
-    reason = "belongs to user id " + std::to_string(st.st_uid) + ", not to the user running the installer";
+    reason = "belongs to user id " + std::to_string(st.st_uid) +
+             ", not to the user running the installer";
   } else if ((st.st_mode & 022) != 0) {
     reason = "may be written by other users (mode " + ModeText(st.st_mode) + ")";
   } else {

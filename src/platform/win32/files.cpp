@@ -50,7 +50,9 @@ std::wstring LongPath(const std::string& path) {
 DWORD Attributes(const std::string& path) { return GetFileAttributesW(LongPath(path).c_str()); }
 
 // The launcher's paths are in the ANSI code page; the tree's names are UTF-8.
-std::string Utf8FromAnsi(const std::string& ansi) { return safetree::NarrowFrom(WideFromAnsi(ansi)); }
+std::string Utf8FromAnsi(const std::string& ansi) {
+  return safetree::NarrowFrom(WideFromAnsi(ansi));
+}
 
 std::string AnsiFromUtf8(const std::string& utf8) { return AnsiFromWide(safetree::WideFrom(utf8)); }
 
@@ -250,8 +252,8 @@ std::string AccessRisk(PSID owner, PACL dacl, PSID user) {
                                    WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
   for (DWORD i = 0; i < dacl->AceCount; ++i) {
     ACE_HEADER* ace = nullptr;
-    if (!GetAce(dacl, i, reinterpret_cast<void**>(&ace)) || ace->AceType != ACCESS_ALLOWED_ACE_TYPE ||
-        (ace->AceFlags & INHERIT_ONLY_ACE) != 0) {
+    if (!GetAce(dacl, i, reinterpret_cast<void**>(&ace)) ||
+        ace->AceType != ACCESS_ALLOWED_ACE_TYPE || (ace->AceFlags & INHERIT_ONLY_ACE) != 0) {
       continue;
     }
     auto* allowed = reinterpret_cast<ACCESS_ALLOWED_ACE*>(ace);
@@ -291,7 +293,8 @@ bool Win32FileSystem::CheckPrivateDirectory(const std::string& path, std::string
     reason = "has an access list that cannot be read";
   } else {
     ScopedHandle guard(token);
-    if (!GetTokenInformation(token, TokenUser, user.data(), static_cast<DWORD>(user.size()), &size)) {
+    if (!GetTokenInformation(token, TokenUser, user.data(), static_cast<DWORD>(user.size()),
+                             &size)) {
       reason = "cannot be compared with the user running the installer";
     } else {
       reason = AccessRisk(owner, dacl, reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid);

@@ -309,16 +309,18 @@ bool TakeGivenScratchDirectory(Run* run) {
   const platform::PathStyle& style = *platform::Os().style;
   platform::FileSystem& files = *platform::Os().files;
   std::string leaf = path.substr(path.find_last_of(style.drive_letters ? "\\/:" : "/") + 1);
+  // The absolute form of a device name is "\\.\NUL": a device, whatever it looks like.
+  if (style.drive_letters &&
+      (path.rfind("\\\\.\\", 0) == 0 || safetree::IsWindowsDeviceName(leaf))) {
+    RefuseScratchPath("-rscratchPath " + path +
+                      " names a device, not a directory; the installer stages only into a "
+                      "directory of its own.\n");
+    return false;
+  }
   if (paths::IsRootDirectory(path, style)) {
     RefuseScratchPath("-rscratchPath " + path +
                       " names the root of a drive or file system; the installer stages only "
                       "into a directory of its own.\n");
-    return false;
-  }
-  if (style.drive_letters && safetree::IsWindowsDeviceName(leaf)) {
-    RefuseScratchPath("-rscratchPath " + path +
-                      " names a device, not a directory; the installer stages only into a "
-                      "directory of its own.\n");
     return false;
   }
   run->scratch_dir = path;

@@ -166,7 +166,8 @@ bool Win32FileSystem::IsDirectory(const std::string& path) {
 }
 
 bool Win32FileSystem::MoveFileNoReplace(const std::string& from, const std::string& to) {
-  return MoveFileExA(from.c_str(), to.c_str(), 0) != 0;
+  // Through the long-path form: a log in a deep TEMP is kept as well as any.
+  return MoveFileExW(LongPath(from).c_str(), LongPath(to).c_str(), 0) != 0;
 }
 
 std::string OwnerOnlySddl() {
@@ -390,7 +391,11 @@ bool Win32FileSystem::SetWorkingDirectory(const std::string& path) {
 
 bool Win32FileSystem::FreeSpaceKb(const std::string& path, uint64_t* kb) {
   ULARGE_INTEGER available;
-  if (!GetDiskFreeSpaceExA(path.c_str(), &available, nullptr, nullptr)) return false;
+  // A path beyond 260 characters is asked in its long-path form.
+  if (!GetDiskFreeSpaceExA(path.c_str(), &available, nullptr, nullptr) &&
+      !GetDiskFreeSpaceExW((LongPath(path) + L"\\").c_str(), &available, nullptr, nullptr)) {
+    return false;
+  }
   *kb = available.QuadPart / 1024;
   return true;
 }

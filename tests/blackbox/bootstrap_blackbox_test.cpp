@@ -216,6 +216,81 @@ TEST_P(BootstrapTest, AliasingAndLongNamesLeaveTheUsersFilesAndNoTrace) {
   }
 }
 
+// In a folder the user gives, staging lands on nothing the folder held, whatever name
+// reaches it: the same name, a directory of the user's, another letter case beyond ASCII
+// and a short name (both Windows). The run ends before it writes anything and says which
+// entry it would have met; a name that meets nothing stages and goes after the wait.
+TEST_P(BootstrapTest, StagingNeverLandsOnTheUsersEntries) {
+  DistributionMedium();
+  const std::string given = medium_.root + "/given";
+  const std::set<std::string> users = {"notes.txt", "\xC3\x84rger.txt", "report-long-name.txt",
+                                       "docs/mine.txt"};
+  for (const std::string& file : users) {
+    fs::create_directories(fs::path(given + "/" + file).parent_path());
+    std::ofstream(given + "/" + file) << "mine";
+  }
+  struct Row {
+    std::string entry;
+    bool native_meets, windows_meets;
+    std::string meets;  // the user's entry the message names (ASCII rows)
+  };
+  std::vector<Row> rows = {{"notes.txt", true, true, "notes.txt"},
+                           {"docs/readme.txt", true, true, "docs"},
+                           {"\xC3\xA4rger.txt", false, true, ""}};
+  if (windows()) {
+    Target helpers = GetParam();
+    helpers.build_dir = helpers.tests_dir;
+    RunResult short_name =
+        RunBuilt(helpers, "shortname", {M(given + "/report-long-name.txt")}, medium_.root);
+    ASSERT_EQ(short_name.status, 0);
+    rows.push_back({short_name.out, false, true, "report-long-name.txt"});
+  }
+  int version = 0;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.entry);
+    const std::string v = std::to_string(++version) + ".0";
+    medium_.AddComponent("clash", v, {{row.entry, "run"}});
+    medium_.WriteParamFile(
+        "DISTRIBUTION=TRUE\nWAIT_FOR_COMPLETION=TRUE\nBOOTSTRAP_COMPS=clash:" + v +
+        ",zorvex.swd.jre,zorvex.swd.zek,zorvex.swd.zek.core,zorvex.swd.zpatch\nJRE_LOCATION=" +
+        M(Components() + "/zorvex.swd.jre/17.0.1/1/DataFiles") + "\n");
+    RunResult r = medium_.Run({"-silent", "-noconsole", "-rscratchPath", M(given)});
+    const bool meets = windows() ? row.windows_meets : row.native_meets;
+    EXPECT_EQ(r.status, meets ? 255 : 0) << r.out << r.err;
+    if (meets && !row.meets.empty()) {
+      EXPECT_NE(r.out.find("it would land on " + M(given + "/" + row.meets) + ", which was there"),
+                std::string::npos)
+          << r.out;
+    }
+    std::set<std::string> left;
+    for (const auto& e : fs::recursive_directory_iterator(given)) {
+      if (!e.is_directory()) left.insert(fs::relative(e.path(), given).string());
+    }
+    EXPECT_EQ(left, users);
+    for (const std::string& file : users) EXPECT_EQ(Slurp(given + "/" + file), "mine") << file;
+  }
+}
+
+// A deep TEMP (Windows paths beyond 260 characters): the staged runtime starts, its status
+// comes back, and a waited run leaves nothing behind in TEMP but the kept log.
+TEST_P(BootstrapTest, DeepTempDirectory) {
+  DistributionMedium("WAIT_FOR_COMPLETION=TRUE\n");
+  for (size_t length : {200u, 230u}) {
+    SCOPED_TRACE(length);
+    std::string temp = medium_.root + "/t";
+    while (M(temp).size() < length) temp += "/" + std::string(40, 'd');
+    fs::create_directories(temp);
+    RunResult r = medium_.Run({"-silent", "-noconsole"},
+                              {{"TEMP", M(temp)}, {"ZORVEX_FAKE_JAVA_EXIT", "1"}});
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_EQ(medium_.JavaRuns().size(), 1u);
+    fs::remove(medium_.record_file);
+    for (const auto& e : fs::directory_iterator(temp)) {
+      EXPECT_TRUE(e.is_regular_file()) << e.path();  // the log kept, no ZorInstall tree
+    }
+  }
+}
+
 // A runtime whose files are read-only (a jlink image's legal notices and class-data
 // archive, packed with their modes) arrives owner-writable, executable bits kept, and a
 // waited run removes it; a read-only file of the user's in a given directory stays. A

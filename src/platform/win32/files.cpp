@@ -23,6 +23,8 @@ std::wstring WideFromAnsi(const std::string& ansi) { return safetree::WideFrom(a
 
 std::string AnsiFromWide(const std::wstring& wide) { return safetree::NarrowFrom(wide, CP_ACP); }
 
+}  // namespace
+
 // The "\\?\" form of a path, for the calls that then take paths beyond 260 characters and
 // names exactly as listed: a name ending in a dot or blank is that name, not the one
 // without it. An absolute path without "." and ".." parts is prefixed as it stands (the
@@ -46,6 +48,8 @@ std::wstring LongPath(const std::string& path) {
   if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);
   return full.empty() ? wide : L"\\\\?\\" + full;
 }
+
+namespace {
 
 DWORD Attributes(const std::string& path) { return GetFileAttributesW(LongPath(path).c_str()); }
 

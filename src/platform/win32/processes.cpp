@@ -1,4 +1,6 @@
+#include "platform/command_line.h"
 #include "platform/win32/win32.h"
+#include "safetree/win32_text.h"
 
 namespace zorvex::platform {
 
@@ -39,6 +41,18 @@ class Win32Child : public ChildProcess {
   ScopedHandle process_;
 };
 
+// A program path beyond 260 characters as CreateProcess takes it: its short (8.3) form
+// where the volume keeps short names and that is short enough, else its long-path form.
+std::wstring DeepProgramName(const std::string& path) {
+  const std::wstring full = LongPath(path);
+  std::wstring shortened(full.size() + 1, L'\0');
+  DWORD n = GetShortPathNameW(full.c_str(), shortened.data(), static_cast<DWORD>(shortened.size()));
+  if (n == 0 || n >= shortened.size()) return full;
+  shortened.resize(n);
+  if (shortened.rfind(L"\\\\?\\", 0) == 0) shortened.erase(0, 4);
+  return shortened.size() < MAX_PATH ? shortened : full;
+}
+
 }  // namespace
 
 std::unique_ptr<ChildProcess> Win32Processes::Start(const std::string& command_line, bool hidden,
@@ -56,8 +70,20 @@ std::unique_ptr<ChildProcess> Win32Processes::Start(const std::string& command_l
   }
   PROCESS_INFORMATION info{};
   std::string command = command_line;  // CreateProcessA may write into its command line
-  if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, CREATE_NEW_PROCESS_GROUP,
-                      nullptr, nullptr, &startup, &info)) {
+  // A program beyond 260 characters (a runtime staged in a deep TEMP) is named to the wide
+  // call in its long-path form; the command line it receives is the same.
+  const std::vector<std::string> words = SplitWindowsCommandLine(command_line);
+  const bool deep = !words.empty() && words[0].size() >= MAX_PATH;
+  std::wstring wide_command = safetree::WideFrom(command, CP_ACP);
+  STARTUPINFOW wide_startup{};
+  wide_startup.cb = sizeof wide_startup;
+  wide_startup.dwFlags = startup.dwFlags;
+  wide_startup.wShowWindow = startup.wShowWindow;
+  if (deep ? !CreateProcessW(DeepProgramName(words[0]).c_str(), wide_command.data(), nullptr,
+                             nullptr, TRUE, CREATE_NEW_PROCESS_GROUP, nullptr, nullptr,
+                             &wide_startup, &info)
+           : !CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE,
+                             CREATE_NEW_PROCESS_GROUP, nullptr, nullptr, &startup, &info)) {
     *error = GetLastError();
     return nullptr;
   }

@@ -10,6 +10,7 @@
 #endif
 #include <windows.h>
 
+#include <string>
 #include <utility>
 
 #include "platform/platform.h"
@@ -49,6 +50,10 @@ class ScopedKey {
  private:
   HKEY key_ = nullptr;
 };
+
+// The "\\?\" form of a launcher path (ANSI code page), for the calls that then take paths
+// beyond 260 characters and names exactly as listed.
+std::wstring LongPath(const std::string& path);
 
 // The access list of a directory for its owner alone, as 0700 is on POSIX: the user running
 // the launcher, SYSTEM and the Administrators, nothing inherited from the parent. Empty

@@ -148,6 +148,11 @@ void ScanValuedOptions(const std::vector<std::string>& args) {
   MakeAbsolute(&o.param_file);
   if (joined.find("-rscratchPath") != std::string::npos) {
     ScanOptionValue("-rscratchPath", joined, &o.scratch_path);
+    // Typed in quotes, as users quote a path with blanks: the path is what they enclose.
+    std::string& path = o.scratch_path;
+    if (path.size() >= 2 && path.front() == '"' && path.back() == '"') {
+      path = path.substr(1, path.size() - 2);
+    }
     DropLongPathPrefix(&o.scratch_path);
     // "Y:" alone is the drive's root here too, not the current directory of that drive:
     // it stays as it is, to be refused.

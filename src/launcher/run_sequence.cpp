@@ -276,14 +276,6 @@ void RemoveMadeParents(const Run& run) {
   }
 }
 
-// A value typed with quotes around a path with blanks, as users quote paths: the path.
-std::string Unquoted(const std::string& value) {
-  if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
-    return value.substr(1, value.size() - 2);
-  }
-  return value;
-}
-
 // A -rscratchPath the run cannot use ends it before anything is written: it says why on
 // the console and in a log in the temporary directory, where a failed run keeps its log.
 void RefuseScratchPath(const std::string& text) {
@@ -305,7 +297,7 @@ void RefuseScratchPath(const std::string& text) {
 // its owner alone; one that appears meanwhile is judged as any existing one. False when
 // the run ends.
 bool TakeGivenScratchDirectory(Run* run) {
-  const std::string path = Unquoted(Options().scratch_path);
+  const std::string& path = Options().scratch_path;
   const platform::PathStyle& style = *platform::Os().style;
   platform::FileSystem& files = *platform::Os().files;
   std::string leaf = path.substr(path.find_last_of(style.drive_letters ? "\\/:" : "/") + 1);

@@ -280,8 +280,8 @@ TEST_P(BootstrapTest, DeepTempDirectory) {
     std::string temp = medium_.root + "/t";
     while (M(temp).size() < length) temp += "/" + std::string(40, 'd');
     fs::create_directories(temp);
-    RunResult r = medium_.Run({"-silent", "-noconsole"},
-                              {{"TEMP", M(temp)}, {"ZORVEX_FAKE_JAVA_EXIT", "1"}});
+    RunResult r =
+        medium_.Run({"-silent", "-noconsole"}, {{"TEMP", M(temp)}, {"ZORVEX_FAKE_JAVA_EXIT", "1"}});
     EXPECT_EQ(r.status, 1) << r.out << r.err;
     EXPECT_EQ(medium_.JavaRuns().size(), 1u);
     fs::remove(medium_.record_file);

@@ -356,8 +356,13 @@ TEST_P(HardeningTest, ScratchPathsThatAreRootsOrOdd) {
       EXPECT_NE(r.out.find("names a device, not a directory"), std::string::npos) << r.out;
     }
   }
-  std::vector<std::string> odd = {medium_.root + "/new4 "};
-  if (windows()) odd = {tmp + "\\new4 ", "\\\\?\\" + tmp + "\\new2", tmp + "\\new3."};
+  // A new directory below new parents, and one typed in quotes as users quote a path with
+  // blanks: both are used, and the parents the run made go with the directory.
+  std::vector<std::string> odd = {medium_.root + "/new4 ", medium_.root + "/new5/new6"};
+  if (windows()) {
+    odd = {tmp + "\\new4 ", "\\\\?\\" + tmp + "\\new2", tmp + "\\new3.", tmp + "\\new5\\new6",
+           "\"" + tmp + "\\my dir\""};
+  }
   for (const std::string& path : odd) {
     SCOPED_TRACE(path);
     RunResult r = medium_.Run({"-silent", "-noconsole", "-rscratchPath", path});
@@ -365,6 +370,8 @@ TEST_P(HardeningTest, ScratchPathsThatAreRootsOrOdd) {
     EXPECT_EQ(medium_.JavaRuns().size(), 1u);
     fs::remove(medium_.record_file);
   }
+  EXPECT_FALSE(fs::exists(medium_.root + "/new5"));
+  EXPECT_FALSE(fs::exists(medium_.root + "/my dir"));
 }
 
 std::string TargetName(const ::testing::TestParamInfo<Target>& info) { return info.param.name; }

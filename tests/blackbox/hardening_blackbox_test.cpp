@@ -81,8 +81,19 @@ int AsNobody(const std::string& command) {
 // written: Java would run what they swapped in. A private one is used, and after a waited
 // run holds what it held; parents the run made for a new one go again.
 TEST_P(HardeningTest, GivenScratchDirectoryMustBeTheUsersAlone) {
-  if (windows() || ::geteuid() != 0) GTEST_SKIP() << "POSIX owners, as root";
   medium_.WriteParamFile("BOOTSTRAP=TRUE\nWAIT_FOR_COMPLETION=TRUE\n");
+  if (windows()) {  // Wine gives a directory of mode 0777 an access list that lets Everyone in
+    const std::string open = medium_.root + "/open";
+    fs::create_directories(open);
+    fs::permissions(open, fs::perms(0777));
+    RunResult r = medium_.Run({"-silent", "-noconsole", "-rscratchPath", M(open)});
+    EXPECT_EQ(r.status, 255) << r.out << r.err;
+    EXPECT_NE(r.out.find("-rscratchPath " + M(open) + " lets "), std::string::npos) << r.out;
+    EXPECT_TRUE(fs::is_empty(open));
+    EXPECT_TRUE(medium_.JavaRuns().empty());
+    return;
+  }
+  if (::geteuid() != 0) GTEST_SKIP() << "POSIX owners, as root";
   fs::permissions(medium_.root, fs::perms(0711));
   const std::string shared = medium_.root + "/shared", mine = medium_.root + "/mine";
   const std::string open = medium_.root + "/open", below = shared + "/theirs2/mine";

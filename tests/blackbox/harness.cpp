@@ -334,7 +334,13 @@ RunResult Medium::Run(const std::vector<std::string>& args, const Env& extra,
   std::vector<std::string> argv;
   std::map<std::string, std::string> env;
   Command(args, extra, &argv, &env);
-  return Spawn(argv, env, root, input);
+  RunResult result = Spawn(argv, env, root, input);
+  // Under Wine a start now and then ends with 1 before the program runs, without a word:
+  // setup.exe never ends so (without its catalogue it says so). Such a start is repeated.
+  if (target_.windows && result.status == 1 && result.out.empty() && result.err.empty()) {
+    result = Spawn(argv, env, root, input);
+  }
+  return result;
 }
 
 RunResult Medium::RunInTerminal(const std::vector<std::string>& args, const Env& extra,

@@ -1,0 +1,90 @@
+// The POSIX tree on a real file system: links, modes and a racing process.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "safetree/tree.h"
+
+namespace zorvex::safetree {
+namespace {
+
+namespace fs = std::filesystem;
+
+class TreeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = fs::temp_directory_path() /
+            ("zorvex_tree_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+             "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(root_);
+    fs::create_directories(root_ / "outside");
+    std::ofstream(root_ / "outside" / "precious.txt") << "keep";
+  }
+  void TearDown() override { fs::remove_all(root_); }
+  bool CanLink() {
+    std::error_code ec;
+    fs::create_directory_symlink(root_ / "outside", root_ / "probe", ec);
+    fs::remove(root_ / "probe", ec);
+    return !ec;
+  }
+  fs::path root_;
+};
+
+// Another process swaps a directory of the tree for a link to a directory outside, again
+// and again, while the tree is removed: nothing outside is ever removed or changed.
+TEST_F(TreeTest, RemovalFollowsNoDirectorySwappedForALink) {
+  if (!CanLink()) GTEST_SKIP() << "no links can be made here";
+  const fs::path tree = root_ / "tree";
+  std::string error;
+  std::unique_ptr<Tree> parent = OpenTree(root_.string(), false, &error);
+  ASSERT_TRUE(parent) << error;
+  for (int round = 0; round < 200; ++round) {
+    fs::create_directories(tree / "a" / "sub");
+    std::ofstream(tree / "a" / "sub" / "f.txt") << "run";
+    fs::permissions(tree / "a" / "sub" / "f.txt", fs::perms::owner_read);
+    std::atomic<bool> done{false};
+    std::thread swapper([&] {
+      std::error_code ec;
+      while (!done) {
+        fs::rename(tree / "a", root_ / "moved", ec);
+        if (!ec) fs::create_directory_symlink(root_ / "outside", tree / "a", ec);
+      }
+    });
+    std::vector<std::string> left;
+    parent->Remove("tree", &left);
+    done = true;
+    swapper.join();
+    std::error_code ec;
+    fs::remove_all(root_ / "moved", ec);
+    fs::remove_all(tree, ec);
+    ASSERT_TRUE(fs::exists(root_ / "outside" / "precious.txt")) << "round " << round;
+  }
+  std::ifstream in(root_ / "outside" / "precious.txt");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "keep");
+}
+
+// The run's own tree goes whole, read-only files and directories its owner cannot enter
+// included; a link in it goes as a link.
+TEST_F(TreeTest, RemovalTakesReadOnlyEntriesAndLinksAsThemselves) {
+  const fs::path tree = root_ / "tree";
+  fs::create_directories(tree / "ro" / "deep");
+  std::ofstream(tree / "ro" / "deep" / "f.txt") << "x";
+  fs::permissions(tree / "ro" / "deep" / "f.txt", fs::perms::owner_read);
+  const bool links = CanLink();
+  if (links) fs::create_directory_symlink(root_ / "outside", tree / "ro" / "out");
+  fs::permissions(tree / "ro", fs::perms::owner_read | fs::perms::owner_exec);
+  std::string error;
+  std::unique_ptr<Tree> parent = OpenTree(root_.string(), false, &error);
+  ASSERT_TRUE(parent) << error;
+  std::vector<std::string> left;
+  parent->Remove("tree", &left);
+  EXPECT_TRUE(left.empty()) << left.front();
+  EXPECT_FALSE(fs::exists(tree));
+  EXPECT_TRUE(fs::exists(root_ / "outside" / "precious.txt"));
+}
+
+}  // namespace
+}  // namespace zorvex::safetree

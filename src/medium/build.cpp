@@ -267,7 +267,7 @@ bool BuildInto(const BuildOptions& o, const fs::path& work) {
   if (o.sign.Wanted()) {
     for (const char* program : {"setup.exe", "unzip.exe"}) {
       std::string error;
-      if (!SignProgram(o.sign, (disk / program).string(), work.string(), &error))
+      if (!SignProgram(o.sign, (disk / program).string(), &error))
         return Fail(error);
     }
   }

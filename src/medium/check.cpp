@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <random>
 #include <set>
 
 #include "bootstrap/bootstrap_driver.h"
@@ -157,13 +158,74 @@ std::string ValueAfter(const std::string& text, const std::string& label, size_t
   return text.substr(at, text.find('\n', at) - at);
 }
 
-// What osslsigncode says of one program's Authenticode signature, as findings.
+// Why osslsigncode could not verify a signature, in a few words of its own.
+std::string VerifyFailure(const std::string& out) {
+  if (out.find("Initialization error") != std::string::npos ||
+      out.find("Corrupt") != std::string::npos) {
+    return "it is no program osslsigncode can read";
+  }
+  if (out.find("Unable to extract") != std::string::npos) return "its signature cannot be read";
+  if (out.find("digest failure") != std::string::npos ||
+      out.find("signature failure") != std::string::npos) {
+    return "its signature does not match what it signs";
+  }
+  if (out.find("unable to get local issuer certificate") != std::string::npos) {
+    return "its signature cannot be verified here, as its certificate chain leads to no "
+           "certificate it carries or this system trusts (give --ca-file)";
+  }
+  return "osslsigncode cannot verify it";
+}
+
+// True when the signature verifies against the certificates it carries (a self-signed
+// signer, or a chain whose root it carries): without a CA file osslsigncode fails alike for
+// an intact self-signed program and for one whose signature bytes were changed, and this
+// tells them apart. A chain to a root neither carried nor trusted cannot be verified here.
+bool SignatureSound(const std::string& path, const std::string& out, std::string* why) {
+  *why = VerifyFailure(out);
+  if (out.find("Signer #0:") == std::string::npos ||
+      out.find("PKCS7_signatureVerify") != std::string::npos) {
+    return false;
+  }
+  std::error_code ec;
+  std::filesystem::path dir;
+  for (int attempt = 0; attempt < 100 && dir.empty(); ++attempt) {
+    std::filesystem::path candidate =
+        std::filesystem::temp_directory_path(ec) /
+        ("zorvex-medium-signature-" + std::to_string(std::random_device()()));
+    if (std::filesystem::create_directory(candidate, ec)) dir = candidate;
+  }
+  if (dir.empty()) return false;
+  std::filesystem::permissions(dir, std::filesystem::perms::owner_all, ec);
+  const std::string signature = (dir / "signature.pem").string();
+  const std::string carried = (dir / "carried.pem").string();
+  std::string own;
+  bool sound =
+      RunCaptured({"osslsigncode", "extract-signature", "-pem", "-in", path, "-out", signature},
+                  &own) == 0 &&
+      RunCaptured({"openssl", "pkcs7", "-in", signature, "-print_certs", "-out", carried}, &own) ==
+          0;
+  if (sound) {
+    sound = RunCaptured({"osslsigncode", "verify", "-in", path, "-CAfile", carried}, &own) == 0;
+    if (!sound) *why = VerifyFailure(own);
+  }
+  std::filesystem::remove_all(dir, ec);
+  return sound;
+}
+
+// What osslsigncode says of one program's Authenticode signature, as findings. Only its
+// success with a matching hash counts as signed; a signature that cannot be read, parsed
+// or verified is an error, unsigned a warning.
 void ReportSignature(const std::string& name, const std::string& path, const std::string& ca,
                      Report* r) {
   std::vector<std::string> argv = {"osslsigncode", "verify", "-in", path};
   if (!ca.empty()) argv.insert(argv.end(), {"-CAfile", ca});
   std::string out;
-  if (RunCaptured(argv, &out) < 0) {
+  const int status = RunCaptured(argv, &out);
+  if (status == kTimedOut) {
+    r->Error("Signatures", name + ": osslsigncode did not end in time; the signature is unknown.");
+    return;
+  }
+  if (status < 0) {
     r->Info("Signatures", name + ": cannot verify here (" + out + ").");
     return;
   }
@@ -177,25 +239,28 @@ void ReportSignature(const std::string& name, const std::string& path, const std
     r->Error("Signatures", name + " was changed after it was signed: its hash does not match.");
     return;
   }
+  std::string why;
+  if (status != 0 && !SignatureSound(path, out, &why)) {
+    r->Error("Signatures", name + " is not soundly signed: " + why + ".");
+    return;
+  }
   const size_t signer = out.find("Signer #0:", out.find("Signer's certificate:"));
   const std::string subject = ValueAfter(out, "Subject: ", signer);
   const std::string issuer = ValueAfter(out, "Issuer : ", signer);
   const std::string time = ValueAfter(out, "Signing time: ");
   const std::string who = name + " is signed by " + subject + (time.empty() ? "" : " at " + time) +
                           ", and its hash matches";
-  const bool verified = out.find("Signature verification: ok") != std::string::npos;
-  if (!ca.empty()) {
-    if (verified) {
-      r->Info("Signatures", who + "; the certificate chain verifies against " + ca + ".");
-    } else {
-      r->Error("Signatures",
-               who + ", but the certificate chain does not verify against " + ca + ".");
-    }
+  if (status == 0) {
+    r->Info("Signatures",
+            who + "; the certificate chain verifies against " +
+                (ca.empty() ? std::string("this system's trusted certificates") : ca) + ".");
+  } else if (!ca.empty()) {
+    r->Error("Signatures", who + ", but the certificate chain does not verify against " + ca + ".");
   } else {
     r->Info("Signatures",
             who + "; the certificate chain is " +
-                (subject == issuer ? "self-signed" : "of an unknown issuer (" + issuer + ")") +
-                " (give --ca-file to verify it).");
+                (subject == issuer ? "self-signed" : "rooted in a certificate it carries") +
+                " (give --ca-file to verify it against a trusted CA).");
   }
 }
 

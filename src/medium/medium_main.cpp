@@ -21,6 +21,7 @@ constexpr char kUsage[] =
     "      [--sign-cert FILE --sign-key FILE | --sign-pkcs12 FILE] [--sign-password-file FILE]\n"
     "      [--timestamp-url URL] [--sign-time SECONDS]   (Windows media; password also from\n"
     "      ZORVEX_SIGN_PASSWORD, time also from SOURCE_DATE_EPOCH)\n"
+    "      [--timeout SECONDS]   (how long signing may take, time-stamp included; 300)\n"
     "    Makes a complete medium in DIR (a new directory): the launcher of the target with\n"
     "    its catalogues and unzip (from --launcher-dir, default: beside zorvex-medium),\n"
     "    zorparam.ini, the runtime and the jars; for the distribution layout packed as jars\n"
@@ -85,7 +86,13 @@ int BuildCommand(const std::vector<std::string>& args, const char* argv0) {
       o.sign.password_file = v;
     else if (a == "--timestamp-url")
       o.sign.timestamp_url = v;
-    else if (a == "--sign-time") {
+    else if (a == "--timeout") {
+      char* end = nullptr;
+      long seconds = std::strtol(v.c_str(), &end, 10);
+      if (v.empty() || *end != '\0' || seconds < 1 || seconds > 86400)
+        return Usage("--timeout SECONDS (1 to 86400)");
+      o.sign.timeout_seconds = static_cast<int>(seconds);
+    } else if (a == "--sign-time") {
       char* end = nullptr;
       long long seconds = std::strtoll(v.c_str(), &end, 10);
       if (v.empty() || *end != '\0' || seconds < 0) return Usage("--sign-time SECONDS since 1970");

@@ -1,11 +1,15 @@
 #include "medium/sign.h"
 
+#include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #ifndef _WIN32
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -36,12 +40,23 @@ bool ValidSignOptions(const SignOptions& o, std::string* error) {
 }
 
 #ifdef _WIN32
-int RunCaptured(const std::vector<std::string>&, std::string* output) {
+int RunCaptured(const std::vector<std::string>&, std::string* output, int) {
   *output = "signing runs osslsigncode, which this Windows build does not start: sign on Linux";
   return -1;
 }
+
+namespace {
+
+int PasswordPipe(const std::string&, std::string* error) {
+  *error = "signing runs osslsigncode, which this Windows build does not start: sign on Linux";
+  return -1;
+}
+
+void ClosePipe(int) {}
+
+}  // namespace
 #else
-int RunCaptured(const std::vector<std::string>& argv, std::string* output) {
+int RunCaptured(const std::vector<std::string>& argv, std::string* output, int timeout_seconds) {
   char pattern[] = "/tmp/zorvex-medium-output.XXXXXX";
   int fd = ::mkstemp(pattern);
   if (fd < 0) {
@@ -54,15 +69,31 @@ int RunCaptured(const std::vector<std::string>& argv, std::string* output) {
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, fd, 1);
   posix_spawn_file_actions_adddup2(&actions, fd, 2);
+  // A group of its own, so that a child that does not end in time goes with what it started.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+  posix_spawnattr_setpgroup(&attributes, 0);
   std::vector<std::string> args = argv;
   std::vector<char*> pointers;
   for (std::string& a : args) pointers.push_back(a.data());
   pointers.push_back(nullptr);
   pid_t pid = 0;
-  int rc = ::posix_spawnp(&pid, pointers[0], &actions, nullptr, pointers.data(), environ);
+  int rc = ::posix_spawnp(&pid, pointers[0], &actions, &attributes, pointers.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
   int status = 0;
-  if (rc == 0) ::waitpid(pid, &status, 0);
+  bool timed_out = false;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
+  while (rc == 0 && ::waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      ::kill(-pid, SIGKILL);
+      ::waitpid(pid, &status, 0);
+      timed_out = true;
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
   output->clear();
   char buffer[4096];
   ::lseek(fd, 0, SEEK_SET);
@@ -72,29 +103,43 @@ int RunCaptured(const std::vector<std::string>& argv, std::string* output) {
     *output = argv[0] + " cannot be started (is it installed?)";
     return -1;
   }
+  if (timed_out) {
+    *output += argv[0] + " did not end within " + std::to_string(timeout_seconds) +
+               " seconds and was stopped.\n";
+    return kTimedOut;
+  }
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
-#endif
 
 namespace {
 
-// The key's password from the environment, in a file only its owner may read: the
-// command line would show it to every user of the machine.
-std::string PasswordFile(const SignOptions& o, const std::string& work_dir) {
-  if (!o.password_file.empty()) return o.password_file;
-  const char* password = std::getenv("ZORVEX_SIGN_PASSWORD");
-  if (password == nullptr) return "";
-  const fs::path file = fs::path(work_dir) / ".sign-password";
-  std::ofstream(file, std::ios::binary | std::ios::trunc);
-  fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
-  std::ofstream(file, std::ios::binary) << password;
-  return file.string();
+// The password in a pipe that osslsigncode reads as a file (/dev/fd/N): it never lands on a
+// disk, so no ending of the build, however sudden, can leave it there. -1 with *error when
+// no pipe can be made or the password is larger than a pipe holds.
+int PasswordPipe(const std::string& password, std::string* error) {
+  int ends[2];
+  if (::pipe(ends) != 0) {
+    *error = std::string("no pipe for the signing key's password: ") + std::strerror(errno);
+    return -1;
+  }
+  ::fcntl(ends[1], F_SETFD, FD_CLOEXEC);
+  ::fcntl(ends[1], F_SETFL, O_NONBLOCK);
+  ssize_t n = ::write(ends[1], password.data(), password.size());
+  ::close(ends[1]);
+  if (n != static_cast<ssize_t>(password.size())) {
+    ::close(ends[0]);
+    *error = "the signing key's password is too long";
+    return -1;
+  }
+  return ends[0];
 }
 
-}  // namespace
+void ClosePipe(int fd) { ::close(fd); }
 
-bool SignProgram(const SignOptions& o, const std::string& file, const std::string& work_dir,
-                 std::string* error) {
+}  // namespace
+#endif
+
+bool SignProgram(const SignOptions& o, const std::string& file, std::string* error) {
   const std::string signed_copy = file + ".signed";
   std::vector<std::string> argv = {"osslsigncode", "sign"};
   if (!o.pkcs12.empty()) {
@@ -102,8 +147,13 @@ bool SignProgram(const SignOptions& o, const std::string& file, const std::strin
   } else {
     argv.insert(argv.end(), {"-certs", o.cert, "-key", o.key});
   }
-  const std::string password = PasswordFile(o, work_dir);
-  if (!password.empty()) argv.insert(argv.end(), {"-readpass", password});
+  int pipe = -1;
+  if (!o.password_file.empty()) {
+    argv.insert(argv.end(), {"-readpass", o.password_file});
+  } else if (const char* password = std::getenv("ZORVEX_SIGN_PASSWORD")) {
+    if ((pipe = PasswordPipe(password, error)) < 0) return false;
+    argv.insert(argv.end(), {"-readpass", "/dev/fd/" + std::to_string(pipe)});
+  }
   std::optional<int64_t> time = o.time;
   if (!time) {
     if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH")) time = std::atoll(epoch);
@@ -112,12 +162,16 @@ bool SignProgram(const SignOptions& o, const std::string& file, const std::strin
   if (!o.timestamp_url.empty()) argv.insert(argv.end(), {"-ts", o.timestamp_url});
   argv.insert(argv.end(), {"-in", file, "-out", signed_copy});
   std::string output;
-  int status = RunCaptured(argv, &output);
-  if (password != o.password_file) fs::remove(password);
+  int status = RunCaptured(argv, &output, o.timeout_seconds);
+  if (pipe >= 0) ClosePipe(pipe);
   std::error_code ec;
   if (status != 0) {
     fs::remove(signed_copy, ec);
     *error = "cannot sign " + file + ":\n" + output;
+    if (status == kTimedOut && !o.timestamp_url.empty()) {
+      *error = "cannot sign " + file + ": the time-stamp server " + o.timestamp_url +
+               " did not answer within " + std::to_string(o.timeout_seconds) + " seconds.";
+    }
     return false;
   }
   fs::rename(signed_copy, file, ec);

@@ -9,12 +9,19 @@
 
 namespace zorvex::medium {
 
+// How long a program the tools start may take by default: a time-stamp server that accepts
+// and never answers must not hold a build for ever.
+inline constexpr int kChildTimeoutSeconds = 300;
+// RunCaptured's answer for a program that did not end in time (it is then killed).
+inline constexpr int kTimedOut = -2;
+
 struct SignOptions {
   std::string cert, key;        // PEM certificate (chain) and private key, or
   std::string pkcs12;           // a PKCS#12 file holding both
   std::string password_file;    // the key's password; else ZORVEX_SIGN_PASSWORD, when set
   std::string timestamp_url;    // a time-stamp server, optional
   std::optional<int64_t> time;  // a fixed signing time (seconds since 1970), optional
+  int timeout_seconds = kChildTimeoutSeconds;  // how long osslsigncode may take
   bool Wanted() const { return !cert.empty() || !key.empty() || !pkcs12.empty(); }
 };
 
@@ -23,14 +30,16 @@ struct SignOptions {
 bool ValidSignOptions(const SignOptions& options, std::string* error);
 
 // Signs the program in place, through a signed copy beside it that replaces it. The time is
-// the options' own, else SOURCE_DATE_EPOCH when set. A password from the environment goes
-// through a file of the owner's alone in `work_dir`, never through the command line. False
-// with *error (osslsigncode's own output included) when it cannot.
-bool SignProgram(const SignOptions& options, const std::string& file, const std::string& work_dir,
-                 std::string* error);
+// the options' own, else SOURCE_DATE_EPOCH when set. A password from the environment
+// reaches osslsigncode through a pipe, never through a file or the command line. False
+// with *error (osslsigncode's own output included) when it cannot, also when it does not
+// end within the options' time (an unanswering time-stamp server is named).
+bool SignProgram(const SignOptions& options, const std::string& file, std::string* error);
 
-// Runs a program with the argument vector, its standard output and error captured. The
-// exit status, or -1 when it cannot be started (always on Windows).
-int RunCaptured(const std::vector<std::string>& argv, std::string* output);
+// Runs a program with the argument vector, its standard output and error captured, for at
+// most `timeout_seconds`. The exit status; kTimedOut when it did not end in time (it and
+// what it started are killed); -1 when it cannot be started (always on Windows).
+int RunCaptured(const std::vector<std::string>& argv, std::string* output,
+                int timeout_seconds = kChildTimeoutSeconds);
 
 }  // namespace zorvex::medium

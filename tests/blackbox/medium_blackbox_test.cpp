@@ -2,13 +2,16 @@
 // launcher of its target and passes the check of that target's tool; the same inputs give
 // the same bytes; bad input leaves nothing behind; and check finds mistakes planted in a
 // built medium.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -201,6 +204,62 @@ TEST_P(MediumToolTest, SignedWindowsMedium) {
   EXPECT_EQ(checked.status, 2) << checked.out;
   EXPECT_NE(checked.out.find("unzip.exe was changed after it was signed"), std::string::npos)
       << checked.out;
+  // What is no sound signature is never called signed, with a CA file or without: a text
+  // beginning with "MZ", random bytes, a signed program with a byte of its signature flipped.
+  std::string flipped = Slurp(medium_.root + "/again/Disk1/setup.exe");
+  flipped[flipped.size() - 300] ^= 0xFF;
+  std::string noise(4096, '\0');
+  for (size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<char>((i * 2654435761u) >> 13);
+  const std::string damaged = medium_.root + "/damaged";
+  fs::create_directories(damaged);
+  for (const std::string& bytes : {std::string("MZ this is text\n"), noise, flipped}) {
+    Spit(damaged + "/setup.exe", bytes);
+    for (const std::vector<std::string>& ca :
+         {std::vector<std::string>{}, std::vector<std::string>{"--ca-file", pki + "/ca.pem"}}) {
+      std::vector<std::string> args = {"check", damaged, "--signatures"};
+      args.insert(args.end(), ca.begin(), ca.end());
+      checked = RunBuilt(BuiltTargets()[0], "zorvex-medium", args, medium_.root);
+      EXPECT_EQ(checked.status, 2) << checked.out;
+      EXPECT_NE(checked.out.find("setup.exe is not soundly signed"), std::string::npos)
+          << checked.out;
+      EXPECT_EQ(checked.out.find("is signed by"), std::string::npos) << checked.out;
+    }
+  }
+  // A time-stamp server that accepts and never answers: a bounded wait, a clear error
+  // naming it, nothing left, and the password (given in the environment) on no disk.
+  int server = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(bind(server, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(listen(server, 4), 0);
+  getsockname(server, reinterpret_cast<sockaddr*>(&address), &length);
+  const std::string url = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+  std::vector<std::string> stamped = {"--sign-cert", pki + "/sign.pem", "--sign-key",
+                                      pki + "/sign.key", "--timestamp-url", url,
+                                      "--timeout", "3"};
+  std::string command = "ZORVEX_SIGN_PASSWORD=secret timeout 60 '" +
+                        BuiltTargets()[0].build_dir + "/zorvex-medium'";
+  for (const std::string& a : BuildArgs(medium_.root + "/stamped", stamped)) {
+    command += " '" + a + "'";
+  }
+  const auto started = std::chrono::steady_clock::now();
+  const int status = std::system((command + " > '" + medium_.root + "/stamped.txt' 2>&1").c_str());
+  close(server);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
+  EXPECT_EQ(WEXITSTATUS(status), 2);
+  EXPECT_NE(Slurp(medium_.root + "/stamped.txt")
+                .find("the time-stamp server " + url + " did not answer within 3 seconds"),
+            std::string::npos)
+      << Slurp(medium_.root + "/stamped.txt");
+  EXPECT_FALSE(fs::exists(medium_.root + "/stamped"));
+  EXPECT_FALSE(fs::exists(medium_.root + "/stamped.building"));
+  for (const auto& e : fs::recursive_directory_iterator(medium_.root)) {
+    if (e.is_regular_file() && e.path().parent_path() != pki) {
+      EXPECT_EQ(Slurp(e.path()).find("secret"), std::string::npos) << e.path();
+    }
+  }
   // A wrong password, a missing key: the build fails and leaves nothing.
   Spit(pki + "/wrong", "not it");
   std::vector<std::string> wrong = sign;

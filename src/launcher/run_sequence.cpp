@@ -158,12 +158,14 @@ bool SettleJavaRuntime(Run* run, int* status) {
     run->extjre = true;
     return true;
   }
+  // Nothing is installed: a deployment that reads the status must see a failure, as it
+  // does when the same run has no console to ask on.
   inventory::OpenLog(run->scratch_dir, o.timestamp, o.log_stem);
   inventory::WriteLog(messages::LogMessageText("S_JRELOC_ERROR_NOCONSOLE_WIN"));
   inventory::CloseLog();
   messages::PrintText("\n\n");
   messages::PrintText(messages::MessageText("S_JRELOC_ERROR_NOCONSOLE_WIN"));
-  *status = 0;
+  *status = -1;
   return false;
 }
 

@@ -144,9 +144,9 @@ TEST_F(RunSequenceTest, NoRuntimeKnownWithoutConsoleStops) {
   EXPECT_EQ(console_.boxes, (std::vector<std::string>{"Title|no jre known\n"}));
 }
 
-TEST_F(RunSequenceTest, NoRuntimeKnownAndPromptDisabledEndsWithZero) {
+TEST_F(RunSequenceTest, NoRuntimeKnownAndPromptDisabledIsAFailure) {
   ParamFile("BOOTSTRAP=T\nDISABLE_JRE_PROMPT=TRUE\n");
-  EXPECT_EQ(Run("-silent"), 0);
+  EXPECT_EQ(Run("-silent"), -1);
   EXPECT_NE(console_.printed.find("\n\nno jre known\n"), std::string::npos);
   EXPECT_TRUE(processes_.started.empty());
 }

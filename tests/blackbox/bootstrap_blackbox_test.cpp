@@ -376,12 +376,12 @@ TEST_P(BootstrapTest, RuntimeGivenByTheUser) {
     EXPECT_EQ(r.status, row.status) << r.out;
     EXPECT_NE(r.out.find(row.shown), std::string::npos) << r.out;
   }
-  // No runtime known and no question allowed: the run says so and ends with 0 (without a
-  // console to ask on it would end with -1).
+  // No runtime known and no question allowed: the run says so and ends with -1, as without
+  // a console to ask on: nothing was installed.
   medium_.WriteParamFile("BOOTSTRAP=TRUE\nJRE_LOCATION=\nDISABLE_JRE_PROMPT=TRUE\n");
   size_t before = medium_.JavaRuns().size();
   RunResult r = medium_.Run({"-silent"});
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.status, 255);
   if (!windows()) {
     EXPECT_NE(r.out.find("No Java runtime is known"), std::string::npos) << r.out;
   }

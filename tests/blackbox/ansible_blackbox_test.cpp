@@ -74,6 +74,11 @@ TEST_F(AnsibleRoleTest, InstallsRefusesAndChecks) {
     fetched |= Slurp(e.path()).find("prerequisite") != std::string::npos;
   }
   EXPECT_TRUE(fetched) << "no install log came back";
+  for (const auto& e : fs::directory_iterator(dir_ + "/logs/localhost")) {
+    EXPECT_EQ(fs::status(e.path()).permissions() & (fs::perms::group_all | fs::perms::others_all),
+              fs::perms::none)
+        << e.path();
+  }
 
   // Check mode tells what it would run and runs nothing.
   fs::remove_all(dir_ + "/host");
@@ -83,6 +88,49 @@ TEST_F(AnsibleRoleTest, InstallsRefusesAndChecks) {
       << out;
   EXPECT_TRUE(std::regex_search(out, std::regex("localhost +: ok=\\d+ +changed=0 ")));
   EXPECT_FALSE(fs::exists(dir_ + "/host"));
+}
+
+// The launcher's output names the log to fetch, but what it names is not trusted: a file
+// elsewhere, one that is not there, one of another name never comes back, and the status
+// is reported all the same. Variables that would change what a path means are refused
+// before anything is copied.
+TEST_F(AnsibleRoleTest, FetchesOnlyTheRunsLogAndRefusesOddVariables) {
+  const std::string fake = dir_ + "/fake";
+  fs::create_directories(fake + "/Disk1");
+  fs::create_directories(dir_ + "/elsewhere");
+  std::ofstream(dir_ + "/elsewhere/installActionsX.log") << "not the run's";
+  std::ofstream(dir_ + "/temp/notes.txt") << "not a log";
+  std::ofstream(fake + "/Disk1/setup")
+      << "#!/bin/sh\nfor a; do case $a in LOG=*) log=${a#LOG=};; esac; done\n"
+         "echo \"The installation did not succeed; its install log is kept as $log\"\nexit 1\n";
+  fs::permissions(fake + "/Disk1/setup", fs::perms(0755));
+  std::string out;
+  for (const std::string& named :
+       {dir_ + "/elsewhere/installActionsX.log", dir_ + "/temp/installActionsGone.log",
+        dir_ + "/temp/notes.txt", dir_ + "/temp/../elsewhere/installActionsX.log"}) {
+    SCOPED_TRACE(named);
+    fs::remove_all(dir_ + "/logs");
+    EXPECT_NE(Play("-e zorvex_medium_dir='" + fake + "' -e '{\"zorvex_assignments\": {\"LOG\": \"" +
+                       named + "\"}}'",
+                   &out),
+              0);
+    EXPECT_NE(out.find("The installer ended with status 1 (failure)"), std::string::npos) << out;
+    EXPECT_NE(out.find("could not be fetched"), std::string::npos) << out;
+    EXPECT_FALSE(fs::exists(dir_ + "/logs/localhost")) << out;
+  }
+  fs::remove_all(dir_ + "/host");
+  for (const std::string& bad :
+       {std::string("/"), dir_ + "/medium/..", std::string("medium"), dir_ + "/elsewhere"}) {
+    SCOPED_TRACE(bad);
+    EXPECT_NE(Play("-e zorvex_medium_src='" + bad + "'", &out, "--check"), 0) << out;
+    EXPECT_NE(out.find("zorvex_medium_src " + bad), std::string::npos) << out;
+    EXPECT_FALSE(fs::exists(dir_ + "/host"));
+  }
+  EXPECT_NE(
+      Play("-e zorvex_medium_dir='" + fake + "' -e '{\"zorvex_assignments\": {\"A=B\": \"x\"}}'",
+           &out, "--check"),
+      0);
+  EXPECT_NE(out.find("zorvex_assignments: A=B is no NAME"), std::string::npos) << out;
 }
 
 }  // namespace

@@ -330,7 +330,8 @@ bool TakeGivenScratchDirectory(Run* run) {
     made = r == platform::FileSystem::MakeDirResult::kCreated;
   }
   std::string why;
-  bool usable = files.CheckPrivateDirectory(path, &why);
+  // The user's alone, and one the user may write into: else nothing can be staged there.
+  bool usable = files.CheckPrivateDirectory(path, &why) && files.CanReadWrite(path);
   if (usable && !made) {
     run->scratch_held_before = EntryIds(path);
     usable = run->scratch_held_before.has_value();
@@ -420,7 +421,8 @@ void RemoveScratchDirectory(const Run& run) {
   std::unique_ptr<platform::TreeWriter> tree =
       platform::Os().files->OpenTreeWriter(run.scratch_dir, false);
   std::vector<platform::DirEntry> entries;
-  if (!tree || !tree->List("", &entries)) return;
+  if (!tree || !tree->List("", &entries))
+    left.push_back(run.scratch_dir);  // named, not kept silently
   for (const platform::DirEntry& e : entries) {
     if (run.scratch_held_before->count(e.id) == 0) tree->Remove(e.name, &left);
   }

@@ -22,17 +22,6 @@ namespace {
 
 std::string ErrorText(DWORD code) { return "system error " + std::to_string(code); }
 
-// The absolute, prefixed form of a path, for the calls that take long paths.
-std::wstring Long(const std::wstring& path) {
-  DWORD n = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-  std::wstring full(n, L'\0');
-  n = GetFullPathNameW(path.c_str(), n, full.data(), nullptr);
-  full.resize(n);
-  if (full.rfind(L"\\\\?\\", 0) == 0) return full;
-  if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);
-  return L"\\\\?\\" + full;
-}
-
 // Seconds since 1970 as a FILETIME (100 ns since 1601).
 FILETIME FileTime(int64_t seconds) {
   uint64_t ticks = static_cast<uint64_t>(seconds + 11644473600LL) * 10000000ULL;
@@ -392,7 +381,7 @@ class Win32Tree : public Tree {
 std::unique_ptr<Tree> OpenTree(const std::string& dir, bool make, std::string* error) {
   std::string shown = dir.empty() ? "." : dir;
   while (shown.size() > 3 && (shown.back() == '\\' || shown.back() == '/')) shown.pop_back();
-  std::wstring root = Long(WideFrom(shown));
+  std::wstring root = LongPathOf(WideFrom(shown));
   while (root.size() > 7 && root.back() == L'\\') root.pop_back();
   // Make the directory and its parents: each separator after the drive ("\\?\C:\") or
   // the share ("\\?\UNC\server\share\") ends a parent.

@@ -1,5 +1,7 @@
-// Texts at the Windows boundary, once for every Windows source: UTF-16 from and to the
-// launcher's ANSI code page texts and the unzip's UTF-8 names.
+// Texts and paths at the Windows boundary, once for every Windows source: UTF-16 from and
+// to the launcher's ANSI code page texts and the unzip's UTF-8 names, and the long-path
+// form. The one place besides the platform layer's win32.h (which includes this) that
+// includes <windows.h>.
 #pragma once
 
 #ifndef WIN32_LEAN_AND_MEAN
@@ -32,6 +34,18 @@ inline std::string NarrowFrom(const std::wstring& wide, UINT code_page = CP_UTF8
   std::string text(static_cast<size_t>(n), '\0');
   WideCharToMultiByte(code_page, 0, wide.data(), size, text.data(), n, nullptr, nullptr);
   return text;
+}
+
+// The absolute, "\\?\"-prefixed form of a path, for the calls that then take paths beyond
+// 260 characters; a prefixed path stays as it is, a UNC path becomes "\\?\UNC\...".
+inline std::wstring LongPathOf(const std::wstring& path) {
+  DWORD n = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  std::wstring full(n, L'\0');
+  n = GetFullPathNameW(path.c_str(), n, full.data(), nullptr);
+  full.resize(n);
+  if (full.rfind(L"\\\\?\\", 0) == 0) return full;
+  if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+  return L"\\\\?\\" + full;
 }
 
 }  // namespace zorvex::safetree

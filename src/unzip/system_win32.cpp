@@ -16,17 +16,6 @@ using safetree::WideFrom;
 
 std::string ErrorText(DWORD code) { return "system error " + std::to_string(code); }
 
-// The absolute, prefixed form of a path, for the calls that take long paths.
-std::wstring Long(const std::wstring& path) {
-  DWORD n = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-  std::wstring full(n, L'\0');
-  n = GetFullPathNameW(path.c_str(), n, full.data(), nullptr);
-  full.resize(n);
-  if (full.rfind(L"\\\\?\\", 0) == 0) return full;
-  if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);
-  return L"\\\\?\\" + full;
-}
-
 class Win32Mapped : public MappedArchive {
  public:
   Win32Mapped(HANDLE file, HANDLE mapping, const void* view, size_t size)
@@ -54,8 +43,9 @@ bool HasWildcard(const std::string& text) { return text.find_first_of("*?[") != 
 }  // namespace
 
 std::unique_ptr<MappedArchive> MapArchive(const std::string& path, std::string* error) {
-  HANDLE file = CreateFileW(Long(WideFrom(path)).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file =
+      CreateFileW(safetree::LongPathOf(WideFrom(path)).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     *error = ErrorText(GetLastError());
     return nullptr;

@@ -41,12 +41,7 @@ std::wstring LongPath(const std::string& path) {
       padded.find(L"\\.\\") != std::wstring::npos || padded.find(L"\\..\\") != std::wstring::npos;
   if (!dots && wide.size() >= 3 && wide[1] == L':' && wide[2] == L'\\') return L"\\\\?\\" + wide;
   if (!dots && wide.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + wide.substr(2);
-  DWORD n = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
-  std::wstring full(n, L'\0');
-  n = GetFullPathNameW(wide.c_str(), n, full.data(), nullptr);
-  full.resize(n);
-  if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);
-  return full.empty() ? wide : L"\\\\?\\" + full;
+  return wide.empty() ? wide : safetree::LongPathOf(wide);
 }
 
 namespace {

@@ -2,18 +2,11 @@
 // includes it instead, so that the rest of the launcher never sees the Windows headers.
 #pragma once
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-
 #include <string>
 #include <utility>
 
 #include "platform/platform.h"
+#include "safetree/win32_text.h"  // <windows.h>, lean and without min/max
 
 namespace zorvex::platform {
 

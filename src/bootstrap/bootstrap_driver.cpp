@@ -8,6 +8,7 @@
 #include "bootstrap/tree_ops.h"
 #include "bootstrap/version.h"
 #include "inventory/logs.h"
+#include "manifest/guard.h"
 #include "messages/catalogue.h"
 #include "messages/console.h"
 #include "options/option_state.h"
@@ -73,6 +74,10 @@ class Driver {
   std::string ComponentDir(const std::string& name, const std::string& version) const;
   std::string HighestComponentDir(const std::string& name) const;
   bool Unzip(const std::string& name, const std::string& source);
+  int Stage();
+  bool StageVerifiedUnzip();
+  void RemoveVerifiedUnzip();
+  void RemoveWhatWasStaged();
   void PlanProgress();
   void Timing(const char* format, const std::string& name, uint32_t start) const;
   uint32_t Now() const { return platform::Os().system->TickCount(); }
@@ -85,6 +90,8 @@ class Driver {
   Progress progress_;
   std::set<safetree::FileId> held_before_;  // the target's entries before staging
   std::vector<std::string> unzip_sources_;  // the component directories to be unpacked
+  std::string unzip_dir_;                   // where the unzip that staging runs lies
+  std::string verified_unzip_;              // its checked copy below the target, if any
 };
 
 constexpr char kStepTiming[] = "\n Time taken for bootstrapping %s is %5.5f  seconds";
@@ -112,7 +119,63 @@ bool Driver::Unzip(const std::string& name, const std::string& source) {
   uint64_t files = 0, bytes = 0;
   JarContents(source, &files, &bytes);
   progress_.Step(name, files, bytes);
-  return UnzipJars(source, r_.target_dir, r_.startup_location) == 0;
+  return UnzipJars(source, r_.target_dir, unzip_dir_) == 0;
+}
+
+// On a verified medium the unzip runs from a copy below the target, made by the guarded
+// copy, which checks the very bytes it writes: the medium's program could be swapped
+// between a check and its start, the run's own copy cannot. False after a refusal.
+bool Driver::StageVerifiedUnzip() {
+  unzip_dir_ = r_.startup_location;
+  if (!manifest::MediumGuarded() || !config::StartsWithT(st_.distribution) || o_.nobootstrap)
+    return true;
+  std::unique_ptr<platform::TreeWriter> target =
+      platform::Os().files->OpenTreeWriter(r_.target_dir, false);
+  if (!target) return false;
+  // A name of the run's own, never one that stands there already.
+  std::string name;
+  platform::DirEntry found;
+  for (int n = 0; name.empty() || target->Find(name, &found); ++n) {
+    name = ".zorunzip_" + o_.timestamp + (n > 0 ? "_" + std::to_string(n) : "");
+  }
+  const bool windows = platform::Os().style->drive_letters;
+  const std::string program = windows ? "unzip.exe" : "unzip";
+  verified_unzip_ = name;
+  if (!target->MakeDirs(name) ||
+      !target->CopyRegularFile(Join(r_.startup_location, program), name + "/" + program)) {
+    if (manifest::MediumRefusal().empty()) {
+      manifest::RefuseMedium(manifest::MissingText(Join(r_.startup_location, program)));
+    }
+    return false;
+  }
+  unzip_dir_ = Join(r_.target_dir, name);
+  return true;
+}
+
+void Driver::RemoveVerifiedUnzip() {
+  if (verified_unzip_.empty()) return;
+  std::unique_ptr<platform::TreeWriter> target =
+      platform::Os().files->OpenTreeWriter(r_.target_dir, false);
+  std::vector<std::string> left;
+  if (target) target->Remove(verified_unzip_, &left);
+  verified_unzip_.clear();
+}
+
+// A refused medium leaves nothing staged behind, in a directory of the user's too: what
+// staging added at the top of the target goes, what was there stays.
+void Driver::RemoveWhatWasStaged() {
+  std::unique_ptr<platform::TreeWriter> target =
+      platform::Os().files->OpenTreeWriter(r_.target_dir, false);
+  std::vector<platform::DirEntry> entries;
+  if (!target || !target->List("", &entries)) return;
+  const std::string log = inventory::InstallLogPath();
+  for (const platform::DirEntry& e : entries) {
+    if (held_before_.count(e.id) != 0) continue;
+    // The install log stays: it says why.
+    if (!log.empty() && Join(r_.target_dir, e.name) == log) continue;
+    std::vector<std::string> left;
+    target->Remove(e.name, &left);
+  }
 }
 
 // What the unpacking steps will write, worked out as they will choose their sources, so
@@ -347,6 +410,16 @@ void Driver::CopyExtensions() {
 }
 
 int Driver::Run() {
+  int result = Stage();
+  RemoveVerifiedUnzip();
+  if (!manifest::MediumRefusal().empty()) {
+    RemoveWhatWasStaged();
+    return kBootstrapFailed;
+  }
+  return result;
+}
+
+int Driver::Stage() {
   std::unique_ptr<platform::TreeWriter> target =
       platform::Os().files->OpenTreeWriter(r_.target_dir, false);
   std::vector<platform::DirEntry> entries;
@@ -384,6 +457,9 @@ int Driver::Run() {
       if (tree != r_.jre_location || r_.copy_jre) progress_.AddToTotal(CountFiles(*tree), 0);
     }
   }
+  // The jars' listings have been checked against the manifest: nothing is written when
+  // one is missing, not listed or not of its listed size.
+  if (!manifest::MediumRefusal().empty()) return kBootstrapFailed;
   if (r_.held_before != nullptr && !r_.held_before->empty() && !LandsOnNothingOfTheUsers()) {
     return kBootstrapFailed;
   }
@@ -398,6 +474,7 @@ int Driver::Run() {
     st_.images_location = Join(r_.target_dir, "images");
   }
   if (o_.printtime) inventory::OpenTimeLog(r_.target_dir, o_.timestamp);
+  if (!StageVerifiedUnzip()) return kBootstrapFailed;
   if (!ReadComponentList()) return kBootstrapFailed;
   bool jre_scratch = CheckJreScratch();
   bool staged = config::StartsWithT(st_.distribution) ? StageDistribution() : StagePlain();
@@ -493,18 +570,46 @@ std::vector<JarListing> ListJars(const std::string& dir) {
   std::vector<JarListing> jars;
   std::vector<platform::DirEntry> entries;
   if (!platform::Os().files->ListDirectory(dir, &entries)) return jars;
+  // On a verified medium a jar is read for planning only when the manifest lists it at
+  // this size; the unzip checks every byte it unpacks.
+  std::set<std::string> listed;
+  for (const auto& [name, entry] : manifest::ListedFilesIn(dir, ".jar")) {
+    listed.insert(safetree::NameKey(name));
+  }
   for (const platform::DirEntry& e : entries) {
     if (e.is_directory || e.name.size() < 4 || e.name.substr(e.name.size() - 4) != ".jar") continue;
     JarListing& jar = jars.emplace_back();
     jar.name = e.name;
+    const std::string path = Join(dir, e.name);
+    manifest::Lookup lookup = manifest::LookUp(path);
+    if (lookup.verdict == manifest::Verdict::kUnlisted) {
+      std::string full;
+      paths::GetFullPath(&full, path);
+      manifest::RefuseMedium(manifest::UnlistedText(full));
+      continue;
+    }
+    listed.erase(safetree::NameKey(e.name));
     std::string error;
-    std::unique_ptr<unzip::MappedArchive> mapped = unzip::MapArchive(Join(dir, e.name), &error);
+    std::unique_ptr<unzip::MappedArchive> mapped = unzip::MapArchive(path, &error);
+    if (mapped && lookup.entry != nullptr && mapped->size() != lookup.entry->size) {
+      std::string full;
+      paths::GetFullPath(&full, path);
+      manifest::RefuseMedium(manifest::ChangedText(
+          full, std::to_string(mapped->size()) + " bytes, where the manifest lists " +
+                    std::to_string(lookup.entry->size)));
+      continue;
+    }
     unzip::Archive archive;
     int code = 0;
     if (mapped &&
         unzip::ReadCentralDirectory(mapped->data(), mapped->size(), &archive, &error, &code)) {
       jar.entries = std::move(archive.entries);
     }
+  }
+  if (!listed.empty()) {
+    std::string full;
+    paths::GetFullPath(&full, dir);
+    manifest::RefuseMedium(manifest::MissingText(Join(full, *listed.begin())));
   }
   return jars;
 }
@@ -540,10 +645,33 @@ int UnzipJars(const std::string& source, const std::string& destination,
   std::string command = platform::QuoteAlways(program) + (Options().debug ? " -o " : " -qqqo ") +
                         platform::QuoteAlways(source + "/*.jar") + " -d " +
                         platform::QuoteAlways(destination) + " ";
-  uint32_t code = platform::RunAndWait(command);
+  // On a verified medium the unzip gets the jars as the manifest lists them: it reads each
+  // into memory, checks it and unpacks what it checked, or nothing.
+  std::vector<std::pair<std::string, const manifest::Entry*>> listed;
+  if (manifest::MediumGuarded()) listed = manifest::ListedFilesIn(source, ".jar");
+  for (const auto& [name, entry] : listed) {
+    command += "--sha256 " +
+               platform::QuoteAlways(name + ":" + std::to_string(entry->size) + ":" +
+                                     manifest::ToHex(entry->sha256)) +
+               " ";
+  }
+  // Nothing unchecked is unpacked: with no jar listed there, the unzip is not run at all,
+  // and the step fails as when it finds no archive.
+  constexpr uint32_t kNoArchive = 9;
+  const bool unchecked = manifest::MediumGuarded() && listed.empty();
+  uint32_t code = unchecked ? kNoArchive : platform::RunAndWait(command);
   inventory::WriteLog(messages::LogMessageText("S_UNZIP_COMMANDLINE"));
   inventory::WriteLog(command + "\n");  // its own line: the next message starts afresh
   if (code == 0) return 0;
+  constexpr uint32_t kNotTheMediums = 12;  // the unzip's status for a jar not as listed
+  if (manifest::MediumGuarded() && code == kNotTheMediums) {
+    std::string full;
+    paths::GetFullPath(&full, source);
+    const std::string jar = listed.size() == 1 ? Join(full, listed[0].first) : full + "/*.jar";
+    manifest::RefuseMedium(manifest::ChangedText(
+        jar, "its SHA-256 is not the one listed: the medium's unzip checked it and unpacked "
+             "nothing of it"));
+  }
   // The run ends with -1: the user is told which component could not be unpacked.
   inventory::WriteLog(messages::FormatLogMessageText("S_UNZIP_FAILED", {source}));
   messages::ShowError(messages::FormatMessageText("S_UNZIP_FAILED", {source}));

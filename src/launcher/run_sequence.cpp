@@ -12,6 +12,7 @@
 #include "launcher/java_command.h"
 #include "launcher/options.h"
 #include "launcher/process.h"
+#include "manifest/guard.h"
 #include "messages/catalogue.h"
 #include "messages/console.h"
 #include "options/option_state.h"
@@ -440,6 +441,64 @@ void AbandonStaging(Run* run, int status) {
   RemoveScratchDirectory(*run);
 }
 
+// A medium that is not the one its launcher vouches for ends the run before anything
+// from it runs: the user is told which file and what differed, on the console and in the
+// install log, which is kept; whatever the run staged goes.
+int RefuseTheMedium(Run* run) {
+  const std::string& text = manifest::MediumRefusal();
+  if (run->scratch_dir.empty() || !paths::FileExists(run->scratch_dir)) {
+    // No scratch directory yet, and perhaps no catalogue that may be shown: the log goes
+    // to the temporary directory, and is named in English if need be.
+    const OptionState& o = Options();
+    std::string temp;
+    paths::GetTempDirectory(&temp);
+    messages::ShowError(text);
+    inventory::OpenLog(temp, o.timestamp, o.log_stem);
+    inventory::WriteLog(text);
+    const std::string log = inventory::InstallLogPath();
+    if (!log.empty() && messages::GetMessageText("S_INSTALL_LOG_KEPT") != nullptr) {
+      messages::PrintMessage("S_INSTALL_LOG_KEPT", {log});
+    } else if (!log.empty()) {
+      messages::PrintText("The installation did not succeed; its install log is kept as " + log +
+                          "\n");
+    }
+    inventory::CloseLog();
+    return -1;
+  }
+  messages::ShowError(text);
+  LogLine(*run, text);
+  run->result = -1;
+  paths::GetTempDirectory(&run->temp_dir);
+  if (!paths::FileExists(run->temp_dir)) run->temp_dir = platform::Os().style->temp_fallback;
+  if (!Options().bootstraponly) RemoveScratchDirectory(*run);
+  return -1;
+}
+
+// Puts the guard of the medium in front of every read when the launcher carries its
+// manifest's digest; a manifest that is missing or changed is the run's first refusal.
+void GuardTheMedium() {
+  std::optional<manifest::Sha256Digest> bound = manifest::BoundDigest();
+  if (!bound) return;
+  std::string module, error;
+  uint32_t code = 0;
+  if (!platform::Os().system->ModulePath(&module, &code)) {
+    manifest::RefuseMedium("The installation medium cannot be verified: the launcher cannot "
+                           "read its own path. Nothing from the medium is run.\n");
+    return;
+  }
+  const size_t cut = module.find_last_of(platform::Os().style->drive_letters ? "\\/" : "/");
+  if (!manifest::GuardMedium(module.substr(0, cut), module.substr(cut + 1), *bound, &error))
+    manifest::RefuseMedium(error);
+}
+
+// Java started on the medium in place reads it itself: the whole medium is checked first.
+bool VerifyInPlace(const Run& run) {
+  if (!manifest::MediumGuarded() || Bootstrapping(run)) return true;
+  std::string dir;
+  paths::GetCurrentDir(&dir);
+  return manifest::VerifyTrees({dir});
+}
+
 // Starts Java (or reports a bootstrap-only run as done) and cleans up after a wait.
 void Finish(Run* run) {
   const OptionState& o = Options();
@@ -477,18 +536,30 @@ int RunLauncher(std::vector<std::string> args) {
   inventory::ForgetInventoryLocation();
   OptionState& o = Options();
   o.timestamp = paths::TakeRunTimestamp();
-  if (messages::LoadMessageCatalogue(run.module_path) != 0) return 1;
+  manifest::UnguardMedium();
+  GuardTheMedium();
+  // A catalogue that is not the medium's is not shown: the refusal is said in English.
+  bool catalogue =
+      manifest::MediumRefusal().empty() && messages::LoadMessageCatalogue(run.module_path) == 0;
+  if (!catalogue && manifest::MediumRefusal().empty()) return 1;
   ScanOptions(&run.args, &run.last_argument_upper);
   if (!o.noconsole) messages::CreateLauncherConsole();
+  if (!manifest::MediumRefusal().empty()) return RefuseTheMedium(&run);
   run.startup_location = StartupLocationOf(run.module_path);
   if (o.scratch_path_given && !TakeGivenScratchDirectory(&run)) return -1;
   run.param_result = config::ReadParameterFile(&o.param_file, &run.scratch_dir,
                                                &run.startup_location, &run.settings);
   LogRefusedTimestamp(run);
   if (o.bootstraponly && !o.bootstrap_loc.empty()) EnterBootstrapLocation(&run);
+  if (!manifest::MediumRefusal().empty()) return RefuseTheMedium(&run);
+  if (!manifest::MediumGuarded()) {
+    LogLine(run, "The medium's files are not verified: the launcher carries no manifest of them.\n");
+  }
+  manifest::SetRunDirectory(run.scratch_dir);
   if (DistributionCheckFails(&run)) return -1;
   if (o.prereqchecker && CheckPrereqCheckerConfig(&run) != 0) return -1;
   if (!o.help && RunPrerequisites(&run) != 0) return -1;
+  if (!manifest::MediumRefusal().empty()) return RefuseTheMedium(&run);
   if (run.param_result != 0) {
     if (run.param_result == -2) messages::PressEnterPause();
     return run.param_result;
@@ -496,9 +567,11 @@ int RunLauncher(std::vector<std::string> args) {
   config::DeriveInstallerLocations(&run.settings);
   int status = 0;
   if (Bootstrapping(run) && !Bootstrap(&run, &status)) {
+    if (!manifest::MediumRefusal().empty()) return RefuseTheMedium(&run);
     AbandonStaging(&run, status);
     return status;
   }
+  if (!manifest::MediumRefusal().empty() || !VerifyInPlace(run)) return RefuseTheMedium(&run);
   config::DeriveJavaLocations(o.param_file, &run.settings);
   PrepareJava(&run);
   if (!o.bootstraponly && !paths::FileExists(run.java_executable)) {

@@ -20,6 +20,7 @@
 #endif
 
 #include "medium/jar_writer.h"
+#include "medium/manifest_tool.h"
 #include "medium/medium.h"
 #include "platform/command_line.h"
 #include "platform/platform.h"
@@ -263,13 +264,11 @@ bool BuildInto(const BuildOptions& o, const fs::path& work) {
   fs::create_directories(disk, ec);
   if (!CopyLauncher(o, disk)) return false;
   // The medium holds only signed programs: the copies are signed here, before the medium
-  // is moved into place, and a signature that fails fails the build.
+  // is moved into place, and a signature that fails fails the build. The unzip first, as
+  // the manifest lists it signed; the launcher last, once it carries the manifest's digest.
   if (o.sign.Wanted()) {
-    for (const char* program : {"setup.exe", "unzip.exe"}) {
-      std::string error;
-      if (!SignProgram(o.sign, (disk / program).string(), &error))
-        return Fail(error);
-    }
+    std::string error;
+    if (!SignProgram(o.sign, (disk / "unzip.exe").string(), &error)) return Fail(error);
   }
   fs::path runtime = o.runtime;
   if (runtime.empty()) {
@@ -315,6 +314,14 @@ bool BuildInto(const BuildOptions& o, const fs::path& work) {
   param.close();
   if (!param) return Fail("cannot write " + (disk / "zorparam.ini").string());
   if (o.distribution && o.runtime.empty()) fs::remove_all(runtime, ec);
+  // Everything the launcher takes from the medium, listed and bound into the launcher, so
+  // that its signature vouches for every byte.
+  const std::string launcher = o.windows ? "setup.exe" : "setup";
+  std::string error;
+  if (!WriteAndBindManifest(work, disk, launcher, &error)) return Fail(error);
+  if (o.sign.Wanted() && !SignProgram(o.sign, (disk / launcher).string(), &error)) {
+    return Fail(error);
+  }
   return true;
 }
 

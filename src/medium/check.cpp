@@ -17,6 +17,7 @@
 #include "config/param_file.h"
 #include "launcher/java_command.h"
 #include "medium/medium.h"
+#include "medium/manifest_tool.h"
 #include "medium/report.h"
 #include "medium/sign.h"
 #include "messages/catalogue.h"
@@ -775,6 +776,7 @@ void Checker::JavaCommand() {
 void Checker::Run() {
   if (!FindLauncher()) return;
   if (platform::Os().style->drive_letters) CheckSignatures(dir_, o_.ca_file, &r_);
+  CheckManifest(dir_, launcher_, &r_);
   platform::Os().files->SetWorkingDirectory(dir_);
   messages::LoadMessageCatalogue(launcher_);
   CheckCatalogues();

@@ -1,5 +1,7 @@
 #include "platform/platform.h"
 
+#include "manifest/manifest.h"
+
 namespace zorvex::platform {
 
 const PathStyle kWindowsStyle = {'\\', ';', "javaw.exe", "java.exe", "C:\\TEMP", "Windows", true};
@@ -45,6 +47,22 @@ bool ReadLine(Console& console, std::string* line) {
   }
   if (!line->empty() && line->back() == '\r') line->pop_back();
   return any;
+}
+
+bool TreeWriter::Matches(const Expected& expected, uint64_t size,
+                         const std::array<uint8_t, 32>& sha256, std::string* mismatch) {
+  std::string text;
+  if (size != expected.size) {
+    text = std::to_string(size) + " bytes, where the manifest lists " +
+           std::to_string(expected.size);
+  } else if (sha256 != expected.sha256) {
+    text = "SHA-256 " + manifest::ToHex(sha256) + ", where the manifest lists " +
+           manifest::ToHex(expected.sha256);
+  } else {
+    return true;
+  }
+  if (mismatch != nullptr) *mismatch = text;
+  return false;
 }
 
 void SetPlatform(const Platform& platform) { g_platform = platform; }

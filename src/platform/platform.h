@@ -5,6 +5,7 @@
 // the launcher's own code on top of these primitives.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <ctime>
 #include <memory>
@@ -126,12 +127,29 @@ class TreeWriter {
   // Makes the directory and its missing parents. False when it cannot, or when a link or
   // a file stands where one of them goes.
   virtual bool MakeDirs(const std::string& rel) = 0;
+  // What a file copied from a verified medium must be: the copy hashes the very bytes it
+  // writes and keeps the file only when they are these, so that nothing swapped in
+  // between a check and the copy gets through.
+  struct Expected {
+    uint64_t size = 0;
+    std::array<uint8_t, 32> sha256 = {};
+  };
   // Copies the regular file `from` to `rel`, replacing a file or link there (never
   // writing through it); the copy keeps the source's time and is readable and writable by
-  // its owner. False when `from` is no regular file or the copy fails.
-  virtual bool CopyRegularFile(const std::string& from, const std::string& rel) = 0;
-  // Makes `rel` a link with the target of the link `from`, as FileSystem::CopyLink.
-  virtual FileSystem::LinkCopy CopyLink(const std::string& from, const std::string& rel) = 0;
+  // its owner. False when `from` is no regular file or the copy fails; with `expected`,
+  // also when the bytes are not those (*mismatch then says how they differ).
+  virtual bool CopyRegularFile(const std::string& from, const std::string& rel,
+                               const Expected* expected, std::string* mismatch) = 0;
+  bool CopyRegularFile(const std::string& from, const std::string& rel) {
+    return CopyRegularFile(from, rel, nullptr, nullptr);
+  }
+  // Makes `rel` a link with the target of the link `from`, as FileSystem::CopyLink; with
+  // `expected_target`, only when the link read has that target (kFailed otherwise).
+  virtual FileSystem::LinkCopy CopyLink(const std::string& from, const std::string& rel,
+                                        const std::string* expected_target) = 0;
+  FileSystem::LinkCopy CopyLink(const std::string& from, const std::string& rel) {
+    return CopyLink(from, rel, nullptr);
+  }
   // The entries of the directory `rel` ("." and ".." left out) with their identities, read
   // through its handle. False when it cannot be opened as a directory below the root.
   virtual bool List(const std::string& rel, std::vector<DirEntry>* entries) = 0;
@@ -144,6 +162,11 @@ class TreeWriter {
   // Gives the owner write permission on `rel` and below it (clears read-only on Windows),
   // through handles; links are neither changed nor followed.
   virtual void MakeWritable(const std::string& rel) = 0;
+
+  // Whether copied bytes are the expected ones; else false with *mismatch saying how they
+  // differ ("12 bytes, where the manifest lists 11").
+  static bool Matches(const Expected& expected, uint64_t size,
+                      const std::array<uint8_t, 32>& sha256, std::string* mismatch);
 };
 
 // A started child process.

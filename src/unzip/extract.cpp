@@ -477,7 +477,13 @@ int ProcessArchive(const std::string& path, const Options& options) {
     PrintErr("unzip:  cannot find or open " + path + " (" + error + ").\n");
     return kNotFound;
   }
-  Run run(*mapped, options);
+  return ProcessArchiveData(path, *mapped, options);
+}
+
+int ProcessArchiveData(const std::string& path, const MappedArchive& mapped,
+                       const Options& options) {
+  std::string error;
+  Run run(mapped, options);
   if (options.quiet == 0 || options.mode == Options::Mode::kList)
     run.Say("Archive:  " + path + "\n");
   Archive archive;

@@ -6,6 +6,8 @@
 
 namespace zorvex::unzip {
 
+class MappedArchive;
+
 struct Options {
   enum class Mode { kExtract, kList, kTest };
   Mode mode = Mode::kExtract;
@@ -18,5 +20,8 @@ struct Options {
 // Handles one archive and returns its exit status (ExitCode): 0, or the worst of what
 // happened to its entries. Every entry that can be unpacked is unpacked.
 int ProcessArchive(const std::string& path, const Options& options);
+// The same for an archive already in memory (read and checked by the caller).
+int ProcessArchiveData(const std::string& path, const MappedArchive& data,
+                       const Options& options);
 
 }  // namespace zorvex::unzip

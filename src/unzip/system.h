@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "manifest/sha256.h"
+
 namespace zorvex::unzip {
 
 // An archive mapped into memory, read-only.
@@ -20,6 +22,26 @@ class MappedArchive {
 
 // Null with *error set when the file cannot be opened or is no regular file.
 std::unique_ptr<MappedArchive> MapArchive(const std::string& path, std::string* error);
+
+// The archive read whole into the program's own memory (and hashed as it is read, unless
+// `hash` is null): what is then unpacked is exactly what was read, whatever happens to the
+// file meanwhile (a mapping would show later changes). Null with *error as for MapArchive.
+std::unique_ptr<MappedArchive> ReadArchive(const std::string& path, manifest::Sha256* hash,
+                                           std::string* error);
+
+// Memory of the program's own holding an archive.
+class OwnedArchive : public MappedArchive {
+ public:
+  explicit OwnedArchive(size_t size) : bytes_(new uint8_t[size > 0 ? size : 1]), size_(size) {}
+  const uint8_t* data() const override { return bytes_.get(); }
+  size_t size() const override { return size_; }
+  uint8_t* bytes() { return bytes_.get(); }
+  void Shrink(size_t size) { size_ = size; }
+
+ private:
+  std::unique_ptr<uint8_t[]> bytes_;  // not zeroed: every byte is read into before use
+  size_t size_;
+};
 
 // The archives a command-line argument names: itself when it holds no wildcard, else the
 // regular files its last component matches ("*", "?", "[...]"), in name order.

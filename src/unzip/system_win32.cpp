@@ -42,6 +42,41 @@ bool HasWildcard(const std::string& text) { return text.find_first_of("*?[") != 
 
 }  // namespace
 
+std::unique_ptr<MappedArchive> ReadArchive(const std::string& path, manifest::Sha256* hash,
+                                           std::string* error) {
+  HANDLE file =
+      CreateFileW(safetree::LongPathOf(WideFrom(path)).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    *error = ErrorText(GetLastError());
+    return nullptr;
+  }
+  LARGE_INTEGER size;
+  if (GetFileType(file) != FILE_TYPE_DISK || !GetFileSizeEx(file, &size)) {
+    CloseHandle(file);
+    *error = "not a regular file";
+    return nullptr;
+  }
+  auto archive = std::make_unique<OwnedArchive>(static_cast<size_t>(size.QuadPart));
+  constexpr size_t kPiece = 1 << 20;
+  size_t done = 0;
+  while (done < archive->size()) {
+    DWORD n = 0;
+    DWORD want = static_cast<DWORD>(std::min(kPiece, archive->size() - done));
+    if (!::ReadFile(file, archive->bytes() + done, want, &n, nullptr)) {
+      *error = ErrorText(GetLastError());
+      CloseHandle(file);
+      return nullptr;
+    }
+    if (n == 0) break;
+    if (hash != nullptr) hash->Update(archive->bytes() + done, n);
+    done += n;
+  }
+  CloseHandle(file);
+  archive->Shrink(done);
+  return archive;
+}
+
 std::unique_ptr<MappedArchive> MapArchive(const std::string& path, std::string* error) {
   HANDLE file =
       CreateFileW(safetree::LongPathOf(WideFrom(path)).c_str(), GENERIC_READ, FILE_SHARE_READ,

@@ -1,7 +1,13 @@
 // The medium's unzip: unpacks the jar archives of a component the way the launcher runs
 // it (unzip -qqqo DIR/"*.jar" -d DEST), and serves as a small unzip of its own.
+#include <map>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include "manifest/manifest.h"
+#include "safetree/tree.h"
 
 #include "unzip/extract.h"
 #include "unzip/inflate.h"
@@ -20,19 +26,51 @@ constexpr char kUsage[] =
     "  -l  list the entries        -t  test every entry's data\n"
     "  -o  replace existing files  -q  quieter (-qq, -qqq quieter still)\n"
     "  -d DIR  unpack into DIR, made when missing\n"
-    "  -h  this help\n";
+    "  -h  this help\n"
+    "  --sha256 NAME:SIZE:SHA256  (repeatable) every archive must be one of these, as\n"
+    "      listed: each is read and checked before anything is unpacked (status 12 if not)\n";
+
+// An archive as a medium's manifest lists it.
+struct Listed {
+  std::string name;
+  uint64_t size = 0;
+  manifest::Sha256Digest sha256 = {};
+};
 
 struct CommandLine {
   Options options;
   std::vector<std::string> archives;
+  std::vector<Listed> listed;
   bool help = false;
 };
+
+bool ParseListed(const std::string& text, Listed* listed) {
+  size_t last = text.rfind(':');
+  size_t middle = last == std::string::npos || last == 0 ? std::string::npos
+                                                          : text.rfind(':', last - 1);
+  if (middle == std::string::npos || middle == 0) return false;
+  listed->name = text.substr(0, middle);
+  const std::string size = text.substr(middle + 1, last - middle - 1);
+  if (size.empty() || size.size() > 19 || size.find_first_not_of("0123456789") != std::string::npos)
+    return false;
+  listed->size = std::stoull(size);
+  return manifest::FromHex(text.substr(last + 1), &listed->sha256);
+}
 
 // Options may be grouped ("-qqqo") and come before or after the archive. False for an
 // option the program does not know.
 bool Parse(const std::vector<std::string>& args, CommandLine* cl, std::string* error) {
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
+    if (arg == "--sha256") {
+      Listed listed;
+      if (i + 1 >= args.size() || !ParseListed(args[++i], &listed)) {
+        *error = "--sha256 needs NAME:SIZE:SHA256";
+        return false;
+      }
+      cl->listed.push_back(listed);
+      continue;
+    }
     if (arg.size() < 2 || arg[0] != '-') {
       cl->archives.push_back(arg);
       continue;
@@ -74,6 +112,64 @@ bool Parse(const std::vector<std::string>& args, CommandLine* cl, std::string* e
   return true;
 }
 
+// The launcher's way for a verified medium: the archives the wildcard finds must be
+// exactly those listed. Each is read into the program's own memory and unpacked from
+// there while another thread hashes the same bytes, so that checking costs little time:
+// what is unpacked is exactly what is hashed, and an archive whose hash or size is not as
+// listed ends the run with status 12. What was unpacked of it is then not the medium's,
+// and the caller (the launcher) removes it before anything of it is used.
+int ProcessListed(const std::vector<std::string>& paths, const CommandLine& cl) {
+  std::map<std::string, const Listed*> by_name;
+  for (const Listed& l : cl.listed) by_name[safetree::NameKey(l.name)] = &l;
+  std::vector<const Listed*> matched;
+  for (const std::string& path : paths) {
+    const std::string leaf =
+        path.substr(path.find_last_of(BackslashSeparates() ? "/\\" : "/") + 1);
+    auto found = by_name.find(safetree::NameKey(leaf));
+    if (found == by_name.end()) {
+      PrintErr("unzip:  " + path +
+               " is not listed in the medium's manifest: nothing is unpacked.\n");
+      return kNotTheMediums;
+    }
+    matched.push_back(found->second);
+    by_name.erase(found);
+  }
+  if (!by_name.empty()) {
+    PrintErr("unzip:  " + by_name.begin()->second->name +
+             ", which the medium's manifest lists, is missing: nothing is unpacked.\n");
+    return kNotTheMediums;
+  }
+  int status = kOk;
+  for (size_t i = 0; i < paths.size(); ++i) {
+    const std::string& path = paths[i];
+    const Listed& listed = *matched[i];
+    std::string error;
+    std::unique_ptr<MappedArchive> archive = ReadArchive(path, nullptr, &error);
+    if (!archive) {
+      PrintErr("unzip:  cannot find or open " + path + " (" + error + ").\n");
+      return kNotTheMediums;
+    }
+    if (archive->size() != listed.size) {
+      PrintErr("unzip:  " + path + " is not the archive the medium's manifest lists (" +
+               std::to_string(archive->size()) + " bytes, where it lists " +
+               std::to_string(listed.size) + "): nothing is unpacked.\n");
+      return kNotTheMediums;
+    }
+    manifest::Sha256Digest digest;
+    std::thread hashing([&] { digest = manifest::Sha256Of(archive->data(), archive->size()); });
+    int code = ProcessArchiveData(path, *archive, cl.options);
+    hashing.join();
+    if (digest != listed.sha256) {
+      PrintErr("unzip:  " + path + " is not the archive the medium's manifest lists (SHA-256 " +
+               manifest::ToHex(digest) + ", where it lists " + manifest::ToHex(listed.sha256) +
+               "): what was unpacked of it is not to be used.\n");
+      return kNotTheMediums;
+    }
+    if (code > status) status = code;
+  }
+  return status;
+}
+
 }  // namespace
 
 int Main(const std::vector<std::string>& args) {
@@ -93,6 +189,7 @@ int Main(const std::vector<std::string>& args) {
     return kBadOptions;
   }
   std::vector<std::string> paths = ExpandArchivePattern(cl.archives[0]);
+  if (!cl.listed.empty()) return ProcessListed(paths, cl);
   if (paths.empty()) {
     PrintErr("unzip:  cannot find or open " + cl.archives[0] + ".\n");
     return kNotFound;

@@ -22,6 +22,7 @@ enum ExitCode : int {
   kNotFound = 9,  // no archive of that name, or not a ZIP archive
   kBadOptions = 10,
   kNoMatch = 11,
+  kNotTheMediums = 12,  // an archive the medium's manifest does not list, or not as listed
   kDiskFull = 50,
   kEndOfArchive = 51,  // the archive ends inside an entry
   kUnsupported = 81,   // a compression method or an encryption the program does not read

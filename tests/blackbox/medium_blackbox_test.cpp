@@ -386,9 +386,141 @@ TEST_F(NativeMediumToolTest, KilledBuildIsClearedByTheNext) {
 }
 
 // One mistake of each kind, planted in a copy of a clean built medium.
+// A verified medium: it stages; one byte changed in each kind of file it takes, a file
+// planted where it would stage or run it, or a changed manifest, and the run ends with -1
+// before anything from the medium runs, naming the file, with nothing staged left behind
+// but the log. The same medium with a launcher that carries no manifest runs as before.
+TEST_P(MediumToolTest, VerifiedMediumRefusesWhatItDoesNotList) {
+  const bool windows = GetParam().windows;
+  const std::string pristine = medium_.root + "/verified";
+  ASSERT_EQ(Build(pristine).status, 0);
+  const std::string exe = windows ? ".exe" : "";
+  const std::string data = "/stage/Components/zorvex.swd.zek/1.0.0.0.0/1/DataFiles/";
+  auto flip = [](const std::string& path) {
+    std::string bytes = Slurp(path);
+    bytes[bytes.size() / 2] ^= 0x20;
+    Spit(path, bytes);
+  };
+  auto plant = [](const std::string& from, const std::string& to) {
+    fs::create_directories(fs::path(to).parent_path());
+    fs::copy_file(from, to);
+  };
+  struct Row {
+    std::string what;
+    std::function<void(const std::string& medium)> change;
+    std::string named;  // the file the refusal names
+  };
+  const std::vector<Row> rows = {
+      {"nothing changed", [](const std::string&) {}, ""},
+      {"the parameter file", [&](const std::string& m) { flip(m + "/Disk1/zorparam.ini"); },
+       "zorparam.ini is not the file its manifest lists"},
+      {"a catalogue", [&](const std::string& m) { flip(m + "/Disk1/resource/cons.nls"); },
+       "cons.nls is not the file its manifest lists"},
+      {"the unzip", [&](const std::string& m) { flip(m + "/Disk1/unzip" + exe); },
+       "unzip" + exe + " is not the file its manifest lists"},
+      {"a component jar", [&](const std::string& m) { flip(m + data + "zorvex.swd.zek.jar"); },
+       "zorvex.swd.zek.jar is not the file its manifest lists"},
+      {"a planted jar",
+       [&](const std::string& m) {
+         plant(m + data + "zorvex.swd.zek.jar", m + data + "planted.jar");
+       },
+       "planted.jar is not listed in its manifest"},
+      {"a second runtime",
+       [&](const std::string& m) {
+         const std::string jre = m + "/stage/Components/zorvex.swd.jre/";
+         plant(jre + "17.0.2/1/DataFiles/zorvex.swd.jre.jar",
+               jre + "99.0/1/DataFiles/zorvex.swd.jre.jar");
+       },
+       "zorvex.swd.jre.jar is not listed in its manifest"},
+      {"the manifest", [&](const std::string& m) { flip(m + "/Disk1/zormanifest.txt"); },
+       "zormanifest.txt is not the file its manifest lists"},
+  };
+  for (size_t i = 0; i < rows.size(); ++i) {
+    const Row& row = rows[i];
+    SCOPED_TRACE(row.what);
+    const std::string copy = medium_.root + "/row" + std::to_string(i);
+    fs::copy(pristine, copy, fs::copy_options::recursive);
+    row.change(copy);
+    medium_.medium_dir = copy + "/Disk1";
+    const size_t before = medium_.JavaRuns().size();
+    RunResult r = medium_.Run({"-silent", "-noconsole"});
+    std::vector<std::string> left = medium_.TempEntries();
+    if (row.named.empty()) {
+      EXPECT_EQ(r.status, 259 & 0xFF) << r.out << r.err;
+      EXPECT_EQ(medium_.WaitForJavaRuns(before + 1, 20000).size(), before + 1) << r.out;
+    } else {
+      EXPECT_EQ(r.status, 255) << r.out << r.err;
+      EXPECT_NE(r.out.find(row.named), std::string::npos) << r.out;
+      EXPECT_EQ(medium_.JavaRuns().size(), before);
+      ASSERT_EQ(left.size(), 1u) << r.out;  // the log, kept; nothing staged
+      EXPECT_NE(medium_.ReadFile(medium_.temp_dir + "/" + left[0]).find(row.named),
+                std::string::npos);
+    }
+    for (const std::string& e : left) fs::remove_all(medium_.temp_dir + "/" + e);
+  }
+  // The launcher straight from the build carries no manifest: the changed medium runs as
+  // before, and the log says that nothing was verified.
+  const std::string unverified = medium_.root + "/row5";
+  fs::copy_file(GetParam().build_dir + "/setup" + exe, unverified + "/Disk1/setup" + exe,
+                fs::copy_options::overwrite_existing);
+  medium_.medium_dir = unverified + "/Disk1";
+  const size_t before = medium_.JavaRuns().size();
+  RunResult r = medium_.Run({"-silent", "-noconsole"});
+  EXPECT_EQ(r.status, 259 & 0xFF) << r.out << r.err;
+  EXPECT_EQ(medium_.WaitForJavaRuns(before + 1, 20000).size(), before + 1) << r.out;
+  std::string logs;
+  for (const auto& e : fs::recursive_directory_iterator(medium_.temp_dir)) {
+    if (e.path().extension() == ".log") logs += medium_.ReadFile(e.path().string());
+  }
+  EXPECT_NE(logs.find("The medium's files are not verified"), std::string::npos) << logs;
+
+  // A plain medium runs Java on the medium itself: it is checked whole before Java starts.
+  const std::string plain = medium_.root + "/plain";
+  ASSERT_EQ(Build(plain, {"--layout", "plain"}).status, 0);
+  medium_.medium_dir = plain;
+  r = medium_.Run({"-silent", "-noconsole"});
+  EXPECT_EQ(r.status, 259 & 0xFF) << r.out << r.err;
+  EXPECT_EQ(medium_.WaitForJavaRuns(before + 2, 20000).size(), before + 2) << r.out;
+  flip(plain + "/jre/release");
+  const size_t runs = medium_.JavaRuns().size();
+  r = medium_.Run({"-silent", "-noconsole"});
+  EXPECT_EQ(r.status, 255) << r.out << r.err;
+  EXPECT_NE(r.out.find("release is not the file its manifest lists"), std::string::npos) << r.out;
+  EXPECT_EQ(medium_.JavaRuns().size(), runs);
+}
+
+// The check reports each difference between a medium and its manifest, in text and JSON.
+TEST_F(NativeMediumToolTest, CheckReportsEachDifferenceFromTheManifest) {
+  const std::string out = medium_.root + "/changed";
+  ASSERT_EQ(Build(out).status, 0);
+  RunResult r = Check(out + "/Disk1");
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("is as listed, and nothing else is on the medium"), std::string::npos);
+  Spit(out + "/Disk1/zorparam.ini", Slurp(out + "/Disk1/zorparam.ini") + "X=1\n");
+  fs::remove(out + "/Disk1/resource/cons_fr.nls");
+  Spit(out + "/stage/Components/zorvex.swd.zek/1.0.0.0.0/1/DataFiles/planted.jar", "PK");
+  for (const std::vector<std::string>& options : {std::vector<std::string>{}, {"--json"}}) {
+    r = Check(out + "/Disk1", options);
+    EXPECT_EQ(r.status, 2) << r.out;
+    for (const char* finding :
+         {"zorparam.ini was changed: ", "resource/cons_fr.nls is missing",
+          "DataFiles/planted.jar is not listed in the manifest"}) {
+      EXPECT_NE(r.out.find(finding), std::string::npos) << finding << "\n" << r.out;
+    }
+  }
+  Spit(out + "/Disk1/zormanifest.txt", Slurp(out + "/Disk1/zormanifest.txt") + "\n");
+  r = Check(out + "/Disk1");
+  EXPECT_EQ(r.status, 2) << r.out;
+  EXPECT_NE(r.out.find("zormanifest.txt was changed"), std::string::npos) << r.out;
+}
+
 TEST_F(NativeMediumToolTest, CheckFindsPlantedMistakes) {
   const std::string clean = medium_.root + "/clean";
   ASSERT_EQ(Build(clean).status, 0);
+  // Hand-edited, as a medium of a launcher that carries no manifest is.
+  fs::copy_file(BuiltTargets()[0].build_dir + "/setup", clean + "/Disk1/setup",
+                fs::copy_options::overwrite_existing);
+  fs::remove(clean + "/Disk1/zormanifest.txt");
   auto append = [](const std::string& text) {
     return [text](const std::string& disk) {
       Spit(disk + "/zorparam.ini", Slurp(disk + "/zorparam.ini") + text);

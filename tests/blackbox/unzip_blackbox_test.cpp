@@ -156,6 +156,44 @@ TEST_F(UnzipTest, WildcardAsTheLauncherGivesIt) {
   EXPECT_EQ(Shell(Q(kNative) + " -qqqo " + Q(root_) + "/\"*.war\" -d " + Q(ours) + " 2>/dev/null"),
             9);
   EXPECT_EQ(Shell(Q(kNative) + " -Z x.zip 2>/dev/null"), 10);
+
+  // As the launcher runs it on a verified medium: the wildcard must find exactly the jars
+  // listed, each of its listed size and SHA-256 (status 12 otherwise); an archive unlisted,
+  // missing or of another size is refused before anything is unpacked.
+  auto listed = [&](const std::string& jar) {
+    std::string sum;
+    FILE* p = popen(("sha256sum " + Q(root_ + "/jars/" + jar)).c_str(), "r");
+    char line[128] = {};
+    if (p != nullptr && fgets(line, sizeof line, p) != nullptr) sum.assign(line, 64);
+    if (p != nullptr) pclose(p);
+    return " --sha256 " + jar + ":" + std::to_string(fs::file_size(root_ + "/jars/" + jar)) +
+           ":" + sum;
+  };
+  std::string a = listed("a.jar"), b = listed("b.jar");
+  std::string wrong_sum = a, wrong_size = a;
+  wrong_sum[wrong_sum.size() - 1] = wrong_sum.back() == '0' ? '1' : '0';
+  wrong_size.replace(wrong_size.find(':') + 1, 1, "9");
+  struct Case {
+    std::string what, listing;
+    int status;
+    bool unpacked;
+  };
+  const Case cases[] = {
+      {"both as listed", a + b, 0, true},
+      {"another SHA-256", wrong_sum + b, 12, true},  // told after unpacking alongside
+      {"another size", wrong_size + b, 12, false},
+      {"an archive not listed", a, 12, false},
+      {"a listed archive missing", a + b + " --sha256 c.jar:1:" + std::string(64, '0'), 12, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string dest = root_ + "/listed";
+    fs::remove_all(dest);
+    EXPECT_EQ(Shell(Q(kNative) + " -qqqo " + Q(root_ + "/jars") + "/\"*.jar\" -d " + Q(dest) +
+                    c.listing + " 2>/dev/null"),
+              c.status);
+    EXPECT_EQ(fs::exists(dest + "/a.txt"), c.unpacked);
+  }
 }
 
 // Archives of other makers, unpacked as Info-ZIP unpacks them, with the same status: bytes in front

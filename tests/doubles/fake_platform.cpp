@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "inventory/logs.h"
+#include "manifest/manifest.h"
 #include "messages/catalogue.h"
 #include "options/option_state.h"
 #include "platform/profile_string.h"
@@ -321,13 +322,19 @@ class FakeTreeWriter : public platform::TreeWriter {
       if (end == std::string::npos) return true;
     }
   }
-  bool CopyRegularFile(const std::string& from, const std::string& rel) override {
+  bool CopyRegularFile(const std::string& from, const std::string& rel, const Expected* expected,
+                       std::string* mismatch) override {
     if (!MakeDirs(Parent(rel))) return false;
     if (fs_->HasLink(Path(rel))) fs_->RemoveLink(Path(rel));
+    std::string bytes;
+    if (expected != nullptr && fs_->ReadFile(from, &bytes) == platform::FileSystem::ReadResult::kOk &&
+        !Matches(*expected, bytes.size(), manifest::Sha256Of(bytes), mismatch)) {
+      return false;
+    }
     return fs_->CopyFileOverwriting(from, Path(rel));
   }
-  platform::FileSystem::LinkCopy CopyLink(const std::string& from,
-                                          const std::string& rel) override {
+  platform::FileSystem::LinkCopy CopyLink(const std::string& from, const std::string& rel,
+                                          const std::string*) override {
     if (!MakeDirs(Parent(rel))) return platform::FileSystem::LinkCopy::kFailed;
     return fs_->CopyLink(from, Path(rel));
   }

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "manifest/manifest.h"
 #include "platform/posix/posix_platform.h"
 #include "platform/stdio_append_file.h"
 #include "safetree/tree.h"
@@ -79,7 +80,8 @@ class PosixTreeWriter : public TreeWriter {
     return rel.empty() || out_->MakeDirectory(rel, &error);
   }
 
-  bool CopyRegularFile(const std::string& from, const std::string& rel) override {
+  bool CopyRegularFile(const std::string& from, const std::string& rel, const Expected* expected,
+                       std::string* mismatch) override {
     // Not blocking, and only a regular file: a pipe would wait for a writer for ever.
     int in = ::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (in < 0) return false;
@@ -90,22 +92,31 @@ class PosixTreeWriter : public TreeWriter {
     if (ok) out = out_->NewFile(rel, (st.st_mode & 0777) | S_IRUSR | S_IWUSR, &error);
     ok = out != nullptr;
     std::vector<uint8_t> buffer(ok ? 1 << 18 : 0);
+    manifest::Sha256 hash;
+    uint64_t copied = 0;
     while (ok) {
       ssize_t n = ::read(in, buffer.data(), buffer.size());
       if (n == 0) break;
       if (n < 0 && errno == EINTR) continue;
       ok = n > 0 && out->Write(buffer.data(), static_cast<size_t>(n));
+      if (ok && expected != nullptr) hash.Update(buffer.data(), static_cast<size_t>(n));
+      if (ok) copied += static_cast<uint64_t>(n);
     }
     ::close(in);
+    if (ok && expected != nullptr) ok = Matches(*expected, copied, hash.Final(), mismatch);
     bool exists = false;
     return ok && out->Commit(st.st_mtime, true, &exists, &error);
   }
 
-  FileSystem::LinkCopy CopyLink(const std::string& from, const std::string& rel) override {
+  FileSystem::LinkCopy CopyLink(const std::string& from, const std::string& rel,
+                                const std::string* expected_target) override {
     std::string target(PATH_MAX, '\0');
     ssize_t n = ::readlink(from.c_str(), target.data(), target.size());
     if (n < 0 || static_cast<size_t>(n) >= target.size()) return FileSystem::LinkCopy::kFailed;
     target.resize(static_cast<size_t>(n));
+    if (expected_target != nullptr && target != *expected_target) {
+      return FileSystem::LinkCopy::kFailed;
+    }
     bool exists = false;
     std::string error;
     return MakeDirs(ParentOf(rel)) && out_->MakeLink(rel, target, true, &exists, &error)

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "manifest/manifest.h"
 #include "platform/stdio_append_file.h"
 #include "platform/win32/win32.h"
 #include "safetree/tree.h"
@@ -72,7 +73,8 @@ class Win32TreeWriter : public TreeWriter {
     return rel.empty() || out_->MakeDirectory(Utf8FromAnsi(rel), &error);
   }
 
-  bool CopyRegularFile(const std::string& from, const std::string& rel) override {
+  bool CopyRegularFile(const std::string& from, const std::string& rel, const Expected* expected,
+                       std::string* mismatch) override {
     ScopedHandle in(CreateFileA(from.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     BY_HANDLE_FILE_INFORMATION info;
@@ -88,19 +90,25 @@ class Win32TreeWriter : public TreeWriter {
         out_->NewFile(Utf8FromAnsi(rel), std::nullopt, &error);
     if (!out) return false;
     std::vector<uint8_t> buffer(1 << 18);
+    manifest::Sha256 hash;
+    uint64_t copied = 0;
     for (;;) {
       DWORD done = 0;
       if (!::ReadFile(in.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &done, nullptr))
         return false;
       if (done == 0) break;
       if (!out->Write(buffer.data(), done)) return false;
+      if (expected != nullptr) hash.Update(buffer.data(), done);
+      copied += done;
     }
+    if (expected != nullptr && !Matches(*expected, copied, hash.Final(), mismatch)) return false;
     bool exists = false;
     return out->Commit(UnixSeconds(info.ftLastWriteTime), true, &exists, &error);
   }
 
   // Making a link needs a privilege an installer cannot count on.
-  FileSystem::LinkCopy CopyLink(const std::string&, const std::string&) override {
+  FileSystem::LinkCopy CopyLink(const std::string&, const std::string&,
+                                const std::string*) override {
     return FileSystem::LinkCopy::kNotCopied;
   }
 

@@ -1,0 +1,472 @@
+#include "manifest/guard.h"
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <set>
+
+#include "paths/paths.h"
+#include "platform/platform.h"
+#include "platform/profile_string.h"
+#include "safetree/tree.h"
+
+namespace zorvex::manifest {
+
+namespace {
+
+std::vector<std::string> Split(const std::string& path, bool windows) {
+  std::vector<std::string> parts;
+  std::string part;
+  for (char c : path) {
+    if (c == '/' || (windows && c == '\\')) {
+      if (!part.empty()) parts.push_back(part);
+      part.clear();
+    } else {
+      part += c;
+    }
+  }
+  if (!part.empty()) parts.push_back(part);
+  return parts;
+}
+
+std::string KeyOf(const std::vector<std::string>& parts, size_t from = 0) {
+  std::string key;
+  for (size_t i = from; i < parts.size(); ++i) {
+    if (!key.empty()) key += '/';
+    key += parts[i] == ".." ? parts[i] : safetree::NameKey(parts[i]);
+  }
+  return key;
+}
+
+platform::TreeWriter::Expected ExpectedOf(const Entry& e) { return {e.size, e.sha256}; }
+
+class GuardedFiles;
+class GuardedSystem;
+
+struct State {
+  bool active = false;
+  bool windows = false;
+  platform::Platform saved;
+  std::unique_ptr<GuardedFiles> files;
+  std::unique_ptr<GuardedSystem> system;
+  std::vector<std::string> launcher;   // the launcher directory's components, as keys
+  std::string launcher_dir;
+  Manifest manifest;
+  std::map<std::string, const Entry*> by_key;
+  size_t max_up = 0;
+  std::map<size_t, std::set<std::string>> tops;  // the medium's names beside each level
+  std::vector<std::vector<std::string>> run_dirs;
+  std::set<std::string> own;  // the program and the manifest: vouched for otherwise
+  std::map<std::string, std::string> verified;  // key: bytes read and checked once
+  std::string refusal;
+};
+
+State& S() {
+  static State state;
+  return state;
+}
+
+std::string FullPathOf(const std::string& path) {
+  std::string full;
+  paths::GetFullPath(&full, path);
+  return full;
+}
+
+// The key of `path` relative to the launcher's directory, and how many levels above it
+// it starts; false when it is not the medium's.
+bool MediumKey(const std::string& path, std::string* key) {
+  State& s = S();
+  std::vector<std::string> parts = Split(FullPathOf(path), s.windows);
+  std::vector<std::string> keys;
+  for (const std::string& p : parts) keys.push_back(safetree::NameKey(p));
+  for (const auto& run : s.run_dirs) {
+    if (keys.size() >= run.size() && std::equal(run.begin(), run.end(), keys.begin()))
+      return false;
+  }
+  size_t common = 0;
+  while (common < keys.size() && common < s.launcher.size() && keys[common] == s.launcher[common])
+    ++common;
+  size_t up = s.launcher.size() - common;
+  if (common == keys.size() || up > s.max_up) return false;  // the medium's directories
+  if (up > 0 && s.tops[up].count(keys[common]) == 0) return false;
+  if (up == 0 && common + 1 == keys.size() && s.own.count(keys[common]) > 0) return false;
+  std::vector<std::string> rel(up, "..");
+  rel.insert(rel.end(), parts.begin() + static_cast<long>(common), parts.end());
+  *key = KeyOf(rel);
+  return true;
+}
+
+// The verified bytes of a listed file, read once: later reads get the same bytes, so that
+// the parameter file read key by key never meets another text than the one checked.
+platform::FileSystem::ReadResult ReadVerified(platform::FileSystem* inner, const std::string& path,
+                                              std::string* bytes) {
+  State& s = S();
+  std::string key;
+  if (!MediumKey(path, &key)) return inner->ReadFile(path, bytes);
+  auto cached = s.verified.find(key);
+  if (cached != s.verified.end()) {
+    *bytes = cached->second;
+    return platform::FileSystem::ReadResult::kOk;
+  }
+  auto listed = s.by_key.find(key);
+  const std::string full = FullPathOf(path);
+  if (listed == s.by_key.end() || listed->second->link) {
+    if (!inner->Exists(path)) return platform::FileSystem::ReadResult::kCannotOpen;
+    RefuseMedium(UnlistedText(full));
+    return platform::FileSystem::ReadResult::kCannotOpen;
+  }
+  platform::FileSystem::ReadResult r = inner->ReadFile(path, bytes);
+  if (r != platform::FileSystem::ReadResult::kOk) {
+    if (!inner->Exists(path)) RefuseMedium(MissingText(full));
+    return r;
+  }
+  std::string how;
+  if (!platform::TreeWriter::Matches(ExpectedOf(*listed->second), bytes->size(), Sha256Of(*bytes), &how)) {
+    RefuseMedium(ChangedText(full, how));
+    bytes->clear();
+    return platform::FileSystem::ReadResult::kCannotOpen;
+  }
+  s.verified[key] = *bytes;
+  return r;
+}
+
+// The run's copies check what they write: the manifest's size and digest travel with
+// each copy of a medium file, and an unlisted one is refused before anything is written.
+class GuardedTree : public platform::TreeWriter {
+ public:
+  explicit GuardedTree(std::unique_ptr<platform::TreeWriter> inner) : inner_(std::move(inner)) {}
+  bool MakeDirs(const std::string& rel) override { return inner_->MakeDirs(rel); }
+  bool CopyRegularFile(const std::string& from, const std::string& rel, const Expected* expected,
+                       std::string* mismatch) override {
+    Lookup l = LookUp(from);
+    if (l.verdict == Verdict::kNotOnMedium)
+      return inner_->CopyRegularFile(from, rel, expected, mismatch);
+    if (l.verdict == Verdict::kUnlisted || l.entry->link) {
+      RefuseMedium(UnlistedText(FullPathOf(from)));
+      return false;
+    }
+    Expected e = ExpectedOf(*l.entry);
+    std::string how;
+    if (inner_->CopyRegularFile(from, rel, &e, &how)) return true;
+    RefuseMedium(how.empty() ? MissingText(FullPathOf(from)) : ChangedText(FullPathOf(from), how));
+    return false;
+  }
+  platform::FileSystem::LinkCopy CopyLink(const std::string& from, const std::string& rel,
+                                          const std::string* expected_target) override {
+    Lookup l = LookUp(from);
+    if (l.verdict == Verdict::kNotOnMedium) return inner_->CopyLink(from, rel, expected_target);
+    if (l.verdict == Verdict::kUnlisted || !l.entry->link) {
+      RefuseMedium(UnlistedText(FullPathOf(from)));
+      return platform::FileSystem::LinkCopy::kFailed;
+    }
+    platform::FileSystem::LinkCopy r = inner_->CopyLink(from, rel, &l.entry->target);
+    if (r == platform::FileSystem::LinkCopy::kFailed) {
+      RefuseMedium(ChangedText(FullPathOf(from), "a link to another target than " + l.entry->target +
+                                                     ", or none"));
+    }
+    return r;
+  }
+  bool List(const std::string& rel, std::vector<platform::DirEntry>* entries) override {
+    return inner_->List(rel, entries);
+  }
+  bool Find(const std::string& rel, platform::DirEntry* found) override {
+    return inner_->Find(rel, found);
+  }
+  void Remove(const std::string& rel, std::vector<std::string>* left) override {
+    inner_->Remove(rel, left);
+  }
+  void MakeWritable(const std::string& rel) override { inner_->MakeWritable(rel); }
+
+ private:
+  std::unique_ptr<platform::TreeWriter> inner_;
+};
+
+// Every reader of the run reaches the medium through this file system.
+class GuardedFiles : public platform::FileSystem {
+ public:
+  explicit GuardedFiles(platform::FileSystem* inner) : in_(inner) {}
+  bool Exists(const std::string& p) override { return in_->Exists(p); }
+  bool CanReadWrite(const std::string& p) override { return in_->CanReadWrite(p); }
+  bool IsDirectory(const std::string& p) override { return in_->IsDirectory(p); }
+  MakeDirResult MakeDir(const std::string& p, bool owner_only) override {
+    return in_->MakeDir(p, owner_only);
+  }
+  bool CheckPrivateDirectory(const std::string& p, std::string* why) override {
+    return in_->CheckPrivateDirectory(p, why);
+  }
+  bool RemoveDir(const std::string& p) override { return in_->RemoveDir(p); }
+  bool RemoveFile(const std::string& p) override { return in_->RemoveFile(p); }
+  bool IsLink(const std::string& p) override { return in_->IsLink(p); }
+  bool RemoveLink(const std::string& p) override { return in_->RemoveLink(p); }
+  // Whole-file copies and link copies outside a tree read the medium unchecked: nothing
+  // of the medium may take that way.
+  LinkCopy CopyLink(const std::string& from, const std::string& to) override {
+    if (LookUp(from).verdict != Verdict::kNotOnMedium) {
+      RefuseMedium(UnlistedText(FullPathOf(from)));
+      return LinkCopy::kFailed;
+    }
+    return in_->CopyLink(from, to);
+  }
+  bool CopyFileOverwriting(const std::string& from, const std::string& to) override {
+    if (LookUp(from).verdict != Verdict::kNotOnMedium) {
+      RefuseMedium(UnlistedText(FullPathOf(from)));
+      return false;
+    }
+    return in_->CopyFileOverwriting(from, to);
+  }
+  bool MoveFileNoReplace(const std::string& from, const std::string& to) override {
+    return in_->MoveFileNoReplace(from, to);
+  }
+  bool ListDirectory(const std::string& dir, std::vector<platform::DirEntry>* entries) override {
+    return in_->ListDirectory(dir, entries);
+  }
+  ReadResult ReadFile(const std::string& path, std::string* bytes) override {
+    return ReadVerified(in_, path, bytes);
+  }
+  std::unique_ptr<platform::AppendFile> OpenForAppend(const std::string& path) override {
+    return in_->OpenForAppend(path);
+  }
+  bool FullPath(const std::string& path, std::string* full) override {
+    return in_->FullPath(path, full);
+  }
+  bool SetWorkingDirectory(const std::string& path) override {
+    return in_->SetWorkingDirectory(path);
+  }
+  bool FreeSpaceKb(const std::string& path, uint64_t* kb) override {
+    return in_->FreeSpaceKb(path, kb);
+  }
+  std::unique_ptr<platform::TreeWriter> OpenTreeWriter(const std::string& root,
+                                                       bool make) override {
+    std::unique_ptr<platform::TreeWriter> inner = in_->OpenTreeWriter(root, make);
+    if (!inner) return nullptr;
+    return std::make_unique<GuardedTree>(std::move(inner));
+  }
+
+ private:
+  platform::FileSystem* in_;
+};
+
+// The parameter file is read key by key; on the medium, from the checked bytes, by the
+// profile call's own reading rules.
+class GuardedSystem : public platform::System {
+ public:
+  explicit GuardedSystem(platform::System* inner) : in_(inner) {}
+  bool ModulePath(std::string* path, uint32_t* error) override {
+    return in_->ModulePath(path, error);
+  }
+  std::optional<std::string> GetEnv(const std::string& name) override { return in_->GetEnv(name); }
+  void UserLocale(std::string* l, std::string* c) override { in_->UserLocale(l, c); }
+  std::tm LocalTime() override { return in_->LocalTime(); }
+  uint32_t TickCount() override { return in_->TickCount(); }
+  bool IsAnsiLetter(unsigned char c) override { return in_->IsAnsiLetter(c); }
+  std::string ProfileString(const std::string& section, const std::string& key,
+                            const std::string& default_value, const std::string& file) override {
+    if (LookUp(file).verdict == Verdict::kNotOnMedium)
+      return in_->ProfileString(section, key, default_value, file);
+    std::string text;
+    if (!platform::ReadWholeFile(file, &text)) return default_value;
+    return platform::ReadProfileString(text, section, key, default_value);
+  }
+  platform::OsVersion GetOsVersionInfo() override { return in_->GetOsVersionInfo(); }
+  int DisplayBitsPerPixel() override { return in_->DisplayBitsPerPixel(); }
+  uint32_t CpuMhz() override { return in_->CpuMhz(); }
+  platform::PagingInfo Paging() override { return in_->Paging(); }
+
+ private:
+  platform::System* in_;
+};
+
+}  // namespace
+
+std::string ChangedText(const std::string& path, const std::string& how) {
+  return "The installation medium was changed: " + path + " is not the file its manifest lists (" +
+         how + "). Nothing from the medium is run.\n";
+}
+
+std::string UnlistedText(const std::string& path) {
+  return "The installation medium was changed: " + path +
+         " is not listed in its manifest, and the installer does not use it. Nothing from the "
+         "medium is run.\n";
+}
+
+std::string MissingText(const std::string& path) {
+  return "The installation medium is incomplete: " + path +
+         ", which its manifest lists, is missing or cannot be read. Nothing from the medium is "
+         "run.\n";
+}
+
+bool GuardMedium(const std::string& launcher_dir, const std::string& program_name,
+                 const Sha256Digest& bound, std::string* error) {
+  UnguardMedium();
+  State& s = S();
+  s.windows = platform::Os().style->drive_letters;
+  s.launcher_dir = FullPathOf(launcher_dir);
+  const std::string path =
+      s.launcher_dir + platform::Os().style->separator + std::string(kManifestName);
+  std::string text;
+  if (!platform::ReadWholeFile(path, &text)) {
+    *error = "The installation medium cannot be verified: its manifest " + path +
+             " is missing or cannot be read. Nothing from the medium is run.\n";
+    return false;
+  }
+  Sha256Digest digest = Sha256Of(text);
+  if (digest != bound) {
+    *error = ChangedText(path, "SHA-256 " + ToHex(digest) + ", where the launcher vouches for " +
+                                   ToHex(bound));
+    return false;
+  }
+  std::string why;
+  if (!Parse(text, &s.manifest, &why)) {
+    *error = "The installation medium cannot be verified: " + why + ". Nothing from the medium "
+             "is run.\n";
+    return false;
+  }
+  for (const std::string& p : Split(s.launcher_dir, s.windows))
+    s.launcher.push_back(safetree::NameKey(p));
+  s.own = {safetree::NameKey(program_name), safetree::NameKey(kManifestName)};
+  for (const auto& [name, entry] : s.manifest) {
+    std::vector<std::string> parts = Split(name, false);
+    size_t up = 0;
+    while (parts[up] == "..") ++up;
+    s.max_up = std::max(s.max_up, up);
+    if (up > 0) s.tops[up].insert(safetree::NameKey(parts[up]));
+    s.by_key[KeyOf(parts)] = &entry;
+  }
+  // The launcher's own directory can be reached only from within it.
+  if (s.max_up > s.launcher.size()) {
+    *error = "The installation medium cannot be verified: its manifest lists files above the "
+             "file system's root. Nothing from the medium is run.\n";
+    return false;
+  }
+  s.saved = platform::Os();
+  s.files = std::make_unique<GuardedFiles>(s.saved.files);
+  s.system = std::make_unique<GuardedSystem>(s.saved.system);
+  platform::Platform guarded = s.saved;
+  guarded.files = s.files.get();
+  guarded.system = s.system.get();
+  platform::SetPlatform(guarded);
+  s.active = true;
+  return true;
+}
+
+void UnguardMedium() {
+  State& s = S();
+  if (s.active) platform::SetPlatform(s.saved);
+  s = State();
+}
+
+bool MediumGuarded() { return S().active; }
+
+void SetRunDirectory(const std::string& dir) {
+  State& s = S();
+  if (!s.active || dir.empty()) return;
+  std::vector<std::string> keys;
+  for (const std::string& p : Split(FullPathOf(dir), s.windows)) keys.push_back(safetree::NameKey(p));
+  s.run_dirs.push_back(keys);
+}
+
+Lookup LookUp(const std::string& path) {
+  Lookup l;
+  std::string key;
+  if (!S().active || !MediumKey(path, &key)) return l;
+  auto found = S().by_key.find(key);
+  if (found == S().by_key.end()) {
+    l.verdict = Verdict::kUnlisted;
+  } else {
+    l.verdict = Verdict::kListed;
+    l.entry = found->second;
+  }
+  return l;
+}
+
+void RefuseMedium(const std::string& text) {
+  if (S().refusal.empty()) S().refusal = text;
+}
+
+const std::string& MediumRefusal() { return S().refusal; }
+
+std::vector<std::pair<std::string, const Entry*>> ListedFilesIn(const std::string& dir,
+                                                                const std::string& suffix) {
+  std::vector<std::pair<std::string, const Entry*>> files;
+  std::string key;
+  State& s = S();
+  if (!s.active || !MediumKey(dir + platform::Os().style->separator + "x", &key)) return files;
+  const std::string prefix = key.substr(0, key.size() - 1);
+  const std::string suffix_key = safetree::NameKey("x" + suffix).substr(1);
+  for (const auto& [name, entry] : s.manifest) {
+    const std::string k = KeyOf(Split(name, false));
+    if (k.compare(0, prefix.size(), prefix) != 0 || entry.link) continue;
+    const std::string leaf = name.substr(name.find_last_of('/') + 1);
+    if (k.find('/', prefix.size()) != std::string::npos) continue;
+    const std::string leaf_key = safetree::NameKey(leaf);
+    if (leaf_key.size() < suffix_key.size() ||
+        leaf_key.compare(leaf_key.size() - suffix_key.size(), suffix_key.size(), suffix_key) != 0)
+      continue;
+    files.emplace_back(leaf, &entry);
+  }
+  return files;
+}
+
+bool VerifyTrees(const std::vector<std::string>& dirs) {
+  namespace fs = std::filesystem;
+  for (const std::string& dir : dirs) {
+    // What the manifest lists below the directory must be there.
+    std::string key;
+    if (!MediumKey(dir + platform::Os().style->separator + "x", &key)) continue;
+    const std::string prefix = key.substr(0, key.size() - 1);
+    for (const auto& [name, entry] : S().manifest) {
+      if (KeyOf(Split(name, false)).compare(0, prefix.size(), prefix) != 0) continue;
+      std::string path = S().launcher_dir;
+      for (const std::string& part : Split(name, false))
+        path += platform::Os().style->separator + part;
+      std::error_code missing;
+      if (!fs::exists(fs::symlink_status(PathOfUtf8(path), missing))) {
+        RefuseMedium(MissingText(FullPathOf(path)));
+        return false;
+      }
+    }
+    std::error_code ec;
+    fs::recursive_directory_iterator it(PathOfUtf8(dir), ec), end;
+    for (; !ec && it != end; it.increment(ec)) {
+      const fs::directory_entry& e = *it;
+      if (e.is_directory(ec) && !e.is_symlink(ec)) continue;
+      const std::string path = Utf8Of(e.path());
+      Lookup l = LookUp(path);
+      if (l.verdict == Verdict::kNotOnMedium) continue;
+      if (l.verdict == Verdict::kUnlisted || l.entry->link != e.is_symlink(ec)) {
+        RefuseMedium(UnlistedText(FullPathOf(path)));
+        return false;
+      }
+      if (l.entry->link) {
+        if (Utf8Of(fs::read_symlink(e.path(), ec)) != l.entry->target) {
+          RefuseMedium(ChangedText(FullPathOf(path), "a link to another target"));
+          return false;
+        }
+        continue;
+      }
+      std::ifstream in(e.path(), std::ios::binary);
+      Sha256 hash;
+      uint64_t size = 0;
+      std::vector<char> buffer(1 << 18);
+      while (in) {
+        in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+        size_t n = static_cast<size_t>(in.gcount());
+        hash.Update(buffer.data(), n);
+        size += n;
+      }
+      std::string how;
+      if (!in.eof() || !platform::TreeWriter::Matches(ExpectedOf(*l.entry), size, hash.Final(), &how)) {
+        RefuseMedium(how.empty() ? MissingText(FullPathOf(path)) : ChangedText(FullPathOf(path), how));
+        return false;
+      }
+    }
+    if (ec) {
+      RefuseMedium(MissingText(dir));
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace zorvex::manifest

@@ -1,0 +1,138 @@
+#include "manifest/manifest.h"
+
+#include <vector>
+
+namespace zorvex::manifest {
+
+namespace {
+
+bool IsHex(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }
+
+std::vector<std::string> SplitTabs(const std::string& line) {
+  std::vector<std::string> fields;
+  size_t start = 0;
+  while (true) {
+    size_t tab = line.find('\t', start);
+    fields.push_back(line.substr(start, tab - start));
+    if (tab == std::string::npos) return fields;
+    start = tab + 1;
+  }
+}
+
+// A path as the builder writes them: relative, "/"-separated, no empty, "." or inner ".."
+// component, ".." only as a leading run.
+bool IsManifestPath(const std::string& path) {
+  if (path.empty() || path.front() == '/' || path.back() == '/') return false;
+  bool leading = true;
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t slash = path.find('/', start);
+    std::string part = path.substr(start, slash - start);
+    if (part.empty() || part == ".") return false;
+    if (part == "..") {
+      if (!leading) return false;
+    } else {
+      leading = false;
+    }
+    if (slash == std::string::npos) break;
+    start = slash + 1;
+  }
+  return !leading;
+}
+
+bool HasControl(const std::string& s) { return s.find_first_of("\t\r\n", 0) != std::string::npos; }
+
+}  // namespace
+
+std::string ToHex(const Sha256Digest& digest) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string hex;
+  for (uint8_t b : digest) {
+    hex += kDigits[b >> 4];
+    hex += kDigits[b & 15];
+  }
+  return hex;
+}
+
+bool FromHex(const std::string& text, Sha256Digest* digest) {
+  if (text.size() != 64) return false;
+  for (size_t i = 0; i < 32; ++i) {
+    uint8_t b = 0;
+    for (char c : {text[2 * i], text[2 * i + 1]}) {
+      if (!IsHex(c)) return false;
+      b = static_cast<uint8_t>(b * 16 + (c <= '9' ? c - '0' : c - 'a' + 10));
+    }
+    (*digest)[i] = b;
+  }
+  return true;
+}
+
+Sha256Digest Sha256Of(const void* data, size_t size) {
+  Sha256 hash;
+  hash.Update(data, size);
+  return hash.Final();
+}
+
+std::string Format(const Manifest& manifest) {
+  std::string text = std::string(kManifestHeader) + "\n";
+  for (const auto& [path, e] : manifest) {
+    if (e.link) {
+      text += "link\t" + e.target + "\t" + path + "\n";
+    } else {
+      text += ToHex(e.sha256) + "\t" + std::to_string(e.size) + "\t" + path + "\n";
+    }
+  }
+  return text;
+}
+
+bool Parse(const std::string& text, Manifest* manifest, std::string* error) {
+  manifest->clear();
+  size_t start = 0;
+  int number = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) {
+      *error = "the manifest's last line is cut short";
+      return false;
+    }
+    std::string line = text.substr(start, end - start);
+    start = end + 1;
+    ++number;
+    const std::string where = "line " + std::to_string(number) + " of the manifest";
+    if (number == 1) {
+      if (line != kManifestHeader) {
+        *error = where + " is not \"" + kManifestHeader + "\"";
+        return false;
+      }
+      continue;
+    }
+    std::vector<std::string> f = SplitTabs(line);
+    Entry e;
+    bool ok = f.size() == 3 && IsManifestPath(f[2]) && f[2].find('\r') == std::string::npos;
+    if (ok && f[0] == "link") {
+      e.link = true;
+      e.target = f[1];
+      ok = !e.target.empty() && !HasControl(e.target);
+    } else if (ok) {
+      const std::string& size = f[1];
+      ok = FromHex(f[0], &e.sha256) && !size.empty() && size.size() <= 19 &&
+           size.find_first_not_of("0123456789") == std::string::npos;
+      if (ok) e.size = std::stoull(size);
+    }
+    if (!ok) {
+      *error = where + " is no \"SHA-256 TAB size TAB path\" or \"link TAB target TAB path\"";
+      return false;
+    }
+    if (!manifest->emplace(f[2], e).second) {
+      *error = where + " lists " + f[2] + " a second time";
+      return false;
+    }
+  }
+  if (number == 0) {
+    *error = "the manifest is empty";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace zorvex::manifest

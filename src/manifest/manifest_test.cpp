@@ -1,0 +1,65 @@
+// The manifest's text: what is read back as written, and what is refused because a word
+// that cannot be read vouches for nothing.
+#include "manifest/manifest.h"
+
+#include <gtest/gtest.h>
+
+namespace zorvex::manifest {
+namespace {
+
+const std::string kHash(64, 'a');
+
+TEST(ManifestTest, ReadsBackWhatItWrites) {
+  Manifest m;
+  m["zorparam.ini"] = {false, 643, Sha256Of(std::string("x")), ""};
+  m["../stage/Components/a b/1/DataFiles/a b.jar"] = {false, 0, Sha256Of(std::string()), ""};
+  m["jre/lib/link"] = {true, 0, {}, "../bin/java"};
+  Manifest back;
+  std::string error;
+  ASSERT_TRUE(Parse(Format(m), &back, &error)) << error;
+  ASSERT_EQ(back.size(), m.size());
+  for (const auto& [path, e] : m) {
+    EXPECT_EQ(back[path].link, e.link) << path;
+    EXPECT_EQ(back[path].size, e.size) << path;
+    EXPECT_EQ(back[path].sha256, e.sha256) << path;
+    EXPECT_EQ(back[path].target, e.target) << path;
+  }
+  // The digest of the empty string, as every SHA-256 gives it.
+  EXPECT_EQ(ToHex(Sha256Of(std::string())),
+            "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+}
+
+TEST(ManifestTest, RefusesWhatItCannotRead) {
+  const std::string head = std::string(kManifestHeader) + "\n";
+  const struct {
+    const char* what;
+    std::string text;
+  } cases[] = {
+      {"empty", ""},
+      {"another header", "zorvex medium manifest 2\n"},
+      {"last line cut", head + kHash + "\t1\ta"},
+      {"short hash", head + kHash.substr(1) + "\t1\ta\n"},
+      {"upper-case hash", head + std::string(64, 'A') + "\t1\ta\n"},
+      {"size not a number", head + kHash + "\t1x\ta\n"},
+      {"size too long", head + kHash + "\t12345678901234567890\ta\n"},
+      {"absolute path", head + kHash + "\t1\t/etc/passwd\n"},
+      {"inner ..", head + kHash + "\t1\ta/../../b\n"},
+      {"only ..", head + kHash + "\t1\t..\n"},
+      {"a . component", head + kHash + "\t1\t./a\n"},
+      {"empty component", head + kHash + "\t1\ta//b\n"},
+      {"carriage return", head + kHash + "\t1\ta\r\n"},
+      {"a fourth field", head + kHash + "\t1\ta\tb\n"},
+      {"link without target", head + "link\t\ta\n"},
+      {"listed twice", head + kHash + "\t1\ta\n" + kHash + "\t2\ta\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Manifest m;
+    std::string error;
+    EXPECT_FALSE(Parse(c.text, &m, &error));
+    EXPECT_FALSE(error.empty());
+  }
+}
+
+}  // namespace
+}  // namespace zorvex::manifest

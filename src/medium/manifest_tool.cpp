@@ -1,0 +1,253 @@
+#include "medium/manifest_tool.h"
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <vector>
+
+namespace zorvex::medium {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<size_t> FindSlots(const std::string& bytes) {
+  std::vector<size_t> at;
+  const char* marker = ZORVEX_MANIFEST_SLOT_MARKER;
+  for (size_t i = bytes.find(marker, 0, manifest::kSlotMarkerSize); i != std::string::npos;
+       i = bytes.find(marker, i + 1, manifest::kSlotMarkerSize)) {
+    at.push_back(i);
+  }
+  return at;
+}
+
+bool Slurp(const fs::path& path, std::string* bytes) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::stringstream s;
+  s << in.rdbuf();
+  *bytes = s.str();
+  return !in.bad();
+}
+
+// The file's size and digest, read in pieces (runtimes hold files of many megabytes).
+bool HashFile(const fs::path& path, manifest::Entry* e) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  manifest::Sha256 hash;
+  std::vector<char> buffer(1 << 20);
+  e->size = 0;
+  while (in) {
+    in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+    size_t n = static_cast<size_t>(in.gcount());
+    hash.Update(buffer.data(), n);
+    e->size += n;
+  }
+  e->sha256 = hash.Final();
+  return in.eof();
+}
+
+// The path of `file` as the launcher in `disk` names it: "/"-separated, with a leading run
+// of ".." for what lies beside the launcher's directory.
+std::string ManifestPath(const fs::path& file, const fs::path& disk) {
+  return manifest::GenericUtf8Of(file.lexically_relative(disk));
+}
+
+// Every file and link below `root` as the manifest would list it; *error for what a
+// manifest cannot hold (a special file, a name with a tab or line break).
+bool ListMedium(const fs::path& root, const fs::path& disk, const std::set<fs::path>& skip,
+                manifest::Manifest* listed, std::vector<std::string>* unreadable,
+                std::string* error) {
+  std::error_code ec;
+  for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
+    const fs::directory_entry& e = *it;
+    if (skip.count(e.path()) > 0) continue;
+    const std::string path = ManifestPath(e.path(), disk);
+    if (path.find_first_of("\t\r\n") != std::string::npos) {
+      *error = e.path().string() + ": a name with a tab or line break cannot be listed in the "
+                                   "medium's manifest";
+      return false;
+    }
+    manifest::Entry entry;
+    if (e.is_symlink(ec)) {
+      entry.link = true;
+      entry.target = manifest::GenericUtf8Of(fs::read_symlink(e.path(), ec));
+      if (entry.target.find_first_of("\t\r\n") != std::string::npos) {
+        *error = e.path().string() + ": a link target with a tab or line break cannot be listed";
+        return false;
+      }
+    } else if (e.is_directory(ec)) {
+      continue;
+    } else if (!e.is_regular_file(ec)) {
+      *error = e.path().string() + " is neither a file, a directory nor a link";
+      return false;
+    } else if (!HashFile(e.path(), &entry)) {
+      if (unreadable == nullptr) {
+        *error = "cannot read " + e.path().string();
+        return false;
+      }
+      unreadable->push_back(path);
+      continue;
+    }
+    (*listed)[path] = entry;
+  }
+  if (ec) {
+    *error = "cannot list " + root.string() + ": " + ec.message();
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool BindDigest(std::string* program, const manifest::Sha256Digest& digest, std::string* error) {
+  std::vector<size_t> at = FindSlots(*program);
+  if (at.size() != 1) {
+    *error = at.empty() ? "the launcher program has no place for the medium's manifest (a "
+                          "launcher of an older version?)"
+                        : "the launcher program has more than one place for the medium's "
+                          "manifest";
+    return false;
+  }
+  std::memcpy(program->data() + at[0] + manifest::kSlotMarkerSize, digest.data(), digest.size());
+  return true;
+}
+
+bool ReadBoundDigest(const std::string& program, std::optional<manifest::Sha256Digest>* digest) {
+  std::vector<size_t> at = FindSlots(program);
+  if (at.size() != 1 || at[0] + manifest::kSlotMarkerSize + 32 > program.size()) return false;
+  manifest::Sha256Digest d;
+  std::memcpy(d.data(), program.data() + at[0] + manifest::kSlotMarkerSize, d.size());
+  *digest = d == manifest::Sha256Digest{} ? std::nullopt : std::optional(d);
+  return true;
+}
+
+bool WriteAndBindManifest(const fs::path& root, const fs::path& disk, const std::string& program,
+                          std::string* error) {
+  manifest::Manifest listed;
+  const std::set<fs::path> skip = {disk / program, disk / manifest::kManifestName,
+                                   root / ".zorvex-medium-build"};
+  if (!ListMedium(root, disk, skip, &listed, nullptr, error)) return false;
+  const std::string text = manifest::Format(listed);
+  std::ofstream out(disk / manifest::kManifestName, std::ios::binary);
+  out << text;
+  out.close();
+  if (!out) {
+    *error = "cannot write " + (disk / manifest::kManifestName).string();
+    return false;
+  }
+  std::string bytes;
+  if (!Slurp(disk / program, &bytes)) {
+    *error = "cannot read " + (disk / program).string();
+    return false;
+  }
+  if (!BindDigest(&bytes, manifest::Sha256Of(text), error)) {
+    *error = (disk / program).string() + ": " + *error;
+    return false;
+  }
+  std::ofstream bound(disk / program, std::ios::binary | std::ios::trunc);
+  bound << bytes;
+  bound.close();
+  if (!bound) {
+    *error = "cannot write " + (disk / program).string();
+    return false;
+  }
+  return true;
+}
+
+void CheckManifest(const std::string& disk_text, const std::string& launcher, Report* r) {
+  const fs::path disk = manifest::PathOfUtf8(disk_text);
+  const std::string program = manifest::Utf8Of(manifest::PathOfUtf8(launcher).filename());
+  std::string bytes;
+  std::optional<manifest::Sha256Digest> bound;
+  if (!Slurp(manifest::PathOfUtf8(launcher), &bytes) || !ReadBoundDigest(bytes, &bound)) {
+    r->Warn("Manifest", "The launcher has no place for a manifest (an older version): the "
+                        "medium's files are not verified when it runs.");
+    return;
+  }
+  if (!bound) {
+    r->Info("Manifest", "The launcher carries no manifest: the medium's files are not verified "
+                        "when it runs (zorvex-medium build binds one into the launcher).");
+    return;
+  }
+  const fs::path manifest_path = disk / manifest::kManifestName;
+  std::string text;
+  if (!Slurp(manifest_path, &text)) {
+    r->Error("Manifest", manifest::Utf8Of(manifest_path) +
+                             " is missing: the launcher refuses to run anything from the medium.");
+    return;
+  }
+  if (manifest::Sha256Of(text) != *bound) {
+    r->Error("Manifest", manifest::Utf8Of(manifest_path) + " was changed: its SHA-256 is " +
+                             manifest::ToHex(manifest::Sha256Of(text)) +
+                             ", where the launcher vouches for " + manifest::ToHex(*bound) + ".");
+    return;
+  }
+  manifest::Manifest listed;
+  std::string error;
+  if (!manifest::Parse(text, &listed, &error)) {
+    r->Error("Manifest", manifest::Utf8Of(manifest_path) + ": " + error + ".");
+    return;
+  }
+  // The medium's directory: as far above the launcher's as the manifest reaches.
+  size_t up = 0;
+  for (const auto& [path, entry] : listed) {
+    size_t n = 0;
+    while (path.compare(3 * n, 3, "../") == 0) ++n;
+    up = std::max(up, n);
+  }
+  fs::path root = disk;
+  for (size_t i = 0; i < up; ++i) root = root.parent_path();
+  manifest::Manifest found;
+  std::vector<std::string> unreadable;
+  if (!ListMedium(root, disk, {disk / program, manifest_path}, &found, &unreadable, &error)) {
+    r->Error("Manifest", error + ".");
+    return;
+  }
+  size_t differences = 0;
+  for (const auto& [path, want] : listed) {
+    auto have = found.find(path);
+    if (have == found.end()) {
+      const bool cannot_read =
+          std::find(unreadable.begin(), unreadable.end(), path) != unreadable.end();
+      r->Error("Manifest", path + (cannot_read ? " cannot be read" : " is missing") +
+                               ": the manifest lists it.");
+      ++differences;
+      continue;
+    }
+    const manifest::Entry& got = have->second;
+    std::string how;
+    if (want.link != got.link) {
+      how = want.link ? "a file, where the manifest lists a link" : "a link, where the manifest "
+                                                                    "lists a file";
+    } else if (want.link && want.target != got.target) {
+      how = "a link to " + got.target + ", where the manifest lists " + want.target;
+    } else if (!want.link && want.size != got.size) {
+      how = std::to_string(got.size) + " bytes, where the manifest lists " +
+            std::to_string(want.size);
+    } else if (!want.link && want.sha256 != got.sha256) {
+      how = "SHA-256 " + manifest::ToHex(got.sha256) + ", where the manifest lists " +
+            manifest::ToHex(want.sha256);
+    }
+    if (!how.empty()) {
+      r->Error("Manifest", path + " was changed: " + how + ".");
+      ++differences;
+    }
+  }
+  for (const auto& [path, entry] : found) {
+    if (listed.count(path) == 0) {
+      r->Error("Manifest", path + " is not listed in the manifest: the launcher refuses to "
+                                  "stage or run it.");
+      ++differences;
+    }
+  }
+  if (differences == 0) {
+    r->Info("Manifest", "Every one of the " + std::to_string(listed.size()) +
+                            " files and links the manifest lists is as listed, and nothing else "
+                            "is on the medium.");
+  }
+}
+
+}  // namespace zorvex::medium

@@ -13,7 +13,7 @@ PACKAGES=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64
   clang libclang-rt-14-dev
   openjdk-17-jdk-headless zip unzip ansible-core osslsigncode openssl
-  libdeflate-dev zlib1g-dev libz-mingw-w64-dev
+  libdeflate-dev zlib1g-dev libz-mingw-w64-dev libssl-dev
   locales
 )
 

@@ -594,9 +594,9 @@ std::vector<JarListing> ListJars(const std::string& dir) {
     if (mapped && lookup.entry != nullptr && mapped->size() != lookup.entry->size) {
       std::string full;
       paths::GetFullPath(&full, path);
-      manifest::RefuseMedium(manifest::ChangedText(
-          full, std::to_string(mapped->size()) + " bytes, where the manifest lists " +
-                    std::to_string(lookup.entry->size)));
+      manifest::RefuseMedium(manifest::ChangedText(full, std::to_string(mapped->size()) +
+                                                             " bytes, where the manifest lists " +
+                                                             std::to_string(lookup.entry->size)));
       continue;
     }
     unzip::Archive archive;
@@ -669,8 +669,9 @@ int UnzipJars(const std::string& source, const std::string& destination,
     paths::GetFullPath(&full, source);
     const std::string jar = listed.size() == 1 ? Join(full, listed[0].first) : full + "/*.jar";
     manifest::RefuseMedium(manifest::ChangedText(
-        jar, "its SHA-256 is not the one listed: the medium's unzip checked it and unpacked "
-             "nothing of it"));
+        jar,
+        "its SHA-256 is not the one listed: the medium's unzip checked it and unpacked "
+        "nothing of it"));
   }
   // The run ends with -1: the user is told which component could not be unpacked.
   inventory::WriteLog(messages::FormatLogMessageText("S_UNZIP_FAILED", {source}));

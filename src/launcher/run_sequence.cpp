@@ -452,6 +452,8 @@ int RefuseTheMedium(Run* run) {
     const OptionState& o = Options();
     std::string temp;
     paths::GetTempDirectory(&temp);
+    // Where the catalogue was refused, the console was never set up for its texts.
+    platform::Os().console->UseStandardOutput();
     messages::ShowError(text);
     inventory::OpenLog(temp, o.timestamp, o.log_stem);
     inventory::WriteLog(text);
@@ -482,8 +484,9 @@ void GuardTheMedium() {
   std::string module, error;
   uint32_t code = 0;
   if (!platform::Os().system->ModulePath(&module, &code)) {
-    manifest::RefuseMedium("The installation medium cannot be verified: the launcher cannot "
-                           "read its own path. Nothing from the medium is run.\n");
+    manifest::RefuseMedium(
+        "The installation medium cannot be verified: the launcher cannot "
+        "read its own path. Nothing from the medium is run.\n");
     return;
   }
   const size_t cut = module.find_last_of(platform::Os().style->drive_letters ? "\\/" : "/");
@@ -553,7 +556,8 @@ int RunLauncher(std::vector<std::string> args) {
   if (o.bootstraponly && !o.bootstrap_loc.empty()) EnterBootstrapLocation(&run);
   if (!manifest::MediumRefusal().empty()) return RefuseTheMedium(&run);
   if (!manifest::MediumGuarded()) {
-    LogLine(run, "The medium's files are not verified: the launcher carries no manifest of them.\n");
+    LogLine(run,
+            "The medium's files are not verified: the launcher carries no manifest of them.\n");
   }
   manifest::SetRunDirectory(run.scratch_dir);
   if (DistributionCheckFails(&run)) return -1;

@@ -50,7 +50,7 @@ struct State {
   platform::Platform saved;
   std::unique_ptr<GuardedFiles> files;
   std::unique_ptr<GuardedSystem> system;
-  std::vector<std::string> launcher;   // the launcher directory's components, as keys
+  std::vector<std::string> launcher;  // the launcher directory's components, as keys
   std::string launcher_dir;
   Manifest manifest;
   std::map<std::string, const Entry*> by_key;
@@ -81,8 +81,7 @@ bool MediumKey(const std::string& path, std::string* key) {
   std::vector<std::string> keys;
   for (const std::string& p : parts) keys.push_back(safetree::NameKey(p));
   for (const auto& run : s.run_dirs) {
-    if (keys.size() >= run.size() && std::equal(run.begin(), run.end(), keys.begin()))
-      return false;
+    if (keys.size() >= run.size() && std::equal(run.begin(), run.end(), keys.begin())) return false;
   }
   size_t common = 0;
   while (common < keys.size() && common < s.launcher.size() && keys[common] == s.launcher[common])
@@ -122,7 +121,8 @@ platform::FileSystem::ReadResult ReadVerified(platform::FileSystem* inner, const
     return r;
   }
   std::string how;
-  if (!platform::TreeWriter::Matches(ExpectedOf(*listed->second), bytes->size(), Sha256Of(*bytes), &how)) {
+  if (!platform::TreeWriter::Matches(ExpectedOf(*listed->second), bytes->size(), Sha256Of(*bytes),
+                                     &how)) {
     RefuseMedium(ChangedText(full, how));
     bytes->clear();
     return platform::FileSystem::ReadResult::kCannotOpen;
@@ -162,8 +162,8 @@ class GuardedTree : public platform::TreeWriter {
     }
     platform::FileSystem::LinkCopy r = inner_->CopyLink(from, rel, &l.entry->target);
     if (r == platform::FileSystem::LinkCopy::kFailed) {
-      RefuseMedium(ChangedText(FullPathOf(from), "a link to another target than " + l.entry->target +
-                                                     ", or none"));
+      RefuseMedium(ChangedText(FullPathOf(from),
+                               "a link to another target than " + l.entry->target + ", or none"));
     }
     return r;
   }
@@ -312,13 +312,14 @@ bool GuardMedium(const std::string& launcher_dir, const std::string& program_nam
   }
   Sha256Digest digest = Sha256Of(text);
   if (digest != bound) {
-    *error = ChangedText(path, "SHA-256 " + ToHex(digest) + ", where the launcher vouches for " +
-                                   ToHex(bound));
+    *error = ChangedText(
+        path, "SHA-256 " + ToHex(digest) + ", where the launcher vouches for " + ToHex(bound));
     return false;
   }
   std::string why;
   if (!Parse(text, &s.manifest, &why)) {
-    *error = "The installation medium cannot be verified: " + why + ". Nothing from the medium "
+    *error = "The installation medium cannot be verified: " + why +
+             ". Nothing from the medium "
              "is run.\n";
     return false;
   }
@@ -335,8 +336,9 @@ bool GuardMedium(const std::string& launcher_dir, const std::string& program_nam
   }
   // The launcher's own directory can be reached only from within it.
   if (s.max_up > s.launcher.size()) {
-    *error = "The installation medium cannot be verified: its manifest lists files above the "
-             "file system's root. Nothing from the medium is run.\n";
+    *error =
+        "The installation medium cannot be verified: its manifest lists files above the "
+        "file system's root. Nothing from the medium is run.\n";
     return false;
   }
   s.saved = platform::Os();
@@ -362,7 +364,8 @@ void SetRunDirectory(const std::string& dir) {
   State& s = S();
   if (!s.active || dir.empty()) return;
   std::vector<std::string> keys;
-  for (const std::string& p : Split(FullPathOf(dir), s.windows)) keys.push_back(safetree::NameKey(p));
+  for (const std::string& p : Split(FullPathOf(dir), s.windows))
+    keys.push_back(safetree::NameKey(p));
   s.run_dirs.push_back(keys);
 }
 
@@ -456,8 +459,10 @@ bool VerifyTrees(const std::vector<std::string>& dirs) {
         size += n;
       }
       std::string how;
-      if (!in.eof() || !platform::TreeWriter::Matches(ExpectedOf(*l.entry), size, hash.Final(), &how)) {
-        RefuseMedium(how.empty() ? MissingText(FullPathOf(path)) : ChangedText(FullPathOf(path), how));
+      if (!in.eof() ||
+          !platform::TreeWriter::Matches(ExpectedOf(*l.entry), size, hash.Final(), &how)) {
+        RefuseMedium(how.empty() ? MissingText(FullPathOf(path))
+                                 : ChangedText(FullPathOf(path), how));
         return false;
       }
     }

@@ -14,9 +14,7 @@ struct Sha256::State {
 Sha256::Sha256() : state_(std::make_unique<State>()) { SHA256_Init(&state_->context); }
 Sha256::~Sha256() = default;
 
-void Sha256::Update(const void* data, size_t size) {
-  SHA256_Update(&state_->context, data, size);
-}
+void Sha256::Update(const void* data, size_t size) { SHA256_Update(&state_->context, data, size); }
 
 Sha256Digest Sha256::Final() {
   Sha256Digest digest;

@@ -57,8 +57,10 @@ std::string ManifestPath(const fs::path& file, const fs::path& disk) {
 
 // Every file and link below `root` as the manifest would list it; *error for what a
 // manifest cannot hold (a special file, a name with a tab or line break).
+// A Windows medium's links are listed as the files they lead to: Windows (and a share
+// served to it) reads a link on the medium as that file.
 bool ListMedium(const fs::path& root, const fs::path& disk, const std::set<fs::path>& skip,
-                manifest::Manifest* listed, std::vector<std::string>* unreadable,
+                bool follow_links, manifest::Manifest* listed, std::vector<std::string>* unreadable,
                 std::string* error) {
   std::error_code ec;
   for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
@@ -66,12 +68,13 @@ bool ListMedium(const fs::path& root, const fs::path& disk, const std::set<fs::p
     if (skip.count(e.path()) > 0) continue;
     const std::string path = ManifestPath(e.path(), disk);
     if (path.find_first_of("\t\r\n") != std::string::npos) {
-      *error = e.path().string() + ": a name with a tab or line break cannot be listed in the "
-                                   "medium's manifest";
+      *error = e.path().string() +
+               ": a name with a tab or line break cannot be listed in the "
+               "medium's manifest";
       return false;
     }
     manifest::Entry entry;
-    if (e.is_symlink(ec)) {
+    if (e.is_symlink(ec) && !(follow_links && fs::is_regular_file(e.path(), ec))) {
       entry.link = true;
       entry.target = manifest::GenericUtf8Of(fs::read_symlink(e.path(), ec));
       if (entry.target.find_first_of("\t\r\n") != std::string::npos) {
@@ -129,7 +132,8 @@ bool WriteAndBindManifest(const fs::path& root, const fs::path& disk, const std:
   manifest::Manifest listed;
   const std::set<fs::path> skip = {disk / program, disk / manifest::kManifestName,
                                    root / ".zorvex-medium-build"};
-  if (!ListMedium(root, disk, skip, &listed, nullptr, error)) return false;
+  const bool windows = program.size() > 4 && program.substr(program.size() - 4) == ".exe";
+  if (!ListMedium(root, disk, skip, windows, &listed, nullptr, error)) return false;
   const std::string text = manifest::Format(listed);
   std::ofstream out(disk / manifest::kManifestName, std::ios::binary);
   out << text;
@@ -163,13 +167,15 @@ void CheckManifest(const std::string& disk_text, const std::string& launcher, Re
   std::string bytes;
   std::optional<manifest::Sha256Digest> bound;
   if (!Slurp(manifest::PathOfUtf8(launcher), &bytes) || !ReadBoundDigest(bytes, &bound)) {
-    r->Warn("Manifest", "The launcher has no place for a manifest (an older version): the "
-                        "medium's files are not verified when it runs.");
+    r->Warn("Manifest",
+            "The launcher has no place for a manifest (an older version): the "
+            "medium's files are not verified when it runs.");
     return;
   }
   if (!bound) {
-    r->Info("Manifest", "The launcher carries no manifest: the medium's files are not verified "
-                        "when it runs (zorvex-medium build binds one into the launcher).");
+    r->Info("Manifest",
+            "The launcher carries no manifest: the medium's files are not verified "
+            "when it runs (zorvex-medium build binds one into the launcher).");
     return;
   }
   const fs::path manifest_path = disk / manifest::kManifestName;
@@ -202,7 +208,9 @@ void CheckManifest(const std::string& disk_text, const std::string& launcher, Re
   for (size_t i = 0; i < up; ++i) root = root.parent_path();
   manifest::Manifest found;
   std::vector<std::string> unreadable;
-  if (!ListMedium(root, disk, {disk / program, manifest_path}, &found, &unreadable, &error)) {
+  const bool windows = program.size() > 4 && program.substr(program.size() - 4) == ".exe";
+  if (!ListMedium(root, disk, {disk / program, manifest_path}, windows, &found, &unreadable,
+                  &error)) {
     r->Error("Manifest", error + ".");
     return;
   }
@@ -220,8 +228,9 @@ void CheckManifest(const std::string& disk_text, const std::string& launcher, Re
     const manifest::Entry& got = have->second;
     std::string how;
     if (want.link != got.link) {
-      how = want.link ? "a file, where the manifest lists a link" : "a link, where the manifest "
-                                                                    "lists a file";
+      how = want.link ? "a file, where the manifest lists a link"
+                      : "a link, where the manifest "
+                        "lists a file";
     } else if (want.link && want.target != got.target) {
       how = "a link to " + got.target + ", where the manifest lists " + want.target;
     } else if (!want.link && want.size != got.size) {
@@ -238,8 +247,9 @@ void CheckManifest(const std::string& disk_text, const std::string& launcher, Re
   }
   for (const auto& [path, entry] : found) {
     if (listed.count(path) == 0) {
-      r->Error("Manifest", path + " is not listed in the manifest: the launcher refuses to "
-                                  "stage or run it.");
+      r->Error("Manifest", path +
+                               " is not listed in the manifest: the launcher refuses to "
+                               "stage or run it.");
       ++differences;
     }
   }

@@ -53,8 +53,8 @@ bool TreeWriter::Matches(const Expected& expected, uint64_t size,
                          const std::array<uint8_t, 32>& sha256, std::string* mismatch) {
   std::string text;
   if (size != expected.size) {
-    text = std::to_string(size) + " bytes, where the manifest lists " +
-           std::to_string(expected.size);
+    text =
+        std::to_string(size) + " bytes, where the manifest lists " + std::to_string(expected.size);
   } else if (sha256 != expected.sha256) {
     text = "SHA-256 " + manifest::ToHex(sha256) + ", where the manifest lists " +
            manifest::ToHex(expected.sha256);

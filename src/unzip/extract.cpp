@@ -413,7 +413,8 @@ bool FitsOnDisk(Run* run, safetree::Tree* out, const std::vector<Item>& items) {
 
 void Extract(Run* run, const Archive& archive) {
   std::string error;
-  std::unique_ptr<safetree::Tree> out = safetree::OpenTree(run->options().destination, true, &error);
+  std::unique_ptr<safetree::Tree> out =
+      safetree::OpenTree(run->options().destination, true, &error);
   if (!out) {
     run->Warn("error:  " + error + "\n", kSevereError);
     return;

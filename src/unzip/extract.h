@@ -21,7 +21,6 @@ struct Options {
 // happened to its entries. Every entry that can be unpacked is unpacked.
 int ProcessArchive(const std::string& path, const Options& options);
 // The same for an archive already in memory (read and checked by the caller).
-int ProcessArchiveData(const std::string& path, const MappedArchive& data,
-                       const Options& options);
+int ProcessArchiveData(const std::string& path, const MappedArchive& data, const Options& options);
 
 }  // namespace zorvex::unzip

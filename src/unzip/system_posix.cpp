@@ -108,13 +108,13 @@ std::unique_ptr<MappedArchive> ReadArchive(const std::string& path, manifest::Sh
     ::close(fd);
     return nullptr;
   }
-  uint8_t* aligned = reinterpret_cast<uint8_t*>(
-      (reinterpret_cast<uintptr_t>(memory) + kLarge - 1) & ~static_cast<uintptr_t>(kLarge - 1));
+  uint8_t* aligned = reinterpret_cast<uint8_t*>((reinterpret_cast<uintptr_t>(memory) + kLarge - 1) &
+                                                ~static_cast<uintptr_t>(kLarge - 1));
 #ifdef MADV_HUGEPAGE
   ::madvise(aligned, size, MADV_HUGEPAGE);
 #endif
-  auto archive = std::make_unique<PosixOwned>(static_cast<uint8_t*>(memory), reserved,
-                                              aligned, size);
+  auto archive =
+      std::make_unique<PosixOwned>(static_cast<uint8_t*>(memory), reserved, aligned, size);
   // In pieces, each hashed while it is still in the processor's cache. A file that grows
   // meanwhile is read as long as it was; one that shrinks is cut short, and its hash says so.
   constexpr size_t kPiece = 1 << 20;

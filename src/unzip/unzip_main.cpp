@@ -8,7 +8,6 @@
 
 #include "manifest/manifest.h"
 #include "safetree/tree.h"
-
 #include "unzip/extract.h"
 #include "unzip/inflate.h"
 #include "unzip/system.h"
@@ -46,8 +45,8 @@ struct CommandLine {
 
 bool ParseListed(const std::string& text, Listed* listed) {
   size_t last = text.rfind(':');
-  size_t middle = last == std::string::npos || last == 0 ? std::string::npos
-                                                          : text.rfind(':', last - 1);
+  size_t middle =
+      last == std::string::npos || last == 0 ? std::string::npos : text.rfind(':', last - 1);
   if (middle == std::string::npos || middle == 0) return false;
   listed->name = text.substr(0, middle);
   const std::string size = text.substr(middle + 1, last - middle - 1);
@@ -123,8 +122,7 @@ int ProcessListed(const std::vector<std::string>& paths, const CommandLine& cl) 
   for (const Listed& l : cl.listed) by_name[safetree::NameKey(l.name)] = &l;
   std::vector<const Listed*> matched;
   for (const std::string& path : paths) {
-    const std::string leaf =
-        path.substr(path.find_last_of(BackslashSeparates() ? "/\\" : "/") + 1);
+    const std::string leaf = path.substr(path.find_last_of(BackslashSeparates() ? "/\\" : "/") + 1);
     auto found = by_name.find(safetree::NameKey(leaf));
     if (found == by_name.end()) {
       PrintErr("unzip:  " + path +

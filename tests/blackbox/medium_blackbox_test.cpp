@@ -236,11 +236,11 @@ TEST_P(MediumToolTest, SignedWindowsMedium) {
   ASSERT_EQ(listen(server, 4), 0);
   getsockname(server, reinterpret_cast<sockaddr*>(&address), &length);
   const std::string url = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
-  std::vector<std::string> stamped = {"--sign-cert", pki + "/sign.pem", "--sign-key",
-                                      pki + "/sign.key", "--timestamp-url", url,
-                                      "--timeout", "3"};
-  std::string command = "ZORVEX_SIGN_PASSWORD=secret timeout 60 '" +
-                        BuiltTargets()[0].build_dir + "/zorvex-medium'";
+  std::vector<std::string> stamped = {
+      "--sign-cert", pki + "/sign.pem", "--sign-key", pki + "/sign.key", "--timestamp-url",
+      url,           "--timeout",       "3"};
+  std::string command =
+      "ZORVEX_SIGN_PASSWORD=secret timeout 60 '" + BuiltTargets()[0].build_dir + "/zorvex-medium'";
   for (const std::string& a : BuildArgs(medium_.root + "/stamped", stamped)) {
     command += " '" + a + "'";
   }
@@ -425,13 +425,12 @@ TEST_P(MediumToolTest, VerifiedMediumRefusesWhatItDoesNotList) {
          plant(m + data + "zorvex.swd.zek.jar", m + data + "planted.jar");
        },
        "planted.jar is not listed in its manifest"},
-      {"a second runtime",
+      {"a higher version of a component",
        [&](const std::string& m) {
-         const std::string jre = m + "/stage/Components/zorvex.swd.jre/";
-         plant(jre + "17.0.2/1/DataFiles/zorvex.swd.jre.jar",
-               jre + "99.0/1/DataFiles/zorvex.swd.jre.jar");
+         plant(m + data + "zorvex.swd.zek.jar",
+               m + "/stage/Components/zorvex.swd.zek/9.0.0.0.0/1/DataFiles/zorvex.swd.zek.jar");
        },
-       "zorvex.swd.jre.jar is not listed in its manifest"},
+       "zorvex.swd.zek.jar is not listed in its manifest"},
       {"the manifest", [&](const std::string& m) { flip(m + "/Disk1/zormanifest.txt"); },
        "zormanifest.txt is not the file its manifest lists"},
   };
@@ -479,8 +478,8 @@ TEST_P(MediumToolTest, VerifiedMediumRefusesWhatItDoesNotList) {
   ASSERT_EQ(Build(plain, {"--layout", "plain"}).status, 0);
   medium_.medium_dir = plain;
   r = medium_.Run({"-silent", "-noconsole"});
-  EXPECT_EQ(r.status, 259 & 0xFF) << r.out << r.err;
-  EXPECT_EQ(medium_.WaitForJavaRuns(before + 2, 20000).size(), before + 2) << r.out;
+  EXPECT_EQ(r.status, 0) << r.out << r.err;  // started in place, and waited for
+  EXPECT_EQ(medium_.JavaRuns().size(), before + 2) << r.out;
   flip(plain + "/jre/release");
   const size_t runs = medium_.JavaRuns().size();
   r = medium_.Run({"-silent", "-noconsole"});
@@ -502,9 +501,8 @@ TEST_F(NativeMediumToolTest, CheckReportsEachDifferenceFromTheManifest) {
   for (const std::vector<std::string>& options : {std::vector<std::string>{}, {"--json"}}) {
     r = Check(out + "/Disk1", options);
     EXPECT_EQ(r.status, 2) << r.out;
-    for (const char* finding :
-         {"zorparam.ini was changed: ", "resource/cons_fr.nls is missing",
-          "DataFiles/planted.jar is not listed in the manifest"}) {
+    for (const char* finding : {"zorparam.ini was changed: ", "resource/cons_fr.nls is missing",
+                                "DataFiles/planted.jar is not listed in the manifest"}) {
       EXPECT_NE(r.out.find(finding), std::string::npos) << finding << "\n" << r.out;
     }
   }

@@ -166,8 +166,8 @@ TEST_F(UnzipTest, WildcardAsTheLauncherGivesIt) {
     char line[128] = {};
     if (p != nullptr && fgets(line, sizeof line, p) != nullptr) sum.assign(line, 64);
     if (p != nullptr) pclose(p);
-    return " --sha256 " + jar + ":" + std::to_string(fs::file_size(root_ + "/jars/" + jar)) +
-           ":" + sum;
+    return " --sha256 " + jar + ":" + std::to_string(fs::file_size(root_ + "/jars/" + jar)) + ":" +
+           sum;
   };
   std::string a = listed("a.jar"), b = listed("b.jar");
   std::string wrong_sum = a, wrong_size = a;

@@ -327,7 +327,8 @@ class FakeTreeWriter : public platform::TreeWriter {
     if (!MakeDirs(Parent(rel))) return false;
     if (fs_->HasLink(Path(rel))) fs_->RemoveLink(Path(rel));
     std::string bytes;
-    if (expected != nullptr && fs_->ReadFile(from, &bytes) == platform::FileSystem::ReadResult::kOk &&
+    if (expected != nullptr &&
+        fs_->ReadFile(from, &bytes) == platform::FileSystem::ReadResult::kOk &&
         !Matches(*expected, bytes.size(), manifest::Sha256Of(bytes), mismatch)) {
       return false;
     }

@@ -1,6 +1,7 @@
 #include "bootstrap/bootstrap_driver.h"
 
 #include <cstdio>
+#include <map>
 #include <set>
 #include <vector>
 
@@ -572,9 +573,9 @@ std::vector<JarListing> ListJars(const std::string& dir) {
   if (!platform::Os().files->ListDirectory(dir, &entries)) return jars;
   // On a verified medium a jar is read for planning only when the manifest lists it at
   // this size; the unzip checks every byte it unpacks.
-  std::set<std::string> listed;
+  std::map<std::string, std::string> listed;  // by the key the file system compares
   for (const auto& [name, entry] : manifest::ListedFilesIn(dir, ".jar")) {
-    listed.insert(safetree::NameKey(name));
+    listed[safetree::NameKey(name)] = name;
   }
   for (const platform::DirEntry& e : entries) {
     if (e.is_directory || e.name.size() < 4 || e.name.substr(e.name.size() - 4) != ".jar") continue;
@@ -609,7 +610,7 @@ std::vector<JarListing> ListJars(const std::string& dir) {
   if (!listed.empty()) {
     std::string full;
     paths::GetFullPath(&full, dir);
-    manifest::RefuseMedium(manifest::MissingText(Join(full, *listed.begin())));
+    manifest::RefuseMedium(manifest::MissingText(Join(full, listed.begin()->second)));
   }
   return jars;
 }

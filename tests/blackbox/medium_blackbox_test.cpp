@@ -431,6 +431,9 @@ TEST_P(MediumToolTest, VerifiedMediumRefusesWhatItDoesNotList) {
                m + "/stage/Components/zorvex.swd.zek/9.0.0.0.0/1/DataFiles/zorvex.swd.zek.jar");
        },
        "zorvex.swd.zek.jar is not listed in its manifest"},
+      {"a listed jar missing",
+       [&](const std::string& m) { fs::remove(m + data + "zorvex.swd.zek.jar"); },
+       "zorvex.swd.zek.jar, which its manifest lists, is missing"},
       {"the manifest", [&](const std::string& m) { flip(m + "/Disk1/zormanifest.txt"); },
        "zormanifest.txt is not the file its manifest lists"},
   };

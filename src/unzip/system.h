@@ -18,6 +18,9 @@ class MappedArchive {
   virtual ~MappedArchive() = default;
   virtual const uint8_t* data() const = 0;
   virtual size_t size() const = 0;
+  // False when the bytes may have changed since the archive was opened (see
+  // MapUnchangeableArchive); memory of the program's own never changes.
+  virtual bool Unchanged() const { return true; }
 };
 
 // Null with *error set when the file cannot be opened or is no regular file.
@@ -28,6 +31,13 @@ std::unique_ptr<MappedArchive> MapArchive(const std::string& path, std::string* 
 // file meanwhile (a mapping would show later changes). Null with *error as for MapArchive.
 std::unique_ptr<MappedArchive> ReadArchive(const std::string& path, manifest::Sha256* hash,
                                            std::string* error);
+
+// The archive mapped while the system guarantees that nobody changes it: on a local file
+// system, under a read lease, which anyone opening the file for writing or truncating it
+// breaks (and so makes Unchanged() false) before they can write. Null where that cannot
+// be had (another file system, a file of another user's without the right to lease it,
+// a writer already at work, Windows): then ReadArchive.
+std::unique_ptr<MappedArchive> MapUnchangeableArchive(const std::string& path);
 
 // Memory of the program's own holding an archive.
 class OwnedArchive : public MappedArchive {

@@ -42,6 +42,8 @@ bool HasWildcard(const std::string& text) { return text.find_first_of("*?[") != 
 
 }  // namespace
 
+std::unique_ptr<MappedArchive> MapUnchangeableArchive(const std::string&) { return nullptr; }
+
 std::unique_ptr<MappedArchive> ReadArchive(const std::string& path, manifest::Sha256* hash,
                                            std::string* error) {
   HANDLE file =

@@ -142,7 +142,9 @@ int ProcessListed(const std::vector<std::string>& paths, const CommandLine& cl) 
     const std::string& path = paths[i];
     const Listed& listed = *matched[i];
     std::string error;
-    std::unique_ptr<MappedArchive> archive = ReadArchive(path, nullptr, &error);
+    // Mapped where the system keeps writers away meanwhile, else read into own memory.
+    std::unique_ptr<MappedArchive> archive = MapUnchangeableArchive(path);
+    if (!archive) archive = ReadArchive(path, nullptr, &error);
     if (!archive) {
       PrintErr("unzip:  cannot find or open " + path + " (" + error + ").\n");
       return kNotTheMediums;
@@ -157,6 +159,12 @@ int ProcessListed(const std::vector<std::string>& paths, const CommandLine& cl) 
     std::thread hashing([&] { digest = manifest::Sha256Of(archive->data(), archive->size()); });
     int code = ProcessArchiveData(path, *archive, cl.options);
     hashing.join();
+    if (!archive->Unchanged()) {
+      PrintErr("unzip:  " + path +
+               " was opened for writing while it was unpacked: what was unpacked of it is not "
+               "to be used.\n");
+      return kNotTheMediums;
+    }
     if (digest != listed.sha256) {
       PrintErr("unzip:  " + path + " is not the archive the medium's manifest lists (SHA-256 " +
                manifest::ToHex(digest) + ", where it lists " + manifest::ToHex(listed.sha256) +

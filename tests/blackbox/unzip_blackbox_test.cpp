@@ -2,12 +2,14 @@
 // and `jar` unpack to identical trees (names, bytes, modes, links); hostile archives get
 // a refusal at least as safe; under Wine, unzip.exe unpacks them to the same names and
 // bytes, non-ASCII names included.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <map>
 
 #include "zip_bytes.h"
@@ -194,6 +196,45 @@ TEST_F(UnzipTest, WildcardAsTheLauncherGivesIt) {
               c.status);
     EXPECT_EQ(fs::exists(dest + "/a.txt"), c.unpacked);
   }
+}
+
+// A listed archive is unpacked from a mapping only while the system keeps writers away:
+// one who opens it for writing meanwhile (which breaks the unzip's lease) spoils the check,
+// and the unzip says so with status 12 even though the bytes it hashed were the listed ones.
+TEST_F(UnzipTest, AWriterMeanwhileSpoilsTheCheck) {
+  const std::string dir = root_ + "/jars";
+  fs::create_directories(dir);
+  ASSERT_EQ(Shell("head -c 48M /dev/urandom > " + Q(root_ + "/big.dat") + " && cd " + Q(root_) +
+                  " && zip -q0 jars/big.jar big.dat && sha256sum jars/big.jar > sum"),
+            0);
+  const std::string listing = "big.jar:" + std::to_string(fs::file_size(dir + "/big.jar")) + ":";
+  std::string sum;
+  std::ifstream(root_ + "/sum") >> sum;
+  const std::string command = Q(kNative) + " -qqqo " + Q(dir) + "/\"*.jar\" -d " +
+                              Q(root_ + "/out") + " --sha256 " + listing + sum + " 2>/dev/null";
+  EXPECT_EQ(Shell(command), 0);  // alone: as listed
+  fs::remove_all(root_ + "/out");
+  auto unzip = std::async(std::launch::async, [&] { return Shell(command); });
+  // Once the unzip holds its lease (it shows in /proc/locks), one writer knocks.
+  struct stat st {};
+  ASSERT_EQ(stat((dir + "/big.jar").c_str(), &st), 0);
+  const std::string inode = ":" + std::to_string(st.st_ino) + " ";
+  bool broke_lease = false;
+  while (!broke_lease &&
+         unzip.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready) {
+    std::ifstream locks("/proc/locks");
+    for (std::string line; std::getline(locks, line);) {
+      if (line.find("LEASE") == std::string::npos || line.find(inode) == std::string::npos)
+        continue;
+      int fd = open((dir + "/big.jar").c_str(), O_WRONLY | O_NONBLOCK);
+      if (fd >= 0) close(fd);
+      broke_lease = fd < 0 && errno == EWOULDBLOCK;
+      break;
+    }
+  }
+  int status = unzip.get();
+  if (!broke_lease) GTEST_SKIP() << "the unzip ended before a writer could meet its lease";
+  EXPECT_EQ(status, 12);
 }
 
 // Archives of other makers, unpacked as Info-ZIP unpacks them, with the same status: bytes in front

@@ -17,6 +17,73 @@ class PathsTest : public testing::PlatformTest {
   }
 };
 
+// The name and place rules the launcher's refusals rest on, each row a guard: a plain
+// name never leads elsewhere (a NUL byte ends a name where the system reads it), a root is
+// never staged into or removed, and "below" is told by whole components.
+TEST(PathRulesTest, PlainNamesRootsAndWhatLiesBelow) {
+  const struct {
+    std::string name;
+    bool plain;
+  } names[] = {
+      {"zorvex.swd.jre", true},
+      {"17.0.2", true},
+      {"", false},
+      {".", false},
+      {"..", false},
+      {"a/b", false},
+      {"a\\b", false},
+      {"C:x", false},
+      {std::string("jre\0x", 5), false},
+      {"...", true},
+  };
+  for (const auto& n : names) {
+    SCOPED_TRACE(n.name);
+    EXPECT_EQ(IsPlainName(n.name), n.plain);
+  }
+  const platform::PathStyle& win = platform::kWindowsStyle;
+  const platform::PathStyle& posix = platform::kPosixStyle;
+  const struct {
+    const char* path;
+    const platform::PathStyle* style;
+    bool root;
+  } roots[] = {
+      {"/", &posix, true},
+      {"//", &posix, true},
+      {"/tmp", &posix, false},
+      {"", &posix, false},
+      {"C:\\", &win, true},
+      {"c:", &win, true},
+      {"\\", &win, true},
+      {"\\\\srv\\share", &win, true},
+      {"\\\\srv\\share\\", &win, true},
+      {"\\\\srv\\share\\x", &win, false},
+      {"C:\\TEMP", &win, false},
+  };
+  for (const auto& r : roots) {
+    SCOPED_TRACE(r.path);
+    EXPECT_EQ(IsRootDirectory(r.path, *r.style), r.root);
+  }
+  const struct {
+    const char* path;
+    const char* dir;
+    const platform::PathStyle* style;
+    bool below;
+  } below[] = {
+      {"/a/b", "/a", &posix, true},
+      {"/a", "/a/b", &posix, false},  // the other way round: never
+      {"/a", "/a", &posix, true},
+      {"/ab", "/a", &posix, false},   // a longer name is no child
+      {"/A/b", "/a", &posix, false},  // POSIX names differ by case
+      {"C:\\A\\b", "c:\\a", &win, true},
+      {"C:\\a", "C:\\a\\b", &win, false},
+      {"C:\\ab", "C:\\a", &win, false},
+  };
+  for (const auto& b : below) {
+    SCOPED_TRACE(std::string(b.path) + " below " + b.dir);
+    EXPECT_EQ(IsSameOrBelow(b.path, b.dir, *b.style), b.below);
+  }
+}
+
 TEST_F(PathsTest, AppendPathJoinsWithOneSeparator) {
   const std::tuple<const char*, const char*, const char*> cases[] = {
       {"", "x", "x"},

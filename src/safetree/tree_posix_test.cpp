@@ -66,6 +66,42 @@ TEST_F(TreeTest, RemovalFollowsNoDirectorySwappedForALink) {
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "keep");
 }
 
+// A directory of the tree swapped for a link to another directory of the tree, again and
+// again, while files are written below it: no file ever lands in the other directory, not
+// even between the tree's look at a name and its opening of the path.
+TEST_F(TreeTest, WritesFollowNoDirectorySwappedForALink) {
+  if (!CanLink()) GTEST_SKIP() << "no links can be made here";
+  const fs::path top = root_ / "tree";
+  fs::create_directories(top / "d" / "sub");
+  fs::create_directories(top / "real" / "sub");
+  std::string error;
+  std::atomic<bool> done{false};
+  std::thread swapper([&] {
+    std::error_code ec;
+    while (!done) {
+      fs::rename(top / "d", top / "gone", ec);
+      if (ec) continue;
+      fs::create_directory_symlink("real", top / "d", ec);
+      std::this_thread::yield();
+      fs::remove(top / "d", ec);
+      fs::rename(top / "gone", top / "d", ec);
+    }
+  });
+  for (int i = 0; i < 3000; ++i) {
+    // A tree opened afresh each time: a tree keeps the directories it has opened.
+    std::unique_ptr<Tree> tree = OpenTree(top.string(), false, &error);
+    ASSERT_TRUE(tree) << error;
+    std::unique_ptr<TreeFile> file = tree->NewFile("d/sub/f" + std::to_string(i), 0644, &error);
+    if (!file) continue;
+    bool exists = false;
+    if (file->Write(reinterpret_cast<const uint8_t*>("x"), 1))
+      file->Commit(0, true, &exists, &error);
+  }
+  done = true;
+  swapper.join();
+  EXPECT_TRUE(fs::is_empty(top / "real" / "sub"));
+}
+
 // The run's own tree goes whole, read-only files and directories its owner cannot enter
 // included; a link in it goes as a link.
 TEST_F(TreeTest, RemovalTakesReadOnlyEntriesAndLinksAsThemselves) {

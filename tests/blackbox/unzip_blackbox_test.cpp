@@ -374,6 +374,14 @@ TEST_F(UnzipTest, HostileArchivesStayInside) {
          return z.Finish();
        }(),
        1, "d=the later entry"},
+      {"a file, then entries below its name",
+       [] {
+         ZipBytes z;
+         z.Add("d", "the earlier entry", {});
+         z.Add("d/x", "below", {});
+         return z.Finish();
+       }(),
+       1, "d/x=below"},
       {"names Windows reads as others", aliases.Finish(), 0, longest + "=long", 1},
       {"letters that fold beyond ASCII", folded.Finish(), 0, "\xD1\x8F.txt=later", 1},
       {"device names", devices.Finish(), 0, "", 1},
@@ -395,6 +403,7 @@ TEST_F(UnzipTest, HostileArchivesStayInside) {
       EXPECT_FALSE(fs::exists(root_ + "/d/e/bad.txt"));  // never left looking complete
       EXPECT_FALSE(fs::exists(root_ + "/d/e/secret.txt"));
       EXPECT_FALSE(fs::exists(root_ + "/d/e/zeros0"));
+      EXPECT_FALSE(fs::exists(root_ + "/d/e/evil"));  // a name cut at its NUL byte
       if (!c.kept.empty()) {
         const std::string path = root_ + "/d/e/" + c.kept.substr(0, c.kept.find('='));
         EXPECT_FALSE(fs::is_symlink(path));

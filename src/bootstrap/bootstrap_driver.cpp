@@ -159,6 +159,10 @@ void Driver::RemoveVerifiedUnzip() {
       platform::Os().files->OpenTreeWriter(r_.target_dir, false);
   std::vector<std::string> left;
   if (target) target->Remove(verified_unzip_, &left);
+  if (!target) left.push_back(Join(r_.target_dir, verified_unzip_));
+  // Named, not left without a word.
+  for (const std::string& path : left)
+    inventory::WriteLog("The run could not remove " + path + ".\n");
   verified_unzip_.clear();
 }
 

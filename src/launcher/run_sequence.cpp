@@ -279,17 +279,22 @@ void RemoveMadeParents(const Run& run) {
   }
 }
 
-// A -rscratchPath the run cannot use ends it before anything is written: it says why on
-// the console and in a log in the temporary directory, where a failed run keeps its log.
-void RefuseScratchPath(const std::string& text) {
+// A run that ends before it has a scratch directory (a -rscratchPath it cannot use, a
+// medium it refuses) says why on the console and in a log in the temporary directory,
+// where a failed run keeps its log; named in English when no catalogue may be shown.
+void RefuseBeforeScratch(const std::string& text) {
   const OptionState& o = Options();
   std::string temp;
   paths::GetTempDirectory(&temp);
   messages::ShowError(text);
   inventory::OpenLog(temp, o.timestamp, o.log_stem);
   inventory::WriteLog(text);
-  if (!inventory::InstallLogPath().empty()) {
-    messages::PrintMessage("S_INSTALL_LOG_KEPT", {inventory::InstallLogPath()});
+  const std::string log = inventory::InstallLogPath();
+  if (!log.empty() && messages::GetMessageText("S_INSTALL_LOG_KEPT") != nullptr) {
+    messages::PrintMessage("S_INSTALL_LOG_KEPT", {log});
+  } else if (!log.empty()) {
+    messages::PrintText("The installation did not succeed; its install log is kept as " + log +
+                        "\n");
   }
   inventory::CloseLog();
 }
@@ -307,15 +312,15 @@ bool TakeGivenScratchDirectory(Run* run) {
   // The absolute form of a device name is "\\.\NUL": a device, whatever it looks like.
   if (style.drive_letters &&
       (path.rfind("\\\\.\\", 0) == 0 || safetree::IsWindowsDeviceName(leaf))) {
-    RefuseScratchPath("-rscratchPath " + path +
-                      " names a device, not a directory; the installer stages only into a "
-                      "directory of its own.\n");
+    RefuseBeforeScratch("-rscratchPath " + path +
+                        " names a device, not a directory; the installer stages only into a "
+                        "directory of its own.\n");
     return false;
   }
   if (paths::IsRootDirectory(path, style)) {
-    RefuseScratchPath("-rscratchPath " + path +
-                      " names the root of a drive or file system; the installer stages only "
-                      "into a directory of its own.\n");
+    RefuseBeforeScratch("-rscratchPath " + path +
+                        " names the root of a drive or file system; the installer stages only "
+                        "into a directory of its own.\n");
     return false;
   }
   run->scratch_dir = path;
@@ -325,7 +330,7 @@ bool TakeGivenScratchDirectory(Run* run) {
     platform::FileSystem::MakeDirResult r = files.MakeDir(path, true);
     if (r == platform::FileSystem::MakeDirResult::kFailed) {
       RemoveMadeParents(*run);
-      RefuseScratchPath(messages::FormatMessageText("S_ERPERDIR", {path}));
+      RefuseBeforeScratch(messages::FormatMessageText("S_ERPERDIR", {path}));
       return false;
     }
     made = r == platform::FileSystem::MakeDirResult::kCreated;
@@ -340,8 +345,8 @@ bool TakeGivenScratchDirectory(Run* run) {
   if (!usable) {
     if (made) files.RemoveDir(path);
     RemoveMadeParents(*run);
-    RefuseScratchPath(why.empty() ? messages::FormatMessageText("S_ERPERDIR", {path})
-                                  : "-rscratchPath " + why + "\n");
+    RefuseBeforeScratch(why.empty() ? messages::FormatMessageText("S_ERPERDIR", {path})
+                                    : "-rscratchPath " + why + "\n");
     return false;
   }
   return true;
@@ -447,32 +452,14 @@ void AbandonStaging(Run* run, int status) {
 int RefuseTheMedium(Run* run) {
   const std::string& text = manifest::MediumRefusal();
   if (run->scratch_dir.empty() || !paths::FileExists(run->scratch_dir)) {
-    // No scratch directory yet, and perhaps no catalogue that may be shown: the log goes
-    // to the temporary directory, and is named in English if need be.
-    const OptionState& o = Options();
-    std::string temp;
-    paths::GetTempDirectory(&temp);
     // Where the catalogue was refused, the console was never set up for its texts.
     platform::Os().console->UseStandardOutput();
-    messages::ShowError(text);
-    inventory::OpenLog(temp, o.timestamp, o.log_stem);
-    inventory::WriteLog(text);
-    const std::string log = inventory::InstallLogPath();
-    if (!log.empty() && messages::GetMessageText("S_INSTALL_LOG_KEPT") != nullptr) {
-      messages::PrintMessage("S_INSTALL_LOG_KEPT", {log});
-    } else if (!log.empty()) {
-      messages::PrintText("The installation did not succeed; its install log is kept as " + log +
-                          "\n");
-    }
-    inventory::CloseLog();
+    RefuseBeforeScratch(text);
     return -1;
   }
   messages::ShowError(text);
   LogLine(*run, text);
-  run->result = -1;
-  paths::GetTempDirectory(&run->temp_dir);
-  if (!paths::FileExists(run->temp_dir)) run->temp_dir = platform::Os().style->temp_fallback;
-  if (!Options().bootstraponly) RemoveScratchDirectory(*run);
+  AbandonStaging(run, -1);
   return -1;
 }
 

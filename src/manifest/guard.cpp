@@ -1,7 +1,6 @@
 #include "manifest/guard.h"
 
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <set>
@@ -448,19 +447,11 @@ bool VerifyTrees(const std::vector<std::string>& dirs) {
         }
         continue;
       }
-      std::ifstream in(e.path(), std::ios::binary);
-      Sha256 hash;
       uint64_t size = 0;
-      std::vector<char> buffer(1 << 18);
-      while (in) {
-        in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-        size_t n = static_cast<size_t>(in.gcount());
-        hash.Update(buffer.data(), n);
-        size += n;
-      }
+      Sha256Digest digest;
+      const bool read = HashFile(e.path(), &size, &digest);
       std::string how;
-      if (!in.eof() ||
-          !platform::TreeWriter::Matches(ExpectedOf(*l.entry), size, hash.Final(), &how)) {
+      if (!read || !platform::TreeWriter::Matches(ExpectedOf(*l.entry), size, digest, &how)) {
         RefuseMedium(how.empty() ? MissingText(FullPathOf(path))
                                  : ChangedText(FullPathOf(path), how));
         return false;

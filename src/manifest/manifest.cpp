@@ -1,5 +1,6 @@
 #include "manifest/manifest.h"
 
+#include <fstream>
 #include <vector>
 
 namespace zorvex::manifest {
@@ -71,6 +72,22 @@ Sha256Digest Sha256Of(const void* data, size_t size) {
   Sha256 hash;
   hash.Update(data, size);
   return hash.Final();
+}
+
+bool HashFile(const std::filesystem::path& path, uint64_t* size, Sha256Digest* digest) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  Sha256 hash;
+  std::vector<char> buffer(1 << 20);
+  *size = 0;
+  while (in) {
+    in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+    size_t n = static_cast<size_t>(in.gcount());
+    hash.Update(buffer.data(), n);
+    *size += n;
+  }
+  *digest = hash.Final();
+  return in.eof();
 }
 
 std::string Format(const Manifest& manifest) {

@@ -39,6 +39,10 @@ std::string Format(const Manifest& manifest);
 // word, and a word that cannot be read vouches for nothing.
 bool Parse(const std::string& text, Manifest* manifest, std::string* error);
 
+// The size and SHA-256 of a file, read in pieces (runtimes hold files of many megabytes).
+// False when it cannot be read to its end.
+bool HashFile(const std::filesystem::path& path, uint64_t* size, Sha256Digest* digest);
+
 // The digest bound into this program, or nullopt when its slot was never filled (a
 // launcher straight from the build, whose medium's files are not verified).
 std::optional<Sha256Digest> BoundDigest();

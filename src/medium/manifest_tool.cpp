@@ -32,23 +32,6 @@ bool Slurp(const fs::path& path, std::string* bytes) {
   return !in.bad();
 }
 
-// The file's size and digest, read in pieces (runtimes hold files of many megabytes).
-bool HashFile(const fs::path& path, manifest::Entry* e) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  manifest::Sha256 hash;
-  std::vector<char> buffer(1 << 20);
-  e->size = 0;
-  while (in) {
-    in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-    size_t n = static_cast<size_t>(in.gcount());
-    hash.Update(buffer.data(), n);
-    e->size += n;
-  }
-  e->sha256 = hash.Final();
-  return in.eof();
-}
-
 // The path of `file` as the launcher in `disk` names it: "/"-separated, with a leading run
 // of ".." for what lies beside the launcher's directory.
 std::string ManifestPath(const fs::path& file, const fs::path& disk) {
@@ -86,7 +69,7 @@ bool ListMedium(const fs::path& root, const fs::path& disk, const std::set<fs::p
     } else if (!e.is_regular_file(ec)) {
       *error = e.path().string() + " is neither a file, a directory nor a link";
       return false;
-    } else if (!HashFile(e.path(), &entry)) {
+    } else if (!manifest::HashFile(e.path(), &entry.size, &entry.sha256)) {
       if (unreadable == nullptr) {
         *error = "cannot read " + e.path().string();
         return false;

@@ -8,8 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "manifest/sha256.h"
-
 namespace zorvex::unzip {
 
 // An archive mapped into memory, read-only.
@@ -26,11 +24,10 @@ class MappedArchive {
 // Null with *error set when the file cannot be opened or is no regular file.
 std::unique_ptr<MappedArchive> MapArchive(const std::string& path, std::string* error);
 
-// The archive read whole into the program's own memory (and hashed as it is read, unless
-// `hash` is null): what is then unpacked is exactly what was read, whatever happens to the
-// file meanwhile (a mapping would show later changes). Null with *error as for MapArchive.
-std::unique_ptr<MappedArchive> ReadArchive(const std::string& path, manifest::Sha256* hash,
-                                           std::string* error);
+// The archive read whole into the program's own memory: what is then unpacked is exactly
+// what was read, whatever happens to the file meanwhile (a mapping would show later
+// changes). Null with *error as for MapArchive.
+std::unique_ptr<MappedArchive> ReadArchive(const std::string& path, std::string* error);
 
 // The archive mapped while the system guarantees that nobody changes it: on a local file
 // system, under a read lease, which anyone opening the file for writing or truncating it

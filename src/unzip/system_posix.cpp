@@ -37,52 +37,45 @@ class PosixMapped : public MappedArchive {
   size_t size_;
 };
 
-// An archive read into anonymous memory of the program's own.
-class PosixOwned : public MappedArchive {
- public:
-  PosixOwned(uint8_t* mapping, size_t mapped, uint8_t* bytes, size_t size)
-      : mapping_(mapping), mapped_(mapped), bytes_(bytes), size_(size) {}
-  ~PosixOwned() override { ::munmap(mapping_, mapped_); }
-  const uint8_t* data() const override { return bytes_; }
-  size_t size() const override { return size_; }
-  uint8_t* bytes() { return bytes_; }
-  void Shrink(size_t size) { size_ = size; }
-
- private:
-  uint8_t* mapping_;
-  size_t mapped_;
-  uint8_t* bytes_;
-  size_t size_;
-};
-
 // The part of a path that holds a wildcard character.
 bool HasWildcard(const std::string& text) { return text.find_first_of("*?[") != std::string::npos; }
 
 }  // namespace
 
-std::unique_ptr<MappedArchive> MapArchive(const std::string& path, std::string* error) {
+namespace {
+
+// The regular file at `path`, open for reading (not blocking: a pipe would wait for a
+// writer for ever). -1 with *error otherwise.
+int OpenRegular(const std::string& path, struct stat* st, std::string* error) {
   int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     *error = std::strerror(errno);
-    return nullptr;
+    return -1;
   }
-  struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (::fstat(fd, st) != 0 || !S_ISREG(st->st_mode)) {
     ::close(fd);
     *error = "not a regular file";
-    return nullptr;
+    return -1;
   }
+  return fd;
+}
+
+// The file's bytes mapped read-only: null for an empty file, MAP_FAILED on failure.
+void* MapWhole(int fd, size_t size) {
+  return size > 0 ? ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0) : nullptr;
+}
+
+}  // namespace
+
+std::unique_ptr<MappedArchive> MapArchive(const std::string& path, std::string* error) {
+  struct stat st;
+  int fd = OpenRegular(path, &st, error);
+  if (fd < 0) return nullptr;
   size_t size = static_cast<size_t>(st.st_size);
-  void* map = nullptr;
-  if (size > 0) {
-    map = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
-    if (map == MAP_FAILED) {
-      ::close(fd);
-      *error = std::strerror(errno);
-      return nullptr;
-    }
-  }
+  void* map = MapWhole(fd, size);
+  if (map == MAP_FAILED) *error = std::strerror(errno);
   ::close(fd);
+  if (map == MAP_FAILED) return nullptr;
   return std::make_unique<PosixMapped>(map, size);
 }
 
@@ -134,67 +127,35 @@ bool IsLocalFileSystem(int fd) {
 }  // namespace
 
 std::unique_ptr<MappedArchive> MapUnchangeableArchive(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return nullptr;
   struct stat st;
+  std::string error;
+  int fd = OpenRegular(path, &st, &error);
+  if (fd < 0) return nullptr;
   // A broken lease is told by its state, not by the signal, whose default ends the process.
   ::signal(SIGIO, SIG_IGN);
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !IsLocalFileSystem(fd) ||
-      ::fcntl(fd, F_SETLEASE, F_RDLCK) != 0) {
+  if (!IsLocalFileSystem(fd) || ::fcntl(fd, F_SETLEASE, F_RDLCK) != 0) {
     ::close(fd);
     return nullptr;
   }
   size_t size = static_cast<size_t>(st.st_size);
-  void* map = nullptr;
-  if (size > 0) {
-    map = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
-    if (map == MAP_FAILED) {
-      ::fcntl(fd, F_SETLEASE, F_UNLCK);
-      ::close(fd);
-      return nullptr;
-    }
+  void* map = MapWhole(fd, size);
+  if (map == MAP_FAILED) {
+    ::fcntl(fd, F_SETLEASE, F_UNLCK);
+    ::close(fd);
+    return nullptr;
   }
   return std::make_unique<LeasedMapped>(fd, map, size);
 }
 
-std::unique_ptr<MappedArchive> ReadArchive(const std::string& path, manifest::Sha256* hash,
-                                           std::string* error) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    *error = std::strerror(errno);
-    return nullptr;
-  }
+std::unique_ptr<MappedArchive> ReadArchive(const std::string& path, std::string* error) {
   struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    *error = "not a regular file";
-    return nullptr;
-  }
-  // Anonymous memory in large pages where the system gives them (aligned to them): a
-  // fraction of the page faults that filling small pages costs.
-  constexpr size_t kLarge = 2u << 20;
-  const size_t size = static_cast<size_t>(st.st_size);
-  const size_t reserved = size + kLarge;
-  void* memory =
-      ::mmap(nullptr, reserved, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (memory == MAP_FAILED) {
-    *error = std::strerror(errno);
-    ::close(fd);
-    return nullptr;
-  }
-  uint8_t* aligned = reinterpret_cast<uint8_t*>((reinterpret_cast<uintptr_t>(memory) + kLarge - 1) &
-                                                ~static_cast<uintptr_t>(kLarge - 1));
-#ifdef MADV_HUGEPAGE
-  ::madvise(aligned, size, MADV_HUGEPAGE);
-#endif
-  auto archive =
-      std::make_unique<PosixOwned>(static_cast<uint8_t*>(memory), reserved, aligned, size);
-  // In pieces, each hashed while it is still in the processor's cache. A file that grows
-  // meanwhile is read as long as it was; one that shrinks is cut short, and its hash says so.
-  constexpr size_t kPiece = 1 << 20;
+  int fd = OpenRegular(path, &st, error);
+  if (fd < 0) return nullptr;
+  auto archive = std::make_unique<OwnedArchive>(static_cast<size_t>(st.st_size));
+  // A file that grows meanwhile is read as long as it was; one that shrinks is cut short.
   size_t done = 0;
   while (done < archive->size()) {
-    ssize_t n = ::read(fd, archive->bytes() + done, std::min(kPiece, archive->size() - done));
+    ssize_t n = ::read(fd, archive->bytes() + done, archive->size() - done);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       *error = std::strerror(errno);
@@ -202,7 +163,6 @@ std::unique_ptr<MappedArchive> ReadArchive(const std::string& path, manifest::Sh
       return nullptr;
     }
     if (n == 0) break;
-    if (hash != nullptr) hash->Update(archive->bytes() + done, static_cast<size_t>(n));
     done += static_cast<size_t>(n);
   }
   ::close(fd);

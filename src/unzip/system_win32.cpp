@@ -44,23 +44,32 @@ bool HasWildcard(const std::string& text) { return text.find_first_of("*?[") != 
 
 std::unique_ptr<MappedArchive> MapUnchangeableArchive(const std::string&) { return nullptr; }
 
-std::unique_ptr<MappedArchive> ReadArchive(const std::string& path, manifest::Sha256* hash,
-                                           std::string* error) {
+namespace {
+
+// The regular file at `path`, open for reading, with its size. INVALID_HANDLE_VALUE with
+// *error otherwise.
+HANDLE OpenRegular(const std::string& path, LARGE_INTEGER* size, std::string* error) {
   HANDLE file =
       CreateFileW(safetree::LongPathOf(WideFrom(path)).c_str(), GENERIC_READ, FILE_SHARE_READ,
-                  nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     *error = ErrorText(GetLastError());
-    return nullptr;
-  }
-  LARGE_INTEGER size;
-  if (GetFileType(file) != FILE_TYPE_DISK || !GetFileSizeEx(file, &size)) {
+  } else if (GetFileType(file) != FILE_TYPE_DISK || !GetFileSizeEx(file, size)) {
     CloseHandle(file);
     *error = "not a regular file";
-    return nullptr;
+    file = INVALID_HANDLE_VALUE;
   }
+  return file;
+}
+
+}  // namespace
+
+std::unique_ptr<MappedArchive> ReadArchive(const std::string& path, std::string* error) {
+  LARGE_INTEGER size;
+  HANDLE file = OpenRegular(path, &size, error);
+  if (file == INVALID_HANDLE_VALUE) return nullptr;
   auto archive = std::make_unique<OwnedArchive>(static_cast<size_t>(size.QuadPart));
-  constexpr size_t kPiece = 1 << 20;
+  constexpr size_t kPiece = 1 << 20;  // ReadFile takes at most 4 GiB at a time
   size_t done = 0;
   while (done < archive->size()) {
     DWORD n = 0;
@@ -71,7 +80,6 @@ std::unique_ptr<MappedArchive> ReadArchive(const std::string& path, manifest::Sh
       return nullptr;
     }
     if (n == 0) break;
-    if (hash != nullptr) hash->Update(archive->bytes() + done, n);
     done += n;
   }
   CloseHandle(file);
@@ -80,19 +88,9 @@ std::unique_ptr<MappedArchive> ReadArchive(const std::string& path, manifest::Sh
 }
 
 std::unique_ptr<MappedArchive> MapArchive(const std::string& path, std::string* error) {
-  HANDLE file =
-      CreateFileW(safetree::LongPathOf(WideFrom(path)).c_str(), GENERIC_READ, FILE_SHARE_READ,
-                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    *error = ErrorText(GetLastError());
-    return nullptr;
-  }
   LARGE_INTEGER size;
-  if (GetFileType(file) != FILE_TYPE_DISK || !GetFileSizeEx(file, &size)) {
-    CloseHandle(file);
-    *error = "not a regular file";
-    return nullptr;
-  }
+  HANDLE file = OpenRegular(path, &size, error);
+  if (file == INVALID_HANDLE_VALUE) return nullptr;
   if (size.QuadPart == 0) return std::make_unique<Win32Mapped>(file, nullptr, nullptr, 0);
   HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
   const void* view = mapping != nullptr ? MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0) : nullptr;

@@ -144,7 +144,7 @@ int ProcessListed(const std::vector<std::string>& paths, const CommandLine& cl) 
     std::string error;
     // Mapped where the system keeps writers away meanwhile, else read into own memory.
     std::unique_ptr<MappedArchive> archive = MapUnchangeableArchive(path);
-    if (!archive) archive = ReadArchive(path, nullptr, &error);
+    if (!archive) archive = ReadArchive(path, &error);
     if (!archive) {
       PrintErr("unzip:  cannot find or open " + path + " (" + error + ").\n");
       return kNotTheMediums;

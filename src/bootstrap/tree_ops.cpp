@@ -54,7 +54,13 @@ int CopyTreeInto(const std::string& source, const std::string& root, const std::
   std::vector<platform::DirEntry> entries;
   for (size_t i = 0; i < queue.size(); ++i) {
     const auto [from_dir, to_dir] = queue[i];
-    if (!files.ListDirectory(from_dir, &entries)) continue;
+    if (!files.ListDirectory(from_dir, &entries)) {
+      // A source that is not there copies nothing; one that is there but cannot be read
+      // (or a directory below it) would be copied with files missing.
+      if (i == 0 && !files.IsDirectory(from_dir)) continue;
+      inventory::WriteLog("The directory " + from_dir + " cannot be read: it is not copied.\n");
+      return -1;
+    }
     if (!writer) writer = files.OpenTreeWriter(root, true);
     if (!writer || !writer->MakeDirs(to_dir)) {
       inventory::WriteLog("Nothing is copied into " + Join(root, to_dir) +
@@ -66,13 +72,18 @@ int CopyTreeInto(const std::string& source, const std::string& root, const std::
       const std::string from = Join(from_dir, entry.name);
       const std::string to = Below(to_dir, entry.name);
       if (entry.is_link) {
-        if (CopyLinkEntry(writer.get(), from, to) != 0) return -1;
+        if (CopyLinkEntry(writer.get(), from, to) != 0) {
+          inventory::WriteLog("The link " + from + " cannot be copied to " + Join(root, to) +
+                              ".\n");
+          return -1;
+        }
       } else if (entry.is_directory) {
         queue.emplace_back(from, to);
       } else if (entry.is_special) {
         inventory::WriteLog("The special file " + from +
                             " is not copied: only directories, files and links are.\n");
       } else if (!writer->CopyRegularFile(from, to)) {
+        inventory::WriteLog("The file " + from + " cannot be copied to " + Join(root, to) + ".\n");
         return -1;
       }
     }

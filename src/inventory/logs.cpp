@@ -3,9 +3,9 @@
 #include <memory>
 #include <optional>
 
-#include "options/option_state.h"
 #include "messages/catalogue.h"
 #include "messages/console.h"
+#include "options/option_state.h"
 #include "paths/paths.h"
 #include "platform/platform.h"
 
@@ -107,12 +107,32 @@ bool ProbeRegistryWriteAccess() {
   platform::Registry& registry = *platform::Os().registry;
   const std::string key = "Software";
   const std::string probe = "zorvex_zek_tmp";
+  const std::string where = "HKEY_LOCAL_MACHINE\\" + key;
   std::unique_ptr<platform::RegistryLock> lock = registry.LockForProbe();
-  if (!registry.OpenForWrite(key)) return false;
-  if (!registry.SetStringValue(key, probe, "temp value")) return false;
-  registry.DeleteValue(key, probe);
-  if (!registry.CreateKey(key + "\\" + probe, "temp key")) return false;
-  registry.DeleteKey(key + "\\" + probe);
+  if (!registry.OpenForWrite(key)) {
+    PrintAndLog("The registry key " + where + " cannot be opened for writing.\n");
+    return false;
+  }
+  if (!registry.SetStringValue(key, probe, "temp value")) {
+    registry.DeleteValue(key, probe);  // a value made but not written whole
+    PrintAndLog("The value " + probe + " cannot be written to the registry key " + where + ".\n");
+    return false;
+  }
+  // What the probe made and cannot remove stays in the machine's registry: it is named, so
+  // that it can be removed by hand.
+  if (!registry.DeleteValue(key, probe)) {
+    PrintAndLog("The registry value " + where + "\\" + probe +
+                ", written to test access, cannot be removed; remove it by hand.\n");
+  }
+  if (!registry.CreateKey(key + "\\" + probe, "temp key")) {
+    registry.DeleteKey(key + "\\" + probe);  // a key made, then not reported made
+    PrintAndLog("The key " + probe + " cannot be made below the registry key " + where + ".\n");
+    return false;
+  }
+  if (!registry.DeleteKey(key + "\\" + probe)) {
+    PrintAndLog("The registry key " + where + "\\" + probe +
+                ", made to test access, cannot be removed; remove it by hand.\n");
+  }
   return true;
 }
 

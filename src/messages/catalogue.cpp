@@ -123,6 +123,7 @@ int LoadMessageCatalogue(const std::string& module_path) {
   any |= LoadBaseFile(base + ".nls");
   if (!any) {
     os.console->WriteStderr("\nERROR: Could not read any NLS message catalogue!\n");
+    os.console->WriteStderr("The catalogue " + base + ".nls cannot be read.\n");
     return 1;
   }
   os.console->UseStandardOutput();

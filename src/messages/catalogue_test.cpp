@@ -84,7 +84,9 @@ TEST_F(CatalogueLoadTest, CountryThenLanguageThenBase) {
 
 TEST_F(CatalogueLoadTest, NoCatalogueFailsWithItsMessage) {
   EXPECT_EQ(LoadMessageCatalogue(system_.module_path), 1);
-  EXPECT_EQ(console_.err, "\nERROR: Could not read any NLS message catalogue!\n");
+  EXPECT_EQ(console_.err.substr(0, console_.err.find("The catalogue ")),
+            "\nERROR: Could not read any NLS message catalogue!\n");
+  EXPECT_NE(console_.err.find("cons.nls cannot be read."), std::string::npos);
 }
 
 TEST_F(CatalogueLoadTest, EmptyBaseFileCountsAndMissingKeysYieldTheKey) {

@@ -50,6 +50,8 @@ class TreeFile : public Sink {
   // and not to be replaced.
   virtual bool Commit(int64_t mtime, bool replace, bool* exists, std::string* error) = 0;
   virtual bool DiskFull() const = 0;
+  // The system's text of why the last Write failed ("Input/output error").
+  virtual std::string WriteError() const = 0;
 };
 
 // The root directory and what goes below it. Paths below it (`rel`) are UTF-8 names

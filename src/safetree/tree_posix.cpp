@@ -167,7 +167,8 @@ class PosixFile : public TreeFile {
       ssize_t n = ::write(fd_, data, size);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) {
-        disk_full_ = errno == ENOSPC || errno == EDQUOT;
+        write_error_ = n < 0 ? errno : ENOSPC;  // a write of nothing: no room left
+        disk_full_ = write_error_ == ENOSPC || write_error_ == EDQUOT;
         return false;
       }
       data += n;
@@ -206,6 +207,7 @@ class PosixFile : public TreeFile {
     return false;
   }
   bool DiskFull() const override { return disk_full_; }
+  std::string WriteError() const override { return std::strerror(write_error_); }
 
  private:
   std::shared_ptr<DirFd> dir_;
@@ -216,6 +218,7 @@ class PosixFile : public TreeFile {
   mode_t mode_;
   bool committed_ = false;
   bool disk_full_ = false;
+  int write_error_ = 0;
 };
 
 TreeEntry::Kind KindOf(mode_t mode) {
@@ -269,15 +272,24 @@ int OpenDirectoryToChange(int dir, const std::string& name) {
 }
 
 // The names in the open directory, "." and ".." left out, read through a copy of its handle.
-std::vector<std::string> NamesIn(int dir) {
+// *complete is false when they could not all be read.
+std::vector<std::string> NamesIn(int dir, bool* complete) {
   std::vector<std::string> names;
+  *complete = true;
   int copy = ::fcntl(dir, F_DUPFD_CLOEXEC, 0);
   DIR* d = copy >= 0 ? ::fdopendir(copy) : nullptr;
   if (d == nullptr) {
     if (copy >= 0) ::close(copy);
+    *complete = false;
     return names;
   }
-  while (struct dirent* e = ::readdir(d)) {
+  for (;;) {
+    errno = 0;
+    struct dirent* e = ::readdir(d);
+    if (e == nullptr) {
+      if (errno != 0) *complete = false;
+      break;
+    }
     if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) {
       names.push_back(e->d_name);
     }
@@ -304,7 +316,10 @@ void RemoveEntry(int dir, const std::string& name, const std::string& shown,
   }
   int fd = OpenDirectoryToChange(dir, name);
   if (fd >= 0) {
-    for (const std::string& child : NamesIn(fd)) RemoveEntry(fd, child, shown + "/" + child, left);
+    bool complete = true;
+    for (const std::string& child : NamesIn(fd, &complete)) {
+      RemoveEntry(fd, child, shown + "/" + child, left);
+    }
     ::close(fd);
   }
   if (::unlinkat(dir, name.c_str(), AT_REMOVEDIR) == 0 || errno == ENOENT) return;
@@ -322,7 +337,8 @@ void MakeEntryWritable(int dir, const std::string& name) {
   } else if (S_ISDIR(st.st_mode)) {
     int fd = OpenDirectoryToChange(dir, name);
     if (fd < 0) return;
-    for (const std::string& child : NamesIn(fd)) MakeEntryWritable(fd, child);
+    bool complete = true;  // what was not listed stays as it was
+    for (const std::string& child : NamesIn(fd, &complete)) MakeEntryWritable(fd, child);
     ::close(fd);
   }
 }
@@ -418,12 +434,19 @@ class PosixTree : public Tree {
     std::string error;
     std::shared_ptr<DirFd> dir = OpenDir(rel, &error);
     if (!dir) return false;
-    for (const std::string& name : NamesIn(dir->get())) {
+    bool complete = true;
+    for (const std::string& name : NamesIn(dir->get(), &complete)) {
       struct stat st;
-      if (::fstatat(dir->get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+      if (::fstatat(dir->get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno == ENOENT) continue;  // gone meanwhile
+        complete = false;
+        break;
+      }
       entries->push_back({name, KindOf(st.st_mode), IdOf(st)});
     }
-    return true;
+    // A listing with entries missing is no listing: a copy would lose them unseen.
+    if (!complete) entries->clear();
+    return complete;
   }
 
   bool Find(const std::string& rel, TreeEntry* found) override {

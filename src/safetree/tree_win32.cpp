@@ -184,8 +184,10 @@ class Win32File : public TreeFile {
     while (size > 0) {
       DWORD chunk = static_cast<DWORD>(std::min<size_t>(size, 1u << 30));
       DWORD done = 0;
-      if (!WriteFile(h_, data, chunk, &done, nullptr) || done == 0) {
-        DWORD e = GetLastError();
+      bool wrote = WriteFile(h_, data, chunk, &done, nullptr) != 0;
+      if (!wrote || done == 0) {
+        DWORD e = wrote ? ERROR_DISK_FULL : GetLastError();  // nothing written: no room
+        write_error_ = e;
         disk_full_ = e == ERROR_DISK_FULL || e == ERROR_HANDLE_DISK_FULL;
         return false;
       }
@@ -207,6 +209,7 @@ class Win32File : public TreeFile {
     return false;
   }
   bool DiskFull() const override { return disk_full_; }
+  std::string WriteError() const override { return ErrorText(write_error_); }
 
  private:
   HANDLE h_;
@@ -214,6 +217,7 @@ class Win32File : public TreeFile {
   std::wstring final_;
   bool committed_ = false;
   bool disk_full_ = false;
+  DWORD write_error_ = 0;
 };
 
 class Win32Tree : public Tree {

@@ -298,7 +298,11 @@ void UnpackFile(Run* run, safetree::Tree* out, const Item& item) {
   }
   uint32_t crc = 0;
   DataResult r = UnpackData(run->data(), e, file.get(), &crc);
-  if (r == DataResult::kWriteFailed && !file->DiskFull()) r = DataResult::kBadData;
+  if (r == DataResult::kWriteFailed && !file->DiskFull()) {
+    // Not the archive's fault: the system's reason, not "invalid compressed data".
+    run->Warn("error:  cannot write " + shown + ": " + file->WriteError() + "\n", kFormatError);
+    return;
+  }
   if (r != DataResult::kOk) {
     ReportData(run, r, e, shown, crc);
     return;

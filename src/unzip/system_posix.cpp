@@ -52,7 +52,12 @@ int OpenRegular(const std::string& path, struct stat* st, std::string* error) {
     *error = std::strerror(errno);
     return -1;
   }
-  if (::fstat(fd, st) != 0 || !S_ISREG(st->st_mode)) {
+  if (::fstat(fd, st) != 0) {
+    *error = std::strerror(errno);
+    ::close(fd);
+    return -1;
+  }
+  if (!S_ISREG(st->st_mode)) {
     ::close(fd);
     *error = "not a regular file";
     return -1;

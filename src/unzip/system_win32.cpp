@@ -54,9 +54,13 @@ HANDLE OpenRegular(const std::string& path, LARGE_INTEGER* size, std::string* er
                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     *error = ErrorText(GetLastError());
-  } else if (GetFileType(file) != FILE_TYPE_DISK || !GetFileSizeEx(file, size)) {
+  } else if (GetFileType(file) != FILE_TYPE_DISK) {
     CloseHandle(file);
     *error = "not a regular file";
+    file = INVALID_HANDLE_VALUE;
+  } else if (!GetFileSizeEx(file, size)) {
+    *error = ErrorText(GetLastError());
+    CloseHandle(file);
     file = INVALID_HANDLE_VALUE;
   }
   return file;

@@ -4,7 +4,9 @@
 // With ZORVEX_FAKE_JAVA_READ it asks "java reads: " and records the line it reads from
 // standard input ("read=..."); with ZORVEX_FAKE_JAVA_PLANT=DIR it plants links in the
 // scratch directory it is given, as a Java installer or an unpacked archive might: one to
-// DIR, one back to the scratch directory, one to itself.
+// DIR, one back to the scratch directory, one to itself. With ZORVEX_FAKE_JAVA_LIST it
+// records every file and link below the scratch directory with its size ("staged=...").
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +14,7 @@
 #include <iostream>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -44,6 +47,20 @@ int main(int argc, char** argv) {
   for (int i = 0; i < argc; ++i) text += "arg[" + std::to_string(i) + "]=" + argv[i] + "\n";
   if (const char* target = std::getenv("ZORVEX_FAKE_JAVA_PLANT")) {
     text += PlantLinks(ScratchPath(argc, argv), target);
+  }
+  if (std::getenv("ZORVEX_FAKE_JAVA_LIST") != nullptr) {
+    const fs::path scratch = ScratchPath(argc, argv);
+    std::vector<std::string> staged;
+    for (auto it = fs::recursive_directory_iterator(scratch, ec); !ec && it != fs::end(it);
+         it.increment(ec)) {
+      if (it->is_directory(ec) && !it->is_symlink(ec)) continue;
+      std::string rel = fs::relative(it->path(), scratch, ec).generic_string();
+      if (rel.ends_with(".log")) continue;  // grows while the launcher waits
+      uintmax_t size = it->is_symlink(ec) ? 0 : it->file_size(ec);
+      staged.push_back("staged=" + rel + ":" + std::to_string(size) + "\n");
+    }
+    std::sort(staged.begin(), staged.end());
+    for (const std::string& line : staged) text += line;
   }
   if (std::getenv("ZORVEX_FAKE_JAVA_READ") != nullptr) {
     std::cout << "java reads: " << std::flush;

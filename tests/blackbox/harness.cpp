@@ -388,8 +388,10 @@ void Medium::DeleteRegistryKey(const std::string& key) {
 }
 
 RunResult RunBuilt(const Target& target, const std::string& name,
-                   const std::vector<std::string>& args, const std::string& work_dir) {
+                   const std::vector<std::string>& args, const std::string& work_dir,
+                   const Env& extra) {
   std::map<std::string, std::string> env = BaseEnvironment();
+  for (const auto& [k, v] : extra) env[k] = v;
   std::vector<std::string> argv = {target.build_dir + "/" + name};
   if (target.windows) {
     env["WINEPREFIX"] = WinePrefix();

@@ -110,9 +110,10 @@ class Medium {
 };
 
 // Runs a program of the target's build (`name` without ".exe"), natively or under Wine,
-// in `work_dir`.
+// in `work_dir`, with extra environment.
 RunResult RunBuilt(const Target& target, const std::string& name,
-                   const std::vector<std::string>& args, const std::string& work_dir);
+                   const std::vector<std::string>& args, const std::string& work_dir,
+                   const Env& extra = {});
 
 // Splits what the stand-in recorded.
 std::vector<JavaRecord> ParseJavaRecords(const std::string& text);

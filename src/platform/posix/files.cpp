@@ -368,7 +368,17 @@ bool PosixFileSystem::ListDirectory(const std::string& dir, std::vector<DirEntry
   entries->clear();
   DIR* d = ::opendir(dir.c_str());
   if (d == nullptr) return false;
-  while (struct dirent* e = ::readdir(d)) {
+  for (;;) {
+    errno = 0;
+    struct dirent* e = ::readdir(d);
+    if (e == nullptr) {
+      // A listing cut short by an error is no listing: callers would take what is missing
+      // for absent (a component's versions, files to copy).
+      if (errno == 0) break;
+      ::closedir(d);
+      entries->clear();
+      return false;
+    }
     DirEntry entry;
     entry.name = e->d_name;
     unsigned char type = e->d_type;

@@ -113,6 +113,11 @@ class PosixSystem : public System {
   int DisplayBitsPerPixel() override;
   uint32_t CpuMhz() override;
   PagingInfo Paging() override;
+
+ private:
+  // The program's path as first read: it is one path for the whole run, and a later read
+  // that fails (no /proc left, a descriptor limit) cannot leave a caller without it.
+  std::string module_path_;
 };
 
 }  // namespace zorvex::platform

@@ -37,7 +37,13 @@ constexpr char kOverflowDir[] = "\\";
 
 // The entry of `dir` whose name equals `name` ignoring case: a directory (a key) or a
 // regular file (a value). Links are neither: the registry never follows one.
-std::string FindEntry(const std::string& dir, const std::string& name, bool want_dir) {
+// "" when there is none; *failed (when given) then says whether the directory could not be
+// read to its end, which is no answer: a caller must not take it for an absent name.
+std::string FindEntry(const std::string& dir, const std::string& name, bool want_dir,
+                      bool* failed = nullptr) {
+  bool ignored = false;
+  if (failed == nullptr) failed = &ignored;
+  *failed = false;
   auto wanted = [want_dir](const struct stat& st) {
     return want_dir ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode);
   };
@@ -46,9 +52,18 @@ std::string FindEntry(const std::string& dir, const std::string& name, bool want
   std::string path = dir + "/" + name;
   if (::lstat(path.c_str(), &exact) == 0 && wanted(exact)) return path;
   DIR* d = ::opendir(dir.c_str());
-  if (d == nullptr) return "";
+  if (d == nullptr) {
+    *failed = errno != ENOENT && errno != ENOTDIR;
+    return "";
+  }
   std::string found;
-  while (struct dirent* e = ::readdir(d)) {
+  for (;;) {
+    errno = 0;
+    struct dirent* e = ::readdir(d);
+    if (e == nullptr) {
+      *failed = errno != 0;
+      break;
+    }
     if (::strcasecmp(e->d_name, name.c_str()) != 0) continue;
     struct stat st;
     if (::fstatat(::dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
@@ -163,7 +178,9 @@ bool PosixRegistry::SetStringValue(const std::string& key, const std::string& na
   if (file.empty()) {
     // A subkey of this name has the name's place; the value goes beside, as on Windows
     // a value and a subkey of one name live side by side.
-    if (FindEntry(dir, name, true).empty()) {
+    bool failed = false;
+    if (FindEntry(dir, name, true, &failed).empty()) {
+      if (failed) return false;
       file = dir + "/" + name;
     } else {
       std::string overflow = dir + "/" + kOverflowDir;
@@ -191,7 +208,9 @@ bool PosixRegistry::CreateKey(const std::string& key, const std::string& /*class
   std::string dir = FindKey(parent);
   if (dir.empty()) return false;
   // A value of this name moves beside, to where values live whose name a key holds.
-  std::string value = FindEntry(dir, leaf, false);
+  bool failed = false;
+  std::string value = FindEntry(dir, leaf, false, &failed);
+  if (failed) return false;
   if (!value.empty()) {
     std::string overflow = dir + "/" + kOverflowDir;
     if (::mkdir(overflow.c_str(), 0755) != 0 && errno != EEXIST) return false;

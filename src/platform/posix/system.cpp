@@ -15,6 +15,10 @@
 namespace zorvex::platform {
 
 bool PosixSystem::ModulePath(std::string* path, uint32_t* error) {
+  if (!module_path_.empty()) {
+    *path = module_path_;
+    return true;
+  }
   std::string buffer(4096, '\0');
   ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
   if (n < 0 || static_cast<size_t>(n) >= buffer.size()) {
@@ -22,7 +26,7 @@ bool PosixSystem::ModulePath(std::string* path, uint32_t* error) {
     return false;
   }
   buffer.resize(static_cast<size_t>(n));
-  *path = buffer;
+  *path = module_path_ = buffer;
   return true;
 }
 

@@ -1,0 +1,438 @@
+// The fault sweep: each run of a program is first made once while its system calls are
+// counted (N), then again N times, the Nth call failing with the error the system gives
+// for it (tests/faults), and once killed at each of a spread of calls. After every run:
+// no crash, hang or sanitizer report; success only when the run's result is whole and the
+// failed step is one whose failure is ignored by design (the table below); else a status
+// that says failure and a message naming what failed; the medium and everything else
+// outside the run's own places unchanged; anything the run leaves in TEMP named. Built and
+// run with the sanitizer build only, whose programs carry the fault layer.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "blackbox/harness.h"
+#include "zip_bytes.h"
+
+namespace zorvex::blackbox {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void Spit(const std::string& path, const std::string& bytes) {
+  fs::create_directories(fs::path(path).parent_path());
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// The call that failed, as the fault layer reported it.
+struct Fault {
+  std::string call;
+  std::string what;  // the path, or the file a descriptor was open on
+  int error = 0;
+};
+
+// Steps whose failure a run survives by design, ending with success: it goes on without
+// something that only helps, or the step's failure is one the launcher ignores. Each row:
+// the program, the call and the path it was made on, what the run said about it
+// (patterns), and why. A failure that a retry or another way makes good leaves the
+// result whole and needs no row.
+struct Ignored {
+  const char* program;
+  const char* call;
+  const char* what;
+  const char* said;
+  const char* why;
+};
+const Ignored kIgnored[] = {
+    {"unzip", "fstatvfs|statvfs", ".*", "[^]*",
+     "the space check before unpacking only warns early"},
+    {"unzip", "fchmod|futimens", ".*", "[^]*",
+     "a directory's mode and time as the archive gives them (Info-ZIP's unzip alike)"},
+    {"setup", ".*", ".*", "[^]*Unpacking [^\\n]*zorvex\\.swd\\.zek\\.core[^]*",
+     "the core step's unpacking: bootstrapping goes on without it, as the installer finds its "
+     "core on the medium"},
+    {"setup", "access|stat|chdir", ".*/temp", "[^]*",
+     "TEMP unusable: the run goes to the fallback temporary directory (/tmp)"},
+    {"setup", "fwrite|fflush|write", ".*\\.log", "[^]*",
+     "a line of the install log: the installation goes on (the log is no part of its result)"},
+};
+
+bool IsIgnored(const std::string& program, const Fault& f, const std::string& said) {
+  return std::any_of(std::begin(kIgnored), std::end(kIgnored), [&](const Ignored& row) {
+    return program == row.program && std::regex_match(f.call, std::regex(row.call)) &&
+           std::regex_match(f.what, std::regex(row.what)) &&
+           std::regex_match(said, std::regex(row.said));
+  });
+}
+
+// Every file, directory and link below `dir` except the names in `skip` (relative), with
+// what changes when it is written.
+std::string Snapshot(const std::string& dir, const std::set<std::string>& skip) {
+  std::vector<std::string> lines;
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator(dir, ec); it != fs::end(it); it.increment(ec)) {
+    std::string rel = fs::relative(it->path(), dir).string();
+    if (skip.count(rel) || rel.rfind(".std", 0) == 0) {
+      it.disable_recursion_pending();
+      continue;
+    }
+    struct stat st {};
+    lstat(it->path().c_str(), &st);
+    // A directory's time and size change with what comes and goes in it, which is seen.
+    if (S_ISDIR(st.st_mode)) {
+      lines.push_back(rel + " " + std::to_string(st.st_mode));
+      continue;
+    }
+    lines.push_back(rel + " " + std::to_string(st.st_mode) + " " + std::to_string(st.st_size) +
+                    " " + std::to_string(st.st_mtim.tv_sec) + "." +
+                    std::to_string(st.st_mtim.tv_nsec));
+  }
+  std::sort(lines.begin(), lines.end());
+  std::string all;
+  for (const std::string& l : lines) all += l + "\n";
+  return all;
+}
+
+// The lines of one snapshot not in the other.
+std::string Difference(const std::string& before, const std::string& after) {
+  auto lines = [](const std::string& text) {
+    std::set<std::string> set;
+    std::istringstream in(text);
+    for (std::string l; std::getline(in, l);) set.insert(l);
+    return set;
+  };
+  std::set<std::string> a = lines(before), b = lines(after);
+  std::string diff;
+  for (const std::string& l : a) {
+    if (!b.count(l)) diff += "\n  was: " + l;
+  }
+  for (const std::string& l : b) {
+    if (!a.count(l)) diff += "\n  now: " + l;
+  }
+  return diff;
+}
+
+// One kind of run: how to make its world, run it and judge what it left.
+struct Scenario {
+  std::string name;
+  std::string program;  // the program whose calls fail: setup, unzip or zorvex-medium
+  int ok_status = 0;
+  std::function<void(Medium&)> prepare;
+  std::function<RunResult(Medium&, const Env&)> run;
+  // After a run that ended with ok_status: "" when its result is whole, else what lacks.
+  std::function<std::string(Medium&)> whole;
+  // Names below the medium's root that a run may write (TEMP is judged on its own).
+  std::set<std::string> own;
+  // Every k-th call is failed (1: all of them).
+  int step = 1;
+  // A failure's message also gives the system's text of the error ("No space left on
+  // device").
+  bool says_error = false;
+};
+
+// What one failed run showed; empty when it survived.
+struct Verdict {
+  std::string problem;
+  bool ignored = false;    // ended with success, the step being one ignored by design
+  bool no_effect = false;  // ended with the whole result of a sound run all the same
+};
+
+// What the Java stand-in recorded, without what differs from run to run: the medium's
+// temporary directory and the time in the scratch directory's name.
+std::string Normalized(const Medium& m, std::string record) {
+  for (size_t at; (at = record.find(m.root)) != std::string::npos;)
+    record.replace(at, m.root.size(), "ROOT");
+  static const std::regex time(R"(\d{4}-\d\d-\d\d_\d\d-\d\d-\d\d[AP]M)");
+  return std::regex_replace(record, time, "TIME");
+}
+
+class Sweeper {
+ public:
+  explicit Sweeper(const Scenario& s) : s_(s) {}
+
+  // Runs the scenario with the environment; judges the run.
+  Verdict RunOnce(Medium& m, const Env& faults, const std::string& base, Fault* fault) {
+    std::error_code ec;
+    fs::remove_all(m.temp_dir, ec);
+    fs::create_directories(m.temp_dir);
+    fs::remove(m.record_file, ec);
+    for (const std::string& own : s_.own) fs::remove_all(m.root + "/" + own, ec);
+    const std::string registry = Snapshot(m.registry_dir, {});
+    const std::string report = m.root + "/fault-report";
+    fs::remove(report, ec);
+    Env env = faults;
+    env["ZORVEX_FAULT_PROGRAM"] = s_.program;
+    env["ZORVEX_FAKE_JAVA_LIST"] = "1";
+    env["ZORVEX_FAULT_REPORT"] = report;
+    RunResult r = s_.run(m, env);
+    // "N CALL WHAT ERRNO", WHAT possibly with blanks.
+    if (std::string line = Slurp(report); !line.empty()) {
+      size_t a = line.find(' '), b = line.find(' ', a + 1), z = line.find_last_of(' ');
+      fault->call = line.substr(a + 1, b - a - 1);
+      fault->what = line.substr(b + 1, z - b - 1);
+      fault->error = std::atoi(line.c_str() + z + 1);
+    }
+    std::string log;
+    for (const auto& e : fs::recursive_directory_iterator(m.temp_dir, ec)) {
+      if (e.path().extension() == ".log") log += Slurp(e.path());
+    }
+    const std::string said = r.out + r.err + log;
+    Verdict v;
+    auto problem = [&](const std::string& what) {
+      if (v.problem.empty()) v.problem = what;
+    };
+    if (r.err.find("Sanitizer") != std::string::npos ||
+        r.err.find("runtime error") != std::string::npos)
+      problem("sanitizer report");
+    if (r.err == "timed out") problem("hang");
+    if (r.status > 128 && r.status < 160)
+      problem("killed by signal " + std::to_string(r.status - 128));
+    if (std::string now = Snapshot(m.root, Skipped(m)); now != base) {
+      problem("changed outside its own places: " + Difference(base, now));
+    }
+    // The registry probe writes and removes; what it cannot remove must be named.
+    if (std::string now = Snapshot(m.registry_dir, {}); now != registry) {
+      if (said.find("remove it by hand") == std::string::npos) {
+        problem("left in the registry unnamed: " + Difference(registry, now));
+      }
+      fs::remove_all(m.registry_dir, ec);
+      fs::create_directories(m.registry_dir + "/HKEY_LOCAL_MACHINE/SOFTWARE");
+    }
+    if (r.status == s_.ok_status) {
+      // Success is sound when the result is whole: the failure was retried, went another
+      // way, or (the table) is ignored by design.
+      std::string lacks = s_.whole ? s_.whole(m) : "";
+      std::string record = Normalized(m, Slurp(m.record_file));
+      if (lacks.empty() && !fault->call.empty() && s_.program == "setup" && record != baseline_) {
+        lacks = "Java was not started as a sound run starts it:" + Difference(baseline_, record);
+      }
+      if (fault->call.empty()) baseline_ = record;  // the run without a fault
+      if (lacks.empty()) {
+        v.no_effect = !fault->call.empty();
+      } else if (!fault->call.empty() && IsIgnored(s_.program, *fault, said)) {
+        v.ignored = true;
+      } else {
+        problem("reported success, but " + lacks);
+      }
+    } else if (!Names(said, fault->what)) {
+      problem("no message names " + fault->what);
+    } else if (s_.says_error && said.find(strerror(fault->error)) == std::string::npos &&
+               !(fault->error == ENOSPC && said.find("disk full") != std::string::npos)) {
+      problem("no message says " + std::string(strerror(fault->error)));
+    }
+    // What a run leaves in TEMP beside its log is named.
+    for (const auto& e : fs::directory_iterator(m.temp_dir, ec)) {
+      std::string name = e.path().filename().string();
+      if (e.path().extension() == ".log" || name.rfind(".std", 0) == 0) continue;
+      if (said.find(name) == std::string::npos) problem("left " + name + " in TEMP unnamed");
+    }
+    if (!v.problem.empty()) v.problem += " (status " + std::to_string(r.status) + ")\n" + said;
+    return v;
+  }
+
+  std::set<std::string> Skipped(const Medium& m) const {
+    std::set<std::string> skip = s_.own;
+    skip.insert(fs::relative(m.temp_dir, m.root).string());
+    skip.insert(fs::relative(m.record_file, m.root).string());
+    skip.insert("fault-report");
+    skip.insert("fault-trace");
+    skip.insert(fs::relative(m.registry_dir, m.root).string());
+    return skip;
+  }
+
+  // A message names the failure when it holds the last or next-to-last name of the path
+  // (the file, or the directory a temporary file was written in); a call without a path
+  // (a pipe, a child) needs some message.
+  static bool Names(const std::string& said, std::string what) {
+    if (said.find_first_not_of(" \n") == std::string::npos) return false;
+    if (what.empty() || what[0] != '/') return true;
+    // The call named with the system's error code, as the launcher's messages give it.
+    if (std::regex_search(said, std::regex("\\(\\) failed with system error [0-9]+"))) return true;
+    if (what == "/") return said.find(" / ") != std::string::npos;
+    if (size_t d = what.find(" (deleted)"); d != std::string::npos) what.erase(d);
+    fs::path p(what);
+    // Registry keys and Windows names are the same in any letter case.
+    auto lower = [](std::string t) {
+      for (char& c : t) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      return t;
+    };
+    const std::string text = lower(said);
+    for (fs::path name : {p.filename(), p.parent_path().filename()}) {
+      std::string n = lower(name.string());
+      if (!n.empty() && n != "." && n[0] != '#' && text.find(n) != std::string::npos) return true;
+    }
+    return false;
+  }
+
+  // Counts the calls of a whole run, then fails each in turn on `workers` threads, each
+  // with a world of its own. Returns the summary line.
+  std::string Sweep(int workers) {
+    Medium first(BuiltTargets()[0]);
+    s_.prepare(first);
+    const std::string base = Snapshot(first.root, Skipped(first));
+    Fault none;
+    const std::string trace = first.root + "/fault-trace";
+    Verdict clean = RunOnce(first, {{"ZORVEX_FAULT_TRACE", trace}}, base, &none);
+    EXPECT_EQ(clean.problem, "") << s_.name << ": the run without a fault";
+    std::vector<std::string> calls;
+    std::istringstream lines(Slurp(trace));
+    for (std::string l; std::getline(lines, l);) calls.push_back(l);
+    const long n = static_cast<long>(calls.size());
+    EXPECT_GT(n, 0) << s_.name;
+
+    std::mutex mu;
+    long next = 1, survived = 0, ignored = 0, no_effect = 0, failed = 0;
+    std::vector<std::string> problems;
+    auto work = [&] {
+      auto m = std::make_unique<Medium>(BuiltTargets()[0]);
+      s_.prepare(*m);
+      std::string mine = Snapshot(m->root, Skipped(*m));
+      for (;;) {
+        long k;
+        {
+          std::lock_guard<std::mutex> lock(mu);
+          if (next > n) return;
+          k = next;
+          next += s_.step;
+        }
+        Fault f;
+        Verdict v = RunOnce(*m, {{"ZORVEX_FAULT_AT", std::to_string(k)}}, mine, &f);
+        std::lock_guard<std::mutex> lock(mu);
+        ++failed;
+        if (v.problem.empty()) {
+          ++survived;
+          ignored += v.ignored;
+          no_effect += v.no_effect;
+          continue;
+        }
+        problems.push_back("call " + std::to_string(k) + " (" + calls[k - 1] + "): " + v.problem);
+        // A world the failed run spoiled is made afresh.
+        m = std::make_unique<Medium>(BuiltTargets()[0]);
+        s_.prepare(*m);
+        mine = Snapshot(m->root, Skipped(*m));
+      }
+    };
+    std::vector<std::thread> threads;
+    for (int i = 0; i < workers; ++i) threads.emplace_back(work);
+    for (std::thread& t : threads) t.join();
+    std::sort(problems.begin(), problems.end());
+    for (const std::string& p : problems) ADD_FAILURE() << s_.name << ": " << p;
+    std::string summary = s_.name + ": swept " + std::to_string(failed) + " calls";
+    if (s_.step > 1)
+      summary += " (every " + std::to_string(s_.step) + "th of " + std::to_string(n) + ")";
+    summary += ": " + std::to_string(survived) + " survived (" + std::to_string(no_effect) +
+               " with the whole result all the same, " + std::to_string(ignored) +
+               " ignored by design)";
+    return summary;
+  }
+
+ private:
+  Scenario s_;
+  std::string baseline_;  // what the run without a fault recorded, normalized
+};
+
+int Workers() { return std::max(2u, std::thread::hardware_concurrency()); }
+
+std::string Fields(Medium& m, const std::string& dir) { return Slurp(m.root + "/" + dir); }
+
+// The unzip alone on an archive with a link and a directory, and on a ZIP64 archive.
+Scenario UnzipScenario(const std::string& name, bool zip64) {
+  Scenario s;
+  s.name = name;
+  s.program = "unzip";
+  s.says_error = true;
+  s.own = {"out"};
+  s.prepare = [zip64](Medium& m) {
+    testing::ZipBytes z;
+    testing::ZipBytes::Options dir, file, link;
+    dir.external = 040755u << 16;
+    file.zip64_fields = zip64;
+    link.external = 0120777u << 16;
+    z.Add("lib/", "", dir);
+    z.Add("lib/a.txt", "first file", file);
+    z.Add("lib/b.txt", std::string(70000, 'b'), file);
+    if (!zip64) z.Add("lib/current", "a.txt", link);
+    Spit(m.root + "/in.jar", z.Finish(zip64));
+  };
+  s.run = [](Medium& m, const Env& env) {
+    return RunBuilt(BuiltTargets()[0], "unzip", {"-q", "-o", "in.jar", "-d", "out"}, m.root, env);
+  };
+  s.whole = [zip64](Medium& m) -> std::string {
+    if (Fields(m, "out/lib/a.txt") != "first file") return "lib/a.txt is not what was packed";
+    if (Fields(m, "out/lib/b.txt") != std::string(70000, 'b')) return "lib/b.txt differs";
+    if (!zip64 && fs::read_symlink(m.root + "/out/lib/current") != "a.txt") return "no link";
+    return "";
+  };
+  return s;
+}
+
+// The launcher, waited for, with the Java stand-in ending with 0: Java must have started
+// from what the run staged (or the medium's runtime, for a run that stages nothing).
+Scenario LauncherScenario(const std::string& name, std::function<void(Medium&)> prepare,
+                          std::vector<std::string> args = {}) {
+  Scenario s;
+  s.name = name;
+  s.program = "setup";
+  s.prepare = std::move(prepare);
+  args.insert(args.begin(), {"-silent", "-noconsole", "-waitForCompletion"});
+  s.run = [args](Medium& m, const Env& env) {
+    Env e = env;
+    e["ZORVEX_FAKE_JAVA_EXIT"] = "0";
+    return m.Run(args, e);
+  };
+  return s;
+}
+
+void DistributionMedium(Medium& m) {
+  m.AddRuntimeComponent("17.0.1");
+  m.AddComponent("zorvex.swd.zek", "2.0", {{"zek/jlib/zorinstaller.jar", "two"}});
+  m.AddComponent("zorvex.swd.zek.core", "1.0", {{"zek/jlib/zorcore.jar", "core"}});
+  m.AddComponent("zorvex.swd.zpatch", "1.0", {{"ZPatch/patch.txt", "patch"}});
+  m.WriteParamFile("DISTRIBUTION=TRUE\nJRE_LOCATION=" + m.medium_dir +
+                   "/../stage/Components/zorvex.swd.jre/17.0.1/1/DataFiles\n");
+}
+
+void PlainMedium(Medium& m) {
+  const std::string zek = m.root + "/zekdir";
+  Spit(zek + "/jlib/zorinstaller.jar", "plain");
+  m.WriteParamFile("BOOTSTRAP=TRUE\nZEK_LOCATION=" + zek + "\nZEK_CORE_LOCATION=" + zek +
+                   "\nZPATCH_LOCATION=" + zek + "\n");
+}
+
+TEST(FaultSweep, LauncherStagingADistributionMedium) {
+  std::cout << Sweeper(LauncherScenario("setup, distribution staging", DistributionMedium))
+                   .Sweep(Workers())
+            << "\n";
+}
+
+TEST(FaultSweep, LauncherStagingAPlainMedium) {
+  std::cout << Sweeper(LauncherScenario("setup, plain staging", PlainMedium)).Sweep(Workers())
+            << "\n";
+}
+
+TEST(FaultSweep, UnzipOnAJarWithALink) {
+  std::cout << Sweeper(UnzipScenario("unzip, a jar with a link", false)).Sweep(Workers()) << "\n";
+}
+
+TEST(FaultSweep, UnzipOnAZip64Archive) {
+  std::cout << Sweeper(UnzipScenario("unzip, a ZIP64 archive", true)).Sweep(Workers()) << "\n";
+}
+
+}  // namespace
+}  // namespace zorvex::blackbox

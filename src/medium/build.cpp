@@ -8,6 +8,8 @@
 #include <fstream>
 #include <map>
 #include <set>
+#include <sstream>
+#include <stdexcept>
 
 #ifdef _WIN32
 #include <io.h>
@@ -52,6 +54,26 @@ bool IsPlainName(const std::string& s) {
   return true;
 }
 
+// Makes a directory and its missing parents, level by level, so that a failure is the one
+// of the level that failed (the library's create_directories takes a parent it cannot
+// examine for a missing one, and then reports the child as missing).
+void MakeDirectories(const fs::path& dir, std::error_code& ec) {
+  ec.clear();
+  fs::path at;
+  for (const fs::path& part : dir) {
+    at /= part;
+    if (at == at.root_path() || at == at.root_name()) continue;
+    fs::create_directory(at, ec);
+    if (ec == std::errc::file_exists) {
+      // Said when the level exists but could not be examined: the examining's error.
+      std::error_code why;
+      if (fs::is_directory(at, why)) ec.clear();
+      if (why) ec = why;
+    }
+    if (ec) return;
+  }
+}
+
 bool Fail(const std::string& message) {
   std::fprintf(stderr, "zorvex-medium build: %s\n", message.c_str());
   return false;
@@ -59,9 +81,15 @@ bool Fail(const std::string& message) {
 
 // The runtime's version from its "release" file (JAVA_VERSION="17.0.15"); "1" when absent.
 std::string RuntimeVersion(const fs::path& runtime) {
-  std::ifstream in(runtime / kRuntimeVersionFile);
+  std::string text, error;
+  std::error_code ec;
+  if (!fs::exists(runtime / kRuntimeVersionFile, ec) && !ec) return "1";
+  // A release file there but unread would give the medium a wrong runtime version.
+  if (!ReadWholeFile(runtime / kRuntimeVersionFile, &text, &error)) throw std::runtime_error(error);
+  std::istringstream in(text);
   std::string line;
   while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.rfind("JAVA_VERSION=", 0) != 0) continue;
     std::string v = line.substr(13);
     if (v.size() >= 2 && v.front() == '"') v = v.substr(1, v.size() - 2);
@@ -125,8 +153,14 @@ bool MakeRuntime(const BuildOptions& o, const fs::path& out) {
 
 bool CopyTree(const fs::path& from, const fs::path& to) {
   std::error_code ec;
-  fs::create_directories(to, ec);
-  fs::copy(from, to, fs::copy_options::recursive | fs::copy_options::copy_symlinks, ec);
+  MakeDirectories(to, ec);
+  if (ec) return Fail("cannot create " + to.string() + ": " + ec.message());
+  try {
+    fs::copy(from, to, fs::copy_options::recursive | fs::copy_options::copy_symlinks, ec);
+  } catch (const fs::filesystem_error& e) {
+    // The recursive copy throws when a listing fails part way, error code or not.
+    return Fail("cannot copy " + from.string() + ": " + e.code().message());
+  }
   if (ec) return Fail("cannot copy " + from.string() + ": " + ec.message());
   return true;
 }
@@ -150,7 +184,8 @@ bool Pack(const fs::path& components, const std::string& name, const std::string
           const fs::path& tree, const std::string& prefix) {
   const fs::path dir = components / name / version / "1" / "DataFiles";
   std::error_code ec;
-  fs::create_directories(dir, ec);
+  MakeDirectories(dir, ec);
+  if (ec) return Fail("cannot create " + dir.string() + ": " + ec.message());
   std::string error;
   if (!WriteJar(tree.string(), prefix, (dir / (name + ".jar")).string(), &error))
     return Fail(error);
@@ -161,7 +196,8 @@ bool PackFiles(const fs::path& components, const std::string& name, const std::s
                const std::vector<std::string>& files) {
   const fs::path dir = components / name / version / "1" / "DataFiles";
   std::error_code ec;
-  fs::create_directories(dir, ec);
+  MakeDirectories(dir, ec);
+  if (ec) return Fail("cannot create " + dir.string() + ": " + ec.message());
   std::string error;
   if (!WriteJarOfFiles(files, "zek/jlib/", (dir / (name + ".jar")).string(), &error))
     return Fail(error);
@@ -185,9 +221,10 @@ std::string ParameterFile(const BuildOptions& o, const std::string& jre_location
   }
   for (const std::string& kv : o.settings) text += kv + "\n";
   if (!o.prereqs.empty()) {
-    std::ifstream in(o.prereqs, std::ios::binary);
-    text +=
-        "\n" + std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::string prereqs, error;
+    // Unread, the checks would be left off the medium without a word.
+    if (!ReadWholeFile(o.prereqs, &prereqs, &error)) throw std::runtime_error(error);
+    text += "\n" + prereqs;
   }
   return text;
 }
@@ -261,7 +298,8 @@ bool Validate(const BuildOptions& o) {
 bool BuildInto(const BuildOptions& o, const fs::path& work) {
   const fs::path disk = o.distribution ? work / "Disk1" : work;
   std::error_code ec;
-  fs::create_directories(disk, ec);
+  MakeDirectories(disk, ec);
+  if (ec) return Fail("cannot create " + disk.string() + ": " + ec.message());
   if (!CopyLauncher(o, disk)) return false;
   // The medium holds only signed programs: the copies are signed here, before the medium
   // is moved into place, and a signature that fails fails the build. The unzip first, as
@@ -298,7 +336,8 @@ bool BuildInto(const BuildOptions& o, const fs::path& work) {
                    version + sep + "1" + sep + "DataFiles";
   } else {
     if (!o.runtime.empty() && !CopyTree(runtime, disk / "jre")) return false;
-    fs::create_directories(disk / "jlib", ec);
+    MakeDirectories(disk / "jlib", ec);
+    if (ec) return Fail("cannot create " + (disk / "jlib").string() + ": " + ec.message());
     for (const auto& jars : {o.installer_jars, o.core_jars}) {
       for (const std::string& jar : jars) {
         fs::copy_file(jar, disk / "jlib" / fs::path(jar).filename(), ec);
@@ -309,10 +348,12 @@ bool BuildInto(const BuildOptions& o, const fs::path& work) {
       if (!CopyTree(c.dir, disk)) return false;
     }
   }
+  const std::string param_text = ParameterFile(o, jre_location);
+  errno = 0;
   std::ofstream param(disk / "zorparam.ini", std::ios::binary);
-  param << ParameterFile(o, jre_location);
+  param << param_text;
   param.close();
-  if (!param) return Fail("cannot write " + (disk / "zorparam.ini").string());
+  if (!param) return Fail("cannot write " + (disk / "zorparam.ini").string() + SystemReason());
   if (o.distribution && o.runtime.empty()) fs::remove_all(runtime, ec);
   // Everything the launcher takes from the medium, listed and bound into the launcher, so
   // that its signature vouches for every byte.
@@ -375,9 +416,10 @@ bool LeftByDeadBuild(const fs::path& dir) {
 
 // Makes this build's working directory beside the output, marked as this build's. One left
 // by a killed build of this host goes first; any other stays, and the user is told.
-fs::path MakeWorkDirectory(const fs::path& out, std::error_code* ec) {
+fs::path MakeWorkDirectory(const fs::path& out, std::error_code* ec, fs::path* tried) {
   for (int n = 0; n < 100; ++n) {
     fs::path candidate = out.string() + ".building" + (n == 0 ? "" : "." + std::to_string(n));
+    *tried = candidate;
     if (fs::exists(fs::symlink_status(candidate)) &&
         fs::is_directory(fs::symlink_status(candidate))) {
       if (LeftByDeadBuild(candidate)) {
@@ -400,7 +442,9 @@ fs::path MakeWorkDirectory(const fs::path& out, std::error_code* ec) {
     marker.close();
     if (marker) fs::rename(part, candidate / kMarkerName, *ec);
     if (marker && !*ec) return candidate;
-    fs::remove_all(candidate, *ec);
+    if (!marker) *ec = std::error_code(errno ? errno : EIO, std::generic_category());
+    std::error_code removing;
+    fs::remove_all(candidate, removing);
     return {};
   }
   return {};
@@ -416,18 +460,29 @@ int Build(const BuildOptions& options) {
   fs::path work;
   std::error_code ec;
   fs::create_directories(out.parent_path(), ec);
-  work = MakeWorkDirectory(out, &ec);
+  fs::path tried;
+  work = MakeWorkDirectory(out, &ec, &tried);
   if (work.empty()) {
-    Fail("cannot make a directory beside " + out.string() + (ec ? ": " + ec.message() : ""));
+    Fail("cannot make a directory beside " + out.string() + " (" + tried.string() + ")" +
+         (ec ? ": " + ec.message() : ""));
     return 2;
   }
-  bool ok = BuildInto(options, work);
+  bool ok = false;
+  try {
+    ok = BuildInto(options, work);
+  } catch (const std::exception& e) {
+    // A file system call that throws (std::filesystem without an error code): the build
+    // fails as any other, and its directory goes.
+    ok = Fail(e.what());
+  }
   // The marker is the working directory's, not the medium's.
   if (ok) ok = fs::remove(work / kMarkerName, ec) || Fail("cannot remove the build's marker");
   // Never over a directory that someone made under the output's name meanwhile.
+  if (ok) errno = 0;
   if (ok && !platform::Os().files->MoveFileNoReplace(work.string(), out.string())) {
+    const std::string reason = SystemReason();
     ok = Fail("cannot rename " + work.string() + " to " + out.string() +
-              (fs::exists(out) ? ": it exists now" : ""));
+              (fs::exists(out, ec) ? ": it exists now" : reason));
   }
   if (!ok) {
     fs::remove_all(work, ec);

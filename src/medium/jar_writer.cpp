@@ -3,9 +3,12 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <map>
+
+#include "medium/manifest_tool.h"
 
 namespace zorvex::medium {
 
@@ -63,9 +66,10 @@ bool Deflate(const std::string& in, std::string* out) {
 
 // Writes the items (already in name order) as one archive.
 bool WriteItems(const std::vector<Item>& items, const std::string& out, std::string* error) {
+  errno = 0;
   std::ofstream file(out, std::ios::binary | std::ios::trunc);
   if (!file) {
-    *error = "cannot create " + out;
+    *error = "cannot create " + out + SystemReason();
     return false;
   }
   std::string central;
@@ -75,12 +79,7 @@ bool WriteItems(const std::vector<Item>& items, const std::string& out, std::str
     if (!item.link.empty()) {
       data = item.link;
     } else if (!item.path.empty()) {
-      std::ifstream in(item.path, std::ios::binary);
-      data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-      if (!in.good() && !in.eof()) {
-        *error = "cannot read " + item.path.string();
-        return false;
-      }
+      if (!ReadWholeFile(item.path, &data, error)) return false;
     }
     // zlib's 32-bit counts: files past 4 GiB are not packed.
     if (data.size() >= kMax32) {
@@ -137,7 +136,7 @@ bool WriteItems(const std::vector<Item>& items, const std::string& out, std::str
   file << central << end;
   file.close();
   if (!file) {
-    *error = "cannot write " + out;
+    *error = "cannot write " + out + SystemReason();
     return false;
   }
   return true;
@@ -192,7 +191,7 @@ bool WriteJarOfFiles(const std::vector<std::string>& files, const std::string& p
   for (const std::string& f : files) {
     std::error_code ec;
     if (!fs::is_regular_file(f, ec)) {
-      *error = f + " is no file";
+      *error = ec ? "cannot examine " + f + ": " + ec.message() : f + " is no file";
       return false;
     }
     items.push_back({prefix + Utf8(fs::path(f).filename()), f, 0100644, ""});

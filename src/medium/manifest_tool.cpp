@@ -23,15 +23,6 @@ std::vector<size_t> FindSlots(const std::string& bytes) {
   return at;
 }
 
-bool Slurp(const fs::path& path, std::string* bytes) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::stringstream s;
-  s << in.rdbuf();
-  *bytes = s.str();
-  return !in.bad();
-}
-
 // The path of `file` as the launcher in `disk` names it: "/"-separated, with a leading run
 // of ".." for what lies beside the launcher's directory.
 std::string ManifestPath(const fs::path& file, const fs::path& disk) {
@@ -46,8 +37,10 @@ bool ListMedium(const fs::path& root, const fs::path& disk, const std::set<fs::p
                 bool follow_links, manifest::Manifest* listed, std::vector<std::string>* unreadable,
                 std::string* error) {
   std::error_code ec;
+  fs::path last;  // where the listing stood when it failed
   for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
     const fs::directory_entry& e = *it;
+    last = e.path();
     if (skip.count(e.path()) > 0) continue;
     const std::string path = ManifestPath(e.path(), disk);
     if (path.find_first_of("\t\r\n") != std::string::npos) {
@@ -71,7 +64,7 @@ bool ListMedium(const fs::path& root, const fs::path& disk, const std::set<fs::p
       return false;
     } else if (!manifest::HashFile(e.path(), &entry.size, &entry.sha256)) {
       if (unreadable == nullptr) {
-        *error = "cannot read " + e.path().string();
+        *error = "cannot read " + e.path().string() + SystemReason();
         return false;
       }
       unreadable->push_back(path);
@@ -80,13 +73,39 @@ bool ListMedium(const fs::path& root, const fs::path& disk, const std::set<fs::p
     (*listed)[path] = entry;
   }
   if (ec) {
-    *error = "cannot list " + root.string() + ": " + ec.message();
+    *error = "cannot list " + root.string() + (last.empty() ? "" : " past " + last.string()) +
+             ": " + ec.message();
     return false;
   }
   return true;
 }
 
 }  // namespace
+
+std::string SystemReason() { return errno != 0 ? ": " + std::string(std::strerror(errno)) : ""; }
+
+bool ReadWholeFile(const fs::path& path, std::string* bytes, std::string* error) {
+  bytes->clear();
+  errno = 0;
+  std::ifstream in(path, std::ios::binary);
+  bool ok = static_cast<bool>(in);
+  try {
+    // The file stream reports a failed read as bad(), not as the end of the file.
+    for (char buf[1 << 16]; ok;) {
+      in.read(buf, sizeof buf);
+      bytes->append(buf, static_cast<size_t>(in.gcount()));
+      if (in.bad()) ok = false;
+      if (!in) break;
+    }
+  } catch (const std::exception&) {
+    ok = false;
+  }
+  if (!ok) {
+    *error = "cannot read " + path.string() + SystemReason();
+    bytes->clear();
+  }
+  return ok;
+}
 
 bool BindDigest(std::string* program, const manifest::Sha256Digest& digest, std::string* error) {
   std::vector<size_t> at = FindSlots(*program);
@@ -122,14 +141,11 @@ bool WriteAndBindManifest(const fs::path& root, const fs::path& disk, const std:
   out << text;
   out.close();
   if (!out) {
-    *error = "cannot write " + (disk / manifest::kManifestName).string();
+    *error = "cannot write " + (disk / manifest::kManifestName).string() + SystemReason();
     return false;
   }
   std::string bytes;
-  if (!Slurp(disk / program, &bytes)) {
-    *error = "cannot read " + (disk / program).string();
-    return false;
-  }
+  if (!ReadWholeFile(disk / program, &bytes, error)) return false;
   if (!BindDigest(&bytes, manifest::Sha256Of(text), error)) {
     *error = (disk / program).string() + ": " + *error;
     return false;
@@ -138,7 +154,7 @@ bool WriteAndBindManifest(const fs::path& root, const fs::path& disk, const std:
   bound << bytes;
   bound.close();
   if (!bound) {
-    *error = "cannot write " + (disk / program).string();
+    *error = "cannot write " + (disk / program).string() + SystemReason();
     return false;
   }
   return true;
@@ -149,7 +165,12 @@ void CheckManifest(const std::string& disk_text, const std::string& launcher, Re
   const std::string program = manifest::Utf8Of(manifest::PathOfUtf8(launcher).filename());
   std::string bytes;
   std::optional<manifest::Sha256Digest> bound;
-  if (!Slurp(manifest::PathOfUtf8(launcher), &bytes) || !ReadBoundDigest(bytes, &bound)) {
+  std::string error;
+  if (!ReadWholeFile(manifest::PathOfUtf8(launcher), &bytes, &error)) {
+    r->Error("Manifest", error + ".");
+    return;
+  }
+  if (!ReadBoundDigest(bytes, &bound)) {
     r->Warn("Manifest",
             "The launcher has no place for a manifest (an older version): the "
             "medium's files are not verified when it runs.");
@@ -163,9 +184,13 @@ void CheckManifest(const std::string& disk_text, const std::string& launcher, Re
   }
   const fs::path manifest_path = disk / manifest::kManifestName;
   std::string text;
-  if (!Slurp(manifest_path, &text)) {
-    r->Error("Manifest", manifest::Utf8Of(manifest_path) +
-                             " is missing: the launcher refuses to run anything from the medium.");
+  if (!ReadWholeFile(manifest_path, &text, &error)) {
+    std::error_code ec;
+    r->Error("Manifest", fs::exists(manifest_path, ec) || ec
+                             ? error + "."
+                             : manifest::Utf8Of(manifest_path) +
+                                   " is missing: the launcher refuses to run anything from the "
+                                   "medium.");
     return;
   }
   if (manifest::Sha256Of(text) != *bound) {
@@ -175,7 +200,6 @@ void CheckManifest(const std::string& disk_text, const std::string& launcher, Re
     return;
   }
   manifest::Manifest listed;
-  std::string error;
   if (!manifest::Parse(text, &listed, &error)) {
     r->Error("Manifest", manifest::Utf8Of(manifest_path) + ": " + error + ".");
     return;

@@ -11,6 +11,12 @@
 
 namespace zorvex::medium {
 
+// Reads a whole file. False with *error ("cannot read PATH: Input/output error") when it
+// cannot be opened or a read fails part way: a file cut short is never taken for whole.
+bool ReadWholeFile(const std::filesystem::path& path, std::string* bytes, std::string* error);
+// ": " and the system's text of errno ("No space left on device"), or "" when errno is 0.
+std::string SystemReason();
+
 // Writes the manifest of every file and link below `root` (the medium's directory) except
 // the launcher program, the manifest and the build's marker, by paths relative to `disk`
 // (the launcher's directory), and binds its digest into the launcher program. False after

@@ -136,8 +136,7 @@ int CheckCommand(const std::vector<std::string>& args) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  zorvex::platform::SetPlatform(zorvex::platform::NativePlatform());
+static int Main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty()) return Usage("a command is needed: build or check");
   std::string command = args[0];
@@ -146,4 +145,16 @@ int main(int argc, char** argv) {
   if (command == "check") return CheckCommand(args);
   if (command == "-h" || command == "--help") return Usage("");
   return Usage("unknown command " + command);
+}
+
+int main(int argc, char** argv) {
+  zorvex::platform::SetPlatform(zorvex::platform::NativePlatform());
+  // What throws (a file system call without an error code) ends the command with its
+  // message, not with an abort.
+  try {
+    return Main(argc, argv);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "zorvex-medium: %s\n", e.what());
+    return 2;
+  }
 }

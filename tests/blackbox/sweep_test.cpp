@@ -137,10 +137,14 @@ struct Scenario {
   std::function<RunResult(Medium&, const Env&)> run;
   // After a run that ended with ok_status: "" when its result is whole, else what lacks.
   std::function<std::string(Medium&)> whole;
+  // After a run that failed: "" when it left things as a failure may, else what it left.
+  std::function<std::string(Medium&)> failed;
   // Names below the medium's root that a run may write (TEMP is judged on its own).
   std::set<std::string> own;
   // Every k-th call is failed (1: all of them).
   int step = 1;
+  // The sound run refuses (ok_status is its refusal): it must never end with 0.
+  bool refuses = false;
   // A failure's message also gives the system's text of the error ("No space left on
   // device").
   bool says_error = false;
@@ -214,6 +218,7 @@ class Sweeper {
       fs::remove_all(m.registry_dir, ec);
       fs::create_directories(m.registry_dir + "/HKEY_LOCAL_MACHINE/SOFTWARE");
     }
+    if (s_.refuses && r.status == 0) problem("a refused run went on");
     if (r.status == s_.ok_status) {
       // Success is sound when the result is whole: the failure was retried, went another
       // way, or (the table) is ignored by design.
@@ -230,6 +235,8 @@ class Sweeper {
       } else {
         problem("reported success, but " + lacks);
       }
+    } else if (std::string left = s_.failed ? s_.failed(m) : ""; !left.empty()) {
+      problem(left);
     } else if (!Names(said, fault->what)) {
       problem("no message names " + fault->what);
     } else if (s_.says_error && said.find(strerror(fault->error)) == std::string::npos &&
@@ -413,6 +420,72 @@ void PlainMedium(Medium& m) {
   Spit(zek + "/jlib/zorinstaller.jar", "plain");
   m.WriteParamFile("BOOTSTRAP=TRUE\nZEK_LOCATION=" + zek + "\nZEK_CORE_LOCATION=" + zek +
                    "\nZPATCH_LOCATION=" + zek + "\n");
+}
+
+TEST(FaultSweep, LauncherRefusedByAPrerequisite) {
+  Scenario s = LauncherScenario("setup, refused by a prerequisite", [](Medium& m) {
+    m.WriteParamFile("[Generic Prereqs]\nCPU=10000000\nCPU_FAILURE_MESSAGE=Too slow.\n");
+  });
+  s.ok_status = 255;
+  s.refuses = true;
+  s.whole = [](Medium& m) -> std::string {
+    return m.JavaRuns().empty() ? "" : "Java started";
+  };
+  std::cout << Sweeper(s).Sweep(Workers()) << "\n";
+}
+
+// The inputs of zorvex-medium build: the stand-in runtime with its release file, two jars,
+// a component with a script and a link.
+void MediumInputs(Medium& m) {
+  Spit(m.jre_dir + "/release", "JAVA_VERSION=\"17.0.2\"\n");
+  Spit(m.root + "/in/zorinstaller.jar", "installer");
+  Spit(m.root + "/in/zorcore.jar", "core");
+  Spit(m.root + "/in/extra/extra/run.sh", "#!/bin/sh\n");
+  fs::create_symlink("run.sh", m.root + "/in/extra/extra/link");
+}
+
+RunResult BuildMedium(Medium& m, const std::string& out, const Env& env) {
+  return RunBuilt(BuiltTargets()[0], "zorvex-medium",
+                  {"build", "--out", out, "--target", "linux", "--launcher-dir",
+                   BuiltTargets()[0].build_dir, "--runtime", m.jre_dir, "--installer-jar",
+                   m.root + "/in/zorinstaller.jar", "--core-jar", m.root + "/in/zorcore.jar",
+                   "--component", "extra.comp:2.0:" + m.root + "/in/extra"},
+                  m.root, env);
+}
+
+TEST(FaultSweep, MediumToolBuild) {
+  Scenario s;
+  s.name = "zorvex-medium build";
+  s.program = "zorvex-medium";
+  s.says_error = true;
+  s.own = {"out"};
+  s.prepare = MediumInputs;
+  s.run = [](Medium& m, const Env& env) { return BuildMedium(m, m.root + "/out", env); };
+  // A build that fails leaves no half medium; one that succeeds passes the check.
+  s.whole = [](Medium& m) -> std::string {
+    RunResult checked = RunBuilt(BuiltTargets()[0], "zorvex-medium",
+                                 {"check", m.root + "/out/Disk1"}, m.root);
+    return checked.status == 0 ? "" : "the medium fails the check:\n" + checked.out;
+  };
+  s.failed = [](Medium& m) -> std::string {
+    return fs::exists(m.root + "/out") ? "a half medium left at the output" : "";
+  };
+  std::cout << Sweeper(s).Sweep(Workers()) << "\n";
+}
+
+TEST(FaultSweep, MediumToolCheck) {
+  Scenario s;
+  s.name = "zorvex-medium check";
+  s.program = "zorvex-medium";
+  s.prepare = [](Medium& m) {
+    MediumInputs(m);
+    EXPECT_EQ(BuildMedium(m, m.root + "/built", {}).status, 0);
+  };
+  s.run = [](Medium& m, const Env& env) {
+    return RunBuilt(BuiltTargets()[0], "zorvex-medium", {"check", m.root + "/built/Disk1"},
+                    m.root, env);
+  };
+  std::cout << Sweeper(s).Sweep(Workers()) << "\n";
 }
 
 TEST(FaultSweep, LauncherStagingADistributionMedium) {

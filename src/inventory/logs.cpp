@@ -27,14 +27,17 @@ std::string LogDirectory(const std::string& location, const std::string& fallbac
 }
 
 void Open(Log* log, const std::string& dir, const std::string& file_name) {
+  std::string path = dir + platform::Os().style->separator + file_name;
   if (paths::MakeDirectories(dir) == 0) {
     // An earlier stream of this log stays in use; without one the log stays closed.
     if (!log->file) log->path.clear();
-    return;
+  } else {
+    log->file = platform::Os().files->OpenForAppend(path);
+    log->path = log->file ? path : "";
   }
-  std::string path = dir + platform::Os().style->separator + file_name;
-  log->file = platform::Os().files->OpenForAppend(path);
-  log->path = log->file ? path : "";
+  // Said once, where it happens: later messages that would name the log cannot.
+  if (!log->file)
+    messages::PrintText("The log " + path + " cannot be opened: what it would hold is not kept.\n");
 }
 
 void Write(Log* log, const std::string& text) {

@@ -368,6 +368,7 @@ bool KeepInstallLog(const Run& run) {
   if (run.result == 0 || log.empty() || !paths::IsSameOrBelow(log, run.scratch_dir, style)) {
     return true;
   }
+  if (!paths::FileExists(log)) return true;  // never written: nothing to keep
   std::string name = log.substr(log.find_last_of(style.separator) + 1);
   std::string stem = name.substr(0, name.size() - 4);  // without ".log"
   // Runs of one second share a log name: a later one takes the next free suffix.
@@ -381,6 +382,9 @@ bool KeepInstallLog(const Run& run) {
     }
     if (!paths::FileExists(kept)) break;
   }
+  // The log stays where it is, and with it the scratch directory: both named.
+  messages::PrintText("The install log " + log + " cannot be moved to " + run.temp_dir +
+                      "; the directory " + run.scratch_dir + " is left as it is, with it.\n");
   return false;
 }
 
@@ -549,7 +553,13 @@ int RunLauncher(std::vector<std::string> args) {
   manifest::SetRunDirectory(run.scratch_dir);
   if (DistributionCheckFails(&run)) return -1;
   if (o.prereqchecker && CheckPrereqCheckerConfig(&run) != 0) return -1;
-  if (!o.help && RunPrerequisites(&run) != 0) return -1;
+  if (!o.help && RunPrerequisites(&run) != 0) {
+    // A refused run keeps its scratch directory for the log in it; one whose log could not
+    // be written there leaves no empty directory behind.
+    if (inventory::InstallLogPath().empty() && platform::Os().files->RemoveDir(run.scratch_dir))
+      RemoveMadeParents(run);
+    return -1;
+  }
   if (!manifest::MediumRefusal().empty()) return RefuseTheMedium(&run);
   if (run.param_result != 0) {
     if (run.param_result == -2) messages::PressEnterPause();

@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -171,10 +172,14 @@ class Sweeper {
   explicit Sweeper(const Scenario& s) : s_(s) {}
 
   // Runs the scenario with the environment; judges the run.
-  Verdict RunOnce(Medium& m, const Env& faults, const std::string& base, Fault* fault) {
+  // With `after_kill`, TEMP holds what a killed run left, which is judged by the caller.
+  Verdict RunOnce(Medium& m, const Env& faults, const std::string& base, Fault* fault,
+                  bool after_kill = false) {
     std::error_code ec;
-    fs::remove_all(m.temp_dir, ec);
-    fs::create_directories(m.temp_dir);
+    if (!after_kill) {
+      fs::remove_all(m.temp_dir, ec);
+      fs::create_directories(m.temp_dir);
+    }
     fs::remove(m.record_file, ec);
     for (const std::string& own : s_.own) fs::remove_all(m.root + "/" + own, ec);
     const std::string registry = Snapshot(m.registry_dir, {});
@@ -245,6 +250,7 @@ class Sweeper {
     }
     // What a run leaves in TEMP beside its log is named.
     for (const auto& e : fs::directory_iterator(m.temp_dir, ec)) {
+      if (after_kill) break;
       std::string name = e.path().filename().string();
       if (e.path().extension() == ".log" || name.rfind(".std", 0) == 0) continue;
       if (said.find(name) == std::string::npos) problem("left " + name + " in TEMP unnamed");
@@ -349,6 +355,66 @@ class Sweeper {
     return summary;
   }
 
+  // Kills the run at `points` calls spread over it (and at each wait for a child, which is
+  // Java's run or an unzip), each time running it again on what the killed run left: the
+  // next run must work, and what stays in TEMP must be what a killed run is documented to
+  // leave (`left`). Returns the summary line.
+  std::string Kill(int points, const std::regex& left) {
+    Medium m(BuiltTargets()[0]);
+    s_.prepare(m);
+    const std::string base = Snapshot(m.root, Skipped(m));
+    const std::string trace = m.root + "/fault-trace";
+    Fault none;
+    EXPECT_EQ(RunOnce(m, {{"ZORVEX_FAULT_TRACE", trace}}, base, &none).problem, "");
+    std::vector<std::string> calls;
+    std::istringstream lines(Slurp(trace));
+    for (std::string l; std::getline(lines, l);) calls.push_back(l);
+    const long n = static_cast<long>(calls.size());
+    std::set<long> at;
+    for (int i = 1; i <= points; ++i) at.insert(std::max(1L, n * i / points));
+    for (long k = 1; k <= n; ++k) {
+      if (calls[k - 1].find(" waitpid ") != std::string::npos) at.insert(k);
+    }
+    fs::remove_all(m.temp_dir);
+    fs::create_directories(m.temp_dir);
+    long worked = 0;
+    for (long k : at) {
+      for (const std::string& own : s_.own) fs::remove_all(m.root + "/" + own);
+      Env env = {{"ZORVEX_FAULT_PROGRAM", s_.program}, {"ZORVEX_FAULT_KILL", std::to_string(k)}};
+      RunResult killed = s_.run(m, env);
+      EXPECT_EQ(killed.status, 128 + 9) << s_.name << ": not killed at call " << k;
+      // A child the killed run started (Java, an unzip) ends on its own.
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      Fault f;
+      Verdict v = RunOnce(m, {}, base, &f, true);
+      // A build killed after removing its marker leaves a directory the next build cannot
+      // tell from someone else's: it stays, and the next build names it.
+      const bool named_leftover =
+          v.problem.rfind("changed outside its own places: \n  now: out.building", 0) == 0 &&
+          v.problem.find("out.building is not this build's and stays") != std::string::npos;
+      if (named_leftover) fs::remove_all(m.root + "/out.building");
+      if (v.problem.empty() || named_leftover) {
+        ++worked;
+      } else {
+        ADD_FAILURE() << s_.name << ": the run after one killed at call " << k << " ("
+                      << calls[k - 1] << "): " << v.problem;
+      }
+      for (const auto& e : fs::directory_iterator(m.temp_dir)) {
+        const std::string name = e.path().filename().string();
+        EXPECT_TRUE(std::regex_match(name, left))
+            << s_.name << ": killed at call " << k << ", left " << name << " in TEMP";
+      }
+    }
+    size_t left_count = 0;
+    for (const auto& e : fs::directory_iterator(m.temp_dir)) left_count += e.is_directory();
+    return s_.name + ": killed at " + std::to_string(at.size()) + " of " + std::to_string(n) +
+           " calls: the next run worked after " + std::to_string(worked) + " of them" +
+           (left_count ? "; " + std::to_string(left_count) +
+                             " scratch directories of killed runs left in TEMP, as the README "
+                             "names them"
+                       : "");
+  }
+
  private:
   Scenario s_;
   std::string baseline_;  // what the run without a fault recorded, normalized
@@ -428,9 +494,7 @@ TEST(FaultSweep, LauncherRefusedByAPrerequisite) {
   });
   s.ok_status = 255;
   s.refuses = true;
-  s.whole = [](Medium& m) -> std::string {
-    return m.JavaRuns().empty() ? "" : "Java started";
-  };
+  s.whole = [](Medium& m) -> std::string { return m.JavaRuns().empty() ? "" : "Java started"; };
   std::cout << Sweeper(s).Sweep(Workers()) << "\n";
 }
 
@@ -445,15 +509,15 @@ void MediumInputs(Medium& m) {
 }
 
 RunResult BuildMedium(Medium& m, const std::string& out, const Env& env) {
-  return RunBuilt(BuiltTargets()[0], "zorvex-medium",
-                  {"build", "--out", out, "--target", "linux", "--launcher-dir",
-                   BuiltTargets()[0].build_dir, "--runtime", m.jre_dir, "--installer-jar",
-                   m.root + "/in/zorinstaller.jar", "--core-jar", m.root + "/in/zorcore.jar",
-                   "--component", "extra.comp:2.0:" + m.root + "/in/extra"},
-                  m.root, env);
+  return RunBuilt(
+      BuiltTargets()[0], "zorvex-medium",
+      {"build", "--out", out, "--target", "linux", "--launcher-dir", BuiltTargets()[0].build_dir,
+       "--runtime", m.jre_dir, "--installer-jar", m.root + "/in/zorinstaller.jar", "--core-jar",
+       m.root + "/in/zorcore.jar", "--component", "extra.comp:2.0:" + m.root + "/in/extra"},
+      m.root, env);
 }
 
-TEST(FaultSweep, MediumToolBuild) {
+Scenario MediumBuildScenario() {
   Scenario s;
   s.name = "zorvex-medium build";
   s.program = "zorvex-medium";
@@ -463,14 +527,24 @@ TEST(FaultSweep, MediumToolBuild) {
   s.run = [](Medium& m, const Env& env) { return BuildMedium(m, m.root + "/out", env); };
   // A build that fails leaves no half medium; one that succeeds passes the check.
   s.whole = [](Medium& m) -> std::string {
-    RunResult checked = RunBuilt(BuiltTargets()[0], "zorvex-medium",
-                                 {"check", m.root + "/out/Disk1"}, m.root);
+    RunResult checked =
+        RunBuilt(BuiltTargets()[0], "zorvex-medium", {"check", m.root + "/out/Disk1"}, m.root);
     return checked.status == 0 ? "" : "the medium fails the check:\n" + checked.out;
   };
   s.failed = [](Medium& m) -> std::string {
     return fs::exists(m.root + "/out") ? "a half medium left at the output" : "";
   };
-  std::cout << Sweeper(s).Sweep(Workers()) << "\n";
+  return s;
+}
+
+TEST(FaultSweep, MediumToolBuild) {
+  std::cout << Sweeper(MediumBuildScenario()).Sweep(Workers()) << "\n";
+}
+
+// A build killed part way leaves its working directory beside the output, which the next
+// build on this machine removes (its marker names a build that no longer runs).
+TEST(FaultSweep, MediumToolBuildKilled) {
+  std::cout << Sweeper(MediumBuildScenario()).Kill(8, std::regex("")) << "\n";
 }
 
 TEST(FaultSweep, MediumToolCheck) {
@@ -482,8 +556,8 @@ TEST(FaultSweep, MediumToolCheck) {
     EXPECT_EQ(BuildMedium(m, m.root + "/built", {}).status, 0);
   };
   s.run = [](Medium& m, const Env& env) {
-    return RunBuilt(BuiltTargets()[0], "zorvex-medium", {"check", m.root + "/built/Disk1"},
-                    m.root, env);
+    return RunBuilt(BuiltTargets()[0], "zorvex-medium", {"check", m.root + "/built/Disk1"}, m.root,
+                    env);
   };
   std::cout << Sweeper(s).Sweep(Workers()) << "\n";
 }
@@ -492,6 +566,16 @@ TEST(FaultSweep, LauncherStagingADistributionMedium) {
   std::cout << Sweeper(LauncherScenario("setup, distribution staging", DistributionMedium))
                    .Sweep(Workers())
             << "\n";
+}
+
+TEST(FaultSweep, LauncherKilledWhileStagingRunningJavaAndCleaningUp) {
+  // What a killed run leaves: its scratch directory and the log of the run, by the names
+  // the README gives.
+  const std::regex left(
+      R"((ZorInstall|installActions)\d{4}-\d\d-\d\d_\d\d-\d\d-\d\d[AP]M(_\d+)?(\.log)?)");
+  std::cout
+      << Sweeper(LauncherScenario("setup, distribution staging", DistributionMedium)).Kill(12, left)
+      << "\n";
 }
 
 TEST(FaultSweep, LauncherStagingAPlainMedium) {

@@ -194,7 +194,12 @@ bool PosixRegistry::SetStringValue(const std::string& key, const std::string& na
 bool PosixRegistry::DeleteValue(const std::string& key, const std::string& name) {
   std::string dir = FindKey(key);
   std::string file = dir.empty() ? "" : FindValue(dir, name);
-  return !file.empty() && ::unlink(file.c_str()) == 0;
+  if (file.empty() || ::unlink(file.c_str()) != 0) return false;
+  // The place of values whose name a key holds goes with its last value.
+  if (file.rfind(dir + "/" + kOverflowDir + "/", 0) == 0) {
+    ::rmdir((dir + "/" + kOverflowDir).c_str());
+  }
+  return true;
 }
 
 bool PosixRegistry::CreateKey(const std::string& key, const std::string& /*class_name*/) {

@@ -68,8 +68,9 @@ const Ignored kIgnored[] = {
     {"setup", ".*", ".*", "[^]*Unpacking [^\\n]*zorvex\\.swd\\.zek\\.core[^]*",
      "the core step's unpacking: bootstrapping goes on without it, as the installer finds its "
      "core on the medium"},
-    {"setup", "access|stat|chdir", ".*/temp", "[^]*",
-     "TEMP unusable: the run goes to the fallback temporary directory (/tmp)"},
+    {"setup", "access|stat|chdir|GetFileAttributesW", ".*/temp", "[^]*",
+     "TEMP unusable: the scratch directory goes to the fallback temporary directory (/tmp), "
+     "and Java starts in another working directory (Java is given absolute paths only)"},
     {"setup", "fwrite|fflush|write", ".*\\.log", "[^]*",
      "a line of the install log: the installation goes on (the log is no part of its result)"},
 };
@@ -161,15 +162,18 @@ struct Verdict {
 // What the Java stand-in recorded, without what differs from run to run: the medium's
 // temporary directory and the time in the scratch directory's name.
 std::string Normalized(const Medium& m, std::string record) {
-  for (size_t at; (at = record.find(m.root)) != std::string::npos;)
-    record.replace(at, m.root.size(), "ROOT");
+  for (const std::string& root : {m.TargetPath(m.root), m.root}) {
+    for (size_t at; (at = record.find(root)) != std::string::npos;)
+      record.replace(at, root.size(), "ROOT");
+  }
   static const std::regex time(R"(\d{4}-\d\d-\d\d_\d\d-\d\d-\d\d[AP]M)");
   return std::regex_replace(record, time, "TIME");
 }
 
 class Sweeper {
  public:
-  explicit Sweeper(const Scenario& s) : s_(s) {}
+  explicit Sweeper(const Scenario& s, Target target = BuiltTargets()[0])
+      : s_(s), target_(std::move(target)) {}
 
   // Runs the scenario with the environment; judges the run.
   // With `after_kill`, TEMP holds what a killed run left, which is judged by the caller.
@@ -186,9 +190,12 @@ class Sweeper {
     const std::string report = m.root + "/fault-report";
     fs::remove(report, ec);
     Env env = faults;
+    if (env.count("ZORVEX_FAULT_TRACE")) {
+      env["ZORVEX_FAULT_TRACE"] = m.TargetPath(env["ZORVEX_FAULT_TRACE"]);
+    }
     env["ZORVEX_FAULT_PROGRAM"] = s_.program;
     env["ZORVEX_FAKE_JAVA_LIST"] = "1";
-    env["ZORVEX_FAULT_REPORT"] = report;
+    env["ZORVEX_FAULT_REPORT"] = m.TargetPath(report);
     RunResult r = s_.run(m, env);
     // "N CALL WHAT ERRNO", WHAT possibly with blanks.
     if (std::string line = Slurp(report); !line.empty()) {
@@ -196,6 +203,12 @@ class Sweeper {
       fault->call = line.substr(a + 1, b - a - 1);
       fault->what = line.substr(b + 1, z - b - 1);
       fault->error = std::atoi(line.c_str() + z + 1);
+      // A Windows path of Wine's Z: drive, as the Unix side names it.
+      if (fault->what.rfind("\\\\?\\", 0) == 0) fault->what.erase(0, 4);
+      if (fault->what.rfind("Z:\\", 0) == 0) {
+        fault->what.erase(0, 2);
+        std::replace(fault->what.begin(), fault->what.end(), '\\', '/');
+      }
     }
     std::string log;
     for (const auto& e : fs::recursive_directory_iterator(m.temp_dir, ec)) {
@@ -296,7 +309,7 @@ class Sweeper {
   // Counts the calls of a whole run, then fails each in turn on `workers` threads, each
   // with a world of its own. Returns the summary line.
   std::string Sweep(int workers) {
-    Medium first(BuiltTargets()[0]);
+    Medium first(target_);
     s_.prepare(first);
     const std::string base = Snapshot(first.root, Skipped(first));
     Fault none;
@@ -308,12 +321,18 @@ class Sweeper {
     for (std::string l; std::getline(lines, l);) calls.push_back(l);
     const long n = static_cast<long>(calls.size());
     EXPECT_GT(n, 0) << s_.name;
+    // Under Wine a run takes a second: every k-th call, some 40 runs in all.
+    if (target_.windows)
+      s_.step =
+          static_cast<int>(std::max(1L, n / (std::getenv("ZORVEX_SWEEP_WINE_RUNS")
+                                                 ? std::atol(std::getenv("ZORVEX_SWEEP_WINE_RUNS"))
+                                                 : 40)));
 
     std::mutex mu;
     long next = 1, survived = 0, ignored = 0, no_effect = 0, failed = 0;
     std::vector<std::string> problems;
     auto work = [&] {
-      auto m = std::make_unique<Medium>(BuiltTargets()[0]);
+      auto m = std::make_unique<Medium>(target_);
       s_.prepare(*m);
       std::string mine = Snapshot(m->root, Skipped(*m));
       for (;;) {
@@ -336,7 +355,7 @@ class Sweeper {
         }
         problems.push_back("call " + std::to_string(k) + " (" + calls[k - 1] + "): " + v.problem);
         // A world the failed run spoiled is made afresh.
-        m = std::make_unique<Medium>(BuiltTargets()[0]);
+        m = std::make_unique<Medium>(target_);
         s_.prepare(*m);
         mine = Snapshot(m->root, Skipped(*m));
       }
@@ -360,7 +379,7 @@ class Sweeper {
   // next run must work, and what stays in TEMP must be what a killed run is documented to
   // leave (`left`). Returns the summary line.
   std::string Kill(int points, const std::regex& left) {
-    Medium m(BuiltTargets()[0]);
+    Medium m(target_);
     s_.prepare(m);
     const std::string base = Snapshot(m.root, Skipped(m));
     const std::string trace = m.root + "/fault-trace";
@@ -417,6 +436,7 @@ class Sweeper {
 
  private:
   Scenario s_;
+  Target target_;
   std::string baseline_;  // what the run without a fault recorded, normalized
 };
 
@@ -477,8 +497,9 @@ void DistributionMedium(Medium& m) {
   m.AddComponent("zorvex.swd.zek", "2.0", {{"zek/jlib/zorinstaller.jar", "two"}});
   m.AddComponent("zorvex.swd.zek.core", "1.0", {{"zek/jlib/zorcore.jar", "core"}});
   m.AddComponent("zorvex.swd.zpatch", "1.0", {{"ZPatch/patch.txt", "patch"}});
-  m.WriteParamFile("DISTRIBUTION=TRUE\nJRE_LOCATION=" + m.medium_dir +
-                   "/../stage/Components/zorvex.swd.jre/17.0.1/1/DataFiles\n");
+  m.WriteParamFile(
+      "DISTRIBUTION=TRUE\nJRE_LOCATION=" +
+      m.TargetPath(m.medium_dir + "/../stage/Components/zorvex.swd.jre/17.0.1/1/DataFiles") + "\n");
 }
 
 void PlainMedium(Medium& m) {
@@ -576,6 +597,25 @@ TEST(FaultSweep, LauncherKilledWhileStagingRunningJavaAndCleaningUp) {
   std::cout
       << Sweeper(LauncherScenario("setup, distribution staging", DistributionMedium)).Kill(12, left)
       << "\n";
+}
+
+// setup.exe of the windows-faults build under Wine: the same distribution staging, every
+// k-th of its system calls failed with the error Windows gives.
+TEST(FaultSweep, WindowsLauncherStagingADistributionMedium) {
+  const std::string build = std::string(ZORVEX_SOURCE_DIR) + "/build/windows-faults";
+  const std::string tests = std::string(ZORVEX_SOURCE_DIR) + "/build/windows/tests";
+  if (!fs::exists(build + "/setup.exe") || !fs::exists(tests + "/envrun.exe")) {
+    if (std::getenv("ZORVEX_REQUIRE_WINDOWS") != nullptr) FAIL() << "no " << build << "/setup.exe";
+    GTEST_SKIP() << "the windows-faults build is not there";
+  }
+  Target windows{"windows", true, build, tests};
+  Sweeper sweeper(
+      LauncherScenario("setup.exe under Wine, distribution staging", DistributionMedium), windows);
+  std::cout << sweeper.Sweep(Workers()) << "\n";
+  // And killed (TerminateProcess) at spread points, each followed by a run that must work.
+  const std::regex left(
+      R"((ZorInstall|installActions)\d{4}-\d\d-\d\d_\d\d-\d\d-\d\d[AP]M(_\d+)?(\.log)?)");
+  std::cout << sweeper.Kill(6, left) << "\n";
 }
 
 TEST(FaultSweep, LauncherStagingAPlainMedium) {

@@ -64,7 +64,8 @@ const Ignored kIgnored[] = {
     {"unzip", "fstatvfs|statvfs", ".*", "[^]*",
      "the space check before unpacking only warns early"},
     {"unzip", "fchmod|futimens", ".*", "[^]*",
-     "a directory's mode and time as the archive gives them (Info-ZIP's unzip alike)"},
+     "a directory's mode and time as the archive gives them: its attributes, not its "
+     "contents"},
     {"setup", ".*", ".*", "[^]*Unpacking [^\\n]*zorvex\\.swd\\.zek\\.core[^]*",
      "the core step's unpacking: bootstrapping goes on without it, as the installer finds its "
      "core on the medium"},

@@ -403,8 +403,9 @@ class Sweeper {
       Env env = {{"ZORVEX_FAULT_PROGRAM", s_.program}, {"ZORVEX_FAULT_KILL", std::to_string(k)}};
       RunResult killed = s_.run(m, env);
       EXPECT_EQ(killed.status, 128 + 9) << s_.name << ": not killed at call " << k;
-      // A child the killed run started (Java, an unzip) ends on its own.
-      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      // A child the killed run started (Java, an unzip) ends on its own; under Wine a
+      // process takes longer to start.
+      std::this_thread::sleep_for(std::chrono::milliseconds(target_.windows ? 2000 : 300));
       Fault f;
       Verdict v = RunOnce(m, {}, base, &f, true);
       // A build killed after removing its marker leaves a directory the next build cannot

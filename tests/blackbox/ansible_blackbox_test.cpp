@@ -10,15 +10,12 @@
 #include <fstream>
 #include <regex>
 
+#include "blackbox/harness.h"
+
 namespace zorvex::blackbox {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 class AnsibleRoleTest : public ::testing::Test {
  protected:

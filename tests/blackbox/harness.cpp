@@ -32,13 +32,6 @@ namespace {
 constexpr char kWine[] = "/usr/lib/wine/wine64";
 constexpr int kRunTimeoutSeconds = 180;
 
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 std::string WinePrefix() { return std::string(ZORVEX_NATIVE_BUILD) + "/blackbox-wineprefix"; }
 
 std::vector<char*> Pointers(std::vector<std::string>* strings) {
@@ -195,6 +188,18 @@ std::map<std::string, std::string> BaseEnvironment() {
 }
 
 }  // namespace
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void Spit(const std::string& path, const std::string& bytes) {
+  fs::create_directories(fs::path(path).parent_path());
+  std::ofstream(path, std::ios::binary) << bytes;
+}
 
 std::vector<Target> BuiltTargets() {
   std::vector<Target> targets;

@@ -115,6 +115,11 @@ RunResult RunBuilt(const Target& target, const std::string& name,
                    const std::vector<std::string>& args, const std::string& work_dir,
                    const Env& extra = {});
 
+// A whole file's bytes ("" when it cannot be read); a file written whole, its directory
+// made first.
+std::string Slurp(const std::string& path);
+void Spit(const std::string& path, const std::string& bytes);
+
 // Splits what the stand-in recorded.
 std::vector<JavaRecord> ParseJavaRecords(const std::string& text);
 

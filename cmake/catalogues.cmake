@@ -2,7 +2,8 @@
 # project's nls_compile tool, which runs on the build machine, into resource/ beside the
 # launcher.
 set(ZORVEX_TEXTS_DIR ${CMAKE_SOURCE_DIR}/src/messages/texts)
-set(ZORVEX_CATALOGUES cons cons_de cons_fr cons_ja cons_zh_CN)
+set(ZORVEX_CATALOGUES cons cons_de cons_es cons_fr cons_it cons_ja cons_ko cons_pt_BR cons_zh_CN
+                       cons_zh_TW)
 
 if(CMAKE_CROSSCOMPILING)
   # The tool must run here, so it is built with the build machine's compiler.

@@ -28,7 +28,8 @@ if [ "${#missing[@]}" -gt 0 ]; then
 fi
 
 # Wine takes the user's language from the Unix locale, which must exist for it to count.
-for loc in de_DE.UTF-8 ja_JP.UTF-8; do
+for loc in de_DE.UTF-8 ja_JP.UTF-8 es_MX.UTF-8 it_IT.UTF-8 ko_KR.UTF-8 pt_BR.UTF-8 pt_PT.UTF-8 \
+    zh_TW.UTF-8; do
   if ! locale -a 2>/dev/null | grep -qi "^${loc%.UTF-8}.utf8$"; then
     $SUDO sed -i "s/^# *${loc} UTF-8/${loc} UTF-8/" /etc/locale.gen
     grep -q "^${loc} UTF-8" /etc/locale.gen || echo "${loc} UTF-8" | $SUDO tee -a /etc/locale.gen >/dev/null

@@ -55,6 +55,7 @@ TEST(LocaleTagTest, AppliesTheSubstitutions) {
       {"ENU", "USA", "en_US"}, {"JPN", "JPN", "ja_JP"}, {"CHS", "CHN", "zh_CN"},
       {"CHT", "TWN", "zh_TW"}, {"KOR", "KOR", "ko_KO"}, {"DEU", "CHE", "de_CN"},
       {"de", "CH", "de_CN"},   {"fr", "FR", "fr_FR"},   {"jp", "jp", "ja_JP"},
+      {"ESN", "ESP", "es_ES"}, {"PTB", "BRA", "pt_BR"}, {"ITA", "ITA", "it_IT"},
   };
   for (const auto& [lang, ctry, tag] : cases) EXPECT_EQ(LocaleTag(lang, ctry), tag) << lang;
 }
@@ -144,28 +145,39 @@ TEST_F(CatalogueLoadTest, HostileTranslationsFallBackToBaseThenKey) {
   EXPECT_EQ(FormatLogMessageText("S_ERGOSLST", {"f()", 2}), "S_ERGOSLST");
 }
 
-// Every catalogue the launcher ships holds every key, each text taking at most the
-// arguments, of the kinds, that the launcher passes.
-TEST(ShippedCataloguesTest, EveryKeyFitsItsArguments) {
-  for (const char* name : {"cons", "cons_de", "cons_fr", "cons_ja", "cons_zh_CN"}) {
+CatalogueMap ReadShippedCatalogue(const std::string& name) {
+  std::ifstream in(std::string(ZORVEX_RESOURCE_DIR) + "/" + name + ".nls", std::ios::binary);
+  EXPECT_TRUE(in) << name << ": catalogue not built";
+  std::stringstream bytes;
+  bytes << in.rdbuf();
+  CatalogueMap map;
+  std::vector<std::string> malformed;
+  LoadRecords(bytes.str(), &map, &malformed);
+  EXPECT_TRUE(malformed.empty()) << name;
+  return map;
+}
+
+// Every catalogue the launcher ships holds the base catalogue's keys, each text taking the
+// base text's arguments, of the same kinds and in the same order, so that no translation
+// loses a path or a number, or swaps two of them.
+TEST(ShippedCataloguesTest, EveryCatalogueMatchesTheBase) {
+  const CatalogueMap base = ReadShippedCatalogue("cons");
+  ASSERT_EQ(base.size(), kMessageKeyCount);
+  for (const char* name : {"cons", "cons_de", "cons_es", "cons_fr", "cons_it", "cons_ja",
+                           "cons_ko", "cons_pt_BR", "cons_zh_CN", "cons_zh_TW"}) {
     SCOPED_TRACE(name);
-    std::ifstream in(std::string(ZORVEX_RESOURCE_DIR) + "/" + name + ".nls", std::ios::binary);
-    ASSERT_TRUE(in) << "catalogue not built";
-    std::stringstream bytes;
-    bytes << in.rdbuf();
-    CatalogueMap map;
-    std::vector<std::string> malformed;
-    LoadRecords(bytes.str(), &map, &malformed);
-    EXPECT_TRUE(malformed.empty());
-    EXPECT_EQ(map.size(), kMessageKeyCount);
+    const CatalogueMap map = ReadShippedCatalogue(name);
+    EXPECT_EQ(map.size(), base.size());
     for (const MessageKey& k : kMessageKeys) {
       const std::string* text = map.Find(std::string(k.key));
+      const std::string* base_text = base.Find(std::string(k.key));
       ASSERT_NE(text, nullptr) << k.key;
+      ASSERT_NE(base_text, nullptr) << k.key;
+      EXPECT_EQ(ConversionKinds(*text), ConversionKinds(*base_text)) << k.key << ": " << *text;
+      EXPECT_EQ(ConversionKinds(*base_text), std::string(k.args)) << k.key << ": " << *base_text;
       FormatArgs args;
       for (char kind : k.args) args.push_back(kind == 's' ? FormatArg("x") : FormatArg(1));
       EXPECT_TRUE(FormatFits(*text, args)) << k.key << ": " << *text;
-      // A translation keeps every argument of the base text, so no message loses its path.
-      EXPECT_EQ(ConversionKinds(*text), std::string(k.args)) << k.key << ": " << *text;
     }
   }
 }

@@ -43,12 +43,23 @@ TEST_P(LauncherTest, NoCatalogueEndsWithStatusOne) {
 
 TEST_P(LauncherTest, CatalogueOfTheUsersLanguageWins) {
   medium_.WriteParamFile("");
-  RunResult r = medium_.Run({"-silent", "-noconsole"},
-                            {{"LANG", "de_DE.UTF-8"}, {"ZORVEX_FAKE_JAVA_EXIT", "0"}});
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find("Meridal Installer wird gestartet..."), std::string::npos) << r.out;
-  r = medium_.Run({"-silent", "-noconsole"}, {{"LANG", "ja_JP.UTF-8"}});
-  EXPECT_NE(r.out.find("Meridal Installer を起動しています..."), std::string::npos) << r.out;
+  // By the full tag, then by the language; a language without a catalogue gets the base.
+  const std::pair<const char*, const char*> cases[] = {
+      {"de_DE.UTF-8", "Meridal Installer wird gestartet..."},
+      {"ja_JP.UTF-8", "Meridal Installer を起動しています..."},
+      {"es_MX.UTF-8", "Iniciando Meridal Installer..."},
+      {"it_IT.UTF-8", "Avvio di Meridal Installer in corso..."},
+      {"ko_KR.UTF-8", "Meridal Installer을(를) 시작하는 중..."},
+      {"pt_BR.UTF-8", "Iniciando o Meridal Installer..."},
+      {"pt_PT.UTF-8", "Starting Meridal Installer..."},
+      {"zh_TW.UTF-8", "正在啟動 Meridal Installer..."},
+  };
+  for (const auto& [lang, text] : cases) {
+    RunResult r =
+        medium_.Run({"-silent", "-noconsole"}, {{"LANG", lang}, {"ZORVEX_FAKE_JAVA_EXIT", "0"}});
+    EXPECT_EQ(r.status, 0) << lang << r.err;
+    EXPECT_NE(r.out.find(text), std::string::npos) << lang << ": " << r.out;
+  }
 }
 
 // A translated catalogue whose texts would read arguments the launcher does not pass, of

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and testing the launcher needs on a fresh Debian 12 machine:
 # compilers, CMake and Ninja, GoogleTest sources, MinGW-w64 and Wine for the Windows
-# target, clang with libFuzzer, the JDK for the demo installer, zip/unzip, and the
+# target (and a virtual X display for its message box), clang with libFuzzer, the JDK for
+# the demo installer, zip/unzip, and the
 # locales the language tests start Wine with. Safe to run again.
 set -euo pipefail
 
@@ -14,7 +15,7 @@ PACKAGES=(
   clang libclang-rt-14-dev
   openjdk-17-jdk-headless zip unzip ansible-core osslsigncode openssl
   libdeflate-dev zlib1g-dev libz-mingw-w64-dev libssl-dev
-  locales
+  locales xvfb
 )
 
 missing=()

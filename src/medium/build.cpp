@@ -32,6 +32,7 @@ namespace zorvex::medium {
 namespace {
 
 namespace fs = std::filesystem;
+using manifest::PathOfUtf8;
 
 constexpr char kRuntimeVersionFile[] = "release";
 constexpr char kJre[] = "zorvex.swd.jre";
@@ -120,11 +121,11 @@ uint32_t RunQuietly(const std::string& command, const fs::path& log) {
 // Its output (warnings about classes the archive cannot hold are common) is shown only
 // when it fails.
 bool MakeRuntime(const BuildOptions& o, const fs::path& out) {
-  fs::path jdk = o.jdk;
+  fs::path jdk = PathOfUtf8(o.jdk);
   if (jdk.empty()) {
     const char* home = std::getenv("JAVA_HOME");
     if (home == nullptr) return Fail("--jlink-modules needs --jdk DIR or JAVA_HOME");
-    jdk = home;
+    jdk = PathOfUtf8(home);
   }
 #ifdef _WIN32
   const fs::path jlink = jdk / "bin" / "jlink.exe";
@@ -137,7 +138,8 @@ bool MakeRuntime(const BuildOptions& o, const fs::path& out) {
                                    "--no-man-pages",         "--output",      out.string()};
   std::string command;
   for (const std::string& a : args) command += platform::QuoteWindowsArgument(a) + " ";
-  const fs::path log = out.string() + ".log";
+  fs::path log = out;
+  log += ".log";
   uint32_t code = RunQuietly(command, log);
   std::ifstream in(log, std::ios::binary);
   std::string output((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -151,15 +153,32 @@ bool MakeRuntime(const BuildOptions& o, const fs::path& out) {
   return true;
 }
 
+// Copies the tree below `from` into `to`, links as links; a file of a name that exists
+// fails the copy, a directory that exists takes the copied one's entries.
+// Walked here rather than by the library's recursive copy, which on Windows takes every
+// existing directory for the source itself (it tells files apart by inode numbers, which
+// are all zero there) and refuses to copy into it.
 bool CopyTree(const fs::path& from, const fs::path& to) {
   std::error_code ec;
   MakeDirectories(to, ec);
   if (ec) return Fail("cannot create " + to.string() + ": " + ec.message());
-  try {
-    fs::copy(from, to, fs::copy_options::recursive | fs::copy_options::copy_symlinks, ec);
-  } catch (const fs::filesystem_error& e) {
-    // The recursive copy throws when a listing fails part way, error code or not.
-    return Fail("cannot copy " + from.string() + ": " + e.code().message());
+  fs::recursive_directory_iterator it(from, ec), end;
+  for (; !ec && it != end; it.increment(ec)) {
+    const fs::path target = to / it->path().lexically_relative(from);
+    const fs::file_status st = it->symlink_status(ec);
+    if (ec) return Fail("cannot examine " + it->path().string() + ": " + ec.message());
+    if (fs::is_symlink(st)) {
+      fs::copy_symlink(it->path(), target, ec);
+    } else if (fs::is_directory(st)) {
+      fs::create_directory(target, ec);  // one that exists takes the copy's files too
+    } else if (fs::is_regular_file(st)) {
+      fs::copy_file(it->path(), target, ec);
+    } else {
+      return Fail(it->path().string() + " is neither a file, a directory nor a link: not copied");
+    }
+    if (ec)
+      return Fail("cannot copy " + it->path().string() + " to " + target.string() + ": " +
+                  ec.message());
   }
   if (ec) return Fail("cannot copy " + from.string() + ": " + ec.message());
   return true;
@@ -167,7 +186,7 @@ bool CopyTree(const fs::path& from, const fs::path& to) {
 
 // The launcher of the target with its catalogues and the unzip.
 bool CopyLauncher(const BuildOptions& o, const fs::path& disk) {
-  const fs::path from = o.launcher_dir;
+  const fs::path from = PathOfUtf8(o.launcher_dir);
   const char* names[] = {o.windows ? "setup.exe" : "setup", o.windows ? "unzip.exe" : "unzip"};
   std::error_code ec;
   for (const char* name : names) {
@@ -223,7 +242,7 @@ std::string ParameterFile(const BuildOptions& o, const std::string& jre_location
   if (!o.prereqs.empty()) {
     std::string prereqs, error;
     // Unread, the checks would be left off the medium without a word.
-    if (!ReadWholeFile(o.prereqs, &prereqs, &error)) throw std::runtime_error(error);
+    if (!ReadWholeFile(PathOfUtf8(o.prereqs), &prereqs, &error)) throw std::runtime_error(error);
     text += "\n" + prereqs;
   }
   return text;
@@ -231,7 +250,7 @@ std::string ParameterFile(const BuildOptions& o, const std::string& jre_location
 
 bool Validate(const BuildOptions& o) {
   if (o.out.empty()) return Fail("--out DIR is needed");
-  if (fs::exists(o.out))
+  if (fs::exists(PathOfUtf8(o.out)))
     return Fail(o.out + " exists already: a medium is built into a new directory");
 #ifdef _WIN32
   constexpr bool kHostIsWindows = true;
@@ -254,7 +273,7 @@ bool Validate(const BuildOptions& o) {
     std::string error;
     if (!ValidSignOptions(o.sign, &error)) return Fail(error);
   }
-  if (!o.runtime.empty() && !fs::is_directory(fs::path(o.runtime) / "bin"))
+  if (!o.runtime.empty() && !fs::is_directory(PathOfUtf8(o.runtime) / "bin"))
     return Fail(o.runtime + " is no Java runtime (no bin/)");
   if (!IsPlainName(o.version)) return Fail("--version " + o.version + " is no plain version");
   if (o.installer_jars.empty()) return Fail("at least one --installer-jar FILE is needed");
@@ -263,8 +282,8 @@ bool Validate(const BuildOptions& o) {
   std::set<std::string> jar_names;
   for (const auto& jars : {o.installer_jars, o.core_jars}) {
     for (const std::string& jar : jars) {
-      if (!fs::is_regular_file(jar)) return Fail(jar + " does not exist");
-      if (!jar_names.insert(fs::path(jar).filename().string()).second) {
+      if (!fs::is_regular_file(PathOfUtf8(jar))) return Fail(jar + " does not exist");
+      if (!jar_names.insert(PathOfUtf8(jar).filename().string()).second) {
         return Fail(jar + ": a jar of that name is given already");
       }
     }
@@ -277,7 +296,7 @@ bool Validate(const BuildOptions& o) {
   for (const auto& c : o.components) {
     if (!names.insert(c.name).second)
       return Fail("component " + c.name + " is given twice or is the launcher's own");
-    if (!IsPlainName(c.name) || !IsPlainName(c.version) || !fs::is_directory(c.dir)) {
+    if (!IsPlainName(c.name) || !IsPlainName(c.version) || !fs::is_directory(PathOfUtf8(c.dir))) {
       return Fail(
           "--component NAME:VERSION:DIR needs a plain name, a plain version and a directory (" +
           c.name + ":" + c.version + ":" + c.dir + ")");
@@ -289,7 +308,7 @@ bool Validate(const BuildOptions& o) {
       return Fail("--set " + kv + ": KEY=VALUE on one line is needed");
     }
   }
-  if (!o.prereqs.empty() && !fs::is_regular_file(o.prereqs))
+  if (!o.prereqs.empty() && !fs::is_regular_file(PathOfUtf8(o.prereqs)))
     return Fail(o.prereqs + " does not exist");
   return true;
 }
@@ -308,7 +327,7 @@ bool BuildInto(const BuildOptions& o, const fs::path& work) {
     std::string error;
     if (!SignProgram(o.sign, (disk / "unzip.exe").string(), &error)) return Fail(error);
   }
-  fs::path runtime = o.runtime;
+  fs::path runtime = PathOfUtf8(o.runtime);
   if (runtime.empty()) {
     // Made inside the medium-to-be, so that nothing outside it is touched: where the
     // plain layout wants it, or beside the components, dropped once packed.
@@ -329,7 +348,7 @@ bool BuildInto(const BuildOptions& o, const fs::path& work) {
       return false;
     }
     for (const auto& c : o.components) {
-      if (!Pack(components, c.name, c.version, c.dir, "")) return false;
+      if (!Pack(components, c.name, c.version, PathOfUtf8(c.dir), "")) return false;
     }
     const char sep = o.windows ? '\\' : '/';
     jre_location = std::string("..") + sep + "stage" + sep + "Components" + sep + kJre + sep +
@@ -340,12 +359,12 @@ bool BuildInto(const BuildOptions& o, const fs::path& work) {
     if (ec) return Fail("cannot create " + (disk / "jlib").string() + ": " + ec.message());
     for (const auto& jars : {o.installer_jars, o.core_jars}) {
       for (const std::string& jar : jars) {
-        fs::copy_file(jar, disk / "jlib" / fs::path(jar).filename(), ec);
+        fs::copy_file(PathOfUtf8(jar), disk / "jlib" / PathOfUtf8(jar).filename(), ec);
         if (ec) return Fail("cannot copy " + jar + ": " + ec.message());
       }
     }
     for (const auto& c : o.components) {
-      if (!CopyTree(c.dir, disk)) return false;
+      if (!CopyTree(PathOfUtf8(c.dir), disk)) return false;
     }
   }
   const std::string param_text = ParameterFile(o, jre_location);
@@ -418,7 +437,8 @@ bool LeftByDeadBuild(const fs::path& dir) {
 // by a killed build of this host goes first; any other stays, and the user is told.
 fs::path MakeWorkDirectory(const fs::path& out, std::error_code* ec, fs::path* tried) {
   for (int n = 0; n < 100; ++n) {
-    fs::path candidate = out.string() + ".building" + (n == 0 ? "" : "." + std::to_string(n));
+    fs::path candidate = out;
+    candidate += ".building" + (n == 0 ? std::string() : "." + std::to_string(n));
     *tried = candidate;
     if (fs::exists(fs::symlink_status(candidate)) &&
         fs::is_directory(fs::symlink_status(candidate))) {
@@ -454,7 +474,7 @@ fs::path MakeWorkDirectory(const fs::path& out, std::error_code* ec, fs::path* t
 
 int Build(const BuildOptions& options) {
   if (!Validate(options)) return 2;
-  const fs::path out = fs::absolute(options.out);
+  const fs::path out = fs::absolute(PathOfUtf8(options.out));
   // A directory of this run's own beside the output: one that exists already is someone
   // else's and is left alone.
   fs::path work;

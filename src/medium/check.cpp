@@ -268,8 +268,9 @@ void ReportSignature(const std::string& name, const std::string& path, const std
 void CheckSignatures(const std::string& dir, const std::string& ca, Report* r) {
   bool any = false;
   for (const char* name : {"setup.exe", "unzip.exe"}) {
-    const std::string path = (std::filesystem::path(dir) / name).string();
-    if (!std::filesystem::exists(path)) continue;
+    const std::filesystem::path file = manifest::PathOfUtf8(dir) / manifest::PathOfUtf8(name);
+    if (!std::filesystem::exists(file)) continue;
+    const std::string path = file.string();
     any = true;
     ReportSignature(name, path, ca, r);
   }

@@ -150,7 +150,7 @@ bool WriteJar(const std::string& dir, const std::string& prefix, const std::stri
   std::error_code ec;
   // Names are taken from the walk itself, never by resolving a path: a link keeps its own
   // name and is packed as a link, and no link is followed.
-  fs::path base = fs::path(dir).lexically_normal();
+  fs::path base = manifest::PathOfUtf8(dir).lexically_normal();
   if (!base.has_filename() && base.has_parent_path()) base = base.parent_path();
   for (auto it = fs::recursive_directory_iterator(base, ec);
        !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
@@ -190,11 +190,12 @@ bool WriteJarOfFiles(const std::vector<std::string>& files, const std::string& p
   }
   for (const std::string& f : files) {
     std::error_code ec;
-    if (!fs::is_regular_file(f, ec)) {
+    if (!fs::is_regular_file(manifest::PathOfUtf8(f), ec)) {
       *error = ec ? "cannot examine " + f + ": " + ec.message() : f + " is no file";
       return false;
     }
-    items.push_back({prefix + Utf8(fs::path(f).filename()), f, 0100644, ""});
+    items.push_back(
+        {prefix + Utf8(manifest::PathOfUtf8(f).filename()), manifest::PathOfUtf8(f), 0100644, ""});
   }
   std::sort(items.begin(), items.end(),
             [](const Item& a, const Item& b) { return a.name < b.name; });

@@ -7,6 +7,8 @@
 #include <fstream>
 #include <thread>
 
+#include "manifest/manifest.h"
+
 #ifndef _WIN32
 #include <fcntl.h>
 #include <signal.h>
@@ -31,7 +33,7 @@ bool ValidSignOptions(const SignOptions& o, std::string* error) {
     return false;
   }
   for (const std::string& file : {o.cert, o.key, o.pkcs12, o.password_file}) {
-    if (!file.empty() && !fs::is_regular_file(file)) {
+    if (!file.empty() && !fs::is_regular_file(manifest::PathOfUtf8(file))) {
       *error = file + " does not exist";
       return false;
     }
@@ -166,7 +168,7 @@ bool SignProgram(const SignOptions& o, const std::string& file, std::string* err
   if (pipe >= 0) ClosePipe(pipe);
   std::error_code ec;
   if (status != 0) {
-    fs::remove(signed_copy, ec);
+    fs::remove(manifest::PathOfUtf8(signed_copy), ec);
     *error = "cannot sign " + file + ":\n" + output;
     if (status == kTimedOut && !o.timestamp_url.empty()) {
       *error = "cannot sign " + file + ": the time-stamp server " + o.timestamp_url +
@@ -174,7 +176,7 @@ bool SignProgram(const SignOptions& o, const std::string& file, std::string* err
     }
     return false;
   }
-  fs::rename(signed_copy, file, ec);
+  fs::rename(manifest::PathOfUtf8(signed_copy), manifest::PathOfUtf8(file), ec);
   if (ec) *error = "cannot replace " + file + " by its signed copy: " + ec.message();
   return !ec;
 }

@@ -163,8 +163,8 @@ CatalogueMap ReadShippedCatalogue(const std::string& name) {
 TEST(ShippedCataloguesTest, EveryCatalogueMatchesTheBase) {
   const CatalogueMap base = ReadShippedCatalogue("cons");
   ASSERT_EQ(base.size(), kMessageKeyCount);
-  for (const char* name : {"cons", "cons_de", "cons_es", "cons_fr", "cons_it", "cons_ja",
-                           "cons_ko", "cons_pt_BR", "cons_zh_CN", "cons_zh_TW"}) {
+  for (const char* name : {"cons", "cons_de", "cons_es", "cons_fr", "cons_it", "cons_ja", "cons_ko",
+                           "cons_pt_BR", "cons_zh_CN", "cons_zh_TW"}) {
     SCOPED_TRACE(name);
     const CatalogueMap map = ReadShippedCatalogue(name);
     EXPECT_EQ(map.size(), base.size());

@@ -132,6 +132,29 @@ TEST_P(MediumToolTest, BuiltMediumRunsAndPassesTheCheck) {
   }
 }
 
+// The target's own tool builds and checks a medium whose inputs and output lie under a
+// Japanese path: on Windows every character must survive the command line and the file
+// calls.
+TEST_P(MediumToolTest, BuildsAndChecksUnderAJapanesePath) {
+  const std::string dir = medium_.root + "/インストール媒体";
+  Spit(dir + "/入力/zorinstaller.jar", "installer");
+  const std::string out = dir + "/出力";
+  const Target& t = GetParam();
+  RunResult built =
+      RunBuilt(t, "zorvex-medium",
+               {"build", "--out", medium_.TargetPath(out), "--target",
+                t.windows ? "windows" : "linux", "--launcher-dir", medium_.TargetPath(t.build_dir),
+                "--runtime", medium_.TargetPath(medium_.jre_dir), "--installer-jar",
+                medium_.TargetPath(dir + "/入力/zorinstaller.jar"), "--component",
+                "extra.comp:2.0:" + medium_.TargetPath(dir + "/入力")},
+               medium_.root, {{"LANG", "C.UTF-8"}});
+  ASSERT_EQ(built.status, 0) << built.out << built.err;
+  RunResult checked = RunBuilt(t, "zorvex-medium", {"check", medium_.TargetPath(out + "/Disk1")},
+                               medium_.root, {{"LANG", "C.UTF-8"}});
+  EXPECT_EQ(checked.status, 0) << checked.out << checked.err;
+  EXPECT_NE(checked.out.find("出力"), std::string::npos) << checked.out;
+}
+
 // A Windows medium signed in the build with a throw-away CA's certificate: its programs
 // verify, still run under Wine, and the check tells signed, unsigned and changed apart; a
 // wrong password or a missing key fails the build and leaves nothing; a fixed signing time

@@ -6,8 +6,17 @@
 # zek/jlib/zorinstaller.jar, the report helper in zek/jlib/zorcore.jar) and a patch-tool
 # placeholder.
 #   make-demo-medium.sh BUILD_DIR MEDIUM_DIR [JAVA_HOME]
+# For another target, the tool of BUILD_DIR makes the medium around the launcher of
+# ZORVEX_DEMO_LAUNCHER_DIR, for ZORVEX_DEMO_TARGET (e.g. linux-arm64), with a runtime that
+# jlink makes from the target JDK's jmods in ZORVEX_DEMO_JMODS; ZORVEX_DEMO_LAYOUT=plain
+# makes a plain-layout medium.
 set -euo pipefail
 build_dir=$(realpath "$1")
+launcher_dir=$(realpath "${ZORVEX_DEMO_LAUNCHER_DIR:-$build_dir}")
+target=${ZORVEX_DEMO_TARGET:-linux}
+layout=${ZORVEX_DEMO_LAYOUT:-distribution}
+jmods=()
+if [ -n "${ZORVEX_DEMO_JMODS:-}" ]; then jmods=(--jmods "$ZORVEX_DEMO_JMODS"); fi
 medium=$2
 java_home=${3:-${JAVA_HOME:-$(dirname "$(dirname "$(readlink -f "$(command -v javac)")")")}}
 src=$(cd "$(dirname "$0")/../demo/java" && pwd)
@@ -47,8 +56,8 @@ INI
 rm -rf "$medium"
 # Wait for the installer, pass its status back and remove the staged files afterwards;
 # check the platform's own prerequisite sections too, not only "Generic Prereqs".
-"$build_dir/zorvex-medium" build --out "$medium" --launcher-dir "$build_dir" \
-  --jlink-modules java.base --jdk "$java_home" \
+"$build_dir/zorvex-medium" build --out "$medium" --launcher-dir "$launcher_dir" \
+  --target "$target" --layout "$layout" --jlink-modules java.base --jdk "$java_home" ${jmods[@]+"${jmods[@]}"} \
   --installer-jar "$work/zorinstaller.jar" --core-jar "$work/zorcore.jar" \
   --component "zorvex.swd.zpatch:1.0.0.0.0:$work/zpatch" \
   --set WAIT_FOR_COMPLETION=TRUE --set "JRE_MEMORY_OPTIONS=-Xms16m -Xmx128m" \

@@ -117,6 +117,16 @@ uint32_t RunQuietly(const std::string& command, const fs::path& log) {
   return code;
 }
 
+// False after a message when `program` is built for another processor than the target's.
+// A program whose header tells nothing (a script, say) is taken as it is.
+bool ForTheTarget(const BuildOptions& o, const fs::path& program, const std::string& what) {
+  const Arch arch = FileArch(program);
+  if (arch == Arch::kUnknown || arch == o.arch) return true;
+  return Fail(what + " (" + program.string() + ") is a program for " + ArchName(arch) +
+              ", and the medium is for " + ArchName(o.arch) +
+              (arch == Arch::kArm64 ? " (--target linux-arm64 makes an arm64 medium)" : ""));
+}
+
 // Runs the JDK's jlink for a runtime of these modules with a class-data-sharing archive.
 // Its output (warnings about classes the archive cannot hold are common) is shown only
 // when it fails.
@@ -133,9 +143,19 @@ bool MakeRuntime(const BuildOptions& o, const fs::path& out) {
   const fs::path jlink = jdk / "bin" / "jlink";
 #endif
   if (!fs::exists(jlink)) return Fail("no jlink in " + (jdk / "bin").string());
-  std::vector<std::string> args = {jlink.string(),           "--add-modules", o.jlink_modules,
-                                   "--generate-cds-archive", "--strip-debug", "--no-header-files",
-                                   "--no-man-pages",         "--output",      out.string()};
+  std::vector<std::string> args = {jlink.string(), "--add-modules", o.jlink_modules,
+                                   "--no-header-files", "--no-man-pages"};
+  if (o.jmods.empty()) {
+    args.insert(args.end(), {"--generate-cds-archive", "--strip-debug"});
+  } else {
+    // Another system's modules: the class-data-sharing archive is made by running the
+    // target's Java, and the native libraries' symbols are stripped by this machine's
+    // tools; jlink can do neither for another processor, so only Java's debug
+    // attributes go.
+    args.insert(args.end(),
+                {"--module-path", PathOfUtf8(o.jmods).string(), "--strip-java-debug-attributes"});
+  }
+  args.insert(args.end(), {"--output", out.string()});
   std::string command;
   for (const std::string& a : args) command += platform::QuoteWindowsArgument(a) + " ";
   fs::path log = out;
@@ -192,6 +212,9 @@ bool CopyLauncher(const BuildOptions& o, const fs::path& disk) {
   for (const char* name : names) {
     if (!fs::exists(from / name))
       return Fail("no " + std::string(name) + " in " + from.string() + " (--launcher-dir)");
+    if (!ForTheTarget(o, from / name, "the launcher directory's " + std::string(name))) {
+      return false;
+    }
     fs::copy_file(from / name, disk / name, ec);
     if (ec) return Fail("cannot copy " + (from / name).string() + ": " + ec.message());
   }
@@ -257,11 +280,19 @@ bool Validate(const BuildOptions& o) {
 #else
   constexpr bool kHostIsWindows = false;
 #endif
-  if (!o.jlink_modules.empty() && o.windows != kHostIsWindows) {
+#if defined(__aarch64__) || defined(_M_ARM64)
+  constexpr Arch kHostArch = Arch::kArm64;
+#else
+  constexpr Arch kHostArch = Arch::kX86_64;
+#endif
+  if (!o.jlink_modules.empty() && o.jmods.empty() &&
+      (o.windows != kHostIsWindows || o.arch != kHostArch)) {
     return Fail(
         "jlink makes a runtime for this machine's system only: give the target's runtime with "
-        "--runtime DIR");
+        "--runtime DIR, or the target JDK's jmods with --jmods DIR");
   }
+  if (!o.jmods.empty() && (o.jlink_modules.empty() || !fs::is_directory(PathOfUtf8(o.jmods))))
+    return Fail("--jmods DIR needs --jlink-modules and a directory of jmods");
   if (o.runtime.empty() == o.jlink_modules.empty())
     return Fail("one of --runtime DIR and --jlink-modules LIST is needed");
   if (o.sign.Wanted()) {
@@ -334,6 +365,8 @@ bool BuildInto(const BuildOptions& o, const fs::path& work) {
     runtime = o.distribution ? work / kJlinkDir : disk / "jre";
     if (!MakeRuntime(o, runtime)) return false;
   }
+  const fs::path java = runtime / "bin" / (o.windows ? "javaw.exe" : "java");
+  if (!ForTheTarget(o, java, "the runtime's java")) return false;
   const std::string version = RuntimeVersion(runtime);
   if (!IsPlainName(version))
     return Fail("the runtime's release file names the version \"" + version +

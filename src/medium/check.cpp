@@ -29,6 +29,7 @@
 #include "platform/profile_string.h"
 #include "prereq/checks.h"
 #include "prereq/prereq_engine.h"
+#include "unzip/inflate.h"
 #include "unzip/system.h"
 #include "unzip/zip_archive.h"
 
@@ -121,6 +122,37 @@ std::set<std::string> JarEntries(const std::string& dir, std::vector<std::string
   return names;
 }
 
+// Takes an entry's first bytes and stops there.
+class HeadSink : public unzip::Sink {
+ public:
+  bool Write(const uint8_t* data, size_t size) override {
+    head.append(reinterpret_cast<const char*>(data), std::min(size, kArchHeadBytes - head.size()));
+    return head.size() < kArchHeadBytes;
+  }
+  std::string head;
+};
+
+// The architecture of the program `name` packed in one of the jars in `dir`; kUnknown
+// when no jar holds it or it cannot be read.
+Arch PackedProgramArch(const std::string& dir, const std::string& name) {
+  for (const bootstrap::JarListing& jar : bootstrap::ListJars(dir)) {
+    for (unzip::Entry entry : jar.entries) {
+      if (entry.name != name) continue;
+      std::string error;
+      std::unique_ptr<unzip::MappedArchive> archive =
+          unzip::MapArchive(Join(dir, jar.name), &error);
+      if (!archive || !unzip::LocateData(archive->data(), archive->size(), &entry, &error)) {
+        return Arch::kUnknown;
+      }
+      HeadSink sink;
+      uint32_t crc = 0;
+      unzip::UnpackData(archive->data(), entry, &sink, &crc);  // cut short by the sink
+      return ProgramArch(sink.head);
+    }
+  }
+  return Arch::kUnknown;
+}
+
 class Checker {
  public:
   Checker(const CheckOptions& options, Report* report) : o_(options), r_(*report) {}
@@ -138,6 +170,7 @@ class Checker {
                            std::string* chosen);
   std::string ChooseComponent(const std::string& name, const std::string& version);
   void CheckRuntimeJars(const std::string& dir, bool development_kit);
+  void CheckArch(Arch arch, const std::string& what, const std::string& consequence);
   void CheckClassPath(const std::set<std::string>& staged);
   void CheckPrerequisites();
   void CheckSection(const std::string& section, bool generic);
@@ -149,6 +182,7 @@ class Checker {
   std::string dir_, launcher_, param_file_, text_, root_, jre_home_;
   config::Settings st_;
   bool distribution_ = false;
+  Arch arch_ = Arch::kUnknown;  // the launcher's
 };
 
 // The text after `label` on the first line that holds it after `from`, or "".
@@ -293,9 +327,21 @@ bool Checker::FindLauncher() {
     r_.Error("Medium", "No launcher (" + exe + ") in " + dir_ + ".");
     return false;
   }
-  if (!paths::FileExists(Join(dir_, style.drive_letters ? "unzip.exe" : "unzip"))) {
+  arch_ = FileArch(manifest::PathOfUtf8(launcher_));
+  if (arch_ == Arch::kUnknown) {
+    r_.Warn("Architecture", "The launcher is no program for a processor this tool knows.");
+  } else {
+    r_.Info("Architecture", std::string("The medium is for ") + style.os_name + " on " +
+                                ArchName(arch_) + ": its launcher is a program for " +
+                                ArchName(arch_) + ".");
+  }
+  const std::string unzip = Join(dir_, style.drive_letters ? "unzip.exe" : "unzip");
+  if (!paths::FileExists(unzip)) {
     r_.Warn("Medium",
             "No unzip beside the launcher: a distribution-layout bootstrap cannot unpack.");
+  } else {
+    CheckArch(FileArch(manifest::PathOfUtf8(unzip)), "The unzip beside the launcher",
+              "the bootstrap cannot unpack");
   }
   return true;
 }
@@ -523,7 +569,17 @@ void Checker::CheckRuntimeJars(const std::string& dir, bool development_kit) {
     jre_home_ = home;
     r_.Info("Components", "The runtime in " + dir + " is staged as " + home + " and started as " +
                               home + "/bin/" + java + ".");
+    CheckArch(PackedProgramArch(dir, home + "/bin/" + java), "The runtime's " + java,
+              "Java cannot start");
   }
+}
+
+// An error when `arch`, the processor of a program of the medium, is not the launcher's.
+void Checker::CheckArch(Arch arch, const std::string& what, const std::string& consequence) {
+  if (arch == Arch::kUnknown || arch_ == Arch::kUnknown || arch == arch_) return;
+  r_.Error("Architecture", what + " is a program for " + ArchName(arch) +
+                               ", and the launcher one for " + ArchName(arch_) + ": " +
+                               consequence + " where the launcher runs.");
 }
 
 void Checker::CheckClassPath(const std::set<std::string>& staged) {
@@ -626,8 +682,11 @@ void Checker::CheckComponents() {
 void Checker::CheckPlain() {
   const std::string java =
       Join(Join(Options().jre_location, "bin"), platform::Os().style->javaw_name);
-  if (!paths::FileExists(java))
+  if (!paths::FileExists(java)) {
     r_.Error("Components", "The runtime's " + java + " does not exist: Java cannot start.");
+  } else {
+    CheckArch(FileArch(manifest::PathOfUtf8(java)), "The runtime's " + java, "Java cannot start");
+  }
   std::set<std::string> staged;
   auto add = [&](const std::string& dir, const std::string& as,
                  const std::vector<std::string>& jars) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "medium/program_arch.h"
 #include "medium/sign.h"
 
 namespace zorvex::medium {
@@ -27,10 +28,12 @@ struct BuildOptions {
   std::string out;            // the medium's directory, made beside and renamed
   bool distribution = true;   // or the plain layout
   bool windows = false;       // the target: which launcher, catalogues, unzip
+  Arch arch = Arch::kX86_64;  // the target's processor: its programs and runtime are for it
   std::string launcher_dir;   // where setup(.exe), resource/ and unzip(.exe) are
   std::string runtime;        // an existing Java runtime directory, or
   std::string jlink_modules;  // modules for jlink to make one (with --jdk)
   std::string jdk;            // the JDK whose jlink makes the runtime
+  std::string jmods;          // the target JDK's jmods, when it is not this machine's
   std::vector<std::string> installer_jars;
   std::vector<std::string> core_jars;
   struct Component {

@@ -16,7 +16,8 @@ constexpr char kUsage[] =
     "Usage:\n"
     "  zorvex-medium build --out DIR (--runtime DIR | --jlink-modules M1,M2 [--jdk DIR])\n"
     "      --installer-jar FILE ... [--core-jar FILE ...] [--layout distribution|plain]\n"
-    "      [--target linux|windows] [--launcher-dir DIR] [--component NAME:VERSION:DIR ...]\n"
+    "      [--target linux|linux-arm64|windows] [--jmods DIR] [--launcher-dir DIR]\n"
+    "      [--component NAME:VERSION:DIR ...]\n"
     "      [--set KEY=VALUE ...] [--prereqs FILE] [--version V]\n"
     "      [--sign-cert FILE --sign-key FILE | --sign-pkcs12 FILE] [--sign-password-file FILE]\n"
     "      [--timestamp-url URL] [--sign-time SECONDS]   (Windows media; password also from\n"
@@ -26,7 +27,9 @@ constexpr char kUsage[] =
     "    its catalogues and unzip (from --launcher-dir, default: beside zorvex-medium),\n"
     "    zorparam.ini, the runtime and the jars; for the distribution layout packed as jars\n"
     "    in stage/Components/NAME/VERSION/1/DataFiles beside Disk1. The same inputs give the\n"
-    "    same bytes.\n"
+    "    same bytes. linux and windows are for x86-64. jlink makes a runtime for this\n"
+    "    machine, or for the target whose JDK's jmods --jmods names (an arm64 JDK's for\n"
+    "    linux-arm64).\n"
     "  zorvex-medium check [MEDIUM] [--json] [--probe] [--ca-file FILE] [--signatures]\n"
     "    Reads the medium in MEDIUM (default: here) as the launcher would and reports what\n"
     "    it finds; --probe also runs its prerequisite checks on this machine. Exit status 0\n"
@@ -56,8 +59,11 @@ int BuildCommand(const std::vector<std::string>& args, const char* argv0) {
       o.out = v;
     else if (a == "--layout")
       o.distribution = v == "distribution";
-    else if (a == "--target")
+    else if (a == "--target") {
       o.windows = v == "windows";
+      o.arch = zorvex::medium::TargetArch(v);
+    } else if (a == "--jmods")
+      o.jmods = v;
     else if (a == "--launcher-dir")
       o.launcher_dir = v;
     else if (a == "--runtime")
@@ -105,7 +111,7 @@ int BuildCommand(const std::vector<std::string>& args, const char* argv0) {
       return Usage("unknown option " + a);
     }
     if ((a == "--layout" && v != "distribution" && v != "plain") ||
-        (a == "--target" && v != "linux" && v != "windows")) {
+        (a == "--target" && v != "linux" && v != "linux-arm64" && v != "windows")) {
       return Usage(a + " " + v + ": unknown");
     }
   }

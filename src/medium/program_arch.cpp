@@ -1,0 +1,75 @@
+#include "medium/program_arch.h"
+
+#include <cstdint>
+#include <fstream>
+
+namespace zorvex::medium {
+
+namespace {
+
+uint32_t Le(std::string_view bytes, size_t at, size_t size) {
+  uint32_t v = 0;
+  for (size_t i = size; i-- > 0;) v = (v << 8) | static_cast<uint8_t>(bytes[at + i]);
+  return v;
+}
+
+}  // namespace
+
+Arch ProgramArch(std::string_view head) {
+  // ELF: the machine after the identification bytes, little-endian in both of ours.
+  if (head.size() >= 20 &&
+      head.substr(0, 4) ==
+          "\x7f"
+          "ELF" &&
+      head[5] == 1) {
+    switch (Le(head, 18, 2)) {
+      case 62:
+        return Arch::kX86_64;
+      case 183:
+        return Arch::kArm64;
+      default:
+        return Arch::kUnknown;
+    }
+  }
+  // PE: the DOS header names where the PE signature lies; the machine follows it.
+  if (head.size() >= 64 && head.substr(0, 2) == "MZ") {
+    const uint32_t pe = Le(head, 0x3c, 4);
+    if (pe > head.size() - 6 || head.substr(pe, 4) != std::string_view("PE\0\0", 4)) {
+      return Arch::kUnknown;
+    }
+    switch (Le(head, pe + 4, 2)) {
+      case 0x8664:
+        return Arch::kX86_64;
+      case 0xAA64:
+        return Arch::kArm64;
+      default:
+        return Arch::kUnknown;
+    }
+  }
+  return Arch::kUnknown;
+}
+
+Arch FileArch(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::string head(kArchHeadBytes, '\0');
+  in.read(head.data(), static_cast<std::streamsize>(head.size()));
+  head.resize(static_cast<size_t>(in.gcount()));
+  return ProgramArch(head);
+}
+
+const char* ArchName(Arch arch) {
+  switch (arch) {
+    case Arch::kX86_64:
+      return "x86-64";
+    case Arch::kArm64:
+      return "arm64";
+    default:
+      return "unknown";
+  }
+}
+
+Arch TargetArch(const std::string& target) {
+  return target == "linux-arm64" ? Arch::kArm64 : Arch::kX86_64;
+}
+
+}  // namespace zorvex::medium

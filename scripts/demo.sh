@@ -10,9 +10,16 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/install-deps.sh
+start=$SECONDS
+trap 'echo "The demo command took $((SECONDS - start)) s."' EXIT
+step() { echo "==> $* (at $((SECONDS - start)) s)"; }
+
+step "Installing what the demo needs (scripts/install-deps.sh demo)"
+bash scripts/install-deps.sh demo
+step "Building setup, unzip and zorvex-medium in build/native"
 cmake --preset native >/dev/null
-cmake --build --preset native >/dev/null
+cmake --build --preset native --target setup unzip zorvex-medium
+step "Making the demo medium with zorvex-medium build"
 bash scripts/make-demo-medium.sh build/native build/demo/medium
 echo
 echo "Checking: build/native/zorvex-medium check build/demo/medium/Disk1"

@@ -1,31 +1,104 @@
 #!/usr/bin/env bash
-# Installs what building and testing the launcher needs on a fresh Debian 12 machine:
-# compilers, CMake and Ninja, GoogleTest sources, MinGW-w64 and Wine for the Windows
-# target (and a virtual X display for its message box), clang with libFuzzer, the JDK for
-# the demo installer, zip/unzip, and the
-# locales the language tests start Wine with. Safe to run again.
+# Installs what building and testing the launcher needs on a fresh Debian 12 machine, and
+# nothing more (no recommended packages: the programs below work without them). Safe to
+# run again: what is there already is left alone.
+#   install-deps.sh demo   what the demo needs: the native compiler, CMake, Ninja, the
+#                          libraries the programs link, the JDK that makes the runtime
+#   install-deps.sh        everything the tests need besides: MinGW-w64 and Wine (with a
+#                          virtual X display for its message box) for the Windows target,
+#                          the arm64 cross compiler, qemu-user with its binfmt_misc handler,
+#                          the arm64 libraries and the arm64 JDK's jmods (in
+#                          /opt/zorvex/jdk-arm64, at the host JDK's version, which jlink
+#                          needs), clang with libFuzzer, zip/unzip, Ansible, osslsigncode and
+#                          the locales the language tests start Wine with.
 set -euo pipefail
 
+mode=${1:-all}
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+apt_env=(env DEBIAN_FRONTEND=noninteractive)
 
-PACKAGES=(
-  g++ cmake ninja-build googletest
-  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64
-  clang libclang-rt-14-dev
-  openjdk-17-jdk-headless zip unzip ansible-core osslsigncode openssl
-  libdeflate-dev zlib1g-dev libz-mingw-w64-dev libssl-dev
-  locales xvfb
-)
+DEMO=(g++ cmake ninja-build googletest openjdk-17-jdk-headless libdeflate-dev zlib1g-dev
+      libssl-dev)
+TESTS=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 libz-mingw-w64-dev xvfb
+       g++-aarch64-linux-gnu qemu-user-static binfmt-support
+       libdeflate-dev:arm64 zlib1g-dev:arm64 libssl-dev:arm64 libstdc++6:arm64 zlib1g:arm64
+       clang libclang-rt-14-dev zip unzip ansible-core osslsigncode openssl locales)
+ARM64_JDK=/opt/zorvex/jdk-arm64
+
+packages=("${DEMO[@]}")
+if [ "$mode" != demo ]; then
+  packages+=("${TESTS[@]}")
+  if ! dpkg --print-foreign-architectures | grep -qx arm64; then
+    $SUDO dpkg --add-architecture arm64
+  fi
+fi
+
+updated=0
+apt_update() {
+  if [ "$updated" = 0 ]; then
+    echo "Updating the package lists..."
+    $SUDO apt-get update -qq
+    updated=1
+  fi
+}
 
 missing=()
-for p in "${PACKAGES[@]}"; do
+for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 if [ "${#missing[@]}" -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  $SUDO apt-get update
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y "${missing[@]}"
+  apt_update
+  echo "Installing ${#missing[@]} packages: ${missing[*]}"
+  log=$(mktemp)
+  if ! $SUDO "${apt_env[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}" \
+      >"$log" 2>&1; then
+    cat "$log"
+    exit 1
+  fi
+  grep -E '^(Need to get|After this operation)' "$log" || true
+  rm -f "$log"
+fi
+[ "$mode" = demo ] && exit 0
+
+# The arm64 JDK's jmods, for jlink to make an arm64 runtime: jlink takes modules of its own
+# version only, so the host JDK and the arm64 one are brought to the same version.
+want=$(apt-cache policy openjdk-17-jdk-headless:arm64 | sed -n 's/^ *Candidate: //p')
+if [ -z "$want" ] || [ "$want" = "(none)" ]; then
+  apt_update
+  want=$(apt-cache policy openjdk-17-jdk-headless:arm64 | sed -n 's/^ *Candidate: //p')
+fi
+host=$(dpkg-query -W -f='${Version}' openjdk-17-jdk-headless)
+if [ "$host" != "$want" ]; then
+  apt_update
+  echo "Bringing the host JDK from $host to $want, the arm64 JDK's version"
+  $SUDO "${apt_env[@]}" apt-get install -y -q --no-install-recommends \
+    "openjdk-17-jdk-headless=$want" "openjdk-17-jre-headless=$want" >/dev/null
+fi
+if [ "$(cat "$ARM64_JDK.version" 2>/dev/null)" != "$want" ]; then
+  apt_update
+  echo "Unpacking the arm64 JDK $want into $ARM64_JDK"
+  work=$(mktemp -d)
+  chmod 755 "$work"  # apt's download user writes there
+  (cd "$work" && apt-get download -q "openjdk-17-jdk-headless:arm64=$want" \
+     "openjdk-17-jre-headless:arm64=$want" >/dev/null 2>&1)
+  for deb in "$work"/*.deb; do dpkg -x "$deb" "$work/root"; done
+  $SUDO mkdir -p "$(dirname "$ARM64_JDK")"
+  $SUDO rm -rf "$ARM64_JDK"
+  $SUDO mv "$work/root/usr/lib/jvm/java-17-openjdk-arm64" "$ARM64_JDK"
+  echo "$want" | $SUDO tee "$ARM64_JDK.version" >/dev/null
+  rm -rf "$work"
+fi
+
+# arm64 programs run under qemu-user, which the kernel starts for them once binfmt_misc is
+# mounted and the handler registered.
+if [ ! -e /proc/sys/fs/binfmt_misc/register ]; then
+  $SUDO mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc ||
+    echo "warning: binfmt_misc cannot be mounted: arm64 programs will not run here" >&2
+fi
+if [ -e /proc/sys/fs/binfmt_misc/register ] && [ ! -e /proc/sys/fs/binfmt_misc/qemu-aarch64 ]; then
+  $SUDO update-binfmts --enable qemu-aarch64 ||
+    echo "warning: the arm64 handler cannot be registered" >&2
 fi
 
 # Wine takes the user's language from the Unix locale, which must exist for it to count.

@@ -10,9 +10,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-start=$SECONDS
-trap 'echo "The demo command took $((SECONDS - start)) s."' EXIT
-step() { echo "==> $* (at $((SECONDS - start)) s)"; }
+began=$SECONDS
+trap 'echo; echo "The demo command took $((SECONDS - began)) s."' EXIT
+step() { echo "==> $* (at $((SECONDS - began)) s)"; }
 
 step "Installing what the demo needs (scripts/install-deps.sh demo)"
 bash scripts/install-deps.sh demo

@@ -17,6 +17,10 @@ target=${ZORVEX_DEMO_TARGET:-linux}
 layout=${ZORVEX_DEMO_LAYOUT:-distribution}
 jmods=()
 if [ -n "${ZORVEX_DEMO_JMODS:-}" ]; then jmods=(--jmods "$ZORVEX_DEMO_JMODS"); fi
+# ZORVEX_DEMO_STORE=NAME,... packs those components uncompressed ("" for none).
+stored=()
+IFS=, read -ra names <<<"${ZORVEX_DEMO_STORE-}"
+for name in ${names[@]+"${names[@]}"}; do stored+=(--store "$name"); done
 medium=$2
 java_home=${3:-${JAVA_HOME:-$(dirname "$(dirname "$(readlink -f "$(command -v javac)")")")}}
 src=$(cd "$(dirname "$0")/../demo/java" && pwd)
@@ -57,7 +61,8 @@ rm -rf "$medium"
 # Wait for the installer, pass its status back and remove the staged files afterwards;
 # check the platform's own prerequisite sections too, not only "Generic Prereqs".
 "$build_dir/zorvex-medium" build --out "$medium" --launcher-dir "$launcher_dir" \
-  --target "$target" --layout "$layout" --jlink-modules java.base --jdk "$java_home" ${jmods[@]+"${jmods[@]}"} \
+  --target "$target" --layout "$layout" --jlink-modules java.base --jdk "$java_home" \
+  ${jmods[@]+"${jmods[@]}"} ${stored[@]+"${stored[@]}"} \
   --installer-jar "$work/zorinstaller.jar" --core-jar "$work/zorcore.jar" \
   --component "zorvex.swd.zpatch:1.0.0.0.0:$work/zpatch" \
   --set WAIT_FOR_COMPLETION=TRUE --set "JRE_MEMORY_OPTIONS=-Xms16m -Xmx128m" \

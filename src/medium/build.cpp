@@ -222,26 +222,28 @@ bool CopyLauncher(const BuildOptions& o, const fs::path& disk) {
   return CopyTree(from / "resource", disk / "resource");
 }
 
-bool Pack(const fs::path& components, const std::string& name, const std::string& version,
-          const fs::path& tree, const std::string& prefix) {
+bool Pack(const BuildOptions& o, const fs::path& components, const std::string& name,
+          const std::string& version, const fs::path& tree, const std::string& prefix) {
   const fs::path dir = components / name / version / "1" / "DataFiles";
   std::error_code ec;
   MakeDirectories(dir, ec);
   if (ec) return Fail("cannot create " + dir.string() + ": " + ec.message());
   std::string error;
-  if (!WriteJar(tree.string(), prefix, (dir / (name + ".jar")).string(), &error))
+  if (!WriteJar(tree.string(), prefix, (dir / (name + ".jar")).string(), o.stored.count(name) > 0,
+                &error))
     return Fail(error);
   return true;
 }
 
-bool PackFiles(const fs::path& components, const std::string& name, const std::string& version,
-               const std::vector<std::string>& files) {
+bool PackFiles(const BuildOptions& o, const fs::path& components, const std::string& name,
+               const std::string& version, const std::vector<std::string>& files) {
   const fs::path dir = components / name / version / "1" / "DataFiles";
   std::error_code ec;
   MakeDirectories(dir, ec);
   if (ec) return Fail("cannot create " + dir.string() + ": " + ec.message());
   std::string error;
-  if (!WriteJarOfFiles(files, "zek/jlib/", (dir / (name + ".jar")).string(), &error))
+  if (!WriteJarOfFiles(files, "zek/jlib/", (dir / (name + ".jar")).string(),
+                       o.stored.count(name) > 0, &error))
     return Fail(error);
   return true;
 }
@@ -333,6 +335,12 @@ bool Validate(const BuildOptions& o) {
           c.name + ":" + c.version + ":" + c.dir + ")");
     }
   }
+  for (const std::string& name : o.stored) {
+    if (!o.distribution) return Fail("--store " + name + ": the plain layout packs no jars");
+    if (names.count(name) == 0 || (name == kZekCore && o.core_jars.empty())) {
+      return Fail("--store " + name + ": no component of that name is packed");
+    }
+  }
   for (const std::string& kv : o.settings) {
     if (kv.find('=') == std::string::npos || kv.front() == '=' ||
         kv.find_first_of("\r\n[") < kv.find('=') || kv.find_first_of("\r\n") != std::string::npos) {
@@ -375,13 +383,13 @@ bool BuildInto(const BuildOptions& o, const fs::path& work) {
   if (o.distribution) {
     const fs::path components = work / "stage" / "Components";
     // The staged runtime lies in {target}/jre/{version}: the launcher takes the first entry.
-    if (!Pack(components, kJre, version, runtime, "jre/" + version + "/")) return false;
-    if (!PackFiles(components, kZek, o.version, o.installer_jars)) return false;
-    if (!o.core_jars.empty() && !PackFiles(components, kZekCore, o.version, o.core_jars)) {
+    if (!Pack(o, components, kJre, version, runtime, "jre/" + version + "/")) return false;
+    if (!PackFiles(o, components, kZek, o.version, o.installer_jars)) return false;
+    if (!o.core_jars.empty() && !PackFiles(o, components, kZekCore, o.version, o.core_jars)) {
       return false;
     }
     for (const auto& c : o.components) {
-      if (!Pack(components, c.name, c.version, PathOfUtf8(c.dir), "")) return false;
+      if (!Pack(o, components, c.name, c.version, PathOfUtf8(c.dir), "")) return false;
     }
     const char sep = o.windows ? '\\' : '/';
     jre_location = std::string("..") + sep + "stage" + sep + "Components" + sep + kJre + sep +

@@ -65,7 +65,8 @@ bool Deflate(const std::string& in, std::string* out) {
 }
 
 // Writes the items (already in name order) as one archive.
-bool WriteItems(const std::vector<Item>& items, const std::string& out, std::string* error) {
+bool WriteItems(const std::vector<Item>& items, const std::string& out, bool store,
+                std::string* error) {
   errno = 0;
   std::ofstream file(out, std::ios::binary | std::ios::trunc);
   if (!file) {
@@ -90,7 +91,7 @@ bool WriteItems(const std::vector<Item>& items, const std::string& out, std::str
         crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
     std::string packed;
     uint16_t method = 0;
-    if (item.link.empty() && !data.empty()) {
+    if (item.link.empty() && !data.empty() && !store) {
       if (!Deflate(data, &packed)) {
         *error = "cannot compress " + item.path.string();
         return false;
@@ -144,7 +145,7 @@ bool WriteItems(const std::vector<Item>& items, const std::string& out, std::str
 
 }  // namespace
 
-bool WriteJar(const std::string& dir, const std::string& prefix, const std::string& out,
+bool WriteJar(const std::string& dir, const std::string& prefix, const std::string& out, bool store,
               std::string* error) {
   std::vector<Item> items;
   std::error_code ec;
@@ -179,11 +180,11 @@ bool WriteJar(const std::string& dir, const std::string& prefix, const std::stri
   }
   std::sort(items.begin(), items.end(),
             [](const Item& a, const Item& b) { return a.name < b.name; });
-  return WriteItems(items, out, error);
+  return WriteItems(items, out, store, error);
 }
 
 bool WriteJarOfFiles(const std::vector<std::string>& files, const std::string& prefix,
-                     const std::string& out, std::string* error) {
+                     const std::string& out, bool store, std::string* error) {
   std::vector<Item> items;
   for (size_t cut = prefix.find('/'); cut != std::string::npos; cut = prefix.find('/', cut + 1)) {
     items.push_back({prefix.substr(0, cut + 1), {}, 0040755, ""});
@@ -199,7 +200,7 @@ bool WriteJarOfFiles(const std::vector<std::string>& files, const std::string& p
   }
   std::sort(items.begin(), items.end(),
             [](const Item& a, const Item& b) { return a.name < b.name; });
-  return WriteItems(items, out, error);
+  return WriteItems(items, out, store, error);
 }
 
 }  // namespace zorvex::medium

@@ -1,6 +1,6 @@
 // Jars (ZIP archives) written the same way every time: entries in name order, one fixed
-// time, deflated with zlib at one level, Unix modes and links kept, ZIP64 where sizes,
-// offsets or the entry count need it. The same tree gives the same bytes.
+// time, deflated with zlib at one level (or all stored, uncompressed), Unix modes and links kept,
+// ZIP64 where sizes, offsets or the entry count need it. The same tree gives the same bytes.
 #pragma once
 
 #include <string>
@@ -10,11 +10,13 @@ namespace zorvex::medium {
 
 // Packs the tree below `dir` into the jar `out`, entry names relative to `dir` with "/"
 // (and `prefix` before each, e.g. "zek/jlib/"). False with *error on failure.
-bool WriteJar(const std::string& dir, const std::string& prefix, const std::string& out,
+// With `store`, every entry is stored uncompressed: a larger jar that the unzip copies
+// without inflating, which the system can copy without passing the bytes through it.
+bool WriteJar(const std::string& dir, const std::string& prefix, const std::string& out, bool store,
               std::string* error);
 
 // Packs single files into the jar as `prefix` + their file names.
 bool WriteJarOfFiles(const std::vector<std::string>& files, const std::string& prefix,
-                     const std::string& out, std::string* error);
+                     const std::string& out, bool store, std::string* error);
 
 }  // namespace zorvex::medium

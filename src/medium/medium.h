@@ -2,6 +2,7 @@
 // medium before it ships, reading it with the launcher's own code.
 #pragma once
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,7 @@ struct BuildOptions {
     std::string name, version, dir;
   };
   std::vector<Component> components;  // further components: trees packed as jars
+  std::set<std::string> stored;       // components whose jars store their entries
   std::vector<std::string> settings;  // KEY=VALUE lines of the main section
   std::string prereqs;                // a file whose sections are added to zorparam.ini
   std::string version = "1.0.0.0.0";  // the version of the installer's own components

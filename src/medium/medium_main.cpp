@@ -17,7 +17,7 @@ constexpr char kUsage[] =
     "  zorvex-medium build --out DIR (--runtime DIR | --jlink-modules M1,M2 [--jdk DIR])\n"
     "      --installer-jar FILE ... [--core-jar FILE ...] [--layout distribution|plain]\n"
     "      [--target linux|linux-arm64|windows] [--jmods DIR] [--launcher-dir DIR]\n"
-    "      [--component NAME:VERSION:DIR ...]\n"
+    "      [--component NAME:VERSION:DIR ...] [--store COMPONENT ...]\n"
     "      [--set KEY=VALUE ...] [--prereqs FILE] [--version V]\n"
     "      [--sign-cert FILE --sign-key FILE | --sign-pkcs12 FILE] [--sign-password-file FILE]\n"
     "      [--timestamp-url URL] [--sign-time SECONDS]   (Windows media; password also from\n"
@@ -29,7 +29,8 @@ constexpr char kUsage[] =
     "    in stage/Components/NAME/VERSION/1/DataFiles beside Disk1. The same inputs give the\n"
     "    same bytes. linux and windows are for x86-64. jlink makes a runtime for this\n"
     "    machine, or for the target whose JDK's jmods --jmods names (an arm64 JDK's for\n"
-    "    linux-arm64).\n"
+    "    linux-arm64). --store packs the component's jar uncompressed (zorvex.swd.jre: the\n"
+    "    runtime): a larger medium that stages faster.\n"
     "  zorvex-medium check [MEDIUM] [--json] [--probe] [--ca-file FILE] [--signatures]\n"
     "    Reads the medium in MEDIUM (default: here) as the launcher would and reports what\n"
     "    it finds; --probe also runs its prerequisite checks on this machine. Exit status 0\n"
@@ -64,6 +65,8 @@ int BuildCommand(const std::vector<std::string>& args, const char* argv0) {
       o.arch = zorvex::medium::TargetArch(v);
     } else if (a == "--jmods")
       o.jmods = v;
+    else if (a == "--store")
+      o.stored.insert(v);
     else if (a == "--launcher-dir")
       o.launcher_dir = v;
     else if (a == "--runtime")

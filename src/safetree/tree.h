@@ -17,12 +17,26 @@
 
 namespace zorvex::safetree {
 
+// How a copy made by the system ended.
+enum class CopyResult {
+  kDone,
+  kUnsupported,  // the system copies nothing between these two files; nothing was written
+  kFailed,       // as a Write that fails
+  kShort,        // the source ended before the bytes asked for
+};
+
 // Where bytes go: a file being written, or nowhere (testing).
 class Sink {
  public:
   virtual ~Sink() = default;
   // Takes the next bytes. False when they cannot be written (the disk is full, say).
   virtual bool Write(const uint8_t* data, size_t size) = 0;
+  // Takes the next `size` bytes from the open file `fd` at `offset`, copied by the system
+  // without passing through this program, where it can copy between the two files.
+  virtual CopyResult CopyFrom(int fd, uint64_t offset, uint64_t size) {
+    (void)fd, (void)offset, (void)size;
+    return CopyResult::kUnsupported;
+  }
 };
 
 // What a file is, whatever name reached it: device and inode on POSIX, volume serial and

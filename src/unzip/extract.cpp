@@ -33,7 +33,10 @@ struct Item {
 class Run {
  public:
   Run(const MappedArchive& archive, const Options& options)
-      : data_(archive.data()), size_(archive.size()), options_(options) {}
+      : data_(archive.data()),
+        size_(archive.size()),
+        descriptor_(archive.Descriptor()),
+        options_(options) {}
 
   void Note(int code) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -51,11 +54,13 @@ class Run {
   int status() const { return status_; }
   const uint8_t* data() const { return data_; }
   size_t size() const { return size_; }
+  int descriptor() const { return descriptor_; }
   const Options& options() const { return options_; }
 
  private:
   const uint8_t* data_;
   size_t size_;
+  int descriptor_;
   const Options& options_;
   std::mutex mutex_;
   int status_ = kOk;
@@ -297,7 +302,7 @@ void UnpackFile(Run* run, safetree::Tree* out, const Item& item) {
     return;
   }
   uint32_t crc = 0;
-  DataResult r = UnpackData(run->data(), e, file.get(), &crc);
+  DataResult r = UnpackData(run->data(), e, file.get(), &crc, run->descriptor());
   if (r == DataResult::kWriteFailed && !file->DiskFull()) {
     // Not the archive's fault: the system's reason, not "invalid compressed data".
     run->Warn("error:  cannot write " + shown + ": " + file->WriteError() + "\n", kFormatError);

@@ -23,12 +23,30 @@ constexpr size_t kChunk = 4u << 20;
 // the data, and is not allowed to set the size of a buffer.
 constexpr uint64_t kMaxRatio = 1032;
 
-DataResult CopyStored(const uint8_t* in, const Entry& e, Sink* sink, uint32_t* crc) {
+// Stored data: copied by the system from the archive's descriptor where it can (the bytes
+// never pass through this program; the CRC is then read from the pages the copy has just
+// brought into memory), else written from the mapping.
+DataResult CopyStored(const uint8_t* in, const Entry& e, Sink* sink, uint32_t* crc, int fd) {
   if (e.compressed_size != e.uncompressed_size) return DataResult::kBadData;
+  bool by_system = fd >= 0;
   for (uint64_t done = 0; done < e.compressed_size;) {
     size_t n = static_cast<size_t>(std::min<uint64_t>(kChunk, e.compressed_size - done));
+    if (by_system) {
+      switch (sink->CopyFrom(fd, e.data_offset + done, n)) {
+        case CopyResult::kDone:
+          break;
+        case CopyResult::kUnsupported:  // the rest is written from the mapping
+          by_system = false;
+          continue;
+        case CopyResult::kFailed:
+          return DataResult::kWriteFailed;
+        case CopyResult::kShort:
+          return DataResult::kBadData;  // the archive was cut short meanwhile
+      }
+    } else if (!sink->Write(in + done, n)) {
+      return DataResult::kWriteFailed;
+    }
     *crc = Crc32(*crc, in + done, n);
-    if (!sink->Write(in + done, n)) return DataResult::kWriteFailed;
     done += n;
   }
   return DataResult::kOk;
@@ -67,7 +85,8 @@ DataResult InflateStreaming(const uint8_t* in, const Entry& e, Sink* sink, uint3
   return produced == e.uncompressed_size ? DataResult::kOk : DataResult::kBadData;
 }
 
-DataResult UnpackData(const uint8_t* archive, const Entry& e, Sink* sink, uint32_t* actual_crc) {
+DataResult UnpackData(const uint8_t* archive, const Entry& e, Sink* sink, uint32_t* actual_crc,
+                      int archive_fd) {
   const uint8_t* in = archive + e.data_offset;
   *actual_crc = 0;
   DataResult r;
@@ -75,7 +94,7 @@ DataResult UnpackData(const uint8_t* archive, const Entry& e, Sink* sink, uint32
   if (e.Encrypted() || (e.method != kStored && e.method != kDeflated)) {
     return DataResult::kUnsupported;
   } else if (e.method == kStored) {
-    r = CopyStored(in, e, sink, actual_crc);
+    r = CopyStored(in, e, sink, actual_crc, archive_fd);
   } else if (e.uncompressed_size > e.compressed_size * kMaxRatio + 1024) {
     return DataResult::kBadData;
   } else {

@@ -19,6 +19,9 @@ class MappedArchive {
   // False when the bytes may have changed since the archive was opened (see
   // MapUnchangeableArchive); memory of the program's own never changes.
   virtual bool Unchanged() const { return true; }
+  // An open descriptor of the file whose bytes data() shows, for copies the system makes
+  // from it; -1 when the bytes are the program's own (read, not mapped).
+  virtual int Descriptor() const { return -1; }
 };
 
 // Null with *error set when the file cannot be opened or is no regular file.

@@ -22,17 +22,20 @@ namespace {
 
 class PosixMapped : public MappedArchive {
  public:
-  PosixMapped(void* map, size_t size) : map_(map), size_(size) {}
+  PosixMapped(int fd, void* map, size_t size) : fd_(fd), map_(map), size_(size) {}
   ~PosixMapped() override {
     if (map_ != nullptr) ::munmap(map_, size_);
+    ::close(fd_);
   }
   const uint8_t* data() const override {
     static const uint8_t kEmpty = 0;
     return map_ != nullptr ? static_cast<const uint8_t*>(map_) : &kEmpty;
   }
   size_t size() const override { return size_; }
+  int Descriptor() const override { return fd_; }
 
  private:
+  int fd_;
   void* map_;
   size_t size_;
 };
@@ -78,10 +81,13 @@ std::unique_ptr<MappedArchive> MapArchive(const std::string& path, std::string* 
   if (fd < 0) return nullptr;
   size_t size = static_cast<size_t>(st.st_size);
   void* map = MapWhole(fd, size);
-  if (map == MAP_FAILED) *error = std::strerror(errno);
-  ::close(fd);
-  if (map == MAP_FAILED) return nullptr;
-  return std::make_unique<PosixMapped>(map, size);
+  if (map == MAP_FAILED) {
+    *error = std::strerror(errno);
+    ::close(fd);
+    return nullptr;
+  }
+  // The descriptor stays open: stored entries are copied from it by the system.
+  return std::make_unique<PosixMapped>(fd, map, size);
 }
 
 namespace {
@@ -102,6 +108,7 @@ class LeasedMapped : public MappedArchive {
   size_t size() const override { return size_; }
   // A lease being broken reads as F_UNLCK: someone has asked to write.
   bool Unchanged() const override { return ::fcntl(fd_, F_GETLEASE) == F_RDLCK; }
+  int Descriptor() const override { return fd_; }
 
  private:
   int fd_;
@@ -137,6 +144,8 @@ std::unique_ptr<MappedArchive> MapUnchangeableArchive(const std::string& path) {
   int fd = OpenRegular(path, &st, &error);
   if (fd < 0) return nullptr;
   // A broken lease is told by its state, not by the signal, whose default ends the process.
+  // What is copied from the leased descriptor is what the mapping shows: nobody writes
+  // while the lease holds, and Unchanged() tells when someone asked to.
   ::signal(SIGIO, SIG_IGN);
   if (!IsLocalFileSystem(fd) || ::fcntl(fd, F_SETLEASE, F_RDLCK) != 0) {
     ::close(fd);

@@ -102,33 +102,48 @@ class NativeMediumToolTest : public ::testing::Test, public MediumTool {
   NativeMediumToolTest() : MediumTool(BuiltTargets()[0]) {}
 };
 
+// Built with its jars deflated, and with the runtime's and a component's stored (which the
+// unzip copies as they are): the same staged files either way.
 TEST_P(MediumToolTest, BuiltMediumRunsAndPassesTheCheck) {
-  const std::string out = medium_.root + "/releases/built";  // its parent is made too
-  RunResult built = Build(out, {"--set", "JRE_MEMORY_OPTIONS=-Xmx64m"});
-  ASSERT_EQ(built.status, 0) << built.out << built.err;
-  RunResult checked = Check(out + "/Disk1");
-  EXPECT_EQ(checked.status, 0) << checked.out << checked.err;
-  EXPECT_NE(checked.out.find("No problems found."), std::string::npos) << checked.out;
+  for (const bool stored : {false, true}) {
+    SCOPED_TRACE(stored ? "stored" : "deflated");
+    const std::string out = medium_.root + "/releases/" + (stored ? "stored" : "built");
+    std::vector<std::string> more = {"--set", "JRE_MEMORY_OPTIONS=-Xmx64m"};
+    if (stored) more.insert(more.end(), {"--store", "zorvex.swd.jre", "--store", "extra.comp"});
+    RunResult built = Build(out, more);  // the parent of `out` is made too
+    ASSERT_EQ(built.status, 0) << built.out << built.err;
+    const std::string jar =
+        out + "/stage/Components/zorvex.swd.jre/17.0.2/1/DataFiles/zorvex.swd.jre.jar";
+    // A stored entry holds the file's bytes as they are: the release file's text shows.
+    EXPECT_EQ(Slurp(jar).find("JAVA_VERSION=\"17.0.2\"") != std::string::npos, stored);
+    RunResult checked = Check(out + "/Disk1");
+    EXPECT_EQ(checked.status, 0) << checked.out << checked.err;
+    EXPECT_NE(checked.out.find("No problems found."), std::string::npos) << checked.out;
 
-  medium_.medium_dir = out + "/Disk1";
-  RunResult r = medium_.Run({"-silent", "-noconsole"});
-  EXPECT_EQ(r.status, 259 & 0xFF) << r.out << r.err;  // not waited for: the files stay
-  std::vector<JavaRecord> runs = medium_.WaitForJavaRuns(1, 20000);
-  ASSERT_EQ(runs.size(), 1u) << r.out;
-  std::vector<std::string> left = medium_.TempEntries();
-  ASSERT_EQ(left.size(), 1u);
-  const std::string staged = medium_.temp_dir + "/" + left[0];
-  const std::string java = GetParam().windows ? "javaw.exe" : "java";
-  EXPECT_EQ(runs[0].args[0], medium_.TargetPath(staged + "/jre/17.0.2/bin/" + java));
-  EXPECT_NE(std::find(runs[0].args.begin(), runs[0].args.end(), "-Xmx64m"), runs[0].args.end());
-  EXPECT_EQ(Slurp(staged + "/zek/jlib/zorinstaller.jar"), "installer");
-  EXPECT_EQ(Slurp(staged + "/zek/jlib/zorcore.jar"), "core");
-  if (!GetParam().windows) {
-    EXPECT_TRUE((fs::status(staged + "/extra/run.sh").permissions() & fs::perms::owner_exec) !=
-                fs::perms::none);
-    EXPECT_EQ(fs::read_symlink(staged + "/extra/link"), "run.sh");
-  } else {
-    EXPECT_EQ(Slurp(staged + "/extra/link"), "run.sh");  // a link becomes a file naming it
+    fs::remove_all(medium_.temp_dir);
+    fs::create_directories(medium_.temp_dir);
+    medium_.medium_dir = out + "/Disk1";
+    RunResult r = medium_.Run({"-silent", "-noconsole"});
+    EXPECT_EQ(r.status, 259 & 0xFF) << r.out << r.err;  // not waited for: the files stay
+    std::vector<JavaRecord> runs = medium_.WaitForJavaRuns(stored ? 2 : 1, 20000);
+    ASSERT_EQ(runs.size(), stored ? 2u : 1u) << r.out;
+    std::vector<std::string> left = medium_.TempEntries();
+    ASSERT_EQ(left.size(), 1u);
+    const std::string staged = medium_.temp_dir + "/" + left[0];
+    const std::string java = GetParam().windows ? "javaw.exe" : "java";
+    EXPECT_EQ(runs.back().args[0], medium_.TargetPath(staged + "/jre/17.0.2/bin/" + java));
+    EXPECT_EQ(Slurp(staged + "/jre/17.0.2/bin/" + java), Slurp(medium_.jre_dir + "/bin/" + java));
+    EXPECT_NE(std::find(runs.back().args.begin(), runs.back().args.end(), "-Xmx64m"),
+              runs.back().args.end());
+    EXPECT_EQ(Slurp(staged + "/zek/jlib/zorinstaller.jar"), "installer");
+    EXPECT_EQ(Slurp(staged + "/zek/jlib/zorcore.jar"), "core");
+    if (!GetParam().windows) {
+      EXPECT_TRUE((fs::status(staged + "/extra/run.sh").permissions() & fs::perms::owner_exec) !=
+                  fs::perms::none);
+      EXPECT_EQ(fs::read_symlink(staged + "/extra/link"), "run.sh");
+    } else {
+      EXPECT_EQ(Slurp(staged + "/extra/link"), "run.sh");  // a link becomes a file naming it
+    }
   }
 }
 
@@ -341,6 +356,8 @@ TEST_F(NativeMediumToolTest, BadInputIsRefusedAndLeavesNothing) {
       {{"--jlink-modules", "java.base"}, "one of --runtime DIR and --jlink-modules"},
       {{"--target", "windows", "--runtime", "", "--jlink-modules", "java.base"},
        "jlink makes a runtime for this machine"},
+      {{"--store", "no.such.comp"}, "--store no.such.comp: no component of that name is packed"},
+      {{"--store", "zorvex.swd.jre", "--layout", "plain"}, "the plain layout packs no jars"},
   };
   const std::string out = medium_.root + "/bad";
   for (const Row& row : rows) {

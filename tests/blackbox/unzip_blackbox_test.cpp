@@ -427,6 +427,113 @@ TEST_F(UnzipTest, HostileArchivesStayInside) {
     }
 }
 
+// Stored entries are copied by the system from the archive (same file system), or written
+// from the mapping where it cannot copy between the two (the archive in /dev/shm, the
+// output on disk): the same bytes either way, parts of 4 MiB and the rest; a CRC that
+// does not match is still refused, and no file is left.
+TEST_F(UnzipTest, StoredEntriesByEitherPath) {
+  using testing::ZipBytes;
+  std::string big(9u << 20, '\0');
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>((i * 2654435761u) >> 13);
+  ZipBytes good, bad;
+  ZipBytes::Options wrong;
+  wrong.crc_delta = 1;
+  good.Add("small.txt", "fine", {});
+  good.Add("big.bin", big, {});
+  bad.Add("small.txt", "fine", {});
+  bad.Add("bad.bin", big, wrong);
+  struct stat shm {
+  }, here{};
+  const bool other_fs =
+      stat("/dev/shm", &shm) == 0 && stat(root_.c_str(), &here) == 0 && shm.st_dev != here.st_dev;
+  for (const bool in_shm : {false, true}) {
+    if (in_shm && !other_fs) continue;
+    SCOPED_TRACE(in_shm ? "archive in /dev/shm" : "archive beside the output");
+    std::string dir = root_;
+    if (in_shm) {
+      std::string pattern = "/dev/shm/zorvex_unzip_XXXXXX";
+      dir = mkdtemp(pattern.data());
+    }
+    std::ofstream(dir + "/good.zip", std::ios::binary) << good.Finish();
+    std::ofstream(dir + "/bad.zip", std::ios::binary) << bad.Finish();
+    fs::remove_all(root_ + "/out");
+    EXPECT_EQ(RunUnzip(false, "-qo", dir + "/good.zip", root_ + "/out"), 0);
+    EXPECT_EQ(Slurp(root_ + "/out/big.bin"), big);
+    EXPECT_EQ(Slurp(root_ + "/out/small.txt"), "fine");
+    EXPECT_EQ(RunUnzip(false, "-qo", dir + "/bad.zip", root_ + "/out"), 2);
+    EXPECT_FALSE(fs::exists(root_ + "/out/bad.bin"));
+    if (in_shm) fs::remove_all(dir);
+  }
+}
+
+// A stored entry beyond 2 GiB, more than the system copies in one call: whole, to its end.
+TEST_F(UnzipTest, StoredEntryLargerThan2GiB) {
+  const uint64_t size = (2ull << 30) + 4097;
+  const std::string name = "big.bin", tail = "the end of the entry";
+  // In memory where there is /dev/shm: the copy is the same there, and the disk is spared
+  // writing 2 GiB.
+  std::string pattern = (fs::exists("/dev/shm") ? "/dev/shm" : root_) + "/zorvex_big_XXXXXX";
+  const std::string dir = mkdtemp(pattern.data());
+  struct Cleanup {
+    std::string dir;
+    ~Cleanup() { fs::remove_all(dir); }
+  } cleanup{dir};
+  const std::string archive = dir + "/big.zip";
+  int fd = open(archive.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+  ASSERT_GE(fd, 0);
+  auto put = [](std::string* s, uint64_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) s->push_back(static_cast<char>(v >> (8 * i)));
+  };
+  // The data: zeros (a hole) and then `tail`; its CRC from the same bytes, part by part.
+  uint32_t crc = 0xFFFFFFFF;
+  auto crc_of = [&crc](const char* p, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+      crc ^= static_cast<unsigned char>(p[i]);
+      for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320 & (0u - (crc & 1)));
+    }
+  };
+  // The 2 GiB of zeros byte by byte through a table, which keeps them quick.
+  uint32_t table[256];
+  for (uint32_t b = 0; b < 256; ++b) {
+    uint32_t c = b;
+    for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320 & (0u - (c & 1)));
+    table[b] = c;
+  }
+  for (uint64_t i = 0; i < size - tail.size(); ++i) crc = (crc >> 8) ^ table[crc & 0xFF];
+  crc_of(tail.data(), tail.size());
+  crc = ~crc;
+  std::string local;
+  put(&local, 0x04034b50, 4), put(&local, 20, 2), put(&local, 0, 2), put(&local, 0, 2);
+  put(&local, 0, 4), put(&local, crc, 4), put(&local, size, 4), put(&local, size, 4);
+  put(&local, name.size(), 2), put(&local, 0, 2);
+  local += name;
+  std::string central;
+  put(&central, 0x02014b50, 4), put(&central, 0x031E, 2), put(&central, 20, 2);
+  put(&central, 0, 2), put(&central, 0, 2), put(&central, 0, 4), put(&central, crc, 4);
+  put(&central, size, 4), put(&central, size, 4), put(&central, name.size(), 2);
+  put(&central, 0, 2), put(&central, 0, 2), put(&central, 0, 2), put(&central, 0, 2);
+  put(&central, 0100644u << 16, 4), put(&central, 0, 4);
+  central += name;
+  const uint64_t at = local.size() + size;
+  std::string end;
+  put(&end, 0x06054b50, 4), put(&end, 0, 4), put(&end, 1, 2), put(&end, 1, 2);
+  put(&end, central.size(), 4), put(&end, at, 4), put(&end, 0, 2);
+  ASSERT_EQ(pwrite(fd, local.data(), local.size(), 0), static_cast<ssize_t>(local.size()));
+  const std::string after = tail + central + end;
+  ASSERT_EQ(pwrite(fd, after.data(), after.size(), at - tail.size()),
+            static_cast<ssize_t>(after.size()));
+  close(fd);
+  EXPECT_EQ(RunUnzip(false, "-qo", archive, dir + "/out"), 0);
+  fs::remove(archive);
+  const std::string out = dir + "/out/" + name;
+  ASSERT_EQ(fs::file_size(out), size);
+  std::ifstream in(out, std::ios::binary);
+  in.seekg(static_cast<std::streamoff>(size - tail.size()));
+  std::string last(tail.size(), '\0');
+  in.read(last.data(), static_cast<std::streamsize>(last.size()));
+  EXPECT_EQ(last, tail);
+}
+
 TEST_F(UnzipTest, WindowsBuildUnpacksTheSameNamesAndBytes) {
   const char* wine = "/usr/lib/wine/wine64";
   if (!fs::exists(kWindows) || !fs::exists(wine)) GTEST_SKIP() << "no unzip.exe or Wine";

@@ -43,9 +43,20 @@ apt_update() {
   fi
 }
 
+# A name without an architecture is the host's (or an architecture-independent package):
+# the arm64 one of the same name does not count for it.
+native=$(dpkg --print-architecture)
+installed() {
+  if [[ $1 == *:* ]]; then
+    dpkg-query -W -f='${Status}\n' "$1" 2>/dev/null | grep -q "^install ok installed$"
+  else
+    dpkg-query -W -f='${Status} ${Architecture}\n' "$1" 2>/dev/null |
+      grep -qE "^install ok installed ($native|all)$"
+  fi
+}
 missing=()
 for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  installed "$p" || missing+=("$p")
 done
 if [ "${#missing[@]}" -gt 0 ]; then
   apt_update

@@ -8,8 +8,10 @@
 #   (c) the medium's unzip on the runtime's jar against cp -r of the runtime it holds, and
 #       against Info-ZIP's unzip on the same jar;
 # in memory (/dev/shm) and on disk (${TMPDIR:-/tmp}), or only in BENCH_DIR when it is set.
-# Each run writes into a fresh directory; everything is removed at the end.
-#   [BENCH_DIR=DIR] bench/time_to_installer.sh [ROUNDS]
+# Each run writes into a fresh directory; everything is removed at the end. The media carry
+# the launcher and unzip of BENCH_LAUNCHER_DIR (default build/native): another build's, to
+# compare two versions.
+#   [BENCH_DIR=DIR] [BENCH_LAUNCHER_DIR=DIR] bench/time_to_installer.sh [ROUNDS]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 rounds=${1:-5}
@@ -28,7 +30,8 @@ for place in "${places[@]}"; do
   mkdir -p "$work/out" "$work/temp" "$work/registry/HKEY_LOCAL_MACHINE/SOFTWARE"
   for form in deflated stored; do
     store=""; [ "$form" = stored ] && store=$all
-    ZORVEX_DEMO_STORE=$store bash scripts/make-demo-medium.sh build/native "$work/$form" >/dev/null
+    ZORVEX_DEMO_STORE=$store ZORVEX_DEMO_LAUNCHER_DIR=${BENCH_LAUNCHER_DIR:-build/native} \
+      bash scripts/make-demo-medium.sh build/native "$work/$form" >/dev/null
   done
   env_=(ZORVEX_REGISTRY="$work/registry" TEMP="$work/temp")
   (cd "$work/deflated/Disk1" &&

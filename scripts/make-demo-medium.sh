@@ -17,9 +17,14 @@ target=${ZORVEX_DEMO_TARGET:-linux}
 layout=${ZORVEX_DEMO_LAYOUT:-distribution}
 jmods=()
 if [ -n "${ZORVEX_DEMO_JMODS:-}" ]; then jmods=(--jmods "$ZORVEX_DEMO_JMODS"); fi
-# ZORVEX_DEMO_STORE=NAME,... packs those components uncompressed ("" for none).
+# The components are packed uncompressed (--store): a medium three times larger (66 MB
+# against 21 MB for the runtime) that stages in about half the time, the unzip then copying
+# the runtime's files at the speed of cp. ZORVEX_DEMO_STORE=NAME,... names the components
+# to store instead ("" for none: every jar deflated); a plain medium has no jars to store.
 stored=()
-IFS=, read -ra names <<<"${ZORVEX_DEMO_STORE-}"
+all=zorvex.swd.jre,zorvex.swd.zek,zorvex.swd.zek.core,zorvex.swd.zpatch
+[ "$layout" = plain ] && all=""  # a plain medium packs no jars
+IFS=, read -ra names <<<"${ZORVEX_DEMO_STORE-$all}"
 for name in ${names[@]+"${names[@]}"}; do stored+=(--store "$name"); done
 medium=$2
 java_home=${3:-${JAVA_HOME:-$(dirname "$(dirname "$(readlink -f "$(command -v javac)")")")}}

@@ -52,15 +52,12 @@ for place in "${places[@]}"; do
       "cd $disk && ZORVEX_REGISTRY=$work/registry TEMP=$work/out ./setup -bootstrapOnly -noconsole BOOTSTRAP_LOC=\$(mktemp -u -p $work/out)" \
       "cp -r $work/staged \$(mktemp -u -p $work/out)"
     jar=$(ls "$work/$form"/stage/Components/zorvex.swd.jre/*/1/DataFiles/*.jar)
-    echo
-    echo "== (c) $form, in $place: the unzip on the runtime's jar (A) against cp -r (B)"
-    "$pair" --rounds "$rounds" --runs 3 \
-      "$disk/unzip -qqqo $jar -d \$(mktemp -d -p $work/out)" \
-      "cp -r $runtime \$(mktemp -u -p $work/out)"
-    echo
-    echo "== (c) $form, in $place: the unzip on the runtime's jar (A) against Info-ZIP's (B)"
-    "$pair" --rounds "$rounds" --runs 3 \
-      "$disk/unzip -qqqo $jar -d \$(mktemp -d -p $work/out)" \
-      "unzip -qqqo $jar -d \$(mktemp -d -p $work/out)"
+    for against in "cp -r" "Info-ZIP's unzip"; do
+      b="cp -r $runtime \$(mktemp -u -p $work/out)"
+      [ "$against" = "cp -r" ] || b="unzip -qqqo $jar -d \$(mktemp -d -p $work/out)"
+      echo
+      echo "== (c) $form, in $place: the unzip on the runtime's jar (A) against $against (B)"
+      "$pair" --rounds "$rounds" --runs 3 "$disk/unzip -qqqo $jar -d \$(mktemp -d -p $work/out)" "$b"
+    done
   done
 done

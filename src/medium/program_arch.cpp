@@ -7,6 +7,13 @@ namespace zorvex::medium {
 
 namespace {
 
+// The architecture of a header's machine number, given each format's numbers for ours.
+Arch OfMachine(uint32_t machine, uint32_t x86_64, uint32_t arm64) {
+  if (machine == x86_64) return Arch::kX86_64;
+  if (machine == arm64) return Arch::kArm64;
+  return Arch::kUnknown;
+}
+
 uint32_t Le(std::string_view bytes, size_t at, size_t size) {
   uint32_t v = 0;
   for (size_t i = size; i-- > 0;) v = (v << 8) | static_cast<uint8_t>(bytes[at + i]);
@@ -22,14 +29,7 @@ Arch ProgramArch(std::string_view head) {
           "\x7f"
           "ELF" &&
       head[5] == 1) {
-    switch (Le(head, 18, 2)) {
-      case 62:
-        return Arch::kX86_64;
-      case 183:
-        return Arch::kArm64;
-      default:
-        return Arch::kUnknown;
-    }
+    return OfMachine(Le(head, 18, 2), 62, 183);
   }
   // PE: the DOS header names where the PE signature lies; the machine follows it.
   if (head.size() >= 64 && head.substr(0, 2) == "MZ") {
@@ -37,14 +37,7 @@ Arch ProgramArch(std::string_view head) {
     if (pe > head.size() - 6 || head.substr(pe, 4) != std::string_view("PE\0\0", 4)) {
       return Arch::kUnknown;
     }
-    switch (Le(head, pe + 4, 2)) {
-      case 0x8664:
-        return Arch::kX86_64;
-      case 0xAA64:
-        return Arch::kArm64;
-      default:
-        return Arch::kUnknown;
-    }
+    return OfMachine(Le(head, pe + 4, 2), 0x8664, 0xAA64);
   }
   return Arch::kUnknown;
 }

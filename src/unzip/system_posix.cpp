@@ -92,28 +92,14 @@ std::unique_ptr<MappedArchive> MapArchive(const std::string& path, std::string* 
 
 namespace {
 
-// A mapping under a read lease on its descriptor.
-class LeasedMapped : public MappedArchive {
+// A mapping under a read lease on its descriptor, which is released before the
+// descriptor closes.
+class LeasedMapped : public PosixMapped {
  public:
-  LeasedMapped(int fd, void* map, size_t size) : fd_(fd), map_(map), size_(size) {}
-  ~LeasedMapped() override {
-    if (map_ != nullptr) ::munmap(map_, size_);
-    ::fcntl(fd_, F_SETLEASE, F_UNLCK);
-    ::close(fd_);
-  }
-  const uint8_t* data() const override {
-    static const uint8_t kEmpty = 0;
-    return map_ != nullptr ? static_cast<const uint8_t*>(map_) : &kEmpty;
-  }
-  size_t size() const override { return size_; }
+  using PosixMapped::PosixMapped;
+  ~LeasedMapped() override { ::fcntl(Descriptor(), F_SETLEASE, F_UNLCK); }
   // A lease being broken reads as F_UNLCK: someone has asked to write.
-  bool Unchanged() const override { return ::fcntl(fd_, F_GETLEASE) == F_RDLCK; }
-  int Descriptor() const override { return fd_; }
-
- private:
-  int fd_;
-  void* map_;
-  size_t size_;
+  bool Unchanged() const override { return ::fcntl(Descriptor(), F_GETLEASE) == F_RDLCK; }
 };
 
 // File systems whose every writer goes through this kernel, so that a lease sees them:

@@ -91,8 +91,12 @@ if [ "$(cat "$ARM64_JDK.version" 2>/dev/null)" != "$want" ]; then
   echo "Unpacking the arm64 JDK $want into $ARM64_JDK"
   work=$(mktemp -d)
   chmod 755 "$work"  # apt's download user writes there
-  (cd "$work" && apt-get download -q "openjdk-17-jdk-headless:arm64=$want" \
-     "openjdk-17-jre-headless:arm64=$want" >/dev/null 2>&1)
+  if ! (cd "$work" && apt-get download -q "openjdk-17-jdk-headless:arm64=$want" \
+       "openjdk-17-jre-headless:arm64=$want" >"$work/download.log" 2>&1); then
+    cat "$work/download.log" >&2
+    echo "error: the arm64 JDK $want cannot be downloaded; $ARM64_JDK is left as it was" >&2
+    exit 1
+  fi
   for deb in "$work"/*.deb; do dpkg -x "$deb" "$work/root"; done
   $SUDO mkdir -p "$(dirname "$ARM64_JDK")"
   $SUDO rm -rf "$ARM64_JDK"

@@ -7,7 +7,21 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 start=$SECONDS
-trap 'echo "The test command took $(((SECONDS - start) / 60)) min $(((SECONDS - start) % 60)) s."' EXIT
+# A failed run's record is often cut in the middle: its end repeats what each failed test
+# said, from the test logs, so that the cause is there beside the summary.
+failures() {
+  local log
+  for log in build/*/Testing/Temporary/LastTest.log build/asan/realjvm.log build/asan/sweep.log; do
+    [[ -f $log ]] && grep -q ': Failure$' "$log" || continue
+    echo "==> What the failed tests said ($log)"
+    grep -A 24 ': Failure$' "$log" | cut -c 1-300 | head -n 240
+  done
+}
+finish() {
+  [[ ${status:-0} -eq 0 ]] || failures
+  echo "The test command took $(((SECONDS - start) / 60)) min $(((SECONDS - start) % 60)) s."
+}
+trap finish EXIT
 step() { echo "==> $* (at $((SECONDS - start)) s)"; }
 
 step "Installing what the builds and tests need (scripts/install-deps.sh)"
@@ -18,7 +32,10 @@ bash scripts/install-deps.sh
 for preset in native windows windows-faults linux-arm64 asan fuzz; do
   step "Building the preset $preset in build/$preset"
   cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset"
+  targets=()
+  # The sweep stages a medium with setup.exe, unzip.exe and the catalogues: nothing more.
+  [[ $preset == windows-faults ]] && targets=(--target setup unzip catalogues)
+  cmake --build --preset "$preset" "${targets[@]}"
 done
 
 step "Building the shipped programs again in another directory: the same bytes"
@@ -30,11 +47,12 @@ step "The unit tests of setup.exe under Wine"
 ctest --preset windows || status=1
 step "The native launcher under AddressSanitizer and UndefinedBehaviorSanitizer"
 ctest --preset asan -E 'blackbox|sweep' || status=1
-build/asan/tests/blackbox_tests --gtest_filter='*/native:RealJvm*' || status=1
+build/asan/tests/blackbox_tests --gtest_filter='*/native:RealJvm*' 2>&1 |
+  tee build/asan/realjvm.log || status=1
 # Every system call of each run failed in turn, and runs killed part way (the fault layer
 # is in the sanitizer build only). Its per-run summaries: "swept N calls: N survived".
 step "The fault sweep"
-build/asan/tests/sweep_tests || status=1
+build/asan/tests/sweep_tests 2>&1 | tee build/asan/sweep.log || status=1
 step "The fuzz targets, briefly"
 ctest --test-dir build/fuzz --output-on-failure || status=1
 # Last, so that its summary closes the output: unit tests, the black-box tests of setup,

@@ -632,8 +632,6 @@ TEST(RealJvmTest, DemoInstallerReportsWhatItReceived) {
   }
 }
 
-std::string TargetName(const ::testing::TestParamInfo<Target>& info) { return info.param.name; }
-
 INSTANTIATE_TEST_SUITE_P(Targets, LauncherTest, ::testing::ValuesIn(BuiltTargets()), TargetName);
 INSTANTIATE_TEST_SUITE_P(Targets, JavaCommandLineTest, ::testing::ValuesIn(BuiltTargets()),
                          TargetName);

@@ -422,8 +422,6 @@ TEST_P(QuotedMediumTest, StagesFromADirectoryWithQuotes) {
   EXPECT_EQ(medium_.JavaRuns().size(), 1u) << r.out;
 }
 
-std::string TargetName(const ::testing::TestParamInfo<Target>& info) { return info.param.name; }
-
 INSTANTIATE_TEST_SUITE_P(Targets, BootstrapTest, ::testing::ValuesIn(BuiltTargets()), TargetName);
 INSTANTIATE_TEST_SUITE_P(Targets, BlankMediumTest, ::testing::ValuesIn(BuiltTargets()), TargetName);
 INSTANTIATE_TEST_SUITE_P(Targets, QuotedMediumTest, ::testing::ValuesIn(BuiltTargets()),

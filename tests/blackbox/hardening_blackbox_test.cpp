@@ -385,8 +385,6 @@ TEST_P(HardeningTest, ScratchPathsThatAreRootsOrOdd) {
   EXPECT_FALSE(fs::exists(medium_.root + "/my dir"));
 }
 
-std::string TargetName(const ::testing::TestParamInfo<Target>& info) { return info.param.name; }
-
 INSTANTIATE_TEST_SUITE_P(Targets, HardeningTest, ::testing::ValuesIn(BuiltTargets()), TargetName);
 
 }  // namespace

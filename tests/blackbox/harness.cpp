@@ -1,6 +1,7 @@
 #include "blackbox/harness.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
@@ -30,6 +31,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr char kWine[] = "/usr/lib/wine/wine64";
+constexpr char kWineServer[] = "/usr/lib/wine/wineserver";
 constexpr int kRunTimeoutSeconds = 180;
 
 std::string WinePrefix() { return std::string(ZORVEX_NATIVE_BUILD) + "/blackbox-wineprefix"; }
@@ -186,6 +188,27 @@ std::map<std::string, std::string> BaseEnvironment() {
   env["LANG"] = "C";
   return env;
 }
+
+// Wine's server ends a few seconds after its last program has, and starts again with the
+// next: a program started while the server ends may fail before it runs, and every new
+// server costs its start. One server stays for the whole test program.
+class WineServer : public ::testing::Environment {
+ public:
+  void SetUp() override { Control("-p"); }
+  void TearDown() override { Control("-k"); }
+
+ private:
+  static void Control(const char* option) {
+    if (!fs::exists(kWine) || !fs::exists(kWineServer)) return;
+    std::map<std::string, std::string> env = BaseEnvironment();
+    env["WINEPREFIX"] = WinePrefix();
+    fs::create_directories(WinePrefix());  // the first program makes the prefix in it
+    Spawn({kWineServer, option}, env, WinePrefix());
+  }
+};
+
+[[maybe_unused]] const ::testing::Environment* const kWineServerEnvironment =
+    ::testing::AddGlobalTestEnvironment(new WineServer);
 
 }  // namespace
 

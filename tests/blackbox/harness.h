@@ -3,6 +3,8 @@
 // reads back what the recording Java stand-in received.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <map>
 #include <string>
 #include <vector>
@@ -18,6 +20,11 @@ struct Target {
 
 // The targets whose programs are built; the Windows one only when setup.exe exists.
 std::vector<Target> BuiltTargets();
+
+// The name a test run for a target carries: "native" or "windows".
+inline std::string TargetName(const ::testing::TestParamInfo<Target>& info) {
+  return info.param.name;
+}
 
 struct RunResult {
   int status = -1;  // the low 8 bits, as POSIX and Wine pass the exit status on

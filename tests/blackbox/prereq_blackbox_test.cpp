@@ -264,8 +264,6 @@ TEST_P(PrereqLauncherTest, SystemProbes) {
       << r.out;
 }
 
-std::string TargetName(const ::testing::TestParamInfo<Target>& info) { return info.param.name; }
-
 INSTANTIATE_TEST_SUITE_P(Targets, PrereqLauncherTest, ::testing::ValuesIn(BuiltTargets()),
                          TargetName);
 

@@ -124,8 +124,6 @@ TEST_P(StatusContractTest, EveryRowIsWhatARunEndsWith) {
   EXPECT_EQ(r.status, 1) << r.out << r.err;
 }
 
-std::string TargetName(const ::testing::TestParamInfo<Target>& info) { return info.param.name; }
-
 INSTANTIATE_TEST_SUITE_P(Targets, StatusContractTest, ::testing::ValuesIn(BuiltTargets()),
                          TargetName);
 

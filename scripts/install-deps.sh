@@ -54,21 +54,27 @@ installed() {
       grep -qE "^install ok installed ($native|all)$"
   fi
 }
+# Installs the packages named, without recommended ones; apt's output is shown whole only
+# when it fails.
+apt_install() {
+  apt_update
+  local log
+  log=$(mktemp)
+  if ! $SUDO "${apt_env[@]}" apt-get install -y -q --no-install-recommends "$@" >"$log" 2>&1; then
+    cat "$log"
+    rm -f "$log"
+    exit 1
+  fi
+  grep -E '^(Need to get|After this operation)' "$log" || true
+  rm -f "$log"
+}
 missing=()
 for p in "${packages[@]}"; do
   installed "$p" || missing+=("$p")
 done
 if [ "${#missing[@]}" -gt 0 ]; then
-  apt_update
   echo "Installing ${#missing[@]} packages: ${missing[*]}"
-  log=$(mktemp)
-  if ! $SUDO "${apt_env[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}" \
-      >"$log" 2>&1; then
-    cat "$log"
-    exit 1
-  fi
-  grep -E '^(Need to get|After this operation)' "$log" || true
-  rm -f "$log"
+  apt_install "${missing[@]}"
 fi
 [ "$mode" = demo ] && exit 0
 
@@ -81,10 +87,8 @@ if [ -z "$want" ] || [ "$want" = "(none)" ]; then
 fi
 host=$(dpkg-query -W -f='${Version}' openjdk-17-jdk-headless)
 if [ "$host" != "$want" ]; then
-  apt_update
   echo "Bringing the host JDK from $host to $want, the arm64 JDK's version"
-  $SUDO "${apt_env[@]}" apt-get install -y -q --no-install-recommends \
-    "openjdk-17-jdk-headless=$want" "openjdk-17-jre-headless=$want" >/dev/null
+  apt_install "openjdk-17-jdk-headless=$want" "openjdk-17-jre-headless=$want"
 fi
 if [ "$(cat "$ARM64_JDK.version" 2>/dev/null)" != "$want" ]; then
   apt_update

@@ -282,13 +282,8 @@ bool Validate(const BuildOptions& o) {
 #else
   constexpr bool kHostIsWindows = false;
 #endif
-#if defined(__aarch64__) || defined(_M_ARM64)
-  constexpr Arch kHostArch = Arch::kArm64;
-#else
-  constexpr Arch kHostArch = Arch::kX86_64;
-#endif
   if (!o.jlink_modules.empty() && o.jmods.empty() &&
-      (o.windows != kHostIsWindows || o.arch != kHostArch)) {
+      (o.windows != kHostIsWindows || o.arch != ThisProgramArch())) {
     return Fail(
         "jlink makes a runtime for this machine's system only: give the target's runtime with "
         "--runtime DIR, or the target JDK's jmods with --jmods DIR");

@@ -18,6 +18,14 @@ inline constexpr size_t kArchHeadBytes = 4096;
 Arch ProgramArch(std::string_view head);
 // ProgramArch of the file's first bytes; kUnknown when it cannot be read.
 Arch FileArch(const std::filesystem::path& file);
+// The processor this program itself is built for.
+constexpr Arch ThisProgramArch() {
+#if defined(__aarch64__) || defined(_M_ARM64)
+  return Arch::kArm64;
+#else
+  return Arch::kX86_64;
+#endif
+}
 // "x86-64", "arm64" or "unknown".
 const char* ArchName(Arch arch);
 // The architecture of a --target value: "linux" and "windows" are x86-64.

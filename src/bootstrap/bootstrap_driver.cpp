@@ -5,11 +5,11 @@
 #include <set>
 #include <vector>
 
+#include "access/guard.h"
 #include "bootstrap/progress.h"
 #include "bootstrap/tree_ops.h"
 #include "bootstrap/version.h"
 #include "inventory/logs.h"
-#include "manifest/guard.h"
 #include "messages/catalogue.h"
 #include "messages/console.h"
 #include "options/option_state.h"
@@ -38,9 +38,9 @@ std::string Join(const std::string& dir, const std::string& name) {
 
 // The entries and bytes the jars of a component directory hold, from their central
 // directories: what its unpacking will write.
-void JarContents(const std::string& dir, uint64_t* files, uint64_t* bytes) {
+void JarContents(const std::string& dir, JarCache* cache, uint64_t* files, uint64_t* bytes) {
   *files = *bytes = 0;
-  for (const JarListing& jar : ListJars(dir)) {
+  for (const JarListing& jar : ListJars(dir, cache)) {
     for (const unzip::Entry& entry : jar.entries) {
       if (entry.IsDirectory()) continue;
       ++*files;
@@ -64,7 +64,7 @@ class Driver {
   bool StageDistribution();
   bool RuntimeStep();
   bool InstallerStep();
-  void CoreStep();
+  bool CoreStep();
   bool PatchStep();
   bool FindJavaHome(bool development_kit);
   bool CopyRequired(const std::string& from, const std::string& rel);
@@ -82,6 +82,9 @@ class Driver {
   void PlanProgress();
   void Timing(const char* format, const std::string& name, uint32_t start) const;
   uint32_t Now() const { return platform::Os().system->TickCount(); }
+  // The target's writer: the one the run holds, else one opened by its path, once.
+  platform::TreeWriter* Target() const;
+  std::set<safetree::FileId> MadeAtTop() const;
 
   const BootstrapRequest& r_;
   config::Settings& st_;
@@ -93,6 +96,9 @@ class Driver {
   std::vector<std::string> unzip_sources_;  // the component directories to be unpacked
   std::string unzip_dir_;                   // where the unzip that staging runs lies
   std::string verified_unzip_;              // its checked copy below the target, if any
+  mutable JarCache jars_;
+  mutable std::unique_ptr<platform::TreeWriter> opened_;  // when the run holds none // each jar's
+                                                          // listing, read (and checked) once
 };
 
 constexpr char kStepTiming[] = "\n Time taken for bootstrapping %s is %5.5f  seconds";
@@ -118,7 +124,7 @@ std::string Driver::HighestComponentDir(const std::string& name) const {
 
 bool Driver::Unzip(const std::string& name, const std::string& source) {
   uint64_t files = 0, bytes = 0;
-  JarContents(source, &files, &bytes);
+  JarContents(source, &jars_, &files, &bytes);
   progress_.Step(name, files, bytes);
   return UnzipJars(source, r_.target_dir, unzip_dir_) == 0;
 }
@@ -128,10 +134,9 @@ bool Driver::Unzip(const std::string& name, const std::string& source) {
 // between a check and its start, the run's own copy cannot. False after a refusal.
 bool Driver::StageVerifiedUnzip() {
   unzip_dir_ = r_.startup_location;
-  if (!manifest::MediumGuarded() || !config::StartsWithT(st_.distribution) || o_.nobootstrap)
+  if (!access::MediumGuarded() || !config::StartsWithT(st_.distribution) || o_.nobootstrap)
     return true;
-  std::unique_ptr<platform::TreeWriter> target =
-      platform::Os().files->OpenTreeWriter(r_.target_dir, false);
+  platform::TreeWriter* target = Target();
   if (!target) return false;
   // A name of the run's own, never one that stands there already.
   std::string name;
@@ -144,8 +149,8 @@ bool Driver::StageVerifiedUnzip() {
   verified_unzip_ = name;
   if (!target->MakeDirs(name) ||
       !target->CopyRegularFile(Join(r_.startup_location, program), name + "/" + program)) {
-    if (manifest::MediumRefusal().empty()) {
-      manifest::RefuseMedium(manifest::MissingText(Join(r_.startup_location, program)));
+    if (access::MediumRefusal().empty()) {
+      access::RefuseMedium(access::MissingText(Join(r_.startup_location, program)));
     }
     return false;
   }
@@ -155,8 +160,7 @@ bool Driver::StageVerifiedUnzip() {
 
 void Driver::RemoveVerifiedUnzip() {
   if (verified_unzip_.empty()) return;
-  std::unique_ptr<platform::TreeWriter> target =
-      platform::Os().files->OpenTreeWriter(r_.target_dir, false);
+  platform::TreeWriter* target = Target();
   std::vector<std::string> left;
   if (target) target->Remove(verified_unzip_, &left);
   if (!target) left.push_back(Join(r_.target_dir, verified_unzip_));
@@ -166,20 +170,46 @@ void Driver::RemoveVerifiedUnzip() {
   verified_unzip_.clear();
 }
 
-// A refused medium leaves nothing staged behind, in a directory of the user's too: what
-// staging added at the top of the target goes, what was there stays.
-void Driver::RemoveWhatWasStaged() {
-  std::unique_ptr<platform::TreeWriter> target =
-      platform::Os().files->OpenTreeWriter(r_.target_dir, false);
+platform::TreeWriter* Driver::Target() const {
+  if (r_.target != nullptr) return r_.target;
+  if (!opened_) opened_ = platform::Os().files->OpenTreeWriter(r_.target_dir, false);
+  return opened_.get();
+}
+
+// What staging made at the top of the target, by identity: in the run's own directory
+// everything that was not there before (but the install log, which the run keeps or
+// removes itself); in one the user gave, only entries of the names staging makes, so that
+// what the user puts there meanwhile stays the user's.
+std::set<safetree::FileId> Driver::MadeAtTop() const {
+  std::set<safetree::FileId> made;
   std::vector<platform::DirEntry> entries;
-  if (!target || !target->List("", &entries)) return;
+  if (!Target() || !Target()->List("", &entries)) return made;
+  std::set<std::string> planned;
+  if (r_.held_before != nullptr) {
+    for (const std::string& name : StagedTopLevelNames()) planned.insert(safetree::NameKey(name));
+  }
   const std::string log = inventory::InstallLogPath();
   for (const platform::DirEntry& e : entries) {
-    if (held_before_.count(e.id) != 0) continue;
-    // The install log stays: it says why.
-    if (!log.empty() && Join(r_.target_dir, e.name) == log) continue;
+    if (held_before_.count(e.id) != 0 || (!log.empty() && Join(r_.target_dir, e.name) == log)) {
+      continue;
+    }
+    if (r_.held_before == nullptr || planned.count(safetree::NameKey(e.name)) > 0) {
+      made.insert(e.id);
+    }
+  }
+  return made;
+}
+
+// A refused medium leaves nothing staged behind, in a directory of the user's too: what
+// staging made at the top of the target goes, what was there (or came meanwhile) stays.
+void Driver::RemoveWhatWasStaged() {
+  platform::TreeWriter* target = Target();
+  std::vector<platform::DirEntry> entries;
+  const std::set<safetree::FileId> made = MadeAtTop();
+  if (!target || !target->List("", &entries)) return;
+  for (const platform::DirEntry& e : entries) {
     std::vector<std::string> left;
-    target->Remove(e.name, &left);
+    if (made.count(e.id) > 0) target->Remove(e.name, &left);
   }
 }
 
@@ -189,7 +219,7 @@ void Driver::PlanProgress() {
   auto add = [&](const std::string& dir) {
     unzip_sources_.push_back(dir);
     uint64_t files = 0, bytes = 0;
-    JarContents(dir, &files, &bytes);
+    JarContents(dir, &jars_, &files, &bytes);
     progress_.AddToTotal(files, bytes);
   };
   const char sep = platform::Os().style->separator;
@@ -218,7 +248,7 @@ void Driver::PlanProgress() {
 // and the user is told which.
 bool Driver::CopyRequired(const std::string& from, const std::string& rel) {
   progress_.Step(from, CountFiles(from), 0);
-  if (CopyTreeInto(from, r_.target_dir, rel) == 0) return true;
+  if (CopyTreeInto(from, Target(), r_.target_dir, rel) == 0) return true;
   const std::string to = rel.empty() ? r_.target_dir : Join(r_.target_dir, rel);
   messages::ShowError(messages::FormatMessageText("S_ERBOOTSTRAP_COPY", {from, to}));
   inventory::WriteLog(messages::FormatLogMessageText("S_ERBOOTSTRAP_COPY", {from, to}));
@@ -358,7 +388,7 @@ bool Driver::RuntimeStep() {
   if (!o_.nobootstrap && !Unzip(kJre, jre)) return false;
   Timing(kStepTiming, kJre, start);
   if (st_.jre_version.size() > 2) {
-    CopyTreeInto(Join(jre, "Expanded"), r_.target_dir, "jre/" + st_.jre_version);
+    CopyTreeInto(Join(jre, "Expanded"), Target(), r_.target_dir, "jre/" + st_.jre_version);
   }
   return FindJavaHome(development_kit);
 }
@@ -368,21 +398,24 @@ bool Driver::InstallerStep() {
   if (!paths::FileExists(st_.zek_location)) st_.zek_location = HighestComponentDir(kZek);
   if (!o_.nobootstrap && !Unzip(kZek, st_.zek_location)) return false;
   Timing(kStepTiming, kZek, start);
-  CopyTreeInto(Join(st_.zek_location, "Expanded"), r_.target_dir, "");
+  CopyTreeInto(Join(st_.zek_location, "Expanded"), Target(), r_.target_dir, "");
   st_.zek_location = Join(r_.target_dir, "zek");
   return true;
 }
 
-// A core that fails to unpack does not end the bootstrap: its location stays.
-void Driver::CoreStep() {
+// A core that fails to unpack does not end the bootstrap of a medium whose files are not
+// verified: its location stays. On a verified medium it does: Java would take the core
+// from the medium, whose files nobody checks once Java reads them. False when it ends.
+bool Driver::CoreStep() {
   uint32_t start = Now();
   if (!paths::FileExists(st_.zek_core_location)) {
     st_.zek_core_location = HighestComponentDir(kZekCore);
   }
-  CopyTreeInto(Join(st_.zek_core_location, "Expanded"), r_.target_dir, "");
-  if (!o_.nobootstrap && !Unzip(kZekCore, st_.zek_core_location)) return;
+  CopyTreeInto(Join(st_.zek_core_location, "Expanded"), Target(), r_.target_dir, "");
+  if (!o_.nobootstrap && !Unzip(kZekCore, st_.zek_core_location)) return !access::MediumGuarded();
   Timing(kStepTiming, kZekCore, start);
   st_.zek_core_location = Join(r_.target_dir, "zek");
+  return true;
 }
 
 bool Driver::PatchStep() {
@@ -397,7 +430,7 @@ bool Driver::PatchStep() {
 bool Driver::StageDistribution() {
   if (runtime_ && r_.copy_jre && !RuntimeStep()) return false;
   if (installer_ && !InstallerStep()) return false;
-  if (core_) CoreStep();
+  if (core_ && !CoreStep()) return false;
   return !patch_ || PatchStep();
 }
 
@@ -410,14 +443,15 @@ void Driver::CopyExtensions() {
   if (!any) return;
   for (const auto& [name, source] : extensions) {
     if (paths::FileExists(*source))
-      CopyTreeInto(*source, r_.target_dir, std::string("ext/") + name);
+      CopyTreeInto(*source, Target(), r_.target_dir, std::string("ext/") + name);
   }
 }
 
 int Driver::Run() {
   int result = Stage();
   RemoveVerifiedUnzip();
-  if (!manifest::MediumRefusal().empty()) {
+  if (r_.made != nullptr) *r_.made = MadeAtTop();
+  if (!access::MediumRefusal().empty()) {
     RemoveWhatWasStaged();
     return kBootstrapFailed;
   }
@@ -425,8 +459,7 @@ int Driver::Run() {
 }
 
 int Driver::Stage() {
-  std::unique_ptr<platform::TreeWriter> target =
-      platform::Os().files->OpenTreeWriter(r_.target_dir, false);
+  platform::TreeWriter* target = Target();
   std::vector<platform::DirEntry> entries;
   if (target && target->List("", &entries)) {
     for (const platform::DirEntry& e : entries) held_before_.insert(e.id);
@@ -464,7 +497,7 @@ int Driver::Stage() {
   }
   // The jars' listings have been checked against the manifest: nothing is written when
   // one is missing, not listed or not of its listed size.
-  if (!manifest::MediumRefusal().empty()) return kBootstrapFailed;
+  if (!access::MediumRefusal().empty()) return kBootstrapFailed;
   if (r_.held_before != nullptr && !r_.held_before->empty() && !LandsOnNothingOfTheUsers()) {
     return kBootstrapFailed;
   }
@@ -475,7 +508,7 @@ int Driver::Stage() {
     return kBootstrapFailed;
   }
   if (!st_.images_location.empty()) {
-    CopyTreeInto(st_.images_location, r_.target_dir, "images");
+    CopyTreeInto(st_.images_location, Target(), r_.target_dir, "images");
     st_.images_location = Join(r_.target_dir, "images");
   }
   if (o_.printtime) inventory::OpenTimeLog(r_.target_dir, o_.timestamp);
@@ -506,8 +539,7 @@ int Driver::Stage() {
 // otherwise kept): the Java installer may update or remove them, and the run removes them
 // at the end. What was in the target before is not the run's to change.
 void Driver::MakeStagedTreesWritable() {
-  std::unique_ptr<platform::TreeWriter> target =
-      platform::Os().files->OpenTreeWriter(r_.target_dir, false);
+  platform::TreeWriter* target = Target();
   std::vector<platform::DirEntry> entries;
   if (!target || !target->List("", &entries)) return;
   for (const platform::DirEntry& e : entries) {
@@ -529,7 +561,7 @@ std::set<std::string> Driver::StagedTopLevelNames() const {
   if (!st_.images_location.empty()) names.insert("images");
   if (config::StartsWithT(st_.distribution)) {
     for (const std::string& dir : unzip_sources_) {
-      for (const JarListing& jar : ListJars(dir)) {
+      for (const JarListing& jar : ListJars(dir, &jars_)) {
         for (const unzip::Entry& entry : jar.entries) {
           unzip::SafePath where =
               unzip::MakeSafePath(entry.name, windows, entry.BackslashesSeparate());
@@ -554,8 +586,7 @@ std::set<std::string> Driver::StagedTopLevelNames() const {
 // system is asked where each name staging makes would land (another letter case, a short
 // name), before anything is written. False after saying which name meets which entry.
 bool Driver::LandsOnNothingOfTheUsers() {
-  std::unique_ptr<platform::TreeWriter> target =
-      platform::Os().files->OpenTreeWriter(r_.target_dir, false);
+  platform::TreeWriter* target = Target();
   for (const std::string& name : StagedTopLevelNames()) {
     platform::DirEntry found;
     if (!target || !target->Find(name, &found) || r_.held_before->count(found.id) == 0) continue;
@@ -571,50 +602,96 @@ bool Driver::LandsOnNothingOfTheUsers() {
 
 }  // namespace
 
-std::vector<JarListing> ListJars(const std::string& dir) {
+namespace {
+
+std::string FullPathOf(const std::string& path) {
+  std::string full;
+  paths::GetFullPath(&full, path);
+  return full;
+}
+
+// The central directory of the jar at `path`. With `listed`, read only from bytes of the
+// program's own (or under a lease nobody can break unseen) that match the manifest, and
+// nothing after refusing the jar.
+std::vector<unzip::Entry> ReadListing(const std::string& path, const access::Entry* listed) {
+  std::string error;
+  std::unique_ptr<unzip::MappedArchive> archive;
+  if (listed == nullptr) {
+    archive = unzip::MapArchive(path, &error);
+  } else {
+    archive = unzip::MapUnchangeableArchive(path);
+    if (!archive) archive = unzip::ReadArchive(path, &error);
+    std::string how;
+    if (!archive) {
+      access::RefuseMedium(access::MissingText(FullPathOf(path)));
+      return {};
+    }
+    if (!platform::TreeWriter::Matches({listed->size, listed->sha256}, archive->size(),
+                                       manifest::Sha256Of(archive->data(), archive->size()),
+                                       &how) ||
+        !archive->Unchanged()) {
+      access::RefuseMedium(access::ChangedText(
+          FullPathOf(path), how.empty() ? "it was opened for writing while it was read" : how));
+      return {};
+    }
+  }
+  unzip::Archive read;
+  int code = 0;
+  if (!archive ||
+      !unzip::ReadCentralDirectory(archive->data(), archive->size(), &read, &error, &code)) {
+    return {};
+  }
+  return std::move(read.entries);
+}
+
+bool IsJarName(const platform::DirEntry& e) {
+  return !e.is_directory && e.name.size() >= 4 && e.name.substr(e.name.size() - 4) == ".jar";
+}
+
+}  // namespace
+
+std::vector<JarListing> ListJars(const std::string& dir, JarCache* cache) {
   std::vector<JarListing> jars;
   std::vector<platform::DirEntry> entries;
   if (!platform::Os().files->ListDirectory(dir, &entries)) return jars;
-  // On a verified medium a jar is read for planning only when the manifest lists it at
-  // this size; the unzip checks every byte it unpacks.
-  std::map<std::string, std::string> listed;  // by the key the file system compares
-  for (const auto& [name, entry] : manifest::ListedFilesIn(dir, ".jar")) {
+  // On a verified medium each jar must be one the manifest lists here, as it lists it.
+  std::map<std::string, std::string> listed;  // the name as listed, by the key the file
+                                              // system compares
+  for (const auto& [name, entry] : access::ListedFilesIn(dir, ".jar")) {
     listed[safetree::NameKey(name)] = name;
   }
+  // Two names that the file system folds to one (a copy on a file system that tells letter
+  // case apart): the one the manifest does not spell is the planted one.
+  std::map<std::string, int> names_of_key;
   for (const platform::DirEntry& e : entries) {
-    if (e.is_directory || e.name.size() < 4 || e.name.substr(e.name.size() - 4) != ".jar") continue;
+    if (IsJarName(e)) ++names_of_key[safetree::NameKey(e.name)];
+  }
+  for (const platform::DirEntry& e : entries) {
+    if (!IsJarName(e)) continue;
     JarListing& jar = jars.emplace_back();
     jar.name = e.name;
     const std::string path = Join(dir, e.name);
-    manifest::Lookup lookup = manifest::LookUp(path);
-    if (lookup.verdict == manifest::Verdict::kUnlisted) {
-      std::string full;
-      paths::GetFullPath(&full, path);
-      manifest::RefuseMedium(manifest::UnlistedText(full));
+    const std::string key = safetree::NameKey(e.name);
+    access::Lookup lookup = access::LookUp(path);
+    const bool variant = names_of_key[key] > 1 && listed.count(key) > 0 && listed[key] != e.name;
+    if (lookup.verdict == access::Verdict::kUnlisted ||
+        lookup.verdict == access::Verdict::kDirectory || variant) {
+      access::RefuseMedium(access::UnlistedText(FullPathOf(path)));
       continue;
     }
-    listed.erase(safetree::NameKey(e.name));
-    std::string error;
-    std::unique_ptr<unzip::MappedArchive> mapped = unzip::MapArchive(path, &error);
-    if (mapped && lookup.entry != nullptr && mapped->size() != lookup.entry->size) {
-      std::string full;
-      paths::GetFullPath(&full, path);
-      manifest::RefuseMedium(manifest::ChangedText(full, std::to_string(mapped->size()) +
-                                                             " bytes, where the manifest lists " +
-                                                             std::to_string(lookup.entry->size)));
-      continue;
+    if (!variant) listed.erase(key);
+    const std::string full = FullPathOf(path);
+    if (cache != nullptr) {
+      if (auto it = cache->find(full); it != cache->end()) {
+        jar.entries = it->second;
+        continue;
+      }
     }
-    unzip::Archive archive;
-    int code = 0;
-    if (mapped &&
-        unzip::ReadCentralDirectory(mapped->data(), mapped->size(), &archive, &error, &code)) {
-      jar.entries = std::move(archive.entries);
-    }
+    jar.entries = ReadListing(path, lookup.entry);
+    if (cache != nullptr) (*cache)[full] = jar.entries;
   }
   if (!listed.empty()) {
-    std::string full;
-    paths::GetFullPath(&full, dir);
-    manifest::RefuseMedium(manifest::MissingText(Join(full, listed.begin()->second)));
+    access::RefuseMedium(access::MissingText(Join(FullPathOf(dir), listed.begin()->second)));
   }
   return jars;
 }
@@ -652,8 +729,8 @@ int UnzipJars(const std::string& source, const std::string& destination,
                         platform::QuoteAlways(destination) + " ";
   // On a verified medium the unzip gets the jars as the manifest lists them: it reads each
   // into memory, checks it and unpacks what it checked, or nothing.
-  std::vector<std::pair<std::string, const manifest::Entry*>> listed;
-  if (manifest::MediumGuarded()) listed = manifest::ListedFilesIn(source, ".jar");
+  std::vector<std::pair<std::string, const access::Entry*>> listed;
+  if (access::MediumGuarded()) listed = access::ListedFilesIn(source, ".jar");
   for (const auto& [name, entry] : listed) {
     command += "--sha256 " +
                platform::QuoteAlways(name + ":" + std::to_string(entry->size) + ":" +
@@ -663,20 +740,22 @@ int UnzipJars(const std::string& source, const std::string& destination,
   // Nothing unchecked is unpacked: with no jar listed there, the unzip is not run at all,
   // and the step fails as when it finds no archive.
   constexpr uint32_t kNoArchive = 9;
-  const bool unchecked = manifest::MediumGuarded() && listed.empty();
+  const bool unchecked = access::MediumGuarded() && listed.empty();
   uint32_t code = unchecked ? kNoArchive : platform::RunAndWait(command);
   inventory::WriteLog(messages::LogMessageText("S_UNZIP_COMMANDLINE"));
   inventory::WriteLog(command + "\n");  // its own line: the next message starts afresh
   if (code == 0) return 0;
   constexpr uint32_t kNotTheMediums = 12;  // the unzip's status for a jar not as listed
-  if (manifest::MediumGuarded() && code == kNotTheMediums) {
+  if (access::MediumGuarded() && code == kNotTheMediums) {
     std::string full;
     paths::GetFullPath(&full, source);
-    const std::string jar = listed.size() == 1 ? Join(full, listed[0].first) : full + "/*.jar";
-    manifest::RefuseMedium(manifest::ChangedText(
+    // The launcher checked the jars before; the unzip found one changed since, and says
+    // which on its error output. What it unpacked goes with the rest of the staging.
+    const std::string jar = Join(full, listed.size() == 1 ? listed[0].first : "*.jar");
+    access::RefuseMedium(access::ChangedText(
         jar,
-        "its SHA-256 is not the one listed: the medium's unzip checked it and unpacked "
-        "nothing of it"));
+        "the medium's unzip found it changed after it was checked; what was unpacked of it "
+        "is removed"));
   }
   // The run ends with -1: the user is told which component could not be unpacked.
   inventory::WriteLog(messages::FormatLogMessageText("S_UNZIP_FAILED", {source}));

@@ -3,11 +3,13 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "config/settings.h"
+#include "platform/platform.h"
 #include "safetree/tree.h"
 #include "unzip/zip_archive.h"
 
@@ -23,9 +25,14 @@ struct BootstrapRequest {
   config::Settings* settings = nullptr;           // rewritten in place
   std::string* jre_location = nullptr;            // JRE_LOCATION, rewritten in place
   std::string* prereq_config_location = nullptr;  // PREREQ_CONFIG_LOCATION, rewritten
+  // The target, held by the run: everything staging writes, changes or removes below it
+  // goes through this writer. Null: opened by its path (tests of the driver alone).
+  platform::TreeWriter* target = nullptr;
   // The user's entries of a given directory, by identity: nothing staged may land on one,
   // whatever name reaches it. Null when the target is the run's own.
   const std::set<safetree::FileId>* held_before = nullptr;
+  // Receives what staging made at the top of the target, by identity (when given).
+  std::set<safetree::FileId>* made = nullptr;
 };
 
 // Stages everything. kBootstrapFailed on failure (after saying why), 0 on success.
@@ -38,11 +45,15 @@ int UnzipJars(const std::string& source, const std::string& destination,
 
 // A jar of a component directory (a file whose name ends in ".jar", as the unzip's
 // wildcard takes it) with the entries of its central directory; none when it cannot be read.
+// On a verified medium the directory is read only from bytes checked against the manifest
+// (a jar not listed, or not as listed, is refused and lists nothing). `cache`, when given,
+// keeps each jar's listing by path, so that a jar is read and checked once in a run.
 struct JarListing {
   std::string name;
   std::vector<unzip::Entry> entries;
 };
-std::vector<JarListing> ListJars(const std::string& dir);
+using JarCache = std::map<std::string, std::vector<unzip::Entry>>;
+std::vector<JarListing> ListJars(const std::string& dir, JarCache* cache = nullptr);
 
 // A BOOTSTRAP_COMPS entry, "NAME" or "NAME:VERSION", split. False when the name (or a
 // version that is given) is no plain directory name: such an entry would name a place

@@ -1,5 +1,6 @@
 #include "bootstrap/tree_ops.h"
 
+#include <functional>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -42,7 +43,13 @@ std::string Below(const std::string& rel, const std::string& name) {
 
 }  // namespace
 
-int CopyTreeInto(const std::string& source, const std::string& root, const std::string& rel) {
+namespace {
+
+// The copy itself; `writer` gives the root's writer when the first directory is to be
+// written into (null when it cannot be had), so that a source that is not there makes
+// nothing.
+int CopyWith(const std::string& source, const std::string& root, const std::string& rel,
+             const std::function<platform::TreeWriter*()>& writer_of_root) {
   platform::FileSystem& files = *platform::Os().files;
   // An empty path never stands for the current drive's root.
   if (source.empty()) return 0;
@@ -50,7 +57,7 @@ int CopyTreeInto(const std::string& source, const std::string& root, const std::
   // into a link: a link is copied as a link, so that what it points at (which may lie
   // anywhere) is never read, and links that form a loop end nothing.
   std::vector<std::pair<std::string, std::string>> queue{{source, rel}};
-  std::unique_ptr<platform::TreeWriter> writer;
+  platform::TreeWriter* writer = nullptr;
   std::vector<platform::DirEntry> entries;
   for (size_t i = 0; i < queue.size(); ++i) {
     const auto [from_dir, to_dir] = queue[i];
@@ -61,8 +68,8 @@ int CopyTreeInto(const std::string& source, const std::string& root, const std::
       inventory::WriteLog("The directory " + from_dir + " cannot be read: it is not copied.\n");
       return -1;
     }
-    if (!writer) writer = files.OpenTreeWriter(root, true);
-    if (!writer || !writer->MakeDirs(to_dir)) {
+    if (writer == nullptr) writer = writer_of_root();
+    if (writer == nullptr || !writer->MakeDirs(to_dir)) {
       inventory::WriteLog("Nothing is copied into " + Join(root, to_dir) +
                           ": it cannot be made, or a link or a file stands in its way.\n");
       return -1;
@@ -72,7 +79,7 @@ int CopyTreeInto(const std::string& source, const std::string& root, const std::
       const std::string from = Join(from_dir, entry.name);
       const std::string to = Below(to_dir, entry.name);
       if (entry.is_link) {
-        if (CopyLinkEntry(writer.get(), from, to) != 0) {
+        if (CopyLinkEntry(writer, from, to) != 0) {
           inventory::WriteLog("The link " + from + " cannot be copied to " + Join(root, to) +
                               ".\n");
           return -1;
@@ -89,6 +96,21 @@ int CopyTreeInto(const std::string& source, const std::string& root, const std::
     }
   }
   return 0;
+}
+
+}  // namespace
+
+int CopyTreeInto(const std::string& source, const std::string& root, const std::string& rel) {
+  std::unique_ptr<platform::TreeWriter> opened;
+  return CopyWith(source, root, rel, [&] {
+    opened = platform::Os().files->OpenTreeWriter(root, true);
+    return opened.get();
+  });
+}
+
+int CopyTreeInto(const std::string& source, platform::TreeWriter* root, const std::string& shown,
+                 const std::string& rel) {
+  return CopyWith(source, shown, rel, [&] { return root; });
 }
 
 int CopyTree(const std::string& source, const std::string& destination) {

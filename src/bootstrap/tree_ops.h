@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
+
 namespace zorvex::bootstrap {
 
 // Copies every file of the tree into the same place below `destination`, overwriting; a link
@@ -18,6 +20,9 @@ int CopyTree(const std::string& source, const std::string& destination);
 // CopyTree into `rel` ("/"-separated, "" for the root itself) below `root`: nothing is
 // written through a link that stands below the root, `rel` included.
 int CopyTreeInto(const std::string& source, const std::string& root, const std::string& rel);
+// The same into the writer of a root the run holds (`shown` names it in the log).
+int CopyTreeInto(const std::string& source, platform::TreeWriter* root, const std::string& shown,
+                 const std::string& rel);
 
 // Removes one of the run's own trees whole, read-only files included, working from a
 // handle of its parent downwards: it never descends into a link, a tree that is a link is

@@ -66,6 +66,7 @@ TEST_F(TreeOpsTest, LinksAreNeverFollowed) {
   EXPECT_TRUE(files_.HasLink("C:\\D\\to_outside"));
   EXPECT_TRUE(files_.HasLink("C:\\D\\sub\\loop"));
   files_.copies_links = false;  // as on Windows: left out, and the log says so
+  files_.AddDir("C:\\logs");
   inventory::OpenLog("C:\\logs", "T", "installActions");
   EXPECT_EQ(CopyTree("C:\\S", "C:\\E"), 0);
   inventory::CloseLog();

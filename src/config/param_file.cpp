@@ -190,13 +190,6 @@ int ReadParameterFile(std::string* param_file, std::string* scratch_dir,
                       std::string* startup_location, Settings* settings) {
   OptionState& options = Options();
   std::string launcher_dir;
-  // -BOOTSTRAPONLY stages into BOOTSTRAP_LOC; without one it gets a scratch directory like
-  // any other run, so that it never stages into an unnamed place.
-  const bool staged_elsewhere = options.bootstraponly && !options.bootstrap_loc.empty();
-  if (paths::GetCurrentDir(&launcher_dir) == 0 && !staged_elsewhere &&
-      !options.scratch_path_given && paths::CreateScratchDirectory(scratch_dir) != 0) {
-    return -1;
-  }
   inventory::OpenLog(*scratch_dir, options.timestamp, options.log_stem);
   const std::string given = *param_file;
   std::vector<std::string> tried;

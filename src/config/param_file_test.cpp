@@ -5,6 +5,7 @@
 #include "doubles/platform_test.h"
 #include "inventory/logs.h"
 #include "options/option_state.h"
+#include "paths/paths.h"
 
 namespace zorvex::config {
 namespace {
@@ -23,10 +24,13 @@ class ParamFileTest : public testing::PlatformTest {
     Options().silent = true;
     system_.env["TEMP"] = "C:\\T";
   }
+  // The run's scratch directory is made first, as the run sequence makes it.
   int Read(const std::string& given = "") {
     param_ = given;
     scratch_.clear();
     startup_ = "C:\\media\\disk1";
+    std::unique_ptr<platform::TreeWriter> held;
+    if (paths::CreateScratchDirectory(&scratch_, &held) != 0) return -1;
     return ReadParameterFile(&param_, &scratch_, &startup_, &settings_);
   }
   std::string InstallLog() { return files_.Contents("C:\\T\\ZorInstallTS\\installActionsTS.log"); }

@@ -1,7 +1,9 @@
 #include "inventory/logs.h"
 
+#include <map>
 #include <memory>
 #include <optional>
+#include <set>
 
 #include "messages/catalogue.h"
 #include "messages/console.h"
@@ -21,23 +23,83 @@ struct Log {
 Log g_install_log;
 Log g_time_log;
 
-std::string LogDirectory(const std::string& location, const std::string& fallback_dir) {
-  if (location.empty()) return fallback_dir;
-  return location + platform::Os().style->separator + "logs";
+// The log files this run made, with what they are: a log's name is taken only by making a
+// new file there, and a log is opened again only while its name leads to that file, so
+// that no file of anyone else's (a link planted in a shared directory, a user's file of
+// the same name) is ever appended to. `names` maps the name a log wants to the one it got.
+struct MadeLogs {
+  std::map<std::string, safetree::FileId> ids;
+  std::map<std::string, std::string> names;
+  std::set<std::string> said;  // directories and logs already reported
+};
+MadeLogs g_made;
+
+// Runs of one second share a log's name: a name taken gets the next free suffix.
+constexpr int kMaxLogSuffix = 1023;
+
+std::string Suffixed(const std::string& path, int suffix) {
+  if (suffix == 0) return path;
+  const std::string stem = path.substr(0, path.size() - 4);  // without ".log"
+  return stem + "_" + std::to_string(suffix) + ".log";
+}
+
+void SayOnce(const std::string& key, const std::string& text) {
+  if (g_made.said.insert(key).second) messages::PrintText(text);
+}
+
+std::unique_ptr<platform::AppendFile> OpenMade(const std::string& wanted, std::string* path) {
+  platform::FileSystem& files = *platform::Os().files;
+  if (auto named = g_made.names.find(wanted); named != g_made.names.end()) {
+    *path = named->second;
+    return files.OpenLogFile(*path, false, &g_made.ids[*path]);
+  }
+  for (int suffix = 0; suffix <= kMaxLogSuffix; ++suffix) {
+    *path = Suffixed(wanted, suffix);
+    safetree::FileId id;
+    if (std::unique_ptr<platform::AppendFile> file = files.OpenLogFile(*path, true, &id)) {
+      g_made.ids[*path] = id;
+      g_made.names[wanted] = *path;
+      return file;
+    }
+    if (!files.Identify(*path, &id)) break;  // not taken: it cannot be made at all
+  }
+  *path = wanted;
+  return nullptr;
 }
 
 void Open(Log* log, const std::string& dir, const std::string& file_name) {
   std::string path = dir + platform::Os().style->separator + file_name;
-  if (paths::MakeDirectories(dir) == 0) {
-    // An earlier stream of this log stays in use; without one the log stays closed.
-    if (!log->file) log->path.clear();
-  } else {
-    log->file = platform::Os().files->OpenForAppend(path);
+  std::unique_ptr<platform::AppendFile> file = dir.empty() ? nullptr : OpenMade(path, &path);
+  if (file || !log->file) {
+    log->file = std::move(file);
     log->path = log->file ? path : "";
   }
   // Said once, where it happens: later messages that would name the log cannot.
-  if (!log->file)
-    messages::PrintText("The log " + path + " cannot be opened: what it would hold is not kept.\n");
+  if (!log->file) {
+    SayOnce(path, "The log " + path + " cannot be opened: what it would hold is not kept.\n");
+  }
+}
+
+// The directory a log goes to: {location}/logs, made when missing, unless a link stands
+// there, or (for a place the user named, or the temporary directory the prerequisite
+// checker takes by default) it is not the user's alone; then the fallback directory, the
+// run's own. No log is written where another user could swap or read it.
+std::string LogDirectory(const std::string& location, bool chosen, const std::string& fallback) {
+  if (location.empty()) return fallback;
+  platform::FileSystem& files = *platform::Os().files;
+  const std::string dir = location + platform::Os().style->separator + "logs";
+  std::string why;
+  if (paths::MakeDirectories(dir) == 0) {
+    why = dir + " cannot be created, or it is not writable.";
+  } else if (files.IsLink(dir)) {
+    why = dir + " is a link, which is not followed.";
+  } else if (chosen) {
+    files.CheckPrivateDirectory(dir, &why);
+  }
+  if (why.empty()) return dir;
+  SayOnce(dir, "The logs are not written to " + dir + ": " + why + " They are written to " +
+                   (fallback.empty() ? std::string("no place") : fallback) + " instead.\n");
+  return fallback;
 }
 
 void Write(Log* log, const std::string& text) {
@@ -52,7 +114,10 @@ namespace {
 std::optional<std::string> g_inventory_location;
 }  // namespace
 
-void ForgetInventoryLocation() { g_inventory_location.reset(); }
+void ForgetInventoryLocation() {
+  g_inventory_location.reset();
+  g_made = MadeLogs();
+}
 
 std::string ReadInventoryLocation() {
   if (!g_inventory_location) g_inventory_location = ReadInventoryLocationFromRegistry();
@@ -76,14 +141,33 @@ std::string ReadInventoryLocationFromRegistry() {
 
 void OpenLog(const std::string& fallback_dir, const std::string& timestamp,
              const std::string& log_stem) {
-  std::string location = Options().prereqlogloc;
-  if (location.empty()) location = ReadInventoryLocation();
-  Open(&g_install_log, LogDirectory(location, fallback_dir), log_stem + timestamp + ".log");
+  const std::string& chosen = Options().prereqlogloc;
+  const std::string dir = chosen.empty()
+                              ? LogDirectory(ReadInventoryLocation(), false, fallback_dir)
+                              : LogDirectory(chosen, true, fallback_dir);
+  Open(&g_install_log, dir, log_stem + timestamp + ".log");
 }
 
 void OpenTimeLog(const std::string& fallback_dir, const std::string& timestamp) {
-  Open(&g_time_log, LogDirectory(ReadInventoryLocation(), fallback_dir),
+  Open(&g_time_log, LogDirectory(ReadInventoryLocation(), false, fallback_dir),
        "time" + timestamp + ".log");
+}
+
+void AppendToInstallLog(const std::string& text) {
+  const std::string& path = g_install_log.path;
+  auto made = g_made.ids.find(path);
+  if (path.empty() || made == g_made.ids.end()) return;
+  if (std::unique_ptr<platform::AppendFile> log =
+          platform::Os().files->OpenLogFile(path, false, &made->second)) {
+    log->Write(text);
+  }
+}
+
+bool IsRunLog(const std::string& path) {
+  auto made = g_made.ids.find(path);
+  safetree::FileId now;
+  return made != g_made.ids.end() && platform::Os().files->Identify(path, &now) &&
+         now == made->second;
 }
 
 void CloseLog() { g_install_log.file.reset(); }

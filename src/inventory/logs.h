@@ -21,7 +21,11 @@ std::string ReadInventoryLocationFromRegistry();
 void ForgetInventoryLocation();
 
 // Opens the install log {dir}{sep}{log_stem}{timestamp}.log for appending. The directory is
-// PREREQLOGLOC/logs, else {inventory}/logs, else `fallback_dir`.
+// PREREQLOGLOC/logs, else {inventory}/logs, else `fallback_dir` (which is never made: it is
+// the run's own scratch directory, or the temporary directory); a logs directory that is
+// a link, or (PREREQLOGLOC's) not the user's alone, gives way to `fallback_dir`. A log is a
+// file the run makes: its name taken by another file, the next free suffix "_N" is used;
+// opened again, it must still be that file.
 void OpenLog(const std::string& fallback_dir, const std::string& timestamp,
              const std::string& log_stem);
 // Opens the time log {dir}{sep}time{timestamp}.log; it never looks at PREREQLOGLOC.
@@ -37,6 +41,11 @@ void PrintAndLog(const std::string& text);
 void ReportMessage(const std::string& key, const messages::FormatArgs& args = {});
 // The path of the install log last opened; empty when the last opening failed.
 const std::string& InstallLogPath();
+// Appends to the install log last opened, when its name still leads to the file the run
+// made (debug runs: Java's argument list).
+void AppendToInstallLog(const std::string& text);
+// True when the path names a log file this run made, and still that file.
+bool IsRunLog(const std::string& path);
 
 // True when values and keys can be created and deleted under HKEY_LOCAL_MACHINE\Software.
 bool ProbeRegistryWriteAccess();

@@ -10,6 +10,8 @@ namespace {
 
 class LogsTest : public testing::PlatformTest {
  protected:
+  // The fallback is the run's scratch directory, which the run made before any log.
+  void SetUp() override { files_.AddDir("C:\\S"); }
   void TearDown() override {
     CloseLog();
     CloseTimeLog();
@@ -61,6 +63,9 @@ TEST_F(LogsTest, LogDirectoryChoice) {
     EXPECT_TRUE(files_.HasFile(std::string(c.time_log) + ts_ + ".log"));
     CloseLog();
     CloseTimeLog();
+    // The next case is another run, which would not take these names again.
+    files_.RemoveFile(InstallLogPath());
+    files_.RemoveFile(std::string(c.time_log) + ts_ + ".log");
   }
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "access/guard.h"
 #include "options/option_state.h"
 #include "paths/paths.h"
 #include "platform/command_line.h"
@@ -119,18 +120,18 @@ std::string ListExtJlibJars(const std::string& scratch_dir, const std::string& e
 
 namespace {
 
-// Java reads an empty class-path entry as its working directory, which is the shared
-// temporary directory when bootstrapping: any local user could put classes there ahead of
-// the installer's. The templates leave empty entries where a part is empty (no EXT_JLIB
-// files, no ADDTO_CLASSPATH, no thin JDBC jar) and after their last entry; they go here,
-// and the real entries keep their order.
-std::string DropEmptyEntries(const std::string& class_path) {
+// Java reads an empty class-path entry as its working directory: classes put there would
+// come ahead of the installer's. The templates leave empty entries where a part is empty
+// (no EXT_JLIB files, no ADDTO_CLASSPATH, no thin JDBC jar) and after their last entry; they
+// go here, and so do entries of a verified medium that Java is not to read (see
+// access::ForJava). The real entries keep their order.
+std::string KeepEntries(const std::string& class_path, bool staged) {
   std::string out;
   size_t pos = 0;
   while (pos <= class_path.size()) {
     size_t end = class_path.find(ClassPathSep(), pos);
     if (end == std::string::npos) end = class_path.size();
-    if (end > pos) {
+    if (end > pos && access::ForJava(class_path.substr(pos, end - pos), true, staged)) {
       if (!out.empty()) out.push_back(ClassPathSep());
       out.append(class_path, pos, end - pos);
     }
@@ -154,7 +155,7 @@ std::string BuildClassPath(const std::string& scratch_dir, const config::Setting
   cp += BuildAddToClassPath(scratch_dir, st.addto_classpath);
   AppendJars(&cp, st.zek_jlib_location, kExtraJars, true);
   if (!st.thin_jdbc_filename.empty()) cp += st.zek_jlib_location + Sep() + st.thin_jdbc_filename;
-  return Quoted(DropEmptyEntries(cp));
+  return Quoted(KeepEntries(cp, config::StartsWithT(st.bootstrap)));
 }
 
 void AddSourceLocation(const std::string& source, std::vector<std::string>* list,
@@ -169,35 +170,48 @@ void AddSourceLocation(const std::string& source, std::vector<std::string>* list
   list->push_back(Quoted(location) + " ");
 }
 
+namespace {
+
+// A path Java is handed: on a verified medium, refused when it names something planted
+// beside what the manifest lists (see access::ForJava).
+const std::string& Checked(const std::string& path, bool staged) {
+  access::ForJava(path, false, staged);
+  return path;
+}
+
+}  // namespace
+
 std::vector<std::string> BuildJavaArguments(JavaCommandInputs in) {
   const config::Settings& st = *in.settings;
   const OptionState& o = Options();
+  const bool staged = config::StartsWithT(st.bootstrap);
   std::vector<std::string> list;
   std::string exe = st.jre_bin_location.empty() ? in.executable_name
                                                 : st.jre_bin_location + Sep() + in.executable_name;
-  list.push_back(Quoted(exe) + " ");
+  list.push_back(Quoted(Checked(exe, staged)) + " ");
   if (!st.jre_osdparam.empty()) list.push_back(st.jre_osdparam);
-  list.push_back("-Dzorvex.installer.library_loc=" + Quoted(st.library_location));
-  const bool bootstrap = config::StartsWithT(st.bootstrap);
+  list.push_back("-Dzorvex.installer.library_loc=" + Quoted(Checked(st.library_location, staged)));
   std::string launcher_dir;
   paths::GetCurrentDir(&launcher_dir);
   // A relative ZEK_CORE_LOCATION lies below the launcher's directory; the default, the
   // launcher's own absolute directory, stands as it is.
-  std::string zek = bootstrap ? in.scratch_dir + Sep() + "zek"
+  std::string zek = staged ? in.scratch_dir + Sep() + "zek"
                     : paths::IsAbsolutePath(st.zek_core_location, *platform::Os().style)
                         ? st.zek_core_location
                         : launcher_dir + Sep() + st.zek_core_location;
-  list.push_back("-Dzorvex.installer.zek_loc=" + Quoted(zek));
-  list.push_back(std::string("-Dzorvex.installer.bootstrap=") + (bootstrap ? "TRUE" : "FALSE"));
+  list.push_back("-Dzorvex.installer.zek_loc=" + Quoted(Checked(zek, staged)));
+  list.push_back(std::string("-Dzorvex.installer.bootstrap=") + (staged ? "TRUE" : "FALSE"));
   if (o.startup_loc_given) in.startup_location = o.startup_loc;
   list.push_back("-Dzorvex.installer.startup_location=" + Quoted(in.startup_location));
-  list.push_back("-Dzorvex.installer.jre_loc=" + Quoted(JreLocation(st, launcher_dir)));
+  list.push_back("-Dzorvex.installer.jre_loc=" +
+                 Quoted(Checked(JreLocation(st, launcher_dir), staged)));
   if (in.extjre) list.push_back("-Dzorvex.installer.extjre=" + Quoted("true") + " ");
   if (st.copy_threads != "0")
     list.push_back("-Dzorvex.installer.copythreads=" + st.copy_threads + " ");
   list.push_back("-Dzorvex.installer.exec_location=" + Quoted(in.exec_path) + " ");
   list.push_back("-Dzorvex.installer.nlsEnabled=" + Quoted(st.nls_enabled) + " ");
-  list.push_back("-Dzorvex.installer.prereqConfigLoc=" + Quoted(o.prereq_config_location) + " ");
+  list.push_back("-Dzorvex.installer.prereqConfigLoc=" +
+                 Quoted(Checked(o.prereq_config_location, staged)) + " ");
   list.push_back("");
   if (!o.memory_option_given) {
     for (const std::string& word : Words(st.jre_memory_options)) list.push_back(word);

@@ -24,17 +24,13 @@ void DumpArguments(const std::vector<std::string>& list) {
   messages::PrintText(kHyphenLine);
 }
 
-// Debug runs append the argument list to the install log last opened, by its name.
+// Debug runs append the argument list to the install log last opened.
 void LogArguments(const std::vector<std::string>& list) {
-  const std::string& path = inventory::InstallLogPath();
-  if (path.empty()) return;
-  std::unique_ptr<platform::AppendFile> log = platform::Os().files->OpenForAppend(path);
-  if (!log) return;
-  log->Write("\n");
-  log->Write(messages::FormatLogMessageText("S_TOTAL_ARGS", {static_cast<int>(list.size())}));
-  log->Write(messages::LogMessageText("S_CMDLINE_ARG_ELTS"));
-  for (const std::string& element : list) log->Write(element + "\n");
-  log->Write("\n");
+  std::string text = "\n";
+  text += messages::FormatLogMessageText("S_TOTAL_ARGS", {static_cast<int>(list.size())});
+  text += messages::LogMessageText("S_CMDLINE_ARG_ELTS");
+  for (const std::string& element : list) text += element + "\n";
+  inventory::AppendToInstallLog(text + "\n");
 }
 
 // Waits when asked, then asks for the exit code; any failure gives its error code.

@@ -19,6 +19,7 @@ class ProcessTest : public testing::PlatformTest {
                               {"S_ENTER_ENTER", "press enter"},
                               {"S_ERGOSLST", "%s error %d\n"}});
     LoadCatalogues();
+    files_.AddDir("C:\\S");
   }
   void TearDown() override { inventory::CloseLog(); }
   const std::vector<std::string> list_ = {"\"C:\\j\\java.exe\" ", "-cp", "x y"};

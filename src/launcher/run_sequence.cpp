@@ -4,6 +4,8 @@
 #include <optional>
 #include <set>
 
+#include "access/guard.h"
+#include "access/places.h"
 #include "bootstrap/bootstrap_driver.h"
 #include "bootstrap/jre_location.h"
 #include "bootstrap/tree_ops.h"
@@ -12,7 +14,6 @@
 #include "launcher/java_command.h"
 #include "launcher/options.h"
 #include "launcher/process.h"
-#include "manifest/guard.h"
 #include "messages/catalogue.h"
 #include "messages/console.h"
 #include "options/option_state.h"
@@ -33,11 +34,17 @@ struct Run {
   std::string last_argument_upper;
   std::string startup_location;
   std::string scratch_dir;
-  // What a -rscratchPath directory held before the run, by identity: only what the run
-  // adds to such a directory is the run's to remove. Nullopt when the run made it.
-  std::optional<std::set<safetree::FileId>> scratch_held_before;
-  // The parents of -rscratchPath that the run made, outermost first.
-  std::vector<std::string> made_parents;
+  // The scratch directory, held from the moment the run takes it to its end: everything
+  // below it is written and removed through this handle, and the directory itself goes only
+  // while its name still leads to it. Null before the run has one.
+  std::unique_ptr<platform::TreeWriter> scratch;
+  // Made by the run (it goes whole at the end), or a directory the user gave, which holds
+  // the user's entries: only what the run added goes, told apart by identity.
+  bool scratch_made = false;
+  std::set<safetree::FileId> scratch_held_before;
+  std::set<safetree::FileId> staged;  // what staging made at the top of a given directory
+  // The parents of a given directory that the run made, outermost first, with what each is.
+  std::vector<std::pair<std::string, safetree::FileId>> made_parents;
   std::string temp_dir;
   config::Settings settings;
   int param_result = 0;
@@ -62,22 +69,15 @@ void LogRefusedTimestamp(const Run& run) {
   inventory::CloseLog();
 }
 
-// -BOOTSTRAPONLY stages into BOOTSTRAP_LOC: made when missing (owner-only, as a scratch
-// directory is), so that the free-space check measures the right volume; a runtime in the
-// scratch directory (JRE_SCRATCH_LOC) is looked for there too.
-void EnterBootstrapLocation(Run* run) {
+// What the user named on the command line is the user's choice: never taken for the
+// medium's, and checked as the user's alone where the run writes.
+void AddUserChoices() {
   const OptionState& o = Options();
-  run->scratch_dir = o.bootstrap_loc;
-  std::string parent;
-  paths::StripLastComponent(o.bootstrap_loc, &parent);
-  if (!paths::FileExists(o.bootstrap_loc)) {
-    if (!parent.empty() && parent != o.bootstrap_loc) paths::MakeDirectories(parent);
-    platform::Os().files->MakeDir(o.bootstrap_loc, true);
+  for (const std::string* path : {&o.param_file, &o.scratch_path, &o.startup_loc, &o.prereqlogloc,
+                                  &o.bootstrap_loc, &o.prereq_config_location}) {
+    access::AddUserChoice(*path);
   }
-  if (!run->settings.jre_scratch_loc.empty() && !o.jreloc_given) {
-    run->settings.jre_scratch_location =
-        run->scratch_dir + platform::Os().style->separator + run->settings.jre_scratch_loc;
-  }
+  if (o.jreloc_given) access::AddUserChoice(o.jre_location);
 }
 
 // Selects the mode; a mode that may not run from a distribution medium refuses to.
@@ -156,6 +156,7 @@ bool SettleJavaRuntime(Run* run, int* status) {
       return false;
     }
     o.jre_location = *answer;
+    access::AddUserChoice(o.jre_location);
     run->extjre = true;
     return true;
   }
@@ -194,7 +195,9 @@ bool Bootstrap(Run* run, int* status) {
   request.size_kb = static_cast<int64_t>(size) * 1024;
   request.copy_jre = !run->extjre;
   request.settings = &run->settings;
-  if (run->scratch_held_before) request.held_before = &*run->scratch_held_before;
+  request.target = run->scratch.get();
+  if (!run->scratch_made) request.held_before = &run->scratch_held_before;
+  request.made = &run->staged;
   request.jre_location = &Options().jre_location;
   request.prereq_config_location = &Options().prereq_config_location;
   if (bootstrap::BootstrapFiles(request) == bootstrap::kBootstrapFailed) {
@@ -232,27 +235,19 @@ void PrepareJava(Run* run) {
   run->java_executable = bin.empty() ? in.executable_name : bin + Sep() + in.executable_name;
 }
 
-// After a bootstrap Java runs from the staged copies, so it starts in the temporary
-// directory rather than on the medium, which may be a disc that is changed meanwhile.
+// After a bootstrap Java runs from the staged copies, in the run's own directory: not on
+// the medium, which may be a disc that is changed meanwhile, and not in the shared TEMP,
+// where Java would find classes and libraries others put there ("." is on its library
+// path).
 void EnterWorkingDirectory(Run* run) {
   paths::GetTempDirectory(&run->temp_dir);
   if (!paths::FileExists(run->temp_dir)) run->temp_dir = platform::Os().style->temp_fallback;
-  if (Bootstrapping(*run)) platform::Os().files->SetWorkingDirectory(run->temp_dir);
+  if (Bootstrapping(*run)) platform::Os().files->SetWorkingDirectory(run->scratch_dir);
 }
 
-// What the directory holds now, by identity, read through its handle.
-std::optional<std::set<safetree::FileId>> EntryIds(const std::string& dir) {
-  std::unique_ptr<platform::TreeWriter> tree = platform::Os().files->OpenTreeWriter(dir, false);
-  std::vector<platform::DirEntry> entries;
-  if (!tree || !tree->List("", &entries)) return std::nullopt;
-  std::set<safetree::FileId> ids;
-  for (const platform::DirEntry& e : entries) ids.insert(e.id);
-  return ids;
-}
-
-// Makes the missing parents of `path` for the user alone, noting each one made so that
-// the end of the run removes it again.
-void MakeParents(const std::string& path, std::vector<std::string>* made) {
+// Makes the missing parents of `path` for the user alone, noting each one made (and what
+// it is) so that the end of the run removes it again.
+void MakeParents(const std::string& path, Run* run) {
   std::vector<std::string> missing;
   std::string dir;
   paths::StripLastComponent(path, &dir);
@@ -263,19 +258,25 @@ void MakeParents(const std::string& path, std::vector<std::string>* made) {
     if (up == dir) break;
     dir = up;
   }
+  platform::FileSystem& files = *platform::Os().files;
   for (size_t i = missing.size(); i-- > 0;) {
-    if (platform::Os().files->MakeDir(missing[i], true) !=
-        platform::FileSystem::MakeDirResult::kCreated) {
+    safetree::FileId id;
+    if (files.MakeDir(missing[i], true) != platform::FileSystem::MakeDirResult::kCreated ||
+        !files.Identify(missing[i], &id)) {
       return;
     }
-    made->push_back(missing[i]);
+    run->made_parents.emplace_back(missing[i], id);
   }
 }
 
-// The parents the run made go again when they are empty, innermost first.
+// The parents the run made go again when they are empty and still the ones it made,
+// innermost first.
 void RemoveMadeParents(const Run& run) {
+  platform::FileSystem& files = *platform::Os().files;
   for (size_t i = run.made_parents.size(); i-- > 0;) {
-    platform::Os().files->RemoveDir(run.made_parents[i]);
+    safetree::FileId id;
+    const auto& [path, made] = run.made_parents[i];
+    if (files.Identify(path, &id) && id == made) files.RemoveDir(path);
   }
 }
 
@@ -299,56 +300,79 @@ void RefuseBeforeScratch(const std::string& text) {
   inventory::CloseLog();
 }
 
-// The directory -rscratchPath names: never a file-system root or a device, and the user's
+// A directory given for the run to stage into (-rscratchPath, or BOOTSTRAP_LOC for
+// -BOOTSTRAPONLY, named `option`): never a file-system root or a device, and the user's
 // alone (see CheckPrivateDirectory): another user's directory, a link, or one others may
 // write would let them swap what Java runs. A missing one is made now, by this run and for
-// its owner alone; one that appears meanwhile is judged as any existing one. False when
-// the run ends.
-bool TakeGivenScratchDirectory(Run* run) {
-  const std::string& path = Options().scratch_path;
+// its owner alone; one that appears meanwhile is judged as any existing one. It is held
+// from now on. False when the run ends.
+bool TakeGivenDirectory(Run* run, const std::string& path, const std::string& option) {
   const platform::PathStyle& style = *platform::Os().style;
   platform::FileSystem& files = *platform::Os().files;
   std::string leaf = path.substr(path.find_last_of(style.drive_letters ? "\\/:" : "/") + 1);
   // The absolute form of a device name is "\\.\NUL": a device, whatever it looks like.
   if (style.drive_letters &&
       (path.rfind("\\\\.\\", 0) == 0 || safetree::IsWindowsDeviceName(leaf))) {
-    RefuseBeforeScratch("-rscratchPath " + path +
+    RefuseBeforeScratch(option + " " + path +
                         " names a device, not a directory; the installer stages only into a "
                         "directory of its own.\n");
     return false;
   }
-  if (paths::IsRootDirectory(path, style)) {
-    RefuseBeforeScratch("-rscratchPath " + path +
+  if (path.empty() || paths::IsRootDirectory(path, style)) {
+    RefuseBeforeScratch(option + " " + path +
                         " names the root of a drive or file system; the installer stages only "
                         "into a directory of its own.\n");
     return false;
   }
   run->scratch_dir = path;
-  bool made = false;
   if (!paths::FileExists(path)) {
-    MakeParents(path, &run->made_parents);
+    MakeParents(path, run);
     platform::FileSystem::MakeDirResult r = files.MakeDir(path, true);
     if (r == platform::FileSystem::MakeDirResult::kFailed) {
       RemoveMadeParents(*run);
       RefuseBeforeScratch(messages::FormatMessageText("S_ERPERDIR", {path}));
       return false;
     }
-    made = r == platform::FileSystem::MakeDirResult::kCreated;
+    run->scratch_made = r == platform::FileSystem::MakeDirResult::kCreated;
   }
   std::string why;
   // The user's alone, and one the user may write into: else nothing can be staged there.
-  bool usable = files.CheckPrivateDirectory(path, &why) && files.CanReadWrite(path);
-  if (usable && !made) {
-    run->scratch_held_before = EntryIds(path);
-    usable = run->scratch_held_before.has_value();
+  bool usable = files.CheckPrivateDirectory(path, &why) && files.CanReadWrite(path) &&
+                (run->scratch = files.HoldTree(path, &why)) != nullptr;
+  std::vector<platform::DirEntry> entries;
+  if (usable && !run->scratch_made) {
+    usable = run->scratch->List("", &entries);
+    for (const platform::DirEntry& e : entries) run->scratch_held_before.insert(e.id);
   }
   if (!usable) {
-    if (made) files.RemoveDir(path);
+    run->scratch.reset();
+    if (run->scratch_made) files.RemoveDir(path);
     RemoveMadeParents(*run);
     RefuseBeforeScratch(why.empty() ? messages::FormatMessageText("S_ERPERDIR", {path})
-                                    : "-rscratchPath " + why + "\n");
+                                    : option + " " + why + "\n");
     return false;
   }
+  // Used as it is now, through every link on its way: a link turned elsewhere later leads
+  // none of the run's paths (nor Java's) with it.
+  if (std::string resolved; files.ResolvePath(path, &resolved)) run->scratch_dir = resolved;
+  return true;
+}
+
+// The run's scratch directory: BOOTSTRAP_LOC for -BOOTSTRAPONLY, -rscratchPath, or one
+// made under TEMP. Taken before anything is written; one that is refused ends the run
+// here. False when it ends.
+bool TakeScratchDirectory(Run* run) {
+  const OptionState& o = Options();
+  bool taken = o.bootstraponly && !o.bootstrap_loc.empty()
+                   ? TakeGivenDirectory(run, o.bootstrap_loc, "BOOTSTRAP_LOC")
+               : o.scratch_path_given
+                   ? TakeGivenDirectory(run, o.scratch_path, "-rscratchPath")
+                   : paths::CreateScratchDirectory(&run->scratch_dir, &run->scratch) == 0;
+  if (!taken) return false;
+  if (!o.scratch_path_given && !(o.bootstraponly && !o.bootstrap_loc.empty())) {
+    run->scratch_made = true;
+  }
+  access::AddRunOwn(run->scratch_dir);
   return true;
 }
 
@@ -360,15 +384,15 @@ void LogLine(const Run& run, const std::string& text) {
 }
 
 // A failed run keeps its install log when the log lies in the scratch directory: it is
-// moved beside it, into the temporary directory. False when it could not be moved, and the
-// scratch directory must then stay.
+// moved beside it, into the temporary directory. Only a log the run made is moved. False
+// when it could not be moved, and the scratch directory must then stay.
 bool KeepInstallLog(const Run& run) {
   const std::string& log = inventory::InstallLogPath();
   const platform::PathStyle& style = *platform::Os().style;
   if (run.result == 0 || log.empty() || !paths::IsSameOrBelow(log, run.scratch_dir, style)) {
     return true;
   }
-  if (!paths::FileExists(log)) return true;  // never written: nothing to keep
+  if (!inventory::IsRunLog(log)) return true;  // never written, or not the run's: kept in place
   std::string name = log.substr(log.find_last_of(style.separator) + 1);
   std::string stem = name.substr(0, name.size() - 4);  // without ".log"
   // Runs of one second share a log name: a later one takes the next free suffix.
@@ -405,57 +429,80 @@ void ReportLeftBehind(const Run& run, const std::vector<std::string>& left) {
 }
 
 // Removes what the run made of its scratch directory, and nothing else: never a file-system
-// root, the launcher's directory or one that holds it, whatever -rscratchPath says.
-void RemoveScratchDirectory(const Run& run) {
-  if (run.scratch_dir.empty()) return;
+// root, the launcher's directory or one that holds it, whatever -rscratchPath says. Works
+// through the directory held since the run took it: a rename or a link put at its name
+// meanwhile redirects nothing.
+void RemoveScratchDirectory(Run* run) {
+  if (!run->scratch) return;
+  const Run& r = *run;
   const platform::PathStyle& style = *platform::Os().style;
   std::string scratch, launcher_dir;
-  paths::GetFullPath(&scratch, run.scratch_dir);
+  paths::GetFullPath(&scratch, r.scratch_dir);
   paths::GetCurrentDir(&launcher_dir);
   if (paths::IsRootDirectory(scratch, style) ||
       paths::IsSameOrBelow(launcher_dir, scratch, style)) {
-    LogLine(run, "The scratch directory " + scratch +
-                     " is not removed: it is a file-system root or holds the launcher.\n");
+    LogLine(r, "The scratch directory " + scratch +
+                   " is not removed: it is a file-system root or holds the launcher.\n");
     return;
   }
-  if (!KeepInstallLog(run)) return;
+  if (!KeepInstallLog(r)) return;
+  // Out of the directory about to go: Windows keeps a working directory in use.
+  platform::Os().files->SetWorkingDirectory(r.temp_dir);
   std::vector<std::string> left;
-  if (!run.scratch_held_before) {
-    bootstrap::RemoveTree(run.scratch_dir, &left);
-    RemoveMadeParents(run);
-    ReportLeftBehind(run, left);
-    return;
-  }
-  // Told apart by identity, not by name: whatever name reaches one of the user's entries
-  // (another case, a short name), it is not the run's to remove.
-  std::unique_ptr<platform::TreeWriter> tree =
-      platform::Os().files->OpenTreeWriter(run.scratch_dir, false);
   std::vector<platform::DirEntry> entries;
-  if (!tree || !tree->List("", &entries))
-    left.push_back(run.scratch_dir);  // named, not kept silently
+  if (!run->scratch->List("", &entries)) left.push_back(r.scratch_dir);  // named, not kept silently
   for (const platform::DirEntry& e : entries) {
-    if (run.scratch_held_before->count(e.id) == 0) tree->Remove(e.name, &left);
+    // In a directory the user gave, what staging made and the run's own log go; what the
+    // user put there, before or meanwhile, stays.
+    const bool runs = r.scratch_made || r.staged.count(e.id) > 0 ||
+                      (inventory::IsRunLog(r.scratch_dir + style.separator + e.name) &&
+                       r.scratch_held_before.count(e.id) == 0);
+    if (runs) run->scratch->Remove(e.name, &left);
   }
-  ReportLeftBehind(run, left);
+  std::string why;
+  if (r.scratch_made && left.empty() && !run->scratch->RemoveRoot(r.scratch_dir, &why)) {
+    left.push_back(r.scratch_dir + " (" + why + ")");
+  }
+  run->scratch.reset();
+  if (r.scratch_made) RemoveMadeParents(r);
+  ReportLeftBehind(r, left);
+}
+
+// A scratch directory of the run's own that holds nothing goes; one the user gave stays.
+void DropEmptyScratchDirectory(Run* run) {
+  std::string why;
+  if (run->scratch && run->scratch_made && run->scratch->RemoveRoot(run->scratch_dir, &why)) {
+    run->scratch.reset();
+    RemoveMadeParents(*run);
+  }
+}
+
+// Where the environment's temporary directory was not taken, the run says so, on the
+// console and in its log.
+void SayTempDirectoryNote(const Run& run) {
+  const std::string& note = paths::TempDirectoryNote();
+  if (note.empty()) return;
+  messages::PrintText(note);
+  LogLine(run, note);
 }
 
 // A staging that failed leaves nothing half-made behind: the scratch directory goes as
-// after any failed run, its log kept in the temporary directory. A bootstrap-only run
-// stages into the place it was given, which stays as it is.
+// after any failed run, its log kept in the temporary directory; in a directory the user
+// gave (BOOTSTRAP_LOC too), what staging made goes and what was there stays.
 void AbandonStaging(Run* run, int status) {
-  if (status == 0 || Options().bootstraponly) return;
+  if (status == 0) return;
   run->result = status;
   paths::GetTempDirectory(&run->temp_dir);
   if (!paths::FileExists(run->temp_dir)) run->temp_dir = platform::Os().style->temp_fallback;
-  RemoveScratchDirectory(*run);
+  RemoveScratchDirectory(run);
 }
 
 // A medium that is not the one its launcher vouches for ends the run before anything
 // from it runs: the user is told which file and what differed, on the console and in the
 // install log, which is kept; whatever the run staged goes.
 int RefuseTheMedium(Run* run) {
-  const std::string& text = manifest::MediumRefusal();
-  if (run->scratch_dir.empty() || !paths::FileExists(run->scratch_dir)) {
+  const std::string& text = access::MediumRefusal();
+  if (!run->scratch) {
     // Where the catalogue was refused, the console was never set up for its texts.
     platform::Os().console->UseStandardOutput();
     RefuseBeforeScratch(text);
@@ -475,22 +522,22 @@ void GuardTheMedium() {
   std::string module, error;
   uint32_t code = 0;
   if (!platform::Os().system->ModulePath(&module, &code)) {
-    manifest::RefuseMedium(
+    access::RefuseMedium(
         "The installation medium cannot be verified: the launcher cannot "
         "read its own path. Nothing from the medium is run.\n");
     return;
   }
   const size_t cut = module.find_last_of(platform::Os().style->drive_letters ? "\\/" : "/");
-  if (!manifest::GuardMedium(module.substr(0, cut), module.substr(cut + 1), *bound, &error))
-    manifest::RefuseMedium(error);
+  if (!access::GuardMedium(module.substr(0, cut), module.substr(cut + 1), *bound, &error))
+    access::RefuseMedium(error);
 }
 
 // Java started on the medium in place reads it itself: the whole medium is checked first.
 bool VerifyInPlace(const Run& run) {
-  if (!manifest::MediumGuarded() || Bootstrapping(run)) return true;
+  if (!access::MediumGuarded() || Bootstrapping(run)) return true;
   std::string dir;
   paths::GetCurrentDir(&dir);
-  return manifest::VerifyTrees({dir});
+  return access::VerifyTrees({dir});
 }
 
 // Starts Java (or reports a bootstrap-only run as done) and cleans up after a wait.
@@ -510,7 +557,7 @@ void Finish(Run* run) {
       run->result = static_cast<int>(CreateZEKProcess(run->java_args, run->wait_for_java));
     }
   }
-  if (run->wait_for_java) RemoveScratchDirectory(*run);
+  if (run->wait_for_java) RemoveScratchDirectory(run);
 }
 
 }  // namespace
@@ -527,40 +574,41 @@ int RunLauncher(std::vector<std::string> args) {
   run.args = std::move(args);
   run.module_path = run.args.empty() ? "" : run.args[0];
   ResetOptions();
+  access::ForgetPlaces();
+  paths::ForgetTempDirectory();
   inventory::ForgetInventoryLocation();
   OptionState& o = Options();
   o.timestamp = paths::TakeRunTimestamp();
-  manifest::UnguardMedium();
+  access::UnguardMedium();
   GuardTheMedium();
   // A catalogue that is not the medium's is not shown: the refusal is said in English.
   bool catalogue =
-      manifest::MediumRefusal().empty() && messages::LoadMessageCatalogue(run.module_path) == 0;
-  if (!catalogue && manifest::MediumRefusal().empty()) return 1;
+      access::MediumRefusal().empty() && messages::LoadMessageCatalogue(run.module_path) == 0;
+  if (!catalogue && access::MediumRefusal().empty()) return 1;
   ScanOptions(&run.args, &run.last_argument_upper);
+  AddUserChoices();
   if (!o.noconsole) messages::CreateLauncherConsole();
-  if (!manifest::MediumRefusal().empty()) return RefuseTheMedium(&run);
+  if (!access::MediumRefusal().empty()) return RefuseTheMedium(&run);
   run.startup_location = StartupLocationOf(run.module_path);
-  if (o.scratch_path_given && !TakeGivenScratchDirectory(&run)) return -1;
+  if (!TakeScratchDirectory(&run)) return -1;
+  SayTempDirectoryNote(run);
   run.param_result = config::ReadParameterFile(&o.param_file, &run.scratch_dir,
                                                &run.startup_location, &run.settings);
   LogRefusedTimestamp(run);
-  if (o.bootstraponly && !o.bootstrap_loc.empty()) EnterBootstrapLocation(&run);
-  if (!manifest::MediumRefusal().empty()) return RefuseTheMedium(&run);
-  if (!manifest::MediumGuarded()) {
+  if (!access::MediumRefusal().empty()) return RefuseTheMedium(&run);
+  if (!access::MediumGuarded()) {
     LogLine(run,
             "The medium's files are not verified: the launcher carries no manifest of them.\n");
   }
-  manifest::SetRunDirectory(run.scratch_dir);
   if (DistributionCheckFails(&run)) return -1;
   if (o.prereqchecker && CheckPrereqCheckerConfig(&run) != 0) return -1;
   if (!o.help && RunPrerequisites(&run) != 0) {
     // A refused run keeps its scratch directory for the log in it; one whose log could not
     // be written there leaves no empty directory behind.
-    if (inventory::InstallLogPath().empty() && platform::Os().files->RemoveDir(run.scratch_dir))
-      RemoveMadeParents(run);
+    if (inventory::InstallLogPath().empty()) DropEmptyScratchDirectory(&run);
     return -1;
   }
-  if (!manifest::MediumRefusal().empty()) return RefuseTheMedium(&run);
+  if (!access::MediumRefusal().empty()) return RefuseTheMedium(&run);
   if (run.param_result != 0) {
     if (run.param_result == -2) messages::PressEnterPause();
     return run.param_result;
@@ -568,19 +616,22 @@ int RunLauncher(std::vector<std::string> args) {
   config::DeriveInstallerLocations(&run.settings);
   int status = 0;
   if (Bootstrapping(run) && !Bootstrap(&run, &status)) {
-    if (!manifest::MediumRefusal().empty()) return RefuseTheMedium(&run);
+    if (!access::MediumRefusal().empty()) return RefuseTheMedium(&run);
     AbandonStaging(&run, status);
     return status;
   }
-  if (!manifest::MediumRefusal().empty() || !VerifyInPlace(run)) return RefuseTheMedium(&run);
+  if (!access::MediumRefusal().empty() || !VerifyInPlace(run)) return RefuseTheMedium(&run);
   config::DeriveJavaLocations(o.param_file, &run.settings);
   PrepareJava(&run);
+  if (!access::MediumRefusal().empty()) return RefuseTheMedium(&run);
   if (!o.bootstraponly && !paths::FileExists(run.java_executable)) {
     messages::ShowError(messages::FormatMessageText("S_ERJRENFD", {run.java_executable, "1.3.1"}));
     run.result = -1;
   }
   if (!inventory::ProbeRegistryWriteAccess()) {
     messages::ShowError(messages::MessageText("S_ERR_REG_ACCESS"));
+    // What was staged for a Java that does not start goes; the log is kept and named.
+    AbandonStaging(&run, -1);
     return -1;
   }
   EnterWorkingDirectory(&run);

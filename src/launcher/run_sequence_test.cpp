@@ -72,7 +72,8 @@ TEST_F(RunSequenceTest, BootstrappedRunDoesNotWaitAndLeavesTheScratchDirectory) 
   EXPECT_EQ(processes_.waits, 0);
   EXPECT_EQ(ScratchDirs().size(), 1u);
   EXPECT_FALSE(console_.created);
-  EXPECT_EQ(files_.cwd, "C:\\T");  // Java starts in the temporary directory
+  // Java starts in the run's own directory, not in the TEMP others may write to.
+  EXPECT_EQ(files_.cwd, "C:\\T\\" + ScratchDirs()[0]);
 }
 
 TEST_F(RunSequenceTest, WaitConditionsAfterABootstrap) {

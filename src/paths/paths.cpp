@@ -1,8 +1,11 @@
 #include "paths/paths.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <random>
 
 #include "messages/catalogue.h"
 #include "messages/console.h"
@@ -13,6 +16,7 @@ namespace zorvex::paths {
 namespace {
 
 constexpr int kMaxScratchSuffix = 1023;
+constexpr int kRandomScratchTries = 16;
 constexpr char kScratchPrefix[] = "ZorInstall";
 
 char Sep() { return platform::Os().style->separator; }
@@ -142,19 +146,56 @@ bool IsUsableTempPath(const std::string& path, const platform::PathStyle& style,
   return path.find_first_of("/*?<>:|;", checked_from) == std::string::npos;
 }
 
-void GetTempDirectory(std::string* out) {
+namespace {
+
+// The temporary directory of the run, found once.
+struct TempDirectory {
+  bool known = false;
+  std::string path;
+  std::string note;
+};
+TempDirectory g_temp;
+
+// The directory as the environment names it, checked: what fails the check gives the
+// fallback, and a note that says so.
+std::string TempFromEnvironment(std::string* note) {
   platform::Platform& os = platform::Os();
-  std::optional<std::string> value = os.system->GetEnv("TEMP");
-  if (!value) value = os.system->GetEnv("TMP");
+  const char* name = "TEMP";
+  std::optional<std::string> value = os.system->GetEnv(name);
+  if (!value) value = os.system->GetEnv(name = "TMP");
   // POSIX shells name their temporary directory TMPDIR; it is asked only when neither of
   // the launcher's own variables is set.
-  if (!value && !os.style->drive_letters) value = os.system->GetEnv("TMPDIR");
-  *out =
-      value && IsUsableTempPath(*value, *os.style, *os.system) ? *value : os.style->temp_fallback;
-  DropTrailingSeparator(out);
+  if (!value && !os.style->drive_letters) value = os.system->GetEnv(name = "TMPDIR");
+  if (!value) return os.style->temp_fallback;
+  std::string dir = *value;
+  // Windows takes "/" as a separator as well: C:/Temp is C:\Temp, not a path to refuse.
+  if (os.style->drive_letters) std::replace(dir.begin(), dir.end(), '/', '\\');
+  if (IsUsableTempPath(dir, *os.style, *os.system)) return dir;
+  *note = std::string(name) + " (" + *value + ") is no usable directory path; the installer uses " +
+          os.style->temp_fallback + " instead.\n";
+  return os.style->temp_fallback;
 }
 
-int CreateScratchDirectory(std::string* path) {
+}  // namespace
+
+void ForgetTempDirectory() { g_temp = TempDirectory(); }
+
+const std::string& TempDirectoryNote() { return g_temp.note; }
+
+void GetTempDirectory(std::string* out) {
+  if (!g_temp.known) {
+    g_temp.path = TempFromEnvironment(&g_temp.note);
+    DropTrailingSeparator(&g_temp.path);
+    // Resolved once and used as resolved: a link on its way (also one before a "..") that
+    // another user turns elsewhere later leads none of the run's paths with it.
+    std::string resolved;
+    if (platform::Os().files->ResolvePath(g_temp.path, &resolved)) g_temp.path = resolved;
+    g_temp.known = true;
+  }
+  *out = g_temp.path;
+}
+
+int CreateScratchDirectory(std::string* path, std::unique_ptr<platform::TreeWriter>* held) {
   std::string temp;
   GetTempDirectory(&temp);
   *path = temp;
@@ -162,31 +203,37 @@ int CreateScratchDirectory(std::string* path) {
     messages::ShowError(messages::FormatMessageText("S_ERPERDIR", {temp}));
     return -1;
   }
+  // Made just now: resolved as it stands, once.
+  platform::FileSystem& files = *platform::Os().files;
+  if (std::string resolved; files.ResolvePath(temp, &resolved)) temp = g_temp.path = resolved;
   OptionState& options = Options();
   if (options.prereqchecker && options.prereqlogloc.empty()) options.prereqlogloc = temp;
   std::string base = temp + Sep() + kScratchPrefix + options.timestamp;
   // The name is taken by creating it: a second launcher started in the same second finds
-  // the directory there and moves on to the next suffix, so no two runs share one.
+  // the directory there and moves on to the next suffix, so no two runs share one. Names
+  // another user took in a shared TEMP cost a try with a random suffix, not the run.
   // Only the owner may enter it, so no other user can plant files in it.
-  platform::FileSystem& files = *platform::Os().files;
-  for (int suffix = 0; suffix <= kMaxScratchSuffix; ++suffix) {
-    std::string name = suffix == 0 ? base : base + "_" + std::to_string(suffix);
+  std::random_device random;
+  for (int attempt = 0; attempt <= kMaxScratchSuffix + kRandomScratchTries; ++attempt) {
+    std::string name = attempt == 0 ? base : base + "_" + std::to_string(attempt);
+    if (attempt > kMaxScratchSuffix) {
+      char hex[16];
+      std::snprintf(hex, sizeof hex, "%08x", static_cast<unsigned>(random()));
+      name = base + "_" + hex;
+    }
     platform::FileSystem::MakeDirResult r = files.MakeDir(name, true);
     if (r == platform::FileSystem::MakeDirResult::kAlreadyExists) continue;
     *path = name;
     std::string why;
     if (r == platform::FileSystem::MakeDirResult::kCreated &&
-        files.CheckPrivateDirectory(name, &why)) {
+        files.CheckPrivateDirectory(name, &why) && (*held = files.HoldTree(name, &why))) {
       return 0;
     }
-    if (!why.empty()) {
-      // Made, but on a way another user may change (a TEMP of theirs): not used.
-      files.RemoveDir(name);
-      messages::ShowError(messages::FormatMessageText("S_ERPERDIR", {name}) + why + "\n");
-      return -1;
-    }
-    // Say why the run ends (a name too long for the system, say), not end without a word.
-    messages::ShowError(messages::FormatMessageText("S_ERPERDIR", {name}));
+    if (r == platform::FileSystem::MakeDirResult::kCreated) files.RemoveDir(name);
+    // Made, but on a way another user may change (a TEMP of theirs): not used. Or say why
+    // the run ends (a name too long for the system, say), not end without a word.
+    messages::ShowError(messages::FormatMessageText("S_ERPERDIR", {name}) +
+                        (why.empty() ? "" : why + "\n"));
     return -1;
   }
   messages::ShowError(messages::FormatMessageText("S_ERPERDIR", {base}));

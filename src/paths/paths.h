@@ -3,6 +3,7 @@
 #pragma once
 
 #include <ctime>
+#include <memory>
 #include <string>
 
 #include "platform/platform.h"
@@ -55,12 +56,20 @@ void GetFullPath(std::string* out, const std::string& path);
 bool IsUsableTempPath(const std::string& path, const platform::PathStyle& style,
                       platform::System& system);
 
-// The temporary directory to use, without a trailing separator.
+// The temporary directory to use, without a trailing separator: TEMP, else TMP (else
+// TMPDIR on POSIX), "/" read as "\" on Windows, checked, and resolved through any link on
+// its way once, at the first call of a run; every later call gives the same path.
 void GetTempDirectory(std::string* out);
+// Why the environment's value was not taken (the fallback is used), or empty; and the
+// start of a run, which forgets the directory found.
+const std::string& TempDirectoryNote();
+void ForgetTempDirectory();
 
-// Creates this run's scratch directory under the temporary directory and leaves its path
-// in `path`. 0, or -1 after the message of the failure.
-int CreateScratchDirectory(std::string* path);
+// Creates this run's scratch directory under the temporary directory, for its owner alone,
+// and holds it (*held) to the end of the run; leaves its path in `path`. A name another
+// run or user took is passed over (after the 1023 suffixes, random ones). 0, or -1 after
+// the message of the failure, with nothing made.
+int CreateScratchDirectory(std::string* path, std::unique_ptr<platform::TreeWriter>* held);
 
 // The run timestamp for a local time: "%Y-%m-%d_%I-%M-%S%p" in the C locale.
 std::string FormatRunTimestamp(const std::tm& local);

@@ -147,12 +147,18 @@ TEST_F(PathsTest, TempDirectoryFromTempThenTmp) {
       {{{"TEMP", "C:\\a;C:\\b"}}, "C:\\TEMP"},
       {{{"TEMP", "C:\\"}}, "C:"},
       {{}, "C:\\TEMP"},
+      // Windows takes "/" as its separator too: not a reason to fall back to the shared C:\TEMP.
+      {{{"TEMP", "Y:/tmp/t"}}, "Y:\\tmp\\t"},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.expected);
     system_.env = c.env;
+    ForgetTempDirectory();
     std::string out;
     GetTempDirectory(&out);
     EXPECT_EQ(out, c.expected);
+    // A value that is not taken is said; no value at all is no news.
+    EXPECT_EQ(TempDirectoryNote().empty(), c.env.empty() || out != "C:\\TEMP");
   }
 }
 
@@ -172,22 +178,27 @@ TEST_F(PathsTest, ScratchDirectoryTakesTheNextFreeSuffix) {
                             "C:\\T\\ZorInstall2010-03-12_02-05-09PM_2"};
   for (const char* name : expected) {
     std::string path;
-    EXPECT_EQ(CreateScratchDirectory(&path), 0);
+    std::unique_ptr<platform::TreeWriter> held;
+    EXPECT_EQ(CreateScratchDirectory(&path, &held), 0);
     EXPECT_EQ(path, name);
     EXPECT_TRUE(files_.IsDir(name));
+    EXPECT_TRUE(held);
   }
 }
 
-TEST_F(PathsTest, ScratchDirectoryFailsWhenEverySuffixIsTaken) {
+// Another user taking every name of the coming seconds in a shared TEMP costs a name with
+// a random suffix, not the run.
+TEST_F(PathsTest, ScratchNamesTakenByOthersCostARandomName) {
   system_.env["TEMP"] = "C:\\T";
   const std::string base = "C:\\T\\ZorInstall2010-03-12_02-05-09PM";
   files_.AddDir(base);
   for (int i = 1; i <= 1023; ++i) files_.AddDir(base + "_" + std::to_string(i));
-  Options().silent = true;
   std::string path;
-  EXPECT_EQ(CreateScratchDirectory(&path), -1);
-  EXPECT_EQ(path, base);
-  EXPECT_EQ(console_.printed, "cannot create " + base);
+  std::unique_ptr<platform::TreeWriter> held;
+  EXPECT_EQ(CreateScratchDirectory(&path, &held), 0);
+  EXPECT_EQ(path.size(), base.size() + 9) << path;
+  EXPECT_EQ(path.rfind(base + "_", 0), 0u) << path;
+  EXPECT_TRUE(files_.IsDir(path));
 }
 
 TEST_F(PathsTest, ScratchDirectoryReportsAnUnusableTemp) {
@@ -195,7 +206,8 @@ TEST_F(PathsTest, ScratchDirectoryReportsAnUnusableTemp) {
   files_.AddDir("C:\\ro");
   files_.read_only.insert("C:\\ro");
   std::string path;
-  EXPECT_EQ(CreateScratchDirectory(&path), -1);
+  std::unique_ptr<platform::TreeWriter> held;
+  EXPECT_EQ(CreateScratchDirectory(&path, &held), -1);
   ASSERT_EQ(console_.boxes.size(), 1u);
   EXPECT_EQ(console_.boxes[0], "Title|cannot create C:\\ro");
 }
@@ -207,14 +219,16 @@ TEST_F(PathsTest, ScratchCreationFailureSaysWhy) {
   files_.AddDir("C:\\T");
   files_.mkdir_fails.insert("C:\\T\\ZorInstall2010-03-12_02-05-09PM");
   std::string path;
-  EXPECT_EQ(CreateScratchDirectory(&path), -1);
+  std::unique_ptr<platform::TreeWriter> held;
+  EXPECT_EQ(CreateScratchDirectory(&path, &held), -1);
   EXPECT_EQ(console_.boxes,
             std::vector<std::string>{"T|cannot make C:\\T\\ZorInstall2010-03-12_02-05-09PM"});
   // TEMP naming a file: the temporary directory itself is refused.
   console_.boxes.clear();
   files_.AddFile("C:\\F");
   system_.env["TEMP"] = "C:\\F";
-  EXPECT_EQ(CreateScratchDirectory(&path), -1);
+  ForgetTempDirectory();
+  EXPECT_EQ(CreateScratchDirectory(&path, &held), -1);
   EXPECT_EQ(console_.boxes, std::vector<std::string>{"T|cannot make C:\\F"});
 }
 
@@ -222,7 +236,8 @@ TEST_F(PathsTest, PrereqCheckerLogsGoToTheTempDirectory) {
   system_.env["TEMP"] = "C:\\T";
   Options().prereqchecker = true;
   std::string path;
-  CreateScratchDirectory(&path);
+  std::unique_ptr<platform::TreeWriter> held;
+  CreateScratchDirectory(&path, &held);
   EXPECT_EQ(Options().prereqlogloc, "C:\\T");
 }
 
@@ -259,6 +274,7 @@ TEST_F(PosixPathsTest, TempDirectoryFallsBackToTmpdirThenTmp) {
   GetTempDirectory(&out);
   EXPECT_EQ(out, "/var/tmp");
   system_.env = {{"TEMP", "relative"}, {"TMPDIR", "/var/tmp"}};
+  ForgetTempDirectory();
   GetTempDirectory(&out);
   EXPECT_EQ(out, "/tmp");
 }

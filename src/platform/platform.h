@@ -103,9 +103,18 @@ class FileSystem {
   // Reads a whole regular file as bytes. kCannotOpen also for anything that is not a
   // regular file (a directory, a device, a pipe); kTooLarge above kMaxReadBytes.
   virtual ReadResult ReadFile(const std::string& path, std::string* bytes) = 0;
-  // Opens a file for appending, creating it when absent; null on failure, and on POSIX
-  // also when the path is a link or not a regular file of the user running the launcher.
-  virtual std::unique_ptr<AppendFile> OpenForAppend(const std::string& path) = 0;
+  // Opens a log file for appending, never through a link at its name. With `create`, a
+  // new file that no one made before (null when the name is taken), its identity in *id;
+  // without, the file made before, when the name still leads to the file *id names. Null
+  // on failure.
+  virtual std::unique_ptr<AppendFile> OpenLogFile(const std::string& path, bool create,
+                                                  safetree::FileId* id) = 0;
+  // What stands at the path, the path's last part not followed when it is a link. False
+  // when nothing does.
+  virtual bool Identify(const std::string& path, safetree::FileId* id) = 0;
+  // The path with every link on its way resolved, absolute: where it leads now. False when
+  // it leads nowhere.
+  virtual bool ResolvePath(const std::string& path, std::string* resolved) = 0;
   // The absolute form of a path; false when the platform cannot make one.
   virtual bool FullPath(const std::string& path, std::string* full) = 0;
   // Makes the path the process's working directory. False on failure.
@@ -115,6 +124,10 @@ class FileSystem {
   // A writer below `root`, which is made with its parents when missing and `make`. Null
   // when the root cannot be made or opened.
   virtual std::unique_ptr<TreeWriter> OpenTreeWriter(const std::string& root, bool make) = 0;
+  // A writer below a directory the run holds to its end (see safetree::HoldTree): never a
+  // link at its name, and on Windows one nobody can rename or remove meanwhile. Null with
+  // *why when it cannot be opened so.
+  virtual std::unique_ptr<TreeWriter> HoldTree(const std::string& root, std::string* why) = 0;
 };
 
 // Writes below one directory, the root: the staging copy's only way to write. `rel` names
@@ -162,6 +175,10 @@ class TreeWriter {
   // Gives the owner write permission on `rel` and below it (clears read-only on Windows),
   // through handles; links are neither changed nor followed.
   virtual void MakeWritable(const std::string& rel) = 0;
+  // What the root is; and the root itself removed, when empty and when `named` still
+  // leads to it (see safetree::Tree::RemoveRoot). The writer can do nothing afterwards.
+  virtual safetree::FileId RootId() = 0;
+  virtual bool RemoveRoot(const std::string& named, std::string* why) = 0;
 
   // Whether copied bytes are the expected ones; else false with *mismatch saying how they
   // differ ("12 bytes, where the manifest lists 11").

@@ -41,7 +41,7 @@ class PrereqDriverTest : public PrereqTest {
     SCOPED_TRACE(c.name);
     inventory::CloseLog();
     files_.AddFile(kParamFile, c.ini);
-    files_.AddFile("C:\\T\\installActionsT.log", "");
+    files_.AddDir("C:\\T");
     console_.printed.clear();
     console_.input = c.input;
     console_.input_pos = 0;
@@ -196,6 +196,7 @@ TEST_F(PrereqDriverTest, UnreadableParameterFile) {
   PrereqRequest r;
   r.param_file = "C:\\missing.ini";
   r.scratch_dir = "C:\\T";
+  files_.AddDir("C:\\T");
   r.timestamp = "T";
   r.platform_prereqs = true;
   EXPECT_EQ(RunPrerequisiteChecks(r), 0);

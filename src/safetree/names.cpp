@@ -49,6 +49,21 @@ bool MakeWindowsName(std::string* utf8) {
   return changed;
 }
 
+namespace {
+std::function<void(const std::string&)>& Pause() {
+  static std::function<void(const std::string&)> pause;
+  return pause;
+}
+}  // namespace
+
+void SetRemovalPause(std::function<void(const std::string& shown)> pause) {
+  Pause() = std::move(pause);
+}
+
+void RemovalPause(const std::string& shown) {
+  if (Pause()) Pause()(shown);
+}
+
 bool Tree::MakeDirectory(const std::string& rel, std::string* error) {
   for (size_t end = rel.find('/');; end = rel.find('/', end + 1)) {
     const std::string prefix = rel.substr(0, end);

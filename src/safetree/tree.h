@@ -9,6 +9,7 @@
 
 #include <compare>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <set>
@@ -108,6 +109,14 @@ class Tree {
   // through its own handle; links are neither changed nor followed.
   virtual void MakeWritable(const std::string& rel) = 0;
 
+  // What the root is, read through its handle.
+  virtual FileId RootId() = 0;
+  // Removes the root itself, which must be empty, when `named` (its path) still leads to
+  // it without a link: a directory moved away meanwhile, and whatever stands at its name
+  // now, stay. The handle is closed first (Windows: it keeps the root from being renamed
+  // or removed); the tree can do nothing more afterwards. False with *why otherwise.
+  virtual bool RemoveRoot(const std::string& named, std::string* why) = 0;
+
  protected:
   // Makes one directory whose parent exists; true also when a directory (not a link)
   // stands there already.
@@ -121,6 +130,18 @@ class Tree {
 // nothing is followed), making it and its parents first when `make`. Null with *error when
 // it cannot.
 std::unique_ptr<Tree> OpenTree(const std::string& dir, bool make, std::string* error);
+
+// Opens a root the caller holds for a whole run: never through a link or junction at its
+// own name, and on Windows so that nobody can rename or remove it while it is held (its
+// parents neither, as Windows keeps a directory with open entries below it in place).
+// Null with *error when it cannot, also when a link stands at `dir`.
+std::unique_ptr<Tree> HoldTree(const std::string& dir, std::string* error);
+
+// The removal's race, made testable: called between looking at a directory that is to be
+// removed and opening it, with its path as shown. Tests swap the directory there; the
+// programs never set it.
+void SetRemovalPause(std::function<void(const std::string& shown)> pause);
+void RemovalPause(const std::string& shown);
 
 // How the target's file system tells names apart: on Windows without trailing dots and
 // blanks, and in one letter case as the system folds it (any script: "Ä" and "ä", "Я" and

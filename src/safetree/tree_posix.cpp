@@ -307,6 +307,9 @@ std::vector<std::string> NamesIn(int dir, bool* complete) {
     *complete = false;
     return names;
   }
+  // The copy shares the handle's position: a directory listed before (a held root, a kept
+  // handle) is read from its start again.
+  ::rewinddir(d);
   for (;;) {
     errno = 0;
     struct dirent* e = ::readdir(d);
@@ -338,6 +341,7 @@ void RemoveEntry(int dir, const std::string& name, const std::string& shown,
     if (::unlinkat(dir, name.c_str(), 0) != 0 && errno != ENOENT) left->push_back(shown);
     return;
   }
+  RemovalPause(shown);
   int fd = OpenDirectoryToChange(dir, name);
   if (fd >= 0) {
     bool complete = true;
@@ -503,6 +507,38 @@ class PosixTree : public Tree {
     MakeEntryWritable(dir->get(), Leaf(rel));
   }
 
+  FileId RootId() override {
+    struct stat st;
+    return ::fstat(root_, &st) == 0 ? IdOf(st) : FileId{};
+  }
+
+  // Through a handle of the parent: the name is looked at and removed in one directory,
+  // whatever happens to the path above it meanwhile.
+  bool RemoveRoot(const std::string& named, std::string* why) override {
+    const FileId id = RootId();
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      open_.clear();
+    }
+    std::string path = named;
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    const size_t cut = path.find_last_of('/');
+    const std::string parent = cut == std::string::npos ? "." : path.substr(0, cut == 0 ? 1 : cut);
+    const std::string leaf = path.substr(cut == std::string::npos ? 0 : cut + 1);
+    int dir = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    struct stat st;
+    bool same = dir >= 0 && ::fstatat(dir, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                S_ISDIR(st.st_mode) && IdOf(st) == id;
+    bool removed = same && ::unlinkat(dir, leaf.c_str(), AT_REMOVEDIR) == 0;
+    if (!removed) {
+      *why = same ? std::strerror(errno)
+                  : "it was moved or replaced while the installer ran, and what stands at its "
+                    "name now is not the installer's";
+    }
+    if (dir >= 0) ::close(dir);
+    return removed;
+  }
+
  private:
   std::string Full(const std::string& rel) const { return dir_ + "/" + rel; }
 
@@ -564,6 +600,19 @@ std::unique_ptr<Tree> OpenTree(const std::string& dir, bool make, std::string* e
   if (root < 0) {
     *error = errno == ENOTDIR ? path + " is not a directory"
                               : "cannot open " + path + ": " + std::strerror(errno);
+    return nullptr;
+  }
+  return std::make_unique<PosixTree>(path, root);
+}
+
+std::unique_ptr<Tree> HoldTree(const std::string& dir, std::string* error) {
+  std::string path = dir.empty() ? "." : dir;
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  int root = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (root < 0) {
+    *error = errno == ENOTDIR || errno == ELOOP
+                 ? path + " is not a directory, or is a link"
+                 : "cannot open " + path + ": " + std::strerror(errno);
     return nullptr;
   }
   return std::make_unique<PosixTree>(path, root);

@@ -1,8 +1,8 @@
-// The Windows side of the safe tree. New files are written through "\\?\" paths, so that
-// long paths work and no name is taken for a device; listing, finding, changing and
-// removing work from handles, each entry opened relative to its directory's handle as the
-// reparse point it may be (never followed), with attributes and deletion set through the
-// entry's own handle.
+// The Windows side of the safe tree. Everything works from handles: each entry is made or
+// opened relative to its directory's handle (NtCreateFile with a root directory, so that
+// long paths work and no name is taken for a device), as the reparse point it may be
+// (never followed); new files are named, attributes set and entries deleted through their
+// own handles. A directory swapped for a junction meanwhile leads nowhere.
 #include "safetree/win32_text.h"
 // After windows.h, which they build on.
 #include <winternl.h>
@@ -31,20 +31,20 @@ FILETIME FileTime(int64_t seconds) {
   return ft;
 }
 
-std::wstring TemporaryBeside(const std::wstring& final) {
+// A temporary name of bounded length beside the final one: the final name may be as long
+// as a name can be.
+std::wstring TemporaryName() {
   static std::atomic<unsigned long> counter{0};
-  size_t cut = final.find_last_of(L'\\');
-  // Of bounded length: the final name may be as long as a name can be.
-  return final.substr(0, cut + 1) + L".unzip-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-         std::to_wstring(counter++) + L".tmp";
+  return L".unzip-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(counter++) +
+         L".tmp";
 }
 
-bool Place(const std::wstring& from, const std::wstring& to, bool replace, bool* exists) {
-  *exists = false;
-  if (MoveFileExW(from.c_str(), to.c_str(), replace ? MOVEFILE_REPLACE_EXISTING : 0)) return true;
-  DWORD e = GetLastError();
-  *exists = !replace && (e == ERROR_ALREADY_EXISTS || e == ERROR_FILE_EXISTS);
-  return false;
+UNICODE_STRING Counted(const std::wstring& name) {
+  UNICODE_STRING text;
+  text.Buffer = const_cast<PWSTR>(name.c_str());
+  text.Length = static_cast<USHORT>(std::min<size_t>(name.size() * sizeof(wchar_t), 0xFFFE));
+  text.MaximumLength = text.Length;
+  return text;
 }
 
 // A kernel handle that closes itself.
@@ -66,27 +66,56 @@ class Handle {
   HANDLE h_;
 };
 
-// Opens `name` relative to the open directory `parent`, as the file system resolves the
-// name (letter case, short names), never following a reparse point: a junction or link
-// is opened as itself.
-Handle OpenRelative(HANDLE parent, const std::wstring& name, ACCESS_MASK access) {
-  UNICODE_STRING text;
-  text.Buffer = const_cast<PWSTR>(name.c_str());
-  text.Length = static_cast<USHORT>(std::min<size_t>(name.size() * sizeof(wchar_t), 0xFFFE));
-  text.MaximumLength = text.Length;
+// Opens or makes `name` relative to the open directory `parent`, as the file system
+// resolves the name (letter case, short names), never following a reparse point: a
+// junction or link is opened as itself. An invalid handle with the last error set when it
+// cannot; *collision when `disposition` asked for a new entry and one stands there.
+Handle CreateRelative(HANDLE parent, const std::wstring& name, ACCESS_MASK access, ULONG share,
+                      ULONG disposition, ULONG options, bool* collision = nullptr) {
+  UNICODE_STRING text = Counted(name);
   OBJECT_ATTRIBUTES attributes;
   InitializeObjectAttributes(&attributes, &text, OBJ_CASE_INSENSITIVE, parent, nullptr);
   IO_STATUS_BLOCK io;
   HANDLE h = nullptr;
-  NTSTATUS status = NtOpenFile(
-      &h, access | SYNCHRONIZE, &attributes, &io,
-      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-      FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_FOR_BACKUP_INTENT);
+  NTSTATUS status = NtCreateFile(
+      &h, access | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, share,
+      disposition, options | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+  if (collision != nullptr) *collision = status == static_cast<NTSTATUS>(0xC0000035L);
   if (!NT_SUCCESS(status)) {
     SetLastError(RtlNtStatusToDosError(status));
     return Handle();
   }
   return Handle(h);
+}
+
+Handle OpenRelative(HANDLE parent, const std::wstring& name, ACCESS_MASK access) {
+  return CreateRelative(parent, name, access,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
+                        FILE_OPEN_FOR_BACKUP_INTENT);
+}
+
+// Gives the open entry `h` the name `name` in the open directory `dir`, replacing an entry
+// of that name when `replace`; the name is never resolved through a link. False with the
+// last error set; *exists when the name was taken and not to be replaced.
+bool RenameRelative(HANDLE h, HANDLE dir, const std::wstring& name, bool replace, bool* exists) {
+  std::vector<uint8_t> buffer(sizeof(FILE_RENAME_INFORMATION) + name.size() * sizeof(wchar_t));
+  auto* info = reinterpret_cast<FILE_RENAME_INFORMATION*>(buffer.data());
+  info->ReplaceIfExists = replace ? TRUE : FALSE;
+  info->RootDirectory = dir;
+  info->FileNameLength = static_cast<ULONG>(name.size() * sizeof(wchar_t));
+  std::copy(name.begin(), name.end(), info->FileName);
+  IO_STATUS_BLOCK io;
+  NTSTATUS status =
+      NtSetInformationFile(h, &io, info, static_cast<ULONG>(buffer.size()), FileRenameInformation);
+  *exists = !replace && status == static_cast<NTSTATUS>(0xC0000035L);
+  if (NT_SUCCESS(status)) return true;
+  SetLastError(RtlNtStatusToDosError(status));
+  return false;
+}
+
+FileId IdOf(const BY_HANDLE_FILE_INFORMATION& info) {
+  return {info.dwVolumeSerialNumber,
+          static_cast<uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow};
 }
 
 bool IsDirectory(DWORD attributes) {
@@ -134,6 +163,7 @@ bool ClearReadOnly(HANDLE h, DWORD attributes) {
 // is emptied through its own, a reparse point goes as itself. What stays is added to *left.
 void RemoveEntry(HANDLE dir, const std::wstring& name, const std::string& shown,
                  std::vector<std::string>* left) {
+  RemovalPause(shown);
   Handle h = OpenRelative(
       dir, name, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | FILE_LIST_DIRECTORY);
   if (!h.valid()) {
@@ -174,17 +204,19 @@ void MakeEntryWritable(HANDLE dir, const std::wstring& name) {
 
 class Win32File : public TreeFile {
  public:
-  Win32File(HANDLE h, std::wstring temp, std::wstring final)
-      : h_(h), temp_(std::move(temp)), final_(std::move(final)) {}
+  Win32File(std::shared_ptr<Handle> dir, Handle h, std::wstring final)
+      : dir_(std::move(dir)), h_(std::move(h)), final_(std::move(final)) {}
   ~Win32File() override {
-    if (h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
-    if (!committed_) DeleteFileW(temp_.c_str());
+    if (!committed_ && h_.valid()) {
+      FILE_DISPOSITION_INFO gone{TRUE};
+      SetFileInformationByHandle(h_.get(), FileDispositionInfo, &gone, sizeof gone);
+    }
   }
   bool Write(const uint8_t* data, size_t size) override {
     while (size > 0) {
       DWORD chunk = static_cast<DWORD>(std::min<size_t>(size, 1u << 30));
       DWORD done = 0;
-      bool wrote = WriteFile(h_, data, chunk, &done, nullptr) != 0;
+      bool wrote = WriteFile(h_.get(), data, chunk, &done, nullptr) != 0;
       if (!wrote || done == 0) {
         DWORD e = wrote ? ERROR_DISK_FULL : GetLastError();  // nothing written: no room
         write_error_ = e;
@@ -196,13 +228,15 @@ class Win32File : public TreeFile {
     }
     return true;
   }
+  // Named through its own handle, in the directory it was made in: a directory swapped
+  // meanwhile changes nothing.
   bool Commit(int64_t mtime, bool replace, bool* exists, std::string* error) override {
     FILETIME ft = FileTime(mtime);
-    SetFileTime(h_, nullptr, &ft, &ft);
-    bool ok = CloseHandle(h_) != 0;
-    h_ = INVALID_HANDLE_VALUE;
-    if (ok && Place(temp_, final_, replace, exists)) {
+    SetFileTime(h_.get(), nullptr, &ft, &ft);
+    *exists = false;
+    if (RenameRelative(h_.get(), dir_->get(), final_, replace, exists)) {
       committed_ = true;
+      h_ = Handle();
       return true;
     }
     if (!*exists) *error = ErrorText(GetLastError());
@@ -212,8 +246,8 @@ class Win32File : public TreeFile {
   std::string WriteError() const override { return ErrorText(write_error_); }
 
  private:
-  HANDLE h_;
-  std::wstring temp_;
+  std::shared_ptr<Handle> dir_;
+  Handle h_;
   std::wstring final_;
   bool committed_ = false;
   bool disk_full_ = false;
@@ -226,14 +260,21 @@ class Win32Tree : public Tree {
       : shown_(std::move(shown)), root_(std::move(root)), handle_(std::move(handle)) {}
 
   bool MakeOneDirectory(const std::string& rel, std::string* error) override {
-    std::wstring path = Full(rel);
-    if (CreateDirectoryW(path.c_str(), nullptr)) return true;
-    if (GetLastError() != ERROR_ALREADY_EXISTS) {
+    Handle parent = OpenDirectory(ParentOf(rel));
+    bool collision = false;
+    if (parent.valid() && CreateRelative(parent.get(), WideFrom(LeafOf(rel)), FILE_LIST_DIRECTORY,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                         FILE_CREATE, FILE_DIRECTORY_FILE, &collision)
+                              .valid()) {
+      return true;
+    }
+    if (!collision) {
       *error = "cannot create " + DisplayPath(rel) + ": " + ErrorText(GetLastError());
       return false;
     }
-    DWORD a = GetFileAttributesW(path.c_str());
-    if (a == INVALID_FILE_ATTRIBUTES || !IsDirectory(a)) {
+    TreeEntry there;
+    if (!Describe(parent.get(), WideFrom(LeafOf(rel)), &there) ||
+        there.kind != TreeEntry::Kind::kDirectory) {
       *error = DisplayPath(rel) + " is not a directory (a file or a link stands there)";
       return false;
     }
@@ -242,15 +283,17 @@ class Win32Tree : public Tree {
 
   std::unique_ptr<TreeFile> NewFile(const std::string& rel, std::optional<uint32_t>,
                                     std::string* error) override {
-    std::wstring final = Full(rel);
-    std::wstring temp = TemporaryBeside(final);
-    HANDLE h = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
+    auto parent = std::make_shared<Handle>(OpenDirectory(ParentOf(rel)));
+    Handle h;
+    if (parent->valid()) {
+      h = CreateRelative(parent->get(), TemporaryName(), GENERIC_WRITE | DELETE, 0, FILE_CREATE,
+                         FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY);
+    }
+    if (!h.valid()) {
       *error = "cannot create " + DisplayPath(rel) + ": " + ErrorText(GetLastError());
       return nullptr;
     }
-    return std::make_unique<Win32File>(h, temp, final);
+    return std::make_unique<Win32File>(parent, std::move(h), WideFrom(LeafOf(rel)));
   }
 
   // Making a link needs a privilege an installer cannot count on: the link becomes a file
@@ -268,14 +311,16 @@ class Win32Tree : public Tree {
 
   void SetDirectoryAttributes(const std::string& rel, std::optional<uint32_t>,
                               int64_t mtime) override {
-    HANDLE h =
-        CreateFileW(Full(rel).c_str(), FILE_WRITE_ATTRIBUTES,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return;
+    Handle parent = OpenDirectory(ParentOf(rel));
+    if (!parent.valid()) return;
+    Handle h = OpenRelative(parent.get(), WideFrom(LeafOf(rel)), FILE_WRITE_ATTRIBUTES);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!h.valid() || !GetFileInformationByHandle(h.get(), &info) ||
+        !IsDirectory(info.dwFileAttributes)) {
+      return;
+    }
     FILETIME ft = FileTime(mtime);
-    SetFileTime(h, nullptr, &ft, &ft);
-    CloseHandle(h);
+    SetFileTime(h.get(), nullptr, &ft, &ft);
   }
 
   bool FreeBytes(uint64_t* bytes) override {
@@ -325,11 +370,45 @@ class Win32Tree : public Tree {
     if (!rel.empty() && dir.valid()) MakeEntryWritable(dir.get(), WideFrom(rel.substr(cut + 1)));
   }
 
+  FileId RootId() override {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!handle_.valid() || !GetFileInformationByHandle(handle_.get(), &info)) return {};
+    return IdOf(info);
+  }
+
+  // The held handle keeps the root from being removed, so it goes first; then the name is
+  // opened as itself (never through a junction), and the directory it leads to is removed
+  // only when it is still the one that was held.
+  bool RemoveRoot(const std::string&, std::string* why) override {
+    const FileId id = RootId();
+    handle_ = Handle();
+    Handle h(CreateFileW(root_.c_str(), DELETE | FILE_READ_ATTRIBUTES,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                         nullptr));
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!h.valid() || !GetFileInformationByHandle(h.get(), &info) ||
+        !IsDirectory(info.dwFileAttributes) || IdOf(info) != id) {
+      *why =
+          "it was moved or replaced while the installer ran, and what stands at its name now "
+          "is not the installer's";
+      return false;
+    }
+    FILE_DISPOSITION_INFO gone{TRUE};
+    if (!SetFileInformationByHandle(h.get(), FileDispositionInfo, &gone, sizeof gone)) {
+      *why = ErrorText(GetLastError());
+      return false;
+    }
+    return true;
+  }
+
  private:
-  std::wstring Full(const std::string& rel) const {
-    std::wstring path = root_ + L"\\" + WideFrom(rel);
-    std::replace(path.begin() + static_cast<long>(root_.size()), path.end(), L'/', L'\\');
-    return path;
+  static std::string ParentOf(const std::string& rel) {
+    size_t cut = rel.find_last_of('/');
+    return cut == std::string::npos ? "" : rel.substr(0, cut);
+  }
+  static std::string LeafOf(const std::string& rel) {
+    return rel.substr(rel.find_last_of('/') + 1);
   }
 
   // The directory `rel`, opened part by part from the root's handle; a part that is a
@@ -362,8 +441,7 @@ class Win32Tree : public Tree {
     BY_HANDLE_FILE_INFORMATION info;
     if (!h.valid() || !GetFileInformationByHandle(h.get(), &info)) return false;
     entry->kind = KindOf(info.dwFileAttributes);
-    entry->id = {info.dwVolumeSerialNumber,
-                 static_cast<uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow};
+    entry->id = IdOf(info);
     entry->name = NarrowFrom(name);
     std::vector<uint64_t> buffer(4096);
     if (GetFileInformationByHandleEx(h.get(), FileNameInfo, buffer.data(),
@@ -407,6 +485,29 @@ std::unique_ptr<Tree> OpenTree(const std::string& dir, bool make, std::string* e
   if (!handle.valid() || !GetFileInformationByHandle(handle.get(), &info) ||
       (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
     *error = (make ? "cannot create " : "cannot open ") + shown + ": " + ErrorText(GetLastError());
+    return nullptr;
+  }
+  return std::make_unique<Win32Tree>(shown, root, std::move(handle));
+}
+
+// Without FILE_SHARE_DELETE nobody can open the root to rename or remove it while it is
+// held; without DELETE access of its own the handle lets the root still be the working
+// directory of the launcher and of Java (their handles do not share deletion).
+std::unique_ptr<Tree> HoldTree(const std::string& dir, std::string* error) {
+  std::string shown = dir.empty() ? "." : dir;
+  while (shown.size() > 3 && (shown.back() == '\\' || shown.back() == '/')) shown.pop_back();
+  std::wstring root = LongPathOf(WideFrom(shown));
+  while (root.size() > 7 && root.back() == L'\\') root.pop_back();
+  Handle handle(CreateFileW(root.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!handle.valid() || !GetFileInformationByHandle(handle.get(), &info)) {
+    *error = "cannot open " + shown + ": " + ErrorText(GetLastError());
+    return nullptr;
+  }
+  if (!IsDirectory(info.dwFileAttributes)) {
+    *error = shown + " is not a directory, or is a link or junction";
     return nullptr;
   }
   return std::make_unique<Win32Tree>(shown, root, std::move(handle));

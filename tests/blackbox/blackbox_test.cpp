@@ -579,12 +579,20 @@ TEST_P(JavaCommandLineTest, MissingJavaProgram) {
       << r.out;
 }
 
-TEST_P(JavaCommandLineTest, BootstrappedJavaRunsInTheTemporaryDirectory) {
+// After a bootstrap Java starts in the run's own scratch directory: never in the TEMP that
+// other users share, where it would find their classes and (Windows: "." ends its library
+// path) their DLLs. A TEMP written with "/" is Windows' separator, not a reason to fall
+// back to the shared C:\TEMP.
+TEST_P(JavaCommandLineTest, BootstrappedJavaRunsInItsOwnDirectory) {
   medium_.WriteParamFile("BOOTSTRAP=TRUE\nWAIT_FOR_COMPLETION=TRUE\n");
-  JavaRecord run = RunJava({"-silent", "-noconsole"}, {{"ZORVEX_FAKE_JAVA_EXIT", "0"}});
-  EXPECT_EQ(run.cwd, M(medium_.temp_dir));
+  std::string temp = M(medium_.temp_dir);
+  std::replace(temp.begin(), temp.end(), '\\', '/');
+  JavaRecord run =
+      RunJava({"-silent", "-noconsole"}, {{"ZORVEX_FAKE_JAVA_EXIT", "0"}, {"TEMP", temp}});
   const std::string scratch = After(run, "-scratchPath");
-  EXPECT_TRUE(Has(run, "-Dzorvex.installer.zek_loc=" + scratch + medium_.Sep() + "zek"));
+  EXPECT_EQ(scratch.rfind(M(medium_.temp_dir) + medium_.Sep() + "ZorInstall", 0), 0u) << scratch;
+  EXPECT_EQ(run.cwd, scratch);
+  EXPECT_TRUE(Has(run, "-Dzorvex.installer.zek_loc=" + run.cwd + medium_.Sep() + "zek"));
 }
 
 // The demo medium (distribution layout) with a real JVM: the runtime and the installer

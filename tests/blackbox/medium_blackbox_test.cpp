@@ -446,8 +446,31 @@ TEST_P(MediumToolTest, VerifiedMediumRefusesWhatItDoesNotList) {
        "cons.nls is not the file its manifest lists"},
       {"the unzip", [&](const std::string& m) { flip(m + "/Disk1/unzip" + exe); },
        "unzip" + exe + " is not the file its manifest lists"},
+      // Found by the launcher itself, before it reads the jar's directory for its plans.
       {"a component jar", [&](const std::string& m) { flip(m + data + "zorvex.swd.zek.jar"); },
-       "zorvex.swd.zek.jar is not the file its manifest lists"},
+       "zorvex.swd.zek.jar is not the file its manifest lists (SHA-256 "},
+      {"a jar beside its listed name in another letter case",
+       [&](const std::string& m) {
+         plant(m + data + "zorvex.swd.zek.jar", m + data + "Zorvex.swd.zek.jar");
+       },
+       "Zorvex.swd.zek.jar is not listed in its manifest"},
+      // The places the launcher looks on its own beside its directory are the medium's.
+      {"the parameter file moved beside the launcher's directory",
+       [&](const std::string& m) {
+         Spit(m + "/zorparam.ini",
+              Slurp(m + "/Disk1/zorparam.ini") + "JRE_MEMORY_OPTIONS=-Dplanted=1\n");
+         fs::remove(m + "/Disk1/zorparam.ini");
+       },
+       "zorparam.ini, which its manifest lists, is missing"},
+      {"an images directory beside the launcher's directory",
+       [&](const std::string& m) { Spit(m + "/images/Planted.class", "class"); },
+       "Planted.class is not listed in its manifest"},
+      {"a jar where Java's class path looks on the medium",
+       [&](const std::string& m) {
+         Spit(m + "/stage/Components/zorvex.swd.zpatch/0.0.0.0.0/1/DataFiles/jlib/zpatch.jar",
+              "jar");
+       },
+       "zpatch.jar is not listed in its manifest"},
       {"a planted jar",
        [&](const std::string& m) {
          plant(m + data + "zorvex.swd.zek.jar", m + data + "planted.jar");
@@ -490,7 +513,10 @@ TEST_P(MediumToolTest, VerifiedMediumRefusesWhatItDoesNotList) {
   }
   // The launcher straight from the build carries no manifest: the changed medium runs as
   // before, and the log says that nothing was verified.
-  const std::string unverified = medium_.root + "/row5";
+  const auto planted = std::find_if(rows.begin(), rows.end(),
+                                    [](const Row& row) { return row.what == "a planted jar"; });
+  const std::string unverified =
+      medium_.root + "/row" + std::to_string(std::distance(rows.begin(), planted));
   fs::copy_file(GetParam().build_dir + "/setup" + exe, unverified + "/Disk1/setup" + exe,
                 fs::copy_options::overwrite_existing);
   medium_.medium_dir = unverified + "/Disk1";
@@ -517,6 +543,24 @@ TEST_P(MediumToolTest, VerifiedMediumRefusesWhatItDoesNotList) {
   EXPECT_EQ(r.status, 255) << r.out << r.err;
   EXPECT_NE(r.out.find("release is not the file its manifest lists"), std::string::npos) << r.out;
   EXPECT_EQ(medium_.JavaRuns().size(), runs);
+
+  // A core that cannot be unpacked (another component left a directory where its jar goes,
+  // as a TEMP filled meanwhile would fail it) ends a verified run: Java would otherwise take
+  // the medium's core, which nobody checks once Java reads it. Without a manifest the run
+  // goes on, as it always has.
+  Spit(Input("blocker/zek/jlib/zorcore.jar/keep"), "x");
+  const std::string blocked = medium_.root + "/blocked";
+  ASSERT_EQ(Build(blocked, {"--component", "blocker:1.0:" + Input("blocker")}).status, 0);
+  medium_.medium_dir = blocked + "/Disk1";
+  r = medium_.Run({"-silent", "-noconsole", "-waitForCompletion"});
+  EXPECT_EQ(r.status, 255) << r.out << r.err;
+  EXPECT_NE(r.out.find("zorvex.swd.zek.core"), std::string::npos) << r.out;
+  EXPECT_EQ(medium_.JavaRuns().size(), runs);
+  fs::copy_file(GetParam().build_dir + "/setup" + exe, blocked + "/Disk1/setup" + exe,
+                fs::copy_options::overwrite_existing);
+  r = medium_.Run({"-silent", "-noconsole", "-waitForCompletion"});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(medium_.JavaRuns().size(), runs + 1);
 }
 
 // The check reports each difference between a medium and its manifest, in text and JSON.

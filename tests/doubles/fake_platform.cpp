@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cctype>
 
+#include "access/places.h"
 #include "inventory/logs.h"
 #include "manifest/manifest.h"
 #include "messages/catalogue.h"
 #include "options/option_state.h"
+#include "paths/paths.h"
 #include "platform/profile_string.h"
 
 namespace zorvex::testing {
@@ -274,12 +276,33 @@ platform::FileSystem::ReadResult FakeFileSystem::ReadFile(const std::string& pat
   return ReadResult::kOk;
 }
 
-std::unique_ptr<platform::AppendFile> FakeFileSystem::OpenForAppend(const std::string& path) {
+std::unique_ptr<platform::AppendFile> FakeFileSystem::OpenLogFile(const std::string& path,
+                                                                  bool create,
+                                                                  safetree::FileId* id) {
   std::string parent = Parent(Normal(path));
   if (!parent.empty() && !IsDir(parent)) return nullptr;
-  if (read_only.count(Normal(path))) return nullptr;
-  if (!HasFile(path)) AddFile(path, "");
+  if (read_only.count(Normal(path)) || read_only.count(parent) || HasLink(path)) return nullptr;
+  const safetree::FileId now = {1, std::hash<std::string>()(Normal(path))};
+  if (create) {
+    if (HasFile(path)) return nullptr;
+    AddFile(path, "");
+    *id = now;
+  } else if (!HasFile(path) || *id != now) {
+    return nullptr;
+  }
   return std::make_unique<FakeAppendFile>(this, path);
+}
+
+bool FakeFileSystem::Identify(const std::string& path, safetree::FileId* id) {
+  if (!Exists(path) && !HasLink(path)) return false;
+  *id = {1, std::hash<std::string>()(Normal(path))};
+  return true;
+}
+
+bool FakeFileSystem::ResolvePath(const std::string& path, std::string* resolved) {
+  if (!Exists(path)) return false;
+  *resolved = Normal(path);
+  return true;
 }
 
 bool FakeFileSystem::FullPath(const std::string& path, std::string* full) {
@@ -359,6 +382,14 @@ class FakeTreeWriter : public platform::TreeWriter {
     fs_->log.push_back("writable " + Path(rel));
     for (const std::string& q : fs_->Below(Path(rel))) fs_->read_only.erase(q);
   }
+  safetree::FileId RootId() override { return {1, std::hash<std::string>()(root_)}; }
+  bool RemoveRoot(const std::string& named, std::string* why) override {
+    if (fs_->Normal(named) != root_ || !fs_->IsDir(root_) || !fs_->RemoveDir(root_)) {
+      *why = "it cannot be removed";
+      return false;
+    }
+    return true;
+  }
 
  private:
   static std::string Parent(const std::string& rel) {
@@ -400,6 +431,15 @@ std::unique_ptr<platform::TreeWriter> FakeFileSystem::OpenTreeWriter(const std::
   }
   for (size_t i = missing.size(); i-- > 0;) {
     if (HasFile(missing[i]) || MakeDir(missing[i], false) == MakeDirResult::kFailed) return nullptr;
+  }
+  return std::make_unique<FakeTreeWriter>(this, Normal(root), style_->separator);
+}
+
+std::unique_ptr<platform::TreeWriter> FakeFileSystem::HoldTree(const std::string& root,
+                                                               std::string* why) {
+  if (!IsDir(root) || HasLink(root)) {
+    *why = root + " is not a directory, or is a link";
+    return nullptr;
   }
   return std::make_unique<FakeTreeWriter>(this, Normal(root), style_->separator);
 }
@@ -544,6 +584,8 @@ FakePlatform::FakePlatform(const platform::PathStyle* style)
                          .system = &system_});
   ResetOptions();
   inventory::ForgetInventoryLocation();
+  paths::ForgetTempDirectory();
+  access::ForgetPlaces();
   messages::FreeMessageCatalogue();
   const char sep = style_->separator;
   std::string root = style_->drive_letters ? "C:" : "";

@@ -145,6 +145,12 @@ class PosixTreeWriter : public TreeWriter {
 
   void MakeWritable(const std::string& rel) override { out_->MakeWritable(rel); }
 
+  safetree::FileId RootId() override { return out_->RootId(); }
+
+  bool RemoveRoot(const std::string& named, std::string* why) override {
+    return out_->RemoveRoot(named, why);
+  }
+
  private:
   static DirEntry Entry(const safetree::TreeEntry& e) {
     using Kind = safetree::TreeEntry::Kind;
@@ -432,15 +438,22 @@ FileSystem::ReadResult PosixFileSystem::ReadFile(const std::string& path, std::s
   return result;
 }
 
-std::unique_ptr<AppendFile> PosixFileSystem::OpenForAppend(const std::string& path) {
+std::unique_ptr<AppendFile> PosixFileSystem::OpenLogFile(const std::string& path, bool create,
+                                                         safetree::FileId* id) {
   // The log may lie in a directory that others can write to, such as /tmp: a link or a
-  // file planted there by another user must not be written through.
-  int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
-                  0644);
+  // file planted there by another user is never written through or appended to. A new log
+  // is made where no file was; a log opened again is the one this run made.
+  int fd = ::open(
+      path.c_str(),
+      O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | (create ? O_CREAT | O_EXCL : 0),
+      0644);
   if (fd < 0) return nullptr;
   struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() ||
-      ::fcntl(fd, F_SETFL, O_APPEND) != 0) {
+  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+            ::fcntl(fd, F_SETFL, O_APPEND) == 0;
+  const safetree::FileId now = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+  if (ok && create) *id = now;
+  if (!ok || now != *id) {
     ::close(fd);
     return nullptr;
   }
@@ -450,6 +463,27 @@ std::unique_ptr<AppendFile> PosixFileSystem::OpenForAppend(const std::string& pa
     return nullptr;
   }
   return WrapStdioAppendFile(file);
+}
+
+bool PosixFileSystem::Identify(const std::string& path, safetree::FileId* id) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0) return false;
+  *id = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+  return true;
+}
+
+bool PosixFileSystem::ResolvePath(const std::string& path, std::string* resolved) {
+  std::string real(PATH_MAX, '\0');
+  if (::realpath(path.c_str(), real.data()) == nullptr) return false;
+  real.resize(std::char_traits<char>::length(real.c_str()));
+  *resolved = real;
+  return true;
+}
+
+std::unique_ptr<TreeWriter> PosixFileSystem::HoldTree(const std::string& root, std::string* why) {
+  std::unique_ptr<safetree::Tree> out = safetree::HoldTree(root, why);
+  if (!out) return nullptr;
+  return std::make_unique<PosixTreeWriter>(std::move(out));
 }
 
 bool PosixFileSystem::FullPath(const std::string& path, std::string* full) {

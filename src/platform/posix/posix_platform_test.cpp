@@ -92,8 +92,11 @@ TEST_F(PosixPlatformTest, FullPathFoldsLexically) {
   EXPECT_EQ(full, fs::canonical(dir_).string() + "/e");
 }
 
-TEST_F(PosixPlatformTest, AppendFileFlushesEveryWrite) {
-  std::unique_ptr<AppendFile> log = files_.OpenForAppend(dir_ + "/log");
+// A log is a file the run makes: made where no file was, flushed at every write, and
+// opened again only while its name leads to that same file.
+TEST_F(PosixPlatformTest, LogFilesAreMadeAndOpenedAgainOnlyAsThemselves) {
+  safetree::FileId id;
+  std::unique_ptr<AppendFile> log = files_.OpenLogFile(dir_ + "/log", true, &id);
   ASSERT_TRUE(log);
   log->Write("one");
   std::string bytes;
@@ -102,7 +105,14 @@ TEST_F(PosixPlatformTest, AppendFileFlushesEveryWrite) {
   log->Write("two");  // the kept bytes of a read follow the file's changes
   files_.ReadFile(dir_ + "/log", &bytes);
   EXPECT_EQ(bytes, "onetwo");
-  EXPECT_EQ(files_.OpenForAppend(dir_ + "/none/log"), nullptr);
+  log.reset();
+  EXPECT_TRUE(files_.OpenLogFile(dir_ + "/log", false, &id));
+  EXPECT_EQ(files_.OpenLogFile(dir_ + "/log", true, &id), nullptr);  // taken
+  safetree::FileId other = id;
+  fs::rename(dir_ + "/log", dir_ + "/log.old");
+  Write(dir_ + "/log", "a file of someone else's");
+  EXPECT_EQ(files_.OpenLogFile(dir_ + "/log", false, &other), nullptr);
+  EXPECT_EQ(files_.OpenLogFile(dir_ + "/none/log", true, &id), nullptr);
 }
 
 // Neither a log nor a file the launcher reads may be anything but a regular file: a link
@@ -115,7 +125,9 @@ TEST_F(PosixPlatformTest, OnlyRegularFilesAreReadAndAppendedTo) {
   for (const std::string& path :
        {dir_ + "/planted", dir_ + "/fifo", dir_, std::string("/dev/null")}) {
     SCOPED_TRACE(path);
-    EXPECT_EQ(files_.OpenForAppend(path), nullptr);
+    safetree::FileId id;
+    EXPECT_EQ(files_.OpenLogFile(path, true, &id), nullptr);
+    EXPECT_TRUE(files_.Identify(path, &id) || path == dir_);
   }
   std::string bytes;
   ASSERT_EQ(files_.ReadFile(dir_ + "/target", &bytes), FileSystem::ReadResult::kOk);

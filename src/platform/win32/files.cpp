@@ -1,4 +1,5 @@
 #include <direct.h>
+#include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
 
@@ -38,8 +39,11 @@ std::wstring LongPath(const std::string& path) {
   }
   if (wide.rfind(L"\\\\?\\", 0) == 0) return wide;
   const std::wstring padded = wide + L"\\";
-  const bool dots =
-      padded.find(L"\\.\\") != std::wstring::npos || padded.find(L"\\..\\") != std::wstring::npos;
+  // "." and ".." parts, and doubled separators (a location ending in "\" joined with one
+  // more), which only the system's folding takes out: "\\?\" paths are taken as written.
+  const bool dots = padded.find(L"\\.\\") != std::wstring::npos ||
+                    padded.find(L"\\..\\") != std::wstring::npos ||
+                    padded.find(L"\\\\", 1) != std::wstring::npos;
   if (!dots && wide.size() >= 3 && wide[1] == L':' && wide[2] == L'\\') return L"\\\\?\\" + wide;
   if (!dots && wide.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + wide.substr(2);
   return wide.empty() ? wide : safetree::LongPathOf(wide);
@@ -137,6 +141,12 @@ class Win32TreeWriter : public TreeWriter {
 
   void MakeWritable(const std::string& rel) override { out_->MakeWritable(Utf8FromAnsi(rel)); }
 
+  safetree::FileId RootId() override { return out_->RootId(); }
+
+  bool RemoveRoot(const std::string& named, std::string* why) override {
+    return out_->RemoveRoot(Utf8FromAnsi(named), why);
+  }
+
  private:
   static DirEntry Entry(const safetree::TreeEntry& e) {
     using Kind = safetree::TreeEntry::Kind;
@@ -151,6 +161,12 @@ class Win32TreeWriter : public TreeWriter {
 std::unique_ptr<TreeWriter> Win32FileSystem::OpenTreeWriter(const std::string& root, bool make) {
   std::string error;
   std::unique_ptr<safetree::Tree> out = safetree::OpenTree(Utf8FromAnsi(root), make, &error);
+  if (!out) return nullptr;
+  return std::make_unique<Win32TreeWriter>(std::move(out));
+}
+
+std::unique_ptr<TreeWriter> Win32FileSystem::HoldTree(const std::string& root, std::string* why) {
+  std::unique_ptr<safetree::Tree> out = safetree::HoldTree(Utf8FromAnsi(root), why);
   if (!out) return nullptr;
   return std::make_unique<Win32TreeWriter>(std::move(out));
 }
@@ -379,9 +395,74 @@ FileSystem::ReadResult Win32FileSystem::ReadFile(const std::string& path, std::s
   return ReadResult::kOk;
 }
 
-std::unique_ptr<AppendFile> Win32FileSystem::OpenForAppend(const std::string& path) {
+namespace {
+
+safetree::FileId IdOf(const BY_HANDLE_FILE_INFORMATION& info) {
+  return {info.dwVolumeSerialNumber,
+          static_cast<uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow};
+}
+
+}  // namespace
+
+std::unique_ptr<AppendFile> Win32FileSystem::OpenLogFile(const std::string& path, bool create,
+                                                         safetree::FileId* id) {
+  // Never through a link or junction at its name; a new log only where no file was, and a
+  // log opened again only when it is the one the run made.
+  ScopedHandle file(CreateFileW(LongPath(path).c_str(),
+                                FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                create ? CREATE_NEW : OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!file.valid() || GetFileType(file.get()) != FILE_TYPE_DISK ||
+      !GetFileInformationByHandle(file.get(), &info) ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+    return nullptr;
+  }
+  if (create) *id = IdOf(info);
+  if (IdOf(info) != *id) return nullptr;
   // Text mode, as the logs have always been written: "\n" becomes CR LF.
-  return OpenStdioAppendFile(path, "a");
+  int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file.get()), _O_APPEND | _O_TEXT);
+  if (fd < 0) return nullptr;
+  file.release();
+  FILE* stream = _fdopen(fd, "a");
+  if (stream == nullptr) {
+    _close(fd);
+    return nullptr;
+  }
+  return WrapStdioAppendFile(stream);
+}
+
+bool Win32FileSystem::Identify(const std::string& path, safetree::FileId* id) {
+  ScopedHandle h(CreateFileW(LongPath(path).c_str(), FILE_READ_ATTRIBUTES,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING,
+                             FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!h.valid() || !GetFileInformationByHandle(h.get(), &info)) return false;
+  *id = IdOf(info);
+  return true;
+}
+
+bool Win32FileSystem::ResolvePath(const std::string& path, std::string* resolved) {
+  ScopedHandle h(CreateFileW(LongPath(path).c_str(), FILE_READ_ATTRIBUTES,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!h.valid()) return false;
+  DWORD n = GetFinalPathNameByHandleW(h.get(), nullptr, 0, FILE_NAME_NORMALIZED);
+  std::wstring final(n, L'\0');
+  n = n == 0 ? 0 : GetFinalPathNameByHandleW(h.get(), final.data(), n, FILE_NAME_NORMALIZED);
+  if (n == 0 || n >= final.size()) return false;
+  final.resize(n);
+  // The plain form, as the launcher's paths are written; long paths keep working through
+  // the long-path calls that every file call here makes.
+  if (final.rfind(L"\\\\?\\UNC\\", 0) == 0) {
+    final.replace(0, 8, L"\\\\");
+  } else if (final.rfind(L"\\\\?\\", 0) == 0) {
+    final.erase(0, 4);
+  }
+  *resolved = AnsiFromWide(final);
+  return true;
 }
 
 bool Win32FileSystem::FullPath(const std::string& path, std::string* full) {

@@ -23,6 +23,12 @@ class ScopedHandle {
     if (h_ != nullptr && h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
     h_ = nullptr;
   }
+  // Gives the handle up to another owner.
+  HANDLE release() {
+    HANDLE h = h_;
+    h_ = nullptr;
+    return h;
+  }
 
  private:
   HANDLE h_;
@@ -69,11 +75,15 @@ class Win32FileSystem : public FileSystem {
   bool MoveFileNoReplace(const std::string& from, const std::string& to) override;
   bool ListDirectory(const std::string& dir, std::vector<DirEntry>* entries) override;
   ReadResult ReadFile(const std::string& path, std::string* bytes) override;
-  std::unique_ptr<AppendFile> OpenForAppend(const std::string& path) override;
+  std::unique_ptr<AppendFile> OpenLogFile(const std::string& path, bool create,
+                                          safetree::FileId* id) override;
+  bool Identify(const std::string& path, safetree::FileId* id) override;
+  bool ResolvePath(const std::string& path, std::string* resolved) override;
   bool FullPath(const std::string& path, std::string* full) override;
   bool SetWorkingDirectory(const std::string& path) override;
   bool FreeSpaceKb(const std::string& path, uint64_t* kb) override;
   std::unique_ptr<TreeWriter> OpenTreeWriter(const std::string& root, bool make) override;
+  std::unique_ptr<TreeWriter> HoldTree(const std::string& root, std::string* why) override;
 };
 
 class Win32Processes : public Processes {

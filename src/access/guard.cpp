@@ -1,16 +1,23 @@
-#include "manifest/guard.h"
+#include "access/guard.h"
 
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <set>
 
+#include "access/places.h"
 #include "paths/paths.h"
 #include "platform/platform.h"
 #include "platform/profile_string.h"
 #include "safetree/tree.h"
 
-namespace zorvex::manifest {
+namespace zorvex::access {
+
+using manifest::Manifest;
+using manifest::PathOfUtf8;
+using manifest::Sha256Of;
+using manifest::ToHex;
+using manifest::Utf8Of;
 
 namespace {
 
@@ -53,11 +60,11 @@ struct State {
   std::string launcher_dir;
   Manifest manifest;
   std::map<std::string, const Entry*> by_key;
-  size_t max_up = 0;
-  std::map<size_t, std::set<std::string>> tops;  // the medium's names beside each level
-  std::vector<std::vector<std::string>> run_dirs;
-  std::set<std::string> own;  // the program and the manifest: vouched for otherwise
+  std::set<std::string> dirs;  // the directories the manifest lists something below
+  size_t levels = 0;           // how far above the launcher's directory the medium reaches
+  std::set<std::string> own;   // the program and the manifest: vouched for otherwise
   std::map<std::string, std::string> verified;  // key: bytes read and checked once
+  std::set<std::string> hashed;                 // key: files hashed whole and found as listed
   std::string refusal;
 };
 
@@ -72,27 +79,26 @@ std::string FullPathOf(const std::string& path) {
   return full;
 }
 
-// The key of `path` relative to the launcher's directory, and how many levels above it
-// it starts; false when it is not the medium's.
-bool MediumKey(const std::string& path, std::string* key) {
+// The key of `keys` (a path's parts) relative to the launcher's directory, with ".." for
+// each level above it; false for the launcher's directory and its parents themselves, and
+// for what lies beyond the medium's side.
+bool RelativeKey(const std::vector<std::string>& keys, std::string* key) {
   State& s = S();
-  std::vector<std::string> parts = Split(FullPathOf(path), s.windows);
-  std::vector<std::string> keys;
-  for (const std::string& p : parts) keys.push_back(safetree::NameKey(p));
-  for (const auto& run : s.run_dirs) {
-    if (keys.size() >= run.size() && std::equal(run.begin(), run.end(), keys.begin())) return false;
-  }
   size_t common = 0;
   while (common < keys.size() && common < s.launcher.size() && keys[common] == s.launcher[common])
     ++common;
-  size_t up = s.launcher.size() - common;
-  if (common == keys.size() || up > s.max_up) return false;  // the medium's directories
-  if (up > 0 && s.tops[up].count(keys[common]) == 0) return false;
-  if (up == 0 && common + 1 == keys.size() && s.own.count(keys[common]) > 0) return false;
-  std::vector<std::string> rel(up, "..");
-  rel.insert(rel.end(), parts.begin() + static_cast<long>(common), parts.end());
-  *key = KeyOf(rel);
+  const size_t up = s.launcher.size() - common;
+  if (common == keys.size() || up > s.levels) return false;
+  key->clear();
+  for (size_t i = 0; i < up; ++i) *key += i == 0 ? ".." : "/..";
+  for (size_t i = common; i < keys.size(); ++i) *key += (key->empty() ? "" : "/") + keys[i];
   return true;
+}
+
+// The key of a path the manifest may speak of: listed, or on the medium's side; false for
+// whatever is not the medium's.
+bool MediumKey(const std::string& path, std::string* key) {
+  return LookUp(path).verdict != Verdict::kNotOnMedium && RelativeKey(KeysOf(path), key);
 }
 
 // The verified bytes of a listed file, read once: later reads get the same bytes, so that
@@ -110,6 +116,8 @@ platform::FileSystem::ReadResult ReadVerified(platform::FileSystem* inner, const
   auto listed = s.by_key.find(key);
   const std::string full = FullPathOf(path);
   if (listed == s.by_key.end() || listed->second->link) {
+    // Nothing of the medium's side that the manifest does not list is read: a file beside
+    // the launcher's directory is as much the medium's as one inside it.
     if (!inner->Exists(path)) return platform::FileSystem::ReadResult::kCannotOpen;
     RefuseMedium(UnlistedText(full));
     return platform::FileSystem::ReadResult::kCannotOpen;
@@ -141,7 +149,7 @@ class GuardedTree : public platform::TreeWriter {
     Lookup l = LookUp(from);
     if (l.verdict == Verdict::kNotOnMedium)
       return inner_->CopyRegularFile(from, rel, expected, mismatch);
-    if (l.verdict == Verdict::kUnlisted || l.entry->link) {
+    if (l.verdict != Verdict::kListed || l.entry->link) {
       RefuseMedium(UnlistedText(FullPathOf(from)));
       return false;
     }
@@ -155,7 +163,7 @@ class GuardedTree : public platform::TreeWriter {
                                           const std::string* expected_target) override {
     Lookup l = LookUp(from);
     if (l.verdict == Verdict::kNotOnMedium) return inner_->CopyLink(from, rel, expected_target);
-    if (l.verdict == Verdict::kUnlisted || !l.entry->link) {
+    if (l.verdict != Verdict::kListed || !l.entry->link) {
       RefuseMedium(UnlistedText(FullPathOf(from)));
       return platform::FileSystem::LinkCopy::kFailed;
     }
@@ -176,6 +184,10 @@ class GuardedTree : public platform::TreeWriter {
     inner_->Remove(rel, left);
   }
   void MakeWritable(const std::string& rel) override { inner_->MakeWritable(rel); }
+  safetree::FileId RootId() override { return inner_->RootId(); }
+  bool RemoveRoot(const std::string& named, std::string* why) override {
+    return inner_->RemoveRoot(named, why);
+  }
 
  private:
   std::unique_ptr<platform::TreeWriter> inner_;
@@ -185,9 +197,11 @@ class GuardedTree : public platform::TreeWriter {
 class GuardedFiles : public platform::FileSystem {
  public:
   explicit GuardedFiles(platform::FileSystem* inner) : in_(inner) {}
-  bool Exists(const std::string& p) override { return in_->Exists(p); }
-  bool CanReadWrite(const std::string& p) override { return in_->CanReadWrite(p); }
-  bool IsDirectory(const std::string& p) override { return in_->IsDirectory(p); }
+  // A listed file that is missing when the run looks for it ends the run: the run would
+  // go on to another place, where nothing is listed.
+  bool Exists(const std::string& p) override { return Present(p) && in_->Exists(p); }
+  bool CanReadWrite(const std::string& p) override { return Present(p) && in_->CanReadWrite(p); }
+  bool IsDirectory(const std::string& p) override { return Present(p) && in_->IsDirectory(p); }
   MakeDirResult MakeDir(const std::string& p, bool owner_only) override {
     return in_->MakeDir(p, owner_only);
   }
@@ -223,8 +237,15 @@ class GuardedFiles : public platform::FileSystem {
   ReadResult ReadFile(const std::string& path, std::string* bytes) override {
     return ReadVerified(in_, path, bytes);
   }
-  std::unique_ptr<platform::AppendFile> OpenForAppend(const std::string& path) override {
-    return in_->OpenForAppend(path);
+  std::unique_ptr<platform::AppendFile> OpenLogFile(const std::string& path, bool create,
+                                                    safetree::FileId* id) override {
+    return in_->OpenLogFile(path, create, id);
+  }
+  bool Identify(const std::string& path, safetree::FileId* id) override {
+    return in_->Identify(path, id);
+  }
+  bool ResolvePath(const std::string& path, std::string* resolved) override {
+    return in_->ResolvePath(path, resolved);
   }
   bool FullPath(const std::string& path, std::string* full) override {
     return in_->FullPath(path, full);
@@ -241,8 +262,21 @@ class GuardedFiles : public platform::FileSystem {
     if (!inner) return nullptr;
     return std::make_unique<GuardedTree>(std::move(inner));
   }
+  std::unique_ptr<platform::TreeWriter> HoldTree(const std::string& root,
+                                                 std::string* why) override {
+    std::unique_ptr<platform::TreeWriter> inner = in_->HoldTree(root, why);
+    if (!inner) return nullptr;
+    return std::make_unique<GuardedTree>(std::move(inner));
+  }
 
  private:
+  // False after refusing a listed file or link that is not there.
+  bool Present(const std::string& p) {
+    Lookup l = LookUp(p);
+    if (l.verdict != Verdict::kListed || in_->Exists(p) || in_->IsLink(p)) return true;
+    RefuseMedium(MissingText(FullPathOf(p)));
+    return false;
+  }
   platform::FileSystem* in_;
 };
 
@@ -302,7 +336,7 @@ bool GuardMedium(const std::string& launcher_dir, const std::string& program_nam
   s.windows = platform::Os().style->drive_letters;
   s.launcher_dir = FullPathOf(launcher_dir);
   const std::string path =
-      s.launcher_dir + platform::Os().style->separator + std::string(kManifestName);
+      s.launcher_dir + platform::Os().style->separator + std::string(manifest::kManifestName);
   std::string text;
   if (!platform::ReadWholeFile(path, &text)) {
     *error = "The installation medium cannot be verified: its manifest " + path +
@@ -316,30 +350,41 @@ bool GuardMedium(const std::string& launcher_dir, const std::string& program_nam
     return false;
   }
   std::string why;
-  if (!Parse(text, &s.manifest, &why)) {
+  if (!manifest::Parse(text, &s.manifest, &why)) {
     *error = "The installation medium cannot be verified: " + why +
              ". Nothing from the medium "
              "is run.\n";
     return false;
   }
-  for (const std::string& p : Split(s.launcher_dir, s.windows))
-    s.launcher.push_back(safetree::NameKey(p));
-  s.own = {safetree::NameKey(program_name), safetree::NameKey(kManifestName)};
+  s.launcher = KeysOf(s.launcher_dir);
+  s.own = {safetree::NameKey(program_name), safetree::NameKey(manifest::kManifestName)};
+  s.levels = kLevelsTheRunLooksUp;
   for (const auto& [name, entry] : s.manifest) {
     std::vector<std::string> parts = Split(name, false);
     size_t up = 0;
     while (parts[up] == "..") ++up;
-    s.max_up = std::max(s.max_up, up);
-    if (up > 0) s.tops[up].insert(safetree::NameKey(parts[up]));
-    s.by_key[KeyOf(parts)] = &entry;
+    s.levels = std::max(s.levels, up);
+    const std::string key = KeyOf(parts);
+    s.by_key[key] = &entry;
+    for (size_t cut = key.find_last_of('/'); cut != std::string::npos && cut > 0;
+         cut = key.find_last_of('/', cut - 1)) {
+      s.dirs.insert(key.substr(0, cut));
+    }
   }
   // The launcher's own directory can be reached only from within it.
-  if (s.max_up > s.launcher.size()) {
-    *error =
-        "The installation medium cannot be verified: its manifest lists files above the "
-        "file system's root. Nothing from the medium is run.\n";
-    return false;
+  if (s.levels > s.launcher.size()) {
+    if (s.levels > kLevelsTheRunLooksUp) {
+      *error =
+          "The installation medium cannot be verified: its manifest lists files above the "
+          "file system's root. Nothing from the medium is run.\n";
+      return false;
+    }
+    s.levels = s.launcher.size();
   }
+  // Everything of the medium's side is the medium's, listed or not: the places the run
+  // looks for on its own (the parameter file beside the launcher's directory, images, the
+  // components root) are refused unless the manifest lists what is there.
+  SetMediumSide(s.launcher_dir, s.levels);
   s.saved = platform::Os();
   s.files = std::make_unique<GuardedFiles>(s.saved.files);
   s.system = std::make_unique<GuardedSystem>(s.saved.system);
@@ -359,27 +404,56 @@ void UnguardMedium() {
 
 bool MediumGuarded() { return S().active; }
 
-void SetRunDirectory(const std::string& dir) {
-  State& s = S();
-  if (!s.active || dir.empty()) return;
-  std::vector<std::string> keys;
-  for (const std::string& p : Split(FullPathOf(dir), s.windows))
-    keys.push_back(safetree::NameKey(p));
-  s.run_dirs.push_back(keys);
-}
-
 Lookup LookUp(const std::string& path) {
   Lookup l;
+  State& s = S();
   std::string key;
-  if (!S().active || !MediumKey(path, &key)) return l;
-  auto found = S().by_key.find(key);
-  if (found == S().by_key.end()) {
-    l.verdict = Verdict::kUnlisted;
-  } else {
+  if (!s.active || !RelativeKey(KeysOf(path), &key) || s.own.count(key) > 0) return l;
+  // A listed file is checked wherever the run meets it, also where a user's choice or a
+  // directory of the run's own names it.
+  if (auto found = s.by_key.find(key); found != s.by_key.end()) {
     l.verdict = Verdict::kListed;
     l.entry = found->second;
+    return l;
   }
+  if (Classify(path) != Place::kMedium) return l;
+  l.verdict = s.dirs.count(key) > 0 ? Verdict::kDirectory : Verdict::kUnlisted;
   return l;
+}
+
+bool ForJava(const std::string& path, bool class_path_entry, bool staged) {
+  State& s = S();
+  if (!s.active || path.empty()) return true;
+  Lookup l = LookUp(path);
+  switch (l.verdict) {
+    case Verdict::kNotOnMedium:
+      return true;
+    case Verdict::kDirectory:
+      return !(class_path_entry && staged);
+    case Verdict::kUnlisted:
+      if (s.saved.files->Exists(path) || s.saved.files->IsLink(path)) {
+        RefuseMedium(UnlistedText(FullPathOf(path)));
+      }
+      return !class_path_entry;
+    case Verdict::kListed:
+      break;
+  }
+  if (class_path_entry && staged) return false;
+  // Java reads it in place, after this check: once more, from its bytes now.
+  std::string key;
+  RelativeKey(KeysOf(path), &key);
+  if (l.entry->link || s.hashed.count(key) > 0) return true;
+  uint64_t size = 0;
+  Sha256Digest digest;
+  std::string how;
+  if (!manifest::HashFile(manifest::PathOfUtf8(path), &size, &digest)) {
+    RefuseMedium(MissingText(FullPathOf(path)));
+  } else if (!platform::TreeWriter::Matches(ExpectedOf(*l.entry), size, digest, &how)) {
+    RefuseMedium(ChangedText(FullPathOf(path), how));
+  } else {
+    s.hashed.insert(key);
+  }
+  return true;
 }
 
 void RefuseMedium(const std::string& text) {
@@ -436,7 +510,7 @@ bool VerifyTrees(const std::vector<std::string>& dirs) {
       const std::string path = Utf8Of(e.path());
       Lookup l = LookUp(path);
       if (l.verdict == Verdict::kNotOnMedium) continue;
-      if (l.verdict == Verdict::kUnlisted || l.entry->link != e.is_symlink(ec)) {
+      if (l.verdict != Verdict::kListed || l.entry->link != e.is_symlink(ec)) {
         RefuseMedium(UnlistedText(FullPathOf(path)));
         return false;
       }
@@ -449,13 +523,15 @@ bool VerifyTrees(const std::vector<std::string>& dirs) {
       }
       uint64_t size = 0;
       Sha256Digest digest;
-      const bool read = HashFile(e.path(), &size, &digest);
+      const bool read = manifest::HashFile(e.path(), &size, &digest);
       std::string how;
       if (!read || !platform::TreeWriter::Matches(ExpectedOf(*l.entry), size, digest, &how)) {
         RefuseMedium(how.empty() ? MissingText(FullPathOf(path))
                                  : ChangedText(FullPathOf(path), how));
         return false;
       }
+      std::string key;
+      if (RelativeKey(KeysOf(path), &key)) S().hashed.insert(key);
     }
     if (ec) {
       RefuseMedium(MissingText(dir));
@@ -465,4 +541,4 @@ bool VerifyTrees(const std::vector<std::string>& dirs) {
   return true;
 }
 
-}  // namespace zorvex::manifest
+}  // namespace zorvex::access

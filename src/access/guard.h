@@ -11,7 +11,10 @@
 
 #include "manifest/manifest.h"
 
-namespace zorvex::manifest {
+namespace zorvex::access {
+
+using manifest::Entry;
+using manifest::Sha256Digest;
 
 // Reads the manifest beside the launcher (the program `program_name` in `launcher_dir`),
 // checks it against the digest bound into the program and puts the guard in front of the
@@ -24,16 +27,24 @@ bool GuardMedium(const std::string& launcher_dir, const std::string& program_nam
 void UnguardMedium();
 bool MediumGuarded();
 
-// Paths below this directory are the run's own, never the medium's, wherever it lies.
-void SetRunDirectory(const std::string& dir);
-
-enum class Verdict { kNotOnMedium, kListed, kUnlisted };
+// What the manifest says of a path (relative paths against the working directory): not
+// the medium's (the run's own, the user's choice, the system's, the launcher program and
+// the manifest themselves, the launcher's directory and its parents), a listed file or
+// link, a directory the manifest lists something below, or unlisted.
+enum class Verdict { kNotOnMedium, kListed, kDirectory, kUnlisted };
 struct Lookup {
   Verdict verdict = Verdict::kNotOnMedium;
   const Entry* entry = nullptr;  // when listed
 };
-// What the manifest says of a path (relative paths against the working directory).
 Lookup LookUp(const std::string& path);
+
+// Whether a path may stand on Java's command line. On a verified medium, a path of the
+// medium's side that the manifest does not list but that exists is refused (something was
+// planted where Java would look); a class-path entry on the medium's side is dropped when
+// the run staged (Java then reads only what staging wrote and checked) or when it names
+// nothing listed, and a listed file Java reads in place is checked once more first.
+// False when the element is to be left out.
+bool ForJava(const std::string& path, bool class_path_entry, bool staged);
 
 // The first refusal of the run, kept; later ones are added to the log only.
 void RefuseMedium(const std::string& text);
@@ -54,4 +65,4 @@ std::vector<std::pair<std::string, const Entry*>> ListedFilesIn(const std::strin
 // the first difference.
 bool VerifyTrees(const std::vector<std::string>& dirs);
 
-}  // namespace zorvex::manifest
+}  // namespace zorvex::access

@@ -23,7 +23,7 @@ DEMO=(g++ cmake ninja-build googletest openjdk-17-jdk-headless libdeflate-dev zl
 TESTS=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 libz-mingw-w64-dev xvfb
        g++-aarch64-linux-gnu qemu-user-static binfmt-support
        libdeflate-dev:arm64 zlib1g-dev:arm64 libssl-dev:arm64 libstdc++6:arm64 zlib1g:arm64
-       clang libclang-rt-14-dev zip unzip ansible-core osslsigncode openssl locales)
+       clang libclang-rt-14-dev zip unzip ansible-core osslsigncode openssl locales acl)
 ARM64_JDK=/opt/zorvex/jdk-arm64
 
 packages=("${DEMO[@]}")

@@ -47,7 +47,7 @@ void SayOnce(const std::string& key, const std::string& text) {
   if (g_made.said.insert(key).second) messages::PrintText(text);
 }
 
-std::unique_ptr<platform::AppendFile> OpenMade(const std::string& wanted, std::string* path) {
+std::unique_ptr<platform::AppendFile> OpenMade(std::string wanted, std::string* path) {
   platform::FileSystem& files = *platform::Os().files;
   if (auto named = g_made.names.find(wanted); named != g_made.names.end()) {
     *path = named->second;

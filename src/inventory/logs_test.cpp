@@ -80,6 +80,23 @@ TEST_F(LogsTest, OpeningsAppendAndClosedLogsDropWrites) {
   EXPECT_EQ(InstallLogPath(), "C:\\S\\Cleanup" + ts_ + ".log");
 }
 
+// A file of someone else's at the log's name (another run's of the same second, a user's
+// namesake) is never appended to: the log takes the next free suffix, and keeps it.
+TEST_F(LogsTest, NameTakenByAnotherFileGivesTheNextSuffix) {
+  files_.AddFile("C:\\S\\installActions" + ts_ + ".log", "mine");
+  files_.AddFile("C:\\S\\installActions" + ts_ + "_1.log", "theirs");
+  OpenLog("C:\\S", ts_, "installActions");
+  WriteLog("one");
+  CloseLog();
+  OpenLog("C:\\S", ts_, "installActions");
+  WriteLog("two");
+  EXPECT_EQ(InstallLogPath(), "C:\\S\\installActions" + ts_ + "_2.log");
+  EXPECT_EQ(files_.Contents(InstallLogPath()), "onetwo");
+  EXPECT_EQ(files_.Contents("C:\\S\\installActions" + ts_ + ".log"), "mine");
+  EXPECT_TRUE(IsRunLog(InstallLogPath()));
+  EXPECT_FALSE(IsRunLog("C:\\S\\installActions" + ts_ + ".log"));
+}
+
 TEST_F(LogsTest, UnusableDirectoryKeepsAnOpenLogOrClearsThePath) {
   files_.AddDir("C:\\ro");
   files_.read_only.insert("C:\\ro");

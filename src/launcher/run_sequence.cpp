@@ -450,7 +450,13 @@ void RemoveScratchDirectory(Run* run) {
   platform::Os().files->SetWorkingDirectory(r.temp_dir);
   std::vector<std::string> left;
   std::vector<platform::DirEntry> entries;
-  if (!run->scratch->List("", &entries)) left.push_back(r.scratch_dir);  // named, not kept silently
+  if (!run->scratch->List("", &entries)) {  // named, not kept silently
+    safetree::FileId now;
+    const bool moved =
+        !platform::Os().files->Identify(r.scratch_dir, &now) || now != run->scratch->RootId();
+    left.push_back(r.scratch_dir +
+                   (moved ? " (it was moved or replaced while the installer ran)" : ""));
+  }
   for (const platform::DirEntry& e : entries) {
     // In a directory the user gave, what staging made and the run's own log go; what the
     // user put there, before or meanwhile, stays.

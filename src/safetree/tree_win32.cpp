@@ -256,8 +256,8 @@ class Win32File : public TreeFile {
 
 class Win32Tree : public Tree {
  public:
-  Win32Tree(std::string shown, std::wstring root, Handle handle)
-      : shown_(std::move(shown)), root_(std::move(root)), handle_(std::move(handle)) {}
+  Win32Tree(std::string shown, std::wstring root, Handle handle, bool held = false)
+      : shown_(std::move(shown)), root_(std::move(root)), handle_(std::move(handle)), held_(held) {}
 
   bool MakeOneDirectory(const std::string& rel, std::string* error) override {
     Handle parent = OpenDirectory(ParentOf(rel));
@@ -414,11 +414,24 @@ class Win32Tree : public Tree {
   // The directory `rel`, opened part by part from the root's handle; a part that is a
   // reparse point, or no directory, ends it.
   Handle OpenDirectory(const std::string& rel) {
-    HANDLE copy = nullptr;
-    Handle dir(DuplicateHandle(GetCurrentProcess(), handle_.get(), GetCurrentProcess(), &copy, 0,
-                               FALSE, DUPLICATE_SAME_ACCESS)
-                   ? copy
-                   : INVALID_HANDLE_VALUE);
+    // The root opened afresh through its handle (an empty name relative to it), not the
+    // handle duplicated: a duplicate shares the listing's state, and a listing of a root
+    // held for a whole run would show what it held when it was first listed.
+    Handle dir = OpenRelative(handle_.get(), L"", FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES);
+    // Windows keeps a held root in place. Where a system lets it move anyway and resolves
+    // names below a handle by the path it was opened with (Wine does), names would lead
+    // elsewhere: then nothing below the root is reached, and the caller says so.
+    if (held_ && dir.valid()) {
+      Handle named(CreateFileW(root_.c_str(), FILE_READ_ATTRIBUTES,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+      BY_HANDLE_FILE_INFORMATION now, held;
+      if (!named.valid() || !GetFileInformationByHandle(named.get(), &now) ||
+          !GetFileInformationByHandle(handle_.get(), &held) || IdOf(now) != IdOf(held)) {
+        return Handle();
+      }
+    }
     size_t pos = 0;
     while (dir.valid() && pos < rel.size()) {
       size_t end = std::min(rel.find('/', pos), rel.size());
@@ -456,6 +469,7 @@ class Win32Tree : public Tree {
   std::string shown_;
   std::wstring root_;
   Handle handle_;
+  bool held_;
 };
 
 }  // namespace
@@ -510,7 +524,7 @@ std::unique_ptr<Tree> HoldTree(const std::string& dir, std::string* error) {
     *error = shown + " is not a directory, or is a link or junction";
     return nullptr;
   }
-  return std::make_unique<Win32Tree>(shown, root, std::move(handle));
+  return std::make_unique<Win32Tree>(shown, root, std::move(handle), true);
 }
 
 // Windows keeps a name's letter case and compares names folded to one case by its own

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "blackbox/harness.h"
 
@@ -76,10 +77,11 @@ int AsNobody(const std::string& command) {
       ("setpriv --reuid=65534 --regid=65534 --clear-groups sh -c '" + command + "'").c_str());
 }
 
-// A -rscratchPath another user could change under a root run (theirs, a link of theirs,
-// one others may write, one below a directory of theirs) is refused before anything is
-// written: Java would run what they swapped in. A private one is used, and after a waited
-// run holds what it held; parents the run made for a new one go again.
+// A directory given to stage into (-rscratchPath, or BOOTSTRAP_LOC of -BOOTSTRAPONLY) that
+// another user could change under a root run (theirs, a link of theirs, one others may
+// write by mode or by access list, one below a directory of theirs) is refused before
+// anything is written: Java would run what they swapped in. A private one is used, and
+// after a waited run holds what it held; parents the run made for a new one go again.
 TEST_P(HardeningTest, GivenScratchDirectoryMustBeTheUsersAlone) {
   medium_.WriteParamFile("BOOTSTRAP=TRUE\nWAIT_FOR_COMPLETION=TRUE\n");
   if (windows()) {  // Wine gives a directory of mode 0777 an access list that lets Everyone in
@@ -97,13 +99,18 @@ TEST_P(HardeningTest, GivenScratchDirectoryMustBeTheUsersAlone) {
   fs::permissions(medium_.root, fs::perms(0711));
   const std::string shared = medium_.root + "/shared", mine = medium_.root + "/mine";
   const std::string open = medium_.root + "/open", below = shared + "/theirs2/mine";
+  const std::string group = medium_.root + "/group", listed = medium_.root + "/listed";
   fs::create_directories(shared);
   fs::permissions(shared, fs::perms(01777));
   fs::create_directories(mine);
   fs::permissions(mine, fs::perms(0700));
   std::ofstream(mine + "/precious.txt") << "keep";
-  fs::create_directories(open);
-  fs::permissions(open, fs::perms(0777));
+  for (const auto& [dir, mode] : {std::pair{open, 0777}, {group, 0770}, {listed, 0750}}) {
+    fs::create_directories(dir);
+    fs::permissions(dir, fs::perms(mode));
+  }
+  // An access list that lets another user write shows in the group bits as its mask.
+  ASSERT_EQ(std::system(("setfacl -m u:65534:rwx " + listed).c_str()), 0);
   ASSERT_EQ(AsNobody("mkdir " + shared + "/theirs " + shared + "/theirs2 && ln -s " + mine + " " +
                      shared + "/link"),
             0);
@@ -112,16 +119,26 @@ TEST_P(HardeningTest, GivenScratchDirectoryMustBeTheUsersAlone) {
       {shared + "/theirs", "belongs to user id 65534"},
       {shared + "/link", "is a symbolic link (of user id 65534)"},
       {open, "may be written by other users (mode 0777)"},
+      {group, "may be written by other users (mode 0770)"},
+      {listed, "may be written by other users (mode 0770)"},
       {below, "its parent directory " + shared + "/theirs2 belongs to user id 65534"}};
-  for (const auto& [given, why] : refused) {
-    SCOPED_TRACE(given);
-    RunResult r = medium_.Run({"-silent", "-noconsole", "-rscratchPath", given});
-    EXPECT_EQ(r.status, 255) << r.out << r.err;
-    EXPECT_NE(r.out.find("-rscratchPath " + given + " " + why), std::string::npos) << r.out;
-    if (!fs::is_symlink(given)) {
-      EXPECT_TRUE(fs::is_empty(given));
+  for (const bool bootstrap_only : {false, true}) {
+    for (const auto& [given, why] : refused) {
+      SCOPED_TRACE(given + (bootstrap_only ? " as BOOTSTRAP_LOC" : ""));
+      RunResult r =
+          bootstrap_only
+              ? medium_.Run({"-silent", "-noconsole", "-BOOTSTRAPONLY", "BOOTSTRAP_LOC=" + given})
+              : medium_.Run({"-silent", "-noconsole", "-rscratchPath", given});
+      EXPECT_EQ(r.status, 255) << r.out << r.err;
+      const std::string option = bootstrap_only ? "BOOTSTRAP_LOC " : "-rscratchPath ";
+      EXPECT_NE(r.out.find(option + given + " " + why), std::string::npos) << r.out;
+      if (!fs::is_symlink(given)) {
+        EXPECT_TRUE(fs::is_empty(given));
+      }
     }
   }
+  EXPECT_TRUE(fs::is_empty(shared + "/theirs"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(mine), fs::directory_iterator()), 1);
   EXPECT_TRUE(medium_.JavaRuns().empty());
   RunResult r = medium_.Run({"-silent", "-noconsole", "-rscratchPath", mine});
   EXPECT_EQ(r.status, 0) << r.out << r.err;
@@ -131,6 +148,93 @@ TEST_P(HardeningTest, GivenScratchDirectoryMustBeTheUsersAlone) {
   r = medium_.Run({"-silent", "-noconsole", "-rscratchPath", medium_.root + "/new1/new2"});
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_FALSE(fs::exists(medium_.root + "/new1"));
+}
+
+// The temporary directory as another user could steer a root run through it: TEMP through
+// a link of theirs followed by "..", taken as resolved once, so that turning the link later
+// leads nothing of the run elsewhere; a TEMP of theirs, refused before anything is written
+// there; and every name of the run's second taken in a shared TEMP, which costs a random
+// name, not the run.
+TEST_P(HardeningTest, TempDirectoryOfAnotherUser) {
+  if (windows() || ::geteuid() != 0) GTEST_SKIP() << "POSIX owners, as root";
+  medium_.WriteParamFile("BOOTSTRAP=TRUE\nWAIT_FOR_COMPLETION=TRUE\n");
+  fs::permissions(medium_.root, fs::perms(0711));
+  const std::string pub = medium_.root + "/pub", real = medium_.root + "/real";
+  fs::create_directories(pub);
+  fs::permissions(pub, fs::perms(01777));
+  fs::create_directories(real + "/sub");
+  fs::create_directories(real + "/tt");
+  ASSERT_EQ(AsNobody("ln -s " + real + "/sub " + pub + "/lnk && mkdir " + pub + "/theirs"), 0);
+  RunResult r =
+      medium_.Run({"-silent", "-noconsole", "-rtimestamp", "T"}, {{"TEMP", pub + "/lnk/../tt"}});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  ASSERT_EQ(medium_.JavaRuns().size(), 1u);
+  EXPECT_EQ(After(medium_.JavaRuns()[0], "-scratchPath"), real + "/tt/ZorInstallT");
+  r = medium_.Run({"-silent", "-noconsole"}, {{"TEMP", pub + "/theirs"}});
+  EXPECT_EQ(r.status, 255) << r.out << r.err;
+  EXPECT_NE(r.out.find("belongs to user id 65534"), std::string::npos) << r.out;
+  EXPECT_TRUE(fs::is_empty(pub + "/theirs"));
+  EXPECT_EQ(medium_.JavaRuns().size(), 1u);
+  ASSERT_EQ(AsNobody("cd " + pub +
+                     " && mkdir ZorInstallS && for i in $(seq 1 1023); do mkdir "
+                     "ZorInstallS_$i; done"),
+            0);
+  r = medium_.Run({"-silent", "-noconsole", "-rtimestamp", "S"}, {{"TEMP", pub}});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  ASSERT_EQ(medium_.JavaRuns().size(), 2u);
+  EXPECT_EQ(After(medium_.JavaRuns()[1], "-scratchPath").size(),
+            (pub + "/ZorInstallS_").size() + 8);
+}
+
+// While Java runs, the user renames the given directory and puts a link to another one at
+// its name, and saves a file into it; a file of theirs bears the run's log name. The end of
+// the run removes only what it made, through the directory it held: the other directory,
+// the new file and the user's namesake of the log stay as they were.
+TEST_P(HardeningTest, GivenDirectorySwappedAndUsedDuringTheRun) {
+  medium_.WriteParamFile("BOOTSTRAP=TRUE\nWAIT_FOR_COMPLETION=TRUE\n");
+  const std::string given = medium_.root + "/given", other = medium_.root + "/other";
+  fs::create_directories(given);
+  fs::create_directories(other);
+  if (!windows()) fs::permissions(given, fs::perms(0700));
+  Spit(other + "/precious.txt", "keep");
+  Spit(given + "/installActionsT.log", "mine");
+  for (const bool swap : {false, true}) {
+    SCOPED_TRACE(swap ? "swapped" : "saved into");
+    fs::remove(medium_.record_file);
+    std::thread user([&] {
+      if (medium_.WaitForJavaRuns(1, 20000).empty()) return;
+      Spit(given + "/saved.txt", "new");
+      if (!swap) return;
+      fs::rename(given, given + ".moved");
+      fs::create_directory_symlink(other, given);
+    });
+    RunResult r =
+        medium_.Run({"-silent", "-noconsole", "-rtimestamp", "T", "-rscratchPath", M(given)},
+                    {{"ZORVEX_FAKE_JAVA_SLEEP_MS", "1500"}});
+    user.join();
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(Slurp(other + "/precious.txt"), "keep");
+    std::string in_other;
+    for (const auto& e : fs::directory_iterator(other))
+      in_other += e.path().filename().string() + " ";
+    EXPECT_EQ(in_other, "precious.txt ") << r.out;
+    const std::string held = swap ? given + ".moved" : given;
+    EXPECT_EQ(Slurp(held + "/saved.txt"), "new");
+    EXPECT_EQ(Slurp(held + "/installActionsT.log"), "mine");
+    // Windows keeps a held directory from being renamed; under Wine it can be, and then
+    // what the run staged there is named rather than sought at the name.
+    if (windows() && swap) {
+      EXPECT_NE(r.out.find("was moved or replaced while the installer ran"), std::string::npos)
+          << r.out;
+    } else {
+      EXPECT_FALSE(fs::exists(held + "/zek")) << r.out;
+    }
+    if (swap) {
+      fs::remove(given);
+      fs::rename(given + ".moved", given);
+    }
+    fs::remove(given + "/saved.txt");
+  }
 }
 
 // Java shares the launcher's terminal and may read it: in another process group it would
@@ -171,6 +275,25 @@ TEST_P(HardeningTest, PlantedLinksAreNotWrittenThrough) {
   struct stat st;
   ASSERT_EQ(stat((medium_.temp_dir + "/logs").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 022, 0u);
+  // TEMP/logs itself a link, or a directory others may write: the prerequisite checker's
+  // log goes to the run's own directory instead, and says so.
+  const std::string elsewhere = medium_.root + "/elsewhere";
+  fs::create_directories(elsewhere);
+  fs::remove(value);
+  fs::remove_all(medium_.temp_dir + "/logs");
+  fs::create_directory_symlink(elsewhere, medium_.temp_dir + "/logs");
+  r = medium_.Run({"-silent", "-noconsole", "-prereqChecker", "-rtimestamp", "U",
+                   "PREREQ_CONFIG_LOCATION=" + medium_.root + "/prereq"});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("is a link, which is not followed"), std::string::npos) << r.out;
+  EXPECT_TRUE(fs::is_empty(elsewhere));
+  fs::remove(medium_.temp_dir + "/logs");
+  fs::create_directories(medium_.temp_dir + "/logs");
+  fs::permissions(medium_.temp_dir + "/logs", fs::perms(0777));
+  r = medium_.Run({"-silent", "-noconsole", "-prereqChecker", "-rtimestamp", "V",
+                   "PREREQ_CONFIG_LOCATION=" + medium_.root + "/prereq"});
+  EXPECT_NE(r.out.find("may be written by other users"), std::string::npos) << r.out;
+  EXPECT_TRUE(fs::is_empty(medium_.temp_dir + "/logs"));
 }
 
 // Staging writes only below the scratch directory: a link standing there (left by an

@@ -77,6 +77,7 @@ class Driver {
   bool Unzip(const std::string& name, const std::string& source);
   int Stage();
   bool StageVerifiedUnzip();
+  uint64_t VerifiedUnzipBytes() const;
   void RemoveVerifiedUnzip();
   void RemoveWhatWasStaged();
   void PlanProgress();
@@ -156,6 +157,14 @@ bool Driver::StageVerifiedUnzip() {
   }
   unzip_dir_ = Join(r_.target_dir, name);
   return true;
+}
+
+// The size of the unzip's checked copy that staging will make, as the manifest lists it.
+uint64_t Driver::VerifiedUnzipBytes() const {
+  if (!access::MediumGuarded() || o_.nobootstrap) return 0;
+  const std::string program = platform::Os().style->drive_letters ? "unzip.exe" : "unzip";
+  access::Lookup listed = access::LookUp(Join(r_.startup_location, program));
+  return listed.entry != nullptr ? listed.entry->size : 0;
 }
 
 void Driver::RemoveVerifiedUnzip() {
@@ -502,9 +511,11 @@ int Driver::Stage() {
     return kBootstrapFailed;
   }
   // BOOTSTRAP_SIZE is the medium's word; the jars' own directories say what unpacking
-  // them will write, and an archive may declare far more than its size suggests.
+  // them will write, and an archive may declare far more than its size suggests. The
+  // unzip's checked copy is written there too.
   if (config::StartsWithT(st_.distribution) &&
-      !EnoughSpace(static_cast<int64_t>(progress_.total_bytes() / 1024))) {
+      !EnoughSpace(
+          static_cast<int64_t>((progress_.total_bytes() + VerifiedUnzipBytes() + 1023) / 1024))) {
     return kBootstrapFailed;
   }
   if (!st_.images_location.empty()) {

@@ -291,12 +291,7 @@ void RefuseBeforeScratch(const std::string& text) {
   inventory::OpenLog(temp, o.timestamp, o.log_stem);
   inventory::WriteLog(text);
   const std::string log = inventory::InstallLogPath();
-  if (!log.empty() && messages::GetMessageText("S_INSTALL_LOG_KEPT") != nullptr) {
-    messages::PrintMessage("S_INSTALL_LOG_KEPT", {log});
-  } else if (!log.empty()) {
-    messages::PrintText("The installation did not succeed; its install log is kept as " + log +
-                        "\n");
-  }
+  if (!log.empty()) messages::PrintMessage("S_INSTALL_LOG_KEPT", {log});
   inventory::CloseLog();
 }
 

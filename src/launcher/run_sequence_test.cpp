@@ -59,7 +59,10 @@ TEST_F(RunSequenceTest, WaitedRunPassesJavasStatusBackAndRemovesTheScratchDirect
   const std::string log = "installActions" + Options().timestamp + ".log";
   EXPECT_EQ(ScratchDirs(), std::vector<std::string>{log});
   EXPECT_TRUE(console_.created);
-  EXPECT_EQ(console_.printed, "start Meridal Installer\n\nS_INSTALL_LOG_KEPT");
+  EXPECT_EQ(console_.printed,
+            "start Meridal Installer\n\nThe installation did not succeed; its install log is kept "
+            "as C:\\T\\" +
+                log + "\n");
   files_.RemoveFile("C:\\T\\" + log);
   processes_.exit_code = 0;
   EXPECT_EQ(Run("-silent"), 0);

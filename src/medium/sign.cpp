@@ -12,11 +12,10 @@
 #ifndef _WIN32
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-extern char** environ;
 #endif
 
 namespace zorvex::medium {
@@ -66,24 +65,47 @@ int RunCaptured(const std::vector<std::string>& argv, std::string* output, int t
     return -1;
   }
   ::unlink(pattern);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, fd, 1);
-  posix_spawn_file_actions_adddup2(&actions, fd, 2);
-  // A group of its own, so that a child that does not end in time goes with what it started.
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-  posix_spawnattr_setpgroup(&attributes, 0);
   std::vector<std::string> args = argv;
   std::vector<char*> pointers;
   for (std::string& a : args) pointers.push_back(a.data());
   pointers.push_back(nullptr);
-  pid_t pid = 0;
-  int rc = ::posix_spawnp(&pid, pointers[0], &actions, &attributes, pointers.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attributes);
+  // The child reports a failed start through a pipe that its start closes.
+  int report[2];
+  if (::pipe2(report, O_CLOEXEC) != 0) {
+    ::close(fd);
+    *output = "no pipe to start " + argv[0];
+    return -1;
+  }
+  const pid_t parent = ::getpid();
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    // The signer goes with the build: a build killed midway leaves no signer behind that
+    // goes on writing into its working directory. A group of its own, so that a child that
+    // does not end in time goes with what it started.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent) ::_exit(127);
+    ::setpgid(0, 0);
+    int in = ::open("/dev/null", O_RDONLY);
+    if (in < 0 || ::dup2(in, 0) < 0 || ::dup2(fd, 1) < 0 || ::dup2(fd, 2) < 0) ::_exit(127);
+    ::execvp(pointers[0], pointers.data());
+    int error = errno;
+    ssize_t written = ::write(report[1], &error, sizeof error);
+    (void)written;
+    ::_exit(127);
+  }
+  ::close(report[1]);
+  int rc = pid < 0 ? errno : 0;
+  if (pid > 0) {
+    int error = 0;
+    ssize_t n;
+    while ((n = ::read(report[0], &error, sizeof error)) < 0 && errno == EINTR) {
+    }
+    if (n == static_cast<ssize_t>(sizeof error)) {
+      rc = error;
+      ::waitpid(pid, nullptr, 0);
+    }
+  }
+  ::close(report[0]);
   int status = 0;
   bool timed_out = false;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <map>
 #include <string_view>
 
+#include "messages/message_keys.h"
 #include "platform/platform.h"
 
 namespace zorvex::messages {
@@ -45,9 +47,21 @@ bool LoadBaseFile(const std::string& path) {
   return true;
 }
 
+// The English text of a key the launcher added, for catalogues that lack it; null for any
+// other key.
+const std::string* AddedKeyFallback(const std::string& key) {
+  static const std::map<std::string, std::string> texts = [] {
+    std::map<std::string, std::string> m;
+    for (const AddedKeyText& t : kAddedKeyTexts) m.emplace(t.key, t.text);
+    return m;
+  }();
+  auto it = texts.find(key);
+  return it == texts.end() ? nullptr : &it->second;
+}
+
 std::string FormatFirstFitting(const std::string* first, const std::string* second,
                                const std::string& key, const FormatArgs& args) {
-  for (const std::string* text : {first, second}) {
+  for (const std::string* text : {first, second, AddedKeyFallback(key)}) {
     if (text == nullptr) continue;
     if (std::optional<std::string> out = FormatChecked(*text, args)) return *out;
   }
@@ -141,11 +155,13 @@ const std::string* GetLogMessageText(const std::string& key) { return g_log_mess
 
 std::string MessageText(const std::string& key) {
   const std::string* text = GetMessageText(key);
+  if (text == nullptr) text = AddedKeyFallback(key);
   return text != nullptr ? *text : key;
 }
 
 std::string LogMessageText(const std::string& key) {
   const std::string* text = GetLogMessageText(key);
+  if (text == nullptr) text = AddedKeyFallback(key);
   return text != nullptr ? *text : key;
 }
 

@@ -145,6 +145,30 @@ TEST_F(CatalogueLoadTest, HostileTranslationsFallBackToBaseThenKey) {
   EXPECT_EQ(FormatLogMessageText("S_ERGOSLST", {"f()", 2}), "S_ERGOSLST");
 }
 
+// A medium's catalogue made before the launcher added its own keys: those keys say their
+// English text with their arguments, never the bare key; the built-in texts are the base
+// catalogue's.
+TEST_F(CatalogueLoadTest, KeysTheLauncherAddedFallBackToTheirEnglishText) {
+  AddCatalogue("cons.nls", {{"S_ZEK", "T"}});
+  LoadCatalogues();
+  EXPECT_EQ(FormatMessageText("S_INSTALL_LOG_KEPT", {"C:\\t\\x.log"}),
+            "The installation did not succeed; its install log is kept as C:\\t\\x.log\n");
+  EXPECT_EQ(FormatLogMessageText("S_ERBOOTSTRAP_COPY", {"a", "b"}), "Copying a to b failed.\n");
+  EXPECT_EQ(MessageText("S_ERBOOTSTRAP_COPY"), "Copying %s to %s failed.\n");
+  EXPECT_EQ(MessageText("S_ZEK_OTHER"), "S_ZEK_OTHER");
+}
+
+CatalogueMap ReadShippedCatalogue(const std::string& name);
+
+TEST(ShippedCataloguesTest, AddedKeysFallBackToTheBaseText) {
+  const CatalogueMap base = ReadShippedCatalogue("cons");
+  for (const AddedKeyText& added : kAddedKeyTexts) {
+    const std::string* text = base.Find(std::string(added.key));
+    ASSERT_NE(text, nullptr) << added.key;
+    EXPECT_EQ(*text, added.text) << added.key;
+  }
+}
+
 CatalogueMap ReadShippedCatalogue(const std::string& name) {
   std::ifstream in(std::string(ZORVEX_RESOURCE_DIR) + "/" + name + ".nls", std::ios::binary);
   EXPECT_TRUE(in) << name << ": catalogue not built";

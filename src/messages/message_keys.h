@@ -98,6 +98,20 @@ inline constexpr MessageKey kMessageKeys[] = {
 };
 
 inline constexpr size_t kMessageKeyCount = sizeof(kMessageKeys) / sizeof(kMessageKeys[0]);
+
+// The keys this launcher added to the catalogues' own, with the base catalogue's English
+// texts: a medium whose catalogues were made before them still says what they say, with
+// their arguments, instead of the bare key.
+struct AddedKeyText {
+  std::string_view key;
+  std::string_view text;
+};
+inline constexpr AddedKeyText kAddedKeyTexts[] = {
+    {"S_INSTALL_LOG_KEPT", "The installation did not succeed; its install log is kept as %s\n"},
+    {"S_ERBOOTSTRAP_SPACE",
+     "There is not enough free space in %s for the installer files: %d KB are needed.\n"},
+    {"S_ERBOOTSTRAP_COPY", "Copying %s to %s failed.\n"},
+};
 // The 69 keys of the launcher's messages, and three more, so that no run ends without
 // saying why: the install log that a failed run keeps out of the scratch directory it
 // removes, too little room for the bootstrap, and a copy of the bootstrap that failed.

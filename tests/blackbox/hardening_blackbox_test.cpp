@@ -8,11 +8,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <thread>
 
 #include "blackbox/harness.h"
+#include "zip_bytes.h"
 
 namespace zorvex::blackbox {
 namespace {
@@ -506,6 +510,71 @@ TEST_P(HardeningTest, ScratchPathsThatAreRootsOrOdd) {
   }
   EXPECT_FALSE(fs::exists(medium_.root + "/new5"));
   EXPECT_FALSE(fs::exists(medium_.root + "/my dir"));
+}
+
+// Installers are started from download folders full of other files: the Windows programs
+// import only DLLs that Windows takes from System32 whatever lies beside them (KnownDLLs),
+// and load anything else from System32 alone. A bcrypt.dll planted beside them (given
+// Windows' search order under Wine) is never loaded, also when the unzip hashes a jar.
+TEST_P(HardeningTest, NoDllBesideTheProgramsIsLoaded) {
+  if (!windows()) GTEST_SKIP() << "Windows DLLs";
+  const std::set<std::string> known = {
+      "advapi32.dll", "clbcatq.dll",  "combase.dll",  "comdlg32.dll", "coml2.dll",
+      "difxapi.dll",  "gdi32.dll",    "gdiplus.dll",  "imagehlp.dll", "imm32.dll",
+      "kernel32.dll", "msctf.dll",    "msvcrt.dll",   "normaliz.dll", "nsi.dll",
+      "ntdll.dll",    "ole32.dll",    "oleaut32.dll", "psapi.dll",    "rpcrt4.dll",
+      "sechost.dll",  "setupapi.dll", "shcore.dll",   "shell32.dll",  "shlwapi.dll",
+      "user32.dll",   "wldap32.dll",  "ws2_32.dll"};
+  const std::string dir = medium_.root + "/downloads";
+  fs::create_directories(dir);
+  for (const std::string program : {"setup", "unzip"}) {
+    SCOPED_TRACE(program);
+    const std::string exe = GetParam().build_dir + "/" + program + ".exe";
+    FILE* pipe = ::popen(("x86_64-w64-mingw32-objdump -p '" + exe + "'").c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    char line[512];
+    int imports = 0;
+    while (std::fgets(line, sizeof line, pipe) != nullptr) {
+      std::string text = line;
+      const size_t at = text.find("DLL Name: ");
+      if (at == std::string::npos) continue;
+      std::string name = text.substr(at + 10);
+      while (!name.empty() && std::isspace(static_cast<unsigned char>(name.back())))
+        name.pop_back();
+      std::transform(name.begin(), name.end(), name.begin(),
+                     [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+      EXPECT_EQ(known.count(name), 1u) << name;
+      ++imports;
+    }
+    ::pclose(pipe);
+    EXPECT_GT(imports, 0);
+    fs::copy_file(exe, dir + "/" + program + ".exe", fs::copy_options::overwrite_existing);
+  }
+  fs::copy_file(GetParam().build_dir + "/tests/planted/bcrypt.dll", dir + "/bcrypt.dll");
+  fs::copy(GetParam().build_dir + "/resource", dir + "/resource", fs::copy_options::recursive);
+  const std::string mark = medium_.root + "/loaded";
+  const Env planted = {{"WINEDLLOVERRIDES", "bcrypt=n,b;mscoree,mshtml="},
+                       {"ZORVEX_PLANTED_MARK", M(mark)}};
+  // The unzip checking a jar as the launcher has it check one: it hashes.
+  testing::ZipBytes zip;
+  zip.Add("a.txt", "a", {});
+  Spit(dir + "/a.jar", zip.Finish());
+  const std::string jar = Slurp(dir + "/a.jar");
+  std::string sum(64, '\0');
+  FILE* sha = ::popen(("sha256sum '" + dir + "/a.jar'").c_str(), "r");
+  ASSERT_NE(sha, nullptr);
+  ASSERT_EQ(std::fread(sum.data(), 1, sum.size(), sha), sum.size());
+  ::pclose(sha);
+  Target here = GetParam();
+  here.build_dir = dir;
+  RunResult r = RunBuilt(here, "unzip",
+                         {"-qqqo", "--sha256", "a.jar:" + std::to_string(jar.size()) + ":" + sum,
+                          "a.jar", "-d", "out"},
+                         dir, planted);
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(Slurp(dir + "/out/a.txt"), "a");
+  r = RunBuilt(here, "setup", {"-silent", "-noconsole", "-help"}, dir, planted);
+  EXPECT_FALSE(fs::exists(mark)) << "a bcrypt.dll beside the programs was loaded";
 }
 
 INSTANTIATE_TEST_SUITE_P(Targets, HardeningTest, ::testing::ValuesIn(BuiltTargets()), TargetName);

@@ -413,6 +413,61 @@ TEST_F(NativeMediumToolTest, KilledBuildIsClearedByTheNext) {
   EXPECT_FALSE(fs::exists(out + "/.zorvex-medium-build"));
 }
 
+// A build killed while it signs takes its signer with it: nothing goes on writing into the
+// working directory that the next build removes. (The signer here stands in for
+// osslsigncode: it says it runs, and waits.)
+TEST_F(NativeMediumToolTest, KilledBuildTakesItsSignerWithIt) {
+  const std::vector<Target> targets = BuiltTargets();
+  if (targets.size() < 2) GTEST_SKIP() << "the Windows programs are not built";
+  const std::string bin = medium_.root + "/bin", pid_file = medium_.root + "/signer.pid";
+  Spit(bin + "/osslsigncode", "#!/bin/sh\necho $$ > '" + pid_file + "'\nexec sleep 60\n");
+  fs::permissions(bin + "/osslsigncode", fs::perms(0755));
+  for (const char* file : {"sign.pem", "sign.key"}) Spit(medium_.root + "/" + file, "x");
+  std::vector<std::string> args = {targets[0].build_dir + "/zorvex-medium",
+                                   "build",
+                                   "--out",
+                                   medium_.root + "/signed",
+                                   "--target",
+                                   "windows",
+                                   "--launcher-dir",
+                                   targets[1].build_dir,
+                                   "--runtime",
+                                   medium_.jre_dir,
+                                   "--installer-jar",
+                                   Input("zorinstaller.jar"),
+                                   "--sign-cert",
+                                   medium_.root + "/sign.pem",
+                                   "--sign-key",
+                                   medium_.root + "/sign.key"};
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  std::vector<std::string> env_text = {"PATH=" + bin + ":" + getenv("PATH"),
+                                       "ZORVEX_SIGN_PASSWORD=x"};
+  std::vector<char*> envp;
+  for (std::string& e : env_text) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  pid_t pid = 0;
+  ASSERT_EQ(posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), envp.data()), 0);
+  int status = 0;
+  bool ended = false;
+  for (int i = 0; i < 600 && Slurp(pid_file).empty() && !ended; ++i) {
+    ended = waitpid(pid, &status, WNOHANG) == pid;
+    usleep(50000);
+  }
+  ASSERT_FALSE(Slurp(pid_file).empty()) << "the signer never started";
+  kill(pid, SIGKILL);
+  waitpid(pid, &status, 0);
+  const std::string signer = "/proc/" + std::to_string(std::stol(Slurp(pid_file)));
+  bool gone = false;
+  for (int i = 0; i < 100 && !gone; ++i) {
+    const std::string stat = Slurp(signer + "/stat");
+    gone = stat.empty() || stat.find(") Z ") != std::string::npos;
+    if (!gone) usleep(20000);
+  }
+  EXPECT_TRUE(gone) << "the signer outlived the build";
+}
+
 // One mistake of each kind, planted in a copy of a clean built medium.
 // A verified medium: it stages; one byte changed in each kind of file it takes, a file
 // planted where it would stage or run it, or a changed manifest, and the run ends with -1
@@ -511,6 +566,17 @@ TEST_P(MediumToolTest, VerifiedMediumRefusesWhatItDoesNotList) {
     }
     for (const std::string& e : left) fs::remove_all(medium_.temp_dir + "/" + e);
   }
+  // A deep TEMP: the unzip's checked copy in the scratch directory is started by a name
+  // that Windows runs at any depth.
+  std::string deep = medium_.root + "/t";
+  while (medium_.TargetPath(deep).size() < 230) deep += "/" + std::string(40, 'd');
+  fs::create_directories(deep);
+  medium_.medium_dir = pristine + "/Disk1";
+  RunResult deep_run = medium_.Run({"-silent", "-noconsole", "-waitForCompletion"},
+                                   {{"TEMP", medium_.TargetPath(deep)}});
+  EXPECT_EQ(deep_run.status, 0) << deep_run.out << deep_run.err;
+  EXPECT_TRUE(fs::is_empty(deep)) << deep_run.out;
+  fs::remove(medium_.record_file);
   // The launcher straight from the build carries no manifest: the changed medium runs as
   // before, and the log says that nothing was verified.
   const auto planted = std::find_if(rows.begin(), rows.end(),

@@ -44,7 +44,14 @@ class Win32Child : public ChildProcess {
 // A program path beyond 260 characters as CreateProcess takes it: its short (8.3) form
 // where the volume keeps short names and that is short enough, else its long-path form.
 std::wstring DeepProgramName(const std::string& path) {
-  const std::wstring full = LongPath(path);
+  // Windows adds ".exe" to a program named without an extension only when it looks the
+  // name up itself; a program named to it in full, as a deep one must be, gets it here.
+  std::string program = path;
+  const size_t leaf = program.find_last_of("\\/");
+  if (program.find('.', leaf == std::string::npos ? 0 : leaf + 1) == std::string::npos) {
+    program += ".exe";
+  }
+  const std::wstring full = LongPath(program);
   std::wstring shortened(full.size() + 1, L'\0');
   DWORD n = GetShortPathNameW(full.c_str(), shortened.data(), static_cast<DWORD>(shortened.size()));
   if (n == 0 || n >= shortened.size()) return full;

@@ -33,6 +33,55 @@ class TreeTest : public ::testing::Test {
   fs::path root_;
 };
 
+// The same race made certain: the directory is swapped for a link exactly between the
+// removal's look at it and its opening. The link goes as a link; what it points at stays.
+TEST_F(TreeTest, RemovalOpensNoDirectorySwappedForALinkAtTheLastMoment) {
+  if (!CanLink()) GTEST_SKIP() << "no links can be made here";
+  const fs::path tree = root_ / "tree";
+  fs::create_directories(tree / "a");
+  std::ofstream(tree / "a" / "f.txt") << "run";
+  std::string error;
+  std::unique_ptr<Tree> parent = OpenTree(root_.string(), false, &error);
+  ASSERT_TRUE(parent) << error;
+  SetRemovalPause([&](const std::string& shown) {
+    if (!shown.ends_with("/a")) return;
+    fs::rename(tree / "a", root_ / "moved");
+    fs::create_directory_symlink(root_ / "outside", tree / "a");
+  });
+  std::vector<std::string> left;
+  parent->Remove("tree", &left);
+  SetRemovalPause(nullptr);
+  EXPECT_TRUE(fs::exists(root_ / "outside" / "precious.txt"));
+  EXPECT_TRUE(fs::exists(root_ / "moved" / "f.txt"));
+  EXPECT_FALSE(fs::exists(tree));
+}
+
+// A held root: its identity, and its removal only while its name still leads to it.
+TEST_F(TreeTest, HeldRootIsRemovedOnlyWhereItStillIs) {
+  const fs::path held = root_ / "held";
+  fs::create_directories(held / "x");
+  std::string error, why;
+  std::unique_ptr<Tree> tree = HoldTree(held.string(), &error);
+  ASSERT_TRUE(tree) << error;
+  std::vector<std::string> left;
+  tree->Remove("x", &left);
+  fs::rename(held, root_ / "moved");
+  fs::create_directory(held);
+  EXPECT_FALSE(tree->RemoveRoot(held.string(), &why));
+  EXPECT_NE(why.find("moved or replaced"), std::string::npos) << why;
+  EXPECT_TRUE(fs::exists(held));
+  fs::remove(held);
+  fs::rename(root_ / "moved", held);
+  tree = HoldTree(held.string(), &error);
+  ASSERT_TRUE(tree) << error;
+  EXPECT_TRUE(tree->RemoveRoot(held.string(), &why)) << why;
+  EXPECT_FALSE(fs::exists(held));
+  if (CanLink()) {
+    fs::create_directory_symlink(root_ / "outside", held);
+    EXPECT_EQ(HoldTree(held.string(), &error), nullptr);  // a link is never a held root
+  }
+}
+
 // Another process swaps a directory of the tree for a link to a directory outside, again
 // and again, while the tree is removed: nothing outside is ever removed or changed.
 TEST_F(TreeTest, RemovalFollowsNoDirectorySwappedForALink) {

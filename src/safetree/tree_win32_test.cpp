@@ -1,0 +1,72 @@
+// The Windows tree on a real file system (under Wine here): entries are made, named and
+// removed through handles. (Wine resolves a name below a handle by the path the handle was
+// opened with, and follows Unix links even where a reparse point is asked for; it cannot
+// make a junction. So a directory swapped for a junction midway cannot be staged here; on
+// Windows the names are resolved below the handle itself.)
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "safetree/tree.h"
+#include "safetree/win32_text.h"
+
+namespace zorvex::safetree {
+namespace {
+
+namespace fs = std::filesystem;
+
+class Win32TreeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = fs::temp_directory_path() /
+            ("zorvex_tree_" + std::string(
+                                  ::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(root_);
+    fs::create_directories(root_);
+  }
+  void TearDown() override { fs::remove_all(root_); }
+  fs::path root_;
+};
+
+// A file is written beside its name and named when complete, through its own handle; an
+// uncommitted one goes through that handle too, leaving nothing beside its name.
+TEST_F(Win32TreeTest, FilesAreNamedAndDroppedThroughTheirHandles) {
+  std::string error;
+  std::unique_ptr<Tree> tree = OpenTree(root_.string(), false, &error);
+  ASSERT_TRUE(tree) << error;
+  ASSERT_TRUE(tree->MakeDirectory("a", &error)) << error;
+  std::unique_ptr<TreeFile> file = tree->NewFile("a/x.txt", std::nullopt, &error);
+  ASSERT_TRUE(file) << error;
+  ASSERT_TRUE(file->Write(reinterpret_cast<const uint8_t*>("run"), 3));
+  EXPECT_FALSE(fs::exists(root_ / "a" / "x.txt"));
+  bool exists = false;
+  EXPECT_TRUE(file->Commit(0, true, &exists, &error)) << error;
+  EXPECT_EQ(fs::file_size(root_ / "a" / "x.txt"), 3u);
+  file = tree->NewFile("a/x.txt", std::nullopt, &error);
+  ASSERT_TRUE(file) << error;
+  EXPECT_FALSE(file->Commit(0, false, &exists, &error));
+  EXPECT_TRUE(exists);  // taken, and not to be replaced
+  file = tree->NewFile("a/y.txt", std::nullopt, &error);
+  ASSERT_TRUE(file) << error;
+  file.reset();
+  EXPECT_EQ(std::distance(fs::directory_iterator(root_ / "a"), fs::directory_iterator()), 1);
+}
+
+// A held root: removed only while its name still leads to it.
+TEST_F(Win32TreeTest, HeldRootGoesOnlyAsItself) {
+  fs::create_directories(root_ / "held" / "x");
+  std::string error, why;
+  std::unique_ptr<Tree> tree = HoldTree((root_ / "held").string(), &error);
+  ASSERT_TRUE(tree) << error;
+  // Held, it cannot be renamed from Windows.
+  EXPECT_FALSE(MoveFileW((root_ / "held").wstring().c_str(), (root_ / "moved").wstring().c_str()));
+  std::vector<std::string> left;
+  tree->Remove("x", &left);
+  EXPECT_TRUE(left.empty());
+  EXPECT_TRUE(tree->RemoveRoot((root_ / "held").string(), &why)) << why;
+  EXPECT_FALSE(fs::exists(root_ / "held"));
+}
+
+}  // namespace
+}  // namespace zorvex::safetree

@@ -9,8 +9,9 @@
 #                          the arm64 cross compiler, qemu-user with its binfmt_misc handler,
 #                          the arm64 libraries and the arm64 JDK's jmods (in
 #                          /opt/zorvex/jdk-arm64, at the host JDK's version, which jlink
-#                          needs), clang with libFuzzer, zip/unzip, Ansible, osslsigncode and
-#                          the locales the language tests start Wine with.
+#                          needs), clang with libFuzzer, zip/unzip, Ansible, osslsigncode, the
+#                          access-list tools (a test sets one) and the locales the language
+#                          tests start Wine with.
 set -euo pipefail
 
 mode=${1:-all}

@@ -609,6 +609,24 @@ TEST_P(MediumToolTest, VerifiedMediumRefusesWhatItDoesNotList) {
   EXPECT_EQ(r.status, 255) << r.out << r.err;
   EXPECT_NE(r.out.find("release is not the file its manifest lists"), std::string::npos) << r.out;
   EXPECT_EQ(medium_.JavaRuns().size(), runs);
+  // A plain medium that stages copies its trees: a file planted in one (no jar, which an
+  // earlier check would refuse) is refused by the copy itself, and nothing of it is staged.
+  const std::string staged = medium_.root + "/staged-plain";
+  ASSERT_EQ(Build(staged, {"--layout", "plain", "--set", "BOOTSTRAP=TRUE", "--set",
+                           "WAIT_FOR_COMPLETION=TRUE"})
+                .status,
+            0);
+  medium_.medium_dir = staged;
+  Spit(staged + "/jre/lib/planted.properties", "x=1");
+  r = medium_.Run({"-silent", "-noconsole"});
+  EXPECT_EQ(r.status, 255) << r.out << r.err;
+  EXPECT_NE(r.out.find("planted.properties is not listed in its manifest"), std::string::npos)
+      << r.out;
+  EXPECT_EQ(medium_.JavaRuns().size(), runs);
+  fs::remove(staged + "/jre/lib/planted.properties");
+  r = medium_.Run({"-silent", "-noconsole"});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(medium_.JavaRuns().size(), runs + 1);
 
   // A core that cannot be unpacked (another component left a directory where its jar goes,
   // as a TEMP filled meanwhile would fail it) ends a verified run: Java would otherwise take
@@ -621,12 +639,12 @@ TEST_P(MediumToolTest, VerifiedMediumRefusesWhatItDoesNotList) {
   r = medium_.Run({"-silent", "-noconsole", "-waitForCompletion"});
   EXPECT_EQ(r.status, 255) << r.out << r.err;
   EXPECT_NE(r.out.find("zorvex.swd.zek.core"), std::string::npos) << r.out;
-  EXPECT_EQ(medium_.JavaRuns().size(), runs);
+  EXPECT_EQ(medium_.JavaRuns().size(), runs + 1);
   fs::copy_file(GetParam().build_dir + "/setup" + exe, blocked + "/Disk1/setup" + exe,
                 fs::copy_options::overwrite_existing);
   r = medium_.Run({"-silent", "-noconsole", "-waitForCompletion"});
   EXPECT_EQ(r.status, 0) << r.out << r.err;
-  EXPECT_EQ(medium_.JavaRuns().size(), runs + 1);
+  EXPECT_EQ(medium_.JavaRuns().size(), runs + 2);
 }
 
 // The check reports each difference between a medium and its manifest, in text and JSON.

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <regex>
 #include <set>
@@ -144,6 +145,7 @@ struct Scenario {
 // What one failed run showed; empty when it survived.
 struct Verdict {
   std::string problem;
+  int status = 0;
   bool ignored = false;    // ended with success, the step being one ignored by design
   bool no_effect = false;  // ended with the whole result of a sound run all the same
 };
@@ -185,7 +187,9 @@ class Sweeper {
     env["ZORVEX_FAULT_PROGRAM"] = s_.program;
     env["ZORVEX_FAKE_JAVA_LIST"] = "1";
     env["ZORVEX_FAULT_REPORT"] = m.TargetPath(report);
+    Verdict v;
     RunResult r = s_.run(m, env);
+    v.status = r.status;
     // "N CALL WHAT ERRNO", WHAT possibly with blanks.
     if (std::string line = Slurp(report); !line.empty()) {
       size_t a = line.find(' '), b = line.find(' ', a + 1), z = line.find_last_of(' ');
@@ -204,7 +208,6 @@ class Sweeper {
       if (e.path().extension() == ".log") log += Slurp(e.path());
     }
     const std::string said = r.out + r.err + log;
-    Verdict v;
     auto problem = [&](const std::string& what) {
       if (v.problem.empty()) v.problem = what;
     };
@@ -364,6 +367,68 @@ class Sweeper {
                " with the whole result all the same, " + std::to_string(ignored) +
                " ignored by design)";
     return summary;
+  }
+
+  // Makes each call of the run that moves bytes (a read, a write, a copy the kernel makes)
+  // move fewer than asked, in turn: the system may always do so, and a sound program goes on
+  // until all is moved. Every such run must end as the sound run does, its result whole.
+  std::string SweepShort(int workers) {
+    Medium first(target_);
+    s_.prepare(first);
+    const std::string base = Snapshot(first.root, Skipped(first));
+    Fault none;
+    const std::string trace = first.root + "/fault-trace";
+    EXPECT_EQ(RunOnce(first, {{"ZORVEX_FAULT_TRACE", trace}}, base, &none).problem, "");
+    // Each process of the program counts its own calls (a launcher starts several unzips):
+    // the Nth call of each is made short in one run.
+    std::map<long, std::string> calls;
+    std::vector<long> moving;
+    std::istringstream lines(Slurp(trace));
+    static const std::regex kMoves(R"(\d+ (read|pread|write|pwrite|copy_file_range|sendfile) .*)");
+    for (std::string l; std::getline(lines, l);) {
+      const long k = std::atol(l.c_str());
+      if (!std::regex_match(l, kMoves) || calls.count(k) > 0) continue;
+      calls[k] = l;
+      moving.push_back(k);
+    }
+    std::sort(moving.begin(), moving.end());
+    std::mutex mu;
+    size_t next = 0;
+    long whole = 0;
+    std::vector<std::string> problems;
+    auto work = [&] {
+      auto m = std::make_unique<Medium>(target_);
+      s_.prepare(*m);
+      std::string mine = Snapshot(m->root, Skipped(*m));
+      for (;;) {
+        long k;
+        {
+          std::lock_guard<std::mutex> lock(mu);
+          if (next >= moving.size()) return;
+          k = moving[next++];
+        }
+        Fault f;
+        Verdict v = RunOnce(
+            *m, {{"ZORVEX_FAULT_AT", std::to_string(k)}, {"ZORVEX_FAULT_SHORT", "1"}}, mine, &f);
+        std::lock_guard<std::mutex> lock(mu);
+        if (v.problem.empty() && !v.ignored && v.status == s_.ok_status) {
+          ++whole;
+          continue;
+        }
+        problems.push_back("call " + std::to_string(k) + " (" + calls[k] + ") moved short: " +
+                           (v.problem.empty() ? "status " + std::to_string(v.status) : v.problem));
+        m = std::make_unique<Medium>(target_);
+        s_.prepare(*m);
+        mine = Snapshot(m->root, Skipped(*m));
+      }
+    };
+    std::vector<std::thread> threads;
+    for (int i = 0; i < workers; ++i) threads.emplace_back(work);
+    for (std::thread& t : threads) t.join();
+    std::sort(problems.begin(), problems.end());
+    for (const std::string& p : problems) ADD_FAILURE() << s_.name << ": " << p;
+    return s_.name + ": " + std::to_string(moving.size()) + " calls that move bytes moved short, " +
+           std::to_string(whole) + " of them with the whole result";
   }
 
   // Kills the run at `points` calls spread over it (and at each wait for a child, which is
@@ -617,16 +682,31 @@ TEST(FaultSweep, WindowsLauncherStagingADistributionMedium) {
 }
 
 TEST(FaultSweep, LauncherStagingAPlainMedium) {
-  std::cout << Sweeper(LauncherScenario("setup, plain staging", PlainMedium)).Sweep(Workers())
-            << "\n";
+  Sweeper sweeper(LauncherScenario("setup, plain staging", PlainMedium));
+  std::cout << sweeper.Sweep(Workers()) << "\n";
+  std::cout << sweeper.SweepShort(Workers()) << "\n";
 }
 
 TEST(FaultSweep, UnzipOnAJarWithALink) {
-  std::cout << Sweeper(UnzipScenario("unzip, a jar with a link", false)).Sweep(Workers()) << "\n";
+  Sweeper sweeper(UnzipScenario("unzip, a jar with a link", false));
+  std::cout << sweeper.Sweep(Workers()) << "\n";
+  std::cout << sweeper.SweepShort(Workers()) << "\n";
 }
 
 TEST(FaultSweep, UnzipOnAZip64Archive) {
   std::cout << Sweeper(UnzipScenario("unzip, a ZIP64 archive", true)).Sweep(Workers()) << "\n";
+}
+
+// The distribution staging with each of its reads and writes (and those of the unzips it
+// starts) moving short in turn.
+TEST(FaultSweep, LauncherStagingWithShortReadsAndWrites) {
+  for (const char* program : {"setup", "unzip"}) {
+    Scenario s =
+        LauncherScenario(std::string("setup, distribution staging, ") + program + "'s calls short",
+                         DistributionMedium);
+    s.program = program;
+    std::cout << Sweeper(s).SweepShort(Workers()) << "\n";
+  }
 }
 
 }  // namespace

@@ -10,6 +10,10 @@
 //   ZORVEX_FAULT_ERRNO=E     that error instead of the call's own (a number)
 //   ZORVEX_FAULT_KILL=N      the process is killed (SIGKILL) at its Nth call
 //   ZORVEX_FAULT_REPORT=FILE receives "N NAME WHAT ERRNO" for the call that failed
+//   ZORVEX_FAULT_SHORT=1     the Nth call, when it moves bytes (read, write, a copy the
+//                            kernel makes), moves fewer than asked instead of failing, as a
+//                            signal, a pipe or a nearly full disk may make any such call do;
+//                            its report gives ERRNO 0. Any other call at N goes through.
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -43,6 +47,7 @@ struct Settings {
   long fail_at = 0;
   long kill_at = 0;
   int error = 0;
+  bool shorten = false;
   int trace_fd = -1;
   std::string report;
 };
@@ -61,6 +66,7 @@ const Settings& Config() {
     s.fail_at = Number("ZORVEX_FAULT_AT");
     s.kill_at = Number("ZORVEX_FAULT_KILL");
     s.error = static_cast<int>(Number("ZORVEX_FAULT_ERRNO"));
+    s.shorten = Number("ZORVEX_FAULT_SHORT") != 0;
     if (const char* trace = getenv("ZORVEX_FAULT_TRACE")) {
       s.trace_fd = __real_open(trace, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
     }
@@ -91,24 +97,50 @@ void Append(int fd, const std::string& line) {
   if (fd >= 0) (void)!__real_write(fd, line.data(), line.size());
 }
 
-// Counts the call; true when it is the one to fail, with errno set to `error` (or the
-// error the environment names).
-template <typename What>
-bool Hit(const char* name, int error, What what) {
+void Report(long n, const char* name, const std::string& what, int error) {
   const Settings& s = Config();
-  if (!s.active) return false;
+  if (s.report.empty()) return;
+  int fd = __real_open(s.report.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+  Append(fd, std::to_string(n) + " " + name + " " + what + " " + std::to_string(error) + "\n");
+  if (fd >= 0) close(fd);
+}
+
+// Counts the call (tracing it, killing the program at its number); its number.
+template <typename What>
+long Count(const char* name, What what) {
+  const Settings& s = Config();
+  if (!s.active) return 0;
   long n = ++g_calls;
   if (s.trace_fd >= 0) Append(s.trace_fd, std::to_string(n) + " " + name + " " + what() + "\n");
   if (n == s.kill_at) kill(getpid(), SIGKILL);
-  if (n != s.fail_at) return false;
+  return n;
+}
+
+// True when call number `n` is the one to fail, with errno set to `error` (or the error
+// the environment names).
+template <typename What>
+bool FailAt(long n, const char* name, int error, What what) {
+  const Settings& s = Config();
+  if (!s.active || s.shorten || n != s.fail_at) return false;
   int e = s.error ? s.error : error;
-  if (!s.report.empty()) {
-    int fd = __real_open(s.report.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-    Append(fd, std::to_string(n) + " " + name + " " + what() + " " + std::to_string(e) + "\n");
-    if (fd >= 0) close(fd);
-  }
+  Report(n, name, what(), e);
   errno = e;
   return true;
+}
+
+template <typename What>
+bool Hit(const char* name, int error, What what) {
+  return FailAt(Count(name, what), name, error, what);
+}
+
+// The count a call that moves `size` bytes is to move: fewer (half) when it is call
+// number `n` of a short sweep.
+template <typename What>
+size_t Moved(long n, const char* name, size_t size, What what) {
+  const Settings& s = Config();
+  if (!s.active || !s.shorten || n != s.fail_at || size < 2) return size;
+  Report(n, name, what(), 0);
+  return size / 2;
 }
 
 auto Path(const char* p) {
@@ -174,24 +206,28 @@ REAL(long, syscall, long number, ...) {
 }
 
 REAL(ssize_t, read, int fd, void* buf, size_t n) {
-  if (Hit("read", EIO, Fd(fd))) return -1;
-  return __real_read(fd, buf, n);
+  long k = Count("read", Fd(fd));
+  if (FailAt(k, "read", EIO, Fd(fd))) return -1;
+  return __real_read(fd, buf, Moved(k, "read", n, Fd(fd)));
 }
 REAL(ssize_t, pread, int fd, void* buf, size_t n, off_t off) {
-  if (Hit("pread", EIO, Fd(fd))) return -1;
-  return __real_pread(fd, buf, n, off);
+  long k = Count("pread", Fd(fd));
+  if (FailAt(k, "pread", EIO, Fd(fd))) return -1;
+  return __real_pread(fd, buf, Moved(k, "pread", n, Fd(fd)), off);
 }
 // What writing fails with: no room, or the device failing.
 static int WriteError() { return g_calls.load() % 2 ? ENOSPC : EIO; }
 
 REAL(ssize_t, write, int fd, const void* buf, size_t n) {
   // Standard output and error are the reports of a failure; they are not failed here.
-  if (fd > 2 && Hit("write", WriteError(), Fd(fd))) return -1;
-  return __real_write(fd, buf, n);
+  long k = fd > 2 ? Count("write", Fd(fd)) : 0;
+  if (FailAt(k, "write", WriteError(), Fd(fd))) return -1;
+  return __real_write(fd, buf, Moved(k, "write", n, Fd(fd)));
 }
 REAL(ssize_t, pwrite, int fd, const void* buf, size_t n, off_t off) {
-  if (Hit("pwrite", WriteError(), Fd(fd))) return -1;
-  return __real_pwrite(fd, buf, n, off);
+  long k = Count("pwrite", Fd(fd));
+  if (FailAt(k, "pwrite", WriteError(), Fd(fd))) return -1;
+  return __real_pwrite(fd, buf, Moved(k, "pwrite", n, Fd(fd)), off);
 }
 REAL(size_t, fwrite, const void* buf, size_t size, size_t n, FILE* f) {
   if (f != stdout && f != stderr && Hit("fwrite", WriteError(), Fd(fileno(f)))) return 0;
@@ -340,12 +376,15 @@ REAL(int, posix_fallocate, int fd, off_t off, off_t len) {
 }
 REAL(ssize_t, copy_file_range, int in, off_t* in_off, int out, off_t* out_off, size_t n,
      unsigned flags) {
-  if (Hit("copy_file_range", EIO, Fd(out))) return -1;
-  return __real_copy_file_range(in, in_off, out, out_off, n, flags);
+  long k = Count("copy_file_range", Fd(out));
+  if (FailAt(k, "copy_file_range", EIO, Fd(out))) return -1;
+  return __real_copy_file_range(in, in_off, out, out_off, Moved(k, "copy_file_range", n, Fd(out)),
+                                flags);
 }
 REAL(ssize_t, sendfile, int out, int in, off_t* off, size_t n) {
-  if (Hit("sendfile", EIO, Fd(out))) return -1;
-  return __real_sendfile(out, in, off, n);
+  long k = Count("sendfile", Fd(out));
+  if (FailAt(k, "sendfile", EIO, Fd(out))) return -1;
+  return __real_sendfile(out, in, off, Moved(k, "sendfile", n, Fd(out)));
 }
 REAL(void*, mmap, void* addr, size_t n, int prot, int flags, int fd, off_t off) {
   // Only mappings of files: the C and C++ runtimes map anonymous memory as they please.

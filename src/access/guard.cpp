@@ -156,7 +156,13 @@ class GuardedTree : public platform::TreeWriter {
     Expected e = ExpectedOf(*l.entry);
     std::string how;
     if (inner_->CopyRegularFile(from, rel, &e, &how)) return true;
-    RefuseMedium(how.empty() ? MissingText(FullPathOf(from)) : ChangedText(FullPathOf(from), how));
+    // A copy that could not be written (a full disk) is not the medium's fault: the
+    // caller says what failed.
+    if (!how.empty()) {
+      RefuseMedium(ChangedText(FullPathOf(from), how));
+    } else if (!S().saved.files->Exists(from)) {
+      RefuseMedium(MissingText(FullPathOf(from)));
+    }
     return false;
   }
   platform::FileSystem::LinkCopy CopyLink(const std::string& from, const std::string& rel,

@@ -148,10 +148,14 @@ bool Driver::StageVerifiedUnzip() {
   const bool windows = platform::Os().style->drive_letters;
   const std::string program = windows ? "unzip.exe" : "unzip";
   verified_unzip_ = name;
-  if (!target->MakeDirs(name) ||
-      !target->CopyRegularFile(Join(r_.startup_location, program), name + "/" + program)) {
+  const std::string from = Join(r_.startup_location, program);
+  if (!target->MakeDirs(name) || !target->CopyRegularFile(from, name + "/" + program)) {
+    // The medium's refusal says what was wrong with the medium; else the copy could not
+    // be written, and the run says so.
     if (access::MediumRefusal().empty()) {
-      access::RefuseMedium(access::MissingText(Join(r_.startup_location, program)));
+      const messages::FormatArgs args = {from, Join(Join(r_.target_dir, name), program)};
+      messages::ShowError(messages::FormatMessageText("S_ERBOOTSTRAP_COPY", args));
+      inventory::WriteLog(messages::FormatLogMessageText("S_ERBOOTSTRAP_COPY", args));
     }
     return false;
   }

@@ -57,6 +57,8 @@ struct Run {
 
 std::string Sep() { return std::string(1, platform::Os().style->separator); }
 
+void LogLine(const Run& run, const std::string& text);
+
 bool Bootstrapping(const Run& run) { return config::StartsWithT(run.settings.bootstrap); }
 
 void LogRefusedTimestamp(const Run& run) {
@@ -239,10 +241,19 @@ void PrepareJava(Run* run) {
 // the medium, which may be a disc that is changed meanwhile, and not in the shared TEMP,
 // where Java would find classes and libraries others put there ("." is on its library
 // path).
-void EnterWorkingDirectory(Run* run) {
+// False (after saying so) when Java cannot start there: it would start wherever the
+// launcher happens to be, which is not the run's.
+bool EnterWorkingDirectory(Run* run) {
   paths::GetTempDirectory(&run->temp_dir);
   if (!paths::FileExists(run->temp_dir)) run->temp_dir = platform::Os().style->temp_fallback;
-  if (Bootstrapping(*run)) platform::Os().files->SetWorkingDirectory(run->scratch_dir);
+  if (!Bootstrapping(*run) || platform::Os().files->SetWorkingDirectory(run->scratch_dir)) {
+    return true;
+  }
+  const std::string text = "Java cannot be started in the installer's directory " +
+                           run->scratch_dir + ": it cannot be entered.\n";
+  messages::ShowError(text);
+  LogLine(*run, text);
+  return false;
 }
 
 // Makes the missing parents of `path` for the user alone, noting each one made (and what
@@ -635,7 +646,10 @@ int RunLauncher(std::vector<std::string> args) {
     AbandonStaging(&run, -1);
     return -1;
   }
-  EnterWorkingDirectory(&run);
+  if (!EnterWorkingDirectory(&run)) {
+    AbandonStaging(&run, -1);
+    return -1;
+  }
   Finish(&run);
   messages::FreeMessageCatalogue();
   return run.result;

@@ -413,6 +413,42 @@ TEST_F(NativeMediumToolTest, KilledBuildIsClearedByTheNext) {
   EXPECT_FALSE(fs::exists(out + "/.zorvex-medium-build"));
 }
 
+// The space check before staging counts everything staging writes, the unzip's checked
+// copy too: in a TEMP (a small tmpfs) with room for the jars' contents but not for them and
+// the copy, a verified run ends before it writes anything, saying how much it needs.
+TEST_F(NativeMediumToolTest, SpaceCheckCountsTheUnzipsCopy) {
+  if (::geteuid() != 0) GTEST_SKIP() << "a small tmpfs, as root";
+  const std::string out = medium_.root + "/verified", small = medium_.root + "/small";
+  ASSERT_EQ(Build(out, {"--set", "BOOTSTRAP_SIZE=0"}).status, 0);
+  medium_.medium_dir = out + "/Disk1";
+  // What unpacking the jars writes, as Info-ZIP counts it, and the unzip's size: the
+  // tmpfs holds the one and half the other.
+  uint64_t contents = 0;
+  for (const auto& e : fs::recursive_directory_iterator(out + "/stage")) {
+    if (e.path().extension() != ".jar") continue;
+    FILE* listing = ::popen(("unzip -l '" + e.path().string() + "' | tail -1").c_str(), "r");
+    ASSERT_NE(listing, nullptr);
+    char line[256] = {};
+    ASSERT_NE(std::fgets(line, sizeof line, listing), nullptr);
+    ::pclose(listing);
+    contents += std::stoull(line);
+  }
+  const uint64_t unzip = fs::file_size(out + "/Disk1/unzip");
+  fs::create_directories(small);
+  const std::string size = std::to_string((contents + unzip / 2) / 1024) + "k";
+  if (std::system(("mount -t tmpfs -o size=" + size + " tmpfs " + small).c_str()) != 0) {
+    GTEST_SKIP() << "no tmpfs can be mounted here";
+  }
+  RunResult r = medium_.Run({"-silent", "-noconsole"}, {{"TEMP", small}});
+  std::vector<std::string> left;
+  for (const auto& e : fs::directory_iterator(small)) left.push_back(e.path().filename());
+  std::system(("umount " + small).c_str());
+  EXPECT_EQ(r.status, 255) << r.out << r.err;
+  EXPECT_NE(r.out.find("There is not enough free space in "), std::string::npos) << r.out;
+  ASSERT_EQ(left.size(), 1u) << r.out;  // the kept log, nothing staged
+  EXPECT_TRUE(left[0].ends_with(".log")) << left[0];
+}
+
 // A build killed while it signs takes its signer with it: nothing goes on writing into the
 // working directory that the next build removes. (The signer here stands in for
 // osslsigncode: it says it runs, and waits.)

@@ -241,16 +241,26 @@ void PrepareJava(Run* run) {
 // the medium, which may be a disc that is changed meanwhile, and not in the shared TEMP,
 // where Java would find classes and libraries others put there ("." is on its library
 // path).
-// False (after saying so) when Java cannot start there: it would start wherever the
-// launcher happens to be, which is not the run's.
+// TEMP only when it is the user's alone, and said. False (after saying so) when Java can
+// start in neither: it would start wherever the launcher happens to be, which is not the
+// run's.
 bool EnterWorkingDirectory(Run* run) {
+  platform::FileSystem& files = *platform::Os().files;
   paths::GetTempDirectory(&run->temp_dir);
   if (!paths::FileExists(run->temp_dir)) run->temp_dir = platform::Os().style->temp_fallback;
-  if (!Bootstrapping(*run) || platform::Os().files->SetWorkingDirectory(run->scratch_dir)) {
+  if (!Bootstrapping(*run) || files.SetWorkingDirectory(run->scratch_dir)) return true;
+  std::string why;
+  if (files.CheckPrivateDirectory(run->temp_dir, &why) &&
+      files.SetWorkingDirectory(run->temp_dir)) {
+    const std::string text = "Java starts in " + run->temp_dir + ": the installer's directory " +
+                             run->scratch_dir + " cannot be entered.\n";
+    messages::PrintText(text);
+    LogLine(*run, text);
     return true;
   }
   const std::string text = "Java cannot be started in the installer's directory " +
-                           run->scratch_dir + ": it cannot be entered.\n";
+                           run->scratch_dir + ": it cannot be entered" +
+                           (why.empty() ? "." : ", and " + why) + "\n";
   messages::ShowError(text);
   LogLine(*run, text);
   return false;

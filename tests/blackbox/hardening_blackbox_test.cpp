@@ -300,6 +300,24 @@ TEST_P(HardeningTest, PlantedLinksAreNotWrittenThrough) {
   EXPECT_TRUE(fs::is_empty(medium_.temp_dir + "/logs"));
 }
 
+// A run refused by the registry probe after staging leaves nothing staged in TEMP: the
+// scratch directory goes, and the log is kept and named.
+TEST_P(HardeningTest, RegistryRefusalAfterStagingLeavesOnlyTheLog) {
+  if (windows()) GTEST_SKIP() << "the file-backed registry";
+  medium_.WriteParamFile("BOOTSTRAP=TRUE\n");
+  fs::create_symlink(medium_.root + "/victim",
+                     medium_.registry_dir + "/HKEY_LOCAL_MACHINE/SOFTWARE/zorvex_zek_tmp");
+  RunResult r = medium_.Run({"-silent", "-noconsole"});
+  EXPECT_EQ(r.status, 255) << r.out << r.err;
+  EXPECT_NE(r.out.find("cannot write to the system registry"), std::string::npos) << r.out;
+  const std::vector<std::string> left = medium_.TempEntries();
+  ASSERT_EQ(left.size(), 1u) << r.out;
+  EXPECT_NE(r.out.find("its install log is kept as " + medium_.temp_dir + "/" + left[0]),
+            std::string::npos)
+      << r.out;
+  EXPECT_TRUE(medium_.JavaRuns().empty());
+}
+
 // Staging writes only below the scratch directory: a link standing there (left by an
 // archive, or in a given directory) is never written through, and what is neither file,
 // directory nor link is never opened: a pipe would hang the run, a device fill the disk.

@@ -474,7 +474,16 @@ bool Win32FileSystem::FullPath(const std::string& path, std::string* full) {
 }
 
 bool Win32FileSystem::SetWorkingDirectory(const std::string& path) {
-  return _chdir(path.c_str()) == 0;
+  if (_chdir(path.c_str()) == 0) return true;
+  // A working directory is at most MAX_PATH characters long: a deeper one is entered by
+  // its short (8.3) name, where the volume keeps short names.
+  const std::wstring full = LongPath(path);
+  std::wstring shortened(full.size() + 1, L'\0');
+  DWORD n = GetShortPathNameW(full.c_str(), shortened.data(), static_cast<DWORD>(shortened.size()));
+  if (n == 0 || n >= shortened.size()) return false;
+  shortened.resize(n);
+  if (shortened.rfind(L"\\\\?\\", 0) == 0) shortened.erase(0, 4);
+  return shortened.size() < MAX_PATH && SetCurrentDirectoryW(shortened.c_str()) != 0;
 }
 
 bool Win32FileSystem::FreeSpaceKb(const std::string& path, uint64_t* kb) {

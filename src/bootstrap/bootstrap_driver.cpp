@@ -625,30 +625,54 @@ std::string FullPathOf(const std::string& path) {
   return full;
 }
 
-// The central directory of the jar at `path`. With `listed`, read only from bytes of the
-// program's own (or under a lease nobody can break unseen) that match the manifest, and
-// nothing after refusing the jar.
+// The bytes of a listed jar that its directory is read from, checked against the manifest:
+// its central directory and end records where the manifest gives their place and digest
+// (a few kilobytes), else the whole jar. Read into the program's own memory (or mapped
+// under a lease nobody can break unseen). Null after refusing the jar.
+std::unique_ptr<unzip::MappedArchive> CheckedBytes(const std::string& path,
+                                                   const access::Entry& listed) {
+  std::string error, how;
+  std::unique_ptr<unzip::MappedArchive> archive;
+  manifest::Sha256Digest digest;
+  if (listed.directory_offset) {
+    archive = unzip::ReadArchiveTail(path, *listed.directory_offset, &error);
+    if (archive && archive->size() == listed.size) {
+      digest = manifest::Sha256Of(archive->data() + *listed.directory_offset,
+                                  archive->size() - *listed.directory_offset);
+      if (digest != listed.directory_sha256) how = "its central directory is not the one listed";
+    }
+  } else {
+    archive = unzip::MapUnchangeableArchive(path);
+    if (!archive) archive = unzip::ReadArchive(path, &error);
+    if (archive) digest = manifest::Sha256Of(archive->data(), archive->size());
+  }
+  if (!archive) {
+    access::RefuseMedium(access::MissingText(FullPathOf(path)));
+    return nullptr;
+  }
+  if (how.empty() && !listed.directory_offset) {
+    platform::TreeWriter::Matches({listed.size, listed.sha256}, archive->size(), digest, &how);
+  } else if (how.empty() && archive->size() != listed.size) {
+    how = std::to_string(archive->size()) + " bytes, where the manifest lists " +
+          std::to_string(listed.size);
+  }
+  if (how.empty() && !archive->Unchanged()) how = "it was opened for writing while it was read";
+  if (!how.empty()) {
+    access::RefuseMedium(access::ChangedText(FullPathOf(path), how));
+    return nullptr;
+  }
+  return archive;
+}
+
+// The central directory of the jar at `path`. With `listed`, read only from bytes checked
+// against the manifest, and nothing after refusing the jar.
 std::vector<unzip::Entry> ReadListing(const std::string& path, const access::Entry* listed) {
   std::string error;
   std::unique_ptr<unzip::MappedArchive> archive;
   if (listed == nullptr) {
     archive = unzip::MapArchive(path, &error);
-  } else {
-    archive = unzip::MapUnchangeableArchive(path);
-    if (!archive) archive = unzip::ReadArchive(path, &error);
-    std::string how;
-    if (!archive) {
-      access::RefuseMedium(access::MissingText(FullPathOf(path)));
-      return {};
-    }
-    if (!platform::TreeWriter::Matches({listed->size, listed->sha256}, archive->size(),
-                                       manifest::Sha256Of(archive->data(), archive->size()),
-                                       &how) ||
-        !archive->Unchanged()) {
-      access::RefuseMedium(access::ChangedText(
-          FullPathOf(path), how.empty() ? "it was opened for writing while it was read" : how));
-      return {};
-    }
+  } else if (!(archive = CheckedBytes(path, *listed))) {
+    return {};
   }
   unzip::Archive read;
   int code = 0;

@@ -90,13 +90,34 @@ bool HashFile(const std::filesystem::path& path, uint64_t* size, Sha256Digest* d
   return in.eof();
 }
 
+namespace {
+
+bool IsNumber(const std::string& text) {
+  return !text.empty() && text.size() <= 19 &&
+         text.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// "<offset>:<sha256 hex>" of an archive's central directory.
+bool ParseDirectory(const std::string& field, Entry* e) {
+  const size_t colon = field.find(':');
+  if (colon == std::string::npos || !IsNumber(field.substr(0, colon))) return false;
+  e->directory_offset = std::stoull(field.substr(0, colon));
+  return FromHex(field.substr(colon + 1), &e->directory_sha256);
+}
+
+}  // namespace
+
 std::string Format(const Manifest& manifest) {
   std::string text = std::string(kManifestHeader) + "\n";
   for (const auto& [path, e] : manifest) {
     if (e.link) {
       text += "link\t" + e.target + "\t" + path + "\n";
     } else {
-      text += ToHex(e.sha256) + "\t" + std::to_string(e.size) + "\t" + path + "\n";
+      text += ToHex(e.sha256) + "\t" + std::to_string(e.size) + "\t" + path;
+      if (e.directory_offset) {
+        text += "\t" + std::to_string(*e.directory_offset) + ":" + ToHex(e.directory_sha256);
+      }
+      text += "\n";
     }
   }
   return text;
@@ -125,7 +146,9 @@ bool Parse(const std::string& text, Manifest* manifest, std::string* error) {
     }
     std::vector<std::string> f = SplitTabs(line);
     Entry e;
-    bool ok = f.size() == 3 && IsManifestPath(f[2]) && f[2].find('\r') == std::string::npos;
+    bool ok = (f.size() == 3 || (f.size() == 4 && f[0] != "link")) && IsManifestPath(f[2]) &&
+              f[2].find('\r') == std::string::npos;
+    if (ok && f.size() == 4) ok = ParseDirectory(f[3], &e);
     if (ok && f[0] == "link") {
       e.link = true;
       e.target = f[1];
@@ -135,9 +158,12 @@ bool Parse(const std::string& text, Manifest* manifest, std::string* error) {
       ok = FromHex(f[0], &e.sha256) && !size.empty() && size.size() <= 19 &&
            size.find_first_not_of("0123456789") == std::string::npos;
       if (ok) e.size = std::stoull(size);
+      if (ok && e.directory_offset) ok = *e.directory_offset <= e.size;
     }
     if (!ok) {
-      *error = where + " is no \"SHA-256 TAB size TAB path\" or \"link TAB target TAB path\"";
+      *error = where +
+               " is no \"SHA-256 TAB size TAB path [TAB offset:SHA-256]\" or \"link TAB target "
+               "TAB path\"";
       return false;
     }
     if (!manifest->emplace(f[2], e).second) {

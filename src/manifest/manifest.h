@@ -24,6 +24,11 @@ struct Entry {
   uint64_t size = 0;         // a file's
   Sha256Digest sha256 = {};  // a file's
   std::string target;        // a link's
+  // An archive's (a file named *.jar): where its central directory begins and the SHA-256
+  // of the bytes from there to the end, so that the directory can be read and checked
+  // without the whole archive. Absent for anything else.
+  std::optional<uint64_t> directory_offset;
+  Sha256Digest directory_sha256 = {};
 };
 
 // Keyed by the path as written: "/"-separated, relative to the launcher's directory, a
@@ -32,6 +37,7 @@ using Manifest = std::map<std::string, Entry>;
 
 // The text: the header line, then one line per entry in path order,
 //   <sha256 hex> TAB <size> TAB <path>      a file
+//   ... TAB <offset>:<sha256 hex>          an archive, with its central directory
 //   link TAB <target> TAB <path>           a link
 // Paths and targets hold no tab, line feed or carriage return.
 std::string Format(const Manifest& manifest);

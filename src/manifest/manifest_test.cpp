@@ -11,9 +11,10 @@ const std::string kHash(64, 'a');
 
 TEST(ManifestTest, ReadsBackWhatItWrites) {
   Manifest m;
-  m["zorparam.ini"] = {false, 643, Sha256Of(std::string("x")), ""};
-  m["../stage/Components/a b/1/DataFiles/a b.jar"] = {false, 0, Sha256Of(std::string()), ""};
-  m["jre/lib/link"] = {true, 0, {}, "../bin/java"};
+  m["zorparam.ini"] = {false, 643, Sha256Of(std::string("x")), "", {}, {}};
+  m["../stage/Components/a b/1/DataFiles/a b.jar"] = {
+      false, 700, Sha256Of(std::string()), "", 650, Sha256Of(std::string("directory"))};
+  m["jre/lib/link"] = {true, 0, {}, "../bin/java", {}, {}};
   Manifest back;
   std::string error;
   ASSERT_TRUE(Parse(Format(m), &back, &error)) << error;
@@ -23,6 +24,8 @@ TEST(ManifestTest, ReadsBackWhatItWrites) {
     EXPECT_EQ(back[path].size, e.size) << path;
     EXPECT_EQ(back[path].sha256, e.sha256) << path;
     EXPECT_EQ(back[path].target, e.target) << path;
+    EXPECT_EQ(back[path].directory_offset, e.directory_offset) << path;
+    EXPECT_EQ(back[path].directory_sha256, e.directory_sha256) << path;
   }
   // The digest of the empty string, as every SHA-256 gives it.
   EXPECT_EQ(ToHex(Sha256Of(std::string())),
@@ -48,7 +51,9 @@ TEST(ManifestTest, RefusesWhatItCannotRead) {
       {"a . component", head + kHash + "\t1\t./a\n"},
       {"empty component", head + kHash + "\t1\ta//b\n"},
       {"carriage return", head + kHash + "\t1\ta\r\n"},
-      {"a fourth field", head + kHash + "\t1\ta\tb\n"},
+      {"a fourth field of another kind", head + kHash + "\t1\ta\tb\n"},
+      {"a directory beyond the archive's end", head + kHash + "\t1\ta\t2:" + kHash + "\n"},
+      {"a link with a directory", head + "link\tb\ta\t0:" + kHash + "\n"},
       {"link without target", head + "link\t\ta\n"},
       {"listed twice", head + kHash + "\t1\ta\n" + kHash + "\t2\ta\n"},
   };

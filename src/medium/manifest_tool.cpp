@@ -7,6 +7,8 @@
 #include <sstream>
 #include <vector>
 
+#include "unzip/zip_archive.h"
+
 namespace zorvex::medium {
 
 namespace fs = std::filesystem;
@@ -27,6 +29,24 @@ std::vector<size_t> FindSlots(const std::string& bytes) {
 // of ".." for what lies beside the launcher's directory.
 std::string ManifestPath(const fs::path& file, const fs::path& disk) {
   return manifest::GenericUtf8Of(file.lexically_relative(disk));
+}
+
+// An archive's central directory, where it begins and its SHA-256 to the end: the launcher
+// reads and checks just that much to plan its staging. Nothing for a file that is no
+// readable archive (a jar of a plain medium may be anything).
+void ListDirectoryOf(const fs::path& jar, manifest::Entry* entry) {
+  std::string bytes, error;
+  unzip::Archive archive;
+  int code = 0;
+  if (!ReadWholeFile(jar, &bytes, &error) ||
+      !unzip::ReadCentralDirectory(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(),
+                                   &archive, &error, &code) ||
+      archive.directory_offset > bytes.size()) {
+    return;
+  }
+  entry->directory_offset = archive.directory_offset;
+  entry->directory_sha256 = manifest::Sha256Of(bytes.data() + archive.directory_offset,
+                                               bytes.size() - archive.directory_offset);
 }
 
 // Every file and link below `root` as the manifest would list it; *error for what a
@@ -69,6 +89,8 @@ bool ListMedium(const fs::path& root, const fs::path& disk, const std::set<fs::p
       }
       unreadable->push_back(path);
       continue;
+    } else if (path.size() > 4 && path.compare(path.size() - 4, 4, ".jar") == 0) {
+      ListDirectoryOf(e.path(), &entry);
     }
     (*listed)[path] = entry;
   }
@@ -246,6 +268,9 @@ void CheckManifest(const std::string& disk_text, const std::string& launcher, Re
     } else if (!want.link && want.sha256 != got.sha256) {
       how = "SHA-256 " + manifest::ToHex(got.sha256) + ", where the manifest lists " +
             manifest::ToHex(want.sha256);
+    } else if (!want.link && (want.directory_offset != got.directory_offset ||
+                              want.directory_sha256 != got.directory_sha256)) {
+      how = "its central directory is not where, or not what, the manifest lists";
     }
     if (!how.empty()) {
       r->Error("Manifest", path + " was changed: " + how + ".");

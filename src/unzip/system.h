@@ -32,6 +32,13 @@ std::unique_ptr<MappedArchive> MapArchive(const std::string& path, std::string* 
 // changes). Null with *error as for MapArchive.
 std::unique_ptr<MappedArchive> ReadArchive(const std::string& path, std::string* error);
 
+// The archive's bytes from `from` to its end (its central directory and end records), read
+// into the program's own memory at their place; every byte before them reads as zero, and
+// takes no memory. For reading an archive's directory from bytes one has checked. Null
+// with *error as for MapArchive, and when the archive is shorter than `from`.
+std::unique_ptr<MappedArchive> ReadArchiveTail(const std::string& path, uint64_t from,
+                                               std::string* error);
+
 // The archive mapped while the system guarantees that nobody changes it: on a local file
 // system, under a read lease, which anyone opening the file for writing or truncating it
 // breaks (and so makes Unchanged() false) before they can write. Null where that cannot

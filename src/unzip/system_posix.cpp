@@ -170,6 +170,53 @@ std::unique_ptr<MappedArchive> ReadArchive(const std::string& path, std::string*
   return archive;
 }
 
+namespace {
+
+// Memory that the system gives zeroed, and only when first touched.
+class TailArchive : public MappedArchive {
+ public:
+  TailArchive(void* memory, size_t size) : memory_(memory), size_(size) {}
+  ~TailArchive() override { ::munmap(memory_, std::max<size_t>(size_, 1)); }
+  const uint8_t* data() const override { return static_cast<const uint8_t*>(memory_); }
+  size_t size() const override { return size_; }
+
+ private:
+  void* memory_;
+  size_t size_;
+};
+
+}  // namespace
+
+std::unique_ptr<MappedArchive> ReadArchiveTail(const std::string& path, uint64_t from,
+                                               std::string* error) {
+  struct stat st;
+  int fd = OpenRegular(path, &st, error);
+  if (fd < 0) return nullptr;
+  const size_t size = static_cast<size_t>(st.st_size);
+  void* memory = from <= size ? ::mmap(nullptr, std::max<size_t>(size, 1), PROT_READ | PROT_WRITE,
+                                       MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)
+                              : MAP_FAILED;
+  if (memory == MAP_FAILED) {
+    *error = from > size ? "shorter than where its directory begins" : std::strerror(errno);
+    ::close(fd);
+    return nullptr;
+  }
+  auto archive = std::make_unique<TailArchive>(memory, size);
+  for (size_t done = from; done < size;) {
+    ssize_t n =
+        ::pread(fd, static_cast<uint8_t*>(memory) + done, size - done, static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      *error = n < 0 ? std::strerror(errno) : "shorter than it was";
+      ::close(fd);
+      return nullptr;
+    }
+    done += static_cast<size_t>(n);
+  }
+  ::close(fd);
+  return archive;
+}
+
 std::vector<std::string> ExpandArchivePattern(const std::string& pattern) {
   size_t cut = pattern.find_last_of('/');
   std::string dir = cut == std::string::npos ? "." : pattern.substr(0, cut == 0 ? 1 : cut);

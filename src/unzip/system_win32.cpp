@@ -91,6 +91,53 @@ std::unique_ptr<MappedArchive> ReadArchive(const std::string& path, std::string*
   return archive;
 }
 
+namespace {
+
+// Memory that the system gives zeroed, and only when first touched.
+class TailArchive : public MappedArchive {
+ public:
+  TailArchive(void* memory, size_t size) : memory_(memory), size_(size) {}
+  ~TailArchive() override { VirtualFree(memory_, 0, MEM_RELEASE); }
+  const uint8_t* data() const override { return static_cast<const uint8_t*>(memory_); }
+  size_t size() const override { return size_; }
+
+ private:
+  void* memory_;
+  size_t size_;
+};
+
+}  // namespace
+
+std::unique_ptr<MappedArchive> ReadArchiveTail(const std::string& path, uint64_t from,
+                                               std::string* error) {
+  LARGE_INTEGER length;
+  HANDLE file = OpenRegular(path, &length, error);
+  if (file == INVALID_HANDLE_VALUE) return nullptr;
+  const size_t size = static_cast<size_t>(length.QuadPart);
+  void* memory = from <= size ? VirtualAlloc(nullptr, std::max<size_t>(size, 1),
+                                             MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE)
+                              : nullptr;
+  if (memory == nullptr) {
+    *error = from > size ? "shorter than where its directory begins" : ErrorText(GetLastError());
+    CloseHandle(file);
+    return nullptr;
+  }
+  auto archive = std::make_unique<TailArchive>(memory, size);
+  LARGE_INTEGER at;
+  at.QuadPart = static_cast<LONGLONG>(from);
+  bool ok = SetFilePointerEx(file, at, nullptr, FILE_BEGIN) != 0;
+  for (size_t done = from; ok && done < size;) {
+    DWORD n = 0;
+    DWORD want = static_cast<DWORD>(std::min<size_t>(size - done, 1 << 20));
+    ok = ::ReadFile(file, static_cast<uint8_t*>(memory) + done, want, &n, nullptr) && n > 0;
+    done += n;
+  }
+  if (!ok) *error = ErrorText(GetLastError());
+  CloseHandle(file);
+  if (!ok) return nullptr;
+  return archive;
+}
+
 std::unique_ptr<MappedArchive> MapArchive(const std::string& path, std::string* error) {
   LARGE_INTEGER size;
   HANDLE file = OpenRegular(path, &size, error);

@@ -272,6 +272,7 @@ bool ReadCentralDirectory(const uint8_t* data, size_t size, Archive* archive, st
   archive->entries.clear();
   archive->entries.reserve(static_cast<size_t>(end.entries));
   archive->prefix_bytes = end.prefix;
+  archive->directory_offset = end.directory_offset;
   const uint8_t* p = data + end.directory_offset;
   size_t room = static_cast<size_t>(end.directory_size);
   for (uint64_t i = 0; i < end.entries; ++i) {

@@ -63,6 +63,9 @@ struct Archive {
   // Bytes in front of the archive (a self-extracting stub, a script, a .jmod's header),
   // already added to every entry's offset.
   uint64_t prefix_bytes = 0;
+  // Where the central directory begins: it and everything after it (the end records)
+  // are all that reading the directory takes.
+  uint64_t directory_offset = 0;
 };
 
 // Reads the central directory of an archive held in memory. The directory is looked for

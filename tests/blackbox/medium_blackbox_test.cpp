@@ -537,9 +537,11 @@ TEST_P(MediumToolTest, VerifiedMediumRefusesWhatItDoesNotList) {
        "cons.nls is not the file its manifest lists"},
       {"the unzip", [&](const std::string& m) { flip(m + "/Disk1/unzip" + exe); },
        "unzip" + exe + " is not the file its manifest lists"},
-      // Found by the launcher itself, before it reads the jar's directory for its plans.
+      // Found by the launcher itself (the byte lies in the jar's directory), before it reads
+      // the directory for its plans.
       {"a component jar", [&](const std::string& m) { flip(m + data + "zorvex.swd.zek.jar"); },
-       "zorvex.swd.zek.jar is not the file its manifest lists (SHA-256 "},
+       "zorvex.swd.zek.jar is not the file its manifest lists (its central directory is not the "
+       "one listed)"},
       {"a jar beside its listed name in another letter case",
        [&](const std::string& m) {
          plant(m + data + "zorvex.swd.zek.jar", m + data + "Zorvex.swd.zek.jar");

@@ -33,20 +33,20 @@ std::string ManifestPath(const fs::path& file, const fs::path& disk) {
 
 // An archive's central directory, where it begins and its SHA-256 to the end: the launcher
 // reads and checks just that much to plan its staging. Nothing for a file that is no
-// readable archive (a jar of a plain medium may be anything).
-void ListDirectoryOf(const fs::path& jar, manifest::Entry* entry) {
+// archive (a jar of a plain medium may be anything). False when the file cannot be read.
+bool ListDirectoryOf(const fs::path& jar, manifest::Entry* entry) {
   std::string bytes, error;
+  if (!ReadWholeFile(jar, &bytes, &error)) return false;
   unzip::Archive archive;
   int code = 0;
-  if (!ReadWholeFile(jar, &bytes, &error) ||
-      !unzip::ReadCentralDirectory(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(),
-                                   &archive, &error, &code) ||
-      archive.directory_offset > bytes.size()) {
-    return;
+  if (unzip::ReadCentralDirectory(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(),
+                                  &archive, &error, &code) &&
+      archive.directory_offset <= bytes.size()) {
+    entry->directory_offset = archive.directory_offset;
+    entry->directory_sha256 = manifest::Sha256Of(bytes.data() + archive.directory_offset,
+                                                 bytes.size() - archive.directory_offset);
   }
-  entry->directory_offset = archive.directory_offset;
-  entry->directory_sha256 = manifest::Sha256Of(bytes.data() + archive.directory_offset,
-                                               bytes.size() - archive.directory_offset);
+  return true;
 }
 
 // Every file and link below `root` as the manifest would list it; *error for what a
@@ -82,15 +82,15 @@ bool ListMedium(const fs::path& root, const fs::path& disk, const std::set<fs::p
     } else if (!e.is_regular_file(ec)) {
       *error = e.path().string() + " is neither a file, a directory nor a link";
       return false;
-    } else if (!manifest::HashFile(e.path(), &entry.size, &entry.sha256)) {
+    } else if (!manifest::HashFile(e.path(), &entry.size, &entry.sha256) ||
+               (path.size() > 4 && path.compare(path.size() - 4, 4, ".jar") == 0 &&
+                !ListDirectoryOf(e.path(), &entry))) {
       if (unreadable == nullptr) {
         *error = "cannot read " + e.path().string() + SystemReason();
         return false;
       }
       unreadable->push_back(path);
       continue;
-    } else if (path.size() > 4 && path.compare(path.size() - 4, 4, ".jar") == 0) {
-      ListDirectoryOf(e.path(), &entry);
     }
     (*listed)[path] = entry;
   }

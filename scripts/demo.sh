@@ -17,8 +17,8 @@ step() { echo "==> $* (at $((SECONDS - began)) s)"; }
 step "Installing what the demo needs (scripts/install-deps.sh demo)"
 bash scripts/install-deps.sh demo
 step "Building setup, unzip and zorvex-medium in build/native"
-cmake --preset native >/dev/null
-cmake --build --preset native --target setup unzip zorvex-medium
+source scripts/presets.sh
+build_preset native setup unzip zorvex-medium
 step "Making the demo medium with zorvex-medium build"
 bash scripts/make-demo-medium.sh build/native build/demo/medium
 echo

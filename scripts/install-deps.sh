@@ -77,6 +77,21 @@ if [ "${#missing[@]}" -gt 0 ]; then
   echo "Installing ${#missing[@]} packages: ${missing[*]}"
   apt_install "${missing[@]}"
 fi
+# The libraries the programs link statically have arm64 twins in the full set, and Debian
+# keeps a package and its twins at one version: installing the twins brings the host's to
+# theirs. Both modes bring the host's to the version the full set will want, so that a demo
+# build and a test build link the same bytes (the build directories notice a change all the
+# same: scripts/presets.sh).
+for lib in libssl-dev zlib1g-dev libdeflate-dev; do
+  have=$(dpkg-query -W -f='${Version}' "$lib:$native" 2>/dev/null || true)
+  want=$(apt-cache policy "$lib:$native" | sed -n 's/^ *Candidate: //p')
+  if [ -n "$have" ] && [ -n "$want" ] && [ "$want" != "(none)" ] && [ "$have" != "$want" ]; then
+    echo "Bringing $lib from $have to $want, the version its arm64 twin takes"
+    twin=()
+    [ "$mode" != demo ] && twin=("$lib:arm64=$want")
+    apt_install "$lib:$native=$want" "${twin[@]}"
+  fi
+done
 [ "$mode" = demo ] && exit 0
 
 # The arm64 JDK's jmods, for jlink to make an arm64 runtime: jlink takes modules of its own

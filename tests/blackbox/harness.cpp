@@ -17,6 +17,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <iostream>
 #include <sstream>
 #include <thread>
 
@@ -189,13 +191,47 @@ std::map<std::string, std::string> BaseEnvironment() {
   return env;
 }
 
+// How many starts under Wine failed before the program ran, and were repeated.
+std::atomic<int> g_wine_repeats{0};
+
+// A start that Wine itself failed, before the program ran: it ended with 1 without a word
+// (setup.exe and the unzip never end so), or Wine said it could not start it (status 121
+// with "error 1359", an internal error of Wine's loader, or Wine's own "could not load").
+bool WineFailedToStart(const RunResult& r) {
+  if (r.status == 1 && r.out.empty() && r.err.empty()) return true;
+  const bool wines =
+      r.err.find("wine: ") != std::string::npos || r.err.find("error 1359") != std::string::npos;
+  return wines && (r.status == 121 || r.err.find("could not load") != std::string::npos ||
+                   r.err.find("cannot start") != std::string::npos);
+}
+
+// Runs `start` (a Wine start when `wine`) again while Wine fails it before the program
+// runs, at most three times in all; each repeat is counted for the summary.
+RunResult RepeatWinesFailures(bool wine, const std::function<RunResult()>& start) {
+  RunResult r = start();
+  for (int repeat = 0; wine && repeat < 2 && WineFailedToStart(r); ++repeat) {
+    ++g_wine_repeats;
+    r = start();
+  }
+  return r;
+}
+
 // Wine's server ends a few seconds after its last program has, and starts again with the
 // next: a program started while the server ends may fail before it runs, and every new
-// server costs its start. One server stays for the whole test program.
+// server costs its start. One server stays for the whole test program. At the end it says
+// how many starts Wine failed before the program ran (each was repeated), so that a red run
+// always means the program.
 class WineServer : public ::testing::Environment {
  public:
-  void SetUp() override { Control("-p"); }
-  void TearDown() override { Control("-k"); }
+  // Persistent until ten seconds after its last program: test programs run side by side
+  // share it, and none ends it under another's feet.
+  void SetUp() override { Control("-p10"); }
+  void TearDown() override {
+    if (g_wine_repeats > 0) {
+      std::cout << "Wine failed " << g_wine_repeats
+                << " starts before the program ran; each was started again.\n";
+    }
+  }
 
  private:
   static void Control(const char* option) {
@@ -263,9 +299,14 @@ Medium::Medium(const Target& target, const std::string& medium_name) : target_(t
   }
 }
 
+// A Java stand-in that the launcher did not wait for may write its record while the
+// directory goes; it is removed again until it is gone, so that no test leaves anything.
 Medium::~Medium() {
   std::error_code ec;
-  fs::remove_all(root, ec);
+  for (int i = 0; i < 20 && fs::exists(root, ec); ++i) {
+    if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    fs::remove_all(root, ec);
+  }
 }
 
 std::string Medium::TargetPath(const std::string& unix_path) const {
@@ -362,13 +403,7 @@ RunResult Medium::Run(const std::vector<std::string>& args, const Env& extra,
   std::vector<std::string> argv;
   std::map<std::string, std::string> env;
   Command(args, extra, &argv, &env);
-  RunResult result = Spawn(argv, env, root, input);
-  // Under Wine a start now and then ends with 1 before the program runs, without a word:
-  // setup.exe never ends so (without its catalogue it says so). Such a start is repeated.
-  if (target_.windows && result.status == 1 && result.out.empty() && result.err.empty()) {
-    result = Spawn(argv, env, root, input);
-  }
-  return result;
+  return RepeatWinesFailures(target_.windows, [&] { return Spawn(argv, env, root, input); });
 }
 
 RunResult Medium::RunInTerminal(const std::vector<std::string>& args, const Env& extra,
@@ -427,7 +462,7 @@ RunResult RunBuilt(const Target& target, const std::string& name,
     argv = {kWine, target.build_dir + "/" + name + ".exe"};
   }
   argv.insert(argv.end(), args.begin(), args.end());
-  return Spawn(argv, env, work_dir);
+  return RepeatWinesFailures(target.windows, [&] { return Spawn(argv, env, work_dir); });
 }
 
 std::vector<JavaRecord> ParseJavaRecords(const std::string& text) {

@@ -665,14 +665,14 @@ TEST(FaultSweep, LauncherKilledWhileStagingRunningJavaAndCleaningUp) {
       << "\n";
 }
 
-// setup.exe of the windows-faults build under Wine: the same distribution staging, every
-// k-th of its system calls failed with the error Windows gives.
+// setup.exe with the fault layer (the windows build's faults/) under Wine: the same
+// distribution staging, every k-th of its system calls failed with the error Windows gives.
 TEST(FaultSweep, WindowsLauncherStagingADistributionMedium) {
-  const std::string build = std::string(ZORVEX_SOURCE_DIR) + "/build/windows-faults";
+  const std::string build = std::string(ZORVEX_SOURCE_DIR) + "/build/windows/faults";
   const std::string tests = std::string(ZORVEX_SOURCE_DIR) + "/build/windows/tests";
   if (!fs::exists(build + "/setup.exe") || !fs::exists(tests + "/envrun.exe")) {
     if (std::getenv("ZORVEX_REQUIRE_WINDOWS") != nullptr) FAIL() << "no " << build << "/setup.exe";
-    GTEST_SKIP() << "the windows-faults build is not there";
+    GTEST_SKIP() << "the windows build's programs with the fault layer are not there";
   }
   Target windows{"windows", true, build, tests};
   Sweeper sweeper(

@@ -1,5 +1,5 @@
-// Fault injection for the Windows fault build (preset windows-faults): linked into
-// setup.exe, unzip.exe and zorvex-medium.exe with the linker's --wrap of each function's
+// Fault injection for the Windows programs of the fault sweep (the windows build's
+// faults/): linked into setup.exe and unzip.exe with the linker's --wrap of each function's
 // import below, so that every call of these system functions goes through Hit() first.
 // The same environment as the POSIX layer (faults_posix.cpp): ZORVEX_FAULT_PROGRAM (the
 // program's name without ".exe"), ZORVEX_FAULT_TRACE, ZORVEX_FAULT_AT, ZORVEX_FAULT_KILL

@@ -16,7 +16,7 @@ start=$SECONDS
 # said, from the test logs, so that the cause is there beside the summary.
 failures() {
   local log
-  for log in build/*/Testing/Temporary/LastTest.log build/asan/realjvm.log build/asan/sweep.log; do
+  for log in build/*/Testing/Temporary/LastTest.log build/asan/unit.log build/asan/realjvm.log; do
     [[ -f $log ]] && grep -q ': Failure$' "$log" || continue
     echo "==> What the failed tests said ($log)"
     grep -A 24 ': Failure$' "$log" | cut -c 1-300 | head -n 240
@@ -65,12 +65,16 @@ step "The unit tests of setup.exe under Wine"
 ctest --preset windows || status=1
 step "The native launcher under AddressSanitizer and UndefinedBehaviorSanitizer"
 ctest --preset asan -j "$jobs" -E 'blackbox|sweep' || status=1
-build/asan/tests/blackbox_tests --gtest_filter='*/native:RealJvm*' 2>&1 |
-  tee build/asan/realjvm.log || status=1
+cp build/asan/Testing/Temporary/LastTest.log build/asan/unit.log
+# The native build's black-box tests, against the sanitizer build's programs.
+ZORVEX_BLACKBOX_BUILD=$PWD/build/asan build/native/tests/blackbox_tests \
+  --gtest_filter='*/native:RealJvm*' 2>&1 | tee build/asan/realjvm.log || status=1
 # Every system call of each run failed in turn, and runs killed part way (the fault layer
 # is in the sanitizer build only). Its per-run summaries: "swept N calls: N survived".
+# The sweeps are CTest tests of their own, run side by side; their summaries follow.
 step "The fault sweep"
-build/asan/tests/sweep_tests 2>&1 | tee build/asan/sweep.log || status=1
+ctest --preset asan -j "$jobs" -R '^sweep[.]' || status=1
+grep -E ': (swept|killed at|[0-9]+ calls that move bytes)' build/asan/Testing/Temporary/LastTest.log || true
 step "The fuzz targets, briefly"
 ctest --test-dir build/fuzz -j 4 --output-on-failure || status=1
 # Last, so that its summary closes the output: unit tests, the black-box tests of setup,

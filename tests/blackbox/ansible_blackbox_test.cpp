@@ -27,7 +27,7 @@ class AnsibleRoleTest : public ::testing::Test {
     fs::create_directories(dir_ + "/registry/HKEY_LOCAL_MACHINE/SOFTWARE");
     fs::create_directories(dir_ + "/temp");
     std::string make = std::string("bash '") + ZORVEX_SOURCE_DIR +
-                       "/scripts/make-demo-medium.sh' '" + ZORVEX_NATIVE_BUILD + "' '" + dir_ +
+                       "/scripts/make-demo-medium.sh' '" + NativeBuild() + "' '" + dir_ +
                        "/medium' >/dev/null";
     ASSERT_EQ(std::system(make.c_str()), 0);
   }
@@ -45,7 +45,7 @@ class AnsibleRoleTest : public ::testing::Test {
     *out = Slurp(dir_ + "/play.txt");
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
-  const std::string dir_ = std::string(ZORVEX_NATIVE_BUILD) + "/blackbox-ansible";
+  const std::string dir_ = NativeBuild() + "/blackbox-ansible";
 };
 
 TEST_F(AnsibleRoleTest, InstallsRefusesAndChecks) {
@@ -63,7 +63,7 @@ TEST_F(AnsibleRoleTest, InstallsRefusesAndChecks) {
                             "[Generic Prereqs]\nCPU=999999999");
   std::ofstream(param) << text;
   // Hand-edited, as the medium of a launcher that carries no manifest may be.
-  fs::copy_file(std::string(ZORVEX_NATIVE_BUILD) + "/setup", dir_ + "/host/medium/Disk1/setup",
+  fs::copy_file(NativeBuild() + "/setup", dir_ + "/host/medium/Disk1/setup",
                 fs::copy_options::overwrite_existing);
   EXPECT_NE(Play("-e zorvex_medium_dir='" + dir_ + "/host/medium'", &out), 0) << out;
   EXPECT_NE(out.find("The installer ended with status 255 (prerequisites refused)"),

@@ -44,7 +44,7 @@ std::string Arm64Missing(bool run) {
 // place), the hand-over, Java's status back, the staged files gone after a waited run.
 TEST(Arm64Test, DemoMediumRunsOnTheRealJvm) {
   REQUIRE_ARM64(true);
-  const std::string native = ZORVEX_NATIVE_BUILD;
+  const std::string native = NativeBuild();
   const std::string root = native + "/arm64-demo";
   for (const auto& [layout, exit] : {std::pair{"distribution", "5"}, std::pair{"plain", "3"}}) {
     SCOPED_TRACE(layout);
@@ -87,7 +87,7 @@ TEST(Arm64Test, DemoMediumRunsOnTheRealJvm) {
 TEST(Arm64Test, BuildRefusesProgramsOfAnotherProcessor) {
   REQUIRE_ARM64(false);
   Medium m(BuiltTargets()[0]);
-  const std::string native = ZORVEX_NATIVE_BUILD;
+  const std::string native = NativeBuild();
   // Runtimes whose java is a program for x86-64 and for arm64 (the launchers will do).
   for (const auto& [dir, program] : {std::pair{m.root + "/rt-x86", native + "/setup"},
                                      {m.root + "/rt-arm", kArm64Build + "/setup"}}) {
@@ -142,7 +142,7 @@ TEST(Arm64Test, BuildRefusesProgramsOfAnotherProcessor) {
 TEST(Arm64Test, CheckReportsProgramsOfAnotherProcessor) {
   REQUIRE_ARM64(false);
   Medium m(BuiltTargets()[0]);
-  const std::string native = ZORVEX_NATIVE_BUILD;
+  const std::string native = NativeBuild();
   Spit(m.jre_dir + "/release", "JAVA_VERSION=\"17.0.2\"\n");  // java: the x86-64 stand-in
   Spit(m.root + "/in/zorinstaller.jar", "installer");
   for (const char* layout : {"plain", "distribution"}) {

@@ -599,7 +599,7 @@ TEST_P(JavaCommandLineTest, BootstrappedJavaRunsInItsOwnDirectory) {
 // staged from the medium's jars by the project's unzip, Java started from the staged
 // runtime, the whole hand-over, and Java's status back.
 TEST(RealJvmTest, DemoInstallerReportsWhatItReceived) {
-  const std::string build = ZORVEX_NATIVE_BUILD;
+  const std::string build = NativeBuild();
   const std::string medium = build + "/blackbox-demo/medium";
   std::string make = std::string("bash '") + ZORVEX_SOURCE_DIR + "/scripts/make-demo-medium.sh' '" +
                      build + "' '" + medium + "' >/dev/null";

@@ -36,7 +36,7 @@ constexpr char kWine[] = "/usr/lib/wine/wine64";
 constexpr char kWineServer[] = "/usr/lib/wine/wineserver";
 constexpr int kRunTimeoutSeconds = 180;
 
-std::string WinePrefix() { return std::string(ZORVEX_NATIVE_BUILD) + "/blackbox-wineprefix"; }
+std::string WinePrefix() { return NativeBuild() + "/blackbox-wineprefix"; }
 
 std::vector<char*> Pointers(std::vector<std::string>* strings) {
   std::vector<char*> pointers;
@@ -260,9 +260,15 @@ void Spit(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
 }
 
+std::string NativeBuild() {
+  const char* other = std::getenv("ZORVEX_BLACKBOX_BUILD");
+  return other != nullptr && *other != '\0' ? std::filesystem::absolute(other).string()
+                                            : ZORVEX_NATIVE_BUILD;
+}
+
 std::vector<Target> BuiltTargets() {
   std::vector<Target> targets;
-  std::string native = ZORVEX_NATIVE_BUILD;
+  std::string native = NativeBuild();
   targets.push_back({"native", false, native, native + "/tests"});
   std::string windows = ZORVEX_WINDOWS_BUILD;
   if (fs::exists(windows + "/setup.exe") && fs::exists(kWine)) {

@@ -18,6 +18,11 @@ struct Target {
   std::string tests_dir;  // holds fake_java(.exe) and, for Windows, envrun.exe
 };
 
+// The native build whose programs the tests run: this build's, or the one named by
+// ZORVEX_BLACKBOX_BUILD (the test command runs the native build's tests against the
+// sanitizer build's programs).
+std::string NativeBuild();
+
 // The targets whose programs are built; the Windows one only when setup.exe exists.
 std::vector<Target> BuiltTargets();
 

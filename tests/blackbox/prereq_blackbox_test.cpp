@@ -24,7 +24,7 @@ void SystemVersion(const Target& target, std::string* version, std::string* serv
     service_pack->clear();
     return;
   }
-  std::string command = "WINEPREFIX='" + std::string(ZORVEX_NATIVE_BUILD) +
+  std::string command = "WINEPREFIX='" + NativeBuild() +
                         "/blackbox-wineprefix' WINEDEBUG=-all /usr/lib/wine/wine64 '" +
                         target.tests_dir + "/winver.exe'";
   std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);

@@ -13,6 +13,7 @@
 #include <future>
 #include <map>
 
+#include "blackbox/harness.h"
 #include "zip_bytes.h"
 
 namespace zorvex::blackbox {
@@ -20,7 +21,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kNative = std::string(ZORVEX_NATIVE_BUILD) + "/unzip";
+const std::string kNative = NativeBuild() + "/unzip";
 const std::string kWindows = std::string(ZORVEX_WINDOWS_BUILD) + "/unzip.exe";
 
 // Runs a shell command with nothing on standard input, so that no program waits for a key,
@@ -106,7 +107,7 @@ int RunUnzip(bool windows, const std::string& options, const std::string& archiv
     std::replace(path.begin(), path.end(), '/', '\\');
     return Q("Z:" + path);
   };
-  return Shell("WINEPREFIX=" + Q(std::string(ZORVEX_NATIVE_BUILD) + "/blackbox-wineprefix") +
+  return Shell("WINEPREFIX=" + Q(NativeBuild() + "/blackbox-wineprefix") +
                " WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= " + kWine + " " + Q(kWindows) +
                " " + options + " " + z(archive) + " -d " + z(dest) + " 2>/dev/null");
 }
@@ -533,7 +534,7 @@ TEST_F(UnzipTest, WindowsBuildUnpacksTheSameNamesAndBytes) {
   fs::remove(src + "/bin/a-link");  // links become files holding their target on Windows
   ASSERT_EQ(Shell("cd " + Q(src) + " && zip -qry ../d.zip . && jar cf ../j.jar ."), 0);
   const std::string env =
-      "WINEPREFIX=" + Q(std::string(ZORVEX_NATIVE_BUILD) + "/blackbox-wineprefix") +
+      "WINEPREFIX=" + Q(NativeBuild() + "/blackbox-wineprefix") +
       " WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= ";
   for (const char* name : {"d.zip", "j.jar"}) {
     SCOPED_TRACE(name);

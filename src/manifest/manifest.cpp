@@ -1,6 +1,7 @@
 #include "manifest/manifest.h"
 
 #include <fstream>
+#include <memory>
 #include <vector>
 
 namespace zorvex::manifest {
@@ -78,14 +79,14 @@ bool HashFile(const std::filesystem::path& path, uint64_t* size, Sha256Digest* d
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
   Sha256 hash;
-  // 64 KiB reads hash as fast as larger ones, and a medium's many small files do not each
-  // pay for clearing a large buffer.
-  std::vector<char> buffer(64 << 10);
+  // Left uninitialised: a medium's many small files do not each pay for clearing 1 MiB.
+  constexpr size_t kChunk = 1 << 20;
+  const auto buffer = std::make_unique_for_overwrite<char[]>(kChunk);
   *size = 0;
   while (in) {
-    in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+    in.read(buffer.get(), static_cast<std::streamsize>(kChunk));
     size_t n = static_cast<size_t>(in.gcount());
-    hash.Update(buffer.data(), n);
+    hash.Update(buffer.get(), n);
     *size += n;
   }
   *digest = hash.Final();

@@ -113,11 +113,19 @@ bool ReadWholeFile(const fs::path& path, std::string* bytes, std::string* error)
   bool ok = static_cast<bool>(in);
   try {
     // Room for the whole file at once: a launcher or a jar of tens of megabytes read in
-    // growing copies cost the check most of its time. The size is only a hint; what is
-    // read is what counts.
-    std::error_code ec;
-    if (const uintmax_t size = fs::file_size(path, ec); ok && !ec && size < bytes->max_size())
-      bytes->reserve(static_cast<size_t>(size));
+    // growing copies cost the check most of its time. The size, from the open stream, is
+    // only a hint (what is read is what counts); a stream that cannot seek (a pipe) is
+    // read without it, from where it stands, since a failed seek moves nothing.
+    if (ok) {
+      in.seekg(0, std::ios::end);
+      const std::streamoff size = in.tellg();
+      in.seekg(0, std::ios::beg);
+      if (!in) {
+        in.clear();
+      } else if (size > 0 && static_cast<uintmax_t>(size) < bytes->max_size()) {
+        bytes->reserve(static_cast<size_t>(size));
+      }
+    }
     // The file stream reports a failed read as bad(), not as the end of the file.
     for (char buf[1 << 16]; ok;) {
       in.read(buf, sizeof buf);

@@ -8,14 +8,18 @@
 
 # The packages whose versions a preset's programs depend on: compilers, the C++ and C
 # runtimes and the libraries linked in (statically), the build tools.
+# The host's libraries by the host's architecture: an arm64 twin installed beside them
+# changes nothing of what the host programs are linked with.
 preset_packages() {
-  local tools="cmake ninja-build googletest"
+  local tools="cmake ninja-build googletest" a
+  a=:$(dpkg --print-architecture)
   case $1 in
     native | asan)
-      echo "g++-12 libstdc++-12-dev libc6-dev libssl-dev zlib1g-dev libdeflate-dev $tools" ;;
+      echo "g++-12 libstdc++-12-dev$a libc6-dev$a libssl-dev$a zlib1g-dev$a libdeflate-dev$a" \
+           "$tools" ;;
     fuzz)
-      echo "clang-14 libclang-rt-14-dev libstdc++-12-dev libc6-dev libssl-dev zlib1g-dev" \
-           "libdeflate-dev $tools" ;;
+      echo "clang-14 libclang-rt-14-dev libstdc++-12-dev$a libc6-dev$a libssl-dev$a" \
+           "zlib1g-dev$a libdeflate-dev$a $tools" ;;
     windows)
       echo "g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev" \
            "binutils-mingw-w64-x86-64 libz-mingw-w64-dev $tools" ;;
@@ -26,7 +30,7 @@ preset_packages() {
 }
 
 # What the preset would be built with now: one line per package (its installed version, or
-# "none"), every architecture of it installed.
+# "none"; every architecture of it installed where none is named).
 preset_fingerprint() {
   local p
   for p in $(preset_packages "$1"); do

@@ -9,6 +9,13 @@ trap 'rm -rf "$work"' EXIT
 cd "$work"
 fail() { echo "FAILED: $*"; exit 1; }
 
+# The host's libraries are named by its architecture: the arm64 twins the full install adds
+# beside them must not start the host's builds afresh.
+for p in libssl-dev zlib1g-dev libc6-dev; do
+  [[ " $(preset_packages native) " == *" $p:$(dpkg --print-architecture) "* ]] ||
+    fail "native does not name $p by the host's architecture"
+done
+
 versions="g++-12:amd64=12.2.0-14
 libssl-dev:amd64=3.0.19-1"
 preset_fingerprint() { echo "$versions"; }

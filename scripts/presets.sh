@@ -48,7 +48,8 @@ preset_fresh() {
   now=$(preset_fingerprint "$preset")
   [ "$now" = "$(cat "$record")" ] && return 0
   local changed
-  changed=$(diff <(cat "$record") <(echo "$now") | sed -n 's/^> //p' | tr '\n' ' ')
+  # diff's status 1 (they differ) must not end a caller that runs with errexit and pipefail.
+  changed=$({ diff <(cat "$record") <(echo "$now") || true; } | sed -n 's/^> //p' | tr '\n' ' ')
   echo "build/$preset was built with other compilers or libraries than are installed now" \
        "(${changed% }): it is configured and built afresh."
   rm -rf "$dir"

@@ -191,6 +191,7 @@ class GuardedTree : public platform::TreeWriter {
   }
   void MakeWritable(const std::string& rel) override { inner_->MakeWritable(rel); }
   safetree::FileId RootId() override { return inner_->RootId(); }
+  bool ProgramsMayRun() override { return inner_->ProgramsMayRun(); }
   bool RemoveRoot(const std::string& named, std::string* why) override {
     return inner_->RemoveRoot(named, why);
   }

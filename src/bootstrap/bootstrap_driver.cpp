@@ -780,10 +780,18 @@ int UnzipJars(const std::string& source, const std::string& destination,
   // and the step fails as when it finds no archive.
   constexpr uint32_t kNoArchive = 9;
   const bool unchecked = access::MediumGuarded() && listed.empty();
-  uint32_t code = unchecked ? kNoArchive : platform::RunAndWait(command);
+  bool started = true;
+  uint32_t code = unchecked ? kNoArchive : platform::RunAndWait(command, &started);
   inventory::WriteLog(messages::LogMessageText("S_UNZIP_COMMANDLINE"));
   inventory::WriteLog(command + "\n");  // its own line: the next message starts afresh
   if (code == 0) return 0;
+  if (!started) {
+    // Not the unzip's status: the system would not start it, and says why.
+    const std::string text = "The unzip program " + program + " cannot be started: " +
+                             platform::Os().processes->StartFailureText(code) + "\n";
+    inventory::WriteLog(text);
+    messages::ShowError(text);
+  }
   constexpr uint32_t kNotTheMediums = 12;  // the unzip's status for a jar not as listed
   if (access::MediumGuarded() && code == kNotTheMediums) {
     std::string full;

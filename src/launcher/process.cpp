@@ -6,6 +6,7 @@
 #include "messages/catalogue.h"
 #include "messages/console.h"
 #include "options/option_state.h"
+#include "platform/command_line.h"
 #include "platform/platform.h"
 
 namespace zorvex {
@@ -65,7 +66,12 @@ uint32_t CreateZEKProcess(const std::vector<std::string>& list, bool wait) {
   std::unique_ptr<platform::ChildProcess> child =
       platform::Os().processes->Start(command, false, &error);
   if (!child) {
-    messages::ShowError(messages::FormatMessageText("S_ERGOSLST", {"CreateZEKProcess()", error}));
+    // The status as it always was, then which program and why, in the system's words.
+    const std::vector<std::string> words = platform::SplitWindowsCommandLine(command);
+    messages::ShowError(messages::FormatMessageText("S_ERGOSLST", {"CreateZEKProcess()", error}) +
+                        "Java (" + (words.empty() ? std::string() : words[0]) +
+                        ") cannot be started: " +
+                        platform::Os().processes->StartFailureText(error) + "\n");
     messages::PressEnterPause();
     return error;
   }

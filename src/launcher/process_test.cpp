@@ -56,14 +56,19 @@ TEST_F(ProcessTest, StartFailureShowsTheErrorAndPauses) {
   console_.input = "\n";
   processes_.start_error = 193;
   EXPECT_EQ(CreateZEKProcess(list_, true), 193u);
-  EXPECT_EQ(console_.printed, "CreateZEKProcess() error 193\npress enter");
+  // The status as before, then which program and the system's reason.
+  EXPECT_EQ(console_.printed,
+            "CreateZEKProcess() error 193\nJava (C:\\j\\java.exe) cannot be started: system "
+            "error 193.\npress enter");
   EXPECT_EQ(console_.chars_read, 1);
 }
 
 TEST_F(ProcessTest, StartFailureWithDialogsShowsABoxAndDoesNotPause) {
   processes_.start_error = 2;
   CreateZEKProcess(list_, true);
-  EXPECT_EQ(console_.boxes, (std::vector<std::string>{"T|CreateZEKProcess() error 2\n"}));
+  EXPECT_EQ(console_.boxes,
+            (std::vector<std::string>{"T|CreateZEKProcess() error 2\nJava (C:\\j\\java.exe) "
+                                      "cannot be started: system error 2.\n"}));
   EXPECT_EQ(console_.chars_read, 0);
 }
 

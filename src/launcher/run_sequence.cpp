@@ -182,6 +182,26 @@ bool Bootstrap(Run* run, int* status) {
     messages::ShowError(messages::FormatMessageText("S_ERBOOTSTRAP_RANGE", {kMaxBootstrapSize}));
     return true;
   }
+  // Staging runs the medium's unzip and then Java from the scratch directory, and Java
+  // loads the staged native libraries from there (an external runtime too): on a file
+  // system that lets no program run (a TEMP mounted noexec) these fail later with nothing
+  // that says why. Asked of the directory the run holds, before anything is staged.
+  if (run->scratch && !run->scratch->ProgramsMayRun()) {
+    const std::string advice =
+        o.bootstraponly && !o.bootstrap_loc.empty()
+            ? "Set BOOTSTRAP_LOC to a directory on another file system."
+        : o.scratch_path_given
+            ? "Give -rscratchPath a directory on another file system."
+            : "Give -rscratchPath a directory on another file system, or set TEMP to one.";
+    const std::string text = "The installer cannot stage into " + run->scratch_dir +
+                             ": its file system is mounted so that no program may run from it "
+                             "(noexec), and the installer runs its unzip and Java from there. " +
+                             advice + "\n";
+    messages::ShowError(text);
+    LogLine(*run, text);
+    *status = -1;
+    return false;
+  }
   if (!o.bootstraponly) {
     messages::PrintText(messages::MessageText("S_BOOTSTRAPMSG") + " " + run->scratch_dir + ". " +
                         messages::MessageText("S_WAITMSG"));

@@ -27,9 +27,10 @@ bool ReadWholeFile(const std::string& path, std::string* bytes) {
   return false;
 }
 
-uint32_t RunAndWait(const std::string& command_line) {
+uint32_t RunAndWait(const std::string& command_line, bool* started) {
   uint32_t error = 0;
   std::unique_ptr<ChildProcess> child = Os().processes->Start(command_line, true, &error);
+  if (started != nullptr) *started = child != nullptr;
   if (!child) return error;
   if (uint32_t wait_error = child->WaitForExit(); wait_error != 0) return wait_error;
   uint32_t code = 0;

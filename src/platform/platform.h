@@ -93,8 +93,8 @@ class FileSystem {
   // Copies a file, overwriting the destination; the copy is readable and writable by its
   // owner (on Windows: not read-only), whatever the source was. False on failure.
   virtual bool CopyFileOverwriting(const std::string& from, const std::string& to) = 0;
-  // Moves a file or directory to a new name on the same volume; false when that name
-  // exists already.
+  // Moves a file or directory to a new name; false when that name exists already. A
+  // regular file goes to another volume too: copied to the new name, then removed.
   virtual bool MoveFileNoReplace(const std::string& from, const std::string& to) = 0;
   // Lists a directory in the platform's order, "." and ".." included where the platform
   // reports them; `dir` itself may be a link. False when it cannot be listed.
@@ -179,6 +179,8 @@ class TreeWriter {
   // leads to it (see safetree::Tree::RemoveRoot). The writer can do nothing afterwards.
   virtual safetree::FileId RootId() = 0;
   virtual bool RemoveRoot(const std::string& named, std::string* why) = 0;
+  // Whether programs staged below the root may run there (see safetree::Tree).
+  virtual bool ProgramsMayRun() { return true; }
 
   // Whether copied bytes are the expected ones; else false with *mismatch saying how they
   // differ ("12 bytes, where the manifest lists 11").
@@ -208,6 +210,11 @@ class Processes {
   // platform takes.
   virtual std::unique_ptr<ChildProcess> Start(const std::string& command_line, bool hidden,
                                               uint32_t* error) = 0;
+  // Why a start failed with `error`, as a sentence for the user: the system's own text,
+  // and what to do where a policy, a security program or the file system stopped it.
+  virtual std::string StartFailureText(uint32_t error) {
+    return "system error " + std::to_string(error) + ".";
+  }
 };
 
 // Held while a launcher probes the registry; other launchers' probes wait for it.
@@ -323,9 +330,9 @@ struct Platform {
 bool ReadWholeFile(const std::string& path, std::string* bytes);
 
 // Starts a command-line text without a window, waits for it and gives its exit code, or the
-// system's error code when it cannot be started or its exit code cannot be read. Nothing
-// is shown or logged.
-uint32_t RunAndWait(const std::string& command_line);
+// system's error code when it cannot be started (*started then false, where given) or its
+// exit code cannot be read. Nothing is shown or logged.
+uint32_t RunAndWait(const std::string& command_line, bool* started = nullptr);
 
 // Reads one line of standard input through Console::ReadChar, without its line feed (and
 // the carriage return before it). False when the input has ended before any character.

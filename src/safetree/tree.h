@@ -89,6 +89,9 @@ class Tree {
                                       int64_t mtime) = 0;
   // The bytes free for the user on the root's volume. False when it cannot tell.
   virtual bool FreeBytes(uint64_t* bytes) = 0;
+  // Whether programs may run from the root's file system: false where it is mounted so
+  // that none may (noexec). Windows has no such mount; there, true.
+  virtual bool ProgramsMayRun() { return true; }
   // How messages name the path: the root as given, the target's separator, the path.
   virtual std::string DisplayPath(const std::string& rel) const = 0;
 

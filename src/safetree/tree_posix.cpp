@@ -455,6 +455,11 @@ class PosixTree : public Tree {
     return true;
   }
 
+  bool ProgramsMayRun() override {
+    struct statvfs st;
+    return ::fstatvfs(root_, &st) != 0 || (st.f_flag & ST_NOEXEC) == 0;
+  }
+
   std::string DisplayPath(const std::string& rel) const override { return Full(rel); }
 
   bool List(const std::string& rel, std::vector<TreeEntry>* entries) override {

@@ -3,6 +3,7 @@
 // long paths work and no name is taken for a device), as the reparse point it may be
 // (never followed); new files are named, attributes set and entries deleted through their
 // own handles. A directory swapped for a junction meanwhile leads nowhere.
+#include "safetree/held_win32.h"
 #include "safetree/win32_text.h"
 // After windows.h, which they build on.
 #include <winternl.h>
@@ -104,13 +105,17 @@ bool RenameRelative(HANDLE h, HANDLE dir, const std::wstring& name, bool replace
   info->RootDirectory = dir;
   info->FileNameLength = static_cast<ULONG>(name.size() * sizeof(wchar_t));
   std::copy(name.begin(), name.end(), info->FileName);
-  IO_STATUS_BLOCK io;
-  NTSTATUS status =
-      NtSetInformationFile(h, &io, info, static_cast<ULONG>(buffer.size()), FileRenameInformation);
-  *exists = !replace && status == static_cast<NTSTATUS>(0xC0000035L);
-  if (NT_SUCCESS(status)) return true;
-  SetLastError(RtlNtStatusToDosError(status));
-  return false;
+  NTSTATUS status = 0;
+  // A file replaced, or one in the directory, may be held by a scanner for a moment.
+  return RetryWhileHeld([&] {
+    IO_STATUS_BLOCK io;
+    status = NtSetInformationFile(h, &io, info, static_cast<ULONG>(buffer.size()),
+                                  FileRenameInformation);
+    *exists = !replace && status == static_cast<NTSTATUS>(0xC0000035L);
+    if (NT_SUCCESS(status)) return true;
+    SetLastError(RtlNtStatusToDosError(status));
+    return false;
+  });
 }
 
 FileId IdOf(const BY_HANDLE_FILE_INFORMATION& info) {
@@ -164,8 +169,12 @@ bool ClearReadOnly(HANDLE h, DWORD attributes) {
 void RemoveEntry(HANDLE dir, const std::wstring& name, const std::string& shown,
                  std::vector<std::string>* left) {
   RemovalPause(shown);
-  Handle h = OpenRelative(
-      dir, name, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | FILE_LIST_DIRECTORY);
+  Handle h;
+  RetryWhileHeld([&] {
+    h = OpenRelative(dir, name,
+                     DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | FILE_LIST_DIRECTORY);
+    return h.valid();
+  });
   if (!h.valid()) {
     DWORD e = GetLastError();
     if (e != ERROR_FILE_NOT_FOUND && e != ERROR_PATH_NOT_FOUND) left->push_back(shown);
@@ -176,14 +185,23 @@ void RemoveEntry(HANDLE dir, const std::wstring& name, const std::string& shown,
     left->push_back(shown);
     return;
   }
+  const size_t left_before = left->size();
   if (IsDirectory(info.dwFileAttributes)) {
     for (const std::wstring& child : NamesIn(h.get())) {
       RemoveEntry(h.get(), child, shown + "\\" + NarrowFrom(child), left);
     }
   }
+  // A directory whose entries all went may still hold the names of files deleted while a
+  // scanner had them open: waited for. One that keeps an entry is not.
+  const bool emptied = IsDirectory(info.dwFileAttributes) && left->size() == left_before;
   FILE_DISPOSITION_INFO gone{TRUE};
   if (!ClearReadOnly(h.get(), info.dwFileAttributes) ||
-      !SetFileInformationByHandle(h.get(), FileDispositionInfo, &gone, sizeof gone)) {
+      !RetryWhileHeld(
+          [&] {
+            return SetFileInformationByHandle(h.get(), FileDispositionInfo, &gone,
+                                              sizeof gone) != 0;
+          },
+          emptied)) {
     left->push_back(shown);
   }
 }
@@ -382,10 +400,14 @@ class Win32Tree : public Tree {
   bool RemoveRoot(const std::string&, std::string* why) override {
     const FileId id = RootId();
     handle_ = Handle();
-    Handle h(CreateFileW(root_.c_str(), DELETE | FILE_READ_ATTRIBUTES,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                         nullptr));
+    Handle h;
+    RetryWhileHeld([&] {
+      h = Handle(CreateFileW(root_.c_str(), DELETE | FILE_READ_ATTRIBUTES,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING,
+                             FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+      return h.valid();
+    });
     BY_HANDLE_FILE_INFORMATION info;
     if (!h.valid() || !GetFileInformationByHandle(h.get(), &info) ||
         !IsDirectory(info.dwFileAttributes) || IdOf(info) != id) {
@@ -395,7 +417,12 @@ class Win32Tree : public Tree {
       return false;
     }
     FILE_DISPOSITION_INFO gone{TRUE};
-    if (!SetFileInformationByHandle(h.get(), FileDispositionInfo, &gone, sizeof gone)) {
+    if (!RetryWhileHeld(
+            [&] {
+              return SetFileInformationByHandle(h.get(), FileDispositionInfo, &gone,
+                                                sizeof gone) != 0;
+            },
+            true)) {
       *why = ErrorText(GetLastError());
       return false;
     }

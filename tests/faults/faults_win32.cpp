@@ -4,6 +4,10 @@
 // The same environment as the POSIX layer (faults_posix.cpp): ZORVEX_FAULT_PROGRAM (the
 // program's name without ".exe"), ZORVEX_FAULT_TRACE, ZORVEX_FAULT_AT, ZORVEX_FAULT_KILL
 // (TerminateProcess) and ZORVEX_FAULT_REPORT; the error is the one Windows gives.
+// Two settings stand for the machines of administrators rather than for one failed call:
+// ZORVEX_FAULT_START=E fails every start of a program with error E (a policy's 1260, an
+// antivirus's 225 or 226), and ZORVEX_FAULT_BUSY=N fails the first N deletions and renames
+// with a sharing violation, as a scanner holding a fresh file does.
 #include <windows.h>
 
 #include <atomic>
@@ -19,6 +23,8 @@ struct Settings {
   long kill_at = 0;
   std::string trace;
   std::string report;
+  DWORD start_error = 0;
+  long busy = 0;
 };
 
 std::string Env(const char* name) {
@@ -43,12 +49,33 @@ const Settings& Config() {
     s.kill_at = std::atol(Env("ZORVEX_FAULT_KILL").c_str());
     s.trace = Env("ZORVEX_FAULT_TRACE");
     s.report = Env("ZORVEX_FAULT_REPORT");
+    s.start_error = static_cast<DWORD>(std::atol(Env("ZORVEX_FAULT_START").c_str()));
+    s.busy = std::atol(Env("ZORVEX_FAULT_BUSY").c_str());
     return s;
   }();
   return settings;
 }
 
 std::atomic<long> g_calls{0};
+std::atomic<long> g_busy_calls{0};
+
+// The error a call is given whatever its turn (ZORVEX_FAULT_START, ZORVEX_FAULT_BUSY);
+// false when none.
+bool Forced(const std::string& name, DWORD* error) {
+  const Settings& s = Config();
+  if (!s.active) return false;
+  if (s.start_error != 0 && name.rfind("CreateProcess", 0) == 0) {
+    *error = s.start_error;
+    return true;
+  }
+  const bool removes = name == "DeleteFileW" || name == "RemoveDirectoryW" ||
+                       name == "MoveFileExW" || name == "Disposition";
+  if (s.busy > 0 && removes && ++g_busy_calls <= s.busy) {
+    *error = ERROR_SHARING_VIOLATION;
+    return true;
+  }
+  return false;
+}
 
 std::string Utf8(const wchar_t* w) {
   if (w == nullptr) return "";
@@ -119,6 +146,11 @@ bool IsConsole(HANDLE h) {
 #define FAULTY(ret, name, params, args, fail, error, what) \
   extern "C" decltype(&name) __real___imp_##name;          \
   static ret WINAPI Faulty_##name params {                 \
+    DWORD forced = 0;                                      \
+    if (Forced(#name, &forced)) {                          \
+      SetLastError(forced);                                \
+      return fail;                                         \
+    }                                                      \
     if (Hit(#name, error, what)) {                         \
       SetLastError(error);                                 \
       return fail;                                         \
@@ -156,8 +188,25 @@ FAULTY(BOOL, GetFileInformationByHandle, (HANDLE h, LPBY_HANDLE_FILE_INFORMATION
 FAULTY(BOOL, GetFileInformationByHandleEx,
        (HANDLE h, FILE_INFO_BY_HANDLE_CLASS c, LPVOID b, DWORD n), (h, c, b, n), FALSE,
        ERROR_IO_DEVICE, H(h))
-FAULTY(BOOL, SetFileInformationByHandle, (HANDLE h, FILE_INFO_BY_HANDLE_CLASS c, LPVOID b, DWORD n),
-       (h, c, b, n), FALSE, ERROR_ACCESS_DENIED, H(h))
+// A deletion through a handle is a disposition set on it: the one ZORVEX_FAULT_BUSY holds.
+extern "C" decltype(&SetFileInformationByHandle) __real___imp_SetFileInformationByHandle;
+static BOOL WINAPI Faulty_SetFileInformationByHandle(HANDLE h, FILE_INFO_BY_HANDLE_CLASS c,
+                                                     LPVOID b, DWORD n) {
+  DWORD forced = 0;
+  if (c == FileDispositionInfo && Forced("Disposition", &forced)) {
+    SetLastError(forced);
+    return FALSE;
+  }
+  if (Hit("SetFileInformationByHandle", ERROR_ACCESS_DENIED, H(h))) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  return __real___imp_SetFileInformationByHandle(h, c, b, n);
+}
+extern "C" {
+decltype(&SetFileInformationByHandle) __wrap___imp_SetFileInformationByHandle =
+    Faulty_SetFileInformationByHandle;
+}
 FAULTY(BOOL, SetFileTime, (HANDLE h, const FILETIME* c, const FILETIME* a, const FILETIME* w),
        (h, c, a, w), FALSE, ERROR_ACCESS_DENIED, H(h))
 FAULTY(BOOL, GetFileSizeEx, (HANDLE h, PLARGE_INTEGER s), (h, s), FALSE, ERROR_IO_DEVICE, H(h))

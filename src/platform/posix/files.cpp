@@ -11,6 +11,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 #include "manifest/manifest.h"
 #include "platform/posix/posix_platform.h"
@@ -146,6 +147,7 @@ class PosixTreeWriter : public TreeWriter {
   void MakeWritable(const std::string& rel) override { out_->MakeWritable(rel); }
 
   safetree::FileId RootId() override { return out_->RootId(); }
+  bool ProgramsMayRun() override { return out_->ProgramsMayRun(); }
 
   bool RemoveRoot(const std::string& named, std::string* why) override {
     return out_->RemoveRoot(named, why);
@@ -184,15 +186,65 @@ bool PosixFileSystem::IsDirectory(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+namespace {
+
+// A regular file moved to another file system: its bytes copied into a file made anew
+// (never through a link, never onto what stands at the name), flushed, and only then the
+// old name removed. A copy that fails is removed again and the file stays where it was.
+bool MoveAcross(const std::string& from, const std::string& to) {
+  int in = ::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (in < 0) return false;
+  struct stat st;
+  if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(in);
+    errno = EXDEV;
+    return false;
+  }
+  int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                   st.st_mode & 0777);
+  if (out < 0) {
+    ::close(in);
+    return false;
+  }
+  bool ok = true;
+  std::vector<char> buffer(1 << 16);
+  while (ok) {
+    ssize_t n = ::read(in, buffer.data(), buffer.size());
+    if (n == 0) break;
+    if (n < 0) {
+      ok = errno == EINTR;
+      continue;
+    }
+    for (ssize_t done = 0; ok && done < n;) {
+      ssize_t w = ::write(out, buffer.data() + done, static_cast<size_t>(n - done));
+      if (w > 0) done += w;
+      ok = w > 0 || (w < 0 && errno == EINTR);
+    }
+  }
+  ok = ::fsync(out) == 0 && ok;
+  ok = ::close(out) == 0 && ok;
+  ::close(in);
+  if (!ok) {
+    ::unlink(to.c_str());
+    return false;
+  }
+  ::unlink(from.c_str());
+  return true;
+}
+
+}  // namespace
+
 bool PosixFileSystem::MoveFileNoReplace(const std::string& from, const std::string& to) {
   // Unlike rename, this never replaces a file, an empty directory or a link planted by
   // someone else under the new name. The kernel does it in one step; where the file
-  // system cannot, a file gets a new link and loses its old name.
+  // system cannot, a file gets a new link and loses its old name; across file systems
+  // (a -rscratchPath elsewhere than TEMP) a file is copied.
 #ifdef RENAME_NOREPLACE
   if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno == EXDEV) return MoveAcross(from, to);
   if (errno != EINVAL && errno != ENOSYS) return false;
 #endif
-  if (::link(from.c_str(), to.c_str()) != 0) return false;
+  if (::link(from.c_str(), to.c_str()) != 0) return errno == EXDEV && MoveAcross(from, to);
   ::unlink(from.c_str());
   return true;
 }

@@ -53,6 +53,7 @@ class PosixProcesses : public Processes {
  public:
   std::unique_ptr<ChildProcess> Start(const std::string& command_line, bool hidden,
                                       uint32_t* error) override;
+  std::string StartFailureText(uint32_t error) override;
 };
 
 // A registry kept in files: each key a directory below the root, each string value a file

@@ -204,6 +204,11 @@ TEST_F(PosixPlatformTest, ChildExitCodesSignalsAndStartFailures) {
   chmod((dir_ + "/not-a-program").c_str(), 0755);
   EXPECT_EQ(processes.Start(dir_ + "/not-a-program", false, &error), nullptr);
   EXPECT_NE(error, 0u);
+  // Why, in the system's words; a refused program (noexec, a security module) says what to do.
+  EXPECT_EQ(processes.StartFailureText(ENOENT), "No such file or directory.");
+  EXPECT_NE(processes.StartFailureText(EACCES).find("Permission denied. The file system may be "
+                                                    "mounted so that no program may run"),
+            std::string::npos);
 }
 
 TEST_F(PosixPlatformTest, ChildGetsTheWindowsSplitOfItsCommandLine) {

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "platform/command_line.h"
 #include "platform/posix/posix_platform.h"
@@ -113,6 +114,17 @@ std::unique_ptr<ChildProcess> PosixProcesses::Start(const std::string& command_l
     return nullptr;
   }
   return std::make_unique<PosixChild>(pid);
+}
+
+std::string PosixProcesses::StartFailureText(uint32_t error) {
+  std::string text = std::strerror(static_cast<int>(error)) + std::string(".");
+  // A TEMP mounted noexec, or a security module's rule, refuses the program itself.
+  if (error == EACCES || error == EPERM) {
+    text += " The file system may be mounted so that no program may run from it, or a "
+            "security policy forbids it: give -rscratchPath a directory on another file "
+            "system, or ask the administrator.";
+  }
+  return text;
 }
 
 }  // namespace zorvex::platform

@@ -12,6 +12,7 @@
 #include "platform/stdio_append_file.h"
 #include "platform/win32/win32.h"
 #include "safetree/tree.h"
+#include "safetree/held_win32.h"
 #include "safetree/win32_text.h"
 // After win32.h, which brings in <windows.h> that it builds on.
 #include <aclapi.h>
@@ -142,6 +143,7 @@ class Win32TreeWriter : public TreeWriter {
   void MakeWritable(const std::string& rel) override { out_->MakeWritable(Utf8FromAnsi(rel)); }
 
   safetree::FileId RootId() override { return out_->RootId(); }
+  bool ProgramsMayRun() override { return out_->ProgramsMayRun(); }
 
   bool RemoveRoot(const std::string& named, std::string* why) override {
     return out_->RemoveRoot(Utf8FromAnsi(named), why);
@@ -189,8 +191,13 @@ bool Win32FileSystem::IsDirectory(const std::string& path) {
 }
 
 bool Win32FileSystem::MoveFileNoReplace(const std::string& from, const std::string& to) {
-  // Through the long-path form: a log in a deep TEMP is kept as well as any.
-  return MoveFileExW(LongPath(from).c_str(), LongPath(to).c_str(), 0) != 0;
+  // Through the long-path form: a log in a deep TEMP is kept as well as any. To another
+  // volume (a -rscratchPath elsewhere than TEMP) a file is copied, then removed; a name
+  // taken is never replaced. A scanner holding the file is waited for.
+  const std::wstring source = LongPath(from), target = LongPath(to);
+  return safetree::RetryWhileHeld([&] {
+    return MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_COPY_ALLOWED) != 0;
+  });
 }
 
 std::string OwnerOnlySddl() {
@@ -233,12 +240,21 @@ FileSystem::MakeDirResult Win32FileSystem::MakeDir(const std::string& path, bool
   return error == ERROR_ALREADY_EXISTS ? MakeDirResult::kAlreadyExists : MakeDirResult::kFailed;
 }
 
+// A scanner that looks at what the run just wrote holds it for a moment: removals wait
+// for it (see safetree::RetryWhileHeld).
 bool Win32FileSystem::RemoveDir(const std::string& path) {
-  return RemoveDirectoryW(LongPath(path).c_str()) != 0;
+  const std::wstring long_path = LongPath(path);
+  return safetree::RetryWhileHeld([&] { return RemoveDirectoryW(long_path.c_str()) != 0; }, true);
 }
 
 bool Win32FileSystem::RemoveFile(const std::string& path) {
-  return DeleteFileW(LongPath(path).c_str()) != 0;
+  const std::wstring long_path = LongPath(path);
+  // A read-only file is refused at once: no scanner's hold, nothing to wait for.
+  DWORD attributes = GetFileAttributesW(long_path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    return DeleteFileW(long_path.c_str()) != 0;
+  }
+  return safetree::RetryWhileHeld([&] { return DeleteFileW(long_path.c_str()) != 0; });
 }
 
 namespace {
@@ -340,8 +356,13 @@ bool Win32FileSystem::RemoveLink(const std::string& path) {
   const std::wstring long_path = LongPath(path);
   DWORD attributes = GetFileAttributesW(long_path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return false;
-  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return RemoveDirectoryW(long_path.c_str()) != 0;
-  return DeleteFileW(long_path.c_str()) != 0;
+  const bool directory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  return safetree::RetryWhileHeld(
+      [&] {
+        return (directory ? RemoveDirectoryW(long_path.c_str())
+                          : DeleteFileW(long_path.c_str())) != 0;
+      },
+      directory);
 }
 
 FileSystem::LinkCopy Win32FileSystem::CopyLink(const std::string&, const std::string&) {
@@ -349,7 +370,9 @@ FileSystem::LinkCopy Win32FileSystem::CopyLink(const std::string&, const std::st
 }
 
 bool Win32FileSystem::CopyFileOverwriting(const std::string& from, const std::string& to) {
-  if (!CopyFileA(from.c_str(), to.c_str(), FALSE)) return false;
+  if (!safetree::RetryWhileHeld([&] { return CopyFileA(from.c_str(), to.c_str(), FALSE) != 0; })) {
+    return false;
+  }
   DWORD attributes = GetFileAttributesA(to.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
     SetFileAttributesA(to.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);

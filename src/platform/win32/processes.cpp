@@ -98,4 +98,43 @@ std::unique_ptr<ChildProcess> Win32Processes::Start(const std::string& command_l
   return std::make_unique<Win32Child>(info.hProcess);
 }
 
+// What stops a program before it runs on a hardened machine; MinGW's headers lack most.
+constexpr DWORD kVirusInfected = 225;              // ERROR_VIRUS_INFECTED
+constexpr DWORD kVirusDeleted = 226;               // ERROR_VIRUS_DELETED
+constexpr DWORD kInvalidImageHash = 577;           // ERROR_INVALID_IMAGE_HASH
+constexpr DWORD kNoSaferUiByPolicy = 786;          // ERROR_ACCESS_DISABLED_NO_SAFER_UI_BY_POLICY
+constexpr DWORD kAccessDisabledByPolicy = 1260;    // ERROR_ACCESS_DISABLED_BY_POLICY
+
+std::string Win32Processes::StartFailureText(uint32_t error) {
+  char* buffer = nullptr;
+  DWORD n = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
+  std::string text = n > 0 ? std::string(buffer, n) : "";
+  if (buffer != nullptr) LocalFree(buffer);
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
+    text.pop_back();
+  }
+  text = "system error " + std::to_string(error) + (text.empty() ? "." : ": " + text);
+  if (!text.empty() && text.back() != '.') text += '.';
+  switch (error) {
+    case kAccessDisabledByPolicy:  // AppLocker, Software Restriction Policies
+    case kNoSaferUiByPolicy:
+    case kInvalidImageHash:  // Application Control: an unsigned or unknown program
+      text += " A policy of this computer does not let this program run from there "
+              "(AppLocker, Software Restriction Policies or Application Control): ask the "
+              "administrator to allow it, or give -rscratchPath a directory the policy allows.";
+      break;
+    case kVirusInfected:
+    case kVirusDeleted:
+      text += " A security program took the file for a threat and blocked or removed it: "
+              "ask the administrator to let the installer's files be, then run the installer "
+              "again.";
+      break;
+    default:
+      break;
+  }
+  return text;
+}
+
 }  // namespace zorvex::platform

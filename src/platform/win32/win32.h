@@ -90,6 +90,7 @@ class Win32Processes : public Processes {
  public:
   std::unique_ptr<ChildProcess> Start(const std::string& command_line, bool hidden,
                                       uint32_t* error) override;
+  std::string StartFailureText(uint32_t error) override;
 };
 
 class Win32Registry : public Registry {

@@ -5,9 +5,11 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <thread>
 
 #include "manifest/manifest.h"
+#include "medium/report.h"
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -201,6 +203,165 @@ bool SignProgram(const SignOptions& o, const std::string& file, std::string* err
   fs::rename(manifest::PathOfUtf8(signed_copy), manifest::PathOfUtf8(file), ec);
   if (ec) *error = "cannot replace " + file + " by its signed copy: " + ec.message();
   return !ec;
+}
+
+namespace {
+
+// The text after `label` on the first line that holds it after `from`, or "".
+std::string ValueAfter(const std::string& text, const std::string& label, size_t from = 0) {
+  size_t at = text.find(label, from);
+  if (at == std::string::npos) return "";
+  at += label.size();
+  return text.substr(at, text.find('\n', at) - at);
+}
+
+// Why osslsigncode could not verify a signature, in a few words of its own.
+std::string VerifyFailure(const std::string& out) {
+  if (out.find("Initialization error") != std::string::npos ||
+      out.find("Corrupt") != std::string::npos) {
+    return "it is no program osslsigncode can read";
+  }
+  if (out.find("Unable to extract") != std::string::npos) return "its signature cannot be read";
+  if (out.find("digest failure") != std::string::npos ||
+      out.find("signature failure") != std::string::npos) {
+    return "its signature does not match what it signs";
+  }
+  if (out.find("unable to get local issuer certificate") != std::string::npos) {
+    return "its signature cannot be verified here, as its certificate chain leads to no "
+           "certificate it carries or this system trusts (give --ca-file)";
+  }
+  return "osslsigncode cannot verify it";
+}
+
+// Whether each certificate in the PEM file `carried` verifies up to one of them, every
+// signature checked, the self-signed root's own too: taken as trust anchors, OpenSSL would
+// not check a root's own signature unless asked, and a carried certificate with a byte of
+// it changed would pass.
+bool CarriedCertificatesIntact(const std::string& carried, const fs::path& dir) {
+  std::ifstream in(manifest::PathOfUtf8(carried), std::ios::binary);
+  const std::string pem((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string begin = "-----BEGIN CERTIFICATE-----", end = "-----END CERTIFICATE-----";
+  int count = 0;
+  for (size_t at = pem.find(begin); at != std::string::npos; at = pem.find(begin, at)) {
+    const size_t stop = pem.find(end, at);
+    if (stop == std::string::npos) return false;
+    const fs::path one = dir / ("carried-" + std::to_string(count++) + ".pem");
+    std::ofstream(one, std::ios::binary) << pem.substr(at, stop + end.size() - at) << "\n";
+    at = stop + end.size();
+    std::string out;
+    if (RunCaptured({"openssl", "verify", "-check_ss_sig", "-CAfile", carried, "-untrusted",
+                     carried, one.string()},
+                    &out) != 0) {
+      return false;
+    }
+  }
+  return count > 0;
+}
+
+// True when the signature verifies against the certificates it carries (a self-signed
+// signer, or a chain whose root it carries): without a CA file osslsigncode fails alike for
+// an intact self-signed program and for one whose signature bytes were changed, and this
+// tells them apart. A chain to a root neither carried nor trusted cannot be verified here.
+bool SignatureSound(const std::string& path, const std::string& out, std::string* why) {
+  *why = VerifyFailure(out);
+  if (out.find("Signer #0:") == std::string::npos ||
+      out.find("PKCS7_signatureVerify") != std::string::npos) {
+    return false;
+  }
+  std::error_code ec;
+  fs::path dir;
+  for (int attempt = 0; attempt < 100 && dir.empty(); ++attempt) {
+    fs::path candidate =
+        fs::temp_directory_path(ec) /
+        ("zorvex-medium-signature-" + std::to_string(std::random_device()()));
+    if (fs::create_directory(candidate, ec)) dir = candidate;
+  }
+  if (dir.empty()) return false;
+  fs::permissions(dir, fs::perms::owner_all, ec);
+  const std::string signature = (dir / "signature.pem").string();
+  const std::string carried = (dir / "carried.pem").string();
+  std::string own;
+  bool sound =
+      RunCaptured({"osslsigncode", "extract-signature", "-pem", "-in", path, "-out", signature},
+                  &own) == 0 &&
+      RunCaptured({"openssl", "pkcs7", "-in", signature, "-print_certs", "-out", carried}, &own) ==
+          0;
+  if (sound) {
+    sound = RunCaptured({"osslsigncode", "verify", "-in", path, "-CAfile", carried}, &own) == 0;
+    if (!sound) *why = VerifyFailure(own);
+  }
+  if (sound && !CarriedCertificatesIntact(carried, dir)) {
+    sound = false;
+    *why = "a certificate it carries is damaged: its own signature does not verify";
+  }
+  fs::remove_all(dir, ec);
+  return sound;
+}
+
+// What osslsigncode says of one program's Authenticode signature, as findings. Only its
+// success with a matching hash counts as signed; a signature that cannot be read, parsed
+// or verified is an error, unsigned a warning.
+void ReportSignature(const std::string& name, const std::string& path, const std::string& ca,
+                     Report* r) {
+  std::vector<std::string> argv = {"osslsigncode", "verify", "-in", path};
+  if (!ca.empty()) argv.insert(argv.end(), {"-CAfile", ca});
+  std::string out;
+  const int status = RunCaptured(argv, &out);
+  if (status == kTimedOut) {
+    r->Error("Signatures", name + ": osslsigncode did not end in time; the signature is unknown.");
+    return;
+  }
+  if (status < 0) {
+    r->Info("Signatures", name + ": cannot verify here (" + out + ").");
+    return;
+  }
+  if (out.find("No signature found") != std::string::npos) {
+    r->Warn("Signatures", name +
+                              " is not signed: Windows names an unknown publisher when it asks for "
+                              "administrator rights, and SmartScreen stops most users.");
+    return;
+  }
+  if (out.find("MISMATCH") != std::string::npos) {
+    r->Error("Signatures", name + " was changed after it was signed: its hash does not match.");
+    return;
+  }
+  std::string why;
+  if (status != 0 && !SignatureSound(path, out, &why)) {
+    r->Error("Signatures", name + " is not soundly signed: " + why + ".");
+    return;
+  }
+  const size_t signer = out.find("Signer #0:", out.find("Signer's certificate:"));
+  const std::string subject = ValueAfter(out, "Subject: ", signer);
+  const std::string issuer = ValueAfter(out, "Issuer : ", signer);
+  const std::string time = ValueAfter(out, "Signing time: ");
+  const std::string who = name + " is signed by " + subject + (time.empty() ? "" : " at " + time) +
+                          ", and its hash matches";
+  if (status == 0) {
+    r->Info("Signatures",
+            who + "; the certificate chain verifies against " +
+                (ca.empty() ? std::string("this system's trusted certificates") : ca) + ".");
+  } else if (!ca.empty()) {
+    r->Error("Signatures", who + ", but the certificate chain does not verify against " + ca + ".");
+  } else {
+    r->Info("Signatures",
+            who + "; the certificate chain is " +
+                (subject == issuer ? "self-signed" : "rooted in a certificate it carries") +
+                " (give --ca-file to verify it against a trusted CA).");
+  }
+}
+
+}  // namespace
+
+void CheckSignatures(const std::string& dir, const std::string& ca, Report* r) {
+  bool any = false;
+  for (const char* name : {"setup.exe", "unzip.exe"}) {
+    const fs::path file = manifest::PathOfUtf8(dir) / manifest::PathOfUtf8(name);
+    if (!fs::exists(file)) continue;
+    const std::string path = file.string();
+    any = true;
+    ReportSignature(name, path, ca, r);
+  }
+  if (!any) r->Info("Signatures", "No Windows programs in " + dir + ": nothing is signed.");
 }
 
 }  // namespace zorvex::medium

@@ -1,5 +1,5 @@
-// Authenticode signatures of a Windows medium's programs (setup.exe, unzip.exe), made with
-// osslsigncode, run as a child with an argument vector.
+// Authenticode signatures of a Windows medium's programs (setup.exe, unzip.exe): made and
+// verified with osslsigncode (and openssl), run as children with argument vectors.
 #pragma once
 
 #include <cstdint>
@@ -8,6 +8,8 @@
 #include <vector>
 
 namespace zorvex::medium {
+
+class Report;
 
 // How long a program the tools start may take by default: a time-stamp server that accepts
 // and never answers must not hold a build for ever.
@@ -41,5 +43,11 @@ bool SignProgram(const SignOptions& options, const std::string& file, std::strin
 // what it started are killed); -1 when it cannot be started (always on Windows).
 int RunCaptured(const std::vector<std::string>& argv, std::string* output,
                 int timeout_seconds = kChildTimeoutSeconds);
+
+// Reports what the Authenticode signatures of the Windows programs in `dir` (setup.exe,
+// unzip.exe) are worth, verified against `ca` (a PEM file) or, without one, against the
+// certificates they carry and this system's: signed and intact, unsigned (a warning), or
+// changed, damaged or not verifiable (an error).
+void CheckSignatures(const std::string& dir, const std::string& ca, Report* r);
 
 }  // namespace zorvex::medium

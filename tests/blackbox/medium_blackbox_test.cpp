@@ -251,6 +251,42 @@ TEST_P(MediumToolTest, SignedWindowsMedium) {
       EXPECT_EQ(checked.out.find("is signed by"), std::string::npos) << checked.out;
     }
   }
+  // A self-signed signer: intact, it is named so; with a byte of its carried certificate's
+  // own signature changed (which neither the program's hash nor the signature over it
+  // covers), it is not soundly signed.
+  ASSERT_EQ(std::system(("cd '" + pki +
+                         "' && openssl req -x509 -newkey rsa:2048 -nodes -keyout self.key -out "
+                         "self.pem -days 30 -subj '/CN=Zorvex Self Signer' -addext "
+                         "extendedKeyUsage=codeSigning && openssl x509 -in self.pem -outform DER "
+                         "-out self.der >/dev/null 2>&1")
+                            .c_str()),
+            0);
+  ASSERT_EQ(Build(medium_.root + "/self",
+                  {"--sign-cert", pki + "/self.pem", "--sign-key", pki + "/self.key"})
+                .status,
+            0);
+  const std::string self_signed = Slurp(medium_.root + "/self/Disk1/setup.exe");
+  const std::string der = Slurp(pki + "/self.der");
+  const size_t carried = self_signed.find(der);
+  ASSERT_NE(carried, std::string::npos);
+  std::string broken = self_signed;
+  broken[carried + der.size() - 20] ^= 0x01;  // inside the certificate's signature
+  for (bool intact : {true, false}) {
+    Spit(damaged + "/setup.exe", intact ? self_signed : broken);
+    checked = RunBuilt(BuiltTargets()[0], "zorvex-medium", {"check", damaged, "--signatures"},
+                       medium_.root);
+    if (intact) {
+      EXPECT_EQ(checked.status, 0) << checked.out;
+      EXPECT_NE(checked.out.find("the certificate chain is self-signed"), std::string::npos)
+          << checked.out;
+    } else {
+      EXPECT_EQ(checked.status, 2) << checked.out;
+      EXPECT_NE(checked.out.find("setup.exe is not soundly signed: a certificate it carries is "
+                                 "damaged"),
+                std::string::npos)
+          << checked.out;
+    }
+  }
   // A time-stamp server that accepts and never answers: a bounded wait, a clear error
   // naming it, nothing left, and the password (given in the environment) on no disk.
   int server = socket(AF_INET, SOCK_STREAM, 0);

@@ -9,7 +9,9 @@
 #                          the arm64 cross compiler, qemu-user with its binfmt_misc handler,
 #                          the arm64 libraries and the arm64 JDK's jmods (in
 #                          /opt/zorvex/jdk-arm64, at the host JDK's version, which jlink
-#                          needs), clang with libFuzzer, zip/unzip, Ansible, osslsigncode, the
+#                          needs), clang with libFuzzer, zip/unzip, Ansible, osslsigncode, a
+#                          software token with the PKCS#11 tools and OpenSSL engine (signing
+#                          with a key in a token), GnuPG (signed Linux media), the
 #                          access-list tools (a test sets one) and the locales the language
 #                          tests start Wine with.
 set -euo pipefail
@@ -24,7 +26,8 @@ DEMO=(g++ cmake ninja-build googletest openjdk-17-jdk-headless libdeflate-dev zl
 TESTS=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 libz-mingw-w64-dev xvfb
        g++-aarch64-linux-gnu qemu-user-static binfmt-support
        libdeflate-dev:arm64 zlib1g-dev:arm64 libssl-dev:arm64 libstdc++6:arm64 zlib1g:arm64
-       clang libclang-rt-14-dev zip unzip ansible-core osslsigncode openssl locales acl)
+       clang libclang-rt-14-dev zip unzip ansible-core osslsigncode openssl locales acl
+       softhsm2 opensc libengine-pkcs11-openssl gnupg gpgv)
 ARM64_JDK=/opt/zorvex/jdk-arm64
 
 packages=("${DEMO[@]}")

@@ -19,9 +19,11 @@ constexpr char kUsage[] =
     "      [--target linux|linux-arm64|windows] [--jmods DIR] [--launcher-dir DIR]\n"
     "      [--component NAME:VERSION:DIR ...] [--store COMPONENT ...]\n"
     "      [--set KEY=VALUE ...] [--prereqs FILE] [--version V]\n"
-    "      [--sign-cert FILE --sign-key FILE | --sign-pkcs12 FILE] [--sign-password-file FILE]\n"
-    "      [--timestamp-url URL] [--sign-time SECONDS]   (Windows media; password also from\n"
-    "      ZORVEX_SIGN_PASSWORD, time also from SOURCE_DATE_EPOCH)\n"
+    "      [--sign-cert FILE --sign-key FILE | --sign-pkcs12 FILE |\n"
+    "       --sign-pkcs11-module LIB [--sign-pkcs11-engine SO] --sign-key pkcs11:URI\n"
+    "       --sign-cert FILE|pkcs11:URI] [--sign-password-file FILE]\n"
+    "      [--timestamp-url URL] [--sign-time SECONDS]   (Windows media; password or PIN\n"
+    "      also from ZORVEX_SIGN_PASSWORD, time also from SOURCE_DATE_EPOCH)\n"
     "      [--timeout SECONDS]   (how long signing may take, time-stamp included; 300)\n"
     "    Makes a complete medium in DIR (a new directory): the launcher of the target with\n"
     "    its catalogues and unzip (from --launcher-dir, default: beside zorvex-medium),\n"
@@ -91,6 +93,10 @@ int BuildCommand(const std::vector<std::string>& args, const char* argv0) {
       o.sign.key = v;
     else if (a == "--sign-pkcs12")
       o.sign.pkcs12 = v;
+    else if (a == "--sign-pkcs11-module")
+      o.sign.pkcs11_module = v;
+    else if (a == "--sign-pkcs11-engine")
+      o.sign.pkcs11_engine = v;
     else if (a == "--sign-password-file")
       o.sign.password_file = v;
     else if (a == "--timestamp-url")

@@ -1,5 +1,6 @@
 #include "medium/sign.h"
 
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -24,7 +25,49 @@ namespace zorvex::medium {
 
 namespace fs = std::filesystem;
 
+namespace {
+
+bool IsPkcs11Uri(const std::string& text) { return text.rfind("pkcs11:", 0) == 0; }
+
+// A key in a token: its URI (RFC 7512) and the certificate's (a URI or a file); the PIN
+// never in a URI, which stands on command lines that every local user can read.
+bool ValidTokenOptions(const SignOptions& o, std::string* error) {
+  if (!o.pkcs12.empty()) {
+    *error = "--sign-pkcs12 and --sign-pkcs11-module do not go together";
+    return false;
+  }
+  if (!IsPkcs11Uri(o.key) || o.cert.empty()) {
+    *error = "--sign-pkcs11-module LIB needs --sign-key pkcs11:URI and --sign-cert FILE or "
+             "pkcs11:URI";
+    return false;
+  }
+  for (const std::string& uri : {o.key, o.cert}) {
+    std::string lower = uri;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (IsPkcs11Uri(uri) && lower.find("pin-value") != std::string::npos) {
+      *error = "a PIN in a PKCS#11 URI would stand on a command line every local user can "
+               "read: give it in --sign-password-file FILE or ZORVEX_SIGN_PASSWORD";
+      return false;
+    }
+  }
+  for (const std::string& file : {o.pkcs11_module, o.pkcs11_engine,
+                                  IsPkcs11Uri(o.cert) ? std::string() : o.cert, o.password_file}) {
+    if (!file.empty() && !fs::is_regular_file(manifest::PathOfUtf8(file))) {
+      *error = file + " does not exist";
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
 bool ValidSignOptions(const SignOptions& o, std::string* error) {
+  if (!o.pkcs11_module.empty()) return ValidTokenOptions(o, error);
+  if (IsPkcs11Uri(o.key) || IsPkcs11Uri(o.cert)) {
+    *error = "a pkcs11: URI names a key or certificate in a token: give --sign-pkcs11-module LIB";
+    return false;
+  }
   if (!o.pkcs12.empty() && (!o.cert.empty() || !o.key.empty())) {
     *error = "give --sign-pkcs12 FILE, or --sign-cert FILE with --sign-key FILE, not both";
     return false;
@@ -168,7 +211,13 @@ void ClosePipe(int fd) { ::close(fd); }
 bool SignProgram(const SignOptions& o, const std::string& file, std::string* error) {
   const std::string signed_copy = file + ".signed";
   std::vector<std::string> argv = {"osslsigncode", "sign"};
-  if (!o.pkcs12.empty()) {
+  if (!o.pkcs11_module.empty()) {
+    // The key never leaves the token: osslsigncode has it sign through the engine.
+    argv.insert(argv.end(), {"-pkcs11module", o.pkcs11_module});
+    if (!o.pkcs11_engine.empty()) argv.insert(argv.end(), {"-pkcs11engine", o.pkcs11_engine});
+    argv.insert(argv.end(), {IsPkcs11Uri(o.cert) ? "-pkcs11cert" : "-certs", o.cert});
+    argv.insert(argv.end(), {"-key", o.key});
+  } else if (!o.pkcs12.empty()) {
     argv.insert(argv.end(), {"-pkcs12", o.pkcs12});
   } else {
     argv.insert(argv.end(), {"-certs", o.cert, "-key", o.key});

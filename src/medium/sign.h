@@ -19,12 +19,16 @@ inline constexpr int kTimedOut = -2;
 
 struct SignOptions {
   std::string cert, key;        // PEM certificate (chain) and private key, or
-  std::string pkcs12;           // a PKCS#12 file holding both
+  std::string pkcs12;           // a PKCS#12 file holding both, or
+  std::string pkcs11_module;    // a PKCS#11 module: key (and cert) are pkcs11: URIs in it
+  std::string pkcs11_engine;    // the OpenSSL engine that reaches it; default: the system's
   std::string password_file;    // the key's password; else ZORVEX_SIGN_PASSWORD, when set
   std::string timestamp_url;    // a time-stamp server, optional
   std::optional<int64_t> time;  // a fixed signing time (seconds since 1970), optional
   int timeout_seconds = kChildTimeoutSeconds;  // how long osslsigncode may take
-  bool Wanted() const { return !cert.empty() || !key.empty() || !pkcs12.empty(); }
+  bool Wanted() const {
+    return !cert.empty() || !key.empty() || !pkcs12.empty() || !pkcs11_module.empty();
+  }
 };
 
 // True when the options name a certificate and key (or a PKCS#12 file) that exist; else

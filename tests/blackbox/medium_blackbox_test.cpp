@@ -11,12 +11,14 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <regex>
 #include <sstream>
+#include <thread>
 
 #include "blackbox/harness.h"
 
@@ -544,6 +546,98 @@ TEST_F(NativeMediumToolTest, KilledBuildTakesItsSignerWithIt) {
 // A verified medium: it stages; one byte changed in each kind of file it takes, a file
 // planted where it would stage or run it, or a changed manifest, and the run ends with -1
 // before anything from the medium runs, naming the file, with nothing staged left behind
+// A key that never leaves its token (SoftHSM2 here, as a USB token or an HSM is reached):
+// the medium's programs are signed through PKCS#11 and verify; the PIN, given in the
+// environment, stands in no process's arguments while signing and in no file afterwards;
+// a wrong PIN, a key not in the token and a PIN put into a URI fail the build, leaving
+// nothing.
+TEST_P(MediumToolTest, SignedWithAKeyInAToken) {
+  if (!GetParam().windows) GTEST_SKIP() << "Authenticode is Windows'";
+  const std::string module = "/usr/lib/softhsm/libsofthsm2.so";
+  if (std::system("command -v osslsigncode >/dev/null && command -v pkcs11-tool >/dev/null && "
+                  "command -v softhsm2-util >/dev/null") != 0 ||
+      !fs::exists(module)) {
+    GTEST_SKIP() << "softhsm2, opensc and osslsigncode are needed (scripts/install-deps.sh)";
+  }
+  const std::string hsm = medium_.root + "/hsm", pin = "731953";
+  fs::create_directories(hsm + "/tokens");
+  Spit(hsm + "/softhsm2.conf", "directories.tokendir = " + hsm + "/tokens\n");
+  const std::string key = "pkcs11:token=zorvex;object=signer;type=private";
+  ASSERT_EQ(std::system(("cd '" + hsm + "' && export SOFTHSM2_CONF='" + hsm +
+                         "/softhsm2.conf' && softhsm2-util --init-token --free --label zorvex "
+                         "--pin " + pin + " --so-pin 24680 && pkcs11-tool --module " + module +
+                         " --token-label zorvex --login --pin " + pin +
+                         " --keypairgen --key-type rsa:2048 --id 01 --label signer && openssl "
+                         "req -new -x509 -engine pkcs11 -keyform engine -key '" + key +
+                         ";pin-value=" + pin +
+                         "' -subj '/CN=Zorvex Token Signer' -days 30 -out token.pem -addext "
+                         "extendedKeyUsage=codeSigning >/dev/null 2>&1")
+                            .c_str()),
+            0);
+  const Env env = {{"SOFTHSM2_CONF", hsm + "/softhsm2.conf"}, {"ZORVEX_SIGN_PASSWORD", pin}};
+  const std::vector<std::string> token = {"--sign-pkcs11-module", module, "--sign-key", key,
+                                          "--sign-cert", hsm + "/token.pem"};
+  // Every process's arguments, read over and over while the build signs.
+  std::atomic<bool> building{true};
+  std::atomic<int> seen{0};
+  std::thread watch([&] {
+    while (building) {
+      for (const auto& p : fs::directory_iterator("/proc")) {
+        const std::string cmdline = Slurp(p.path().string() + "/cmdline");
+        if (cmdline.find(pin) != std::string::npos) ++seen;
+      }
+    }
+  });
+  const std::string out = medium_.root + "/token";
+  RunResult built = RunBuilt(BuiltTargets()[0], "zorvex-medium", BuildArgs(out, token),
+                             medium_.root, env);
+  building = false;
+  watch.join();
+  ASSERT_EQ(built.status, 0) << built.err;
+  EXPECT_EQ(seen, 0) << "the PIN stood in a process's arguments";
+  for (const char* program : {"setup.exe", "unzip.exe"}) {
+    EXPECT_EQ(std::system(("osslsigncode verify -in '" + out + "/Disk1/" + program +
+                           "' -CAfile '" + hsm + "/token.pem' 2>&1 | grep -q 'verification: ok'")
+                              .c_str()),
+              0)
+        << program;
+  }
+  RunResult checked = RunBuilt(
+      BuiltTargets()[0], "zorvex-medium",
+      {"check", out + "/Disk1", "--signatures", "--ca-file", hsm + "/token.pem"}, medium_.root);
+  EXPECT_EQ(checked.status, 0) << checked.out;
+  EXPECT_NE(checked.out.find("setup.exe is signed by /CN=Zorvex Token Signer"), std::string::npos)
+      << checked.out;
+  for (const auto& e : fs::recursive_directory_iterator(medium_.root)) {
+    if (e.is_regular_file() && e.path().string().rfind(hsm, 0) != 0) {
+      EXPECT_EQ(Slurp(e.path()).find(pin), std::string::npos) << e.path();
+    }
+  }
+  // Refused: a wrong PIN, a key the token lacks, a PIN in a URI.
+  std::vector<std::string> missing = token;
+  missing[3] = "pkcs11:token=zorvex;object=nobody;type=private";
+  std::vector<std::string> in_uri = token;
+  in_uri[3] = key + ";pin-value=" + pin;
+  struct Row {
+    std::vector<std::string> options;
+    std::string pin, says;
+  };
+  for (const Row& row : std::vector<Row>{{token, "000000", "PIN incorrect"},
+                                         {missing, pin, "cannot sign"},
+                                         {in_uri, pin, "a PIN in a PKCS#11 URI"}}) {
+    SCOPED_TRACE(row.options[3] + " " + row.pin);
+    Env with = env;
+    with["ZORVEX_SIGN_PASSWORD"] = row.pin;
+    RunResult failed = RunBuilt(BuiltTargets()[0], "zorvex-medium",
+                                BuildArgs(medium_.root + "/failed", row.options), medium_.root,
+                                with);
+    EXPECT_EQ(failed.status, 2) << failed.err;
+    EXPECT_NE(failed.err.find(row.says), std::string::npos) << failed.err;
+    EXPECT_FALSE(fs::exists(medium_.root + "/failed"));
+    EXPECT_FALSE(fs::exists(medium_.root + "/failed.building"));
+  }
+}
+
 // but the log. The same medium with a launcher that carries no manifest runs as before.
 TEST_P(MediumToolTest, VerifiedMediumRefusesWhatItDoesNotList) {
   const bool windows = GetParam().windows;

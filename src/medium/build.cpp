@@ -292,11 +292,15 @@ bool Validate(const BuildOptions& o) {
     return Fail("--jmods DIR needs --jlink-modules and a directory of jmods");
   if (o.runtime.empty() == o.jlink_modules.empty())
     return Fail("one of --runtime DIR and --jlink-modules LIST is needed");
+  if (!o.sign.openpgp_key.empty() && o.windows) {
+    return Fail("--gpg-key signs a Linux medium; a Windows medium's programs are signed with "
+                "Authenticode (--sign-cert, --sign-pkcs12, --sign-pkcs11-module)");
+  }
   if (o.sign.Wanted()) {
     if (!o.windows) {
       return Fail(
-          "signing is for Windows media: Linux programs (ELF) have no such signature; sign the "
-          "medium's packages instead");
+          "Authenticode signing is for Windows media: Linux programs (ELF) have no such "
+          "signature; sign a Linux medium with --gpg-key ID");
     }
     std::string error;
     if (!ValidSignOptions(o.sign, &error)) return Fail(error);
@@ -416,6 +420,10 @@ bool BuildInto(const BuildOptions& o, const fs::path& work) {
   std::string error;
   if (!WriteAndBindManifest(work, disk, launcher, &error)) return Fail(error);
   if (o.sign.Wanted() && !SignProgram(o.sign, (disk / launcher).string(), &error)) {
+    return Fail(error);
+  }
+  if (!o.sign.openpgp_key.empty() &&
+      !SignWithOpenPgp(o.sign, (disk / launcher).string(), &error)) {
     return Fail(error);
   }
   return true;

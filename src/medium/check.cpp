@@ -708,7 +708,7 @@ void Checker::JavaCommand() {
 
 void Checker::Run() {
   if (!FindLauncher()) return;
-  if (platform::Os().style->drive_letters) CheckSignatures(dir_, o_.ca_file, &r_);
+  CheckSignatures(dir_, o_.ca_file, o_.keyring, false, &r_);
   CheckManifest(dir_, launcher_, &r_);
   platform::Os().files->SetWorkingDirectory(dir_);
   messages::LoadMessageCatalogue(launcher_);
@@ -742,7 +742,7 @@ int Check(const CheckOptions& options) {
   ResetOptions();
   Report report;
   if (options.signatures_only) {
-    CheckSignatures(dir, options.ca_file, &report);
+    CheckSignatures(dir, options.ca_file, options.keyring, true, &report);
   } else {
     Checker(options, &report).Run();
   }

@@ -252,8 +252,10 @@ void CheckManifest(const std::string& disk_text, const std::string& launcher, Re
   manifest::Manifest found;
   std::vector<std::string> unreadable;
   const bool windows = program.size() > 4 && program.substr(program.size() - 4) == ".exe";
-  if (!ListMedium(root, disk, {disk / program, manifest_path}, windows, &found, &unreadable,
-                  &error)) {
+  // The launcher, the manifest it vouches for, and a Linux launcher's OpenPGP signature,
+  // which covers them and so cannot be listed among them.
+  if (!ListMedium(root, disk, {disk / program, manifest_path, disk / (program + ".sig")}, windows,
+                  &found, &unreadable, &error)) {
     r->Error("Manifest", error + ".");
     return;
   }

@@ -19,6 +19,7 @@ struct CheckOptions {
   // with signatures_only nothing else is checked (so that Linux can check a Windows
   // medium's signatures, which only osslsigncode there can verify).
   std::string ca_file;
+  std::string keyring;  // a Linux medium's: the OpenPGP keys its signature must be made by
   bool signatures_only = false;
 };
 

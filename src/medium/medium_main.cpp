@@ -21,7 +21,7 @@ constexpr char kUsage[] =
     "      [--set KEY=VALUE ...] [--prereqs FILE] [--version V]\n"
     "      [--sign-cert FILE --sign-key FILE | --sign-pkcs12 FILE |\n"
     "       --sign-pkcs11-module LIB [--sign-pkcs11-engine SO] --sign-key pkcs11:URI\n"
-    "       --sign-cert FILE|pkcs11:URI] [--sign-password-file FILE]\n"
+    "       --sign-cert FILE|pkcs11:URI | --gpg-key ID (Linux media)] [--sign-password-file FILE]\n"
     "      [--timestamp-url URL] [--sign-time SECONDS]   (Windows media; password or PIN\n"
     "      also from ZORVEX_SIGN_PASSWORD, time also from SOURCE_DATE_EPOCH)\n"
     "      [--timeout SECONDS]   (how long signing may take, time-stamp included; 300)\n"
@@ -33,10 +33,12 @@ constexpr char kUsage[] =
     "    machine, or for the target whose JDK's jmods --jmods names (an arm64 JDK's for\n"
     "    linux-arm64). --store packs the component's jar uncompressed (zorvex.swd.jre: the\n"
     "    runtime): a larger medium that stages faster.\n"
-    "  zorvex-medium check [MEDIUM] [--json] [--probe] [--ca-file FILE] [--signatures]\n"
+    "  zorvex-medium check [MEDIUM] [--json] [--probe] [--ca-file FILE] [--keyring FILE]\n"
+    "      [--signatures]\n"
     "    Reads the medium in MEDIUM (default: here) as the launcher would and reports what\n"
     "    it finds; --probe also runs its prerequisite checks on this machine. Exit status 0\n"
-    "    clean, 1 warnings, 2 errors.\n";
+    "    clean, 1 warnings, 2 errors. A Linux launcher's OpenPGP signature is verified\n"
+    "    against the keys in --keyring FILE; --signatures checks the signatures alone.\n";
 
 int Usage(const std::string& error) {
   if (!error.empty()) std::fprintf(stderr, "zorvex-medium: %s\n", error.c_str());
@@ -93,6 +95,8 @@ int BuildCommand(const std::vector<std::string>& args, const char* argv0) {
       o.sign.key = v;
     else if (a == "--sign-pkcs12")
       o.sign.pkcs12 = v;
+    else if (a == "--gpg-key")
+      o.sign.openpgp_key = v;
     else if (a == "--sign-pkcs11-module")
       o.sign.pkcs11_module = v;
     else if (a == "--sign-pkcs11-engine")
@@ -139,6 +143,8 @@ int CheckCommand(const std::vector<std::string>& args) {
       o.signatures_only = true;
     else if (a == "--ca-file" && i + 1 < args.size())
       o.ca_file = args[++i];
+    else if (a == "--keyring" && i + 1 < args.size())
+      o.keyring = args[++i];
     else if (a == "-h" || a == "--help")
       return Usage("");
     else if (!a.empty() && a[0] == '-')

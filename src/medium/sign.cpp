@@ -254,6 +254,38 @@ bool SignProgram(const SignOptions& o, const std::string& file, std::string* err
   return !ec;
 }
 
+bool SignWithOpenPgp(const SignOptions& o, const std::string& file, std::string* error) {
+  const std::string signature = file + ".sig";
+  // Never a dialogue: the passphrase comes as given, or the key needs none.
+  std::vector<std::string> argv = {"gpg",          "--batch",   "--no-tty",
+                                   "--yes",        "--pinentry-mode", "loopback",
+                                   "--local-user", o.openpgp_key};
+  int pipe = -1;
+  if (!o.password_file.empty()) {
+    argv.insert(argv.end(), {"--passphrase-file", o.password_file});
+  } else if (const char* password = std::getenv("ZORVEX_SIGN_PASSWORD")) {
+    if ((pipe = PasswordPipe(password, error)) < 0) return false;
+    argv.insert(argv.end(), {"--passphrase-fd", std::to_string(pipe)});
+  }
+  std::optional<int64_t> time = o.time;
+  if (!time) {
+    if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH")) time = std::atoll(epoch);
+  }
+  if (time) {
+    argv.insert(argv.end(),
+                {"--faked-system-time", std::to_string(*time) + "!", "--ignore-time-conflict"});
+  }
+  argv.insert(argv.end(), {"--detach-sign", "--output", signature, file});
+  std::string output;
+  const int status = RunCaptured(argv, &output, o.timeout_seconds);
+  if (pipe >= 0) ClosePipe(pipe);
+  if (status == 0) return true;
+  std::error_code ec;
+  fs::remove(manifest::PathOfUtf8(signature), ec);
+  *error = "cannot sign " + file + " with the OpenPGP key " + o.openpgp_key + ":\n" + output;
+  return false;
+}
+
 namespace {
 
 // The text after `label` on the first line that holds it after `from`, or "".
@@ -399,9 +431,58 @@ void ReportSignature(const std::string& name, const std::string& path, const std
   }
 }
 
+// What gpgv says of the launcher's detached signature, read from its status lines.
+void ReportOpenPgpSignature(const std::string& dir, const std::string& keyring, bool required,
+                            Report* r) {
+  const fs::path launcher = manifest::PathOfUtf8(dir) / "setup";
+  const fs::path signature = manifest::PathOfUtf8(dir) / "setup.sig";
+  if (!fs::exists(signature)) {
+    const std::string text =
+        "setup is not signed: nothing shows a user that the medium is the one you made "
+        "(build with --gpg-key ID).";
+    if (required) {
+      r->Warn("Signatures", text);
+    } else {
+      r->Info("Signatures", text);
+    }
+    return;
+  }
+  if (keyring.empty()) {
+    r->Info("Signatures", "setup carries an OpenPGP signature (setup.sig); give --keyring FILE, "
+                          "the keys it must be made by, to verify it.");
+    return;
+  }
+  // gpgv takes a keyring without a directory from its own home: named as a path.
+  const std::string ring = fs::absolute(manifest::PathOfUtf8(keyring)).string();
+  std::string out;
+  const int status = RunCaptured({"gpgv", "--status-fd", "1", "--keyring", ring,
+                                  signature.string(), launcher.string()},
+                                 &out);
+  const std::string good = ValueAfter(out, "[GNUPG:] GOODSIG ");
+  if (status == kTimedOut || status < 0) {
+    r->Error("Signatures", "setup: gpgv cannot verify its signature here (" + out + ").");
+  } else if (status == 0 && !good.empty()) {
+    const std::string who = good.substr(good.find(' ') + 1);
+    r->Info("Signatures", "setup is signed by " + who + " (key " + good.substr(0, good.find(' ')) +
+                              "), a key in " + keyring + ", and the signature matches.");
+  } else if (out.find("[GNUPG:] BADSIG") != std::string::npos) {
+    r->Error("Signatures", "setup was changed after it was signed: its signature does not match.");
+  } else if (out.find("[GNUPG:] NO_PUBKEY") != std::string::npos) {
+    r->Error("Signatures", "setup is signed by a key that is not in " + keyring +
+                               ": the signature cannot vouch for the medium.");
+  } else {
+    r->Error("Signatures", "setup is not soundly signed: gpgv cannot verify setup.sig.");
+  }
+}
+
 }  // namespace
 
-void CheckSignatures(const std::string& dir, const std::string& ca, Report* r) {
+void CheckSignatures(const std::string& dir, const std::string& ca, const std::string& keyring,
+                     bool required, Report* r) {
+  if (fs::exists(manifest::PathOfUtf8(dir) / "setup")) {
+    ReportOpenPgpSignature(dir, keyring, required, r);
+    return;
+  }
   bool any = false;
   for (const char* name : {"setup.exe", "unzip.exe"}) {
     const fs::path file = manifest::PathOfUtf8(dir) / manifest::PathOfUtf8(name);
@@ -410,7 +491,7 @@ void CheckSignatures(const std::string& dir, const std::string& ca, Report* r) {
     any = true;
     ReportSignature(name, path, ca, r);
   }
-  if (!any) r->Info("Signatures", "No Windows programs in " + dir + ": nothing is signed.");
+  if (!any) r->Info("Signatures", "No launcher in " + dir + ": nothing is signed.");
 }
 
 }  // namespace zorvex::medium

@@ -23,6 +23,7 @@ struct SignOptions {
   std::string pkcs11_module;    // a PKCS#11 module: key (and cert) are pkcs11: URIs in it
   std::string pkcs11_engine;    // the OpenSSL engine that reaches it; default: the system's
   std::string password_file;    // the key's password; else ZORVEX_SIGN_PASSWORD, when set
+  std::string openpgp_key;      // a Linux medium's: gpg's key (id or fingerprint) in GNUPGHOME
   std::string timestamp_url;    // a time-stamp server, optional
   std::optional<int64_t> time;  // a fixed signing time (seconds since 1970), optional
   int timeout_seconds = kChildTimeoutSeconds;  // how long osslsigncode may take
@@ -42,6 +43,13 @@ bool ValidSignOptions(const SignOptions& options, std::string* error);
 // end within the options' time (an unanswering time-stamp server is named).
 bool SignProgram(const SignOptions& options, const std::string& file, std::string* error);
 
+// Signs a Linux medium's launcher with OpenPGP: a detached signature FILE.sig made by gpg
+// with the options' openpgp_key. The launcher carries the manifest's digest, so the
+// signature covers the whole medium. The passphrase reaches gpg as the password does
+// osslsigncode (a file, or a pipe from ZORVEX_SIGN_PASSWORD); the signing time is the
+// options' own, else SOURCE_DATE_EPOCH, else now. False with *error, nothing left.
+bool SignWithOpenPgp(const SignOptions& options, const std::string& file, std::string* error);
+
 // Runs a program with the argument vector, its standard output and error captured, for at
 // most `timeout_seconds`. The exit status; kTimedOut when it did not end in time (it and
 // what it started are killed); -1 when it cannot be started (always on Windows).
@@ -52,6 +60,10 @@ int RunCaptured(const std::vector<std::string>& argv, std::string* output,
 // unzip.exe) are worth, verified against `ca` (a PEM file) or, without one, against the
 // certificates they carry and this system's: signed and intact, unsigned (a warning), or
 // changed, damaged or not verifiable (an error).
-void CheckSignatures(const std::string& dir, const std::string& ca, Report* r);
+// A Linux launcher's OpenPGP signature (setup.sig) is verified with gpgv against `keyring`:
+// good, bad (changed), made by a key not in the keyring, or missing (a warning when
+// `required`, else a note).
+void CheckSignatures(const std::string& dir, const std::string& ca, const std::string& keyring,
+                     bool required, Report* r);
 
 }  // namespace zorvex::medium

@@ -546,6 +546,87 @@ TEST_F(NativeMediumToolTest, KilledBuildTakesItsSignerWithIt) {
 // A verified medium: it stages; one byte changed in each kind of file it takes, a file
 // planted where it would stage or run it, or a changed manifest, and the run ends with -1
 // before anything from the medium runs, naming the file, with nothing staged left behind
+// A Linux medium signed with OpenPGP (a key in a GNUPGHOME of the test's, its passphrase
+// given in the environment): the signature verifies against a keyring with the key, the
+// medium's own check passes with it beside the launcher; a changed launcher, a keyring
+// without the key and a missing signature are reported; a wrong passphrase fails the build,
+// leaving nothing; a Windows medium is not signed so.
+TEST_P(MediumToolTest, SignedLinuxMedium) {
+  if (GetParam().windows) GTEST_SKIP() << "OpenPGP signs the Linux launcher";
+  if (std::system("command -v gpg >/dev/null && command -v gpgv >/dev/null") != 0)
+    GTEST_SKIP() << "gpg and gpgv are needed (scripts/install-deps.sh)";
+  const std::string home = medium_.root + "/gnupg", other = medium_.root + "/gnupg-other";
+  for (const std::string& dir : {home, other}) {
+    fs::create_directories(dir);
+    fs::permissions(dir, fs::perms::owner_all, fs::perm_options::replace);
+    ASSERT_EQ(std::system(("GNUPGHOME='" + dir +
+                           "' gpg --batch --pinentry-mode loopback --passphrase secret "
+                           "--quick-gen-key 'Zorvex Release <release@example.invalid>' rsa2048 "
+                           "sign never >/dev/null 2>&1 && GNUPGHOME='" + dir +
+                           "' gpg --export > '" + dir + ".keys'")
+                              .c_str()),
+              0);
+  }
+  const Env env = {{"GNUPGHOME", home}, {"ZORVEX_SIGN_PASSWORD", "secret"}};
+  const std::string out = medium_.root + "/signed";
+  RunResult built = RunBuilt(BuiltTargets()[0], "zorvex-medium",
+                             BuildArgs(out, {"--gpg-key", "release@example.invalid"}),
+                             medium_.root, env);
+  ASSERT_EQ(built.status, 0) << built.err;
+  const std::string disk = out + "/Disk1";
+  auto check = [&](const std::vector<std::string>& more) {
+    std::vector<std::string> args = {"check", disk};
+    args.insert(args.end(), more.begin(), more.end());
+    return RunBuilt(BuiltTargets()[0], "zorvex-medium", args, medium_.root);
+  };
+  RunResult checked = check({"--signatures", "--keyring", home + ".keys"});
+  EXPECT_EQ(checked.status, 0) << checked.out;
+  EXPECT_NE(checked.out.find("setup is signed by Zorvex Release <release@example.invalid>"),
+            std::string::npos)
+      << checked.out;
+  checked = check({"--keyring", home + ".keys"});  // the whole check: the signature is no stray
+  EXPECT_EQ(checked.status, 0) << checked.out;
+  struct Row {
+    std::string keyring, says;
+    int status;
+  };
+  const std::string launcher = Slurp(disk + "/setup");
+  for (const Row& row : std::vector<Row>{{other + ".keys", "a key that is not in", 2},
+                                         {home + ".keys", "was changed after it was signed", 2}}) {
+    SCOPED_TRACE(row.says);
+    if (row.keyring == home + ".keys") {
+      std::string changed = launcher;
+      changed[changed.size() / 2] ^= 1;
+      Spit(disk + "/setup", changed);
+    }
+    checked = check({"--signatures", "--keyring", row.keyring});
+    EXPECT_EQ(checked.status, row.status) << checked.out;
+    EXPECT_NE(checked.out.find(row.says), std::string::npos) << checked.out;
+    EXPECT_EQ(checked.out.find("the signature matches"), std::string::npos) << checked.out;
+  }
+  fs::remove(disk + "/setup.sig");
+  checked = check({"--signatures", "--keyring", home + ".keys"});
+  EXPECT_EQ(checked.status, 1) << checked.out;
+  EXPECT_NE(checked.out.find("setup is not signed"), std::string::npos) << checked.out;
+  // A wrong passphrase: the build fails and leaves nothing. (The agent, which keeps the
+  // right one for a while, goes first; and at the end, with the test's key homes.)
+  auto stop_agents = [&] {
+    for (const std::string& dir : {home, other}) {
+      std::system(("GNUPGHOME='" + dir + "' gpgconf --kill all >/dev/null 2>&1").c_str());
+    }
+  };
+  stop_agents();
+  RunResult failed = RunBuilt(BuiltTargets()[0], "zorvex-medium",
+                              BuildArgs(medium_.root + "/failed",
+                                        {"--gpg-key", "release@example.invalid"}),
+                              medium_.root, {{"GNUPGHOME", home}, {"ZORVEX_SIGN_PASSWORD", "no"}});
+  EXPECT_EQ(failed.status, 2) << failed.err;
+  EXPECT_NE(failed.err.find("cannot sign"), std::string::npos) << failed.err;
+  EXPECT_FALSE(fs::exists(medium_.root + "/failed"));
+  EXPECT_FALSE(fs::exists(medium_.root + "/failed.building"));
+  stop_agents();
+}
+
 // A key that never leaves its token (SoftHSM2 here, as a USB token or an HSM is reached):
 // the medium's programs are signed through PKCS#11 and verify; the PIN, given in the
 // environment, stands in no process's arguments while signing and in no file afterwards;
@@ -622,10 +703,12 @@ TEST_P(MediumToolTest, SignedWithAKeyInAToken) {
     std::vector<std::string> options;
     std::string pin, says;
   };
-  for (const Row& row : std::vector<Row>{{token, "000000", "PIN incorrect"},
-                                         {missing, pin, "cannot sign"},
-                                         {in_uri, pin, "a PIN in a PKCS#11 URI"}}) {
-    SCOPED_TRACE(row.options[3] + " " + row.pin);
+  for (const Row& row : std::vector<Row>{
+           {token, "000000", "PIN incorrect"},
+           {missing, pin, "cannot sign"},
+           {in_uri, pin, "a PIN in a PKCS#11 URI"},
+           {{"--gpg-key", "release@example.invalid"}, pin, "--gpg-key signs a Linux medium"}}) {
+    SCOPED_TRACE(row.says);
     Env with = env;
     with["ZORVEX_SIGN_PASSWORD"] = row.pin;
     RunResult failed = RunBuilt(BuiltTargets()[0], "zorvex-medium",

@@ -149,3 +149,24 @@ for loc in de_DE.UTF-8 ja_JP.UTF-8 es_MX.UTF-8 it_IT.UTF-8 ko_KR.UTF-8 pt_BR.UTF
   fi
 done
 if [ "${need_gen:-0}" = 1 ]; then $SUDO locale-gen >/dev/null; fi
+
+# The CycloneDX project's own library and its JSON-schema validator, at fixed versions, for
+# the test that validates a medium's bill of materials (a test dependency only).
+CYCLONEDX=/opt/zorvex/cyclonedx
+CYCLONEDX_PACKAGES="@cyclonedx/cyclonedx-library@10.3.0 ajv@8.20.0 ajv-formats@3.0.1 ajv-formats-draft2019@1.6.1"
+if [ "$(cat "$CYCLONEDX.version" 2>/dev/null)" != "$CYCLONEDX_PACKAGES" ]; then
+  command -v npm >/dev/null || apt_install nodejs npm
+  echo "Installing the CycloneDX validator into $CYCLONEDX"
+  $SUDO rm -rf "$CYCLONEDX"
+  $SUDO mkdir -p "$CYCLONEDX"
+  log=$(mktemp)
+  # shellcheck disable=SC2086  # the packages are words
+  if ! $SUDO npm install --no-audit --no-fund --prefix "$CYCLONEDX" $CYCLONEDX_PACKAGES >"$log" 2>&1; then
+    cat "$log" >&2
+    rm -f "$log"
+    echo "error: the CycloneDX validator cannot be installed" >&2
+    exit 1
+  fi
+  rm -f "$log"
+  echo "$CYCLONEDX_PACKAGES" | $SUDO tee "$CYCLONEDX.version" >/dev/null
+fi

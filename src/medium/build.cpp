@@ -21,6 +21,7 @@
 #include <cerrno>
 #endif
 
+#include "medium/bom.h"
 #include "medium/jar_writer.h"
 #include "medium/manifest_tool.h"
 #include "medium/medium.h"
@@ -375,6 +376,11 @@ bool BuildInto(const BuildOptions& o, const fs::path& work) {
   const fs::path java = runtime / "bin" / (o.windows ? "javaw.exe" : "java");
   if (!ForTheTarget(o, java, "the runtime's java")) return false;
   const std::string version = RuntimeVersion(runtime);
+  std::string release, release_error;  // for the bill of materials
+  if (fs::exists(runtime / kRuntimeVersionFile, ec) &&
+      !ReadWholeFile(runtime / kRuntimeVersionFile, &release, &release_error)) {
+    return Fail(release_error);
+  }
   if (!IsPlainName(version))
     return Fail("the runtime's release file names the version \"" + version +
                 "\", which is no plain name");
@@ -418,6 +424,23 @@ bool BuildInto(const BuildOptions& o, const fs::path& work) {
   // that its signature vouches for every byte.
   const std::string launcher = o.windows ? "setup.exe" : "setup";
   std::string error;
+  // The bill of materials, in the medium before the manifest lists it.
+  BomInputs bom{o.version, launcher, release, {}};  // the files follow
+  if (!BomFilesOf(disk, o.windows, &bom.files, &error)) return Fail(error);
+  for (BomFile& f : bom.files) {  // the installer's jars, packed into its components' jars
+    const std::vector<std::string>* jars = f.component == kZek       ? &o.installer_jars
+                                           : f.component == kZekCore ? &o.core_jars
+                                                                     : nullptr;
+    for (size_t i = 0; jars != nullptr && i < jars->size(); ++i) {
+      std::string sha256;
+      if (!Sha256OfFile(PathOfUtf8((*jars)[i]), &sha256, &error)) return Fail(error);
+      f.contains.push_back({manifest::Utf8Of(PathOfUtf8((*jars)[i]).filename()), sha256});
+    }
+  }
+  std::ofstream bill(disk / kBomName, std::ios::binary);
+  bill << BillOfMaterials(bom);
+  bill.close();
+  if (!bill) return Fail("cannot write " + (disk / kBomName).string() + SystemReason());
   if (!WriteAndBindManifest(work, disk, launcher, &error)) return Fail(error);
   if (o.sign.Wanted() && !SignProgram(o.sign, (disk / launcher).string(), &error)) {
     return Fail(error);

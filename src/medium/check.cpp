@@ -15,6 +15,7 @@
 #include "config/ini_reader.h"
 #include "config/param_file.h"
 #include "launcher/java_command.h"
+#include "medium/bom.h"
 #include "medium/manifest_tool.h"
 #include "medium/medium.h"
 #include "medium/report.h"
@@ -710,6 +711,7 @@ void Checker::Run() {
   if (!FindLauncher()) return;
   CheckSignatures(dir_, o_.ca_file, o_.keyring, false, &r_);
   CheckManifest(dir_, launcher_, &r_);
+  CheckBillOfMaterials(manifest::PathOfUtf8(dir_), platform::Os().style->drive_letters, &r_);
   platform::Os().files->SetWorkingDirectory(dir_);
   messages::LoadMessageCatalogue(launcher_);
   CheckCatalogues();

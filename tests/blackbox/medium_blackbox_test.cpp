@@ -104,6 +104,55 @@ class NativeMediumToolTest : public ::testing::Test, public MediumTool {
   NativeMediumToolTest() : MediumTool(BuiltTargets()[0]) {}
 };
 
+// The medium's bill of materials: valid CycloneDX 1.5 by the project's own validator,
+// naming the runtime and each jar with its version and SHA-256; the check compares it with
+// the medium and reports a jar that differs, and one it does not name.
+TEST_P(MediumToolTest, BillOfMaterialsIsValidAndChecked) {
+  if (GetParam().windows) GTEST_SKIP() << "the same document for both targets";
+  const std::string validator = std::string(ZORVEX_SOURCE_DIR) + "/tests/tools/validate_cyclonedx.js";
+  const char* modules = std::getenv("ZORVEX_CYCLONEDX_NODE_PATH");
+  const std::string node_path = modules ? modules : "/opt/zorvex/cyclonedx/node_modules";
+  if (!fs::exists(node_path + "/@cyclonedx/cyclonedx-library")) {
+    GTEST_SKIP() << "the CycloneDX validator is not installed (scripts/install-deps.sh)";
+  }
+  const std::string out = medium_.root + "/bom";
+  ASSERT_EQ(Build(out, {"--version", "2.1.0"}).status, 0);
+  const std::string bom = out + "/Disk1/zorbom.cdx.json";
+  const std::string text = Slurp(bom);
+  EXPECT_EQ(std::system(("NODE_PATH='" + node_path + "' node '" + validator + "' '" + bom +
+                         "' >'" + medium_.root + "/valid.txt' 2>&1")
+                            .c_str()),
+            0)
+      << Slurp(medium_.root + "/valid.txt") << text;
+  for (const char* named : {"\"name\":\"Java runtime\",\"version\":\"17.0.2\"",
+                            "\"name\":\"zorvex.swd.zek.jar\",\"version\":\"2.1.0\"",
+                            "\"name\":\"zorinstaller.jar\",\"version\":\"2.1.0\",\"hashes\"",
+                            "\"name\":\"zorvex-medium\""}) {
+    EXPECT_NE(text.find(named), std::string::npos) << named << "\n" << text;
+  }
+  RunResult checked = Check(out + "/Disk1");
+  EXPECT_EQ(checked.status, 0) << checked.out;
+  EXPECT_NE(checked.out.find("zorbom.cdx.json names the unzip and the"), std::string::npos)
+      << checked.out;
+  const std::string jar =
+      out + "/stage/Components/zorvex.swd.zek/2.1.0/1/DataFiles/zorvex.swd.zek.jar";
+  std::string bytes = Slurp(jar);
+  ASSERT_FALSE(bytes.empty());
+  bytes[bytes.size() / 2] ^= 1;
+  Spit(jar, bytes);
+  Spit(out + "/stage/Components/zorvex.swd.zek/2.1.0/1/DataFiles/planted.jar", "PK");
+  checked = Check(out + "/Disk1");
+  EXPECT_EQ(checked.status, 2) << checked.out;
+  EXPECT_NE(checked.out.find("zorbom.cdx.json names ../stage/Components/zorvex.swd.zek/2.1.0/1/"
+                             "DataFiles/zorvex.swd.zek.jar with SHA-256"),
+            std::string::npos)
+      << checked.out;
+  EXPECT_NE(checked.out.find("zorbom.cdx.json does not name ../stage/Components/zorvex.swd.zek/"
+                             "2.1.0/1/DataFiles/planted.jar"),
+            std::string::npos)
+      << checked.out;
+}
+
 // Built with its jars deflated, and with the runtime's and a component's stored (which the
 // unzip copies as they are): the same staged files either way.
 TEST_P(MediumToolTest, BuiltMediumRunsAndPassesTheCheck) {

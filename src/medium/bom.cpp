@@ -146,6 +146,22 @@ bool BomFilesOf(const fs::path& disk, bool windows, std::vector<BomFile>* files,
   return true;
 }
 
+namespace {
+
+// The document around its body, with a serial number of the body's own, so that the same
+// medium gets the same document.
+std::string WithSerial(const std::string& body) {
+  const std::string h = manifest::ToHex(manifest::Sha256Of(body));
+  const std::string serial = h.substr(0, 8) + "-" + h.substr(8, 4) + "-5" + h.substr(13, 3) +
+                             "-" + std::string(1, "89ab"[h[16] % 4]) + h.substr(17, 3) + "-" +
+                             h.substr(20, 12);
+  return "{\n  \"bomFormat\": \"CycloneDX\",\n  \"specVersion\": \"1.5\",\n"
+         "  \"serialNumber\": \"urn:uuid:" +
+         serial + "\",\n  \"version\": 1,\n" + body;
+}
+
+}  // namespace
+
 std::string BillOfMaterials(const BomInputs& in) {
   std::vector<std::string> components;
   components.push_back(Component(
@@ -185,14 +201,31 @@ std::string BillOfMaterials(const BomInputs& in) {
     body += "    " + components[i] + (i + 1 < components.size() ? ",\n" : "\n");
   }
   body += "  ]\n}\n";
-  // A serial number of the content's own, so that the same medium gets the same document.
-  std::string h = manifest::ToHex(manifest::Sha256Of(body));
-  const std::string serial = h.substr(0, 8) + "-" + h.substr(8, 4) + "-5" + h.substr(13, 3) +
-                             "-" + std::string(1, "89ab"[h[16] % 4]) + h.substr(17, 3) + "-" +
-                             h.substr(20, 12);
-  return "{\n  \"bomFormat\": \"CycloneDX\",\n  \"specVersion\": \"1.5\",\n"
-         "  \"serialNumber\": \"urn:uuid:" +
-         serial + "\",\n  \"version\": 1,\n" + body;
+  return WithSerial(body);
+}
+
+bool RehashInBillOfMaterials(const fs::path& disk, const std::string& path,
+                             const std::string& sha256, std::string* error) {
+  const fs::path file = disk / kBomName;
+  std::ifstream in(file, std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string named = "\"name\":\"zorvex:path\",\"value\":" + Quote(path);
+  const size_t at = text.find(named);
+  const size_t line = at == std::string::npos ? at : text.rfind('\n', at);
+  const std::string label = "\"alg\":\"SHA-256\",\"content\":\"";
+  const size_t hash = line == std::string::npos ? line : text.find(label, line);
+  const size_t body = text.find("  \"metadata\"");
+  if (hash == std::string::npos || hash > at || body == std::string::npos) {
+    *error = manifest::Utf8Of(file) + " names no " + path + " with a SHA-256";
+    return false;
+  }
+  std::string changed = text;
+  changed.replace(hash + label.size(), 64, sha256);
+  std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  out << WithSerial(changed.substr(body));
+  out.close();
+  if (!out) *error = "cannot write " + manifest::Utf8Of(file);
+  return static_cast<bool>(out);
 }
 
 void CheckBillOfMaterials(const fs::path& disk, bool windows, Report* r) {

@@ -40,6 +40,11 @@ bool BomFilesOf(const std::filesystem::path& disk, bool windows, std::vector<Bom
 // The document, the same bytes for the same inputs.
 std::string BillOfMaterials(const BomInputs& in);
 
+// Gives the file `path` of the bill in `disk` a new SHA-256 (a program signed after the
+// bill was written). False with *error when the bill does not name it.
+bool RehashInBillOfMaterials(const std::filesystem::path& disk, const std::string& path,
+                             const std::string& sha256, std::string* error);
+
 // Compares the bill in `disk` with the medium: each file it names must be there with its
 // SHA-256, and each file it would name must be named. Findings go to the report.
 void CheckBillOfMaterials(const std::filesystem::path& disk, bool windows, Report* r);

@@ -297,6 +297,10 @@ bool Validate(const BuildOptions& o) {
     return Fail("--gpg-key signs a Linux medium; a Windows medium's programs are signed with "
                 "Authenticode (--sign-cert, --sign-pkcs12, --sign-pkcs11-module)");
   }
+  if (o.sign_detached && (!o.windows || o.sign.Wanted())) {
+    return Fail("--sign-detached is for a Windows medium signed by a service, without "
+                "--sign-cert, --sign-pkcs12 or --sign-pkcs11-module");
+  }
   if (o.sign.Wanted()) {
     if (!o.windows) {
       return Fail(
@@ -539,9 +543,94 @@ fs::path MakeWorkDirectory(const fs::path& out, std::error_code* ec, fs::path* t
 
 }  // namespace
 
+namespace {
+
+// Beside OUT while a service signs: the medium, built and not yet signed, and the data
+// the next program's signature must cover.
+fs::path UnsignedDir(const fs::path& out) { return out.string() + ".unsigned"; }
+fs::path ToSignDir(const fs::path& out) { return out.string() + ".to-sign"; }
+
+// The launcher's directory of a medium: Disk1 of the distribution layout, else itself.
+fs::path DiskOf(const fs::path& medium) {
+  std::error_code ec;
+  return fs::exists(medium / "Disk1" / "setup.exe", ec) ? medium / "Disk1" : medium;
+}
+
+void SayWhatToSign(const fs::path& out, const std::string& program) {
+  std::printf(
+      "Have the signing service sign %s (the data %s's Authenticode signature covers, "
+      "SHA-256), then attach the PKCS#7 signature it returns:\n  zorvex-medium attach --out %s "
+      "--signature FILE [--ca-file FILE]\n",
+      (ToSignDir(out) / (program + ".der")).string().c_str(), program.c_str(),
+      out.string().c_str());
+}
+
+}  // namespace
+
+int Attach(const AttachOptions& o) {
+  const fs::path out = fs::absolute(PathOfUtf8(o.out));
+  const fs::path medium = UnsignedDir(out), to_sign = ToSignDir(out);
+  std::error_code ec;
+  const std::string program = fs::exists(to_sign / "unzip.exe.der", ec)   ? "unzip.exe"
+                              : fs::exists(to_sign / "setup.exe.der", ec) ? "setup.exe"
+                                                                          : "";
+  if (program.empty() || !fs::is_directory(medium, ec)) {
+    Fail("nothing beside " + out.string() +
+         " waits for a signature: build it with --sign-detached first");
+    return 2;
+  }
+  if (!fs::is_regular_file(PathOfUtf8(o.signature), ec)) {
+    Fail(o.signature + " does not exist");
+    return 2;
+  }
+  const fs::path disk = DiskOf(medium);
+  std::string error;
+  if (!AttachSignature((disk / program).string(), o.signature, o.ca_file, o.timeout_seconds,
+                       &error)) {
+    Fail(error);
+    return 2;
+  }
+  fs::remove(to_sign / (program + ".der"), ec);
+  if (program == "unzip.exe") {
+    // The unzip's bytes changed: the bill and the manifest follow them, the launcher binds
+    // the manifest's new digest, and its own signature is next.
+    std::string sha256;
+    if (!Sha256OfFile(disk / program, &sha256, &error) ||
+        !RehashInBillOfMaterials(disk, program, sha256, &error) ||
+        !WriteAndBindManifest(medium, disk, "setup.exe", &error) ||
+        !ExtractSignedData((disk / "setup.exe").string(),
+                           (to_sign / "setup.exe.der").string(), o.timeout_seconds, &error)) {
+      Fail(error + "\nThe medium in " + medium.string() + " is not complete: build it again.");
+      return 2;
+    }
+    std::printf("unzip.exe is signed.\n");
+    SayWhatToSign(out, "setup.exe");
+    return 0;
+  }
+  errno = 0;
+  if (!platform::Os().files->MoveFileNoReplace(medium.string(), out.string())) {
+    const std::string reason = SystemReason();
+    Fail("cannot rename " + medium.string() + " to " + out.string() +
+         (fs::exists(out, ec) ? ": it exists now" : reason));
+    return 2;
+  }
+  fs::remove_all(to_sign, ec);
+  std::printf("setup.exe is signed. Medium built and signed in %s\n", out.string().c_str());
+  return 0;
+}
+
 int Build(const BuildOptions& options) {
   if (!Validate(options)) return 2;
   const fs::path out = fs::absolute(PathOfUtf8(options.out));
+  if (options.sign_detached) {
+    std::error_code taken;
+    for (const fs::path& p : {out, UnsignedDir(out), ToSignDir(out)}) {
+      if (fs::exists(p, taken)) {
+        Fail(p.string() + " exists: a medium signed by a service needs the three names free");
+        return 2;
+      }
+    }
+  }
   // A directory of this run's own beside the output: one that exists already is someone
   // else's and is left alone.
   fs::path work;
@@ -566,14 +655,30 @@ int Build(const BuildOptions& options) {
   if (ok) ok = fs::remove(work / kMarkerName, ec) || Fail("cannot remove the build's marker");
   // Never over a directory that someone made under the output's name meanwhile.
   if (ok) errno = 0;
-  if (ok && !platform::Os().files->MoveFileNoReplace(work.string(), out.string())) {
+  const fs::path final_name = options.sign_detached ? UnsignedDir(out) : out;
+  if (ok && !platform::Os().files->MoveFileNoReplace(work.string(), final_name.string())) {
     const std::string reason = SystemReason();
-    ok = Fail("cannot rename " + work.string() + " to " + out.string() +
-              (fs::exists(out, ec) ? ": it exists now" : reason));
+    ok = Fail("cannot rename " + work.string() + " to " + final_name.string() +
+              (fs::exists(final_name, ec) ? ": it exists now" : reason));
   }
   if (!ok) {
     fs::remove_all(work, ec);
     return 2;
+  }
+  if (options.sign_detached) {
+    std::string error;
+    fs::create_directory(ToSignDir(out), ec);
+    if (ec || !ExtractSignedData((DiskOf(final_name) / "unzip.exe").string(),
+                                 (ToSignDir(out) / "unzip.exe.der").string(),
+                                 options.sign.timeout_seconds, &error)) {
+      Fail(ec ? "cannot create " + ToSignDir(out).string() + ": " + ec.message() : error);
+      fs::remove_all(final_name, ec);
+      fs::remove_all(ToSignDir(out), ec);
+      return 2;
+    }
+    std::printf("Medium built, not yet signed, in %s\n", final_name.string().c_str());
+    SayWhatToSign(out, "unzip.exe");
+    return 0;
   }
   std::printf("Medium built in %s\n", out.string().c_str());
   return 0;

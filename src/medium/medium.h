@@ -47,9 +47,26 @@ struct BuildOptions {
   std::string prereqs;                // a file whose sections are added to zorparam.ini
   std::string version = "1.0.0.0.0";  // the version of the installer's own components
   SignOptions sign;                   // Authenticode signing of a Windows medium's programs
+  // Signed by a service that keeps the key: the medium is built as OUT.unsigned, and the
+  // data the unzip's signature must cover is written into OUT.to-sign (see Attach).
+  bool sign_detached = false;
 };
 
 // Builds the medium. 0, or 2 after a message on standard error; nothing is left behind.
 int Build(const BuildOptions& options);
+
+struct AttachOptions {
+  std::string out;        // the medium's directory, as given to the detached build
+  std::string signature;  // the PKCS#7 signature (DER) the service returned
+  std::string ca_file;    // the signature must verify against it; else against its own chain
+  int timeout_seconds = kChildTimeoutSeconds;
+};
+
+// Attaches the signature of the program that waits for one in OUT.to-sign: first the
+// unzip's (then the bill of materials and the manifest follow its new bytes, the launcher
+// binds their digest, and the launcher's data is written), then the launcher's (then the
+// medium is moved to OUT). A signature that does not verify for the program is refused
+// and changes nothing; the medium is at OUT only when both are signed. 0, or 2.
+int Attach(const AttachOptions& options);
 
 }  // namespace zorvex::medium

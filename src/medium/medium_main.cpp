@@ -25,6 +25,7 @@ constexpr char kUsage[] =
     "      [--timestamp-url URL] [--sign-time SECONDS]   (Windows media; password or PIN\n"
     "      also from ZORVEX_SIGN_PASSWORD, time also from SOURCE_DATE_EPOCH)\n"
     "      [--timeout SECONDS]   (how long signing may take, time-stamp included; 300)\n"
+    "      [--sign-detached]   (Windows: signed by a service; see attach)\n"
     "    Makes a complete medium in DIR (a new directory): the launcher of the target with\n"
     "    its catalogues and unzip (from --launcher-dir, default: beside zorvex-medium),\n"
     "    zorparam.ini, the runtime and the jars; for the distribution layout packed as jars\n"
@@ -38,7 +39,12 @@ constexpr char kUsage[] =
     "    Reads the medium in MEDIUM (default: here) as the launcher would and reports what\n"
     "    it finds; --probe also runs its prerequisite checks on this machine. Exit status 0\n"
     "    clean, 1 warnings, 2 errors. A Linux launcher's OpenPGP signature is verified\n"
-    "    against the keys in --keyring FILE; --signatures checks the signatures alone.\n";
+    "    against the keys in --keyring FILE; --signatures checks the signatures alone.\n"
+    "  zorvex-medium attach --out DIR --signature FILE [--ca-file FILE]\n"
+    "    After build --sign-detached: attaches the PKCS#7 signature a signing service made\n"
+    "    of DIR.to-sign/unzip.exe.der, then (run again) of DIR.to-sign/setup.exe.der; each\n"
+    "    must verify for its program, else nothing changes. The medium is moved from\n"
+    "    DIR.unsigned to DIR once both are signed.\n";
 
 int Usage(const std::string& error) {
   if (!error.empty()) std::fprintf(stderr, "zorvex-medium: %s\n", error.c_str());
@@ -58,6 +64,10 @@ int BuildCommand(const std::vector<std::string>& args, const char* argv0) {
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (a == "-h" || a == "--help") return Usage("");
+    if (a == "--sign-detached") {
+      o.sign_detached = true;
+      continue;
+    }
     if (i + 1 >= args.size()) return Usage(a + " needs a value");
     const std::string& v = args[++i];
     if (a == "--out")
@@ -155,6 +165,26 @@ int CheckCommand(const std::vector<std::string>& args) {
   return zorvex::medium::Check(o);
 }
 
+int AttachCommand(const std::vector<std::string>& args) {
+  zorvex::medium::AttachOptions o;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "-h" || a == "--help") return Usage("");
+    if (i + 1 >= args.size()) return Usage(a + " needs a value");
+    const std::string& v = args[++i];
+    if (a == "--out")
+      o.out = v;
+    else if (a == "--signature")
+      o.signature = v;
+    else if (a == "--ca-file")
+      o.ca_file = v;
+    else
+      return Usage("unknown option " + a);
+  }
+  if (o.out.empty() || o.signature.empty()) return Usage("attach needs --out DIR --signature FILE");
+  return zorvex::medium::Attach(o);
+}
+
 }  // namespace
 
 static int Main(int argc, char** argv) {
@@ -164,6 +194,7 @@ static int Main(int argc, char** argv) {
   args.erase(args.begin());
   if (command == "build") return BuildCommand(args, argv[0]);
   if (command == "check") return CheckCommand(args);
+  if (command == "attach") return AttachCommand(args);
   if (command == "-h" || command == "--help") return Usage("");
   return Usage("unknown command " + command);
 }

@@ -494,4 +494,52 @@ void CheckSignatures(const std::string& dir, const std::string& ca, const std::s
   if (!any) r->Info("Signatures", "No launcher in " + dir + ": nothing is signed.");
 }
 
+bool ExtractSignedData(const std::string& program, const std::string& data, int timeout_seconds,
+                       std::string* error) {
+  std::string out;
+  if (RunCaptured({"osslsigncode", "extract-data", "-h", "sha256", "-in", program, "-out", data},
+                  &out, timeout_seconds) == 0) {
+    return true;
+  }
+  std::error_code ec;
+  fs::remove(manifest::PathOfUtf8(data), ec);
+  *error = "cannot write the data " + program + "'s signature must cover:\n" + out;
+  return false;
+}
+
+bool AttachSignature(const std::string& program, const std::string& signature,
+                     const std::string& ca, int timeout_seconds, std::string* error) {
+  const std::string copy = program + ".signed";
+  std::string out;
+  // Its own status says little (it fails a chain it cannot verify): what counts is the
+  // check of the copy below.
+  RunCaptured({"osslsigncode", "attach-signature", "-sigin", signature, "-in", program, "-out",
+               copy},
+              &out, timeout_seconds);
+  std::error_code ec;
+  std::string why = "osslsigncode could not attach it:\n" + out;
+  bool sound = fs::exists(manifest::PathOfUtf8(copy), ec);
+  if (sound) {
+    std::vector<std::string> argv = {"osslsigncode", "verify", "-in", copy};
+    if (!ca.empty()) argv.insert(argv.end(), {"-CAfile", ca});
+    const int status = RunCaptured(argv, &out, timeout_seconds);
+    if (out.find("MISMATCH") != std::string::npos) {
+      sound = false;
+      why = "it was made for other bytes than this program's (the hash does not match)";
+    } else if (status != 0) {
+      sound = ca.empty() && SignatureSound(copy, out, &why);
+      if (!ca.empty()) why = VerifyFailure(out);
+    }
+  }
+  if (!sound) {
+    fs::remove(manifest::PathOfUtf8(copy), ec);
+    *error = "the signature " + signature + " is refused for " + program + ": " + why +
+             ". Nothing was changed.";
+    return false;
+  }
+  fs::rename(manifest::PathOfUtf8(copy), manifest::PathOfUtf8(program), ec);
+  if (ec) *error = "cannot replace " + program + " by its signed copy: " + ec.message();
+  return !ec;
+}
+
 }  // namespace zorvex::medium

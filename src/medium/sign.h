@@ -43,6 +43,16 @@ bool ValidSignOptions(const SignOptions& options, std::string* error);
 // end within the options' time (an unanswering time-stamp server is named).
 bool SignProgram(const SignOptions& options, const std::string& file, std::string* error);
 
+// Signing through a service that keeps the key (a cloud key vault, a CA's signing service):
+// the data a program's signature must cover, written to `data` (osslsigncode's
+// extract-data, SHA-256), for the service to sign; and its PKCS#7 signature attached to a
+// copy of the program, kept only when it verifies for these bytes (against `ca`, or the
+// certificates it carries). False with *error; the program is then as it was.
+bool ExtractSignedData(const std::string& program, const std::string& data, int timeout_seconds,
+                       std::string* error);
+bool AttachSignature(const std::string& program, const std::string& signature,
+                     const std::string& ca, int timeout_seconds, std::string* error);
+
 // Signs a Linux medium's launcher with OpenPGP: a detached signature FILE.sig made by gpg
 // with the options' openpgp_key. The launcher carries the manifest's digest, so the
 // signature covers the whole medium. The passphrase reaches gpg as the password does

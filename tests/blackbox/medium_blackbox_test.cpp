@@ -676,6 +676,82 @@ TEST_P(MediumToolTest, SignedLinuxMedium) {
   stop_agents();
 }
 
+// Signed by a service that keeps the key (the test plays it with osslsigncode on the data
+// handed out): the build stops short of the signatures; the unzip's signature is attached,
+// then the launcher's, each checked first; a signature made for other bytes is refused and
+// changes nothing; the medium is in place only when both programs are signed, and then
+// passes the whole check.
+TEST_P(MediumToolTest, SignedThroughASigningService) {
+  if (!GetParam().windows) GTEST_SKIP() << "Authenticode is Windows'";
+  if (std::system("command -v osslsigncode >/dev/null && command -v openssl >/dev/null") != 0)
+    GTEST_SKIP() << "osslsigncode and openssl are needed (scripts/install-deps.sh)";
+  const std::string pki = medium_.root + "/pki";
+  fs::create_directories(pki);
+  Spit(pki + "/ext.cnf", "extendedKeyUsage=codeSigning\nkeyUsage=digitalSignature\n");
+  ASSERT_EQ(std::system(("cd '" + pki +
+                         "' && openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out "
+                         "ca.pem -days 30 -subj '/CN=Zorvex Test CA' && openssl req -newkey "
+                         "rsa:2048 -nodes -keyout sign.key -out sign.csr -subj '/CN=Zorvex "
+                         "Service Signer' && openssl x509 -req -in sign.csr -CA ca.pem -CAkey "
+                         "ca.key -CAcreateserial -out sign.pem -days 30 -extfile ext.cnf "
+                         ">/dev/null 2>&1")
+                            .c_str()),
+            0);
+  // The service: signs the data it is given.
+  auto service = [&](const std::string& data, const std::string& signature) {
+    return std::system(("osslsigncode sign -certs '" + pki + "/sign.pem' -key '" + pki +
+                        "/sign.key' -in '" + data + "' -out '" + signature + "' >/dev/null 2>&1")
+                           .c_str());
+  };
+  const std::string out = medium_.root + "/served";
+  RunResult built = Build(out, {"--sign-detached"});
+  ASSERT_EQ(built.status, 0) << built.err;
+  EXPECT_FALSE(fs::exists(out));
+  const std::string unsigned_disk = out + ".unsigned/Disk1";
+  ASSERT_TRUE(fs::exists(out + ".to-sign/unzip.exe.der"));
+  auto attach = [&](const std::string& signature) {
+    return RunBuilt(BuiltTargets()[0], "zorvex-medium",
+                    {"attach", "--out", out, "--signature", signature, "--ca-file",
+                     pki + "/ca.pem"},
+                    medium_.root);
+  };
+  // Refused: a signature made for other bytes (the launcher's data, not the unzip's).
+  ASSERT_EQ(std::system(("osslsigncode extract-data -h sha256 -in '" + unsigned_disk +
+                         "/setup.exe' -out '" + pki + "/other.der' >/dev/null 2>&1")
+                            .c_str()),
+            0);
+  ASSERT_EQ(service(pki + "/other.der", pki + "/other.sig"), 0);
+  const std::string unzip_before = Slurp(unsigned_disk + "/unzip.exe");
+  RunResult refused = attach(pki + "/other.sig");
+  EXPECT_EQ(refused.status, 2) << refused.err;
+  EXPECT_NE(refused.err.find("is refused for"), std::string::npos) << refused.err;
+  EXPECT_EQ(Slurp(unsigned_disk + "/unzip.exe"), unzip_before);
+  EXPECT_TRUE(fs::exists(out + ".to-sign/unzip.exe.der"));
+  // The unzip's signature, then the launcher's.
+  for (const char* program : {"unzip.exe", "setup.exe"}) {
+    SCOPED_TRACE(program);
+    const std::string data = out + ".to-sign/" + program + ".der";
+    ASSERT_TRUE(fs::exists(data));
+    EXPECT_FALSE(fs::exists(out));  // never in place half-signed
+    ASSERT_EQ(service(data, pki + "/" + program + ".sig"), 0);
+    RunResult attached = attach(pki + "/" + program + ".sig");
+    ASSERT_EQ(attached.status, 0) << attached.err;
+  }
+  EXPECT_FALSE(fs::exists(out + ".unsigned"));
+  EXPECT_FALSE(fs::exists(out + ".to-sign"));
+  RunResult checked = RunBuilt(
+      BuiltTargets()[0], "zorvex-medium",
+      {"check", out + "/Disk1", "--signatures", "--ca-file", pki + "/ca.pem"}, medium_.root);
+  EXPECT_EQ(checked.status, 0) << checked.out;
+  for (const char* program : {"setup.exe", "unzip.exe"}) {
+    EXPECT_NE(checked.out.find(std::string(program) + " is signed by /CN=Zorvex Service Signer"),
+              std::string::npos)
+        << checked.out;
+  }
+  checked = Check(out + "/Disk1");  // the manifest and the bill follow the signed unzip
+  EXPECT_EQ(checked.status, 0) << checked.out;
+}
+
 // A key that never leaves its token (SoftHSM2 here, as a USB token or an HSM is reached):
 // the medium's programs are signed through PKCS#11 and verify; the PIN, given in the
 // environment, stands in no process's arguments while signing and in no file afterwards;

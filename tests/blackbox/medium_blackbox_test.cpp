@@ -84,6 +84,20 @@ class MediumTool {
     return args;
   }
   // zorvex-medium check of the target's own build.
+  // A throw-away CA (PKI/ca.pem) and a code-signing certificate it issued to `name`
+  // (PKI/sign.pem, its key PKI/sign.key written with `key_option`).
+  static bool MakeSigner(const std::string& pki, const std::string& name,
+                         const std::string& key_option) {
+    fs::create_directories(pki);
+    Spit(pki + "/ext.cnf", "extendedKeyUsage=codeSigning\nkeyUsage=digitalSignature\n");
+    return std::system(("cd '" + pki +
+                        "' && openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out "
+                        "ca.pem -days 30 -subj '/CN=Zorvex Test CA' && openssl req -newkey "
+                        "rsa:2048 " + key_option + " -keyout sign.key -out sign.csr -subj '/CN=" +
+                        name + "' && openssl x509 -req -in sign.csr -CA ca.pem -CAkey ca.key "
+                        "-CAcreateserial -out sign.pem -days 30 -extfile ext.cnf >/dev/null 2>&1")
+                           .c_str()) == 0;
+  }
   RunResult Check(const std::string& disk, const std::vector<std::string>& more = {}) {
     std::vector<std::string> args = {"check", medium_.TargetPath(disk)};
     args.insert(args.end(), more.begin(), more.end());
@@ -230,17 +244,8 @@ TEST_P(MediumToolTest, SignedWindowsMedium) {
   if (std::system("command -v osslsigncode >/dev/null && command -v openssl >/dev/null") != 0)
     GTEST_SKIP() << "osslsigncode and openssl are needed (scripts/install-deps.sh)";
   const std::string pki = medium_.root + "/pki";
-  fs::create_directories(pki);
-  Spit(pki + "/ext.cnf", "extendedKeyUsage=codeSigning\nkeyUsage=digitalSignature\n");
+  ASSERT_TRUE(MakeSigner(pki, "Zorvex Test Signer", "-passout pass:secret"));
   Spit(pki + "/password", "secret");
-  const std::string make =
-      "cd '" + pki +
-      "' && openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem "
-      "-days 30 -subj '/CN=Zorvex Test CA' && openssl req -newkey rsa:2048 -keyout sign.key "
-      "-passout pass:secret -out sign.csr -subj '/CN=Zorvex Test Signer' && openssl x509 -req "
-      "-in sign.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out sign.pem -days 30 -extfile "
-      "ext.cnf";
-  ASSERT_EQ(std::system((make + " >/dev/null 2>&1").c_str()), 0);
   const std::vector<std::string> sign = {
       "--sign-cert",          pki + "/sign.pem", "--sign-key",  pki + "/sign.key",
       "--sign-password-file", pki + "/password", "--sign-time", "1700000000"};
@@ -686,17 +691,7 @@ TEST_P(MediumToolTest, SignedThroughASigningService) {
   if (std::system("command -v osslsigncode >/dev/null && command -v openssl >/dev/null") != 0)
     GTEST_SKIP() << "osslsigncode and openssl are needed (scripts/install-deps.sh)";
   const std::string pki = medium_.root + "/pki";
-  fs::create_directories(pki);
-  Spit(pki + "/ext.cnf", "extendedKeyUsage=codeSigning\nkeyUsage=digitalSignature\n");
-  ASSERT_EQ(std::system(("cd '" + pki +
-                         "' && openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out "
-                         "ca.pem -days 30 -subj '/CN=Zorvex Test CA' && openssl req -newkey "
-                         "rsa:2048 -nodes -keyout sign.key -out sign.csr -subj '/CN=Zorvex "
-                         "Service Signer' && openssl x509 -req -in sign.csr -CA ca.pem -CAkey "
-                         "ca.key -CAcreateserial -out sign.pem -days 30 -extfile ext.cnf "
-                         ">/dev/null 2>&1")
-                            .c_str()),
-            0);
+  ASSERT_TRUE(MakeSigner(pki, "Zorvex Service Signer", "-nodes"));
   // The service: signs the data it is given.
   auto service = [&](const std::string& data, const std::string& signature) {
     return std::system(("osslsigncode sign -certs '" + pki + "/sign.pem' -key '" + pki +

@@ -1,6 +1,7 @@
 #include "medium/bom.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <fstream>
 #include <map>
 #include <regex>
@@ -8,6 +9,7 @@
 
 #include "manifest/manifest.h"
 #include "manifest/sha256.h"
+#include "medium/manifest_tool.h"
 #include "medium/report.h"
 
 namespace zorvex::medium {
@@ -56,32 +58,43 @@ std::string ReleaseValue(const std::string& release, const std::string& key) {
 }  // namespace
 
 bool Sha256OfFile(const fs::path& file, std::string* hex, std::string* error) {
-  std::ifstream in(file, std::ios::binary);
-  manifest::Sha256 hash;
-  std::vector<char> buffer(1 << 20);
-  while (in) {
-    in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-    hash.Update(buffer.data(), static_cast<size_t>(in.gcount()));
-  }
-  if (!in.eof()) {
-    *error = "cannot read " + manifest::Utf8Of(file);
+  uint64_t size = 0;
+  manifest::Sha256Digest digest;
+  errno = 0;
+  if (!manifest::HashFile(file, &size, &digest)) {
+    *error = "cannot read " + manifest::Utf8Of(file) + SystemReason();
     return false;
   }
-  *hex = manifest::ToHex(hash.Final());
+  *hex = manifest::ToHex(digest);
   return true;
 }
 
 namespace {
 
-// The jars directly in `dir`, by name.
-std::vector<fs::path> JarsIn(const fs::path& dir) {
-  std::vector<fs::path> jars;
+// The entries of `dir` (only the jars, with `jars`), sorted; a directory that is not there
+// has none. False with *error naming it when it cannot be read whole.
+bool EntriesOf(const fs::path& dir, bool jars, std::vector<fs::path>* entries,
+               std::string* error) {
+  entries->clear();
   std::error_code ec;
-  for (const auto& e : fs::directory_iterator(dir, ec)) {
-    if (e.path().extension() == ".jar" && e.is_regular_file(ec)) jars.push_back(e.path());
+  if (!fs::exists(dir, ec)) {
+    if (!ec) return true;
+  } else {
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+      if (!jars) {
+        entries->push_back(it->path());
+      } else if (it->path().extension() == ".jar") {
+        const bool regular = it->is_regular_file(ec);
+        if (regular) entries->push_back(it->path());
+      }
+    }
   }
-  std::sort(jars.begin(), jars.end());
-  return jars;
+  if (ec) {
+    *error = "cannot list " + manifest::Utf8Of(dir) + ": " + ec.message();
+    return false;
+  }
+  std::sort(entries->begin(), entries->end());
+  return true;
 }
 
 std::string Component(const std::string& type, const std::string& ref, const std::string& name,
@@ -114,30 +127,25 @@ bool BomFilesOf(const fs::path& disk, bool windows, std::vector<BomFile>* files,
   BomFile u{unzip, "application", "unzip", ZORVEX_TOOL_VERSION, "", "", {}};
   if (!Sha256OfFile(disk / unzip, &u.sha256, error)) return false;
   files->push_back(u);
-  std::error_code ec;
-  const fs::path components = disk / ".." / "stage" / "Components";
-  if (fs::is_directory(components, ec)) {
-    std::vector<fs::path> names;
-    for (const auto& e : fs::directory_iterator(components, ec)) names.push_back(e.path());
-    std::sort(names.begin(), names.end());
-    for (const fs::path& name : names) {
-      std::vector<fs::path> versions;
-      for (const auto& e : fs::directory_iterator(name, ec)) versions.push_back(e.path());
-      std::sort(versions.begin(), versions.end());
-      for (const fs::path& version : versions) {
-        for (const fs::path& jar : JarsIn(version / "1" / "DataFiles")) {
-          BomFile f{"../stage/Components/" + manifest::Utf8Of(name.filename()) + "/" +
-                        manifest::Utf8Of(version.filename()) + "/1/DataFiles/" +
-                        manifest::Utf8Of(jar.filename()),
-                    "library", manifest::Utf8Of(jar.filename()),
-                    manifest::Utf8Of(version.filename()), manifest::Utf8Of(name.filename()), "", {}};
-          if (!Sha256OfFile(jar, &f.sha256, error)) return false;
-          files->push_back(f);
-        }
+  std::vector<fs::path> names, versions, jars;
+  if (!EntriesOf(disk / ".." / "stage" / "Components", false, &names, error)) return false;
+  for (const fs::path& name : names) {
+    if (!EntriesOf(name, false, &versions, error)) return false;
+    for (const fs::path& version : versions) {
+      if (!EntriesOf(version / "1" / "DataFiles", true, &jars, error)) return false;
+      for (const fs::path& jar : jars) {
+        BomFile f{"../stage/Components/" + manifest::Utf8Of(name.filename()) + "/" +
+                      manifest::Utf8Of(version.filename()) + "/1/DataFiles/" +
+                      manifest::Utf8Of(jar.filename()),
+                  "library", manifest::Utf8Of(jar.filename()),
+                  manifest::Utf8Of(version.filename()), manifest::Utf8Of(name.filename()), "", {}};
+        if (!Sha256OfFile(jar, &f.sha256, error)) return false;
+        files->push_back(f);
       }
     }
   }
-  for (const fs::path& jar : JarsIn(disk / "jlib")) {
+  if (!EntriesOf(disk / "jlib", true, &jars, error)) return false;
+  for (const fs::path& jar : jars) {
     BomFile f{"jlib/" + manifest::Utf8Of(jar.filename()), "library",
               manifest::Utf8Of(jar.filename()), "", "", "", {}};
     if (!Sha256OfFile(jar, &f.sha256, error)) return false;
@@ -207,8 +215,8 @@ std::string BillOfMaterials(const BomInputs& in) {
 bool RehashInBillOfMaterials(const fs::path& disk, const std::string& path,
                              const std::string& sha256, std::string* error) {
   const fs::path file = disk / kBomName;
-  std::ifstream in(file, std::ios::binary);
-  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string text;
+  if (!ReadWholeFile(file, &text, error)) return false;
   const std::string named = "\"name\":\"zorvex:path\",\"value\":" + Quote(path);
   const size_t at = text.find(named);
   const size_t line = at == std::string::npos ? at : text.rfind('\n', at);
@@ -229,13 +237,19 @@ bool RehashInBillOfMaterials(const fs::path& disk, const std::string& path,
 }
 
 void CheckBillOfMaterials(const fs::path& disk, bool windows, Report* r) {
-  std::ifstream in(disk / kBomName, std::ios::binary);
-  if (!in) {
+  std::error_code ec;
+  if (!fs::exists(disk / kBomName, ec) && !ec) {
     r->Info("Bill of materials", std::string("No ") + kBomName +
                                      ": the medium names its parts nowhere (built by an older "
                                      "zorvex-medium).");
     return;
   }
+  std::string text, error;
+  if (!ReadWholeFile(disk / kBomName, &text, &error)) {
+    r->Error("Bill of materials", error + ".");
+    return;
+  }
+  std::istringstream in(text);
   std::map<std::string, std::string> listed;  // path: SHA-256
   static const std::regex kPath(R"re("name":"zorvex:path","value":"((?:[^"\\]|\\.)*)")re");
   static const std::regex kHash(R"re("alg":"SHA-256","content":"([0-9a-f]{64})")re");
@@ -246,7 +260,6 @@ void CheckBillOfMaterials(const fs::path& disk, bool windows, Report* r) {
     }
   }
   std::vector<BomFile> files;
-  std::string error;
   if (!BomFilesOf(disk, windows, &files, &error)) {
     r->Error("Bill of materials", error + ".");
     return;

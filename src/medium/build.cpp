@@ -381,7 +381,7 @@ bool BuildInto(const BuildOptions& o, const fs::path& work) {
   if (!ForTheTarget(o, java, "the runtime's java")) return false;
   const std::string version = RuntimeVersion(runtime);
   std::string release, release_error;  // for the bill of materials
-  if (fs::exists(runtime / kRuntimeVersionFile, ec) &&
+  if ((fs::exists(runtime / kRuntimeVersionFile, ec) || ec) &&
       !ReadWholeFile(runtime / kRuntimeVersionFile, &release, &release_error)) {
     return Fail(release_error);
   }

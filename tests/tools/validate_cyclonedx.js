@@ -1,4 +1,4 @@
-// Validates a CycloneDX 1.5 JSON document against the specification's JSON schema with
+// Validates a document against the CycloneDX 1.5 JSON schema with
 // the CycloneDX project's own library. Prints "valid", or the schema's complaints and
 // exits 1. NODE_PATH names where the library and its validator (ajv) are installed.
 const fs = require('fs');

@@ -22,24 +22,6 @@ namespace {
 #define ZORVEX_TOOL_VERSION "0"
 #endif
 
-std::string Quote(const std::string& text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      static const char kHex[] = "0123456789abcdef";
-      out += "\\u00";
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
-}
-
 // A value of the runtime's release file (KEY="value"), "" when absent.
 std::string ReleaseValue(const std::string& release, const std::string& key) {
   std::istringstream in(release);
@@ -101,16 +83,16 @@ std::string Component(const std::string& type, const std::string& ref, const std
                       const std::string& version, const std::string& sha256,
                       const std::vector<std::pair<std::string, std::string>>& properties,
                       const std::string& extra = "", const std::string& nested = "") {
-  std::string json = "{\"type\":" + Quote(type) + ",\"bom-ref\":" + Quote(ref) +
-                     ",\"name\":" + Quote(name);
-  if (!version.empty()) json += ",\"version\":" + Quote(version);
+  std::string json = "{\"type\":" + JsonString(type) + ",\"bom-ref\":" + JsonString(ref) +
+                     ",\"name\":" + JsonString(name);
+  if (!version.empty()) json += ",\"version\":" + JsonString(version);
   json += extra;
-  if (!sha256.empty()) json += ",\"hashes\":[{\"alg\":\"SHA-256\",\"content\":" + Quote(sha256) + "}]";
+  if (!sha256.empty()) json += ",\"hashes\":[{\"alg\":\"SHA-256\",\"content\":" + JsonString(sha256) + "}]";
   if (!properties.empty()) {
     json += ",\"properties\":[";
     for (size_t i = 0; i < properties.size(); ++i) {
-      json += (i ? "," : "") + std::string("{\"name\":") + Quote(properties[i].first) +
-              ",\"value\":" + Quote(properties[i].second) + "}";
+      json += (i ? "," : "") + std::string("{\"name\":") + JsonString(properties[i].first) +
+              ",\"value\":" + JsonString(properties[i].second) + "}";
     }
     json += "]";
   }
@@ -184,7 +166,7 @@ std::string BillOfMaterials(const BomInputs& in) {
         ReleaseValue(in.runtime_release, "JAVA_VERSION"), "",
         {{"zorvex:modules", ReleaseValue(in.runtime_release, "MODULES")},
          {"zorvex:component", "zorvex.swd.jre"}},
-        implementor.empty() ? "" : ",\"publisher\":" + Quote(implementor)));
+        implementor.empty() ? "" : ",\"publisher\":" + JsonString(implementor)));
   }
   for (const BomFile& f : in.files) {
     std::vector<std::pair<std::string, std::string>> properties = {{"zorvex:path", f.path}};
@@ -217,7 +199,7 @@ bool RehashInBillOfMaterials(const fs::path& disk, const std::string& path,
   const fs::path file = disk / kBomName;
   std::string text;
   if (!ReadWholeFile(file, &text, error)) return false;
-  const std::string named = "\"name\":\"zorvex:path\",\"value\":" + Quote(path);
+  const std::string named = "\"name\":\"zorvex:path\",\"value\":" + JsonString(path);
   const size_t at = text.find(named);
   const size_t line = at == std::string::npos ? at : text.rfind('\n', at);
   const std::string label = "\"alg\":\"SHA-256\",\"content\":\"";

@@ -18,6 +18,8 @@ const char* Name(Report::Level level) {
   return "";
 }
 
+}  // namespace
+
 std::string JsonString(const std::string& text) {
   std::string out = "\"";
   for (unsigned char c : text) {
@@ -49,8 +51,6 @@ std::string JsonString(const std::string& text) {
   }
   return out + "\"";
 }
-
-}  // namespace
 
 void Report::Setting(const std::string& key, const std::string& value, const std::string& source) {
   settings_.push_back({key, value, source});

@@ -8,6 +8,9 @@
 
 namespace zorvex::medium {
 
+// The text as a JSON string, quotes included.
+std::string JsonString(const std::string& text);
+
 class Report {
  public:
   enum class Level { kInfo, kWarning, kError };

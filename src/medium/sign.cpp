@@ -208,6 +208,31 @@ void ClosePipe(int fd) { ::close(fd); }
 }  // namespace
 #endif
 
+namespace {
+
+// Where the signer reads the password, PIN or passphrase: the options' file, or a pipe
+// holding ZORVEX_SIGN_PASSWORD (its read end in *pipe, to be closed after the signer ran);
+// "" when there is none. False with *error when no pipe can be had.
+bool PasswordSource(const SignOptions& o, std::string* file, int* pipe, std::string* error) {
+  *pipe = -1;
+  *file = o.password_file;
+  if (!file->empty()) return true;
+  const char* password = std::getenv("ZORVEX_SIGN_PASSWORD");
+  if (password == nullptr) return true;
+  if ((*pipe = PasswordPipe(password, error)) < 0) return false;
+  *file = "/dev/fd/" + std::to_string(*pipe);
+  return true;
+}
+
+// The signing time: the options' own, else SOURCE_DATE_EPOCH when set, else none (now).
+std::optional<int64_t> SigningTime(const SignOptions& o) {
+  if (o.time) return o.time;
+  if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH")) return std::atoll(epoch);
+  return std::nullopt;
+}
+
+}  // namespace
+
 bool SignProgram(const SignOptions& o, const std::string& file, std::string* error) {
   const std::string signed_copy = file + ".signed";
   std::vector<std::string> argv = {"osslsigncode", "sign"};
@@ -223,17 +248,12 @@ bool SignProgram(const SignOptions& o, const std::string& file, std::string* err
     argv.insert(argv.end(), {"-certs", o.cert, "-key", o.key});
   }
   int pipe = -1;
-  if (!o.password_file.empty()) {
-    argv.insert(argv.end(), {"-readpass", o.password_file});
-  } else if (const char* password = std::getenv("ZORVEX_SIGN_PASSWORD")) {
-    if ((pipe = PasswordPipe(password, error)) < 0) return false;
-    argv.insert(argv.end(), {"-readpass", "/dev/fd/" + std::to_string(pipe)});
+  std::string password;
+  if (!PasswordSource(o, &password, &pipe, error)) return false;
+  if (!password.empty()) argv.insert(argv.end(), {"-readpass", password});
+  if (const std::optional<int64_t> time = SigningTime(o)) {
+    argv.insert(argv.end(), {"-time", std::to_string(*time)});
   }
-  std::optional<int64_t> time = o.time;
-  if (!time) {
-    if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH")) time = std::atoll(epoch);
-  }
-  if (time) argv.insert(argv.end(), {"-time", std::to_string(*time)});
   if (!o.timestamp_url.empty()) argv.insert(argv.end(), {"-ts", o.timestamp_url});
   argv.insert(argv.end(), {"-in", file, "-out", signed_copy});
   std::string output;
@@ -261,17 +281,10 @@ bool SignWithOpenPgp(const SignOptions& o, const std::string& file, std::string*
                                    "--yes",        "--pinentry-mode", "loopback",
                                    "--local-user", o.openpgp_key};
   int pipe = -1;
-  if (!o.password_file.empty()) {
-    argv.insert(argv.end(), {"--passphrase-file", o.password_file});
-  } else if (const char* password = std::getenv("ZORVEX_SIGN_PASSWORD")) {
-    if ((pipe = PasswordPipe(password, error)) < 0) return false;
-    argv.insert(argv.end(), {"--passphrase-fd", std::to_string(pipe)});
-  }
-  std::optional<int64_t> time = o.time;
-  if (!time) {
-    if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH")) time = std::atoll(epoch);
-  }
-  if (time) {
+  std::string password;
+  if (!PasswordSource(o, &password, &pipe, error)) return false;
+  if (!password.empty()) argv.insert(argv.end(), {"--passphrase-file", password});
+  if (const std::optional<int64_t> time = SigningTime(o)) {
     argv.insert(argv.end(),
                 {"--faked-system-time", std::to_string(*time) + "!", "--ignore-time-conflict"});
   }

@@ -60,6 +60,25 @@ class OwnedArchive : public MappedArchive {
   size_t size_;
 };
 
+// Memory the system gave zeroed and fills only where it is first touched (the tail read of
+// an archive), handed back through `release` when the archive goes.
+class ZeroedArchive : public MappedArchive {
+ public:
+  using Release = void (*)(void* memory, size_t size);
+  ZeroedArchive(void* memory, size_t size, Release release)
+      : memory_(memory), size_(size), release_(release) {}
+  ~ZeroedArchive() override { release_(memory_, size_); }
+  ZeroedArchive(const ZeroedArchive&) = delete;
+  ZeroedArchive& operator=(const ZeroedArchive&) = delete;
+  const uint8_t* data() const override { return static_cast<const uint8_t*>(memory_); }
+  size_t size() const override { return size_; }
+
+ private:
+  void* memory_;
+  size_t size_;
+  Release release_;
+};
+
 // The archives a command-line argument names: itself when it holds no wildcard, else the
 // regular files its last component matches ("*", "?", "[...]"), in name order.
 std::vector<std::string> ExpandArchivePattern(const std::string& pattern);

@@ -172,18 +172,8 @@ std::unique_ptr<MappedArchive> ReadArchive(const std::string& path, std::string*
 
 namespace {
 
-// Memory that the system gives zeroed, and only when first touched.
-class TailArchive : public MappedArchive {
- public:
-  TailArchive(void* memory, size_t size) : memory_(memory), size_(size) {}
-  ~TailArchive() override { ::munmap(memory_, std::max<size_t>(size_, 1)); }
-  const uint8_t* data() const override { return static_cast<const uint8_t*>(memory_); }
-  size_t size() const override { return size_; }
-
- private:
-  void* memory_;
-  size_t size_;
-};
+// Gives back what ReadArchiveTail took from the system.
+void ReleaseTail(void* memory, size_t size) { ::munmap(memory, std::max<size_t>(size, 1)); }
 
 }  // namespace
 
@@ -201,7 +191,7 @@ std::unique_ptr<MappedArchive> ReadArchiveTail(const std::string& path, uint64_t
     ::close(fd);
     return nullptr;
   }
-  auto archive = std::make_unique<TailArchive>(memory, size);
+  auto archive = std::make_unique<ZeroedArchive>(memory, size, ReleaseTail);
   for (size_t done = from; done < size;) {
     ssize_t n =
         ::pread(fd, static_cast<uint8_t*>(memory) + done, size - done, static_cast<off_t>(done));

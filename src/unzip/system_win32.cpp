@@ -93,18 +93,8 @@ std::unique_ptr<MappedArchive> ReadArchive(const std::string& path, std::string*
 
 namespace {
 
-// Memory that the system gives zeroed, and only when first touched.
-class TailArchive : public MappedArchive {
- public:
-  TailArchive(void* memory, size_t size) : memory_(memory), size_(size) {}
-  ~TailArchive() override { VirtualFree(memory_, 0, MEM_RELEASE); }
-  const uint8_t* data() const override { return static_cast<const uint8_t*>(memory_); }
-  size_t size() const override { return size_; }
-
- private:
-  void* memory_;
-  size_t size_;
-};
+// Gives back what ReadArchiveTail took from the system.
+void ReleaseTail(void* memory, size_t) { VirtualFree(memory, 0, MEM_RELEASE); }
 
 }  // namespace
 
@@ -122,7 +112,7 @@ std::unique_ptr<MappedArchive> ReadArchiveTail(const std::string& path, uint64_t
     CloseHandle(file);
     return nullptr;
   }
-  auto archive = std::make_unique<TailArchive>(memory, size);
+  auto archive = std::make_unique<ZeroedArchive>(memory, size, ReleaseTail);
   LARGE_INTEGER at;
   at.QuadPart = static_cast<LONGLONG>(from);
   bool ok = SetFilePointerEx(file, at, nullptr, FILE_BEGIN) != 0;

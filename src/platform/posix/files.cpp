@@ -188,6 +188,49 @@ bool PosixFileSystem::IsDirectory(const std::string& path) {
 
 namespace {
 
+// Copies the bytes of `in` (`size` when it was opened) to `out`, both at their offsets. The
+// kernel copies the data itself (and may share blocks on file systems that can); where it
+// refuses, the bytes go through a buffer. False when a read or write fails.
+bool CopyBytes(int in, int out, off_t size) {
+  bool ok = true;
+  bool kernel_copy = true;
+  for (off_t left = size; kernel_copy && left > 0;) {
+    ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, static_cast<size_t>(left), 0);
+    if (n > 0) {
+      left -= n;
+    } else if (n == 0) {
+      break;  // the file shrank meanwhile: the rest is copied the slow way, to its end
+    } else if (errno != EINTR) {
+      kernel_copy = false;
+      if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP &&
+          errno != EPERM) {
+        ok = false;
+      }
+    }
+  }
+  char buffer[65536];
+  while (ok) {
+    ssize_t n = ::read(in, buffer, sizeof buffer);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ok = false;
+      break;
+    }
+    for (ssize_t done = 0; done < n;) {
+      ssize_t w = ::write(out, buffer + done, n - done);
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) {
+        ok = false;
+        break;
+      }
+      done += w;
+    }
+    if (!ok) break;
+  }
+  return ok;
+}
+
 // A regular file moved to another file system: its bytes copied into a file made anew
 // (never through a link, never onto what stands at the name), flushed, and only then the
 // old name removed. A copy that fails is removed again and the file stays where it was.
@@ -206,21 +249,7 @@ bool MoveAcross(const std::string& from, const std::string& to) {
     ::close(in);
     return false;
   }
-  bool ok = true;
-  std::vector<char> buffer(1 << 16);
-  while (ok) {
-    ssize_t n = ::read(in, buffer.data(), buffer.size());
-    if (n == 0) break;
-    if (n < 0) {
-      ok = errno == EINTR;
-      continue;
-    }
-    for (ssize_t done = 0; ok && done < n;) {
-      ssize_t w = ::write(out, buffer.data() + done, static_cast<size_t>(n - done));
-      if (w > 0) done += w;
-      ok = w > 0 || (w < 0 && errno == EINTR);
-    }
-  }
+  bool ok = CopyBytes(in, out, st.st_size);
   ok = ::fsync(out) == 0 && ok;
   ok = ::close(out) == 0 && ok;
   ::close(in);
@@ -379,44 +408,7 @@ bool PosixFileSystem::CopyFileOverwriting(const std::string& from, const std::st
     ::close(in);
     return false;
   }
-  // The kernel copies the data itself (and may share blocks on file systems that can);
-  // where it refuses, the bytes go through a buffer.
-  bool ok = true;
-  bool kernel_copy = true;
-  for (off_t left = st.st_size; kernel_copy && left > 0;) {
-    ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, static_cast<size_t>(left), 0);
-    if (n > 0) {
-      left -= n;
-    } else if (n == 0) {
-      break;  // the file shrank meanwhile: the rest is copied the slow way, to its end
-    } else if (errno != EINTR) {
-      kernel_copy = false;
-      if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP &&
-          errno != EPERM) {
-        ok = false;
-      }
-    }
-  }
-  char buffer[65536];
-  while (ok) {
-    ssize_t n = ::read(in, buffer, sizeof buffer);
-    if (n == 0) break;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ok = false;
-      break;
-    }
-    for (ssize_t done = 0; done < n;) {
-      ssize_t w = ::write(out, buffer + done, n - done);
-      if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) {
-        ok = false;
-        break;
-      }
-      done += w;
-    }
-    if (!ok) break;
-  }
+  bool ok = CopyBytes(in, out, st.st_size);
   ::close(in);
   if (::close(out) != 0) ok = false;
   return ok;

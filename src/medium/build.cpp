@@ -175,7 +175,9 @@ bool MakeRuntime(const BuildOptions& o, const fs::path& out) {
 }
 
 // Copies the tree below `from` into `to`, links as links; a file of a name that exists
-// fails the copy, a directory that exists takes the copied one's entries.
+// fails the copy, a directory that exists takes the copied one's entries. What it makes
+// gets the medium's modes (0755 for directories and for files their owner may run, 0644
+// for the rest), not the input tree's.
 // Walked here rather than by the library's recursive copy, which on Windows takes every
 // existing directory for the source itself (it tells files apart by inode numbers, which
 // are all zero there) and refuses to copy into it.
@@ -191,9 +193,12 @@ bool CopyTree(const fs::path& from, const fs::path& to) {
     if (fs::is_symlink(st)) {
       fs::copy_symlink(it->path(), target, ec);
     } else if (fs::is_directory(st)) {
-      fs::create_directory(target, ec);  // one that exists takes the copy's files too
+      // One that exists takes the copy's files too.
+      if (fs::create_directory(target, ec)) fs::permissions(target, fs::perms(0755), ec);
     } else if (fs::is_regular_file(st)) {
-      fs::copy_file(it->path(), target, ec);
+      const bool runs = (st.permissions() & fs::perms::owner_exec) != fs::perms::none;
+      if (fs::copy_file(it->path(), target, ec))
+        fs::permissions(target, fs::perms(runs ? 0755 : 0644), ec);
     } else {
       return Fail(it->path().string() + " is neither a file, a directory nor a link: not copied");
     }
@@ -294,12 +299,14 @@ bool Validate(const BuildOptions& o) {
   if (o.runtime.empty() == o.jlink_modules.empty())
     return Fail("one of --runtime DIR and --jlink-modules LIST is needed");
   if (!o.sign.openpgp_key.empty() && o.windows) {
-    return Fail("--gpg-key signs a Linux medium; a Windows medium's programs are signed with "
-                "Authenticode (--sign-cert, --sign-pkcs12, --sign-pkcs11-module)");
+    return Fail(
+        "--gpg-key signs a Linux medium; a Windows medium's programs are signed with "
+        "Authenticode (--sign-cert, --sign-pkcs12, --sign-pkcs11-module)");
   }
   if (o.sign_detached && (!o.windows || o.sign.Wanted())) {
-    return Fail("--sign-detached is for a Windows medium signed by a service, without "
-                "--sign-cert, --sign-pkcs12 or --sign-pkcs11-module");
+    return Fail(
+        "--sign-detached is for a Windows medium signed by a service, without "
+        "--sign-cert, --sign-pkcs12 or --sign-pkcs11-module");
   }
   if (o.sign.Wanted()) {
     if (!o.windows) {
@@ -449,8 +456,7 @@ bool BuildInto(const BuildOptions& o, const fs::path& work) {
   if (o.sign.Wanted() && !SignProgram(o.sign, (disk / launcher).string(), &error)) {
     return Fail(error);
   }
-  if (!o.sign.openpgp_key.empty() &&
-      !SignWithOpenPgp(o.sign, (disk / launcher).string(), &error)) {
+  if (!o.sign.openpgp_key.empty() && !SignWithOpenPgp(o.sign, (disk / launcher).string(), &error)) {
     return Fail(error);
   }
   return true;
@@ -598,8 +604,8 @@ int Attach(const AttachOptions& o) {
     if (!Sha256OfFile(disk / program, &sha256, &error) ||
         !RehashInBillOfMaterials(disk, program, sha256, &error) ||
         !WriteAndBindManifest(medium, disk, "setup.exe", &error) ||
-        !ExtractSignedData((disk / "setup.exe").string(),
-                           (to_sign / "setup.exe.der").string(), o.timeout_seconds, &error)) {
+        !ExtractSignedData((disk / "setup.exe").string(), (to_sign / "setup.exe.der").string(),
+                           o.timeout_seconds, &error)) {
       Fail(error + "\nThe medium in " + medium.string() + " is not complete: build it again.");
       return 2;
     }

@@ -174,6 +174,7 @@ class Checker {
   void CheckClassPath(const std::set<std::string>& staged);
   void CheckPrerequisites();
   void CheckSection(const std::string& section, bool generic);
+  void CheckModes();
   void Probe();
   void JavaCommand();
 
@@ -707,10 +708,57 @@ void Checker::JavaCommand() {
   for (const std::string& element : BuildJavaArguments(in)) r_.JavaElement(element);
 }
 
+// Modes that let group or others write what the medium holds, on its disk or in its jars:
+// the launcher makes everything it stages its user's alone whatever they say, but a medium
+// that others may change, or that was packed from such a tree, is a sign that its build
+// went wrong. Windows media have no such modes.
+void Checker::CheckModes() {
+  namespace fs = std::filesystem;
+  if (platform::Os().style->drive_letters) return;
+  const fs::path disk = manifest::PathOfUtf8(dir_);
+  std::error_code ec;
+  for (const fs::path& top : {disk, disk.parent_path() / "stage"}) {
+    if (top != disk && !fs::is_directory(top, ec)) continue;
+    for (fs::recursive_directory_iterator it(top, ec), end; !ec && it != end; it.increment(ec)) {
+      fs::file_status st = it->symlink_status(ec);
+      if (fs::is_symlink(st)) continue;
+      const std::string path = manifest::Utf8Of(it->path());
+      char mode[8];
+      if ((st.permissions() & (fs::perms::group_write | fs::perms::others_write)) !=
+          fs::perms::none) {
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.permissions()) & 07777);
+        r_.Warn("Modes", path + " may be written by group or others (mode " + mode + ").");
+      }
+      if (!fs::is_regular_file(st) || it->path().extension() != ".jar") continue;
+      std::string error;
+      std::unique_ptr<unzip::MappedArchive> jar = unzip::MapArchive(path, &error);
+      unzip::Archive read;
+      int code = 0;
+      if (!jar || !unzip::ReadCentralDirectory(jar->data(), jar->size(), &read, &error, &code))
+        continue;
+      size_t open = 0;
+      std::string first;
+      for (const unzip::Entry& e : read.entries) {
+        if (!e.HasUnixMode() || e.IsSymlink() || (e.UnixMode() & 022) == 0) continue;
+        if (open++ == 0) {
+          std::snprintf(mode, sizeof mode, "%04o", e.UnixMode() & 07777);
+          first = e.name + " (" + mode + ")";
+        }
+      }
+      if (open > 0) {
+        r_.Warn("Modes", path + " packs " + std::to_string(open) +
+                             " entries that group or others may write, such as " + first +
+                             "; the launcher stages them for its user alone.");
+      }
+    }
+  }
+}
+
 void Checker::Run() {
   if (!FindLauncher()) return;
   CheckSignatures(dir_, o_.ca_file, o_.keyring, false, &r_);
   CheckManifest(dir_, launcher_, &r_);
+  CheckModes();
   CheckBillOfMaterials(manifest::PathOfUtf8(dir_), platform::Os().style->drive_letters, &r_);
   platform::Os().files->SetWorkingDirectory(dir_);
   messages::LoadMessageCatalogue(launcher_);

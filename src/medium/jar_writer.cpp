@@ -42,12 +42,14 @@ void Put16(std::string* s, uint64_t v) {
 void Put32(std::string* s, uint64_t v) { Put16(s, v & 0xFFFF), Put16(s, (v >> 16) & 0xFFFF); }
 void Put64(std::string* s, uint64_t v) { Put32(s, v & kMax32), Put32(s, v >> 32); }
 
+// The modes a medium packs, whatever the input tree's were (a runtime built under another
+// umask, a tree on a file system that shows every file as 0777): 0755 for directories and
+// for files their owner may run, 0644 for the rest.
 uint32_t ModeOf(const fs::directory_entry& e) {
   fs::file_status st = e.symlink_status();
-  uint32_t perms = static_cast<uint32_t>(st.permissions()) & 0777;
   if (fs::is_symlink(st)) return 0120000 | 0777;
-  if (fs::is_directory(st)) return 0040000 | perms;
-  return 0100000 | perms;
+  if (fs::is_directory(st)) return 0040755;
+  return (st.permissions() & fs::perms::owner_exec) != fs::perms::none ? 0100755 : 0100644;
 }
 
 bool Deflate(const std::string& in, std::string* out) {

@@ -3,15 +3,18 @@
 // run's final removal) works through a Tree: from an open handle of the root downwards,
 // nothing is made, written, changed, listed or removed through a link (or other reparse
 // point) that stands below the root, even when another process swaps a directory for one
-// in the middle of the work. One implementation per target; no other code of the launcher
-// or the unzip depends on this room's.
+// in the middle of the work. The tree alone decides who may touch what it makes: every
+// directory it makes is its owner's alone (0700), every file too (0600, or 0700 when it is
+// to run), set through the entry's handle whatever the umask, an archive or a medium's file
+// system says, with any access list inherited from the directory taken away (on Windows: a
+// protected access list for the user, SYSTEM and the Administrators). One implementation
+// per target; no other code of the launcher or the unzip depends on this room's.
 #pragma once
 
 #include <compare>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -77,16 +80,17 @@ class Tree {
   // Makes the directory and any missing parents, each once per tree. False when it
   // cannot, or when a link or a file stands where one of them goes.
   bool MakeDirectory(const std::string& rel, std::string* error);
-  // A new file beside `rel`, whose directory exists, to get `mode` when committed (as for
-  // Commit). Null with *error on failure.
-  virtual std::unique_ptr<TreeFile> NewFile(const std::string& rel, std::optional<uint32_t> mode,
+  // A new file beside `rel`, whose directory exists, named when committed (as for Commit):
+  // its owner's alone, and one its owner may run when `executable` (where the target has
+  // such a mode). Null with *error on failure.
+  virtual std::unique_ptr<TreeFile> NewFile(const std::string& rel, bool executable,
                                             std::string* error) = 0;
   // Makes `rel` a symbolic link to `target` (where links cannot be made: a file holding
   // the target). False with *error on failure, *exists as for Commit.
   virtual bool MakeLink(const std::string& rel, const std::string& target, bool replace,
                         bool* exists, std::string* error) = 0;
-  virtual void SetDirectoryAttributes(const std::string& rel, std::optional<uint32_t> mode,
-                                      int64_t mtime) = 0;
+  // Sets the modification time of the directory `rel` (its mode is the tree's own).
+  virtual void SetDirectoryTime(const std::string& rel, int64_t mtime) = 0;
   // The bytes free for the user on the root's volume. False when it cannot tell.
   virtual bool FreeBytes(uint64_t* bytes) = 0;
   // Whether programs may run from the root's file system: false where it is mounted so
@@ -121,8 +125,8 @@ class Tree {
   virtual bool RemoveRoot(const std::string& named, std::string* why) = 0;
 
  protected:
-  // Makes one directory whose parent exists; true also when a directory (not a link)
-  // stands there already.
+  // Makes one directory whose parent exists, its owner's alone; true also when a directory
+  // (not a link) stands there already, which is left as it is.
   virtual bool MakeOneDirectory(const std::string& rel, std::string* error) = 0;
 
  private:
@@ -145,6 +149,13 @@ std::unique_ptr<Tree> HoldTree(const std::string& dir, std::string* error);
 // programs never set it.
 void SetRemovalPause(std::function<void(const std::string& shown)> pause);
 void RemovalPause(const std::string& shown);
+
+// Gives an entry the run made outside a tree (a log, a log moved to another file system, a
+// directory for logs), open as `fd`, exactly `mode` (permission bits), and takes away any
+// access list it inherited (a directory's default list too), as the tree does with what it
+// makes. False when others could still write it. POSIX; on Windows such an entry keeps the
+// access list its directory gives it, and this is true.
+bool SetMadeMode(int fd, uint32_t mode, bool directory);
 
 // How the target's file system tells names apart: on Windows without trailing dots and
 // blanks, and in one letter case as the system folds it (any script: "Ä" and "ä", "Я" and

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/syscall.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -25,13 +26,27 @@ namespace zorvex::safetree {
 
 namespace {
 
-mode_t CurrentUmask() {
-  static const mode_t mask = [] {
-    mode_t m = ::umask(0);
-    ::umask(m);
-    return m;
-  }();
-  return mask;
+// The modes of what the tree makes: its owner's alone.
+constexpr mode_t kDirectoryMode = 0700;
+mode_t FileMode(bool executable) { return executable ? 0700 : 0600; }
+
+// Gives the open entry its mode: any access list taken away (one inherited from a
+// directory's default list names others, and a directory's own default list would hand them
+// what is made below it later), then the mode set, whatever the umask left. False when
+// others could still write it: a file system that keeps neither lists nor modes (FAT) is
+// taken as it is when nobody else may write there anyway.
+bool MakeOwnersAlone(int fd, mode_t mode, bool directory) {
+  bool ok = true;
+  for (const char* list : {"system.posix_acl_access", "system.posix_acl_default"}) {
+    if (!directory && list[18] == 'd') continue;
+    if (::fremovexattr(fd, list) != 0 && errno != ENODATA && errno != ENOTSUP &&
+        errno != EOPNOTSUPP) {
+      ok = false;
+    }
+  }
+  struct stat st;
+  if (::fchmod(fd, mode) != 0 && (::fstat(fd, &st) != 0 || (st.st_mode & 022) != 0)) ok = false;
+  return ok;
 }
 
 std::string Parent(const std::string& rel) {
@@ -150,13 +165,11 @@ bool CanPublishOpenFiles() {
 // file that looks complete, and a complete one needs no rename.
 class PosixFile : public TreeFile {
  public:
-  PosixFile(std::shared_ptr<DirFd> dir, int fd, std::string temp, std::string leaf,
-            bool mode_pending, mode_t mode)
+  PosixFile(std::shared_ptr<DirFd> dir, int fd, std::string temp, std::string leaf, mode_t mode)
       : dir_(std::move(dir)),
         fd_(fd),
         temp_(std::move(temp)),
         leaf_(std::move(leaf)),
-        mode_pending_(mode_pending),
         mode_(mode) {}
   ~PosixFile() override {
     if (fd_ >= 0) ::close(fd_);
@@ -202,7 +215,7 @@ class PosixFile : public TreeFile {
   }
   bool Commit(int64_t mtime, bool replace, bool* exists, std::string* error) override {
     timespec times[2] = {{static_cast<time_t>(mtime), 0}, {static_cast<time_t>(mtime), 0}};
-    bool ok = (!mode_pending_ || ::fchmod(fd_, mode_) == 0) && ::futimens(fd_, times) == 0;
+    bool ok = MakeOwnersAlone(fd_, mode_, false) && ::futimens(fd_, times) == 0;
     *exists = false;
     int fd = fd_;
     fd_ = -1;
@@ -238,7 +251,6 @@ class PosixFile : public TreeFile {
   int fd_;
   std::string temp_;
   std::string leaf_;
-  bool mode_pending_;
   mode_t mode_;
   bool committed_ = false;
   bool disk_full_ = false;
@@ -380,7 +392,16 @@ class PosixTree : public Tree {
     std::shared_ptr<DirFd> parent = OpenDir(Parent(rel), error);
     if (!parent) return false;
     const std::string leaf = Leaf(rel);
-    if (::mkdirat(parent->get(), leaf.c_str(), 0777) == 0) return true;
+    if (::mkdirat(parent->get(), leaf.c_str(), kDirectoryMode) == 0) {
+      // Made just now in a directory of the tree's own making or choosing: opened as itself
+      // (never a link put there meanwhile) to be made its owner's alone.
+      int fd =
+          ::openat(parent->get(), leaf.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      const bool own = fd >= 0 && MakeOwnersAlone(fd, kDirectoryMode, true);
+      if (fd >= 0) ::close(fd);
+      if (!own) *error = "cannot make " + Full(rel) + " its owner's alone: " + std::strerror(errno);
+      return own;
+    }
     if (errno != EEXIST) {
       *error = "cannot create " + Full(rel) + ": " + std::strerror(errno);
       return false;
@@ -394,14 +415,11 @@ class PosixTree : public Tree {
     return true;
   }
 
-  // An entry made on Unix gets its own mode (without set-id and sticky bits), whatever the
-  // umask; any other gets what a new file gets. Created with its mode where the umask lets
-  // it, so that most files need no change of mode.
-  std::unique_ptr<TreeFile> NewFile(const std::string& rel, std::optional<uint32_t> mode,
+  std::unique_ptr<TreeFile> NewFile(const std::string& rel, bool executable,
                                     std::string* error) override {
     std::shared_ptr<DirFd> parent = OpenDir(Parent(rel), error);
     if (!parent) return nullptr;
-    mode_t wanted = mode ? static_cast<mode_t>(*mode & 0777) : 0666;
+    const mode_t wanted = FileMode(executable);
     std::string temp;
     int fd = -1;
     if (CanPublishOpenFiles() && tmpfile_works_) {
@@ -419,8 +437,7 @@ class PosixTree : public Tree {
       *error = "cannot create " + Full(rel) + ": " + std::strerror(errno);
       return nullptr;
     }
-    bool pending = mode && (wanted & CurrentUmask()) != 0;
-    return std::make_unique<PosixFile>(parent, fd, temp, Leaf(rel), pending, wanted);
+    return std::make_unique<PosixFile>(parent, fd, temp, Leaf(rel), wanted);
   }
 
   bool MakeLink(const std::string& rel, const std::string& target, bool replace, bool* exists,
@@ -438,12 +455,10 @@ class PosixTree : public Tree {
     return false;
   }
 
-  void SetDirectoryAttributes(const std::string& rel, std::optional<uint32_t> mode,
-                              int64_t mtime) override {
+  void SetDirectoryTime(const std::string& rel, int64_t mtime) override {
     std::string error;
     std::shared_ptr<DirFd> dir = OpenDir(rel, &error);
     if (!dir) return;
-    if (mode) ::fchmod(dir->get(), static_cast<mode_t>(*mode & 0777));
     timespec times[2] = {{static_cast<time_t>(mtime), 0}, {static_cast<time_t>(mtime), 0}};
     ::futimens(dir->get(), times);
   }
@@ -590,12 +605,21 @@ class PosixTree : public Tree {
 std::unique_ptr<Tree> OpenTree(const std::string& dir, bool make, std::string* error) {
   std::string path = dir.empty() ? "." : dir;
   while (path.size() > 1 && path.back() == '/') path.pop_back();
-  // Make the directory and its parents, as the user named it.
+  // Make the directory and its parents, as the user named it; each one made, its owner's
+  // alone.
   for (size_t pos = 1; make && pos <= path.size(); ++pos) {
     if (pos < path.size() && path[pos] != '/') continue;
     std::string prefix = path.substr(0, pos);
-    if (::mkdir(prefix.c_str(), 0777) != 0 && errno != EEXIST) {
+    if (::mkdir(prefix.c_str(), kDirectoryMode) != 0) {
+      if (errno == EEXIST) continue;
       *error = "cannot create " + prefix + ": " + std::strerror(errno);
+      return nullptr;
+    }
+    int fd = ::open(prefix.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const bool own = fd >= 0 && MakeOwnersAlone(fd, kDirectoryMode, true);
+    if (fd >= 0) ::close(fd);
+    if (!own) {
+      *error = "cannot make " + prefix + " its owner's alone: " + std::strerror(errno);
       return nullptr;
     }
   }
@@ -624,5 +648,9 @@ std::unique_ptr<Tree> HoldTree(const std::string& dir, std::string* error) {
 }
 
 std::string NameKey(const std::string& utf8) { return utf8; }
+
+bool SetMadeMode(int fd, uint32_t mode, bool directory) {
+  return MakeOwnersAlone(fd, static_cast<mode_t>(mode), directory);
+}
 
 }  // namespace zorvex::safetree

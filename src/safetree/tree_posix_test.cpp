@@ -140,7 +140,7 @@ TEST_F(TreeTest, WritesFollowNoDirectorySwappedForALink) {
     // A tree opened afresh each time: a tree keeps the directories it has opened.
     std::unique_ptr<Tree> tree = OpenTree(top.string(), false, &error);
     ASSERT_TRUE(tree) << error;
-    std::unique_ptr<TreeFile> file = tree->NewFile("d/sub/f" + std::to_string(i), 0644, &error);
+    std::unique_ptr<TreeFile> file = tree->NewFile("d/sub/f" + std::to_string(i), false, &error);
     if (!file) continue;
     bool exists = false;
     if (file->Write(reinterpret_cast<const uint8_t*>("x"), 1))

@@ -6,6 +6,7 @@
 #include "safetree/held_win32.h"
 #include "safetree/win32_text.h"
 // After windows.h, which they build on.
+#include <sddl.h>
 #include <winternl.h>
 
 #include <algorithm>
@@ -40,6 +41,35 @@ std::wstring TemporaryName() {
          L".tmp";
 }
 
+// The access list of everything the tree makes: the user running, SYSTEM and the
+// Administrators, protected, so that nothing the directory passes on to new entries (an
+// entry for Everyone in a folder the user named) reaches them. Made once; null when the
+// user's identity cannot be read, and then nothing is made.
+PSECURITY_DESCRIPTOR OwnersAlone() {
+  static PSECURITY_DESCRIPTOR descriptor = [] {
+    PSECURITY_DESCRIPTOR made = nullptr;
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return made;
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::vector<BYTE> user(size);
+    wchar_t* sid = nullptr;
+    if (size > 0 && GetTokenInformation(token, TokenUser, user.data(), size, &size) &&
+        ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &sid)) {
+      const std::wstring sddl =
+          std::wstring(L"D:P(A;OICI;FA;;;") + sid + L")(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+      if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
+                                                                &made, nullptr)) {
+        made = nullptr;
+      }
+      LocalFree(sid);
+    }
+    CloseHandle(token);
+    return made;
+  }();
+  return descriptor;
+}
+
 UNICODE_STRING Counted(const std::wstring& name) {
   UNICODE_STRING text;
   text.Buffer = const_cast<PWSTR>(name.c_str());
@@ -69,13 +99,22 @@ class Handle {
 
 // Opens or makes `name` relative to the open directory `parent`, as the file system
 // resolves the name (letter case, short names), never following a reparse point: a
-// junction or link is opened as itself. An invalid handle with the last error set when it
-// cannot; *collision when `disposition` asked for a new entry and one stands there.
+// junction or link is opened as itself. What it makes gets the tree's own access list. An
+// invalid handle with the last error set when it cannot; *collision when `disposition`
+// asked for a new entry and one stands there.
 Handle CreateRelative(HANDLE parent, const std::wstring& name, ACCESS_MASK access, ULONG share,
                       ULONG disposition, ULONG options, bool* collision = nullptr) {
   UNICODE_STRING text = Counted(name);
   OBJECT_ATTRIBUTES attributes;
-  InitializeObjectAttributes(&attributes, &text, OBJ_CASE_INSENSITIVE, parent, nullptr);
+  PSECURITY_DESCRIPTOR made = nullptr;
+  if (disposition != FILE_OPEN) {
+    made = OwnersAlone();
+    if (made == nullptr) {
+      SetLastError(ERROR_ACCESS_DENIED);
+      return Handle();
+    }
+  }
+  InitializeObjectAttributes(&attributes, &text, OBJ_CASE_INSENSITIVE, parent, made);
   IO_STATUS_BLOCK io;
   HANDLE h = nullptr;
   NTSTATUS status = NtCreateFile(
@@ -198,8 +237,8 @@ void RemoveEntry(HANDLE dir, const std::wstring& name, const std::string& shown,
   if (!ClearReadOnly(h.get(), info.dwFileAttributes) ||
       !RetryWhileHeld(
           [&] {
-            return SetFileInformationByHandle(h.get(), FileDispositionInfo, &gone,
-                                              sizeof gone) != 0;
+            return SetFileInformationByHandle(h.get(), FileDispositionInfo, &gone, sizeof gone) !=
+                   0;
           },
           emptied)) {
     left->push_back(shown);
@@ -299,8 +338,7 @@ class Win32Tree : public Tree {
     return true;
   }
 
-  std::unique_ptr<TreeFile> NewFile(const std::string& rel, std::optional<uint32_t>,
-                                    std::string* error) override {
+  std::unique_ptr<TreeFile> NewFile(const std::string& rel, bool, std::string* error) override {
     auto parent = std::make_shared<Handle>(OpenDirectory(ParentOf(rel)));
     Handle h;
     if (parent->valid()) {
@@ -318,7 +356,7 @@ class Win32Tree : public Tree {
   // holding its target, as unzip programs do on systems without links.
   bool MakeLink(const std::string& rel, const std::string& target, bool replace, bool* exists,
                 std::string* error) override {
-    std::unique_ptr<TreeFile> file = NewFile(rel, std::nullopt, error);
+    std::unique_ptr<TreeFile> file = NewFile(rel, false, error);
     if (!file) return false;
     if (!file->Write(reinterpret_cast<const uint8_t*>(target.data()), target.size())) {
       *error = "cannot write " + DisplayPath(rel);
@@ -327,8 +365,7 @@ class Win32Tree : public Tree {
     return file->Commit(std::time(nullptr), replace, exists, error);
   }
 
-  void SetDirectoryAttributes(const std::string& rel, std::optional<uint32_t>,
-                              int64_t mtime) override {
+  void SetDirectoryTime(const std::string& rel, int64_t mtime) override {
     Handle parent = OpenDirectory(ParentOf(rel));
     if (!parent.valid()) return;
     Handle h = OpenRelative(parent.get(), WideFrom(LeafOf(rel)), FILE_WRITE_ATTRIBUTES);
@@ -419,8 +456,8 @@ class Win32Tree : public Tree {
     FILE_DISPOSITION_INFO gone{TRUE};
     if (!RetryWhileHeld(
             [&] {
-              return SetFileInformationByHandle(h.get(), FileDispositionInfo, &gone,
-                                                sizeof gone) != 0;
+              return SetFileInformationByHandle(h.get(), FileDispositionInfo, &gone, sizeof gone) !=
+                     0;
             },
             true)) {
       *why = ErrorText(GetLastError());
@@ -553,6 +590,8 @@ std::unique_ptr<Tree> HoldTree(const std::string& dir, std::string* error) {
   }
   return std::make_unique<Win32Tree>(shown, root, std::move(handle), true);
 }
+
+bool SetMadeMode(int, uint32_t, bool) { return true; }
 
 // Windows keeps a name's letter case and compares names folded to one case by its own
 // table; the trailing dots and blanks of each part it drops.

@@ -13,6 +13,9 @@
 #include "safetree/held_win32.h"
 #include "safetree/tree.h"
 #include "safetree/win32_text.h"
+// After windows.h, which it builds on.
+#include <aclapi.h>
+#include <sddl.h>
 
 namespace zorvex::safetree {
 namespace {
@@ -23,8 +26,8 @@ class Win32TreeTest : public ::testing::Test {
  protected:
   void SetUp() override {
     root_ = fs::temp_directory_path() /
-            ("zorvex_tree_" + std::string(
-                                  ::testing::UnitTest::GetInstance()->current_test_info()->name()));
+            ("zorvex_tree_" +
+             std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     fs::remove_all(root_);
     fs::create_directories(root_);
   }
@@ -39,21 +42,45 @@ TEST_F(Win32TreeTest, FilesAreNamedAndDroppedThroughTheirHandles) {
   std::unique_ptr<Tree> tree = OpenTree(root_.string(), false, &error);
   ASSERT_TRUE(tree) << error;
   ASSERT_TRUE(tree->MakeDirectory("a", &error)) << error;
-  std::unique_ptr<TreeFile> file = tree->NewFile("a/x.txt", std::nullopt, &error);
+  std::unique_ptr<TreeFile> file = tree->NewFile("a/x.txt", false, &error);
   ASSERT_TRUE(file) << error;
   ASSERT_TRUE(file->Write(reinterpret_cast<const uint8_t*>("run"), 3));
   EXPECT_FALSE(fs::exists(root_ / "a" / "x.txt"));
   bool exists = false;
   EXPECT_TRUE(file->Commit(0, true, &exists, &error)) << error;
   EXPECT_EQ(fs::file_size(root_ / "a" / "x.txt"), 3u);
-  file = tree->NewFile("a/x.txt", std::nullopt, &error);
+  file = tree->NewFile("a/x.txt", false, &error);
   ASSERT_TRUE(file) << error;
   EXPECT_FALSE(file->Commit(0, false, &exists, &error));
   EXPECT_TRUE(exists);  // taken, and not to be replaced
-  file = tree->NewFile("a/y.txt", std::nullopt, &error);
+  file = tree->NewFile("a/y.txt", false, &error);
   ASSERT_TRUE(file) << error;
   file.reset();
   EXPECT_EQ(std::distance(fs::directory_iterator(root_ / "a"), fs::directory_iterator()), 1);
+  // What the tree makes carries an access list of its own for the user, SYSTEM and the
+  // Administrators (Wine shows it as read back from the Unix mode it made of it): no other
+  // user in, whatever the folder passes on.
+  for (const fs::path& made : {root_ / "a", root_ / "a" / "x.txt"}) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    PACL dacl = nullptr;
+    ASSERT_EQ(
+        GetNamedSecurityInfoW(made.wstring().c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                              nullptr, nullptr, &dacl, nullptr, &descriptor),
+        static_cast<DWORD>(ERROR_SUCCESS))
+        << made;
+    for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount; ++i) {
+      ACCESS_ALLOWED_ACE* ace = nullptr;
+      ASSERT_TRUE(GetAce(dacl, i, reinterpret_cast<void**>(&ace)));
+      wchar_t* text = nullptr;
+      ConvertSidToStringSidW(&ace->SidStart, &text);
+      const std::wstring sid = text != nullptr ? text : L"";
+      LocalFree(text);
+      for (const wchar_t* other : {L"S-1-1-0", L"S-1-5-32-545", L"S-1-5-11"}) {
+        EXPECT_NE(sid, other) << made;  // Everyone, Users, Authenticated Users
+      }
+    }
+    LocalFree(descriptor);
+  }
 }
 
 // A held root: removed only while its name still leads to it.
@@ -79,9 +106,9 @@ TEST_F(Win32TreeTest, RemovalWaitsForAHolderThatLetsGo) {
     SCOPED_TRACE(hold_ms);
     fs::create_directories(root_ / "run" / "jre");
     std::ofstream(root_ / "run" / "jre" / "java.exe") << "fresh";
-    HANDLE held = CreateFileW((root_ / "run" / "jre" / "java.exe").wstring().c_str(),
-                              GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
+    HANDLE held =
+        CreateFileW((root_ / "run" / "jre" / "java.exe").wstring().c_str(), GENERIC_READ,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     std::thread holder([&] {
       std::this_thread::sleep_for(std::chrono::milliseconds(hold_ms));

@@ -287,16 +287,14 @@ void MakeDirectories(Run* run, safetree::Tree* out, std::vector<Item>* items) {
   });
 }
 
-std::optional<uint32_t> ModeOf(const Entry& e) {
-  if (e.HasUnixMode()) return e.UnixMode();
-  return std::nullopt;
-}
+// Of an archive's modes only one is taken: whether the entry's owner may run it.
+bool Executable(const Entry& e) { return e.HasUnixMode() && (e.UnixMode() & 0100) != 0; }
 
 void UnpackFile(Run* run, safetree::Tree* out, const Item& item) {
   const Entry& e = *item.entry;
   const std::string shown = out->DisplayPath(item.rel);
   std::string error;
-  std::unique_ptr<safetree::TreeFile> file = out->NewFile(item.rel, ModeOf(e), &error);
+  std::unique_ptr<safetree::TreeFile> file = out->NewFile(item.rel, Executable(e), &error);
   if (!file) {
     run->Warn("error:  " + error + "\n", kFormatError);
     return;
@@ -390,16 +388,15 @@ void MakeLinks(Run* run, safetree::Tree* out, const std::vector<Item>& items) {
   }
 }
 
-// Directory modes and times come last: writing into a directory changes its time, and a
-// read-only mode would keep its files out.
-void SetDirectoryAttributes(safetree::Tree* out, const std::vector<Item>& items) {
+// Directory times come last: writing into a directory changes its time.
+void SetDirectoryTimes(safetree::Tree* out, const std::vector<Item>& items) {
   std::vector<const Item*> dirs;
   for (const Item& item : items) {
     if (item.kind == Item::Kind::kDirectory) dirs.push_back(&item);
   }
   std::sort(dirs.begin(), dirs.end(), [](const Item* a, const Item* b) { return a->rel > b->rel; });
   for (const Item* d : dirs) {
-    out->SetDirectoryAttributes(d->rel, ModeOf(*d->entry), d->mtime);
+    out->SetDirectoryTime(d->rel, d->mtime);
   }
 }
 
@@ -439,7 +436,7 @@ void Extract(Run* run, const Archive& archive) {
   }
   UnpackFiles(run, out.get(), items);
   MakeLinks(run, out.get(), items);
-  SetDirectoryAttributes(out.get(), items);
+  SetDirectoryTimes(out.get(), items);
 }
 
 void List(Run* run, const Archive& archive) {

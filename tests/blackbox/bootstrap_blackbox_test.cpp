@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <set>
 
 #include "blackbox/harness.h"
@@ -292,20 +293,25 @@ TEST_P(BootstrapTest, DeepTempDirectory) {
 }
 
 // A runtime whose files are read-only (a jlink image's legal notices and class-data
-// archive, packed with their modes) arrives owner-writable, executable bits kept, and a
-// waited run removes it; a read-only file of the user's in a given directory stays. A
-// given directory that does not exist yet is staged into (its free space is its parent's).
+// archive, packed with their modes) or open to all arrives as its user's alone: 0600, 0700
+// where the owner may run it, directories 0700; a waited run removes it; a read-only file
+// of the user's in a given directory stays. A given directory that does not exist yet is
+// staged into (its free space is its parent's).
 TEST_P(BootstrapTest, ReadOnlyFilesOfTheRunGoAndTheUsersStay) {
   DistributionMedium();
   testing::ZipBytes jar;
-  testing::ZipBytes::Options file, run, dir;
+  testing::ZipBytes::Options file, run, dir, open, open_dir;
   file.external = 0100444u << 16;
   run.external = 0100555u << 16;
   dir.external = 040555u << 16;
+  open.external = 0100777u << 16;
+  open_dir.external = 040777u << 16;
   jar.Add("legal/", "", dir);
   jar.Add("legal/LICENSE", "notice", file);
   jar.Add("lib/classes.jsa", "archive", file);
   jar.Add("lib/tool", "#!/bin/sh\n", run);
+  jar.Add("open/", "", open_dir);
+  jar.Add("open/all", "anyone", open);
   const std::string jars = Components() + "/readonly/1.0/1/DataFiles";
   fs::create_directories(jars);
   std::ofstream(jars + "/readonly.jar", std::ios::binary) << jar.Finish();
@@ -316,12 +322,17 @@ TEST_P(BootstrapTest, ReadOnlyFilesOfTheRunGoAndTheUsersStay) {
   medium_.WriteParamFile(keys);  // not waited: the staged tree stays to be looked at
   RunResult r = medium_.Run({"-silent", "-noconsole"});
   EXPECT_EQ(r.status, 3) << r.out << r.err;
-  if (!windows()) {
+  for (const auto& [rel, mode] : std::map<std::string, unsigned>{{"legal", 0700},
+                                                                 {"legal/LICENSE", 0600},
+                                                                 {"lib/classes.jsa", 0600},
+                                                                 {"lib/tool", 0700},
+                                                                 {"open", 0700},
+                                                                 {"open/all", 0700}}) {
     struct stat st {};
-    ASSERT_EQ(stat((Staged() + "/lib/classes.jsa").c_str(), &st), 0) << Staged();
-    EXPECT_EQ(st.st_mode & 0777, 0644u);
-    ASSERT_EQ(stat((Staged() + "/lib/tool").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0755u);
+    ASSERT_EQ(stat((Staged() + "/" + rel).c_str(), &st), 0) << Staged() << "/" << rel;
+    if (!windows()) {
+      EXPECT_EQ(st.st_mode & 0777, mode) << rel;
+    }
   }
   fs::remove_all(Staged());
   medium_.WriteParamFile(keys + "WAIT_FOR_COMPLETION=TRUE\n");

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -113,8 +114,13 @@ TEST_P(HardeningTest, GivenScratchDirectoryMustBeTheUsersAlone) {
     fs::create_directories(dir);
     fs::permissions(dir, fs::perms(mode));
   }
-  // An access list that lets another user write shows in the group bits as its mask.
+  // An access list that lets another user write shows in the group bits as its mask; a
+  // default list, which what is made in the directory inherits, shows nowhere in its mode.
   ASSERT_EQ(std::system(("setfacl -m u:65534:rwx " + listed).c_str()), 0);
+  const std::string inherits = medium_.root + "/inherits";
+  fs::create_directories(inherits);
+  fs::permissions(inherits, fs::perms(0755));
+  ASSERT_EQ(std::system(("setfacl -d -m u:65534:rwx " + inherits).c_str()), 0);
   ASSERT_EQ(AsNobody("mkdir " + shared + "/theirs " + shared + "/theirs2 && ln -s " + mine + " " +
                      shared + "/link"),
             0);
@@ -125,6 +131,7 @@ TEST_P(HardeningTest, GivenScratchDirectoryMustBeTheUsersAlone) {
       {open, "may be written by other users (mode 0777)"},
       {group, "may be written by other users (mode 0770)"},
       {listed, "may be written by other users (mode 0770)"},
+      {inherits, "has an access list entry that what is made in it inherits, for user id 65534"},
       {below, "its parent directory " + shared + "/theirs2 belongs to user id 65534"}};
   for (const bool bootstrap_only : {false, true}) {
     for (const auto& [given, why] : refused) {
@@ -152,6 +159,56 @@ TEST_P(HardeningTest, GivenScratchDirectoryMustBeTheUsersAlone) {
   r = medium_.Run({"-silent", "-noconsole", "-rscratchPath", medium_.root + "/new1/new2"});
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_FALSE(fs::exists(medium_.root + "/new1"));
+}
+
+// Whatever modes a medium packs (a runtime open to all, 0777) and whatever the place
+// would pass on (the group and set-group-id bit of a BOOTSTRAP_LOC, a default access list
+// of TEMP), everything staged is the user's alone: another user cannot change the Java
+// that a root run starts.
+TEST_P(HardeningTest, StagedEntriesAreTheUsersAlone) {
+  if (windows() || ::geteuid() != 0) GTEST_SKIP() << "POSIX modes and access lists, as root";
+  fs::permissions(medium_.root, fs::perms(0755));
+  const std::string jars =
+      medium_.medium_dir + "/../stage/Components/zorvex.swd.jre/17.0.1/1/DataFiles";
+  testing::ZipBytes jar;
+  testing::ZipBytes::Options dir, program;
+  dir.external = 040777u << 16;
+  program.external = 0100777u << 16;
+  for (const char* d : {"jre/", "jre/17/", "jre/17/bin/"}) jar.Add(d, "", dir);
+  jar.Add("jre/17/bin/java", Slurp(GetParam().tests_dir + "/fake_java"), program);
+  Spit(jars + "/zorvex.swd.jre.jar", jar.Finish());
+  medium_.WriteParamFile("DISTRIBUTION=TRUE\nBOOTSTRAP_COMPS=zorvex.swd.jre\nJRE_LOCATION=" + jars +
+                         "\n");
+  const std::string given = medium_.root + "/given", setgid = medium_.root + "/setgid";
+  const std::string acl_temp = medium_.root + "/acltemp";
+  for (const std::string& d : {given, setgid, acl_temp}) fs::create_directories(d);
+  ASSERT_EQ(::chown(setgid.c_str(), 0, 65534), 0);
+  fs::permissions(setgid, fs::perms(02755));
+  ASSERT_EQ(std::system(("setfacl -d -m u:65534:rwx " + acl_temp).c_str()), 0);
+  struct Row {
+    std::vector<std::string> args;
+    Env env;
+    std::string staged;  // where the runtime lands
+  };
+  const std::vector<Row> rows = {
+      {{"-rscratchPath", given}, {}, given},
+      {{"-BOOTSTRAPONLY", "BOOTSTRAP_LOC=" + setgid}, {}, setgid},
+      {{"-rtimestamp", "A"}, {{"TEMP", acl_temp}}, acl_temp + "/ZorInstallA"}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.staged);
+    std::vector<std::string> args = {"-silent", "-noconsole"};
+    args.insert(args.end(), row.args.begin(), row.args.end());
+    RunResult r = medium_.Run(args, row.env);  // not waited: the staged tree stays
+    ASSERT_TRUE(fs::exists(row.staged + "/jre/17/bin/java")) << r.out << r.err;
+    for (const auto& e : fs::recursive_directory_iterator(row.staged)) {
+      struct stat st {};
+      ASSERT_EQ(lstat(e.path().c_str(), &st), 0);
+      EXPECT_EQ(st.st_mode & 07077, 0u) << e.path();
+      EXPECT_LT(lgetxattr(e.path().c_str(), "system.posix_acl_access", nullptr, 0), 0) << e.path();
+      EXPECT_LT(lgetxattr(e.path().c_str(), "system.posix_acl_default", nullptr, 0), 0) << e.path();
+    }
+    EXPECT_NE(AsNobody("{ echo planted >> " + row.staged + "/jre/17/bin/java; } 2>/dev/null"), 0);
+  }
 }
 
 // The temporary directory as another user could steer a root run through it: TEMP through
@@ -566,6 +623,11 @@ TEST_P(HardeningTest, NoDllBesideTheProgramsIsLoaded) {
     }
     ::pclose(pipe);
     EXPECT_GT(imports, 0);
+    // Only the launcher asks for administrator rights: the unzip, run by hand, has those of
+    // whoever starts it.
+    const std::string level = program == "setup" ? "requireAdministrator" : "asInvoker";
+    EXPECT_NE(Slurp(exe).find("requestedExecutionLevel level=\"" + level + "\""),
+              std::string::npos);
     fs::copy_file(exe, dir + "/" + program + ".exe", fs::copy_options::overwrite_existing);
   }
   fs::copy_file(GetParam().build_dir + "/tests/planted/bcrypt.dll", dir + "/bcrypt.dll");

@@ -21,6 +21,7 @@
 #include <thread>
 
 #include "blackbox/harness.h"
+#include "zip_bytes.h"
 
 namespace zorvex::blackbox {
 namespace {
@@ -54,7 +55,7 @@ class MediumTool {
     Spit(Input("zorinstaller.jar"), "installer");
     Spit(Input("zorcore.jar"), "core");
     Spit(Input("extra/extra/run.sh"), "#!/bin/sh\n");
-    fs::permissions(Input("extra/extra/run.sh"), fs::perms::owner_exec, fs::perm_options::add);
+    fs::permissions(Input("extra/extra/run.sh"), fs::perms(0777));  // packed as 0755
     fs::create_symlink("run.sh", Input("extra/extra/link"));
   }
   std::string Input(const std::string& name) const { return medium_.root + "/in/" + name; }
@@ -93,8 +94,9 @@ class MediumTool {
     return std::system(("cd '" + pki +
                         "' && openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out "
                         "ca.pem -days 30 -subj '/CN=Zorvex Test CA' && openssl req -newkey "
-                        "rsa:2048 " + key_option + " -keyout sign.key -out sign.csr -subj '/CN=" +
-                        name + "' && openssl x509 -req -in sign.csr -CA ca.pem -CAkey ca.key "
+                        "rsa:2048 " +
+                        key_option + " -keyout sign.key -out sign.csr -subj '/CN=" + name +
+                        "' && openssl x509 -req -in sign.csr -CA ca.pem -CAkey ca.key "
                         "-CAcreateserial -out sign.pem -days 30 -extfile ext.cnf >/dev/null 2>&1")
                            .c_str()) == 0;
   }
@@ -123,7 +125,8 @@ class NativeMediumToolTest : public ::testing::Test, public MediumTool {
 // the medium and reports a jar that differs, and one it does not name.
 TEST_P(MediumToolTest, BillOfMaterialsIsValidAndChecked) {
   if (GetParam().windows) GTEST_SKIP() << "the same document for both targets";
-  const std::string validator = std::string(ZORVEX_SOURCE_DIR) + "/tests/tools/validate_cyclonedx.js";
+  const std::string validator =
+      std::string(ZORVEX_SOURCE_DIR) + "/tests/tools/validate_cyclonedx.js";
   const char* modules = std::getenv("ZORVEX_CYCLONEDX_NODE_PATH");
   const std::string node_path = modules ? modules : "/opt/zorvex/cyclonedx/node_modules";
   if (!fs::exists(node_path + "/@cyclonedx/cyclonedx-library")) {
@@ -133,8 +136,8 @@ TEST_P(MediumToolTest, BillOfMaterialsIsValidAndChecked) {
   ASSERT_EQ(Build(out, {"--version", "2.1.0"}).status, 0);
   const std::string bom = out + "/Disk1/zorbom.cdx.json";
   const std::string text = Slurp(bom);
-  EXPECT_EQ(std::system(("NODE_PATH='" + node_path + "' node '" + validator + "' '" + bom +
-                         "' >'" + medium_.root + "/valid.txt' 2>&1")
+  EXPECT_EQ(std::system(("NODE_PATH='" + node_path + "' node '" + validator + "' '" + bom + "' >'" +
+                         medium_.root + "/valid.txt' 2>&1")
                             .c_str()),
             0)
       << Slurp(medium_.root + "/valid.txt") << text;
@@ -210,6 +213,23 @@ TEST_P(MediumToolTest, BuiltMediumRunsAndPassesTheCheck) {
       EXPECT_EQ(Slurp(staged + "/extra/link"), "run.sh");  // a link becomes a file naming it
     }
   }
+  // A medium that others may change, or whose jars were packed from such a tree, is said.
+  if (GetParam().windows) return;
+  const std::string disk = medium_.root + "/releases/built/Disk1";
+  fs::permissions(disk + "/zorparam.ini", fs::perms(0666));
+  testing::ZipBytes jar;
+  testing::ZipBytes::Options open;
+  open.external = 0100777u << 16;
+  jar.Add("extra/run.sh", "#!/bin/sh\n", open);
+  Spit(disk + "/../stage/Components/extra.comp/2.0/1/DataFiles/extra.comp.jar", jar.Finish());
+  RunResult checked = Check(disk);
+  EXPECT_NE(checked.out.find("zorparam.ini may be written by group or others (mode 0666)"),
+            std::string::npos)
+      << checked.out;
+  EXPECT_NE(checked.out.find("extra.comp.jar packs 1 entries that group or others may write, such "
+                             "as extra/run.sh (0777)"),
+            std::string::npos)
+      << checked.out;
 }
 
 // The target's own tool builds and checks a medium whose inputs and output lie under a
@@ -616,16 +636,16 @@ TEST_P(MediumToolTest, SignedLinuxMedium) {
     ASSERT_EQ(std::system(("GNUPGHOME='" + dir +
                            "' gpg --batch --pinentry-mode loopback --passphrase secret "
                            "--quick-gen-key 'Zorvex Release <release@example.invalid>' rsa2048 "
-                           "sign never >/dev/null 2>&1 && GNUPGHOME='" + dir +
-                           "' gpg --export > '" + dir + ".keys'")
+                           "sign never >/dev/null 2>&1 && GNUPGHOME='" +
+                           dir + "' gpg --export > '" + dir + ".keys'")
                               .c_str()),
               0);
   }
   const Env env = {{"GNUPGHOME", home}, {"ZORVEX_SIGN_PASSWORD", "secret"}};
   const std::string out = medium_.root + "/signed";
-  RunResult built = RunBuilt(BuiltTargets()[0], "zorvex-medium",
-                             BuildArgs(out, {"--gpg-key", "release@example.invalid"}),
-                             medium_.root, env);
+  RunResult built =
+      RunBuilt(BuiltTargets()[0], "zorvex-medium",
+               BuildArgs(out, {"--gpg-key", "release@example.invalid"}), medium_.root, env);
   ASSERT_EQ(built.status, 0) << built.err;
   const std::string disk = out + "/Disk1";
   auto check = [&](const std::vector<std::string>& more) {
@@ -670,10 +690,10 @@ TEST_P(MediumToolTest, SignedLinuxMedium) {
     }
   };
   stop_agents();
-  RunResult failed = RunBuilt(BuiltTargets()[0], "zorvex-medium",
-                              BuildArgs(medium_.root + "/failed",
-                                        {"--gpg-key", "release@example.invalid"}),
-                              medium_.root, {{"GNUPGHOME", home}, {"ZORVEX_SIGN_PASSWORD", "no"}});
+  RunResult failed =
+      RunBuilt(BuiltTargets()[0], "zorvex-medium",
+               BuildArgs(medium_.root + "/failed", {"--gpg-key", "release@example.invalid"}),
+               medium_.root, {{"GNUPGHOME", home}, {"ZORVEX_SIGN_PASSWORD", "no"}});
   EXPECT_EQ(failed.status, 2) << failed.err;
   EXPECT_NE(failed.err.find("cannot sign"), std::string::npos) << failed.err;
   EXPECT_FALSE(fs::exists(medium_.root + "/failed"));
@@ -705,10 +725,10 @@ TEST_P(MediumToolTest, SignedThroughASigningService) {
   const std::string unsigned_disk = out + ".unsigned/Disk1";
   ASSERT_TRUE(fs::exists(out + ".to-sign/unzip.exe.der"));
   auto attach = [&](const std::string& signature) {
-    return RunBuilt(BuiltTargets()[0], "zorvex-medium",
-                    {"attach", "--out", out, "--signature", signature, "--ca-file",
-                     pki + "/ca.pem"},
-                    medium_.root);
+    return RunBuilt(
+        BuiltTargets()[0], "zorvex-medium",
+        {"attach", "--out", out, "--signature", signature, "--ca-file", pki + "/ca.pem"},
+        medium_.root);
   };
   // Refused: a signature made for other bytes (the launcher's data, not the unzip's).
   ASSERT_EQ(std::system(("osslsigncode extract-data -h sha256 -in '" + unsigned_disk +
@@ -766,18 +786,19 @@ TEST_P(MediumToolTest, SignedWithAKeyInAToken) {
   const std::string key = "pkcs11:token=zorvex;object=signer;type=private";
   ASSERT_EQ(std::system(("cd '" + hsm + "' && export SOFTHSM2_CONF='" + hsm +
                          "/softhsm2.conf' && softhsm2-util --init-token --free --label zorvex "
-                         "--pin " + pin + " --so-pin 24680 && pkcs11-tool --module " + module +
+                         "--pin " +
+                         pin + " --so-pin 24680 && pkcs11-tool --module " + module +
                          " --token-label zorvex --login --pin " + pin +
                          " --keypairgen --key-type rsa:2048 --id 01 --label signer && openssl "
-                         "req -new -x509 -engine pkcs11 -keyform engine -key '" + key +
-                         ";pin-value=" + pin +
+                         "req -new -x509 -engine pkcs11 -keyform engine -key '" +
+                         key + ";pin-value=" + pin +
                          "' -subj '/CN=Zorvex Token Signer' -days 30 -out token.pem -addext "
                          "extendedKeyUsage=codeSigning >/dev/null 2>&1")
                             .c_str()),
             0);
   const Env env = {{"SOFTHSM2_CONF", hsm + "/softhsm2.conf"}, {"ZORVEX_SIGN_PASSWORD", pin}};
-  const std::vector<std::string> token = {"--sign-pkcs11-module", module, "--sign-key", key,
-                                          "--sign-cert", hsm + "/token.pem"};
+  const std::vector<std::string> token = {
+      "--sign-pkcs11-module", module, "--sign-key", key, "--sign-cert", hsm + "/token.pem"};
   // Every process's arguments, read over and over while the build signs.
   std::atomic<bool> building{true};
   std::atomic<int> seen{0};
@@ -790,15 +811,15 @@ TEST_P(MediumToolTest, SignedWithAKeyInAToken) {
     }
   });
   const std::string out = medium_.root + "/token";
-  RunResult built = RunBuilt(BuiltTargets()[0], "zorvex-medium", BuildArgs(out, token),
-                             medium_.root, env);
+  RunResult built =
+      RunBuilt(BuiltTargets()[0], "zorvex-medium", BuildArgs(out, token), medium_.root, env);
   building = false;
   watch.join();
   ASSERT_EQ(built.status, 0) << built.err;
   EXPECT_EQ(seen, 0) << "the PIN stood in a process's arguments";
   for (const char* program : {"setup.exe", "unzip.exe"}) {
-    EXPECT_EQ(std::system(("osslsigncode verify -in '" + out + "/Disk1/" + program +
-                           "' -CAfile '" + hsm + "/token.pem' 2>&1 | grep -q 'verification: ok'")
+    EXPECT_EQ(std::system(("osslsigncode verify -in '" + out + "/Disk1/" + program + "' -CAfile '" +
+                           hsm + "/token.pem' 2>&1 | grep -q 'verification: ok'")
                               .c_str()),
               0)
         << program;
@@ -831,9 +852,9 @@ TEST_P(MediumToolTest, SignedWithAKeyInAToken) {
     SCOPED_TRACE(row.says);
     Env with = env;
     with["ZORVEX_SIGN_PASSWORD"] = row.pin;
-    RunResult failed = RunBuilt(BuiltTargets()[0], "zorvex-medium",
-                                BuildArgs(medium_.root + "/failed", row.options), medium_.root,
-                                with);
+    RunResult failed =
+        RunBuilt(BuiltTargets()[0], "zorvex-medium",
+                 BuildArgs(medium_.root + "/failed", row.options), medium_.root, with);
     EXPECT_EQ(failed.status, 2) << failed.err;
     EXPECT_NE(failed.err.find(row.says), std::string::npos) << failed.err;
     EXPECT_FALSE(fs::exists(medium_.root + "/failed"));

@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -90,7 +91,7 @@ class PosixTreeWriter : public TreeWriter {
     bool ok = ::fstat(in, &st) == 0 && S_ISREG(st.st_mode) && MakeDirs(ParentOf(rel));
     std::string error;
     std::unique_ptr<safetree::TreeFile> out;
-    if (ok) out = out_->NewFile(rel, (st.st_mode & 0777) | S_IRUSR | S_IWUSR, &error);
+    if (ok) out = out_->NewFile(rel, (st.st_mode & S_IXUSR) != 0, &error);
     ok = out != nullptr;
     std::vector<uint8_t> buffer(ok ? 1 << 18 : 0);
     manifest::Sha256 hash;
@@ -243,13 +244,12 @@ bool MoveAcross(const std::string& from, const std::string& to) {
     errno = EXDEV;
     return false;
   }
-  int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                   st.st_mode & 0777);
+  int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (out < 0) {
     ::close(in);
     return false;
   }
-  bool ok = CopyBytes(in, out, st.st_size);
+  bool ok = safetree::SetMadeMode(out, 0600, false) && CopyBytes(in, out, st.st_size);
   ok = ::fsync(out) == 0 && ok;
   ok = ::close(out) == 0 && ok;
   ::close(in);
@@ -281,8 +281,18 @@ bool PosixFileSystem::MoveFileNoReplace(const std::string& from, const std::stri
 FileSystem::MakeDirResult PosixFileSystem::MakeDir(const std::string& path, bool owner_only) {
   // Never writable by others, whatever the umask: the launcher runs as root in shared
   // places, and a directory it makes (a log directory, say) must not take others' files.
-  if (::mkdir(path.c_str(), owner_only ? 0700 : 0755) == 0) return MakeDirResult::kCreated;
-  return errno == EEXIST ? MakeDirResult::kAlreadyExists : MakeDirResult::kFailed;
+  const mode_t mode = owner_only ? 0700 : 0755;
+  if (::mkdir(path.c_str(), mode) != 0) {
+    return errno == EEXIST ? MakeDirResult::kAlreadyExists : MakeDirResult::kFailed;
+  }
+  // Its mode as asked, and no access list its parent passes on: opened as itself, never
+  // as a link put at its name meanwhile.
+  int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  const bool set = fd >= 0 && safetree::SetMadeMode(fd, mode, true);
+  if (fd >= 0) ::close(fd);
+  if (set) return MakeDirResult::kCreated;
+  ::rmdir(path.c_str());
+  return MakeDirResult::kFailed;
 }
 
 bool PosixFileSystem::RemoveDir(const std::string& path) { return ::rmdir(path.c_str()) == 0; }
@@ -341,6 +351,38 @@ std::string PathRisk(const std::string& named, const std::string& real) {
   return "";
 }
 
+// An entry of the directory's access list (or of its default list, which what is made in
+// it inherits) that names another user or a group: empty when there is none. The lists are
+// read as the kernel keeps them: a version, then entries of tag, permissions and id.
+std::string AccessListRisk(const std::string& path) {
+  constexpr uint16_t kNamedUser = 0x02, kNamedGroup = 0x08;
+  for (const bool inherited : {false, true}) {
+    const char* name = inherited ? "system.posix_acl_default" : "system.posix_acl_access";
+    std::string list(1024, '\0');
+    ssize_t n = ::lgetxattr(path.c_str(), name, list.data(), list.size());
+    if (n < 0 && errno == ERANGE) {
+      n = ::lgetxattr(path.c_str(), name, nullptr, 0);
+      list.resize(n > 0 ? static_cast<size_t>(n) : 0);
+      n = ::lgetxattr(path.c_str(), name, list.data(), list.size());
+    }
+    if (n < 0) continue;  // none, or a file system without access lists
+    auto at = [&](size_t pos, size_t size) {
+      uint32_t v = 0;
+      for (size_t i = size; i-- > 0;) v = v << 8 | static_cast<unsigned char>(list[pos + i]);
+      return v;
+    };
+    for (size_t pos = 4; pos + 8 <= static_cast<size_t>(n); pos += 8) {
+      const uint32_t tag = at(pos, 2), id = at(pos + 4, 4);
+      if ((tag == kNamedUser && id != ::geteuid()) || tag == kNamedGroup) {
+        return std::string("has an access list entry") +
+               (inherited ? " that what is made in it inherits," : "") + " for " +
+               (tag == kNamedUser ? "user" : "group") + " id " + std::to_string(id);
+      }
+    }
+  }
+  return "";
+}
+
 }  // namespace
 
 bool PosixFileSystem::CheckPrivateDirectory(const std::string& path, std::string* why) {
@@ -358,7 +400,7 @@ bool PosixFileSystem::CheckPrivateDirectory(const std::string& path, std::string
              ", not to the user running the installer";
   } else if ((st.st_mode & 022) != 0) {
     reason = "may be written by other users (mode " + ModeText(st.st_mode) + ")";
-  } else {
+  } else if ((reason = AccessListRisk(path)).empty()) {
     std::string named, real(PATH_MAX, '\0');
     FullPath(path, &named);
     if (::realpath(path.c_str(), real.data()) == nullptr) {
@@ -397,18 +439,18 @@ bool PosixFileSystem::CopyFileOverwriting(const std::string& from, const std::st
     ::close(in);
     return false;
   }
-  // The source's mode, and read and write for the owner, as Windows clears read-only. A
-  // file (or a link) already there is replaced, never written through.
-  const mode_t mode = (st.st_mode & 0777) | S_IRUSR | S_IWUSR;
+  // The copy is its owner's alone, runnable where the source is its owner's to run. A file
+  // (or a link) already there is replaced, never written through.
   const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
-  int out = ::open(to.c_str(), flags, mode);
+  int out = ::open(to.c_str(), flags, 0600);
   if (out < 0 && errno == EEXIST && ::unlink(to.c_str()) == 0)
-    out = ::open(to.c_str(), flags, mode);
+    out = ::open(to.c_str(), flags, 0600);
   if (out < 0) {
     ::close(in);
     return false;
   }
-  bool ok = CopyBytes(in, out, st.st_size);
+  bool ok = safetree::SetMadeMode(out, (st.st_mode & S_IXUSR) != 0 ? 0700 : 0600, false) &&
+            CopyBytes(in, out, st.st_size);
   ::close(in);
   if (::close(out) != 0) ok = false;
   return ok;
@@ -487,13 +529,16 @@ std::unique_ptr<AppendFile> PosixFileSystem::OpenLogFile(const std::string& path
   // The log may lie in a directory that others can write to, such as /tmp: a link or a
   // file planted there by another user is never written through or appended to. A new log
   // is made where no file was; a log opened again is the one this run made.
+  // What a log holds (a debug run's command line with its passwords) is its owner's to
+  // read alone, whatever the umask or the directory's access list would give others.
   int fd = ::open(
       path.c_str(),
       O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | (create ? O_CREAT | O_EXCL : 0),
-      0644);
+      0600);
   if (fd < 0) return nullptr;
   struct stat st;
   bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+            (!create || safetree::SetMadeMode(fd, 0600, false)) &&
             ::fcntl(fd, F_SETFL, O_APPEND) == 0;
   const safetree::FileId now = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
   if (ok && create) *id = now;

@@ -92,7 +92,7 @@ class Win32TreeWriter : public TreeWriter {
     if (cut != std::string::npos && !MakeDirs(rel.substr(0, cut))) return false;
     std::string error;
     std::unique_ptr<safetree::TreeFile> out =
-        out_->NewFile(Utf8FromAnsi(rel), std::nullopt, &error);
+        out_->NewFile(Utf8FromAnsi(rel), false, &error);
     if (!out) return false;
     std::vector<uint8_t> buffer(1 << 18);
     manifest::Sha256 hash;

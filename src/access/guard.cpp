@@ -390,8 +390,18 @@ bool GuardMedium(const std::string& launcher_dir, const std::string& program_nam
   }
   // Everything of the medium's side is the medium's, listed or not: the places the run
   // looks for on its own (the parameter file beside the launcher's directory, images, the
-  // components root) are refused unless the manifest lists what is there.
-  SetMediumSide(s.launcher_dir, s.levels);
+  // components root) are refused unless the manifest lists what is there. Beside the
+  // launcher's directory what the run looks at and what the manifest lists are the medium's
+  // whatever else names them.
+  std::vector<std::string> beside = kPlacesTheRunLooksAt;
+  for (const auto& [name, entry] : s.manifest) {
+    size_t top = 0;
+    while (name.compare(top, 3, "../") == 0) top += 3;
+    if (top == 0) continue;
+    const size_t end = name.find('/', top);
+    beside.push_back(end == std::string::npos ? name : name.substr(0, end));
+  }
+  DrawMediumBorder(s.launcher_dir, beside, s.levels);
   s.saved = platform::Os();
   s.files = std::make_unique<GuardedFiles>(s.saved.files);
   s.system = std::make_unique<GuardedSystem>(s.saved.system);

@@ -62,12 +62,26 @@ TEST_F(GuardTest, ChecksWhatItListsAndRefusesTheRest) {
     SCOPED_TRACE(c.path);
     EXPECT_EQ(LookUp(c.path).verdict, c.verdict);
   }
-  // The run's own directory and the user's choices are not the medium's, wherever they
-  // lie; a file the manifest lists is the medium's also there.
-  AddRunOwn("C:\\dl\\M\\Disk1\\scratch");
+  // The run's own directory and the user's choices beside the medium's places are not the
+  // medium's; within its places (the launcher's directory, what the run looks at beside
+  // it, what the manifest lists there) nothing that names them moves the border.
+  AddRunOwn("C:\\dl\\M\\scratch");
   AddUserChoice("C:\\dl\\M\\mine");
-  EXPECT_EQ(LookUp("C:\\dl\\M\\Disk1\\scratch\\x").verdict, Verdict::kNotOnMedium);
+  EXPECT_EQ(LookUp("C:\\dl\\M\\scratch\\x").verdict, Verdict::kNotOnMedium);
   EXPECT_EQ(LookUp("C:\\dl\\M\\mine\\x").verdict, Verdict::kNotOnMedium);
+  for (const char* choice : {"C:\\dl\\M\\Disk1", "C:\\dl\\M", "C:\\dl\\M\\Disk1\\jlib"}) {
+    AddUserChoice(choice);
+    AddRunOwn(choice);
+  }
+  for (const char* planted : {"C:\\dl\\M\\Disk1\\jlib\\zorutil.jar", "C:\\dl\\M\\images\\a.class",
+                              "C:\\dl\\M\\stage\\C\\b.jar"}) {
+    EXPECT_EQ(LookUp(planted).verdict, Verdict::kUnlisted) << planted;
+  }
+  std::string place;
+  EXPECT_TRUE(MeetsTheMedium("C:\\dl\\M", true, &place));  // holds it
+  EXPECT_EQ(place, "C:\\dl\\M\\Disk1");
+  EXPECT_TRUE(MeetsTheMedium("C:\\dl\\M\\stage\\x", false, &place));
+  EXPECT_FALSE(MeetsTheMedium("C:\\dl\\M\\mine", true, &place));
 
   // Read once and checked; a change afterwards reaches no reader.
   EXPECT_EQ(platform::Os().system->ProfileString("Zorvex", "BOOTSTRAP", "",
@@ -88,6 +102,21 @@ TEST_F(GuardTest, ChecksWhatItListsAndRefusesTheRest) {
   // The user naming the medium's own directory makes no listed file unchecked.
   AddUserChoice("C:\\dl\\M\\Disk1");
   EXPECT_EQ(LookUp("C:\\dl\\M\\Disk1\\zorparam.ini").verdict, Verdict::kListed);
+}
+
+// A medium one level below a drive's root reaches up to that root, not over every drive,
+// and a place beside it beyond the root is nobody's but the system's.
+TEST_F(GuardTest, TheSideEndsAtTheDrivesRoot) {
+  files_.AddFile("D:\\Disk1\\zorparam.ini", kParam);
+  Manifest m;
+  m["zorparam.ini"] = {false, kParam.size(), Sha256Of(kParam), "", {}, {}};
+  const std::string text = Format(m);
+  files_.AddFile("D:\\Disk1\\zormanifest.txt", text);
+  std::string error;
+  ASSERT_TRUE(GuardMedium("D:\\Disk1", "setup.exe", Sha256Of(text), &error)) << error;
+  EXPECT_EQ(LookUp("D:\\stage\\x.jar").verdict, Verdict::kUnlisted);
+  EXPECT_EQ(LookUp("C:\\extjre\\bin\\java.exe").verdict, Verdict::kNotOnMedium);
+  EXPECT_EQ(LookUp("E:\\prereqs\\x.ini").verdict, Verdict::kNotOnMedium);
 }
 
 TEST_F(GuardTest, AChangedFileOrManifestIsRefused) {

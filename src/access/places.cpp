@@ -10,9 +10,15 @@ namespace zorvex::access {
 
 namespace {
 
+struct MediumPlace {
+  std::vector<std::string> keys;
+  std::string shown;  // as messages name it
+};
+
 struct Places {
   bool medium_known = false;
-  std::vector<std::string> medium_root;
+  std::vector<std::string> side;  // a verified medium's side; the launcher's directory else
+  std::vector<MediumPlace> medium;
   std::vector<std::vector<std::string>> run_own;
   std::vector<std::vector<std::string>> user_choices;
 };
@@ -26,6 +32,36 @@ bool BelowAny(const std::vector<std::string>& keys,
               const std::vector<std::vector<std::string>>& dirs) {
   return std::any_of(dirs.begin(), dirs.end(),
                      [&](const std::vector<std::string>& dir) { return IsSameOrBelow(keys, dir); });
+}
+
+// The directory holding `dir` (absolute), as the target writes it: "/" and "C:\" end.
+std::string ParentOf(const std::string& dir) {
+  const platform::PathStyle& style = *platform::Os().style;
+  std::string parent;
+  paths::StripLastComponent(dir, &parent);
+  if (parent.empty()) return std::string(1, style.separator);
+  if (style.drive_letters && parent.size() == 2 && parent[1] == ':') parent += style.separator;
+  return parent;
+}
+
+// How many of `levels` ancestors of the absolute directory `full` lie on its own volume:
+// never above the root of its file system (a mount point), drive or share.
+size_t LevelsOnItsVolume(const std::string& full, size_t levels) {
+  const bool windows = platform::Os().style->drive_letters;
+  const size_t parts = KeysOf(full).size();
+  // "C:" is the drive's root, and "\\server\share" the share's.
+  const size_t floor = !windows ? 0 : full.rfind("\\\\", 0) == 0 ? 2 : 1;
+  levels = std::min(levels, parts > floor ? parts - floor : 0);
+  platform::FileSystem& files = *platform::Os().files;
+  safetree::FileId here;
+  if (!files.Identify(full, &here)) return levels;
+  std::string dir = full;
+  for (size_t up = 0; up < levels; ++up) {
+    dir = ParentOf(dir);
+    safetree::FileId id;
+    if (!files.Identify(dir, &id) || id.volume != here.volume) return up;
+  }
+  return levels;
 }
 
 }  // namespace
@@ -61,11 +97,28 @@ bool IsSameOrBelow(const std::vector<std::string>& path, const std::vector<std::
 
 void ForgetPlaces() { P() = Places(); }
 
-void SetMediumSide(const std::string& launcher_dir, size_t levels_up) {
-  std::vector<std::string> root = KeysOf(launcher_dir);
-  root.resize(root.size() > levels_up ? root.size() - levels_up : 0);
-  P().medium_root = root;
-  P().medium_known = true;
+size_t DrawMediumBorder(const std::string& launcher_dir, const std::vector<std::string>& beside,
+                        size_t levels_up) {
+  Places& p = P();
+  std::string full;
+  paths::GetFullPath(&full, launcher_dir);
+  const std::vector<std::string> launcher = KeysOf(full);
+  const size_t levels = LevelsOnItsVolume(full, levels_up);
+  p.side.assign(launcher.begin(), launcher.end() - static_cast<long>(levels));
+  p.medium = {{launcher, full}};
+  for (const std::string& rel : beside) {
+    std::string shown = full;
+    for (size_t from = 0; from < rel.size();) {
+      size_t end = std::min(rel.find('/', from), rel.size());
+      paths::AppendPath(&shown, rel.substr(from, end - from));
+      from = end + 1;
+    }
+    std::vector<std::string> keys = KeysOf(shown);
+    // Beyond the side's root a place is the system's, not the medium's.
+    if (IsSameOrBelow(keys, p.side)) p.medium.push_back({keys, shown});
+  }
+  p.medium_known = true;
+  return levels;
 }
 
 void AddRunOwn(const std::string& dir) {
@@ -79,10 +132,24 @@ void AddUserChoice(const std::string& path) {
 Place Classify(const std::string& path) {
   const Places& p = P();
   std::vector<std::string> keys = KeysOf(path);
+  for (const MediumPlace& place : p.medium) {
+    if (IsSameOrBelow(keys, place.keys)) return Place::kMedium;
+  }
   if (BelowAny(keys, p.run_own)) return Place::kRunOwn;
   if (BelowAny(keys, p.user_choices)) return Place::kUserChoice;
-  if (p.medium_known && IsSameOrBelow(keys, p.medium_root)) return Place::kMedium;
+  if (p.medium_known && IsSameOrBelow(keys, p.side)) return Place::kMedium;
   return Place::kSystem;
+}
+
+bool MeetsTheMedium(const std::string& path, bool or_holds, std::string* place) {
+  std::vector<std::string> keys = KeysOf(path);
+  for (const MediumPlace& medium : P().medium) {
+    if (IsSameOrBelow(keys, medium.keys) || (or_holds && IsSameOrBelow(medium.keys, keys))) {
+      *place = medium.shown;
+      return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace zorvex::access

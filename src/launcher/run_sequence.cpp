@@ -322,18 +322,31 @@ void RemoveMadeParents(const Run& run) {
 }
 
 // A run that ends before it has a scratch directory (a -rscratchPath it cannot use, a
-// medium it refuses) says why on the console and in a log in the temporary directory,
-// where a failed run keeps its log; named in English when no catalogue may be shown.
-void RefuseBeforeScratch(const std::string& text) {
+// medium it refuses) says why on the console and, unless `keep_log` is false (a TEMP the run
+// refuses), in a log in the temporary directory, where a failed run keeps its log; named
+// in English when no catalogue may be shown.
+void RefuseBeforeScratch(const std::string& text, bool keep_log = true) {
   const OptionState& o = Options();
   std::string temp;
   paths::GetTempDirectory(&temp);
   messages::ShowError(text);
+  if (!keep_log) return;
   inventory::OpenLog(temp, o.timestamp, o.log_stem);
   inventory::WriteLog(text);
   const std::string log = inventory::InstallLogPath();
   if (!log.empty()) messages::PrintMessage("S_INSTALL_LOG_KEPT", {log});
   inventory::CloseLog();
+}
+
+// A place the user names for the run to write into (the scratch directory, BOOTSTRAP_LOC,
+// the prerequisite checker's logs) is neither the medium's nor on it nor one that holds
+// it: staging and logs would land among what the run reads from the medium, and a run that
+// removes what it made there would work inside the medium. False after refusing.
+bool WritesOffTheMedium(const std::string& option, const std::string& path) {
+  std::string place;
+  if (!access::MeetsTheMedium(path, true, &place)) return true;
+  RefuseBeforeScratch(messages::FormatMessageText("S_ERMEDIUM_PLACE", {option, path, place}));
+  return false;
 }
 
 // A directory given for the run to stage into (-rscratchPath, or BOOTSTRAP_LOC for
@@ -360,6 +373,7 @@ bool TakeGivenDirectory(Run* run, const std::string& path, const std::string& op
                         "into a directory of its own.\n");
     return false;
   }
+  if (!WritesOffTheMedium(option, path)) return false;
   run->scratch_dir = path;
   if (!paths::FileExists(path)) {
     MakeParents(path, run);
@@ -394,11 +408,26 @@ bool TakeGivenDirectory(Run* run, const std::string& path, const std::string& op
   return true;
 }
 
+// A TEMP on the medium would put the run's own directory among what it reads from there.
+// False after refusing.
+bool TempOffTheMedium() {
+  std::string temp, place;
+  paths::GetTempDirectory(&temp);
+  if (!access::MeetsTheMedium(temp, false, &place)) return true;
+  RefuseBeforeScratch(messages::FormatMessageText("S_ERMEDIUM_PLACE", {"TEMP", temp, place}),
+                      false);
+  return false;
+}
+
 // The run's scratch directory: BOOTSTRAP_LOC for -BOOTSTRAPONLY, -rscratchPath, or one
 // made under TEMP. Taken before anything is written; one that is refused ends the run
 // here. False when it ends.
 bool TakeScratchDirectory(Run* run) {
   const OptionState& o = Options();
+  if (!o.scratch_path_given && !(o.bootstraponly && !o.bootstrap_loc.empty()) &&
+      !TempOffTheMedium()) {
+    return false;
+  }
   bool taken = o.bootstraponly && !o.bootstrap_loc.empty()
                    ? TakeGivenDirectory(run, o.bootstrap_loc, "BOOTSTRAP_LOC")
                : o.scratch_path_given
@@ -556,22 +585,30 @@ int RefuseTheMedium(Run* run) {
   return -1;
 }
 
-// Puts the guard of the medium in front of every read when the launcher carries its
+// Draws the medium's border from the launcher's own path, before any option is read, and
+// puts the guard of the medium in front of every read when the launcher carries its
 // manifest's digest; a manifest that is missing or changed is the run's first refusal.
 void GuardTheMedium() {
   std::optional<manifest::Sha256Digest> bound = manifest::BoundDigest();
-  if (!bound) return;
   std::string module, error;
   uint32_t code = 0;
   if (!platform::Os().system->ModulePath(&module, &code)) {
-    access::RefuseMedium(
-        "The installation medium cannot be verified: the launcher cannot "
-        "read its own path. Nothing from the medium is run.\n");
+    if (bound) {
+      access::RefuseMedium(
+          "The installation medium cannot be verified: the launcher cannot "
+          "read its own path. Nothing from the medium is run.\n");
+    }
     return;
   }
   const size_t cut = module.find_last_of(platform::Os().style->drive_letters ? "\\/" : "/");
-  if (!access::GuardMedium(module.substr(0, cut), module.substr(cut + 1), *bound, &error))
+  std::string dir = cut == std::string::npos ? "." : module.substr(0, cut);
+  // "D:" alone names the drive's current directory; the launcher lies in its root.
+  if (dir.size() == 2 && dir[1] == ':' && platform::Os().style->drive_letters) dir += '\\';
+  if (!bound) {
+    access::DrawMediumBorder(dir, {}, 0);
+  } else if (!access::GuardMedium(dir, module.substr(cut + 1), *bound, &error)) {
     access::RefuseMedium(error);
+  }
 }
 
 // Java started on the medium in place reads it itself: the whole medium is checked first.
@@ -632,6 +669,7 @@ int RunLauncher(std::vector<std::string> args) {
   if (!o.noconsole) messages::CreateLauncherConsole();
   if (!access::MediumRefusal().empty()) return RefuseTheMedium(&run);
   run.startup_location = StartupLocationOf(run.module_path);
+  if (!o.prereqlogloc.empty() && !WritesOffTheMedium("-PREREQLOGLOC", o.prereqlogloc)) return -1;
   if (!TakeScratchDirectory(&run)) return -1;
   SayTempDirectoryNote(run);
   run.param_result = config::ReadParameterFile(&o.param_file, &run.scratch_dir,

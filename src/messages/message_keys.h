@@ -95,6 +95,8 @@ inline constexpr MessageKey kMessageKeys[] = {
     {"S_SPECIFY_VALID_JDK_ONLY_LOCATION", ""},
     {"S_SPECIFY_VALID_JRE_LOCATION", ""},
     {"S_SPECIFY_VALID_JRE_ONLY_LOCATION", ""},
+    // Places, media and names the run refuses.
+    {"S_ERMEDIUM_PLACE", "sss"},
 };
 
 inline constexpr size_t kMessageKeyCount = sizeof(kMessageKeys) / sizeof(kMessageKeys[0]);
@@ -111,10 +113,13 @@ inline constexpr AddedKeyText kAddedKeyTexts[] = {
     {"S_ERBOOTSTRAP_SPACE",
      "There is not enough free space in %s for the installer files: %d KB are needed.\n"},
     {"S_ERBOOTSTRAP_COPY", "Copying %s to %s failed.\n"},
+    {"S_ERMEDIUM_PLACE",
+     "%s %s lies on the installation medium or holds it (%s): the installer writes nothing onto "
+     "its medium. Name a directory outside it.\n"},
 };
 // The 69 keys of the launcher's messages, and three more, so that no run ends without
 // saying why: the install log that a failed run keeps out of the scratch directory it
 // removes, too little room for the bootstrap, and a copy of the bootstrap that failed.
-static_assert(kMessageKeyCount == 72);
+static_assert(kMessageKeyCount == 73);
 
 }  // namespace zorvex::messages

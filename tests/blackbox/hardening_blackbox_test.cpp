@@ -56,24 +56,34 @@ TEST_P(HardeningTest, ScratchCleanupNeverFollowsLinks) {
   EXPECT_TRUE(medium_.TempEntries().empty());
 }
 
-// -rscratchPath naming a directory that exists: the run takes away only what it put there,
-// and nothing at all from a directory that holds the launcher.
+// -rscratchPath naming a directory that exists: the run takes away only what it put there.
+// One on the medium, below it or holding it is refused before anything is written: staging
+// would land among the medium's files (the launcher's directory itself, ".", a directory
+// below it, its parent).
 TEST_P(HardeningTest, GivenScratchDirectoryKeepsWhatWasThere) {
   medium_.WriteParamFile("");
   const std::string mine = medium_.root + "/mine";
   fs::create_directories(mine + "/sub");
   std::ofstream(mine + "/file.txt") << "mine";
-  for (const std::string& given : {M(mine), std::string("."), M(medium_.medium_dir)}) {
-    SCOPED_TRACE(given);
-    RunResult r = medium_.Run({"-silent", "-noconsole", "-rscratchPath", given});
-    EXPECT_EQ(r.status, 0) << r.out << r.err;
-    EXPECT_EQ(Slurp(mine + "/file.txt"), "mine");
-    EXPECT_TRUE(fs::is_directory(mine + "/sub"));
-    EXPECT_TRUE(fs::exists(medium_.medium_dir + (windows() ? "/setup.exe" : "/setup")));
-    EXPECT_TRUE(fs::exists(medium_.jre_dir));
-  }
+  RunResult r = medium_.Run({"-silent", "-noconsole", "-rscratchPath", M(mine)});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(Slurp(mine + "/file.txt"), "mine");
+  EXPECT_TRUE(fs::is_directory(mine + "/sub"));
   // The run's own install log went from the user's directory again.
   EXPECT_EQ(std::distance(fs::directory_iterator(mine), fs::directory_iterator()), 2);
+  const size_t entries = std::distance(fs::directory_iterator(medium_.medium_dir), {});
+  for (const std::string& given :
+       {std::string("."), M(medium_.medium_dir), M(medium_.medium_dir + "/sub"), M(medium_.root)}) {
+    SCOPED_TRACE(given);
+    r = medium_.Run({"-silent", "-noconsole", "-rscratchPath", given});
+    EXPECT_EQ(r.status, 255) << r.out << r.err;
+    EXPECT_NE(
+        r.out.find("lies on the installation medium or holds it (" + M(medium_.medium_dir) + ")"),
+        std::string::npos)
+        << r.out;
+    EXPECT_EQ(std::distance(fs::directory_iterator(medium_.medium_dir), {}), entries);
+  }
+  EXPECT_EQ(medium_.JavaRuns().size(), 1u);
 }
 
 // Runs a shell command as another local user (nobody): the one who attacks a root run.

@@ -318,6 +318,11 @@ Medium::~Medium() {
 std::string Medium::TargetPath(const std::string& unix_path) const {
   if (!target_.windows) return unix_path;
   std::string p = "Z:" + unix_path;
+  for (const auto& [dir, letter] : drives) {
+    if (unix_path == dir || unix_path.rfind(dir + "/", 0) == 0) {
+      p = letter + (unix_path == dir ? "/" : unix_path.substr(dir.size()));
+    }
+  }
   for (char& c : p) {
     if (c == '/') c = '\\';
   }

@@ -58,8 +58,12 @@ class Medium {
   explicit Medium(const Target& target, const std::string& medium_name = "medium");
   ~Medium();
 
-  // The path as the launcher of this target writes it (Z:\... under Wine).
+  // The path as the launcher of this target writes it (Z:\... under Wine, or a drive of
+  // `drives`).
   std::string TargetPath(const std::string& unix_path) const;
+  // Drives Wine maps (the letter, "Y:", by the directory it maps): the launcher is started
+  // through them, as from a disc or a mapped share. The test maps them itself.
+  std::map<std::string, std::string> drives;
   // The target's separator.
   char Sep() const { return target_.windows ? '\\' : '/'; }
 

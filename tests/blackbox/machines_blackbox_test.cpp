@@ -80,9 +80,15 @@ TEST_P(MachinesTest, NoexecScratchDirectoryIsRefusedBeforeStaging) {
   };
   const std::vector<Row> rows = {
       {"TEMP", {}, "", true, "or set TEMP to one."},
-      {"-rscratchPath", {"-rscratchPath", M(noexec + "/given")}, "", false,
+      {"-rscratchPath",
+       {"-rscratchPath", M(noexec + "/given")},
+       "",
+       false,
        "Give -rscratchPath a directory on another file system.\n"},
-      {"BOOTSTRAP_LOC", {"-BOOTSTRAPONLY", "BOOTSTRAP_LOC=" + M(noexec + "/loc")}, "", false,
+      {"BOOTSTRAP_LOC",
+       {"-BOOTSTRAPONLY", "BOOTSTRAP_LOC=" + M(noexec + "/loc")},
+       "",
+       false,
        "Set BOOTSTRAP_LOC to a directory on another file system."},
   };
   for (const Row& row : rows) {
@@ -140,8 +146,7 @@ TEST_P(MachinesTest, ReadOnlyMediumStagesAndRunsWritingNothingThere) {
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(Entries(medium_.medium_dir), before);
     EXPECT_EQ(Entries(stage), staged_before);
-    EXPECT_TRUE(medium_.TempEntries().empty())
-        << ::testing::PrintToString(medium_.TempEntries());
+    EXPECT_TRUE(medium_.TempEntries().empty()) << ::testing::PrintToString(medium_.TempEntries());
     for (const std::string& dir : {medium_.medium_dir, stage}) {
       if (!windows()) {
         umount2(dir.c_str(), MNT_DETACH);
@@ -177,9 +182,10 @@ TEST_P(MachinesTest, ContainersNamelessUserWithoutHomeOrLocale) {
   const std::string record = own + "/java/record.txt";
   const std::string command =
       "cd " + medium_.root + " && setpriv --reuid=" + std::to_string(kNameless) +
-      " --regid=" + std::to_string(kNameless) + " --clear-groups env -i PATH=/usr/bin:/bin TEMP=" +
-      own + "/temp ZORVEX_REGISTRY=" + own + "/registry ZORVEX_FAKE_JAVA_RECORD=" + record + " " +
-      medium_.medium_dir + "/setup -silent -noconsole </dev/null >" + own + "/out 2>&1";
+      " --regid=" + std::to_string(kNameless) +
+      " --clear-groups env -i PATH=/usr/bin:/bin TEMP=" + own + "/temp ZORVEX_REGISTRY=" + own +
+      "/registry ZORVEX_FAKE_JAVA_RECORD=" + record + " " + medium_.medium_dir +
+      "/setup -silent -noconsole </dev/null >" + own + "/out 2>&1";
   const int status = std::system(command.c_str());
   const std::string out = Slurp(own + "/out");
   ASSERT_TRUE(WIFEXITED(status)) << out;
@@ -221,12 +227,11 @@ TEST_P(HardenedWindowsTest, PolicyAndVirusScannerRefusalsAreNamed) {
     SCOPED_TRACE(row.error);
     Medium medium(target_);
     medium.WriteParamFile("");
-    RunResult r = medium.Run({"-silent", "-noconsole"}, {{"ZORVEX_FAULT_PROGRAM", "setup"},
-                                                        {"ZORVEX_FAULT_START",
-                                                         std::to_string(row.error)}});
+    RunResult r = medium.Run(
+        {"-silent", "-noconsole"},
+        {{"ZORVEX_FAULT_PROGRAM", "setup"}, {"ZORVEX_FAULT_START", std::to_string(row.error)}});
     EXPECT_EQ(r.status, row.error & 0xFF) << r.out << r.err;
-    EXPECT_NE(r.out.find("system error " + std::to_string(row.error)), std::string::npos)
-        << r.out;
+    EXPECT_NE(r.out.find("system error " + std::to_string(row.error)), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("cannot be started: system error"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find(row.says), std::string::npos) << r.out;
     EXPECT_TRUE(medium.JavaRuns().empty());
@@ -243,18 +248,18 @@ TEST_P(HardenedWindowsTest, FilesHeldByAScannerAreWaitedForThenNamed) {
     medium.AddComponent("zorvex.swd.zek", "1.0", {{"zek/jlib/zorinstaller.jar", "one"}});
     medium.AddComponent("zorvex.swd.zek.core", "1.0", {{"zek/jlib/zorcore.jar", "core"}});
     medium.AddComponent("zorvex.swd.zpatch", "1.0", {{"ZPatch/patch.txt", "patch"}});
-    medium.WriteParamFile("DISTRIBUTION=TRUE\nWAIT_FOR_COMPLETION=TRUE\nJRE_LOCATION=" +
-                          medium.TargetPath(medium.medium_dir +
-                                            "/../stage/Components/zorvex.swd.jre/17.0.1/1/DataFiles") +
-                          "\n");
-    RunResult r = medium.Run({"-silent", "-noconsole"}, {{"ZORVEX_FAULT_PROGRAM", "setup"},
-                                                        {"ZORVEX_FAULT_BUSY",
-                                                         std::to_string(busy)}});
+    medium.WriteParamFile(
+        "DISTRIBUTION=TRUE\nWAIT_FOR_COMPLETION=TRUE\nJRE_LOCATION=" +
+        medium.TargetPath(medium.medium_dir +
+                          "/../stage/Components/zorvex.swd.jre/17.0.1/1/DataFiles") +
+        "\n");
+    RunResult r = medium.Run(
+        {"-silent", "-noconsole"},
+        {{"ZORVEX_FAULT_PROGRAM", "setup"}, {"ZORVEX_FAULT_BUSY", std::to_string(busy)}});
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(medium.JavaRuns().size(), 1u);
     if (busy < 10) {
-      EXPECT_TRUE(medium.TempEntries().empty())
-          << ::testing::PrintToString(medium.TempEntries());
+      EXPECT_TRUE(medium.TempEntries().empty()) << ::testing::PrintToString(medium.TempEntries());
       EXPECT_EQ(r.out.find("could not remove"), std::string::npos) << r.out;
     } else {
       EXPECT_FALSE(medium.TempEntries().empty());
@@ -263,11 +268,11 @@ TEST_P(HardenedWindowsTest, FilesHeldByAScannerAreWaitedForThenNamed) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Faults, HardenedWindowsTest,
-    ::testing::Values(Target{"windows", true, std::string(ZORVEX_WINDOWS_BUILD) + "/faults",
-                             std::string(ZORVEX_WINDOWS_BUILD) + "/tests"}),
-    TargetName);
+INSTANTIATE_TEST_SUITE_P(Faults, HardenedWindowsTest,
+                         ::testing::Values(Target{"windows", true,
+                                                  std::string(ZORVEX_WINDOWS_BUILD) + "/faults",
+                                                  std::string(ZORVEX_WINDOWS_BUILD) + "/tests"}),
+                         TargetName);
 
 }  // namespace
 }  // namespace zorvex::blackbox

@@ -7,8 +7,10 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -1037,6 +1039,65 @@ TEST_P(MediumToolTest, VerifiedMediumRefusesWhatItDoesNotList) {
   r = medium_.Run({"-silent", "-noconsole", "-waitForCompletion"});
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(medium_.JavaRuns().size(), runs + 2);
+}
+
+// The medium's border is drawn from the launcher's own place before any option is read: an
+// option that names a place to write on the medium or holding it is refused, and a path the
+// user names leaves a file planted on the medium judged. The side ends at the root of the
+// file system or drive the medium lies on: one level below it, a medium runs with a runtime
+// outside it as it does placed deeper.
+TEST_P(MediumToolTest, TheMediumsBorderStaysWhereItIs) {
+  // The runtime lies outside the medium's side, which reaches two levels up.
+  const std::string border = medium_.root + "/border/cd", plain = border + "/prod";
+  ASSERT_EQ(Build(plain, {"--layout", "plain", "--set", "BOOTSTRAP=TRUE", "--set",
+                          "WAIT_FOR_COMPLETION=TRUE", "--set",
+                          "JRE_LOCATION=" + medium_.TargetPath(medium_.jre_dir)})
+                .status,
+            0);
+  medium_.medium_dir = plain;
+  Spit(plain + "/jlib/zorutil.jar", "planted");
+  const std::string unlisted = "zorutil.jar is not listed in its manifest";
+  const std::string on_medium = "lies on the installation medium or holds it";
+  const std::vector<std::pair<std::vector<std::string>, std::string>> rows = {
+      {{}, unlisted},
+      {{"-rstartupLoc", medium_.TargetPath(plain)}, unlisted},
+      {{"-PREREQLOGLOC", medium_.TargetPath(border)}, on_medium},
+      {{"-rscratchPath", medium_.TargetPath(border)}, on_medium}};
+  for (const auto& [options, refusal] : rows) {
+    SCOPED_TRACE(options.empty() ? "plain run" : options[0]);
+    std::vector<std::string> args = {"-silent", "-noconsole"};
+    args.insert(args.end(), options.begin(), options.end());
+    RunResult r = medium_.Run(args);
+    EXPECT_EQ(r.status, 255) << r.out << r.err;
+    EXPECT_NE(r.out.find(refusal), std::string::npos) << r.out;
+    EXPECT_TRUE(medium_.JavaRuns().empty());
+  }
+  fs::remove(plain + "/jlib/zorutil.jar");
+  // One level below a file system's root (a drive's under Wine), and deep below it.
+  const std::string mnt = medium_.root + "/mnt";
+  fs::create_directories(mnt);
+  const std::string drive = NativeBuild() + "/blackbox-wineprefix/dosdevices/y:";
+  bool mounted = false;
+  if (GetParam().windows) {
+    fs::remove(drive);
+    fs::create_directory_symlink(mnt, drive);
+    medium_.drives[mnt] = "Y:";
+  } else {
+    mounted = ::geteuid() == 0 && ::mount("tmpfs", mnt.c_str(), "tmpfs", 0, "mode=0700") == 0;
+  }
+  for (const std::string& place : {medium_.root + "/deep/a/b/c/prod", mnt + "/prod"}) {
+    if (place.rfind(mnt, 0) == 0 && !mounted && !GetParam().windows) continue;
+    SCOPED_TRACE(place);
+    fs::create_directories(place);
+    fs::copy(plain, place, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    medium_.medium_dir = place;
+    const size_t runs = medium_.JavaRuns().size();
+    RunResult r = medium_.Run({"-silent", "-noconsole"});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(medium_.JavaRuns().size(), runs + 1);
+  }
+  if (GetParam().windows) fs::remove(drive);
+  if (mounted) ::umount(mnt.c_str());
 }
 
 // The check reports each difference between a medium and its manifest, in text and JSON.

@@ -61,17 +61,17 @@ TEST_P(StatusContractTest, EveryRowIsWhatARunEndsWith) {
                                   medium_.WriteParamFile("");
                                   return medium_.Run(silent, {{"ZORVEX_FAKE_JAVA_EXIT", "42"}});
                                 }};
-  scenarios["-1"] = {255, 255, [&] {
-                       // A bootstrap that may not ask for the runtime it lacks starts nothing:
-                       // a failure, never a success.
-                       medium_.WriteParamFile(
-                           "BOOTSTRAP=TRUE\nJRE_LOCATION=\nDISABLE_JRE_PROMPT=TRUE\n");
-                       RunResult none = medium_.Run({"-silent"});
-                       EXPECT_EQ(none.status, 255) << none.out << none.err;
-                       EXPECT_TRUE(medium_.JavaRuns().empty());
-                       medium_.WriteParamFile("\n[Generic Prereqs]\nCPU=999999999\n");
-                       return medium_.Run(silent);
-                     }};
+  scenarios["-1"] = {
+      255, 255, [&] {
+        // A bootstrap that may not ask for the runtime it lacks starts nothing:
+        // a failure, never a success.
+        medium_.WriteParamFile("BOOTSTRAP=TRUE\nJRE_LOCATION=\nDISABLE_JRE_PROMPT=TRUE\n");
+        RunResult none = medium_.Run({"-silent"});
+        EXPECT_EQ(none.status, 255) << none.out << none.err;
+        EXPECT_TRUE(medium_.JavaRuns().empty());
+        medium_.WriteParamFile("\n[Generic Prereqs]\nCPU=999999999\n");
+        return medium_.Run(silent);
+      }};
   scenarios["-2"] = {254, 254, [&] {
                        fs::remove(medium_.medium_dir + "/zorparam.ini");
                        return medium_.Run(silent);

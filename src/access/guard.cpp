@@ -501,6 +501,22 @@ std::vector<std::pair<std::string, const Entry*>> ListedFilesIn(const std::strin
   return files;
 }
 
+std::vector<std::string> ListedBelow(const std::string& dir) {
+  std::vector<std::string> below;
+  std::string key;
+  if (!S().active || !MediumKey(dir + platform::Os().style->separator + "x", &key)) return below;
+  const std::string prefix = key.substr(0, key.size() - 1);
+  const size_t depth = Split(prefix, false).size();
+  for (const auto& [name, entry] : S().manifest) {
+    const std::vector<std::string> parts = Split(name, false);
+    if (KeyOf(parts).compare(0, prefix.size(), prefix) != 0) continue;
+    std::string sub;
+    for (size_t i = depth; i < parts.size(); ++i) sub += (sub.empty() ? "" : "/") + parts[i];
+    below.push_back(sub);
+  }
+  return below;
+}
+
 bool VerifyTrees(const std::vector<std::string>& dirs) {
   namespace fs = std::filesystem;
   for (const std::string& dir : dirs) {

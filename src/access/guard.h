@@ -60,6 +60,11 @@ std::string MissingText(const std::string& path);
 std::vector<std::pair<std::string, const Entry*>> ListedFilesIn(const std::string& dir,
                                                                 const std::string& suffix);
 
+// The files and links the manifest lists below the directory `dir` of the medium, by their
+// paths below it ("/"-joined, as listed); none when the medium is not verified or `dir` is
+// not the medium's.
+std::vector<std::string> ListedBelow(const std::string& dir);
+
 // Checks every file below the directories `dirs` of the medium against the manifest,
 // hashing each (for a run that starts Java on the medium in place). False after refusing
 // the first difference.

@@ -1,10 +1,12 @@
 #include "bootstrap/tree_ops.h"
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <utility>
 #include <vector>
 
+#include "access/guard.h"
 #include "inventory/logs.h"
 #include "messages/catalogue.h"
 #include "paths/paths.h"
@@ -44,6 +46,32 @@ std::string Below(const std::string& rel, const std::string& name) {
 }  // namespace
 
 namespace {
+
+// A copy from a verified medium is checked as an unpacking is: every file and link its
+// manifest lists below the source has arrived below `rel`, or the copy refuses the medium
+// naming the first one missing (deleted, or a pipe put in its place, which the copy leaves
+// out). 0, or -1 after refusing.
+int ListedArrived(const std::string& source, platform::TreeWriter* writer, const std::string& rel) {
+  for (const std::string& sub : access::ListedBelow(source)) {
+    platform::DirEntry found;
+    if (writer != nullptr && writer->Find(Below(rel, sub), &found) && !found.is_special &&
+        !found.is_directory) {
+      continue;
+    }
+    std::string path = source;
+    for (size_t from = 0; from < sub.size();) {
+      const size_t end = std::min(sub.find('/', from), sub.size());
+      paths::AppendPath(&path, sub.substr(from, end - from));
+      from = end + 1;
+    }
+    std::string full;
+    paths::GetFullPath(&full, path);
+    access::RefuseMedium(access::MissingText(full));
+    inventory::WriteLog(access::MissingText(full));
+    return -1;
+  }
+  return 0;
+}
 
 // The copy itself; `writer` gives the root's writer when the first directory is to be
 // written into (null when it cannot be had), so that a source that is not there makes
@@ -95,7 +123,7 @@ int CopyWith(const std::string& source, const std::string& root, const std::stri
       }
     }
   }
-  return 0;
+  return ListedArrived(source, writer, rel);
 }
 
 }  // namespace

@@ -883,7 +883,9 @@ TEST_P(MediumToolTest, VerifiedMediumRefusesWhatItDoesNotList) {
   struct Row {
     std::string what;
     std::function<void(const std::string& medium)> change;
-    std::string named;  // the file the refusal names
+    std::string named;     // the file the refusal names
+    bool planning = true;  // refused before anything is unpacked
+    Env env = {};
   };
   const std::vector<Row> rows = {
       {"nothing changed", [](const std::string&) {}, ""},
@@ -913,13 +915,13 @@ TEST_P(MediumToolTest, VerifiedMediumRefusesWhatItDoesNotList) {
        "zorparam.ini, which its manifest lists, is missing"},
       {"an images directory beside the launcher's directory",
        [&](const std::string& m) { Spit(m + "/images/Planted.class", "class"); },
-       "Planted.class is not listed in its manifest"},
+       "Planted.class is not listed in its manifest", false},
       {"a jar where Java's class path looks on the medium",
        [&](const std::string& m) {
          Spit(m + "/stage/Components/zorvex.swd.zpatch/0.0.0.0.0/1/DataFiles/jlib/zpatch.jar",
               "jar");
        },
-       "zpatch.jar is not listed in its manifest"},
+       "zpatch.jar is not listed in its manifest", false},
       {"a planted jar",
        [&](const std::string& m) {
          plant(m + data + "zorvex.swd.zek.jar", m + data + "planted.jar");
@@ -931,6 +933,12 @@ TEST_P(MediumToolTest, VerifiedMediumRefusesWhatItDoesNotList) {
                m + "/stage/Components/zorvex.swd.zek/9.0.0.0.0/1/DataFiles/zorvex.swd.zek.jar");
        },
        "zorvex.swd.zek.jar is not listed in its manifest"},
+      // Without the refusal the run would take the next catalogue, the base one, and go on.
+      {"the user's catalogue missing",
+       [&](const std::string& m) { fs::remove(m + "/Disk1/resource/cons_de.nls"); },
+       "cons_de.nls, which its manifest lists, is missing",
+       true,
+       {{"LANG", "de_DE.UTF-8"}}},
       {"a listed jar missing",
        [&](const std::string& m) { fs::remove(m + data + "zorvex.swd.zek.jar"); },
        "zorvex.swd.zek.jar, which its manifest lists, is missing"},
@@ -945,7 +953,7 @@ TEST_P(MediumToolTest, VerifiedMediumRefusesWhatItDoesNotList) {
     row.change(copy);
     medium_.medium_dir = copy + "/Disk1";
     const size_t before = medium_.JavaRuns().size();
-    RunResult r = medium_.Run({"-silent", "-noconsole"});
+    RunResult r = medium_.Run({"-silent", "-noconsole"}, row.env);
     std::vector<std::string> left = medium_.TempEntries();
     if (row.named.empty()) {
       EXPECT_EQ(r.status, 259 & 0xFF) << r.out << r.err;
@@ -955,8 +963,12 @@ TEST_P(MediumToolTest, VerifiedMediumRefusesWhatItDoesNotList) {
       EXPECT_NE(r.out.find(row.named), std::string::npos) << r.out;
       EXPECT_EQ(medium_.JavaRuns().size(), before);
       ASSERT_EQ(left.size(), 1u) << r.out;  // the log, kept; nothing staged
-      EXPECT_NE(medium_.ReadFile(medium_.temp_dir + "/" + left[0]).find(row.named),
-                std::string::npos);
+      const std::string log = medium_.ReadFile(medium_.temp_dir + "/" + left[0]);
+      EXPECT_NE(log.find(row.named), std::string::npos);
+      // Refused while the run plans, before its unzip has unpacked anything.
+      if (row.planning) {
+        EXPECT_EQ(log.find("Unpacking with"), std::string::npos) << log;
+      }
     }
     for (const std::string& e : left) fs::remove_all(medium_.temp_dir + "/" + e);
   }
@@ -1098,6 +1110,40 @@ TEST_P(MediumToolTest, TheMediumsBorderStaysWhereItIs) {
   }
   if (GetParam().windows) fs::remove(drive);
   if (mounted) ::umount(mnt.c_str());
+}
+
+// A plain medium's trees are copied as jars are unpacked: every file the manifest lists
+// below a copied tree must arrive, or the run ends naming it before Java starts (a file
+// deleted, or a pipe put in its place, which the copy leaves out).
+TEST_P(MediumToolTest, CopiedTreesHoldEveryListedFile) {
+  const std::string plain = medium_.root + "/plain";
+  ASSERT_EQ(Build(plain, {"--layout", "plain", "--set", "BOOTSTRAP=TRUE", "--set",
+                          "WAIT_FOR_COMPLETION=TRUE"})
+                .status,
+            0);
+  medium_.medium_dir = plain;
+  for (const std::string& listed : {std::string("jlib/zorcore.jar"), std::string("jre/release")}) {
+    for (const bool pipe : {false, true}) {
+      if (pipe && GetParam().windows) continue;
+      SCOPED_TRACE(listed + (pipe ? " a pipe" : " deleted"));
+      const std::string path = plain + "/" + listed, kept = medium_.root + "/kept";
+      fs::rename(path, kept);
+      if (pipe) {
+        ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0);
+      }
+      RunResult r = medium_.Run({"-silent", "-noconsole"});
+      EXPECT_EQ(r.status, 255) << r.out << r.err;
+      EXPECT_NE(r.out.find(fs::path(listed).filename().string() +
+                           ", which its manifest lists, is missing"),
+                std::string::npos)
+          << r.out;
+      EXPECT_TRUE(medium_.JavaRuns().empty());
+      EXPECT_EQ(medium_.TempEntries().size(), 1u);  // the log, kept; nothing staged
+      for (const std::string& e : medium_.TempEntries()) fs::remove_all(medium_.temp_dir + "/" + e);
+      fs::remove(path);
+      fs::rename(kept, path);
+    }
+  }
 }
 
 // The check reports each difference between a medium and its manifest, in text and JSON.

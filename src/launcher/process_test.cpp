@@ -61,6 +61,13 @@ TEST_F(ProcessTest, StartFailureShowsTheErrorAndPauses) {
             "CreateZEKProcess() error 193\nJava (C:\\j\\java.exe) cannot be started: system "
             "error 193.\npress enter");
   EXPECT_EQ(console_.chars_read, 1);
+  // Standard input nobody can answer on (a pipe, a console in a service's session): the
+  // run ends at once.
+  console_.person = false;
+  console_.printed.clear();
+  CreateZEKProcess(list_, true);
+  EXPECT_EQ(console_.printed.find("press enter"), std::string::npos);
+  EXPECT_EQ(console_.chars_read, 1);
 }
 
 TEST_F(ProcessTest, StartFailureWithDialogsShowsABoxAndDoesNotPause) {

@@ -81,6 +81,7 @@ class CapturingConsole : public platform::Console {
   void FlushStdout() override {}
   void ShowMessageBox(const std::string&, const std::string& text) override { printed += text; }
   int ReadChar() override { return -1; }
+  bool PersonCanAnswer() override { return false; }
   void DiscardPendingInput() override {}
   bool IsInteractive() override { return false; }
   std::string printed, errors;

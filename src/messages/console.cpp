@@ -1,7 +1,7 @@
 #include "messages/console.h"
 
-#include "options/option_state.h"
 #include "messages/catalogue.h"
+#include "options/option_state.h"
 #include "platform/platform.h"
 
 namespace zorvex::messages {
@@ -17,7 +17,7 @@ void ShowError(const std::string& text) {
 }
 
 void PressEnterPause() {
-  if (!Options().silent) return;
+  if (!Options().silent || !platform::Os().console->PersonCanAnswer()) return;
   PrintText(MessageText("S_ENTER_ENTER"));
   platform::Os().console->ReadChar();
 }

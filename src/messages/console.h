@@ -17,8 +17,9 @@ void PrintText(const std::string& utf8);
 // with the text of S_ZEK. Returns when the user has acknowledged it.
 void ShowError(const std::string& text);
 
-// In silent runs: prints S_ENTER_ENTER and waits for one character of standard input.
-// Returns at once in runs with dialogs.
+// In silent runs where a person can answer on standard input: prints S_ENTER_ENTER and
+// waits for one character of it. Returns at once in runs with dialogs, and where nobody
+// can answer (a pipe, a file, a service's console).
 void PressEnterPause();
 
 // Creates the launcher's console and makes it the console output.

@@ -267,6 +267,11 @@ class Console {
   virtual void ShowMessageBox(const std::string& title, const std::string& text) = 0;
   // Reads one character from standard input; -1 at end of input.
   virtual int ReadChar() = 0;
+  // True when a person can answer on standard input: a terminal, or a console on a desktop
+  // someone sees (the one the launcher was started from, or one it made there). A pipe, a
+  // file, /dev/null, a console in a service's session or on a hidden desktop is not: a
+  // deployment agent holding a pipe open would never end a run that waits there.
+  virtual bool PersonCanAnswer() = 0;
   // Drops input typed ahead of a question.
   virtual void DiscardPendingInput() = 0;
   // True when the console output is a terminal or a console a person watches, not a file

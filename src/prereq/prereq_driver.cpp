@@ -22,7 +22,7 @@ int ExecuteOnlyEnd(const PrereqRequest& r, const PassContext& c) {
   inventory::PrintAndLog(c.failure_text);
   inventory::ReportMessage("S_EXIT_MSG", {inventory::InstallLogPath()});
   inventory::CloseLog();
-  if (!r.silent && !r.noconsole) {
+  if (!r.silent && !r.noconsole && platform::Os().console->PersonCanAnswer()) {
     messages::PrintText(messages::MessageText("S_EXIT_CONTINUE"));
     platform::Os().console->ReadChar();
   }

@@ -4,9 +4,11 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <set>
 #include <thread>
 
@@ -39,6 +41,30 @@ TEST_P(LauncherTest, NoCatalogueEndsWithStatusOne) {
   EXPECT_NE(r.err.find("ERROR: Could not read any NLS message catalogue!"), std::string::npos)
       << r.err;
   EXPECT_TRUE(medium_.JavaRuns().empty());
+}
+
+// A silent run that fails ends at once when nobody can answer its press-Enter pause: a
+// deployment agent keeps standard input open as a pipe for as long as the run lasts.
+TEST_P(LauncherTest, SilentFailuresEndWithStandardInputOpen) {
+  const std::string java = medium_.jre_dir + "/bin/" + (windows() ? "javaw.exe" : "java");
+  const std::vector<std::pair<std::string, std::function<void()>>> failures = {
+      {"no parameter file", [&] { fs::remove(medium_.medium_dir + "/zorparam.ini"); }},
+      {"no Java", [&] { medium_.WriteParamFile("JRE_LOCATION=" + medium_.root + "/none\n"); }},
+      {"Java that cannot be started", [&] {
+         medium_.WriteParamFile("");
+         fs::permissions(java, fs::perms(0644));
+       }}};
+  for (const auto& [what, fail] : failures) {
+    if (what == "Java that cannot be started" && windows()) continue;  // no mode to take away
+    SCOPED_TRACE(what);
+    fail();
+    const auto start = std::chrono::steady_clock::now();
+    RunResult r = medium_.Run({"-silent"}, {}, kOpenInput);
+    EXPECT_NE(r.err, "timed out");
+    EXPECT_NE(r.status, 0) << r.out << r.err;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20)) << r.err;
+    EXPECT_EQ(r.out.find("Press Enter"), std::string::npos) << r.out;
+  }
 }
 
 TEST_P(LauncherTest, CatalogueOfTheUsersLanguageWins) {

@@ -55,10 +55,15 @@ RunResult Spawn(const std::vector<std::string>& argv, const std::map<std::string
   std::string out_file = work_dir + "/.stdout" + n;
   std::string err_file = work_dir + "/.stderr" + n;
   std::string in_file = work_dir + "/.stdin" + n;
-  std::ofstream(in_file, std::ios::binary) << input;
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, in_file.c_str(), O_RDONLY, 0);
+  int open_input[2] = {-1, -1};
+  if (input == kOpenInput && pipe2(open_input, O_CLOEXEC) == 0) {
+    posix_spawn_file_actions_adddup2(&actions, open_input[0], 0);
+  } else {
+    std::ofstream(in_file, std::ios::binary) << input;
+    posix_spawn_file_actions_addopen(&actions, 0, in_file.c_str(), O_RDONLY, 0);
+  }
   posix_spawn_file_actions_addopen(&actions, 1, out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                    0644);
   posix_spawn_file_actions_addopen(&actions, 2, err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
@@ -73,12 +78,22 @@ RunResult Spawn(const std::vector<std::string>& argv, const std::map<std::string
   RunResult result;
   int rc = posix_spawn(&pid, argp[0], &actions, nullptr, argp.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
+  if (open_input[0] >= 0) close(open_input[0]);
+  // The writer's end stays open until the run has ended.
+  struct CloseWriter {
+    int fd;
+    ~CloseWriter() {
+      if (fd >= 0) close(fd);
+    }
+  } writer{open_input[1]};
   if (rc != 0) {
     result.err = "cannot start " + argv[0];
     return result;
   }
   int status = 0;
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kRunTimeoutSeconds);
+  // A run that waits on an open pipe waits for ever: it is given less time.
+  const int seconds = input == kOpenInput ? kRunTimeoutSeconds / 6 : kRunTimeoutSeconds;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
   while (waitpid(pid, &status, WNOHANG) == 0) {
     if (std::chrono::steady_clock::now() > deadline) {
       kill(pid, SIGKILL);

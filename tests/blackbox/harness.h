@@ -47,6 +47,10 @@ struct JavaRecord {
 // Contents that AddComponent replaces by the Java stand-in program.
 inline constexpr char kJavaStandIn[] = "\x01java";
 
+// Standard input of a run that is a pipe its writer keeps open until the run ends, as a
+// deployment agent or a remote shell does.
+inline constexpr char kOpenInput[] = "\x01open";
+
 // Environment for a run: a value sets a variable, nullopt-like "\x01unset" removes it.
 using Env = std::map<std::string, std::string>;
 inline constexpr char kUnset[] = "\x01unset";

@@ -128,6 +128,8 @@ class FakeConsole : public platform::Console {
   void DiscardPendingInput() override {}
   bool interactive = false;
   bool IsInteractive() override { return interactive; }
+  bool person = true;  // a person can answer on standard input
+  bool PersonCanAnswer() override { return person; }
 };
 
 class FakeProcesses : public platform::Processes {

@@ -44,6 +44,8 @@ void PosixConsole::ShowMessageBox(const std::string& title, const std::string& t
 
 int PosixConsole::ReadChar() { return std::getchar(); }
 
+bool PosixConsole::PersonCanAnswer() { return ::isatty(STDIN_FILENO) != 0; }
+
 bool PosixConsole::IsInteractive() { return have_output_ && ::isatty(STDOUT_FILENO); }
 
 void PosixConsole::DiscardPendingInput() {

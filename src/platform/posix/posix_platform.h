@@ -97,6 +97,7 @@ class PosixConsole : public Console {
   void FlushStdout() override;
   void ShowMessageBox(const std::string& title, const std::string& text) override;
   int ReadChar() override;
+  bool PersonCanAnswer() override;
   void DiscardPendingInput() override;
   bool IsInteractive() override;
 

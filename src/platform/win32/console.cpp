@@ -70,6 +70,19 @@ void Win32Console::ShowMessageBox(const std::string& title, const std::string& t
 
 int Win32Console::ReadChar() { return std::getchar(); }
 
+// A console in session 0 (a service's, a deployment agent's running as SYSTEM) or on a
+// window station that shows nothing is seen by nobody, whoever made it.
+bool Win32Console::PersonCanAnswer() {
+  DWORD mode = 0, session = 0;
+  if (!GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode)) return false;
+  if (!ProcessIdToSessionId(GetCurrentProcessId(), &session) || session == 0) return false;
+  USEROBJECTFLAGS flags{};
+  HWINSTA station = GetProcessWindowStation();
+  return station != nullptr &&
+         GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof flags, nullptr) &&
+         (flags.dwFlags & WSF_VISIBLE) != 0;
+}
+
 bool Win32Console::IsInteractive() {
   DWORD mode = 0;
   return output_ != nullptr && output_ != INVALID_HANDLE_VALUE && GetConsoleMode(output_, &mode);

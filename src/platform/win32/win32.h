@@ -117,6 +117,7 @@ class Win32Console : public Console {
   void FlushStdout() override;
   void ShowMessageBox(const std::string& title, const std::string& text) override;
   int ReadChar() override;
+  bool PersonCanAnswer() override;
   void DiscardPendingInput() override;
   bool IsInteractive() override;
 

@@ -215,6 +215,9 @@ class GuardedFiles : public platform::FileSystem {
   bool CheckPrivateDirectory(const std::string& p, std::string* why) override {
     return in_->CheckPrivateDirectory(p, why);
   }
+  bool CheckSharedDirectory(const std::string& p, std::string* why) override {
+    return in_->CheckSharedDirectory(p, why);
+  }
   bool RemoveDir(const std::string& p) override { return in_->RemoveDir(p); }
   bool RemoveFile(const std::string& p) override { return in_->RemoveFile(p); }
   bool IsLink(const std::string& p) override { return in_->IsLink(p); }

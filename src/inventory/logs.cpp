@@ -80,20 +80,35 @@ void Open(Log* log, const std::string& dir, const std::string& file_name) {
   }
 }
 
-// The directory a log goes to: {location}/logs, made when missing, unless a link stands
-// there, or (for a place the user named, or the temporary directory the prerequisite
-// checker takes by default) it is not the user's alone; then the fallback directory, the
-// run's own. No log is written where another user could swap or read it.
-std::string LogDirectory(const std::string& location, bool chosen, const std::string& fallback) {
+// The nearest directory of the path or above it that exists: where making it would begin.
+std::string NearestExisting(const std::string& path) {
+  std::string dir = path;
+  while (!paths::FileExists(dir)) {
+    std::string up;
+    paths::StripLastComponent(dir, &up);
+    if (up == dir || up.empty()) break;
+    dir = up;
+  }
+  return dir;
+}
+
+// The directory a log goes to: {location}/logs (the inventory's, PREREQLOGLOC's, or the
+// temporary directory's that the prerequisite checker takes by default), made when
+// missing, unless the place it is made in lets another user steer it, a link stands there,
+// or it is not the user's alone; then the fallback directory, the run's own. No log is
+// written, and no directory made, where another user could swap or read it.
+std::string LogDirectory(const std::string& location, const std::string& fallback) {
   if (location.empty()) return fallback;
   platform::FileSystem& files = *platform::Os().files;
   const std::string dir = location + platform::Os().style->separator + "logs";
   std::string why;
-  if (paths::MakeDirectories(dir) == 0) {
+  if (!files.IsLink(dir) && !files.CheckSharedDirectory(NearestExisting(dir), &why)) {
+    why += ".";
+  } else if (paths::MakeDirectories(dir) == 0) {
     why = dir + " cannot be created, or it is not writable.";
   } else if (files.IsLink(dir)) {
     why = dir + " is a link, which is not followed.";
-  } else if (chosen) {
+  } else {
     files.CheckPrivateDirectory(dir, &why);
   }
   if (why.empty()) return dir;
@@ -142,14 +157,13 @@ std::string ReadInventoryLocationFromRegistry() {
 void OpenLog(const std::string& fallback_dir, const std::string& timestamp,
              const std::string& log_stem) {
   const std::string& chosen = Options().prereqlogloc;
-  const std::string dir = chosen.empty()
-                              ? LogDirectory(ReadInventoryLocation(), false, fallback_dir)
-                              : LogDirectory(chosen, true, fallback_dir);
+  const std::string dir =
+      LogDirectory(chosen.empty() ? ReadInventoryLocation() : chosen, fallback_dir);
   Open(&g_install_log, dir, log_stem + timestamp + ".log");
 }
 
 void OpenTimeLog(const std::string& fallback_dir, const std::string& timestamp) {
-  Open(&g_time_log, LogDirectory(ReadInventoryLocation(), false, fallback_dir),
+  Open(&g_time_log, LogDirectory(ReadInventoryLocation(), fallback_dir),
        "time" + timestamp + ".log");
 }
 

@@ -23,7 +23,8 @@ void ForgetInventoryLocation();
 // Opens the install log {dir}{sep}{log_stem}{timestamp}.log for appending. The directory is
 // PREREQLOGLOC/logs, else {inventory}/logs, else `fallback_dir` (which is never made: it is
 // the run's own scratch directory, or the temporary directory); a logs directory that is
-// a link, or (PREREQLOGLOC's) not the user's alone, gives way to `fallback_dir`. A log is a
+// a link or not the user's alone, or that would be made where another user could steer
+// it, gives way to `fallback_dir`. A log is a
 // file the run makes: its name taken by another file, the next free suffix "_N" is used;
 // opened again, it must still be that file.
 void OpenLog(const std::string& fallback_dir, const std::string& timestamp,

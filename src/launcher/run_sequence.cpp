@@ -257,6 +257,16 @@ void PrepareJava(Run* run) {
   run->java_executable = bin.empty() ? in.executable_name : bin + Sep() + in.executable_name;
 }
 
+// The temporary directory, where a failed run keeps its log: empty when the run may write
+// nothing there (it does not exist, or another user could steer what is written there). No
+// fallback stands in for it: a place nobody judged would take the log.
+std::string KeepingDirectory() {
+  std::string temp;
+  paths::GetTempDirectory(&temp);
+  if (!paths::TempDirectoryRefusal().empty() || !paths::FileExists(temp)) return "";
+  return temp;
+}
+
 // After a bootstrap Java runs from the staged copies, in the run's own directory: not on
 // the medium, which may be a disc that is changed meanwhile, and not in the shared TEMP,
 // where Java would find classes and libraries others put there ("." is on its library
@@ -266,11 +276,10 @@ void PrepareJava(Run* run) {
 // run's.
 bool EnterWorkingDirectory(Run* run) {
   platform::FileSystem& files = *platform::Os().files;
-  paths::GetTempDirectory(&run->temp_dir);
-  if (!paths::FileExists(run->temp_dir)) run->temp_dir = platform::Os().style->temp_fallback;
+  run->temp_dir = KeepingDirectory();
   if (!Bootstrapping(*run) || files.SetWorkingDirectory(run->scratch_dir)) return true;
   std::string why;
-  if (files.CheckPrivateDirectory(run->temp_dir, &why) &&
+  if (!run->temp_dir.empty() && files.CheckPrivateDirectory(run->temp_dir, &why) &&
       files.SetWorkingDirectory(run->temp_dir)) {
     const std::string text = "Java starts in " + run->temp_dir + ": the installer's directory " +
                              run->scratch_dir + " cannot be entered.\n";
@@ -327,10 +336,9 @@ void RemoveMadeParents(const Run& run) {
 // in English when no catalogue may be shown.
 void RefuseBeforeScratch(const std::string& text, bool keep_log = true) {
   const OptionState& o = Options();
-  std::string temp;
-  paths::GetTempDirectory(&temp);
+  const std::string temp = KeepingDirectory();
   messages::ShowError(text);
-  if (!keep_log) return;
+  if (!keep_log || temp.empty()) return;
   inventory::OpenLog(temp, o.timestamp, o.log_stem);
   inventory::WriteLog(text);
   const std::string log = inventory::InstallLogPath();
@@ -458,6 +466,12 @@ bool KeepInstallLog(const Run& run) {
     return true;
   }
   if (!inventory::IsRunLog(log)) return true;  // never written, or not the run's: kept in place
+  if (run.temp_dir.empty()) {
+    messages::PrintText("The install log " + log +
+                        " cannot be kept in the temporary directory; the directory " +
+                        run.scratch_dir + " is left as it is, with it.\n");
+    return false;
+  }
   std::string name = log.substr(log.find_last_of(style.separator) + 1);
   std::string stem = name.substr(0, name.size() - 4);  // without ".log"
   // Runs of one second share a log name: a later one takes the next free suffix.
@@ -469,7 +483,9 @@ bool KeepInstallLog(const Run& run) {
       messages::PrintMessage("S_INSTALL_LOG_KEPT", {kept});
       return true;
     }
-    if (!paths::FileExists(kept)) break;
+    // Taken by anything, a link that leads nowhere included, the name costs a suffix.
+    safetree::FileId taken;
+    if (!platform::Os().files->Identify(kept, &taken)) break;
   }
   // The log stays where it is, and with it the scratch directory: both named.
   messages::PrintText("The install log " + log + " cannot be moved to " + run.temp_dir +
@@ -490,7 +506,8 @@ void ReportLeftBehind(const Run& run, const std::vector<std::string>& left) {
   }
   if (text.empty()) return;
   messages::PrintText(text);
-  LogLine(run, text);
+  // A log that lay in the scratch directory went with it: the console says it alone.
+  if (inventory::IsRunLog(inventory::InstallLogPath())) LogLine(run, text);
 }
 
 // Removes what the run made of its scratch directory, and nothing else: never a file-system
@@ -512,7 +529,7 @@ void RemoveScratchDirectory(Run* run) {
   }
   if (!KeepInstallLog(r)) return;
   // Out of the directory about to go: Windows keeps a working directory in use.
-  platform::Os().files->SetWorkingDirectory(r.temp_dir);
+  platform::Os().files->SetWorkingDirectory(r.temp_dir.empty() ? r.startup_location : r.temp_dir);
   std::vector<std::string> left;
   std::vector<platform::DirEntry> entries;
   if (!run->scratch->List("", &entries)) {  // named, not kept silently
@@ -563,8 +580,7 @@ void SayTempDirectoryNote(const Run& run) {
 void AbandonStaging(Run* run, int status) {
   if (status == 0) return;
   run->result = status;
-  paths::GetTempDirectory(&run->temp_dir);
-  if (!paths::FileExists(run->temp_dir)) run->temp_dir = platform::Os().style->temp_fallback;
+  run->temp_dir = KeepingDirectory();
   RemoveScratchDirectory(run);
 }
 

@@ -97,6 +97,7 @@ inline constexpr MessageKey kMessageKeys[] = {
     {"S_SPECIFY_VALID_JRE_ONLY_LOCATION", ""},
     // Places, media and names the run refuses.
     {"S_ERMEDIUM_PLACE", "sss"},
+    {"S_ERTEMP_UNSAFE", "ss"},
 };
 
 inline constexpr size_t kMessageKeyCount = sizeof(kMessageKeys) / sizeof(kMessageKeys[0]);
@@ -116,10 +117,13 @@ inline constexpr AddedKeyText kAddedKeyTexts[] = {
     {"S_ERMEDIUM_PLACE",
      "%s %s lies on the installation medium or holds it (%s): the installer writes nothing onto "
      "its medium. Name a directory outside it.\n"},
+    {"S_ERTEMP_UNSAFE",
+     "The temporary directory cannot hold the installer's files: %s, so another user could steer "
+     "what the installer writes there. Set %s to a directory of your own.\n"},
 };
 // The 69 keys of the launcher's messages, and three more, so that no run ends without
 // saying why: the install log that a failed run keeps out of the scratch directory it
 // removes, too little room for the bootstrap, and a copy of the bootstrap that failed.
-static_assert(kMessageKeyCount == 73);
+static_assert(kMessageKeyCount == 74);
 
 }  // namespace zorvex::messages

@@ -151,14 +151,18 @@ namespace {
 // The temporary directory of the run, found once.
 struct TempDirectory {
   bool known = false;
+  bool judged = false;
   std::string path;
+  std::string named;     // as the environment names it, before links are resolved
+  std::string variable;  // which variable named it
   std::string note;
+  std::string refusal;
 };
 TempDirectory g_temp;
 
 // The directory as the environment names it, checked: what fails the check gives the
 // fallback, and a note that says so.
-std::string TempFromEnvironment(std::string* note) {
+std::string TempFromEnvironment(std::string* note, std::string* variable) {
   platform::Platform& os = platform::Os();
   const char* name = "TEMP";
   std::optional<std::string> value = os.system->GetEnv(name);
@@ -166,6 +170,7 @@ std::string TempFromEnvironment(std::string* note) {
   // POSIX shells name their temporary directory TMPDIR; it is asked only when neither of
   // the launcher's own variables is set.
   if (!value && !os.style->drive_letters) value = os.system->GetEnv(name = "TMPDIR");
+  *variable = value ? name : "TEMP";
   if (!value) return os.style->temp_fallback;
   std::string dir = *value;
   // Windows takes "/" as a separator as well: C:/Temp is C:\Temp, not a path to refuse.
@@ -182,15 +187,35 @@ void ForgetTempDirectory() { g_temp = TempDirectory(); }
 
 const std::string& TempDirectoryNote() { return g_temp.note; }
 
+const std::string& TempDirectoryRefusal() { return g_temp.refusal; }
+
+namespace {
+
+// Judges the temporary directory as it is named, when it exists: a link of another user's
+// on its way, or a directory they may change, would lead what the run writes there (its
+// scratch directory, a kept log) wherever they point it. Then it is resolved once and used
+// as resolved: a link turned elsewhere later leads none of the run's paths with it.
+void JudgeTempDirectory() {
+  platform::FileSystem& files = *platform::Os().files;
+  if (g_temp.judged || !files.Exists(g_temp.named)) return;
+  g_temp.judged = true;
+  std::string why;
+  if (!files.CheckSharedDirectory(g_temp.named, &why)) {
+    g_temp.refusal = messages::FormatMessageText("S_ERTEMP_UNSAFE", {why, g_temp.variable});
+  }
+  std::string resolved;
+  if (files.ResolvePath(g_temp.named, &resolved)) g_temp.path = resolved;
+}
+
+}  // namespace
+
 void GetTempDirectory(std::string* out) {
   if (!g_temp.known) {
-    g_temp.path = TempFromEnvironment(&g_temp.note);
+    g_temp.path = TempFromEnvironment(&g_temp.note, &g_temp.variable);
     DropTrailingSeparator(&g_temp.path);
-    // Resolved once and used as resolved: a link on its way (also one before a "..") that
-    // another user turns elsewhere later leads none of the run's paths with it.
-    std::string resolved;
-    if (platform::Os().files->ResolvePath(g_temp.path, &resolved)) g_temp.path = resolved;
+    g_temp.named = g_temp.path;
     g_temp.known = true;
+    JudgeTempDirectory();
   }
   *out = g_temp.path;
 }
@@ -203,9 +228,14 @@ int CreateScratchDirectory(std::string* path, std::unique_ptr<platform::TreeWrit
     messages::ShowError(messages::FormatMessageText("S_ERPERDIR", {temp}));
     return -1;
   }
-  // Made just now: resolved as it stands, once.
+  // Made just now: judged and resolved as it stands, once.
+  JudgeTempDirectory();
+  temp = g_temp.path;
+  if (!g_temp.refusal.empty()) {
+    messages::ShowError(g_temp.refusal);
+    return -1;
+  }
   platform::FileSystem& files = *platform::Os().files;
-  if (std::string resolved; files.ResolvePath(temp, &resolved)) temp = g_temp.path = resolved;
   OptionState& options = Options();
   if (options.prereqchecker && options.prereqlogloc.empty()) options.prereqlogloc = temp;
   std::string base = temp + Sep() + kScratchPrefix + options.timestamp;

@@ -64,6 +64,10 @@ void GetTempDirectory(std::string* out);
 // start of a run, which forgets the directory found.
 const std::string& TempDirectoryNote();
 void ForgetTempDirectory();
+// Why the temporary directory may hold nothing of the run's (a link of another user's on
+// its way, a directory of theirs, one others may change), judged as named, once it
+// exists: the message to show, or empty when it may.
+const std::string& TempDirectoryRefusal();
 
 // Creates this run's scratch directory under the temporary directory, for its owner alone,
 // and holds it (*held) to the end of the run; leaves its path in `path`. A name another

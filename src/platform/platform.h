@@ -79,6 +79,12 @@ class FileSystem {
   // other, unless sticky). False with *why naming the directory, its owner and the
   // permission that is too wide.
   virtual bool CheckPrivateDirectory(const std::string& path, std::string* why) = 0;
+  // True when a directory others may share (TEMP, an inventory) lets no other user steer
+  // what the run makes in it: reached through no link that another user owns, owned by the
+  // user running (or root, SYSTEM, the Administrators), writable by others only when sticky
+  // (they may add entries of their own but not rename or replace the run's), and (POSIX)
+  // every directory above it likewise. False with *why naming the path and what is wrong.
+  virtual bool CheckSharedDirectory(const std::string& path, std::string* why) = 0;
   // Removes an empty directory / a file. Return false on failure.
   virtual bool RemoveDir(const std::string& path) = 0;
   virtual bool RemoveFile(const std::string& path) = 0;

@@ -439,15 +439,18 @@ class Win32Tree : public Tree {
     handle_ = Handle();
     Handle h;
     RetryWhileHeld([&] {
-      h = Handle(CreateFileW(root_.c_str(), DELETE | FILE_READ_ATTRIBUTES,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                             OPEN_EXISTING,
-                             FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+      h = OpenRootAsItself(DELETE | FILE_READ_ATTRIBUTES);
       return h.valid();
     });
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!h.valid() || !GetFileInformationByHandle(h.get(), &info) ||
-        !IsDirectory(info.dwFileAttributes) || IdOf(info) != id) {
+    const DWORD refused = h.valid() ? ERROR_SUCCESS : GetLastError();
+    // Another process working in it (a service Java started inherits its directory) keeps
+    // it from being opened for deletion: that is not the directory being replaced.
+    if (!h.valid() && MayBeHeld(refused, true) &&
+        IsTheRoot(OpenRootAsItself(FILE_READ_ATTRIBUTES), id)) {
+      *why = kInUse;
+      return false;
+    }
+    if (!IsTheRoot(h, id)) {
       *why =
           "it was moved or replaced while the installer ran, and what stands at its name now "
           "is not the installer's";
@@ -460,7 +463,8 @@ class Win32Tree : public Tree {
                      0;
             },
             true)) {
-      *why = ErrorText(GetLastError());
+      const DWORD error = GetLastError();
+      *why = MayBeHeld(error, true) ? kInUse : ErrorText(error);
       return false;
     }
     return true;
@@ -473,6 +477,24 @@ class Win32Tree : public Tree {
   }
   static std::string LeafOf(const std::string& rel) {
     return rel.substr(rel.find_last_of('/') + 1);
+  }
+
+  static constexpr char kInUse[] =
+      "it is in use by another program (one that Java started, say), and is left for you to "
+      "remove when it ends";
+
+  // The root's name opened as itself, never through a junction at it.
+  Handle OpenRootAsItself(ACCESS_MASK access) const {
+    return Handle(CreateFileW(
+        root_.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  }
+
+  // Whether the open entry is the directory the tree held.
+  static bool IsTheRoot(const Handle& h, const FileId& id) {
+    BY_HANDLE_FILE_INFORMATION info;
+    return h.valid() && GetFileInformationByHandle(h.get(), &info) &&
+           IsDirectory(info.dwFileAttributes) && IdOf(info) == id;
   }
 
   // The directory `rel`, opened part by part from the root's handle; a part that is a

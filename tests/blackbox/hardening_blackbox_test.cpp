@@ -221,31 +221,52 @@ TEST_P(HardeningTest, StagedEntriesAreTheUsersAlone) {
   }
 }
 
-// The temporary directory as another user could steer a root run through it: TEMP through
-// a link of theirs followed by "..", taken as resolved once, so that turning the link later
-// leads nothing of the run elsewhere; a TEMP of theirs, refused before anything is written
-// there; and every name of the run's second taken in a shared TEMP, which costs a random
+// The temporary directory as another user could steer a root run through it is judged as
+// -rscratchPath is, as named and before anything is written there: through a link of
+// theirs (before a ".." too), a link of root's in a directory their group may write, a
+// directory or link of theirs: refused. A link of root's in a sticky directory is taken as
+// resolved once. Every name of the run's second taken in a shared TEMP costs a random
 // name, not the run.
 TEST_P(HardeningTest, TempDirectoryOfAnotherUser) {
   if (windows() || ::geteuid() != 0) GTEST_SKIP() << "POSIX owners, as root";
   medium_.WriteParamFile("BOOTSTRAP=TRUE\nWAIT_FOR_COMPLETION=TRUE\n");
   fs::permissions(medium_.root, fs::perms(0711));
   const std::string pub = medium_.root + "/pub", real = medium_.root + "/real";
+  const std::string grp = medium_.root + "/grp";
   fs::create_directories(pub);
   fs::permissions(pub, fs::perms(01777));
+  fs::create_directories(grp);
+  ASSERT_EQ(::chown(grp.c_str(), 0, 65534), 0);
+  fs::permissions(grp, fs::perms(0775));
   fs::create_directories(real + "/sub");
   fs::create_directories(real + "/tt");
-  ASSERT_EQ(AsNobody("ln -s " + real + "/sub " + pub + "/lnk && mkdir " + pub + "/theirs"), 0);
+  fs::create_directory_symlink(real + "/tt", grp + "/rootlink");
+  fs::create_directory_symlink(real + "/tt", pub + "/rootlink");
+  ASSERT_EQ(AsNobody("ln -s " + real + "/sub " + pub + "/lnk && ln -s " + real + "/tt " + pub +
+                     "/theirlink && mkdir " + pub + "/theirs"),
+            0);
+  const std::vector<std::pair<std::string, std::string>> refused = {
+      {pub + "/lnk/../tt", "the link " + pub + "/lnk on its way belongs to user id 65534"},
+      {grp + "/rootlink", "its parent directory " + grp + " may be written by other users"},
+      {pub + "/theirlink", "is a symbolic link of user id 65534"},
+      {pub + "/theirs", "belongs to user id 65534"}};
+  for (const auto& [temp, why] : refused) {
+    SCOPED_TRACE(temp);
+    RunResult r = medium_.Run({"-silent", "-noconsole"}, {{"TEMP", temp}});
+    EXPECT_EQ(r.status, 255) << r.out << r.err;
+    EXPECT_NE(r.out.find("The temporary directory cannot hold the installer's files: " + temp),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find(why), std::string::npos) << r.out;
+  }
+  EXPECT_TRUE(fs::is_empty(real + "/tt"));
+  EXPECT_TRUE(fs::is_empty(pub + "/theirs"));
+  EXPECT_TRUE(medium_.JavaRuns().empty());
   RunResult r =
-      medium_.Run({"-silent", "-noconsole", "-rtimestamp", "T"}, {{"TEMP", pub + "/lnk/../tt"}});
+      medium_.Run({"-silent", "-noconsole", "-rtimestamp", "T"}, {{"TEMP", pub + "/rootlink"}});
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   ASSERT_EQ(medium_.JavaRuns().size(), 1u);
   EXPECT_EQ(After(medium_.JavaRuns()[0], "-scratchPath"), real + "/tt/ZorInstallT");
-  r = medium_.Run({"-silent", "-noconsole"}, {{"TEMP", pub + "/theirs"}});
-  EXPECT_EQ(r.status, 255) << r.out << r.err;
-  EXPECT_NE(r.out.find("belongs to user id 65534"), std::string::npos) << r.out;
-  EXPECT_TRUE(fs::is_empty(pub + "/theirs"));
-  EXPECT_EQ(medium_.JavaRuns().size(), 1u);
   ASSERT_EQ(AsNobody("cd " + pub +
                      " && mkdir ZorInstallS && for i in $(seq 1 1023); do mkdir "
                      "ZorInstallS_$i; done"),
@@ -255,6 +276,56 @@ TEST_P(HardeningTest, TempDirectoryOfAnotherUser) {
   ASSERT_EQ(medium_.JavaRuns().size(), 2u);
   EXPECT_EQ(After(medium_.JavaRuns()[1], "-scratchPath").size(),
             (pub + "/ZorInstallS_").size() + 8);
+}
+
+// Logs go only where no other user can reach them: an inventory of theirs, a logs
+// directory of theirs or open to all, one behind their link is neither made nor written
+// (the log goes to the run's own directory instead); a failed run's log kept in TEMP takes
+// the next name where a link stands at its name, even one leading nowhere, and is the
+// user's alone to read.
+TEST_P(HardeningTest, LogsGoOnlyWhereNobodyElseCanReachThem) {
+  if (windows() || ::geteuid() != 0) GTEST_SKIP() << "POSIX owners and modes, as root";
+  fs::permissions(medium_.root, fs::perms(0711));
+  medium_.WriteParamFile("");
+  const std::string theirs = medium_.root + "/theirs", open = medium_.root + "/open";
+  const std::string owned = medium_.root + "/owned", pub = medium_.root + "/pub";
+  fs::create_directories(owned);
+  fs::create_directories(open + "/logs");
+  fs::permissions(open + "/logs", fs::perms(0777));
+  fs::create_directories(pub);
+  fs::permissions(pub, fs::perms(01777));
+  for (const std::string& dir : {theirs, owned + "/logs"}) {
+    fs::create_directories(dir);
+    ASSERT_EQ(::chown(dir.c_str(), 65534, 65534), 0);
+  }
+  ASSERT_EQ(AsNobody("ln -s " + medium_.root + "/behind " + pub + "/link"), 0);
+  fs::create_directories(medium_.root + "/behind/inv");
+  for (const std::string& inventory : {theirs, owned, open, pub + "/link/inv"}) {
+    SCOPED_TRACE(inventory);
+    medium_.SetRegistryValue("SOFTWARE\\ZORVEX", "inst_loc", inventory);
+    RunResult r = medium_.Run({"-silent", "-noconsole"});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("The logs are not written to " + inventory + "/logs"), std::string::npos)
+        << r.out;
+  }
+  EXPECT_FALSE(fs::exists(theirs + "/logs"));
+  EXPECT_TRUE(fs::is_empty(owned + "/logs"));
+  EXPECT_TRUE(fs::is_empty(open + "/logs"));
+  EXPECT_TRUE(fs::is_empty(medium_.root + "/behind/inv"));
+  medium_.DeleteRegistryKey("SOFTWARE\\ZORVEX");
+  const std::string log = medium_.temp_dir + "/installActionsK";
+  fs::create_symlink(medium_.root + "/nowhere", log + ".log");
+  fs::create_symlink(medium_.root + "/nowhere", log + "_1.log");
+  RunResult r =
+      medium_.Run({"-silent", "-noconsole", "-rtimestamp", "K", "-debug", "ADMIN_PASSWORD=secret"},
+                  {{"ZORVEX_FAKE_JAVA_EXIT", "3"}});
+  EXPECT_EQ(r.status, 3) << r.out << r.err;
+  EXPECT_NE(r.out.find("its install log is kept as " + log + "_2.log"), std::string::npos) << r.out;
+  struct stat st {};
+  ASSERT_EQ(::stat((log + "_2.log").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_FALSE(fs::exists(medium_.root + "/nowhere"));
+  EXPECT_EQ(medium_.TempEntries().size(), 3u);  // the two links and the log: no ZorInstall
 }
 
 // While Java runs, the user renames the given directory and puts a link to another one at
@@ -306,6 +377,26 @@ TEST_P(HardeningTest, GivenDirectorySwappedAndUsedDuringTheRun) {
     }
     fs::remove(given + "/saved.txt");
   }
+}
+
+// Another program working in the scratch directory when the run ends (a service that Java
+// started inherits its directory) keeps it on Windows: the run says it is in use and left,
+// not that it was moved or replaced, and says nothing of a log that went with it.
+TEST_P(HardeningTest, ScratchDirectoryInUseIsLeftAndSaidSo) {
+  if (!windows()) GTEST_SKIP() << "only Windows keeps a directory that a program works in";
+  medium_.WriteParamFile("BOOTSTRAP=TRUE\nWAIT_FOR_COMPLETION=TRUE\n");
+  const std::string scratch = medium_.temp_dir + "/ZorInstallT";
+  std::thread service([&] {
+    if (medium_.WaitForJavaRuns(1, 20000).empty()) return;
+    RunBuilt(GetParam(), "tests/fake_java", {}, scratch, {{"ZORVEX_FAKE_JAVA_SLEEP_MS", "8000"}});
+  });
+  RunResult r = medium_.Run({"-silent", "-noconsole", "-rtimestamp", "T"},
+                            {{"ZORVEX_FAKE_JAVA_SLEEP_MS", "3000"}});
+  service.join();
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("ZorInstallT (it is in use by another program"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("moved or replaced"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("cannot be opened"), std::string::npos) << r.out;
 }
 
 // Java shares the launcher's terminal and may read it: in another process group it would

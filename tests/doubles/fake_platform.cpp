@@ -130,6 +130,13 @@ bool FakeFileSystem::CheckPrivateDirectory(const std::string& path, std::string*
   return true;
 }
 
+bool FakeFileSystem::CheckSharedDirectory(const std::string& path, std::string* why) {
+  auto it = not_shared.find(Normal(path));
+  if (it == not_shared.end()) return true;
+  *why = path + " " + it->second;
+  return false;
+}
+
 std::vector<std::string> FakeFileSystem::Below(const std::string& path) const {
   std::vector<std::string> found;
   const std::string p = Normal(path);

@@ -45,6 +45,7 @@ class FakeFileSystem : public platform::FileSystem {
   bool RemoveDir(const std::string& path) override;
   bool RemoveFile(const std::string& path) override;
   bool CheckPrivateDirectory(const std::string& path, std::string* why) override;
+  bool CheckSharedDirectory(const std::string& path, std::string* why) override;
   bool IsLink(const std::string& path) override { return HasLink(path); }
   bool RemoveLink(const std::string& path) override;
   LinkCopy CopyLink(const std::string& from, const std::string& to) override;
@@ -63,8 +64,10 @@ class FakeFileSystem : public platform::FileSystem {
   std::unique_ptr<platform::TreeWriter> HoldTree(const std::string& root,
                                                  std::string* why) override;
 
-  // Directories CheckPrivateDirectory refuses, with the reason it gives.
+  // Directories CheckPrivateDirectory refuses, with the reason it gives; and those
+  // CheckSharedDirectory refuses.
   std::map<std::string, std::string> not_private;
+  std::map<std::string, std::string> not_shared;
   // Every directory, file and link at or below the path.
   std::vector<std::string> Below(const std::string& path) const;
   // Removes them, but for what is held open and its ancestors, which are added to *left.

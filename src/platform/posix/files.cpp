@@ -331,14 +331,20 @@ std::string AncestorRisk(const std::string& dir, const struct stat& st) {
   return "";
 }
 
-// The risk of each link on the way as named (one another user owns may be turned to point
-// elsewhere at any time), then of each directory of the real path above `real`.
+// The risk of each step of the way as named: a link another user owns may be turned to
+// point elsewhere at any time, and a directory others may write (not sticky) lets them
+// replace what follows it, a link of root's too. Then of each directory of the real path
+// above `real`.
 std::string PathRisk(const std::string& named, const std::string& real) {
   for (size_t pos = named.find('/', 1); pos != std::string::npos; pos = named.find('/', pos + 1)) {
     struct stat st;
     const std::string prefix = named.substr(0, pos);
-    if (::lstat(prefix.c_str(), &st) == 0 && S_ISLNK(st.st_mode) && !TrustedOwner(st.st_uid)) {
+    if (::lstat(prefix.c_str(), &st) != 0) continue;
+    if (S_ISLNK(st.st_mode) && !TrustedOwner(st.st_uid)) {
       return "the link " + prefix + " on its way belongs to user id " + std::to_string(st.st_uid);
+    }
+    if (std::string risk = S_ISDIR(st.st_mode) ? AncestorRisk(prefix, st) : ""; !risk.empty()) {
+      return risk;
     }
   }
   for (std::string dir = real; dir.size() > 1;) {
@@ -412,6 +418,30 @@ bool PosixFileSystem::CheckPrivateDirectory(const std::string& path, std::string
   }
   if (reason.empty()) return true;
   *why = path + " " + reason + ": another user could change what the installer runs from it.";
+  return false;
+}
+
+bool PosixFileSystem::CheckSharedDirectory(const std::string& path, std::string* why) {
+  // The path as named, not folded: a link before a ".." is on its way too.
+  struct stat st;
+  std::string reason, real(PATH_MAX, '\0');
+  if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode) && !TrustedOwner(st.st_uid)) {
+    reason = "is a symbolic link of user id " + std::to_string(st.st_uid);
+  } else if (::realpath(path.c_str(), real.data()) == nullptr || ::stat(real.c_str(), &st) != 0) {
+    reason = "cannot be examined: " + std::string(std::strerror(errno));
+  } else if (!S_ISDIR(st.st_mode)) {
+    reason = "is not a directory";
+  } else if (!TrustedOwner(st.st_uid)) {
+    reason = "belongs to user id " + std::to_string(st.st_uid) +
+             ", not to the user running the installer";
+  } else if ((st.st_mode & 022) != 0 && (st.st_mode & S_ISVTX) == 0) {
+    reason = "may be written by other users and is not sticky (mode " + ModeText(st.st_mode) + ")";
+  } else {
+    real.resize(std::char_traits<char>::length(real.c_str()));
+    reason = PathRisk(path, real);
+  }
+  if (reason.empty()) return true;
+  *why = path + " " + reason;
   return false;
 }
 

@@ -19,6 +19,7 @@ class PosixFileSystem : public FileSystem {
   bool RemoveDir(const std::string& path) override;
   bool RemoveFile(const std::string& path) override;
   bool CheckPrivateDirectory(const std::string& path, std::string* why) override;
+  bool CheckSharedDirectory(const std::string& path, std::string* why) override;
   bool IsLink(const std::string& path) override;
   bool RemoveLink(const std::string& path) override;
   LinkCopy CopyLink(const std::string& from, const std::string& to) override;

@@ -11,8 +11,8 @@
 #include "manifest/manifest.h"
 #include "platform/stdio_append_file.h"
 #include "platform/win32/win32.h"
-#include "safetree/tree.h"
 #include "safetree/held_win32.h"
+#include "safetree/tree.h"
 #include "safetree/win32_text.h"
 // After win32.h, which brings in <windows.h> that it builds on.
 #include <aclapi.h>
@@ -91,8 +91,7 @@ class Win32TreeWriter : public TreeWriter {
     size_t cut = rel.find_last_of('/');
     if (cut != std::string::npos && !MakeDirs(rel.substr(0, cut))) return false;
     std::string error;
-    std::unique_ptr<safetree::TreeFile> out =
-        out_->NewFile(Utf8FromAnsi(rel), false, &error);
+    std::unique_ptr<safetree::TreeFile> out = out_->NewFile(Utf8FromAnsi(rel), false, &error);
     if (!out) return false;
     std::vector<uint8_t> buffer(1 << 18);
     manifest::Sha256 hash;
@@ -195,9 +194,8 @@ bool Win32FileSystem::MoveFileNoReplace(const std::string& from, const std::stri
   // volume (a -rscratchPath elsewhere than TEMP) a file is copied, then removed; a name
   // taken is never replaced. A scanner holding the file is waited for.
   const std::wstring source = LongPath(from), target = LongPath(to);
-  return safetree::RetryWhileHeld([&] {
-    return MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_COPY_ALLOWED) != 0;
-  });
+  return safetree::RetryWhileHeld(
+      [&] { return MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_COPY_ALLOWED) != 0; });
 }
 
 std::string OwnerOnlySddl() {
@@ -346,6 +344,42 @@ bool Win32FileSystem::CheckPrivateDirectory(const std::string& path, std::string
   return false;
 }
 
+// The directory as the name leads to it: owned by the user, SYSTEM or the Administrators.
+// Its access list may let others add entries (C:\TEMP): what the run makes there gets an
+// access list of its own.
+bool Win32FileSystem::CheckSharedDirectory(const std::string& path, std::string* why) {
+  ScopedHandle dir(CreateFileW(LongPath(path).c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  BY_HANDLE_FILE_INFORMATION info;
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  std::vector<BYTE> user(SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER) + 64);
+  HANDLE token = nullptr;
+  DWORD size = 0;
+  std::string reason;
+  if (!dir.valid() || !GetFileInformationByHandle(dir.get(), &info)) {
+    reason = "cannot be examined (system error " + std::to_string(GetLastError()) + ")";
+  } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    reason = "is not a directory";
+  } else if (GetSecurityInfo(dir.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                             nullptr, nullptr, &descriptor) != ERROR_SUCCESS ||
+             !OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+    reason = "has an owner that cannot be read";
+  } else {
+    ScopedHandle guard(token);
+    if (!GetTokenInformation(token, TokenUser, user.data(), static_cast<DWORD>(user.size()),
+                             &size) ||
+        !TrustedSid(owner, reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid)) {
+      reason = "belongs to " + SidName(owner) + ", not to the user running the installer";
+    }
+  }
+  if (descriptor != nullptr) LocalFree(descriptor);
+  if (reason.empty()) return true;
+  *why = path + " " + reason;
+  return false;
+}
+
 bool Win32FileSystem::IsLink(const std::string& path) {
   DWORD attributes = Attributes(path);
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
@@ -359,8 +393,8 @@ bool Win32FileSystem::RemoveLink(const std::string& path) {
   const bool directory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   return safetree::RetryWhileHeld(
       [&] {
-        return (directory ? RemoveDirectoryW(long_path.c_str())
-                          : DeleteFileW(long_path.c_str())) != 0;
+        return (directory ? RemoveDirectoryW(long_path.c_str()) : DeleteFileW(long_path.c_str())) !=
+               0;
       },
       directory);
 }

@@ -683,8 +683,11 @@ std::vector<unzip::Entry> ReadListing(const std::string& path, const access::Ent
   return std::move(read.entries);
 }
 
+// A name the unzip's "*.jar" takes: ending in ".jar" as the file system tells names apart
+// (in any letter case on Windows).
 bool IsJarName(const platform::DirEntry& e) {
-  return !e.is_directory && e.name.size() >= 4 && e.name.substr(e.name.size() - 4) == ".jar";
+  static const std::string suffix = safetree::NameKey("x.jar").substr(1);
+  return !e.is_directory && safetree::NameKey(e.name).ends_with(suffix);
 }
 
 }  // namespace

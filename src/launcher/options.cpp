@@ -6,6 +6,7 @@
 #include "options/option_state.h"
 #include "paths/paths.h"
 #include "platform/platform.h"
+#include "safetree/tree.h"
 
 namespace zorvex {
 
@@ -19,17 +20,6 @@ bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 // launcher changes its working directory during the run, so the path is made absolute now.
 void MakeAbsolute(std::string* path) {
   if (!path->empty()) paths::GetFullPath(path, *path);
-}
-
-// "\\?\C:\x" is C:\x and "\\?\UNC\server\share" is \\server\share on Windows: the
-// launcher's own calls take the plain form, and only it folds "." and "..".
-void DropLongPathPrefix(std::string* path) {
-  if (!platform::Os().style->drive_letters) return;
-  if (path->rfind("\\\\?\\UNC\\", 0) == 0) {
-    path->replace(0, 8, "\\\\");
-  } else if (path->rfind("\\\\?\\", 0) == 0) {
-    path->erase(0, 4);
-  }
 }
 
 // The first occurrence of "NAME=" in the upper-cased text, or npos.
@@ -122,6 +112,7 @@ void ApplyFlags(const std::string& text, const std::string& upper, size_t index,
   if (has(kPrereqLogLoc)) ScanPrereqLogLoc(text, upper, index, args, consumed);
   if (has("BOOTSTRAP_LOC")) {
     Assign(AssignmentVariant::kBootstrapLoc, text, upper, "BOOTSTRAP_LOC", &o.bootstrap_loc);
+    paths::NormalizeWindowsPath(&o.bootstrap_loc, *platform::Os().style);
     MakeAbsolute(&o.bootstrap_loc);
   }
   if (has("JVM_OPTIONS")) {
@@ -153,7 +144,8 @@ void ScanValuedOptions(const std::vector<std::string>& args) {
     if (path.size() >= 2 && path.front() == '"' && path.back() == '"') {
       path = path.substr(1, path.size() - 2);
     }
-    DropLongPathPrefix(&o.scratch_path);
+    // "\\?\C:\x" is C:\x on Windows, and "C:\x." too: one name for one directory.
+    paths::NormalizeWindowsPath(&o.scratch_path, *platform::Os().style);
     // "Y:" alone is the drive's root here too, not the current directory of that drive:
     // it stays as it is, to be refused.
     if (!paths::IsRootDirectory(o.scratch_path, *platform::Os().style)) {
@@ -184,8 +176,13 @@ void ApplyTimestampOption() {
   if (!o.timestamp_option) return;
   const std::string& stamp = *o.timestamp_option;
   char sep = platform::Os().style->separator;
+  // On Windows the names it makes must be read as written: "T." or a date as some locales
+  // write it ("2026. 12. 08.") would name one directory when made and another when used.
+  std::string windows_name = "ZorInstall" + stamp;
+  const bool read_otherwise =
+      platform::Os().style->drive_letters && safetree::MakeWindowsName(&windows_name);
   if (stamp.find(sep) != std::string::npos || stamp.find('/') != std::string::npos ||
-      stamp.find("..") != std::string::npos) {
+      stamp.find("..") != std::string::npos || read_otherwise) {
     o.timestamp_refused = true;
     return;
   }

@@ -366,10 +366,9 @@ bool WritesOffTheMedium(const std::string& option, const std::string& path) {
 bool TakeGivenDirectory(Run* run, const std::string& path, const std::string& option) {
   const platform::PathStyle& style = *platform::Os().style;
   platform::FileSystem& files = *platform::Os().files;
-  std::string leaf = path.substr(path.find_last_of(style.drive_letters ? "\\/:" : "/") + 1);
-  // The absolute form of a device name is "\\.\NUL": a device, whatever it looks like.
-  if (style.drive_letters &&
-      (path.rfind("\\\\.\\", 0) == 0 || safetree::IsWindowsDeviceName(leaf))) {
+  // The absolute form of a device name is "\\.\NUL": a device, whatever it looks like, and
+  // so is a directory below one ("C:\rs\NUL\").
+  if (paths::NamesADevice(path, style)) {
     RefuseBeforeScratch(option + " " + path +
                         " names a device, not a directory; the installer stages only into a "
                         "directory of its own.\n");
@@ -411,8 +410,19 @@ bool TakeGivenDirectory(Run* run, const std::string& path, const std::string& op
     return false;
   }
   // Used as it is now, through every link on its way: a link turned elsewhere later leads
-  // none of the run's paths (nor Java's) with it.
-  if (std::string resolved; files.ResolvePath(path, &resolved)) run->scratch_dir = resolved;
+  // none of the run's paths (nor Java's) with it. The name it is used by must lead to the
+  // directory held.
+  std::string resolved;
+  safetree::FileId now;
+  if (files.ResolvePath(path, &resolved) &&
+      (!files.Identify(resolved, &now) || now != run->scratch->RootId())) {
+    run->scratch.reset();
+    if (run->scratch_made) files.RemoveDir(path);
+    RemoveMadeParents(*run);
+    RefuseBeforeScratch(messages::FormatMessageText("S_ERTWO_DIRECTORIES", {option + " " + path}));
+    return false;
+  }
+  if (!resolved.empty()) run->scratch_dir = resolved;
   return true;
 }
 
@@ -427,6 +437,18 @@ bool TempOffTheMedium() {
   return false;
 }
 
+// A scratch directory of the run's own under TEMP. A TEMP that is missing is made with
+// its missing parents as a given directory's are, for the user alone, and they go again at
+// the end when empty. False when the run ends.
+bool MakeScratchDirectory(Run* run) {
+  std::string temp;
+  paths::GetTempDirectory(&temp);
+  if (!paths::FileExists(temp)) MakeParents(temp + platform::Os().style->separator + "x", run);
+  if (paths::CreateScratchDirectory(&run->scratch_dir, &run->scratch) == 0) return true;
+  RemoveMadeParents(*run);
+  return false;
+}
+
 // The run's scratch directory: BOOTSTRAP_LOC for -BOOTSTRAPONLY, -rscratchPath, or one
 // made under TEMP. Taken before anything is written; one that is refused ends the run
 // here. False when it ends.
@@ -438,9 +460,8 @@ bool TakeScratchDirectory(Run* run) {
   }
   bool taken = o.bootstraponly && !o.bootstrap_loc.empty()
                    ? TakeGivenDirectory(run, o.bootstrap_loc, "BOOTSTRAP_LOC")
-               : o.scratch_path_given
-                   ? TakeGivenDirectory(run, o.scratch_path, "-rscratchPath")
-                   : paths::CreateScratchDirectory(&run->scratch_dir, &run->scratch) == 0;
+               : o.scratch_path_given ? TakeGivenDirectory(run, o.scratch_path, "-rscratchPath")
+                                      : MakeScratchDirectory(run);
   if (!taken) return false;
   if (!o.scratch_path_given && !(o.bootstraponly && !o.bootstrap_loc.empty())) {
     run->scratch_made = true;
@@ -528,8 +549,9 @@ void RemoveScratchDirectory(Run* run) {
     return;
   }
   if (!KeepInstallLog(r)) return;
-  // Out of the directory about to go: Windows keeps a working directory in use.
-  platform::Os().files->SetWorkingDirectory(r.temp_dir.empty() ? r.startup_location : r.temp_dir);
+  // Out of the directory about to go, and out of TEMP, which may go with the parents the
+  // run made for it: Windows keeps a working directory in use.
+  platform::Os().files->SetWorkingDirectory(r.startup_location);
   std::vector<std::string> left;
   std::vector<platform::DirEntry> entries;
   if (!run->scratch->List("", &entries)) {  // named, not kept silently

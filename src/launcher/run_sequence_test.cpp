@@ -49,6 +49,21 @@ TEST_F(RunSequenceTest, NoCatalogueEndsWithOne) {
   EXPECT_TRUE(processes_.started.empty());
 }
 
+// A given directory that its name no longer leads to once held (a link turned meanwhile,
+// a name Windows reads otherwise) is neither staged into nor handed to Java.
+TEST_F(RunSequenceTest, GivenDirectoryMustBeTheOneHeld) {
+  ParamFile("JRE_LOCATION=C:\\jre\n");
+  files_.AddDir("C:\\given");
+  files_.AddDir("C:\\theirs");
+  files_.held_as["C:\\given"] = "C:\\theirs";
+  EXPECT_EQ(Run("-silent -rscratchPath C:\\given"), -1);
+  EXPECT_NE(console_.printed.find("-rscratchPath C:\\given leads to one directory"),
+            std::string::npos)
+      << console_.printed;
+  EXPECT_TRUE(processes_.started.empty());
+  EXPECT_TRUE(files_.Children("C:\\theirs").empty());
+}
+
 TEST_F(RunSequenceTest, WaitedRunPassesJavasStatusBackAndRemovesTheScratchDirectory) {
   ParamFile("JRE_LOCATION=C:\\jre\n");
   processes_.exit_code = 3;

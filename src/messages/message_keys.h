@@ -98,6 +98,7 @@ inline constexpr MessageKey kMessageKeys[] = {
     // Places, media and names the run refuses.
     {"S_ERMEDIUM_PLACE", "sss"},
     {"S_ERTEMP_UNSAFE", "ss"},
+    {"S_ERTWO_DIRECTORIES", "s"},
 };
 
 inline constexpr size_t kMessageKeyCount = sizeof(kMessageKeys) / sizeof(kMessageKeys[0]);
@@ -120,10 +121,14 @@ inline constexpr AddedKeyText kAddedKeyTexts[] = {
     {"S_ERTEMP_UNSAFE",
      "The temporary directory cannot hold the installer's files: %s, so another user could steer "
      "what the installer writes there. Set %s to a directory of your own.\n"},
+    {"S_ERTWO_DIRECTORIES",
+     "%s leads to one directory when the installer makes or checks it and to another when it is "
+     "used (a link turned meanwhile, or a name Windows reads in another form): the installer does "
+     "not use it.\n"},
 };
 // The 69 keys of the launcher's messages, and three more, so that no run ends without
 // saying why: the install log that a failed run keeps out of the scratch directory it
 // removes, too little room for the bootstrap, and a copy of the bootstrap that failed.
-static_assert(kMessageKeyCount == 74);
+static_assert(kMessageKeyCount == 75);
 
 }  // namespace zorvex::messages

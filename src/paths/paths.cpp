@@ -10,6 +10,7 @@
 #include "messages/catalogue.h"
 #include "messages/console.h"
 #include "options/option_state.h"
+#include "safetree/tree.h"
 
 namespace zorvex::paths {
 
@@ -79,6 +80,40 @@ std::string Comparable(const std::string& path, const platform::PathStyle& style
 bool IsPlainName(const std::string& name) {
   return !name.empty() && name != "." && name != ".." &&
          name.find_first_of(std::string("/\\:\0", 4)) == std::string::npos;
+}
+
+void NormalizeWindowsPath(std::string* path, const platform::PathStyle& style) {
+  if (!style.drive_letters) return;
+  if (path->rfind("\\\\?\\UNC\\", 0) == 0) {
+    path->replace(0, 8, "\\\\");
+  } else if (path->rfind("\\\\?\\", 0) == 0) {
+    path->erase(0, 4);
+  }
+  std::string out;
+  size_t from = 0;
+  while (from <= path->size()) {
+    size_t end = std::min(path->find_first_of("\\/", from), path->size());
+    std::string part = path->substr(from, end - from);
+    if (part != "." && part != "..") {
+      while (!part.empty() && (part.back() == '.' || part.back() == ' ')) part.pop_back();
+    }
+    out += part;
+    if (end < path->size()) out += (*path)[end];
+    from = end + 1;
+  }
+  *path = out;
+}
+
+bool NamesADevice(const std::string& path, const platform::PathStyle& style) {
+  if (!style.drive_letters) return false;
+  if (path.rfind("\\\\.\\", 0) == 0) return true;
+  size_t from = 0;
+  while (from <= path.size()) {
+    size_t end = std::min(path.find_first_of("\\/", from), path.size());
+    if (safetree::IsWindowsDeviceName(path.substr(from, end - from))) return true;
+    from = end + 1;
+  }
+  return false;
 }
 
 bool IsRootDirectory(const std::string& path, const platform::PathStyle& style) {
@@ -173,9 +208,11 @@ std::string TempFromEnvironment(std::string* note, std::string* variable) {
   *variable = value ? name : "TEMP";
   if (!value) return os.style->temp_fallback;
   std::string dir = *value;
-  // Windows takes "/" as a separator as well: C:/Temp is C:\Temp, not a path to refuse.
+  // Windows takes "/" as a separator as well: C:/Temp is C:\Temp, not a path to refuse; and
+  // it reads "C:\rt\TMP3 " (a blank typed after a batch file's "set") as C:\rt\TMP3.
   if (os.style->drive_letters) std::replace(dir.begin(), dir.end(), '/', '\\');
-  if (IsUsableTempPath(dir, *os.style, *os.system)) return dir;
+  NormalizeWindowsPath(&dir, *os.style);
+  if (IsUsableTempPath(dir, *os.style, *os.system) && !NamesADevice(dir, *os.style)) return dir;
   *note = std::string(name) + " (" + *value + ") is no usable directory path; the installer uses " +
           os.style->temp_fallback + " instead.\n";
   return os.style->temp_fallback;
@@ -238,7 +275,8 @@ int CreateScratchDirectory(std::string* path, std::unique_ptr<platform::TreeWrit
   platform::FileSystem& files = *platform::Os().files;
   OptionState& options = Options();
   if (options.prereqchecker && options.prereqlogloc.empty()) options.prereqlogloc = temp;
-  std::string base = temp + Sep() + kScratchPrefix + options.timestamp;
+  std::string base = temp;
+  AppendPath(&base, kScratchPrefix + options.timestamp);  // "Y:\" gets no second separator
   // The name is taken by creating it: a second launcher started in the same second finds
   // the directory there and moves on to the next suffix, so no two runs share one. Names
   // another user took in a shared TEMP cost a try with a random suffix, not the run.
@@ -255,9 +293,15 @@ int CreateScratchDirectory(std::string* path, std::unique_ptr<platform::TreeWrit
     if (r == platform::FileSystem::MakeDirResult::kAlreadyExists) continue;
     *path = name;
     std::string why;
+    safetree::FileId made;
     if (r == platform::FileSystem::MakeDirResult::kCreated &&
         files.CheckPrivateDirectory(name, &why) && (*held = files.HoldTree(name, &why))) {
-      return 0;
+      // The directory held must be the one made and checked, by the name the run uses.
+      if (files.Identify(name, &made) && made == (*held)->RootId()) return 0;
+      held->reset();
+      files.RemoveDir(name);
+      messages::ShowError(messages::FormatMessageText("S_ERTWO_DIRECTORIES", {name}));
+      return -1;
     }
     if (r == platform::FileSystem::MakeDirResult::kCreated) files.RemoveDir(name);
     // Made, but on a way another user may change (a TEMP of theirs): not used. Or say why

@@ -35,6 +35,16 @@ bool IsAbsolutePath(const std::string& path, const platform::PathStyle& style);
 // medium that becomes one part of a path must be such a name, or it could lead elsewhere.
 bool IsPlainName(const std::string& name);
 
+// The one form Windows reads a path in (nothing on POSIX): the "\\?\" prefix dropped
+// ("\\?\UNC\server\share" is "\\server\share"), and the trailing dots and blanks of each
+// part, which Windows drops when it opens the name ("C:\rt\TMP3 " is "C:\rt\TMP3"), taken
+// off, so that what the run checks, makes and uses is one directory.
+void NormalizeWindowsPath(std::string* path, const platform::PathStyle& style);
+
+// True when Windows reads a part of the path as a device ("C:\rs\NUL\", "\\.\COM1",
+// "con.txt"), whatever the directory; never on POSIX.
+bool NamesADevice(const std::string& path, const platform::PathStyle& style);
+
 // True for the root of a file system, written absolute: "/" on POSIX; "X:", "X:\", "\",
 // "\\server\share" on Windows. Trailing separators do not count.
 bool IsRootDirectory(const std::string& path, const platform::PathStyle& style);

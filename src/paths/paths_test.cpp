@@ -230,6 +230,18 @@ TEST_F(PathsTest, ScratchCreationFailureSaysWhy) {
   ForgetTempDirectory();
   EXPECT_EQ(CreateScratchDirectory(&path, &held), -1);
   EXPECT_EQ(console_.boxes, std::vector<std::string>{"T|cannot make C:\\F"});
+  // A name the system holds as another directory than the one made: not used, and the one
+  // made goes again.
+  console_.boxes.clear();
+  system_.env["TEMP"] = "C:\\T";
+  ForgetTempDirectory();
+  files_.mkdir_fails.clear();
+  files_.AddDir("C:\\T\\Theirs");
+  files_.held_as["C:\\T\\ZorInstall2010-03-12_02-05-09PM"] = "C:\\T\\Theirs";
+  EXPECT_EQ(CreateScratchDirectory(&path, &held), -1);
+  EXPECT_FALSE(held);
+  EXPECT_FALSE(files_.Exists("C:\\T\\ZorInstall2010-03-12_02-05-09PM"));
+  EXPECT_TRUE(files_.Exists("C:\\T\\Theirs"));
 }
 
 TEST_F(PathsTest, PrereqCheckerLogsGoToTheTempDirectory) {

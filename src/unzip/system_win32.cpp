@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "safetree/tree.h"
 #include "safetree/win32_text.h"
 #include "unzip/system.h"
 
@@ -39,6 +40,46 @@ class Win32Mapped : public MappedArchive {
 };
 
 bool HasWildcard(const std::string& text) { return text.find_first_of("*?[") != std::string::npos; }
+
+// Whether the name matches the pattern ("*", "?", "[...]"), as Windows tells names apart
+// (in one letter case): the name as it is, never the short (8.3) name that the system's
+// own search also matches, where "*.jar" takes "two.jarx" by its short name TWO~1.JAR.
+bool Matches(const std::string& pattern, const std::string& name) {
+  const std::string p = safetree::NameKey(pattern), n = safetree::NameKey(name);
+  size_t pi = 0, ni = 0, star = std::string::npos, resume = 0;
+  while (ni < n.size()) {
+    bool one = false;
+    size_t next = pi + 1;
+    if (pi < p.size() && p[pi] == '[') {
+      const size_t close = p.find(']', pi + 1);
+      if (close != std::string::npos) {
+        const bool negate = pi + 1 < close && p[pi + 1] == '!';
+        const std::string set =
+            p.substr(pi + 1 + (negate ? 1 : 0), close - pi - 1 - (negate ? 1 : 0));
+        one = (set.find(n[ni]) != std::string::npos) != negate;
+        next = close + 1;
+      } else {
+        one = n[ni] == '[';
+      }
+    } else if (pi < p.size() && p[pi] != '*') {
+      one = p[pi] == '?' || p[pi] == n[ni];
+    }
+    if (pi < p.size() && p[pi] == '*') {
+      star = pi++;
+      resume = ni;
+    } else if (one) {
+      pi = next;
+      ++ni;
+    } else if (star != std::string::npos) {
+      pi = star + 1;
+      ni = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (pi < p.size() && p[pi] == '*') ++pi;
+  return pi == p.size();
+}
 
 }  // namespace
 
@@ -155,7 +196,8 @@ std::vector<std::string> ExpandArchivePattern(const std::string& pattern) {
   if (find == INVALID_HANDLE_VALUE) return matches;
   do {
     if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
-    matches.push_back(dir + NarrowFrom(data.cFileName));
+    const std::string name = NarrowFrom(data.cFileName);
+    if (Matches(leaf, name)) matches.push_back(dir + name);
   } while (FindNextFileW(find, &data));
   FindClose(find);
   std::sort(matches.begin(), matches.end());

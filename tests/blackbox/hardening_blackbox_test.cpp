@@ -399,6 +399,57 @@ TEST_P(HardeningTest, ScratchDirectoryInUseIsLeftAndSaidSo) {
   EXPECT_EQ(r.out.find("cannot be opened"), std::string::npos) << r.out;
 }
 
+// A name Windows reads in another form than it is written (a trailing dot or blank, a
+// device, the "\\?\" form) is made one before anything is made or refused: the scratch
+// directory of a "-rtimestamp T." never becomes another user's ZorInstallT, a TEMP with a
+// trailing blank is the directory without it, a device anywhere in a path is named as one.
+// A missing TEMP is made with its parents and they go again at the end; one at a drive's
+// root gives Java a scratch path with one separator.
+TEST_P(HardeningTest, NamesAreReadOneWay) {
+  medium_.WriteParamFile("");
+  const std::string fresh = medium_.root + "/new1/new2";
+  RunResult r = medium_.Run({"-silent", "-noconsole"}, {{"TEMP", M(fresh)}});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_FALSE(fs::exists(medium_.root + "/new1")) << r.out;
+  if (!windows()) return;
+  const std::string theirs = medium_.temp_dir + "/ZorInstallT";
+  Spit(theirs + "/theirs.txt", "theirs");
+  r = medium_.Run({"-silent", "-noconsole", "-rtimestamp", "T."});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  ASSERT_EQ(medium_.JavaRuns().size(), 2u);
+  EXPECT_EQ(After(medium_.JavaRuns()[1], "-scratchPath").find("ZorInstallT\\"), std::string::npos);
+  EXPECT_EQ(Slurp(theirs + "/theirs.txt"), "theirs");
+  fs::remove_all(theirs);
+  fs::create_directories(medium_.root + "/tmp3");
+  r = medium_.Run({"-silent", "-noconsole", "-rtimestamp", "B"},
+                  {{"TEMP", M(medium_.root + "/tmp3") + " "}});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(After(medium_.JavaRuns().back(), "-scratchPath"),
+            M(medium_.root + "/tmp3/ZorInstallB"));
+  EXPECT_FALSE(fs::exists(medium_.root + "/tmp3 "));
+  r = medium_.Run({"-silent", "-noconsole", "-rtimestamp", "L"},
+                  {{"TEMP", "\\\\?\\" + M(medium_.root + "/tmp3")}});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(After(medium_.JavaRuns().back(), "-scratchPath"),
+            M(medium_.root + "/tmp3/ZorInstallL"));
+  const std::string device = M(medium_.root + "/rs/NUL") + "\\";
+  r = medium_.Run({"-silent", "-noconsole", "-rscratchPath", device});
+  EXPECT_EQ(r.status, 255) << r.out << r.err;
+  EXPECT_NE(r.out.find("names a device"), std::string::npos) << r.out;
+  r = medium_.Run({"-silent", "-noconsole"}, {{"TEMP", M(medium_.root + "/t/CON/x")}});
+  EXPECT_NE(r.out.find("is no usable directory path"), std::string::npos) << r.out;
+  EXPECT_FALSE(fs::exists(medium_.root + "/t"));
+  // A TEMP at the root of a drive (Y:, mapped to a directory of the test).
+  const std::string drive = NativeBuild() + "/blackbox-wineprefix/dosdevices/y:";
+  fs::create_directories(medium_.root + "/ydrive");
+  fs::remove(drive);
+  fs::create_directory_symlink(medium_.root + "/ydrive", drive);
+  r = medium_.Run({"-silent", "-noconsole", "-rtimestamp", "Y"}, {{"TEMP", "Y:\\"}});
+  fs::remove(drive);
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(After(medium_.JavaRuns().back(), "-scratchPath"), "Y:\\ZorInstallY");
+}
+
 // Java shares the launcher's terminal and may read it: in another process group it would
 // be stopped at its first read, and the launcher would wait for ever.
 TEST_P(HardeningTest, JavaReadsTheTerminal) {

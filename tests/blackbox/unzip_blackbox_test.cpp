@@ -169,6 +169,22 @@ TEST_F(UnzipTest, WildcardAsTheLauncherGivesIt) {
             9);
   EXPECT_EQ(Shell(Q(kNative) + " -Z x.zip 2>/dev/null"), 10);
 
+  // The wildcard takes names as they are: "*.jar" never takes "two.jarx" by a short name
+  // Windows gives it (TWO~1.JAR).
+  fs::create_directories(root_ + "/other");
+  std::ofstream(root_ + "/other/planted.txt") << "planted";
+  ASSERT_EQ(Shell("cd " + Q(root_ + "/other") + " && zip -q ../jars/two.jarx planted.txt"), 0);
+  for (const bool windows : {false, true}) {
+    if (windows && !HaveWine()) continue;
+    SCOPED_TRACE(windows ? "unzip.exe" : "unzip");
+    const std::string out = root_ + (windows ? "/x-win" : "/x-native");
+    EXPECT_EQ(RunUnzip(windows, "-qqqo", root_ + "/jars/*.jar", out), 0);
+    EXPECT_TRUE(fs::exists(out + "/a.txt"));
+    EXPECT_FALSE(fs::exists(out + "/planted.txt"));
+    fs::remove_all(out);
+  }
+  fs::remove(root_ + "/jars/two.jarx");
+
   // As the launcher runs it on a verified medium: the wildcard must find exactly the jars
   // listed, each of its listed size and SHA-256 (status 12 otherwise); an archive unlisted,
   // missing or of another size is refused before anything is unpacked.

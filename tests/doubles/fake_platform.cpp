@@ -448,7 +448,9 @@ std::unique_ptr<platform::TreeWriter> FakeFileSystem::HoldTree(const std::string
     *why = root + " is not a directory, or is a link";
     return nullptr;
   }
-  return std::make_unique<FakeTreeWriter>(this, Normal(root), style_->separator);
+  auto other = held_as.find(Normal(root));
+  return std::make_unique<FakeTreeWriter>(
+      this, other != held_as.end() ? other->second : Normal(root), style_->separator);
 }
 
 // --- FakeRegistry ----------------------------------------------------------------------

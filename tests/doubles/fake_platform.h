@@ -68,6 +68,9 @@ class FakeFileSystem : public platform::FileSystem {
   // CheckSharedDirectory refuses.
   std::map<std::string, std::string> not_private;
   std::map<std::string, std::string> not_shared;
+  // Directories HoldTree reaches under another name than the one given (Windows reading a
+  // name in another form), by the name given.
+  std::map<std::string, std::string> held_as;
   // Every directory, file and link at or below the path.
   std::vector<std::string> Below(const std::string& path) const;
   // Removes them, but for what is held open and its ancestors, which are added to *left.

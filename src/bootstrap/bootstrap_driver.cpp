@@ -378,7 +378,12 @@ bool Driver::FindJavaHome(bool development_kit) {
       return true;
     }
   }
-  messages::PrintText(messages::MessageText("S_ERJRE_MISSING"));
+  // JRE_SCRATCH_LOC is blamed only where it named the runtime.
+  if (st_.jre_scratch_location.empty()) {
+    messages::PrintMessage("S_ERJRE_NOT_STAGED", {dir});
+  } else {
+    messages::PrintText(messages::MessageText("S_ERJRE_MISSING"));
+  }
   return false;
 }
 

@@ -80,18 +80,6 @@ void Open(Log* log, const std::string& dir, const std::string& file_name) {
   }
 }
 
-// The nearest directory of the path or above it that exists: where making it would begin.
-std::string NearestExisting(const std::string& path) {
-  std::string dir = path;
-  while (!paths::FileExists(dir)) {
-    std::string up;
-    paths::StripLastComponent(dir, &up);
-    if (up == dir || up.empty()) break;
-    dir = up;
-  }
-  return dir;
-}
-
 // The directory a log goes to: {location}/logs (the inventory's, PREREQLOGLOC's, or the
 // temporary directory's that the prerequisite checker takes by default), made when
 // missing, unless the place it is made in lets another user steer it, a link stands there,
@@ -102,7 +90,7 @@ std::string LogDirectory(const std::string& location, const std::string& fallbac
   platform::FileSystem& files = *platform::Os().files;
   const std::string dir = location + platform::Os().style->separator + "logs";
   std::string why;
-  if (!files.IsLink(dir) && !files.CheckSharedDirectory(NearestExisting(dir), &why)) {
+  if (!files.IsLink(dir) && !files.CheckSharedDirectory(paths::NearestExisting(dir), &why)) {
     why += ".";
   } else if (paths::MakeDirectories(dir) == 0) {
     why = dir + " cannot be created, or it is not writable.";

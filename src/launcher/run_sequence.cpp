@@ -357,6 +357,17 @@ bool WritesOffTheMedium(const std::string& option, const std::string& path) {
   return false;
 }
 
+// A directory the run makes with its missing parents begins below the nearest one that
+// exists: that one must let no other user steer what is made there, or root's directories
+// would be made where another user chooses. False after refusing.
+bool MayMakeBelow(const std::string& path, const std::string& option) {
+  std::string why;
+  if (platform::Os().files->CheckSharedDirectory(paths::NearestExisting(path), &why)) return true;
+  RefuseBeforeScratch(option + " " + path + " would be made below " + why +
+                      ": another user could change what the installer runs from it.\n");
+  return false;
+}
+
 // A directory given for the run to stage into (-rscratchPath, or BOOTSTRAP_LOC for
 // -BOOTSTRAPONLY, named `option`): never a file-system root or a device, and the user's
 // alone (see CheckPrivateDirectory): another user's directory, a link, or one others may
@@ -383,6 +394,7 @@ bool TakeGivenDirectory(Run* run, const std::string& path, const std::string& op
   if (!WritesOffTheMedium(option, path)) return false;
   run->scratch_dir = path;
   if (!paths::FileExists(path)) {
+    if (!MayMakeBelow(path, option)) return false;
     MakeParents(path, run);
     platform::FileSystem::MakeDirResult r = files.MakeDir(path, true);
     if (r == platform::FileSystem::MakeDirResult::kFailed) {
@@ -443,7 +455,10 @@ bool TempOffTheMedium() {
 bool MakeScratchDirectory(Run* run) {
   std::string temp;
   paths::GetTempDirectory(&temp);
-  if (!paths::FileExists(temp)) MakeParents(temp + platform::Os().style->separator + "x", run);
+  if (!paths::FileExists(temp)) {
+    if (!MayMakeBelow(temp, paths::TempVariable())) return false;
+    MakeParents(temp + platform::Os().style->separator + "x", run);
+  }
   if (paths::CreateScratchDirectory(&run->scratch_dir, &run->scratch) == 0) return true;
   RemoveMadeParents(*run);
   return false;

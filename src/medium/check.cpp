@@ -706,7 +706,15 @@ void Checker::JavaCommand() {
   in.scratch_dir = scratch;
   in.exec_path = launcher_;
   in.arguments = {launcher_, ""};
-  for (const std::string& element : BuildJavaArguments(in)) r_.JavaElement(element);
+  // The placeholder is no path below the medium, where making locations absolute put it.
+  const std::string misplaced = dir_ + sep + "<TEMP>";
+  for (std::string element : BuildJavaArguments(in)) {
+    for (size_t at = element.find(misplaced); at != std::string::npos;
+         at = element.find(misplaced, at)) {
+      element.replace(at, misplaced.size(), "<TEMP>");
+    }
+    r_.JavaElement(element);
+  }
 }
 
 // Modes that let group or others write what the medium holds, on its disk or in its jars:

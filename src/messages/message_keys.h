@@ -99,6 +99,7 @@ inline constexpr MessageKey kMessageKeys[] = {
     {"S_ERMEDIUM_PLACE", "sss"},
     {"S_ERTEMP_UNSAFE", "ss"},
     {"S_ERTWO_DIRECTORIES", "s"},
+    {"S_ERJRE_NOT_STAGED", "s"},
 };
 
 inline constexpr size_t kMessageKeyCount = sizeof(kMessageKeys) / sizeof(kMessageKeys[0]);
@@ -125,10 +126,12 @@ inline constexpr AddedKeyText kAddedKeyTexts[] = {
      "%s leads to one directory when the installer makes or checks it and to another when it is "
      "used (a link turned meanwhile, or a name Windows reads in another form): the installer does "
      "not use it.\n"},
+    {"S_ERJRE_NOT_STAGED",
+     "No Java runtime was unpacked into %s: the runtime component's jars hold none.\n"},
 };
 // The 69 keys of the launcher's messages, and three more, so that no run ends without
 // saying why: the install log that a failed run keeps out of the scratch directory it
 // removes, too little room for the bootstrap, and a copy of the bootstrap that failed.
-static_assert(kMessageKeyCount == 75);
+static_assert(kMessageKeyCount == 76);
 
 }  // namespace zorvex::messages

@@ -42,6 +42,17 @@ void StripLastComponent(const std::string& path, std::string* out) {
   *out = cut == std::string::npos ? path : path.substr(0, cut);
 }
 
+std::string NearestExisting(const std::string& path) {
+  std::string dir = path;
+  while (!FileExists(dir)) {
+    std::string up;
+    StripLastComponent(dir, &up);
+    if (up == dir || up.empty()) return path;
+    dir = up;
+  }
+  return dir;
+}
+
 int MakeDirectories(const std::string& path) {
   platform::FileSystem& files = *platform::Os().files;
   // A file of that name is no directory, however writable it is.
@@ -225,6 +236,8 @@ void ForgetTempDirectory() { g_temp = TempDirectory(); }
 const std::string& TempDirectoryNote() { return g_temp.note; }
 
 const std::string& TempDirectoryRefusal() { return g_temp.refusal; }
+
+const std::string& TempVariable() { return g_temp.variable; }
 
 namespace {
 

@@ -21,6 +21,10 @@ void AppendPath(std::string* path, const std::string& component);
 // path leaves `out` untouched.
 void StripLastComponent(const std::string& path, std::string* out);
 
+// The path itself when it exists, else its nearest ancestor that does: where making it
+// would begin. The path unchanged when none of it exists.
+std::string NearestExisting(const std::string& path);
+
 // Creates the directory and its missing parents. 1 when it then exists and can be read
 // and written, else 0.
 int MakeDirectories(const std::string& path);
@@ -78,6 +82,8 @@ void ForgetTempDirectory();
 // its way, a directory of theirs, one others may change), judged as named, once it
 // exists: the message to show, or empty when it may.
 const std::string& TempDirectoryRefusal();
+// The variable that names the temporary directory ("TEMP", "TMP", "TMPDIR").
+const std::string& TempVariable();
 
 // Creates this run's scratch directory under the temporary directory, for its owner alone,
 // and holds it (*held) to the end of the run; leaves its path in `path`. A name another

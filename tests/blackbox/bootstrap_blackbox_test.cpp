@@ -130,6 +130,12 @@ TEST_P(BootstrapTest, BootstrapOnlyAndNoBootstrap) {
   EXPECT_EQ(r.status, 255) << r.out;
   EXPECT_NE(r.out.find("Java runtime named by JRE_SCRATCH_LOC is missing"), std::string::npos)
       << r.out;
+  // Without JRE_SCRATCH_LOC, what is missing is said as such, not blamed on it.
+  DistributionMedium();
+  r = medium_.Run({"-silent", "-noconsole", "-noBootstrap"});
+  EXPECT_EQ(r.status, 255) << r.out;
+  EXPECT_NE(r.out.find("No Java runtime was unpacked into "), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("JRE_SCRATCH_LOC"), std::string::npos) << r.out;
 }
 
 TEST_P(BootstrapTest, FreeSpaceAndSizes) {

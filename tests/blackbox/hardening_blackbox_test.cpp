@@ -84,6 +84,13 @@ TEST_P(HardeningTest, GivenScratchDirectoryKeepsWhatWasThere) {
     EXPECT_EQ(std::distance(fs::directory_iterator(medium_.medium_dir), {}), entries);
   }
   EXPECT_EQ(medium_.JavaRuns().size(), 1u);
+  // A file is no directory to stage into, whoever owns it.
+  r = medium_.Run({"-silent", "-noconsole", "-rscratchPath", M(mine + "/file.txt")});
+  EXPECT_EQ(r.status, 255) << r.out << r.err;
+  EXPECT_NE(r.out.find("file.txt is not a directory: the installer stages only into a directory."),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(Slurp(mine + "/file.txt"), "mine");
 }
 
 // Runs a shell command as another local user (nobody): the one who attacks a root run.
@@ -142,6 +149,9 @@ TEST_P(HardeningTest, GivenScratchDirectoryMustBeTheUsersAlone) {
       {group, "may be written by other users (mode 0770)"},
       {listed, "may be written by other users (mode 0770)"},
       {inherits, "has an access list entry that what is made in it inherits, for user id 65534"},
+      // Missing, below a directory of theirs: nothing is made there, parents neither.
+      {shared + "/theirs/new/dir",
+       "would be made below " + shared + "/theirs belongs to user id 65534"},
       {below, "its parent directory " + shared + "/theirs2 belongs to user id 65534"}};
   for (const bool bootstrap_only : {false, true}) {
     for (const auto& [given, why] : refused) {
@@ -153,7 +163,7 @@ TEST_P(HardeningTest, GivenScratchDirectoryMustBeTheUsersAlone) {
       EXPECT_EQ(r.status, 255) << r.out << r.err;
       const std::string option = bootstrap_only ? "BOOTSTRAP_LOC " : "-rscratchPath ";
       EXPECT_NE(r.out.find(option + given + " " + why), std::string::npos) << r.out;
-      if (!fs::is_symlink(given)) {
+      if (!fs::is_symlink(given) && fs::exists(given)) {
         EXPECT_TRUE(fs::is_empty(given));
       }
     }

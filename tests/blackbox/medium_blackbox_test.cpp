@@ -1122,6 +1122,14 @@ TEST_P(MediumToolTest, CopiedTreesHoldEveryListedFile) {
                 .status,
             0);
   medium_.medium_dir = plain;
+  // The check shows Java's command line as the staging leaves it: the scratch directory's
+  // placeholder, never a path below the medium.
+  RunResult checked = Check(plain);
+  EXPECT_NE(checked.out.find("<TEMP>"), std::string::npos) << checked.out;
+  EXPECT_EQ(
+      checked.out.find(medium_.TargetPath(plain) + (GetParam().windows ? "\\" : "/") + "<TEMP>"),
+      std::string::npos)
+      << checked.out;
   for (const std::string& listed : {std::string("jlib/zorcore.jar"), std::string("jre/release")}) {
     for (const bool pipe : {false, true}) {
       if (pipe && GetParam().windows) continue;

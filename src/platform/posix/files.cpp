@@ -23,6 +23,8 @@ namespace zorvex::platform {
 
 namespace {
 
+constexpr char kNotADirectory[] = "is not a directory";
+
 int64_t MtimeNs(const struct stat& st) {
   return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
 }
@@ -400,7 +402,7 @@ bool PosixFileSystem::CheckPrivateDirectory(const std::string& path, std::string
     reason =
         "is a symbolic link (of user id " + std::to_string(st.st_uid) + "), which is not followed";
   } else if (!S_ISDIR(st.st_mode)) {
-    reason = "is not a directory";
+    reason = kNotADirectory;
   } else if (!TrustedOwner(st.st_uid)) {
     reason = "belongs to user id " + std::to_string(st.st_uid) +
              ", not to the user running the installer";
@@ -417,7 +419,11 @@ bool PosixFileSystem::CheckPrivateDirectory(const std::string& path, std::string
     }
   }
   if (reason.empty()) return true;
-  *why = path + " " + reason + ": another user could change what the installer runs from it.";
+  // A file where a directory was asked for is no matter of other users.
+  *why =
+      path + " " + reason +
+      (reason == kNotADirectory ? ": the installer stages only into a directory."
+                                : ": another user could change what the installer runs from it.");
   return false;
 }
 
@@ -430,7 +436,7 @@ bool PosixFileSystem::CheckSharedDirectory(const std::string& path, std::string*
   } else if (::realpath(path.c_str(), real.data()) == nullptr || ::stat(real.c_str(), &st) != 0) {
     reason = "cannot be examined: " + std::string(std::strerror(errno));
   } else if (!S_ISDIR(st.st_mode)) {
-    reason = "is not a directory";
+    reason = kNotADirectory;
   } else if (!TrustedOwner(st.st_uid)) {
     reason = "belongs to user id " + std::to_string(st.st_uid) +
              ", not to the user running the installer";

@@ -22,6 +22,8 @@ namespace zorvex::platform {
 
 namespace {
 
+constexpr char kNotADirectory[] = "is not a directory";
+
 std::wstring WideFromAnsi(const std::string& ansi) { return safetree::WideFrom(ansi, CP_ACP); }
 
 std::string AnsiFromWide(const std::wstring& wide) { return safetree::NarrowFrom(wide, CP_ACP); }
@@ -323,7 +325,7 @@ bool Win32FileSystem::CheckPrivateDirectory(const std::string& path, std::string
   } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
     reason = "is a link or junction, which is not followed";
   } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-    reason = "is not a directory";
+    reason = kNotADirectory;
   } else if (GetSecurityInfo(dir.get(), SE_FILE_OBJECT,
                              OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
                              nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS ||
@@ -340,7 +342,11 @@ bool Win32FileSystem::CheckPrivateDirectory(const std::string& path, std::string
   }
   if (descriptor != nullptr) LocalFree(descriptor);
   if (reason.empty()) return true;
-  *why = path + " " + reason + ": another user could change what the installer runs from it.";
+  // A file where a directory was asked for is no matter of other users.
+  *why =
+      path + " " + reason +
+      (reason == kNotADirectory ? ": the installer stages only into a directory."
+                                : ": another user could change what the installer runs from it.");
   return false;
 }
 
@@ -361,7 +367,7 @@ bool Win32FileSystem::CheckSharedDirectory(const std::string& path, std::string*
   if (!dir.valid() || !GetFileInformationByHandle(dir.get(), &info)) {
     reason = "cannot be examined (system error " + std::to_string(GetLastError()) + ")";
   } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-    reason = "is not a directory";
+    reason = kNotADirectory;
   } else if (GetSecurityInfo(dir.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
                              nullptr, nullptr, &descriptor) != ERROR_SUCCESS ||
              !OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {

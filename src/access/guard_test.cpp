@@ -102,6 +102,13 @@ TEST_F(GuardTest, ChecksWhatItListsAndRefusesTheRest) {
   // The user naming the medium's own directory makes no listed file unchecked.
   AddUserChoice("C:\\dl\\M\\Disk1");
   EXPECT_EQ(LookUp("C:\\dl\\M\\Disk1\\zorparam.ini").verdict, Verdict::kListed);
+  // After staging, Java's class path names nothing of the medium, listed or not: Java reads
+  // what staging wrote and checked. Without staging it reads a listed file in place; any
+  // other element naming a listed file stays.
+  const std::string jar = "C:\\dl\\M\\stage\\C\\a.jar";
+  EXPECT_FALSE(ForJava(jar, true, true));
+  EXPECT_TRUE(ForJava(jar, true, false));
+  EXPECT_TRUE(ForJava(jar, false, true));
 }
 
 // A medium one level below a drive's root reaches up to that root, not over every drive,

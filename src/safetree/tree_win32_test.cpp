@@ -96,6 +96,17 @@ TEST_F(Win32TreeTest, HeldRootGoesOnlyAsItself) {
   EXPECT_TRUE(left.empty());
   EXPECT_TRUE(tree->RemoveRoot((root_ / "held").string(), &why)) << why;
   EXPECT_FALSE(fs::exists(root_ / "held"));
+  // A root opened without holding it can be moved meanwhile: what stands at its name then
+  // is another directory, and it stays, as does the one moved.
+  fs::create_directories(root_ / "open");
+  tree = OpenTree((root_ / "open").string(), false, &error);
+  ASSERT_TRUE(tree) << error;
+  ASSERT_TRUE(MoveFileW((root_ / "open").wstring().c_str(), (root_ / "moved").wstring().c_str()));
+  fs::create_directories(root_ / "open");
+  EXPECT_FALSE(tree->RemoveRoot((root_ / "open").string(), &why));
+  EXPECT_NE(why.find("moved or replaced"), std::string::npos) << why;
+  EXPECT_TRUE(fs::exists(root_ / "open"));
+  EXPECT_TRUE(fs::exists(root_ / "moved"));
 }
 
 // A file another process holds without letting others delete it (a scanner looking at what

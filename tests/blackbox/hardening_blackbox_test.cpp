@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
@@ -23,6 +24,7 @@ namespace zorvex::blackbox {
 namespace {
 
 namespace fs = std::filesystem;
+using namespace std::chrono_literals;
 
 class HardeningTest : public ::testing::TestWithParam<Target> {
  protected:
@@ -458,6 +460,55 @@ TEST_P(HardeningTest, NamesAreReadOneWay) {
   fs::remove(drive);
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(After(medium_.JavaRuns().back(), "-scratchPath"), "Y:\\ZorInstallY");
+}
+
+// TEMP is resolved once, at the start: a link on its way that its owner turns while Java
+// runs leads nothing of the run elsewhere, not the log a failed run keeps there either.
+TEST_P(HardeningTest, TempIsResolvedOnceForTheKeptLog) {
+  if (windows()) GTEST_SKIP() << "POSIX links";
+  medium_.WriteParamFile("");
+  const std::string t1 = medium_.root + "/t1", t2 = medium_.root + "/t2";
+  const std::string link = medium_.root + "/tlink", given = medium_.root + "/given";
+  for (const std::string& dir : {t1, t2, given}) fs::create_directories(dir);
+  fs::permissions(given, fs::perms(0700));
+  fs::create_directory_symlink(t1, link);
+  std::thread turn([&] {
+    if (medium_.WaitForJavaRuns(1, 20000).empty()) return;
+    fs::remove(link);
+    fs::create_directory_symlink(t2, link);
+  });
+  RunResult r = medium_.Run(
+      {"-silent", "-noconsole", "-rtimestamp", "R", "-rscratchPath", given},
+      {{"TEMP", link}, {"ZORVEX_FAKE_JAVA_SLEEP_MS", "1000"}, {"ZORVEX_FAKE_JAVA_EXIT", "3"}});
+  turn.join();
+  EXPECT_EQ(r.status, 3) << r.out << r.err;
+  EXPECT_TRUE(fs::exists(t1 + "/installActionsR.log")) << r.out;
+  EXPECT_TRUE(fs::is_empty(t2));
+}
+
+// In a given directory only what staging made goes at the end: a file the user saves there
+// while staging runs is theirs, though it was not there before.
+TEST_P(HardeningTest, WhatTheUserSavesWhileStagingStays) {
+  if (windows()) GTEST_SKIP() << "the rule is the launcher's own; Wine copies slowly";
+  const std::string jre = medium_.root + "/bigjre", given = medium_.root + "/given";
+  for (int i = 0; i < 3000; ++i) Spit(jre + "/lib/f" + std::to_string(i), "x");
+  fs::create_directories(jre + "/bin");
+  fs::copy_file(medium_.jre_dir + "/bin/" + (windows() ? "javaw.exe" : "java"),
+                jre + "/bin/" + (windows() ? "javaw.exe" : "java"));
+  fs::create_directories(given);
+  fs::permissions(given, fs::perms(0700));
+  medium_.WriteParamFile("BOOTSTRAP=TRUE\nWAIT_FOR_COMPLETION=TRUE\nJRE_LOCATION=" + M(jre) + "\n");
+  std::atomic<bool> done{false};
+  std::thread user([&] {
+    while (!done && !fs::exists(given + "/jre")) std::this_thread::sleep_for(1ms);
+    if (!done) Spit(given + "/saved.txt", "mine");
+  });
+  RunResult r = medium_.Run({"-silent", "-noconsole", "-rscratchPath", M(given)});
+  done = true;
+  user.join();
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(Slurp(given + "/saved.txt"), "mine");
+  EXPECT_FALSE(fs::exists(given + "/jre"));
 }
 
 // Java shares the launcher's terminal and may read it: in another process group it would

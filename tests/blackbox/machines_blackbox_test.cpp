@@ -36,10 +36,12 @@ class MachinesTest : public ::testing::TestWithParam<Target> {
                            M(Components() + "/zorvex.swd.jre/17.0.1/1/DataFiles") + "\n" +
                            extra_keys);
   }
-  // Mounts a tmpfs with `flags` at `dir` (made first); false where that needs root.
-  bool MountTmpfs(const std::string& dir, unsigned long flags) {
+  // Mounts a tmpfs with `flags` (and `options`) at `dir` (made first); false where that
+  // needs root.
+  bool MountTmpfs(const std::string& dir, unsigned long flags, const std::string& options = "") {
     fs::create_directories(dir);
-    if (::geteuid() != 0 || mount("tmpfs", dir.c_str(), "tmpfs", flags, "mode=0700") != 0) {
+    const std::string data = "mode=0700" + (options.empty() ? "" : "," + options);
+    if (::geteuid() != 0 || mount("tmpfs", dir.c_str(), "tmpfs", flags, data.c_str()) != 0) {
       return false;
     }
     mounts_.push_back(dir);
@@ -114,6 +116,34 @@ TEST_P(MachinesTest, NoexecScratchDirectoryIsRefusedBeforeStaging) {
     fs::remove_all(temp + "/" + left[0]);
   }
   EXPECT_TRUE(medium_.JavaRuns().empty());
+}
+
+// A failed run's log moved into TEMP on another file system is copied there: never onto a
+// file that stands at its name (it takes the next one), and a copy that runs out of room
+// leaves nothing of itself behind (the log stays with the directory it lies in, said so).
+TEST_P(MachinesTest, KeptLogAcrossFileSystemsTakesNothingAndLeavesNothing) {
+  if (windows()) GTEST_SKIP() << "POSIX mounts";
+  const std::string given = medium_.root + "/given", small = medium_.root + "/small";
+  if (!MountTmpfs(given, 0) || !MountTmpfs(small, 0, "size=64k")) GTEST_SKIP() << "needs root";
+  medium_.WriteParamFile("");
+  const std::string mine = medium_.temp_dir + "/installActionsM.log";
+  Spit(mine, "mine");
+  const Env failing = {{"ZORVEX_FAKE_JAVA_EXIT", "3"}};
+  RunResult r =
+      medium_.Run({"-silent", "-noconsole", "-rtimestamp", "M", "-rscratchPath", given}, failing);
+  EXPECT_EQ(r.status, 3) << r.out << r.err;
+  EXPECT_EQ(Slurp(mine), "mine");
+  EXPECT_NE(r.out.find("kept as " + medium_.temp_dir + "/installActionsM_1.log"), std::string::npos)
+      << r.out;
+  for (const auto& e : fs::directory_iterator(given)) fs::remove_all(e.path());
+  // TEMP with room for a few blocks only; a debug run's log holds all of Java's command line.
+  Spit(small + "/filler", std::string(60 * 1024, 'f'));
+  r = medium_.Run({"-silent", "-noconsole", "-debug", "-rtimestamp", "S", "-rscratchPath", given,
+                   "-J-Dpad=" + std::string(20000, 'p')},
+                  {{"ZORVEX_FAKE_JAVA_EXIT", "3"}, {"TEMP", small}});
+  EXPECT_EQ(r.status, 3) << r.out << r.err;
+  EXPECT_EQ(Entries(small), std::vector<std::string>{small + "/filler"}) << r.out;
+  EXPECT_TRUE(fs::exists(given + "/installActionsS.log")) << r.out;
 }
 
 // A medium on a read-only file system (an ISO image, a DVD, a read-only share) stages and

@@ -469,13 +469,14 @@ safetree::FileId IdOf(const BY_HANDLE_FILE_INFORMATION& info) {
 
 std::unique_ptr<AppendFile> Win32FileSystem::OpenLogFile(const std::string& path, bool create,
                                                          safetree::FileId* id) {
-  // Never through a link or junction at its name; a new log only where no file was, and a
-  // log opened again only when it is the one the run made.
-  ScopedHandle file(CreateFileW(LongPath(path).c_str(),
-                                FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                create ? CREATE_NEW : OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  // A new log only where nothing stands at its name (a link neither: CREATE_NEW never
+  // follows one), and a log opened again only when what the name leads to is the file the
+  // run made: a link put at its name leads to that file or is refused, so the name need
+  // not be opened as a link of its own.
+  ScopedHandle file(
+      CreateFileW(LongPath(path).c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  create ? CREATE_NEW : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   BY_HANDLE_FILE_INFORMATION info;
   if (!file.valid() || GetFileType(file.get()) != FILE_TYPE_DISK ||
       !GetFileInformationByHandle(file.get(), &info) ||

@@ -3,9 +3,11 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 
 #include "access/places.h"
+#include "messages/catalogue.h"
 #include "paths/paths.h"
 #include "platform/platform.h"
 #include "platform/profile_string.h"
@@ -65,7 +67,7 @@ struct State {
   std::set<std::string> own;   // the program and the manifest: vouched for otherwise
   std::map<std::string, std::string> verified;  // key: bytes read and checked once
   std::set<std::string> hashed;                 // key: files hashed whole and found as listed
-  std::string refusal;
+  std::optional<Refusal> refusal;
 };
 
 State& S() {
@@ -322,25 +324,16 @@ class GuardedSystem : public platform::System {
 
 }  // namespace
 
-std::string ChangedText(const std::string& path, const std::string& how) {
-  return "The installation medium was changed: " + path + " is not the file its manifest lists (" +
-         how + "). Nothing from the medium is run.\n";
+Refusal ChangedText(const std::string& path, const std::string& how) {
+  return {"S_ERMEDIUM_CHANGED", {path, how}};
 }
 
-std::string UnlistedText(const std::string& path) {
-  return "The installation medium was changed: " + path +
-         " is not listed in its manifest, and the installer does not use it. Nothing from the "
-         "medium is run.\n";
-}
+Refusal UnlistedText(const std::string& path) { return {"S_ERMEDIUM_UNLISTED", {path}}; }
 
-std::string MissingText(const std::string& path) {
-  return "The installation medium is incomplete: " + path +
-         ", which its manifest lists, is missing or cannot be read. Nothing from the medium is "
-         "run.\n";
-}
+Refusal MissingText(const std::string& path) { return {"S_ERMEDIUM_MISSING", {path}}; }
 
 bool GuardMedium(const std::string& launcher_dir, const std::string& program_name,
-                 const Sha256Digest& bound, std::string* error) {
+                 const Sha256Digest& bound, Refusal* error) {
   UnguardMedium();
   State& s = S();
   s.windows = platform::Os().style->drive_letters;
@@ -349,8 +342,7 @@ bool GuardMedium(const std::string& launcher_dir, const std::string& program_nam
       s.launcher_dir + platform::Os().style->separator + std::string(manifest::kManifestName);
   std::string text;
   if (!platform::ReadWholeFile(path, &text)) {
-    *error = "The installation medium cannot be verified: its manifest " + path +
-             " is missing or cannot be read. Nothing from the medium is run.\n";
+    *error = {"S_ERMEDIUM_NO_MANIFEST", {path}};
     return false;
   }
   Sha256Digest digest = Sha256Of(text);
@@ -361,9 +353,7 @@ bool GuardMedium(const std::string& launcher_dir, const std::string& program_nam
   }
   std::string why;
   if (!manifest::Parse(text, &s.manifest, &why)) {
-    *error = "The installation medium cannot be verified: " + why +
-             ". Nothing from the medium "
-             "is run.\n";
+    *error = {"S_ERMEDIUM_BAD_MANIFEST", {why}};
     return false;
   }
   s.launcher = KeysOf(s.launcher_dir);
@@ -384,9 +374,7 @@ bool GuardMedium(const std::string& launcher_dir, const std::string& program_nam
   // The launcher's own directory can be reached only from within it.
   if (s.levels > s.launcher.size()) {
     if (s.levels > kLevelsTheRunLooksUp) {
-      *error =
-          "The installation medium cannot be verified: its manifest lists files above the "
-          "file system's root. Nothing from the medium is run.\n";
+      *error = {"S_ERMEDIUM_ABOVE_ROOT", {}};
       return false;
     }
     s.levels = s.launcher.size();
@@ -476,11 +464,21 @@ bool ForJava(const std::string& path, bool class_path_entry, bool staged) {
   return true;
 }
 
-void RefuseMedium(const std::string& text) {
-  if (S().refusal.empty()) S().refusal = text;
+void RefuseMedium(const Refusal& refusal) {
+  if (!S().refusal) S().refusal = refusal;
 }
 
-const std::string& MediumRefusal() { return S().refusal; }
+bool MediumRefused() { return S().refusal.has_value(); }
+
+std::string MediumRefusal() {
+  const std::optional<Refusal>& r = S().refusal;
+  return r ? messages::FormatMessageText(r->key, r->args) : "";
+}
+
+std::string MediumRefusalForLog() {
+  const std::optional<Refusal>& r = S().refusal;
+  return r ? messages::FormatLogMessageText(r->key, r->args) : "";
+}
 
 std::vector<std::pair<std::string, const Entry*>> ListedFilesIn(const std::string& dir,
                                                                 const std::string& suffix) {

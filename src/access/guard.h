@@ -10,11 +10,19 @@
 #include <vector>
 
 #include "manifest/manifest.h"
+#include "messages/format.h"
 
 namespace zorvex::access {
 
 using manifest::Entry;
 using manifest::Sha256Digest;
+
+// Why the medium is refused: a message key and its arguments, said in the user's language
+// on the console and in the log's in the log (in English where no catalogue may be read).
+struct Refusal {
+  std::string key;
+  messages::FormatArgs args;
+};
 
 // Reads the manifest beside the launcher (the program `program_name` in `launcher_dir`),
 // checks it against the digest bound into the program and puts the guard in front of the
@@ -22,7 +30,7 @@ using manifest::Sha256Digest;
 // vouched for. The program and the manifest are not the medium's files: the signature and
 // the digest cover them.
 bool GuardMedium(const std::string& launcher_dir, const std::string& program_name,
-                 const Sha256Digest& bound, std::string* error);
+                 const Sha256Digest& bound, Refusal* error);
 // Takes the guard away again, forgetting its refusal (tests; a run's end).
 void UnguardMedium();
 bool MediumGuarded();
@@ -46,14 +54,17 @@ Lookup LookUp(const std::string& path);
 // False when the element is to be left out.
 bool ForJava(const std::string& path, bool class_path_entry, bool staged);
 
-// The first refusal of the run, kept; later ones are added to the log only.
-void RefuseMedium(const std::string& text);
-const std::string& MediumRefusal();
+// The first refusal of the run, kept; later ones are not. Whether there is one, and its
+// text for the console and for the log.
+void RefuseMedium(const Refusal& refusal);
+bool MediumRefused();
+std::string MediumRefusal();
+std::string MediumRefusalForLog();
 
-// The texts of the refusals, naming the file and what differed.
-std::string ChangedText(const std::string& path, const std::string& how);
-std::string UnlistedText(const std::string& path);
-std::string MissingText(const std::string& path);
+// The refusals naming the file and what differed.
+Refusal ChangedText(const std::string& path, const std::string& how);
+Refusal UnlistedText(const std::string& path);
+Refusal MissingText(const std::string& path);
 
 // The files of the manifest directly in the directory `dir` whose names end in `suffix`:
 // their names and entries.

@@ -4,6 +4,7 @@
 
 #include "access/places.h"
 #include "doubles/platform_test.h"
+#include "messages/catalogue.h"
 #include "platform/platform.h"
 
 namespace zorvex::access {
@@ -35,8 +36,8 @@ class GuardTest : public testing::PlatformTest {
 };
 
 TEST_F(GuardTest, ChecksWhatItListsAndRefusesTheRest) {
-  std::string error;
-  ASSERT_TRUE(GuardMedium("C:\\dl\\M\\Disk1", "setup.exe", Sha256Of(text_), &error)) << error;
+  Refusal error;
+  ASSERT_TRUE(GuardMedium("C:\\dl\\M\\Disk1", "setup.exe", Sha256Of(text_), &error)) << error.key;
   const struct {
     const char* path;
     Verdict verdict;
@@ -119,19 +120,20 @@ TEST_F(GuardTest, TheSideEndsAtTheDrivesRoot) {
   m["zorparam.ini"] = {false, kParam.size(), Sha256Of(kParam), "", {}, {}};
   const std::string text = Format(m);
   files_.AddFile("D:\\Disk1\\zormanifest.txt", text);
-  std::string error;
-  ASSERT_TRUE(GuardMedium("D:\\Disk1", "setup.exe", Sha256Of(text), &error)) << error;
+  Refusal error;
+  ASSERT_TRUE(GuardMedium("D:\\Disk1", "setup.exe", Sha256Of(text), &error)) << error.key;
   EXPECT_EQ(LookUp("D:\\stage\\x.jar").verdict, Verdict::kUnlisted);
   EXPECT_EQ(LookUp("C:\\extjre\\bin\\java.exe").verdict, Verdict::kNotOnMedium);
   EXPECT_EQ(LookUp("E:\\prereqs\\x.ini").verdict, Verdict::kNotOnMedium);
 }
 
 TEST_F(GuardTest, AChangedFileOrManifestIsRefused) {
-  std::string error;
+  Refusal error;
   EXPECT_FALSE(GuardMedium("C:\\dl\\M\\Disk1", "setup.exe", Sha256Of(text_ + "\n"), &error));
-  EXPECT_NE(error.find("zormanifest.txt is not the file its manifest lists"), std::string::npos)
-      << error;
-  ASSERT_TRUE(GuardMedium("C:\\dl\\M\\Disk1", "setup.exe", Sha256Of(text_), &error)) << error;
+  const std::string said = messages::FormatMessageText(error.key, error.args);
+  EXPECT_NE(said.find("zormanifest.txt is not the file its manifest lists"), std::string::npos)
+      << said;
+  ASSERT_TRUE(GuardMedium("C:\\dl\\M\\Disk1", "setup.exe", Sha256Of(text_), &error)) << error.key;
   files_.AddFile("C:\\dl\\M\\Disk1\\zorparam.ini", "[Zorvex]\nBOOTSTRAP=FALS\n");  // same size
   std::string bytes;
   EXPECT_FALSE(platform::ReadWholeFile("C:\\dl\\M\\Disk1\\zorparam.ini", &bytes));

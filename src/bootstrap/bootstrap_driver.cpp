@@ -273,10 +273,7 @@ bool Driver::EnoughSpace(int64_t needed_kb) {
   uint64_t free_kb = GetFreeSpaceKb(r_.target_dir, &known);
   if (!known) {
     // Not "not enough": nobody knows. Staging goes on, and a full disk will say so.
-    const std::string text = "The free space in " + r_.target_dir +
-                             " cannot be read; the installer files are copied all the same.\n";
-    messages::PrintText(text);
-    inventory::WriteLog(text);
+    inventory::ReportMessage("S_FREE_SPACE_UNKNOWN", {r_.target_dir});
     return true;
   }
   if (static_cast<int64_t>(free_kb) >= needed_kb) return true;
@@ -489,10 +486,8 @@ int Driver::Stage() {
   }
   // JRE_VERSION names a directory below {target}/jre.
   if (st_.jre_version.size() > 2 && !paths::IsPlainName(st_.jre_version)) {
-    const std::string text = "JRE_VERSION \"" + st_.jre_version +
-                             "\" is no plain directory name: the installer is not staged.\n";
-    messages::ShowError(text);
-    inventory::WriteLog(text);
+    messages::ShowError(messages::FormatMessageText("S_ERJRE_VERSION", {st_.jre_version}));
+    inventory::WriteLog(messages::FormatLogMessageText("S_ERJRE_VERSION", {st_.jre_version}));
     return kBootstrapFailed;
   }
   ChooseRoot();
@@ -610,11 +605,9 @@ bool Driver::LandsOnNothingOfTheUsers() {
   for (const std::string& name : StagedTopLevelNames()) {
     platform::DirEntry found;
     if (!target || !target->Find(name, &found) || r_.held_before->count(found.id) == 0) continue;
-    const std::string text = "The installer cannot stage " + name + " into " + r_.target_dir +
-                             ": it would land on " + Join(r_.target_dir, found.name) +
-                             ", which was there before. Nothing has been staged.\n";
-    messages::ShowError(text);
-    inventory::WriteLog(text);
+    const messages::FormatArgs args = {name, r_.target_dir, Join(r_.target_dir, found.name)};
+    messages::ShowError(messages::FormatMessageText("S_ERSTAGE_LANDS", args));
+    inventory::WriteLog(messages::FormatLogMessageText("S_ERSTAGE_LANDS", args));
     return false;
   }
   return true;
@@ -795,10 +788,9 @@ int UnzipJars(const std::string& source, const std::string& destination,
   if (code == 0) return 0;
   if (!started) {
     // Not the unzip's status: the system would not start it, and says why.
-    const std::string text = "The unzip program " + program + " cannot be started: " +
-                             platform::Os().processes->StartFailureText(code) + "\n";
-    inventory::WriteLog(text);
-    messages::ShowError(text);
+    const messages::FormatArgs args = {program, platform::Os().processes->StartFailureText(code)};
+    inventory::WriteLog(messages::FormatLogMessageText("S_ERUNZIP_START", args));
+    messages::ShowError(messages::FormatMessageText("S_ERUNZIP_START", args));
   }
   constexpr uint32_t kNotTheMediums = 12;  // the unzip's status for a jar not as listed
   if (access::MediumGuarded() && code == kNotTheMediums) {

@@ -66,8 +66,9 @@ int ListedArrived(const std::string& source, platform::TreeWriter* writer, const
     }
     std::string full;
     paths::GetFullPath(&full, path);
-    access::RefuseMedium(access::MissingText(full));
-    inventory::WriteLog(access::MissingText(full));
+    const access::Refusal missing = access::MissingText(full);
+    access::RefuseMedium(missing);
+    inventory::WriteLog(messages::FormatLogMessageText(missing.key, missing.args));
     return -1;
   }
   return 0;

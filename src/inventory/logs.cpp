@@ -76,7 +76,7 @@ void Open(Log* log, const std::string& dir, const std::string& file_name) {
   }
   // Said once, where it happens: later messages that would name the log cannot.
   if (!log->file) {
-    SayOnce(path, "The log " + path + " cannot be opened: what it would hold is not kept.\n");
+    SayOnce(path, messages::FormatMessageText("S_LOG_NOT_OPENED", {path}));
   }
 }
 
@@ -100,8 +100,9 @@ std::string LogDirectory(const std::string& location, const std::string& fallbac
     files.CheckPrivateDirectory(dir, &why);
   }
   if (why.empty()) return dir;
-  SayOnce(dir, "The logs are not written to " + dir + ": " + why + " They are written to " +
-                   (fallback.empty() ? std::string("no place") : fallback) + " instead.\n");
+  SayOnce(dir, fallback.empty()
+                   ? messages::FormatMessageText("S_LOGS_NOWHERE", {dir, why})
+                   : messages::FormatMessageText("S_LOGS_ELSEWHERE", {dir, why, fallback}));
   return fallback;
 }
 
@@ -199,28 +200,26 @@ bool ProbeRegistryWriteAccess() {
   const std::string where = "HKEY_LOCAL_MACHINE\\" + key;
   std::unique_ptr<platform::RegistryLock> lock = registry.LockForProbe();
   if (!registry.OpenForWrite(key)) {
-    PrintAndLog("The registry key " + where + " cannot be opened for writing.\n");
+    ReportMessage("S_REG_NOT_WRITABLE", {where});
     return false;
   }
   if (!registry.SetStringValue(key, probe, "temp value")) {
     registry.DeleteValue(key, probe);  // a value made but not written whole
-    PrintAndLog("The value " + probe + " cannot be written to the registry key " + where + ".\n");
+    ReportMessage("S_REG_VALUE_NOT_WRITTEN", {probe, where});
     return false;
   }
   // What the probe made and cannot remove stays in the machine's registry: it is named, so
   // that it can be removed by hand.
   if (!registry.DeleteValue(key, probe)) {
-    PrintAndLog("The registry value " + where + "\\" + probe +
-                ", written to test access, cannot be removed; remove it by hand.\n");
+    ReportMessage("S_REG_VALUE_LEFT", {where + "\\" + probe});
   }
   if (!registry.CreateKey(key + "\\" + probe, "temp key")) {
     registry.DeleteKey(key + "\\" + probe);  // a key made, then not reported made
-    PrintAndLog("The key " + probe + " cannot be made below the registry key " + where + ".\n");
+    ReportMessage("S_REG_KEY_NOT_MADE", {probe, where});
     return false;
   }
   if (!registry.DeleteKey(key + "\\" + probe)) {
-    PrintAndLog("The registry key " + where + "\\" + probe +
-                ", made to test access, cannot be removed; remove it by hand.\n");
+    ReportMessage("S_REG_KEY_LEFT", {where + "\\" + probe});
   }
   return true;
 }

@@ -69,9 +69,9 @@ uint32_t CreateZEKProcess(const std::vector<std::string>& list, bool wait) {
     // The status as it always was, then which program and why, in the system's words.
     const std::vector<std::string> words = platform::SplitWindowsCommandLine(command);
     messages::ShowError(messages::FormatMessageText("S_ERGOSLST", {"CreateZEKProcess()", error}) +
-                        "Java (" + (words.empty() ? std::string() : words[0]) +
-                        ") cannot be started: " +
-                        platform::Os().processes->StartFailureText(error) + "\n");
+                        messages::FormatMessageText(
+                            "S_ERJAVA_START", {words.empty() ? std::string() : words[0],
+                                               platform::Os().processes->StartFailureText(error)}));
     messages::PressEnterPause();
     return error;
   }

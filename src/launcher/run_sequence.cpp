@@ -57,6 +57,18 @@ struct Run {
 
 std::string Sep() { return std::string(1, platform::Os().style->separator); }
 
+// A message of the run as the console says it (the user's language) and as the log keeps
+// it (the log's).
+struct Said {
+  std::string text;
+  std::string log;
+};
+Said SayMessage(const std::string& key, const messages::FormatArgs& args = {}) {
+  return {messages::FormatMessageText(key, args), messages::FormatLogMessageText(key, args)};
+}
+// A text the system composed (a reason it gives), the same in both.
+Said SayText(const std::string& text) { return {text, text}; }
+
 void LogLine(const Run& run, const std::string& text);
 
 bool Bootstrapping(const Run& run) { return config::StartsWithT(run.settings.bootstrap); }
@@ -187,18 +199,13 @@ bool Bootstrap(Run* run, int* status) {
   // system that lets no program run (a TEMP mounted noexec) these fail later with nothing
   // that says why. Asked of the directory the run holds, before anything is staged.
   if (run->scratch && !run->scratch->ProgramsMayRun()) {
-    const std::string advice =
-        o.bootstraponly && !o.bootstrap_loc.empty()
-            ? "Set BOOTSTRAP_LOC to a directory on another file system."
-        : o.scratch_path_given
-            ? "Give -rscratchPath a directory on another file system."
-            : "Give -rscratchPath a directory on another file system, or set TEMP to one.";
-    const std::string text = "The installer cannot stage into " + run->scratch_dir +
-                             ": its file system is mounted so that no program may run from it "
-                             "(noexec), and the installer runs its unzip and Java from there. " +
-                             advice + "\n";
-    messages::ShowError(text);
-    LogLine(*run, text);
+    const char* advice = o.bootstraponly && !o.bootstrap_loc.empty() ? "S_NOEXEC_BOOTSTRAP_LOC"
+                         : o.scratch_path_given                      ? "S_NOEXEC_SCRATCH"
+                                                                     : "S_NOEXEC_TEMP";
+    messages::ShowError(messages::FormatMessageText(
+        "S_ERNOEXEC", {run->scratch_dir, messages::MessageText(advice)}));
+    LogLine(*run, messages::FormatLogMessageText(
+                      "S_ERNOEXEC", {run->scratch_dir, messages::LogMessageText(advice)}));
     *status = -1;
     return false;
   }
@@ -281,17 +288,16 @@ bool EnterWorkingDirectory(Run* run) {
   std::string why;
   if (!run->temp_dir.empty() && files.CheckPrivateDirectory(run->temp_dir, &why) &&
       files.SetWorkingDirectory(run->temp_dir)) {
-    const std::string text = "Java starts in " + run->temp_dir + ": the installer's directory " +
-                             run->scratch_dir + " cannot be entered.\n";
-    messages::PrintText(text);
-    LogLine(*run, text);
+    const Said said = SayMessage("S_JAVA_IN_TEMP", {run->temp_dir, run->scratch_dir});
+    messages::PrintText(said.text);
+    LogLine(*run, said.log);
     return true;
   }
-  const std::string text = "Java cannot be started in the installer's directory " +
-                           run->scratch_dir + ": it cannot be entered" +
-                           (why.empty() ? "." : ", and " + why) + "\n";
-  messages::ShowError(text);
-  LogLine(*run, text);
+  // Why TEMP would not do either, in the system's words.
+  const std::string reason = why.empty() ? "" : why + "\n";
+  const Said said = SayMessage("S_ERJAVA_CWD", {run->scratch_dir});
+  messages::ShowError(said.text + reason);
+  LogLine(*run, said.log + reason);
   return false;
 }
 
@@ -334,13 +340,13 @@ void RemoveMadeParents(const Run& run) {
 // medium it refuses) says why on the console and, unless `keep_log` is false (a TEMP the run
 // refuses), in a log in the temporary directory, where a failed run keeps its log; named
 // in English when no catalogue may be shown.
-void RefuseBeforeScratch(const std::string& text, bool keep_log = true) {
+void RefuseBeforeScratch(const Said& said, bool keep_log = true) {
   const OptionState& o = Options();
   const std::string temp = KeepingDirectory();
-  messages::ShowError(text);
+  messages::ShowError(said.text);
   if (!keep_log || temp.empty()) return;
   inventory::OpenLog(temp, o.timestamp, o.log_stem);
-  inventory::WriteLog(text);
+  inventory::WriteLog(said.log);
   const std::string log = inventory::InstallLogPath();
   if (!log.empty()) messages::PrintMessage("S_INSTALL_LOG_KEPT", {log});
   inventory::CloseLog();
@@ -353,7 +359,7 @@ void RefuseBeforeScratch(const std::string& text, bool keep_log = true) {
 bool WritesOffTheMedium(const std::string& option, const std::string& path) {
   std::string place;
   if (!access::MeetsTheMedium(path, true, &place)) return true;
-  RefuseBeforeScratch(messages::FormatMessageText("S_ERMEDIUM_PLACE", {option, path, place}));
+  RefuseBeforeScratch(SayMessage("S_ERMEDIUM_PLACE", {option, path, place}));
   return false;
 }
 
@@ -363,8 +369,7 @@ bool WritesOffTheMedium(const std::string& option, const std::string& path) {
 bool MayMakeBelow(const std::string& path, const std::string& option) {
   std::string why;
   if (platform::Os().files->CheckSharedDirectory(paths::NearestExisting(path), &why)) return true;
-  RefuseBeforeScratch(option + " " + path + " would be made below " + why +
-                      ": another user could change what the installer runs from it.\n");
+  RefuseBeforeScratch(SayMessage("S_ERGIVEN_BELOW", {option, path, why}));
   return false;
 }
 
@@ -380,15 +385,11 @@ bool TakeGivenDirectory(Run* run, const std::string& path, const std::string& op
   // The absolute form of a device name is "\\.\NUL": a device, whatever it looks like, and
   // so is a directory below one ("C:\rs\NUL\").
   if (paths::NamesADevice(path, style)) {
-    RefuseBeforeScratch(option + " " + path +
-                        " names a device, not a directory; the installer stages only into a "
-                        "directory of its own.\n");
+    RefuseBeforeScratch(SayMessage("S_ERGIVEN_DEVICE", {option, path}));
     return false;
   }
   if (path.empty() || paths::IsRootDirectory(path, style)) {
-    RefuseBeforeScratch(option + " " + path +
-                        " names the root of a drive or file system; the installer stages only "
-                        "into a directory of its own.\n");
+    RefuseBeforeScratch(SayMessage("S_ERGIVEN_ROOT", {option, path}));
     return false;
   }
   if (!WritesOffTheMedium(option, path)) return false;
@@ -399,7 +400,7 @@ bool TakeGivenDirectory(Run* run, const std::string& path, const std::string& op
     platform::FileSystem::MakeDirResult r = files.MakeDir(path, true);
     if (r == platform::FileSystem::MakeDirResult::kFailed) {
       RemoveMadeParents(*run);
-      RefuseBeforeScratch(messages::FormatMessageText("S_ERPERDIR", {path}));
+      RefuseBeforeScratch(SayMessage("S_ERPERDIR", {path}));
       return false;
     }
     run->scratch_made = r == platform::FileSystem::MakeDirResult::kCreated;
@@ -417,8 +418,8 @@ bool TakeGivenDirectory(Run* run, const std::string& path, const std::string& op
     run->scratch.reset();
     if (run->scratch_made) files.RemoveDir(path);
     RemoveMadeParents(*run);
-    RefuseBeforeScratch(why.empty() ? messages::FormatMessageText("S_ERPERDIR", {path})
-                                    : option + " " + why + "\n");
+    RefuseBeforeScratch(why.empty() ? SayMessage("S_ERPERDIR", {path})
+                                    : SayText(option + " " + why + "\n"));
     return false;
   }
   // Used as it is now, through every link on its way: a link turned elsewhere later leads
@@ -431,7 +432,7 @@ bool TakeGivenDirectory(Run* run, const std::string& path, const std::string& op
     run->scratch.reset();
     if (run->scratch_made) files.RemoveDir(path);
     RemoveMadeParents(*run);
-    RefuseBeforeScratch(messages::FormatMessageText("S_ERTWO_DIRECTORIES", {option + " " + path}));
+    RefuseBeforeScratch(SayMessage("S_ERTWO_DIRECTORIES", {option + " " + path}));
     return false;
   }
   if (!resolved.empty()) run->scratch_dir = resolved;
@@ -444,8 +445,7 @@ bool TempOffTheMedium() {
   std::string temp, place;
   paths::GetTempDirectory(&temp);
   if (!access::MeetsTheMedium(temp, false, &place)) return true;
-  RefuseBeforeScratch(messages::FormatMessageText("S_ERMEDIUM_PLACE", {"TEMP", temp, place}),
-                      false);
+  RefuseBeforeScratch(SayMessage("S_ERMEDIUM_PLACE", {"TEMP", temp, place}), false);
   return false;
 }
 
@@ -503,9 +503,7 @@ bool KeepInstallLog(const Run& run) {
   }
   if (!inventory::IsRunLog(log)) return true;  // never written, or not the run's: kept in place
   if (run.temp_dir.empty()) {
-    messages::PrintText("The install log " + log +
-                        " cannot be kept in the temporary directory; the directory " +
-                        run.scratch_dir + " is left as it is, with it.\n");
+    messages::PrintMessage("S_LOG_NOT_KEPT", {log, run.scratch_dir});
     return false;
   }
   std::string name = log.substr(log.find_last_of(style.separator) + 1);
@@ -524,8 +522,7 @@ bool KeepInstallLog(const Run& run) {
     if (!platform::Os().files->Identify(kept, &taken)) break;
   }
   // The log stays where it is, and with it the scratch directory: both named.
-  messages::PrintText("The install log " + log + " cannot be moved to " + run.temp_dir +
-                      "; the directory " + run.scratch_dir + " is left as it is, with it.\n");
+  messages::PrintMessage("S_LOG_NOT_KEPT", {log, run.scratch_dir});
   return false;
 }
 
@@ -533,17 +530,20 @@ bool KeepInstallLog(const Run& run) {
 // Java, say) is named on the console and in the log, not left without a word.
 void ReportLeftBehind(const Run& run, const std::vector<std::string>& left) {
   constexpr size_t kShown = 10;
-  std::string text;
-  for (size_t i = 0; i < left.size() && i < kShown; ++i) {
-    text += "The run could not remove " + left[i] + ".\n";
-  }
+  Said said;
+  auto add = [&](const Said& line) {
+    said.text += line.text;
+    said.log += line.log;
+  };
+  for (size_t i = 0; i < left.size() && i < kShown; ++i)
+    add(SayMessage("S_NOT_REMOVED", {left[i]}));
   if (left.size() > kShown) {
-    text += "... and " + std::to_string(left.size() - kShown) + " more of the run's files.\n";
+    add(SayMessage("S_NOT_REMOVED_MORE", {static_cast<long long>(left.size() - kShown)}));
   }
-  if (text.empty()) return;
-  messages::PrintText(text);
+  if (said.text.empty()) return;
+  messages::PrintText(said.text);
   // A log that lay in the scratch directory went with it: the console says it alone.
-  if (inventory::IsRunLog(inventory::InstallLogPath())) LogLine(run, text);
+  if (inventory::IsRunLog(inventory::InstallLogPath())) LogLine(run, said.log);
 }
 
 // Removes what the run made of its scratch directory, and nothing else: never a file-system
@@ -625,15 +625,15 @@ void AbandonStaging(Run* run, int status) {
 // from it runs: the user is told which file and what differed, on the console and in the
 // install log, which is kept; whatever the run staged goes.
 int RefuseTheMedium(Run* run) {
-  const std::string& text = access::MediumRefusal();
+  const Said said = {access::MediumRefusal(), access::MediumRefusalForLog()};
   if (!run->scratch) {
     // Where the catalogue was refused, the console was never set up for its texts.
     platform::Os().console->UseStandardOutput();
-    RefuseBeforeScratch(text);
+    RefuseBeforeScratch(said);
     return -1;
   }
-  messages::ShowError(text);
-  LogLine(*run, text);
+  messages::ShowError(said.text);
+  LogLine(*run, said.log);
   AbandonStaging(run, -1);
   return -1;
 }
@@ -643,14 +643,11 @@ int RefuseTheMedium(Run* run) {
 // manifest's digest; a manifest that is missing or changed is the run's first refusal.
 void GuardTheMedium() {
   std::optional<manifest::Sha256Digest> bound = manifest::BoundDigest();
-  std::string module, error;
+  std::string module;
+  access::Refusal error;
   uint32_t code = 0;
   if (!platform::Os().system->ModulePath(&module, &code)) {
-    if (bound) {
-      access::RefuseMedium(
-          "The installation medium cannot be verified: the launcher cannot "
-          "read its own path. Nothing from the medium is run.\n");
-    }
+    if (bound) access::RefuseMedium({"S_ERMEDIUM_NO_PATH", {}});
     return;
   }
   const size_t cut = module.find_last_of(platform::Os().style->drive_letters ? "\\/" : "/");

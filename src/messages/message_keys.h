@@ -100,6 +100,38 @@ inline constexpr MessageKey kMessageKeys[] = {
     {"S_ERTEMP_UNSAFE", "ss"},
     {"S_ERTWO_DIRECTORIES", "s"},
     {"S_ERJRE_NOT_STAGED", "s"},
+    {"S_ERMEDIUM_CHANGED", "ss"},
+    {"S_ERMEDIUM_UNLISTED", "s"},
+    {"S_ERMEDIUM_MISSING", "s"},
+    {"S_ERMEDIUM_NO_MANIFEST", "s"},
+    {"S_ERMEDIUM_BAD_MANIFEST", "s"},
+    {"S_ERMEDIUM_ABOVE_ROOT", ""},
+    {"S_ERMEDIUM_NO_PATH", ""},
+    {"S_ERNOEXEC", "ss"},
+    {"S_NOEXEC_SCRATCH", ""},
+    {"S_NOEXEC_BOOTSTRAP_LOC", ""},
+    {"S_NOEXEC_TEMP", ""},
+    {"S_JAVA_IN_TEMP", "ss"},
+    {"S_ERJAVA_CWD", "s"},
+    {"S_ERGIVEN_DEVICE", "ss"},
+    {"S_ERGIVEN_ROOT", "ss"},
+    {"S_ERGIVEN_BELOW", "sss"},
+    {"S_ERSTAGE_LANDS", "sss"},
+    {"S_ERJRE_VERSION", "s"},
+    {"S_ERUNZIP_START", "ss"},
+    {"S_ERJAVA_START", "ss"},
+    {"S_LOG_NOT_KEPT", "ss"},
+    {"S_NOT_REMOVED", "s"},
+    {"S_NOT_REMOVED_MORE", "d"},
+    {"S_FREE_SPACE_UNKNOWN", "s"},
+    {"S_LOGS_ELSEWHERE", "sss"},
+    {"S_LOG_NOT_OPENED", "s"},
+    {"S_REG_NOT_WRITABLE", "s"},
+    {"S_REG_VALUE_NOT_WRITTEN", "ss"},
+    {"S_REG_VALUE_LEFT", "s"},
+    {"S_REG_KEY_NOT_MADE", "ss"},
+    {"S_REG_KEY_LEFT", "s"},
+    {"S_LOGS_NOWHERE", "ss"},
 };
 
 inline constexpr size_t kMessageKeyCount = sizeof(kMessageKeys) / sizeof(kMessageKeys[0]);
@@ -128,10 +160,72 @@ inline constexpr AddedKeyText kAddedKeyTexts[] = {
      "not use it.\n"},
     {"S_ERJRE_NOT_STAGED",
      "No Java runtime was unpacked into %s: the runtime component's jars hold none.\n"},
+    {"S_ERMEDIUM_CHANGED",
+     "The installation medium was changed: %s is not the file its manifest lists (%s). Nothing "
+     "from the medium is run.\n"},
+    {"S_ERMEDIUM_UNLISTED",
+     "The installation medium was changed: %s is not listed in its manifest, and the installer "
+     "does not use it. Nothing from the medium is run.\n"},
+    {"S_ERMEDIUM_MISSING",
+     "The installation medium is incomplete: %s, which its manifest lists, is missing or cannot be "
+     "read. Nothing from the medium is run.\n"},
+    {"S_ERMEDIUM_NO_MANIFEST",
+     "The installation medium cannot be verified: its manifest %s is missing or cannot be read. "
+     "Nothing from the medium is run.\n"},
+    {"S_ERMEDIUM_BAD_MANIFEST",
+     "The installation medium cannot be verified: %s. Nothing from the medium is run.\n"},
+    {"S_ERMEDIUM_ABOVE_ROOT",
+     "The installation medium cannot be verified: its manifest lists files above the file system's "
+     "root. Nothing from the medium is run.\n"},
+    {"S_ERMEDIUM_NO_PATH",
+     "The installation medium cannot be verified: the launcher cannot read its own path. Nothing "
+     "from the medium is run.\n"},
+    {"S_ERNOEXEC",
+     "The installer cannot stage into %s: its file system is mounted so that no program may run "
+     "from it (noexec), and the installer runs its unzip and Java from there. %s\n"},
+    {"S_NOEXEC_SCRATCH", "Give -rscratchPath a directory on another file system."},
+    {"S_NOEXEC_BOOTSTRAP_LOC", "Set BOOTSTRAP_LOC to a directory on another file system."},
+    {"S_NOEXEC_TEMP", "Give -rscratchPath a directory on another file system, or set TEMP to one."},
+    {"S_JAVA_IN_TEMP", "Java starts in %s: the installer's directory %s cannot be entered.\n"},
+    {"S_ERJAVA_CWD",
+     "Java cannot be started in the installer's directory %s: it cannot be entered.\n"},
+    {"S_ERGIVEN_DEVICE",
+     "%s %s names a device, not a directory; the installer stages only into a directory of its "
+     "own.\n"},
+    {"S_ERGIVEN_ROOT",
+     "%s %s names the root of a drive or file system; the installer stages only into a directory "
+     "of its own.\n"},
+    {"S_ERGIVEN_BELOW",
+     "%s %s would be made below %s: another user could change what the installer runs from it.\n"},
+    {"S_ERSTAGE_LANDS",
+     "The installer cannot stage %s into %s: it would land on %s, which was there before. Nothing "
+     "has been staged; what a run that was killed staged there is yours to remove.\n"},
+    {"S_ERJRE_VERSION",
+     "JRE_VERSION \"%s\" is no plain directory name: the installer is not staged.\n"},
+    {"S_ERUNZIP_START", "The unzip program %s cannot be started: %s\n"},
+    {"S_ERJAVA_START", "Java (%s) cannot be started: %s\n"},
+    {"S_LOG_NOT_KEPT",
+     "The install log %s cannot be kept in the temporary directory; the directory %s is left as it "
+     "is, with it.\n"},
+    {"S_NOT_REMOVED", "The run could not remove %s.\n"},
+    {"S_NOT_REMOVED_MORE", "... and %d more of the run's files.\n"},
+    {"S_FREE_SPACE_UNKNOWN",
+     "The free space in %s cannot be read; the installer files are copied all the same.\n"},
+    {"S_LOGS_ELSEWHERE", "The logs are not written to %s: %s They are written to %s instead.\n"},
+    {"S_LOG_NOT_OPENED", "The log %s cannot be opened: what it would hold is not kept.\n"},
+    {"S_REG_NOT_WRITABLE", "The registry key %s cannot be opened for writing.\n"},
+    {"S_REG_VALUE_NOT_WRITTEN", "The value %s cannot be written to the registry key %s.\n"},
+    {"S_REG_VALUE_LEFT",
+     "The registry value %s, written to test access, cannot be removed; remove it by hand.\n"},
+    {"S_REG_KEY_NOT_MADE", "The key %s cannot be made below the registry key %s.\n"},
+    {"S_REG_KEY_LEFT",
+     "The registry key %s, made to test access, cannot be removed; remove it by hand.\n"},
+    {"S_LOGS_NOWHERE", "The logs are not written to %s: %s No other place is left for them.\n"},
 };
-// The 69 keys of the launcher's messages, and three more, so that no run ends without
-// saying why: the install log that a failed run keeps out of the scratch directory it
-// removes, too little room for the bootstrap, and a copy of the bootstrap that failed.
-static_assert(kMessageKeyCount == 76);
+// The 69 keys of the launcher's messages, and those it added so that no run ends without
+// saying why, in the user's language: the install log that a failed run keeps, too little
+// room for the bootstrap, a copy of the bootstrap that failed, and every place, medium,
+// name and program the run refuses.
+static_assert(kMessageKeyCount == 108);
 
 }  // namespace zorvex::messages

@@ -86,6 +86,16 @@ TEST_P(HardeningTest, GivenScratchDirectoryKeepsWhatWasThere) {
     EXPECT_EQ(std::distance(fs::directory_iterator(medium_.medium_dir), {}), entries);
   }
   EXPECT_EQ(medium_.JavaRuns().size(), 1u);
+  // Said in the user's language, and kept in the log's.
+  r = medium_.Run(
+      {"-silent", "-noconsole", "-rtimestamp", "G", "-rscratchPath", M(medium_.medium_dir)},
+      {{"LANG", "de_DE.UTF-8"}});
+  EXPECT_NE(r.out.find("liegt auf dem Installationsmedium oder enthält es"), std::string::npos)
+      << r.out;
+  EXPECT_EQ(r.out.find("lies on the installation medium"), std::string::npos) << r.out;
+  EXPECT_NE(medium_.ReadFile(medium_.temp_dir + "/installActionsG.log")
+                .find("lies on the installation medium or holds it"),
+            std::string::npos);
   // A file is no directory to stage into, whoever owns it.
   r = medium_.Run({"-silent", "-noconsole", "-rscratchPath", M(mine + "/file.txt")});
   EXPECT_EQ(r.status, 255) << r.out << r.err;

@@ -121,18 +121,18 @@ platform::FileSystem::ReadResult ReadVerified(platform::FileSystem* inner, const
     // Nothing of the medium's side that the manifest does not list is read: a file beside
     // the launcher's directory is as much the medium's as one inside it.
     if (!inner->Exists(path)) return platform::FileSystem::ReadResult::kCannotOpen;
-    RefuseMedium(UnlistedText(full));
+    RefuseMedium(UnlistedFile(full));
     return platform::FileSystem::ReadResult::kCannotOpen;
   }
   platform::FileSystem::ReadResult r = inner->ReadFile(path, bytes);
   if (r != platform::FileSystem::ReadResult::kOk) {
-    if (!inner->Exists(path)) RefuseMedium(MissingText(full));
+    if (!inner->Exists(path)) RefuseMedium(MissingFile(full));
     return r;
   }
   std::string how;
   if (!platform::TreeWriter::Matches(ExpectedOf(*listed->second), bytes->size(), Sha256Of(*bytes),
                                      &how)) {
-    RefuseMedium(ChangedText(full, how));
+    RefuseMedium(ChangedFile(full, how));
     bytes->clear();
     return platform::FileSystem::ReadResult::kCannotOpen;
   }
@@ -152,7 +152,7 @@ class GuardedTree : public platform::TreeWriter {
     if (l.verdict == Verdict::kNotOnMedium)
       return inner_->CopyRegularFile(from, rel, expected, mismatch);
     if (l.verdict != Verdict::kListed || l.entry->link) {
-      RefuseMedium(UnlistedText(FullPathOf(from)));
+      RefuseMedium(UnlistedFile(FullPathOf(from)));
       return false;
     }
     Expected e = ExpectedOf(*l.entry);
@@ -161,9 +161,9 @@ class GuardedTree : public platform::TreeWriter {
     // A copy that could not be written (a full disk) is not the medium's fault: the
     // caller says what failed.
     if (!how.empty()) {
-      RefuseMedium(ChangedText(FullPathOf(from), how));
+      RefuseMedium(ChangedFile(FullPathOf(from), how));
     } else if (!S().saved.files->Exists(from)) {
-      RefuseMedium(MissingText(FullPathOf(from)));
+      RefuseMedium(MissingFile(FullPathOf(from)));
     }
     return false;
   }
@@ -172,12 +172,12 @@ class GuardedTree : public platform::TreeWriter {
     Lookup l = LookUp(from);
     if (l.verdict == Verdict::kNotOnMedium) return inner_->CopyLink(from, rel, expected_target);
     if (l.verdict != Verdict::kListed || !l.entry->link) {
-      RefuseMedium(UnlistedText(FullPathOf(from)));
+      RefuseMedium(UnlistedFile(FullPathOf(from)));
       return platform::FileSystem::LinkCopy::kFailed;
     }
     platform::FileSystem::LinkCopy r = inner_->CopyLink(from, rel, &l.entry->target);
     if (r == platform::FileSystem::LinkCopy::kFailed) {
-      RefuseMedium(ChangedText(FullPathOf(from),
+      RefuseMedium(ChangedFile(FullPathOf(from),
                                "a link to another target than " + l.entry->target + ", or none"));
     }
     return r;
@@ -228,14 +228,14 @@ class GuardedFiles : public platform::FileSystem {
   // of the medium may take that way.
   LinkCopy CopyLink(const std::string& from, const std::string& to) override {
     if (LookUp(from).verdict != Verdict::kNotOnMedium) {
-      RefuseMedium(UnlistedText(FullPathOf(from)));
+      RefuseMedium(UnlistedFile(FullPathOf(from)));
       return LinkCopy::kFailed;
     }
     return in_->CopyLink(from, to);
   }
   bool CopyFileOverwriting(const std::string& from, const std::string& to) override {
     if (LookUp(from).verdict != Verdict::kNotOnMedium) {
-      RefuseMedium(UnlistedText(FullPathOf(from)));
+      RefuseMedium(UnlistedFile(FullPathOf(from)));
       return false;
     }
     return in_->CopyFileOverwriting(from, to);
@@ -286,7 +286,7 @@ class GuardedFiles : public platform::FileSystem {
   bool Present(const std::string& p) {
     Lookup l = LookUp(p);
     if (l.verdict != Verdict::kListed || in_->Exists(p) || in_->IsLink(p)) return true;
-    RefuseMedium(MissingText(FullPathOf(p)));
+    RefuseMedium(MissingFile(FullPathOf(p)));
     return false;
   }
   platform::FileSystem* in_;
@@ -324,13 +324,13 @@ class GuardedSystem : public platform::System {
 
 }  // namespace
 
-Refusal ChangedText(const std::string& path, const std::string& how) {
+Refusal ChangedFile(const std::string& path, const std::string& how) {
   return {"S_ERMEDIUM_CHANGED", {path, how}};
 }
 
-Refusal UnlistedText(const std::string& path) { return {"S_ERMEDIUM_UNLISTED", {path}}; }
+Refusal UnlistedFile(const std::string& path) { return {"S_ERMEDIUM_UNLISTED", {path}}; }
 
-Refusal MissingText(const std::string& path) { return {"S_ERMEDIUM_MISSING", {path}}; }
+Refusal MissingFile(const std::string& path) { return {"S_ERMEDIUM_MISSING", {path}}; }
 
 bool GuardMedium(const std::string& launcher_dir, const std::string& program_name,
                  const Sha256Digest& bound, Refusal* error) {
@@ -347,7 +347,7 @@ bool GuardMedium(const std::string& launcher_dir, const std::string& program_nam
   }
   Sha256Digest digest = Sha256Of(text);
   if (digest != bound) {
-    *error = ChangedText(
+    *error = ChangedFile(
         path, "SHA-256 " + ToHex(digest) + ", where the launcher vouches for " + ToHex(bound));
     return false;
   }
@@ -440,7 +440,7 @@ bool ForJava(const std::string& path, bool class_path_entry, bool staged) {
       return !(class_path_entry && staged);
     case Verdict::kUnlisted:
       if (s.saved.files->Exists(path) || s.saved.files->IsLink(path)) {
-        RefuseMedium(UnlistedText(FullPathOf(path)));
+        RefuseMedium(UnlistedFile(FullPathOf(path)));
       }
       return !class_path_entry;
     case Verdict::kListed:
@@ -455,9 +455,9 @@ bool ForJava(const std::string& path, bool class_path_entry, bool staged) {
   Sha256Digest digest;
   std::string how;
   if (!manifest::HashFile(manifest::PathOfUtf8(path), &size, &digest)) {
-    RefuseMedium(MissingText(FullPathOf(path)));
+    RefuseMedium(MissingFile(FullPathOf(path)));
   } else if (!platform::TreeWriter::Matches(ExpectedOf(*l.entry), size, digest, &how)) {
-    RefuseMedium(ChangedText(FullPathOf(path), how));
+    RefuseMedium(ChangedFile(FullPathOf(path), how));
   } else {
     s.hashed.insert(key);
   }
@@ -532,7 +532,7 @@ bool VerifyTrees(const std::vector<std::string>& dirs) {
         path += platform::Os().style->separator + part;
       std::error_code missing;
       if (!fs::exists(fs::symlink_status(PathOfUtf8(path), missing))) {
-        RefuseMedium(MissingText(FullPathOf(path)));
+        RefuseMedium(MissingFile(FullPathOf(path)));
         return false;
       }
     }
@@ -545,12 +545,12 @@ bool VerifyTrees(const std::vector<std::string>& dirs) {
       Lookup l = LookUp(path);
       if (l.verdict == Verdict::kNotOnMedium) continue;
       if (l.verdict != Verdict::kListed || l.entry->link != e.is_symlink(ec)) {
-        RefuseMedium(UnlistedText(FullPathOf(path)));
+        RefuseMedium(UnlistedFile(FullPathOf(path)));
         return false;
       }
       if (l.entry->link) {
         if (Utf8Of(fs::read_symlink(e.path(), ec)) != l.entry->target) {
-          RefuseMedium(ChangedText(FullPathOf(path), "a link to another target"));
+          RefuseMedium(ChangedFile(FullPathOf(path), "a link to another target"));
           return false;
         }
         continue;
@@ -560,15 +560,15 @@ bool VerifyTrees(const std::vector<std::string>& dirs) {
       const bool read = manifest::HashFile(e.path(), &size, &digest);
       std::string how;
       if (!read || !platform::TreeWriter::Matches(ExpectedOf(*l.entry), size, digest, &how)) {
-        RefuseMedium(how.empty() ? MissingText(FullPathOf(path))
-                                 : ChangedText(FullPathOf(path), how));
+        RefuseMedium(how.empty() ? MissingFile(FullPathOf(path))
+                                 : ChangedFile(FullPathOf(path), how));
         return false;
       }
       std::string key;
       if (RelativeKey(KeysOf(path), &key)) S().hashed.insert(key);
     }
     if (ec) {
-      RefuseMedium(MissingText(dir));
+      RefuseMedium(MissingFile(dir));
       return false;
     }
   }

@@ -62,9 +62,9 @@ std::string MediumRefusal();
 std::string MediumRefusalForLog();
 
 // The refusals naming the file and what differed.
-Refusal ChangedText(const std::string& path, const std::string& how);
-Refusal UnlistedText(const std::string& path);
-Refusal MissingText(const std::string& path);
+Refusal ChangedFile(const std::string& path, const std::string& how);
+Refusal UnlistedFile(const std::string& path);
+Refusal MissingFile(const std::string& path);
 
 // The files of the manifest directly in the directory `dir` whose names end in `suffix`:
 // their names and entries.

@@ -152,7 +152,7 @@ bool Driver::StageVerifiedUnzip() {
   if (!target->MakeDirs(name) || !target->CopyRegularFile(from, name + "/" + program)) {
     // The medium's refusal says what was wrong with the medium; else the copy could not
     // be written, and the run says so.
-    if (access::MediumRefusal().empty()) {
+    if (!access::MediumRefused()) {
       const messages::FormatArgs args = {from, Join(Join(r_.target_dir, name), program)};
       messages::ShowError(messages::FormatMessageText("S_ERBOOTSTRAP_COPY", args));
       inventory::WriteLog(messages::FormatLogMessageText("S_ERBOOTSTRAP_COPY", args));
@@ -466,7 +466,7 @@ int Driver::Run() {
   int result = Stage();
   RemoveVerifiedUnzip();
   if (r_.made != nullptr) *r_.made = MadeAtTop();
-  if (!access::MediumRefusal().empty()) {
+  if (access::MediumRefused()) {
     RemoveWhatWasStaged();
     return kBootstrapFailed;
   }
@@ -510,7 +510,7 @@ int Driver::Stage() {
   }
   // The jars' listings have been checked against the manifest: nothing is written when
   // one is missing, not listed or not of its listed size.
-  if (!access::MediumRefusal().empty()) return kBootstrapFailed;
+  if (access::MediumRefused()) return kBootstrapFailed;
   if (r_.held_before != nullptr && !r_.held_before->empty() && !LandsOnNothingOfTheUsers()) {
     return kBootstrapFailed;
   }
@@ -645,7 +645,7 @@ std::unique_ptr<unzip::MappedArchive> CheckedBytes(const std::string& path,
     if (archive) digest = manifest::Sha256Of(archive->data(), archive->size());
   }
   if (!archive) {
-    access::RefuseMedium(access::MissingText(FullPathOf(path)));
+    access::RefuseMedium(access::MissingFile(FullPathOf(path)));
     return nullptr;
   }
   if (how.empty() && !listed.directory_offset) {
@@ -656,7 +656,7 @@ std::unique_ptr<unzip::MappedArchive> CheckedBytes(const std::string& path,
   }
   if (how.empty() && !archive->Unchanged()) how = "it was opened for writing while it was read";
   if (!how.empty()) {
-    access::RefuseMedium(access::ChangedText(FullPathOf(path), how));
+    access::RefuseMedium(access::ChangedFile(FullPathOf(path), how));
     return nullptr;
   }
   return archive;
@@ -716,7 +716,7 @@ std::vector<JarListing> ListJars(const std::string& dir, JarCache* cache) {
     const bool variant = names_of_key[key] > 1 && listed.count(key) > 0 && listed[key] != e.name;
     if (lookup.verdict == access::Verdict::kUnlisted ||
         lookup.verdict == access::Verdict::kDirectory || variant) {
-      access::RefuseMedium(access::UnlistedText(FullPathOf(path)));
+      access::RefuseMedium(access::UnlistedFile(FullPathOf(path)));
       continue;
     }
     if (!variant) listed.erase(key);
@@ -731,7 +731,7 @@ std::vector<JarListing> ListJars(const std::string& dir, JarCache* cache) {
     if (cache != nullptr) (*cache)[full] = jar.entries;
   }
   if (!listed.empty()) {
-    access::RefuseMedium(access::MissingText(Join(FullPathOf(dir), listed.begin()->second)));
+    access::RefuseMedium(access::MissingFile(Join(FullPathOf(dir), listed.begin()->second)));
   }
   return jars;
 }
@@ -799,7 +799,7 @@ int UnzipJars(const std::string& source, const std::string& destination,
     // The launcher checked the jars before; the unzip found one changed since, and says
     // which on its error output. What it unpacked goes with the rest of the staging.
     const std::string jar = Join(full, listed.size() == 1 ? listed[0].first : "*.jar");
-    access::RefuseMedium(access::ChangedText(
+    access::RefuseMedium(access::ChangedFile(
         jar,
         "the medium's unzip found it changed after it was checked; what was unpacked of it "
         "is removed"));

@@ -66,7 +66,7 @@ int ListedArrived(const std::string& source, platform::TreeWriter* writer, const
     }
     std::string full;
     paths::GetFullPath(&full, path);
-    const access::Refusal missing = access::MissingText(full);
+    const access::Refusal missing = access::MissingFile(full);
     access::RefuseMedium(missing);
     inventory::WriteLog(messages::FormatLogMessageText(missing.key, missing.args));
     return -1;

@@ -711,13 +711,12 @@ int RunLauncher(std::vector<std::string> args) {
   access::UnguardMedium();
   GuardTheMedium();
   // A catalogue that is not the medium's is not shown: the refusal is said in English.
-  bool catalogue =
-      access::MediumRefusal().empty() && messages::LoadMessageCatalogue(run.module_path) == 0;
-  if (!catalogue && access::MediumRefusal().empty()) return 1;
+  bool catalogue = !access::MediumRefused() && messages::LoadMessageCatalogue(run.module_path) == 0;
+  if (!catalogue && !access::MediumRefused()) return 1;
   ScanOptions(&run.args, &run.last_argument_upper);
   AddUserChoices();
   if (!o.noconsole) messages::CreateLauncherConsole();
-  if (!access::MediumRefusal().empty()) return RefuseTheMedium(&run);
+  if (access::MediumRefused()) return RefuseTheMedium(&run);
   run.startup_location = StartupLocationOf(run.module_path);
   if (!o.prereqlogloc.empty() && !WritesOffTheMedium("-PREREQLOGLOC", o.prereqlogloc)) return -1;
   if (!TakeScratchDirectory(&run)) return -1;
@@ -725,7 +724,7 @@ int RunLauncher(std::vector<std::string> args) {
   run.param_result = config::ReadParameterFile(&o.param_file, &run.scratch_dir,
                                                &run.startup_location, &run.settings);
   LogRefusedTimestamp(run);
-  if (!access::MediumRefusal().empty()) return RefuseTheMedium(&run);
+  if (access::MediumRefused()) return RefuseTheMedium(&run);
   if (!access::MediumGuarded()) {
     LogLine(run,
             "The medium's files are not verified: the launcher carries no manifest of them.\n");
@@ -738,7 +737,7 @@ int RunLauncher(std::vector<std::string> args) {
     if (inventory::InstallLogPath().empty()) DropEmptyScratchDirectory(&run);
     return -1;
   }
-  if (!access::MediumRefusal().empty()) return RefuseTheMedium(&run);
+  if (access::MediumRefused()) return RefuseTheMedium(&run);
   if (run.param_result != 0) {
     if (run.param_result == -2) messages::PressEnterPause();
     return run.param_result;
@@ -746,14 +745,14 @@ int RunLauncher(std::vector<std::string> args) {
   config::DeriveInstallerLocations(&run.settings);
   int status = 0;
   if (Bootstrapping(run) && !Bootstrap(&run, &status)) {
-    if (!access::MediumRefusal().empty()) return RefuseTheMedium(&run);
+    if (access::MediumRefused()) return RefuseTheMedium(&run);
     AbandonStaging(&run, status);
     return status;
   }
-  if (!access::MediumRefusal().empty() || !VerifyInPlace(run)) return RefuseTheMedium(&run);
+  if (access::MediumRefused() || !VerifyInPlace(run)) return RefuseTheMedium(&run);
   config::DeriveJavaLocations(o.param_file, &run.settings);
   PrepareJava(&run);
-  if (!access::MediumRefusal().empty()) return RefuseTheMedium(&run);
+  if (access::MediumRefused()) return RefuseTheMedium(&run);
   if (!o.bootstraponly && !paths::FileExists(run.java_executable)) {
     messages::ShowError(messages::FormatMessageText("S_ERJRENFD", {run.java_executable, "1.3.1"}));
     run.result = -1;

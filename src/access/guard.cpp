@@ -100,7 +100,9 @@ bool RelativeKey(const std::vector<std::string>& keys, std::string* key) {
 // The key of a path the manifest may speak of: listed, or on the medium's side; false for
 // whatever is not the medium's.
 bool MediumKey(const std::string& path, std::string* key) {
-  return LookUp(path).verdict != Verdict::kNotOnMedium && RelativeKey(KeysOf(path), key);
+  Lookup l = LookUp(path);
+  *key = l.key;
+  return l.verdict != Verdict::kNotOnMedium;
 }
 
 // The verified bytes of a listed file, read once: later reads get the same bytes, so that
@@ -416,16 +418,21 @@ Lookup LookUp(const std::string& path) {
   Lookup l;
   State& s = S();
   std::string key;
-  if (!s.active || !RelativeKey(KeysOf(path), &key) || s.own.count(key) > 0) return l;
+  // The path's keys, made once from its text: the manifest's key and the class are both
+  // taken from them.
+  const std::vector<std::string> keys = s.active ? KeysOf(path) : std::vector<std::string>{};
+  if (!s.active || !RelativeKey(keys, &key) || s.own.count(key) > 0) return l;
   // A listed file is checked wherever the run meets it, also where a user's choice or a
   // directory of the run's own names it.
   if (auto found = s.by_key.find(key); found != s.by_key.end()) {
     l.verdict = Verdict::kListed;
     l.entry = found->second;
+    l.key = key;
     return l;
   }
-  if (Classify(path) != Place::kMedium) return l;
+  if (ClassifyKeys(keys) != Place::kMedium) return l;
   l.verdict = s.dirs.count(key) > 0 ? Verdict::kDirectory : Verdict::kUnlisted;
+  l.key = key;
   return l;
 }
 
@@ -448,8 +455,7 @@ bool ForJava(const std::string& path, bool class_path_entry, bool staged) {
   }
   if (class_path_entry && staged) return false;
   // Java reads it in place, after this check: once more, from its bytes now.
-  std::string key;
-  RelativeKey(KeysOf(path), &key);
+  const std::string& key = l.key;
   if (l.entry->link || s.hashed.count(key) > 0) return true;
   uint64_t size = 0;
   Sha256Digest digest;
@@ -564,8 +570,7 @@ bool VerifyTrees(const std::vector<std::string>& dirs) {
                                  : ChangedFile(FullPathOf(path), how));
         return false;
       }
-      std::string key;
-      if (RelativeKey(KeysOf(path), &key)) S().hashed.insert(key);
+      S().hashed.insert(l.key);
     }
     if (ec) {
       RefuseMedium(MissingFile(dir));

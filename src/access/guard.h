@@ -43,6 +43,7 @@ enum class Verdict { kNotOnMedium, kListed, kDirectory, kUnlisted };
 struct Lookup {
   Verdict verdict = Verdict::kNotOnMedium;
   const Entry* entry = nullptr;  // when listed
+  std::string key;               // on the medium: the path as the manifest names it
 };
 Lookup LookUp(const std::string& path);
 

@@ -129,9 +129,10 @@ void AddUserChoice(const std::string& path) {
   if (!path.empty()) P().user_choices.push_back(KeysOf(path));
 }
 
-Place Classify(const std::string& path) {
+Place Classify(const std::string& path) { return ClassifyKeys(KeysOf(path)); }
+
+Place ClassifyKeys(const std::vector<std::string>& keys) {
   const Places& p = P();
-  std::vector<std::string> keys = KeysOf(path);
   for (const MediumPlace& place : p.medium) {
     if (IsSameOrBelow(keys, place.keys)) return Place::kMedium;
   }

@@ -46,6 +46,8 @@ void AddUserChoice(const std::string& path);
 // own places, then below a user's choice, then on a verified medium's side; the system's
 // otherwise.
 Place Classify(const std::string& path);
+// The same of a path's keys (see KeysOf), made once by the caller.
+Place ClassifyKeys(const std::vector<std::string>& keys);
 
 // Whether a place to write would touch the medium: it is one of the medium's places, lies
 // below one, or (`or_holds`) holds one. *place then names the medium's place it meets.

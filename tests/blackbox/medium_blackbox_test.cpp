@@ -446,7 +446,7 @@ TEST_F(NativeMediumToolTest, PackedJarsAreSoundForInfoZip) {
   // Each line: the mode, then the fixed time, then the name.
   for (const auto& [mode, name] : std::vector<std::pair<std::string, std::string>>{
            {"lrwxrwxrwx", "extra/link"},
-           {"-rwxr--r--", "extra/run.sh"},  // as on disk: only the owner may run it
+           {"-rwxr-xr-x", "extra/run.sh"},  // the medium's own mode, not the input's 0777
            {"-rw-r--r--", "zek/jlib/zorcore.jar"},
            {"-rwxr-xr-x", "jre/17.0.2/bin/java"}}) {
     std::regex line("\n" + mode + " .* 00-Jan-01 00:00 " + name + "\n");

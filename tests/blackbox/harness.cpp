@@ -185,8 +185,15 @@ RunResult SpawnInTerminal(const std::vector<std::string>& argv,
       }
     }
   }
+  // The terminal closes as the program ends, a moment before it can be reaped: it is given
+  // that moment before it counts as still running.
   int status = 0;
-  if (waitpid(pid, &status, WNOHANG) == 0) {
+  pid_t ended = waitpid(pid, &status, WNOHANG);
+  for (int i = 0; ended == 0 && std::chrono::steady_clock::now() < deadline && i < 400; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ended = waitpid(pid, &status, WNOHANG);
+  }
+  if (ended == 0) {
     kill(pid, SIGKILL);
     waitpid(pid, &status, 0);
     result.err = "timed out";

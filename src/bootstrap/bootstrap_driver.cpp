@@ -30,12 +30,6 @@ constexpr char kZek[] = "zorvex.swd.zek";
 constexpr char kZekCore[] = "zorvex.swd.zek.core";
 constexpr char kZpatch[] = "zorvex.swd.zpatch";
 
-std::string Join(const std::string& dir, const std::string& name) {
-  std::string path = dir;
-  paths::AppendPath(&path, name);
-  return path;
-}
-
 // The entries and bytes the jars of a component directory hold, from their central
 // directories: what its unpacking will write.
 void JarContents(const std::string& dir, JarCache* cache, uint64_t* files, uint64_t* bytes) {
@@ -148,18 +142,18 @@ bool Driver::StageVerifiedUnzip() {
   const bool windows = platform::Os().style->drive_letters;
   const std::string program = windows ? "unzip.exe" : "unzip";
   verified_unzip_ = name;
-  const std::string from = Join(r_.startup_location, program);
+  const std::string from = paths::JoinPath(r_.startup_location, program);
   if (!target->MakeDirs(name) || !target->CopyRegularFile(from, name + "/" + program)) {
     // The medium's refusal says what was wrong with the medium; else the copy could not
     // be written, and the run says so.
     if (!access::MediumRefused()) {
-      const messages::FormatArgs args = {from, Join(Join(r_.target_dir, name), program)};
+      const messages::FormatArgs args = {from, paths::JoinPath(paths::JoinPath(r_.target_dir, name), program)};
       messages::ShowError(messages::FormatMessageText("S_ERBOOTSTRAP_COPY", args));
       inventory::WriteLog(messages::FormatLogMessageText("S_ERBOOTSTRAP_COPY", args));
     }
     return false;
   }
-  unzip_dir_ = Join(r_.target_dir, name);
+  unzip_dir_ = paths::JoinPath(r_.target_dir, name);
   return true;
 }
 
@@ -167,7 +161,7 @@ bool Driver::StageVerifiedUnzip() {
 uint64_t Driver::VerifiedUnzipBytes() const {
   if (!access::MediumGuarded() || o_.nobootstrap) return 0;
   const std::string program = platform::Os().style->drive_letters ? "unzip.exe" : "unzip";
-  access::Lookup listed = access::LookUp(Join(r_.startup_location, program));
+  access::Lookup listed = access::LookUp(paths::JoinPath(r_.startup_location, program));
   return listed.entry != nullptr ? listed.entry->size : 0;
 }
 
@@ -176,7 +170,7 @@ void Driver::RemoveVerifiedUnzip() {
   platform::TreeWriter* target = Target();
   std::vector<std::string> left;
   if (target) target->Remove(verified_unzip_, &left);
-  if (!target) left.push_back(Join(r_.target_dir, verified_unzip_));
+  if (!target) left.push_back(paths::JoinPath(r_.target_dir, verified_unzip_));
   // Named, not left without a word.
   for (const std::string& path : left)
     inventory::WriteLog("The run could not remove " + path + ".\n");
@@ -203,7 +197,7 @@ std::set<safetree::FileId> Driver::MadeAtTop() const {
   }
   const std::string log = inventory::InstallLogPath();
   for (const platform::DirEntry& e : entries) {
-    if (held_before_.count(e.id) != 0 || (!log.empty() && Join(r_.target_dir, e.name) == log)) {
+    if (held_before_.count(e.id) != 0 || (!log.empty() && paths::JoinPath(r_.target_dir, e.name) == log)) {
       continue;
     }
     if (r_.held_before == nullptr || planned.count(safetree::NameKey(e.name)) > 0) {
@@ -262,7 +256,7 @@ void Driver::PlanProgress() {
 bool Driver::CopyRequired(const std::string& from, const std::string& rel) {
   progress_.Step(from, CountFiles(from), 0);
   if (CopyTreeInto(from, Target(), r_.target_dir, rel) == 0) return true;
-  const std::string to = rel.empty() ? r_.target_dir : Join(r_.target_dir, rel);
+  const std::string to = rel.empty() ? r_.target_dir : paths::JoinPath(r_.target_dir, rel);
   messages::ShowError(messages::FormatMessageText("S_ERBOOTSTRAP_COPY", {from, to}));
   inventory::WriteLog(messages::FormatLogMessageText("S_ERBOOTSTRAP_COPY", {from, to}));
   return false;
@@ -349,14 +343,14 @@ bool Driver::StagePlain() {
   std::string& jre = *r_.jre_location;
   if (r_.copy_jre) {
     if (!CopyRequired(jre, "jre")) return false;
-    jre = Join(r_.target_dir, "jre");
+    jre = paths::JoinPath(r_.target_dir, "jre");
   }
-  const std::string zek = Join(r_.target_dir, "zek");
+  const std::string zek = paths::JoinPath(r_.target_dir, "zek");
   if (!CopyRequired(st_.zek_location, "zek")) return false;
   st_.zek_location = zek;
   if (!CopyRequired(st_.zek_core_location, "zek")) return false;
   st_.zek_core_location = zek;
-  const std::string zpatch = Join(r_.target_dir, "ZPatch");
+  const std::string zpatch = paths::JoinPath(r_.target_dir, "ZPatch");
   if (!CopyRequired(st_.zpatch_location, "ZPatch")) return false;
   st_.zpatch_location = zpatch;
   return true;
@@ -365,13 +359,13 @@ bool Driver::StagePlain() {
 // The Java home below the target: {target}/jdk/ for a development kit, else the first
 // entry of {target}/jre.
 bool Driver::FindJavaHome(bool development_kit) {
-  const std::string dir = Join(r_.target_dir, development_kit ? "jdk" : "jre");
+  const std::string dir = paths::JoinPath(r_.target_dir, development_kit ? "jdk" : "jre");
   std::vector<platform::DirEntry> entries;
   if (platform::Os().files->ListDirectory(dir, &entries)) {
     for (const platform::DirEntry& e : entries) {
       if (e.name == "." || e.name == "..") continue;
       *r_.jre_location =
-          development_kit ? dir + platform::Os().style->separator : Join(dir, e.name);
+          development_kit ? dir + platform::Os().style->separator : paths::JoinPath(dir, e.name);
       return true;
     }
   }
@@ -403,7 +397,7 @@ bool Driver::RuntimeStep() {
   if (!o_.nobootstrap && !Unzip(kJre, jre)) return false;
   Timing(kStepTiming, kJre, start);
   if (st_.jre_version.size() > 2) {
-    CopyTreeInto(Join(jre, "Expanded"), Target(), r_.target_dir, "jre/" + st_.jre_version);
+    CopyTreeInto(paths::JoinPath(jre, "Expanded"), Target(), r_.target_dir, "jre/" + st_.jre_version);
   }
   return FindJavaHome(development_kit);
 }
@@ -413,8 +407,8 @@ bool Driver::InstallerStep() {
   if (!paths::FileExists(st_.zek_location)) st_.zek_location = HighestComponentDir(kZek);
   if (!o_.nobootstrap && !Unzip(kZek, st_.zek_location)) return false;
   Timing(kStepTiming, kZek, start);
-  CopyTreeInto(Join(st_.zek_location, "Expanded"), Target(), r_.target_dir, "");
-  st_.zek_location = Join(r_.target_dir, "zek");
+  CopyTreeInto(paths::JoinPath(st_.zek_location, "Expanded"), Target(), r_.target_dir, "");
+  st_.zek_location = paths::JoinPath(r_.target_dir, "zek");
   return true;
 }
 
@@ -426,10 +420,10 @@ bool Driver::CoreStep() {
   if (!paths::FileExists(st_.zek_core_location)) {
     st_.zek_core_location = HighestComponentDir(kZekCore);
   }
-  CopyTreeInto(Join(st_.zek_core_location, "Expanded"), Target(), r_.target_dir, "");
+  CopyTreeInto(paths::JoinPath(st_.zek_core_location, "Expanded"), Target(), r_.target_dir, "");
   if (!o_.nobootstrap && !Unzip(kZekCore, st_.zek_core_location)) return !access::MediumGuarded();
   Timing(kStepTiming, kZekCore, start);
-  st_.zek_core_location = Join(r_.target_dir, "zek");
+  st_.zek_core_location = paths::JoinPath(r_.target_dir, "zek");
   return true;
 }
 
@@ -438,7 +432,7 @@ bool Driver::PatchStep() {
   if (!paths::FileExists(st_.zpatch_location)) st_.zpatch_location = HighestComponentDir(kZpatch);
   if (!o_.nobootstrap && !Unzip(kZpatch, st_.zpatch_location)) return false;
   Timing(kStepTiming, kZpatch, start);
-  st_.zpatch_location = Join(r_.target_dir, "ZPatch");
+  st_.zpatch_location = paths::JoinPath(r_.target_dir, "ZPatch");
   return true;
 }
 
@@ -524,7 +518,7 @@ int Driver::Stage() {
   }
   if (!st_.images_location.empty()) {
     CopyTreeInto(st_.images_location, Target(), r_.target_dir, "images");
-    st_.images_location = Join(r_.target_dir, "images");
+    st_.images_location = paths::JoinPath(r_.target_dir, "images");
   }
   if (o_.printtime) inventory::OpenTimeLog(r_.target_dir, o_.timestamp);
   if (!StageVerifiedUnzip()) return kBootstrapFailed;
@@ -542,7 +536,7 @@ int Driver::Stage() {
   std::string& prereq = *r_.prereq_config_location;
   if (!prereq.empty()) {
     if (!CopyRequired(prereq, "prereq")) return kBootstrapFailed;
-    prereq = Join(r_.target_dir, "prereq");
+    prereq = paths::JoinPath(r_.target_dir, "prereq");
   }
   CopyExtensions();
   MakeStagedTreesWritable();
@@ -584,8 +578,8 @@ std::set<std::string> Driver::StagedTopLevelNames() const {
         }
       }
     }
-    if (installer_) listed(Join(st_.zek_location, "Expanded"));
-    if (core_) listed(Join(st_.zek_core_location, "Expanded"));
+    if (installer_) listed(paths::JoinPath(st_.zek_location, "Expanded"));
+    if (core_) listed(paths::JoinPath(st_.zek_core_location, "Expanded"));
     if (st_.jre_version.size() > 2) names.insert("jre");
   } else {
     names.insert({"zek", "ZPatch"});
@@ -605,7 +599,7 @@ bool Driver::LandsOnNothingOfTheUsers() {
   for (const std::string& name : StagedTopLevelNames()) {
     platform::DirEntry found;
     if (!target || !target->Find(name, &found) || r_.held_before->count(found.id) == 0) continue;
-    const messages::FormatArgs args = {name, r_.target_dir, Join(r_.target_dir, found.name)};
+    const messages::FormatArgs args = {name, r_.target_dir, paths::JoinPath(r_.target_dir, found.name)};
     messages::ShowError(messages::FormatMessageText("S_ERSTAGE_LANDS", args));
     inventory::WriteLog(messages::FormatLogMessageText("S_ERSTAGE_LANDS", args));
     return false;
@@ -710,7 +704,7 @@ std::vector<JarListing> ListJars(const std::string& dir, JarCache* cache) {
     if (!IsJarName(e)) continue;
     JarListing& jar = jars.emplace_back();
     jar.name = e.name;
-    const std::string path = Join(dir, e.name);
+    const std::string path = paths::JoinPath(dir, e.name);
     const std::string key = safetree::NameKey(e.name);
     access::Lookup lookup = access::LookUp(path);
     const bool variant = names_of_key[key] > 1 && listed.count(key) > 0 && listed[key] != e.name;
@@ -731,7 +725,7 @@ std::vector<JarListing> ListJars(const std::string& dir, JarCache* cache) {
     if (cache != nullptr) (*cache)[full] = jar.entries;
   }
   if (!listed.empty()) {
-    access::RefuseMedium(access::MissingFile(Join(FullPathOf(dir), listed.begin()->second)));
+    access::RefuseMedium(access::MissingFile(paths::JoinPath(FullPathOf(dir), listed.begin()->second)));
   }
   return jars;
 }
@@ -798,7 +792,7 @@ int UnzipJars(const std::string& source, const std::string& destination,
     paths::GetFullPath(&full, source);
     // The launcher checked the jars before; the unzip found one changed since, and says
     // which on its error output. What it unpacked goes with the rest of the staging.
-    const std::string jar = Join(full, listed.size() == 1 ? listed[0].first : "*.jar");
+    const std::string jar = paths::JoinPath(full, listed.size() == 1 ? listed[0].first : "*.jar");
     access::RefuseMedium(access::ChangedFile(
         jar,
         "the medium's unzip found it changed after it was checked; what was unpacked of it "

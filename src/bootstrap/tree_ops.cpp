@@ -18,12 +18,6 @@ namespace {
 
 bool IsDotEntry(const std::string& name) { return name == "." || name == ".."; }
 
-std::string Join(const std::string& dir, const std::string& name) {
-  std::string path = dir;
-  paths::AppendPath(&path, name);
-  return path;
-}
-
 // A link in a tree is copied as a link where the platform can, else left out and named in
 // the install log; what it points at is never copied. 0, or -1 when the copy failed.
 int CopyLinkEntry(platform::TreeWriter* writer, const std::string& from, const std::string& to) {
@@ -99,17 +93,17 @@ int CopyWith(const std::string& source, const std::string& root, const std::stri
     }
     if (writer == nullptr) writer = writer_of_root();
     if (writer == nullptr || !writer->MakeDirs(to_dir)) {
-      inventory::WriteLog("Nothing is copied into " + Join(root, to_dir) +
+      inventory::WriteLog("Nothing is copied into " + paths::JoinPath(root, to_dir) +
                           ": it cannot be made, or a link or a file stands in its way.\n");
       return -1;
     }
     for (const platform::DirEntry& entry : entries) {
       if (IsDotEntry(entry.name)) continue;
-      const std::string from = Join(from_dir, entry.name);
+      const std::string from = paths::JoinPath(from_dir, entry.name);
       const std::string to = Below(to_dir, entry.name);
       if (entry.is_link) {
         if (CopyLinkEntry(writer, from, to) != 0) {
-          inventory::WriteLog("The link " + from + " cannot be copied to " + Join(root, to) +
+          inventory::WriteLog("The link " + from + " cannot be copied to " + paths::JoinPath(root, to) +
                               ".\n");
           return -1;
         }
@@ -119,7 +113,7 @@ int CopyWith(const std::string& source, const std::string& root, const std::stri
         inventory::WriteLog("The special file " + from +
                             " is not copied: only directories, files and links are.\n");
       } else if (!writer->CopyRegularFile(from, to)) {
-        inventory::WriteLog("The file " + from + " cannot be copied to " + Join(root, to) + ".\n");
+        inventory::WriteLog("The file " + from + " cannot be copied to " + paths::JoinPath(root, to) + ".\n");
         return -1;
       }
     }
@@ -192,7 +186,7 @@ int CopyOneFile(const std::string& source, const std::string& destination) {
 
 void LogBootstrappedFileCounts(const std::string& target_dir) {
   for (const char* name : {"jre", "zek"}) {
-    long long count = CountFiles(Join(target_dir, name));
+    long long count = CountFiles(paths::JoinPath(target_dir, name));
     inventory::WriteLog(
         messages::FormatLogMessageText("S_NUMBER_OF_FILES_BOOTSTRAPPED", {name, count}));
   }
@@ -209,7 +203,7 @@ uint32_t CountFiles(const std::string& directory) {
     for (const platform::DirEntry& entry : entries) {
       if (IsDotEntry(entry.name)) continue;
       if (entry.is_directory && !entry.is_link) {
-        queue.push_back(Join(queue[i], entry.name));
+        queue.push_back(paths::JoinPath(queue[i], entry.name));
       } else {
         ++count;
       }

@@ -14,11 +14,9 @@ namespace {
 constexpr char kDefaultInstallClass[] = "zorvex.admkit.qii.qiic.QiicInstaller";
 constexpr char kDefaultOneClickClass[] = "zorvex.admkit.qio.qioc.QiocOneClickInstaller";
 
-std::string Sep() { return std::string(1, platform::Os().style->separator); }
-
 // "..\stage\Components\{component}\{version}\1\DataFiles\"
 std::string StagePath(const std::string& component, const std::string& version) {
-  const std::string s = Sep();
+  const std::string s = paths::Separator();
   return ".." + s + "stage" + s + "Components" + s + component + s + version + s + "1" + s +
          "DataFiles" + s;
 }
@@ -45,7 +43,7 @@ std::string FindParamFile(const std::string& given, const std::string& startup_l
   if (!given.empty() && paths::FileExists(given)) return given;
   std::string launcher_dir;
   paths::GetCurrentDir(&launcher_dir);
-  const std::string s = Sep();
+  const std::string s = paths::Separator();
   for (const std::string& dir : {startup_location, launcher_dir}) {
     for (const std::string& candidate :
          {dir + s + kParamFileName, dir + s + ".." + s + kParamFileName}) {
@@ -70,7 +68,7 @@ void ReadSettings(const std::string& path, const std::string& launcher_dir,
   if (!options.jreloc_given) {
     whole("JRE_SCRATCH_LOC", &st->jre_scratch_loc, "");
     if (!st->jre_scratch_loc.empty()) {
-      st->jre_scratch_location = scratch_dir + Sep() + st->jre_scratch_loc;
+      st->jre_scratch_location = scratch_dir + paths::Separator() + st->jre_scratch_loc;
     }
     whole("JRE_LOCATION", &options.jre_location, "");
     // Relative to the launcher's directory, the working directory now; made absolute
@@ -216,7 +214,7 @@ int ReadParameterFile(std::string* param_file, std::string* scratch_dir,
 void DeriveInstallerLocations(Settings* settings) {
   std::string dir;
   paths::GetCurrentDir(&dir);
-  const std::string s = Sep();
+  const std::string s = paths::Separator();
   settings->images_location.clear();
   for (const std::string& candidate : {dir + s + "images", dir + s + ".." + s + "images"}) {
     if (paths::FileExists(candidate)) {
@@ -247,7 +245,7 @@ void MakeAbsolute(std::string* location) {
 }  // namespace
 
 void DeriveJavaLocations(const std::string& param_file, Settings* st) {
-  const std::string s = Sep();
+  const std::string s = paths::Separator();
   for (std::string* location : {&st->zek_location, &st->zek_core_location, &st->zpatch_location,
                                 &Options().jre_location, &Options().prereq_config_location}) {
     MakeAbsolute(location);

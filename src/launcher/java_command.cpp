@@ -29,7 +29,6 @@ const std::vector<std::string> kExtraJars = {
 
 namespace {
 
-std::string Sep() { return std::string(1, platform::Os().style->separator); }
 char ClassPathSep() { return platform::Os().style->class_path_separator; }
 
 // Every quoted element is written so that Java receives the value exactly, whatever
@@ -55,7 +54,7 @@ void AppendJars(std::string* out, const std::string& dir, const std::vector<std:
                 bool separator_after) {
   for (const std::string& jar : jars) {
     if (!separator_after) out->push_back(ClassPathSep());
-    *out += dir + Sep() + jar;
+    *out += dir + paths::Separator() + jar;
     if (separator_after) out->push_back(ClassPathSep());
   }
 }
@@ -78,7 +77,7 @@ void ForwardArguments(const std::vector<std::string>& arguments, std::vector<std
 std::string JreLocation(const config::Settings& st, const std::string& launcher_dir) {
   if (config::StartsWithT(st.distribution)) return Options().jre_location;
   std::string location;
-  paths::GetFullPath(&location, launcher_dir + Sep() + ".." + Sep() + ".." + Sep() + "jre");
+  paths::GetFullPath(&location, launcher_dir + paths::Separator() + ".." + paths::Separator() + ".." + paths::Separator() + "jre");
   return location;
 }
 
@@ -100,14 +99,14 @@ std::string BuildAddToClassPath(const std::string& scratch_dir, const std::strin
     if (end == std::string::npos) end = addto.size();
     std::string entry = addto.substr(pos, end - pos);
     pos = end + 1;
-    if (!entry.empty()) out += scratch_dir + Sep() + entry + ClassPathSep();
+    if (!entry.empty()) out += scratch_dir + paths::Separator() + entry + ClassPathSep();
   }
   return out;
 }
 
 std::string ListExtJlibJars(const std::string& scratch_dir, const std::string& ext_jlib) {
   if (ext_jlib.empty()) return "";
-  const std::string dir = scratch_dir + Sep() + "ext" + Sep() + "jlib" + Sep();
+  const std::string dir = scratch_dir + paths::Separator() + "ext" + paths::Separator() + "jlib" + paths::Separator();
   std::vector<platform::DirEntry> entries;
   if (!platform::Os().files->ListDirectory(dir, &entries)) return "";
   std::string out;
@@ -154,7 +153,7 @@ std::string BuildClassPath(const std::string& scratch_dir, const config::Setting
   // directory's drive, where any local user may put classes or service descriptors.
   cp += BuildAddToClassPath(scratch_dir, st.addto_classpath);
   AppendJars(&cp, st.zek_jlib_location, kExtraJars, true);
-  if (!st.thin_jdbc_filename.empty()) cp += st.zek_jlib_location + Sep() + st.thin_jdbc_filename;
+  if (!st.thin_jdbc_filename.empty()) cp += st.zek_jlib_location + paths::Separator() + st.thin_jdbc_filename;
   return Quoted(KeepEntries(cp, config::StartsWithT(st.bootstrap)));
 }
 
@@ -187,7 +186,7 @@ std::vector<std::string> BuildJavaArguments(JavaCommandInputs in) {
   const bool staged = config::StartsWithT(st.bootstrap);
   std::vector<std::string> list;
   std::string exe = st.jre_bin_location.empty() ? in.executable_name
-                                                : st.jre_bin_location + Sep() + in.executable_name;
+                                                : st.jre_bin_location + paths::Separator() + in.executable_name;
   list.push_back(Quoted(Checked(exe, staged)) + " ");
   if (!st.jre_osdparam.empty()) list.push_back(st.jre_osdparam);
   list.push_back("-Dzorvex.installer.library_loc=" + Quoted(Checked(st.library_location, staged)));
@@ -195,10 +194,10 @@ std::vector<std::string> BuildJavaArguments(JavaCommandInputs in) {
   paths::GetCurrentDir(&launcher_dir);
   // A relative ZEK_CORE_LOCATION lies below the launcher's directory; the default, the
   // launcher's own absolute directory, stands as it is.
-  std::string zek = staged ? in.scratch_dir + Sep() + "zek"
+  std::string zek = staged ? in.scratch_dir + paths::Separator() + "zek"
                     : paths::IsAbsolutePath(st.zek_core_location, *platform::Os().style)
                         ? st.zek_core_location
-                        : launcher_dir + Sep() + st.zek_core_location;
+                        : launcher_dir + paths::Separator() + st.zek_core_location;
   list.push_back("-Dzorvex.installer.zek_loc=" + Quoted(Checked(zek, staged)));
   list.push_back(std::string("-Dzorvex.installer.bootstrap=") + (staged ? "TRUE" : "FALSE"));
   if (o.startup_loc_given) in.startup_location = o.startup_loc;

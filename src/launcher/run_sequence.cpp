@@ -55,8 +55,6 @@ struct Run {
   std::vector<std::string> java_args;
 };
 
-std::string Sep() { return std::string(1, platform::Os().style->separator); }
-
 // A message of the run as the console says it (the user's language) and as the log keeps
 // it (the log's).
 struct Said {
@@ -261,7 +259,7 @@ void PrepareJava(Run* run) {
   in.arguments = run->args;
   run->java_args = BuildJavaArguments(in);
   const std::string& bin = run->settings.jre_bin_location;
-  run->java_executable = bin.empty() ? in.executable_name : bin + Sep() + in.executable_name;
+  run->java_executable = bin.empty() ? in.executable_name : bin + paths::Separator() + in.executable_name;
 }
 
 // The temporary directory, where a failed run keeps its log: empty when the run may write
@@ -692,9 +690,9 @@ void Finish(Run* run) {
 }  // namespace
 
 std::string StartupLocationOf(const std::string& module_path) {
-  const std::string dot = "." + Sep();
+  const std::string dot = "." + paths::Separator();
   std::string path = module_path.rfind(dot, 0) == 0 ? module_path.substr(dot.size()) : module_path;
-  size_t cut = path.find_last_of(Sep());
+  size_t cut = path.find_last_of(paths::Separator());
   return cut == std::string::npos ? "." : path.substr(0, cut);
 }
 

@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <fstream>
 #include <map>
-#include <regex>
 #include <sstream>
 
 #include "manifest/manifest.h"
@@ -218,6 +217,30 @@ bool RehashInBillOfMaterials(const fs::path& disk, const std::string& path,
   return static_cast<bool>(out);
 }
 
+namespace {
+
+// The JSON string text (escapes kept as written) after the first `lead` in the line, up to
+// its closing quote. False when the line holds no such string.
+bool QuotedAfter(const std::string& line, const std::string& lead, std::string* text) {
+  const size_t at = line.find(lead);
+  if (at == std::string::npos) return false;
+  for (size_t i = at + lead.size(); i < line.size(); ++i) {
+    if (line[i] == '\\') {
+      ++i;
+    } else if (line[i] == '"') {
+      *text = line.substr(at + lead.size(), i - at - lead.size());
+      return true;
+    }
+  }
+  return false;
+}
+
+bool IsSha256Hex(const std::string& text) {
+  return text.size() == 64 && text.find_first_not_of("0123456789abcdef") == std::string::npos;
+}
+
+}  // namespace
+
 void CheckBillOfMaterials(const fs::path& disk, bool windows, Report* r) {
   std::error_code ec;
   if (!fs::exists(disk / kBomName, ec) && !ec) {
@@ -233,12 +256,11 @@ void CheckBillOfMaterials(const fs::path& disk, bool windows, Report* r) {
   }
   std::istringstream in(text);
   std::map<std::string, std::string> listed;  // path: SHA-256
-  static const std::regex kPath(R"re("name":"zorvex:path","value":"((?:[^"\\]|\\.)*)")re");
-  static const std::regex kHash(R"re("alg":"SHA-256","content":"([0-9a-f]{64})")re");
   for (std::string line; std::getline(in, line);) {
-    std::smatch path, hash;
-    if (std::regex_search(line, path, kPath) && std::regex_search(line, hash, kHash)) {
-      listed[path[1]] = hash[1];
+    std::string path, hash;
+    if (QuotedAfter(line, R"("name":"zorvex:path","value":")", &path) &&
+        QuotedAfter(line, R"("alg":"SHA-256","content":")", &hash) && IsSha256Hex(hash)) {
+      listed[path] = hash;
     }
   }
   std::vector<BomFile> files;

@@ -107,12 +107,6 @@ size_t Distance(const std::string& a, const std::string& b) {
   return row[b.size()];
 }
 
-std::string Join(const std::string& dir, const std::string& name) {
-  std::string path = dir;
-  paths::AppendPath(&path, name);
-  return path;
-}
-
 // The entry names of every jar of a directory.
 std::set<std::string> JarEntries(const std::string& dir, std::vector<std::string>* jars) {
   std::set<std::string> names;
@@ -141,7 +135,7 @@ Arch PackedProgramArch(const std::string& dir, const std::string& name) {
       if (entry.name != name) continue;
       std::string error;
       std::unique_ptr<unzip::MappedArchive> archive =
-          unzip::MapArchive(Join(dir, jar.name), &error);
+          unzip::MapArchive(paths::JoinPath(dir, jar.name), &error);
       if (!archive || !unzip::LocateData(archive->data(), archive->size(), &entry, &error)) {
         return Arch::kUnknown;
       }
@@ -192,10 +186,10 @@ bool Checker::FindLauncher() {
   const platform::PathStyle& style = *platform::Os().style;
   const std::string exe = style.drive_letters ? "setup.exe" : "setup";
   const std::string other = style.drive_letters ? "setup" : "setup.exe";
-  launcher_ = Join(dir_, exe);
+  launcher_ = paths::JoinPath(dir_, exe);
   if (paths::FileExists(launcher_)) {
     r_.Info("Medium", "The launcher " + launcher_ + " (" + style.os_name + ").");
-  } else if (paths::FileExists(Join(dir_, other))) {
+  } else if (paths::FileExists(paths::JoinPath(dir_, other))) {
     r_.Error("Medium", "This medium's launcher is " + other +
                            ": check it with the zorvex-medium of that target.");
     return false;
@@ -211,7 +205,7 @@ bool Checker::FindLauncher() {
                                 ArchName(arch_) + ": its launcher is a program for " +
                                 ArchName(arch_) + ".");
   }
-  const std::string unzip = Join(dir_, style.drive_letters ? "unzip.exe" : "unzip");
+  const std::string unzip = paths::JoinPath(dir_, style.drive_letters ? "unzip.exe" : "unzip");
   if (!paths::FileExists(unzip)) {
     r_.Warn("Medium",
             "No unzip beside the launcher: a distribution-layout bootstrap cannot unpack.");
@@ -223,7 +217,7 @@ bool Checker::FindLauncher() {
 }
 
 void Checker::CheckCatalogues() {
-  const std::string resource = Join(dir_, "resource");
+  const std::string resource = paths::JoinPath(dir_, "resource");
   std::vector<platform::DirEntry> entries;
   if (!platform::Os().files->ListDirectory(resource, &entries)) {
     r_.Error("Catalogues", "No resource directory: the launcher ends at once with status 1.");
@@ -235,7 +229,7 @@ void Checker::CheckCatalogues() {
         e.name.substr(e.name.size() - 4) != ".nls")
       continue;
     std::string bytes;
-    if (!platform::ReadWholeFile(Join(resource, e.name), &bytes)) continue;
+    if (!platform::ReadWholeFile(paths::JoinPath(resource, e.name), &bytes)) continue;
     messages::CatalogueMap map;
     std::vector<std::string> malformed;
     messages::LoadRecords(bytes, &map, &malformed);
@@ -349,7 +343,7 @@ void Checker::CheckSettings() {
   platform::System& system = *platform::Os().system;
   std::vector<std::string> dropped;
   Options().jre_location.clear();
-  config::ReadSettings(param_file_, dir_, Join("<TEMP>", "ZorInstall<timestamp>"), &st_, &dropped);
+  config::ReadSettings(param_file_, dir_, paths::JoinPath("<TEMP>", "ZorInstall<timestamp>"), &st_, &dropped);
   distribution_ = config::StartsWithT(st_.distribution);
   for (const std::string& name : dropped) {
     r_.Warn("Parameter file",
@@ -557,7 +551,7 @@ void Checker::CheckComponents() {
 
 void Checker::CheckPlain() {
   const std::string java =
-      Join(Join(Options().jre_location, "bin"), platform::Os().style->javaw_name);
+      paths::JoinPath(paths::JoinPath(Options().jre_location, "bin"), platform::Os().style->javaw_name);
   if (!paths::FileExists(java)) {
     r_.Error("Components", "The runtime's " + java + " does not exist: Java cannot start.");
   } else {
@@ -567,7 +561,7 @@ void Checker::CheckPlain() {
   auto add = [&](const std::string& dir, const std::string& as,
                  const std::vector<std::string>& jars) {
     for (const std::string& jar : jars) {
-      if (paths::FileExists(Join(Join(dir, "jlib"), jar))) staged.insert(as + "/" + jar);
+      if (paths::FileExists(paths::JoinPath(paths::JoinPath(dir, "jlib"), jar))) staged.insert(as + "/" + jar);
     }
   };
   add(st_.zek_core_location, "zek/jlib", kCoreJars);

@@ -36,6 +36,14 @@ void AppendPath(std::string* path, const std::string& component) {
   *path += component;
 }
 
+std::string JoinPath(const std::string& dir, const std::string& name) {
+  std::string path = dir;
+  AppendPath(&path, name);
+  return path;
+}
+
+std::string Separator() { return std::string(1, Sep()); }
+
 void StripLastComponent(const std::string& path, std::string* out) {
   if (path.empty()) return;
   size_t cut = path.find_last_of(Sep());

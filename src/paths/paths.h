@@ -17,6 +17,12 @@ bool FileExists(const std::string& path);
 // ending in the separator gets the component appended, any other gets a separator first.
 void AppendPath(std::string* path, const std::string& component);
 
+// `dir` and `name` joined as AppendPath joins them.
+std::string JoinPath(const std::string& dir, const std::string& name);
+
+// The target's separator as a text.
+std::string Separator();
+
 // The path cut before its last separator; a path without one is copied whole. An empty
 // path leaves `out` untouched.
 void StripLastComponent(const std::string& path, std::string* out);

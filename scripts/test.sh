@@ -51,35 +51,49 @@ bash scripts/install-deps.sh
 
 # presets: native, windows (with, in faults/, setup.exe and unzip.exe linked with the fault
 # layer for the sweep under Wine, never shipped), the Linux programs for arm64, the
-# sanitizers, the fuzz targets.
+# sanitizers, the fuzz targets. The Windows unit tests, which mostly wait for Wine, run
+# beside the builds that follow theirs; what they said is shown after the builds.
 for preset in native windows linux-arm64 asan fuzz; do
   step "Building the preset $preset in build/$preset"
   build_preset "$preset"
+  if [[ $preset == windows ]]; then
+    ctest --preset windows > build/windows/unit.out 2>&1 &
+    wine_units=$!
+  fi
 done
 
 step "Building the shipped programs again in another directory: the same bytes"
 bash scripts/check-reproducible.sh
 
 status=0
-step "The unit tests of setup.exe under Wine"
-ctest --preset windows || status=1
+step "The unit tests of setup.exe under Wine (run beside the builds)"
+wait $wine_units || status=1
+cat build/windows/unit.out
 step "The native launcher under AddressSanitizer and UndefinedBehaviorSanitizer"
 ctest --preset asan -j "$jobs" -E 'blackbox|sweep' || status=1
 cp build/asan/Testing/Temporary/LastTest.log build/asan/unit.log
-# The native build's black-box tests, against the sanitizer build's programs.
-ZORVEX_BLACKBOX_BUILD=$PWD/build/asan build/native/tests/blackbox_tests \
-  --gtest_filter='*/native:RealJvm*' 2>&1 | tee build/asan/realjvm.log || status=1
 # Every system call of each run failed in turn, and runs killed part way (the fault layer
 # is in the sanitizer build only). Its per-run summaries: "swept N calls: N survived".
 # The sweeps are CTest tests of their own, run side by side; their summaries follow.
 step "The fault sweep"
 ctest --preset asan -j "$jobs" -R '^sweep[.]' || status=1
 grep -E ': (swept|killed at|[0-9]+ calls that move bytes)' build/asan/Testing/Temporary/LastTest.log || true
-step "The fuzz targets, briefly"
-ctest --test-dir build/fuzz -j 4 --output-on-failure || status=1
-# Last, so that its summary closes the output: unit tests, the black-box tests of setup,
-# setup.exe under Wine and the arm64 programs under qemu (three parts side by side), the
-# message box under Wine.
-step "The native unit and black-box tests"
-ctest --preset native -j "$jobs" || status=1
+# The black-box tests spend much of their time waiting for Wine and qemu: the native build's
+# black-box tests against the sanitizer build's programs, and the fuzz targets, run beside
+# them, and what they said is shown before the summary of the rest, which closes the output.
+step "The native unit and black-box tests, beside them the sanitizer build's programs under the black-box tests and the fuzz targets"
+ZORVEX_BLACKBOX_BUILD=$PWD/build/asan build/native/tests/blackbox_tests \
+  --gtest_filter='*/native:RealJvm*' > build/asan/realjvm.log 2>&1 &
+realjvm=$!
+ctest --test-dir build/fuzz -j 2 --output-on-failure > build/fuzz/run.out 2>&1 &
+fuzzing=$!
+ctest --preset native -j "$jobs" > build/native/ctest.out 2>&1 || status=1
+wait $realjvm || status=1
+wait $fuzzing || status=1
+echo "--- The sanitizer build's programs under the native black-box tests"
+tail -n 20 build/asan/realjvm.log
+echo "--- The fuzz targets"
+cat build/fuzz/run.out
+echo "--- The native unit and black-box tests"
+cat build/native/ctest.out
 exit $status

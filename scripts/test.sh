@@ -87,7 +87,9 @@ ZORVEX_BLACKBOX_BUILD=$PWD/build/asan build/native/tests/blackbox_tests \
 realjvm=$!
 ctest --test-dir build/fuzz -j 2 --output-on-failure > build/fuzz/run.out 2>&1 &
 fuzzing=$!
-ctest --preset native -j "$jobs" > build/native/ctest.out 2>&1 || status=1
+# The three black-box parts at once: each waits for Wine, qemu or its programs much of the
+# time, and the longest would otherwise wait for a slot behind another.
+ctest --preset native -j "$((jobs + 1))" > build/native/ctest.out 2>&1 || status=1
 wait $realjvm || status=1
 wait $fuzzing || status=1
 echo "--- The sanitizer build's programs under the native black-box tests"

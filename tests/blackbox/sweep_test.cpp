@@ -586,19 +586,32 @@ TEST(FaultSweep, LauncherRefusedByAPrerequisite) {
 }
 
 // The inputs of zorvex-medium build: the stand-in runtime with its release file, two jars,
-// a component with a script and a link.
+// a component with a script and a link, and a launcher with its unzip and catalogues. The
+// launcher and the unzip are the native build's without their symbols: the tool takes the
+// same steps on them as on any, and each of the many reads of a large program is a run of
+// its own in the sweep.
 void MediumInputs(Medium& m) {
   Spit(m.jre_dir + "/release", "JAVA_VERSION=\"17.0.2\"\n");
   Spit(m.root + "/in/zorinstaller.jar", "installer");
   Spit(m.root + "/in/zorcore.jar", "core");
   Spit(m.root + "/in/extra/extra/run.sh", "#!/bin/sh\n");
   fs::create_symlink("run.sh", m.root + "/in/extra/extra/link");
+  const std::string native = std::string(ZORVEX_SOURCE_DIR) + "/build/native";
+  const std::string launcher = m.root + "/launcher";
+  fs::create_directories(launcher);
+  fs::copy(native + "/resource", launcher + "/resource");
+  for (const char* program : {"setup", "unzip"}) {
+    EXPECT_EQ(std::system(("strip --strip-all -o '" + launcher + "/" + program + "' '" + native +
+                           "/" + program + "'")
+                              .c_str()),
+              0);
+  }
 }
 
 RunResult BuildMedium(Medium& m, const std::string& out, const Env& env) {
   return RunBuilt(
       BuiltTargets()[0], "zorvex-medium",
-      {"build", "--out", out, "--target", "linux", "--launcher-dir", BuiltTargets()[0].build_dir,
+      {"build", "--out", out, "--target", "linux", "--launcher-dir", m.root + "/launcher",
        "--runtime", m.jre_dir, "--installer-jar", m.root + "/in/zorinstaller.jar", "--core-jar",
        m.root + "/in/zorcore.jar", "--component", "extra.comp:2.0:" + m.root + "/in/extra"},
       m.root, env);

@@ -71,7 +71,7 @@ TEST_P(BootstrapTest, DistributionLayoutStagesTheComponents) {
     fs::create_directories(medium_.temp_dir);
     std::remove(medium_.record_file.c_str());
     DistributionMedium("BOOTSTRAP_COMPS=" + row.comps + "\n");
-    RunResult r = medium_.Run({"-silent", "-noconsole"});
+    RunResult r = medium_.Run({"-silent", "-noconsole"}, kStillRunning);
     EXPECT_EQ(r.status, 259 & 0xFF) << r.out << r.err;  // not waited for: the files stay
     std::vector<JavaRecord> runs = medium_.WaitForJavaRuns(1, 20000);
     ASSERT_EQ(runs.size(), 1u) << r.out;
@@ -104,7 +104,7 @@ TEST_P(BootstrapTest, PlainLayoutCopiesTheTrees) {
   std::ofstream(zek + "/jlib/zorinstaller.jar") << "plain";
   medium_.WriteParamFile("BOOTSTRAP=TRUE\nZEK_LOCATION=" + M(zek) +
                          "\nZEK_CORE_LOCATION=" + M(zek) + "\nZPATCH_LOCATION=" + M(zek) + "\n");
-  RunResult r = medium_.Run({"-silent", "-noconsole"});
+  RunResult r = medium_.Run({"-silent", "-noconsole"}, kStillRunning);
   EXPECT_EQ(r.status, 259 & 0xFF) << r.out << r.err;
   std::vector<JavaRecord> runs = medium_.WaitForJavaRuns(1, 20000);
   ASSERT_EQ(runs.size(), 1u);
@@ -326,7 +326,7 @@ TEST_P(BootstrapTest, ReadOnlyFilesOfTheRunGoAndTheUsersStay) {
       "zorvex.swd.zek.core,zorvex.swd.zpatch\nJRE_LOCATION=" +
       M(Components() + "/zorvex.swd.jre/17.0.1/1/DataFiles") + "\n";
   medium_.WriteParamFile(keys);  // not waited: the staged tree stays to be looked at
-  RunResult r = medium_.Run({"-silent", "-noconsole"});
+  RunResult r = medium_.Run({"-silent", "-noconsole"}, kStillRunning);
   EXPECT_EQ(r.status, 3) << r.out << r.err;
   for (const auto& [rel, mode] : std::map<std::string, unsigned>{{"legal", 0700},
                                                                  {"legal/LICENSE", 0600},

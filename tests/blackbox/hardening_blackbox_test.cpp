@@ -619,7 +619,7 @@ TEST_P(HardeningTest, StagingNeverWritesThroughLinksNorOpensSpecialFiles) {
       << r.out;
   EXPECT_TRUE(fs::is_empty(outside));
   fs::remove(given + "/ext");
-  r = medium_.Run({"-silent", "-noconsole", "-rscratchPath", given});
+  r = medium_.Run({"-silent", "-noconsole", "-rscratchPath", given}, kStillRunning);
   EXPECT_EQ(r.status, 3) << r.out << r.err;
   EXPECT_EQ(Slurp(given + "/ext/lib/lib.so"), "library");
   EXPECT_FALSE(fs::exists(given + "/ext/lib/pipe"));

@@ -55,6 +55,10 @@ inline constexpr char kOpenInput[] = "\x01open";
 using Env = std::map<std::string, std::string>;
 inline constexpr char kUnset[] = "\x01unset";
 
+// A run that does not wait for Java ends with 259 only while Java still runs: the stand-in
+// lingers a moment, so that a loaded machine cannot let it end first.
+inline const Env kStillRunning = {{"ZORVEX_FAKE_JAVA_SLEEP_MS", "500"}};
+
 class Medium {
  public:
   // The launcher lies in root/`medium_name`, a directory of that name in a fresh

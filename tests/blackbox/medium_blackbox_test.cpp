@@ -193,7 +193,7 @@ TEST_P(MediumToolTest, BuiltMediumRunsAndPassesTheCheck) {
     fs::remove_all(medium_.temp_dir);
     fs::create_directories(medium_.temp_dir);
     medium_.medium_dir = out + "/Disk1";
-    RunResult r = medium_.Run({"-silent", "-noconsole"});
+    RunResult r = medium_.Run({"-silent", "-noconsole"}, kStillRunning);
     EXPECT_EQ(r.status, 259 & 0xFF) << r.out << r.err;  // not waited for: the files stay
     std::vector<JavaRecord> runs = medium_.WaitForJavaRuns(stored ? 2 : 1, 20000);
     ASSERT_EQ(runs.size(), stored ? 2u : 1u) << r.out;
@@ -288,7 +288,7 @@ TEST_P(MediumToolTest, SignedWindowsMedium) {
       << checked.out;
   // Signed, it still runs: the launcher stages with the signed unzip and starts Java.
   medium_.medium_dir = out + "/Disk1";
-  RunResult r = medium_.Run({"-silent", "-noconsole"});
+  RunResult r = medium_.Run({"-silent", "-noconsole"}, kStillRunning);
   EXPECT_EQ(r.status, 259 & 0xFF) << r.out << r.err;
   EXPECT_EQ(medium_.WaitForJavaRuns(1, 20000).size(), 1u) << r.out;
   // The same inputs and signing time: the same signed bytes.
@@ -953,7 +953,9 @@ TEST_P(MediumToolTest, VerifiedMediumRefusesWhatItDoesNotList) {
     row.change(copy);
     medium_.medium_dir = copy + "/Disk1";
     const size_t before = medium_.JavaRuns().size();
-    RunResult r = medium_.Run({"-silent", "-noconsole"}, row.env);
+    Env env = row.env;
+    env.insert(kStillRunning.begin(), kStillRunning.end());
+    RunResult r = medium_.Run({"-silent", "-noconsole"}, env);
     std::vector<std::string> left = medium_.TempEntries();
     if (row.named.empty()) {
       EXPECT_EQ(r.status, 259 & 0xFF) << r.out << r.err;
@@ -993,7 +995,7 @@ TEST_P(MediumToolTest, VerifiedMediumRefusesWhatItDoesNotList) {
                 fs::copy_options::overwrite_existing);
   medium_.medium_dir = unverified + "/Disk1";
   const size_t before = medium_.JavaRuns().size();
-  RunResult r = medium_.Run({"-silent", "-noconsole"});
+  RunResult r = medium_.Run({"-silent", "-noconsole"}, kStillRunning);
   EXPECT_EQ(r.status, 259 & 0xFF) << r.out << r.err;
   EXPECT_EQ(medium_.WaitForJavaRuns(before + 1, 20000).size(), before + 1) << r.out;
   std::string logs;

@@ -45,10 +45,6 @@ class BootstrapTest : public ::testing::TestWithParam<Target> {
     std::vector<std::string> left = medium_.TempEntries();
     return left.size() == 1 ? medium_.temp_dir + "/" + left[0] : "";
   }
-  static std::string Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
   Medium medium_;
 };
 

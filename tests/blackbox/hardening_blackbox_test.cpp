@@ -31,10 +31,6 @@ class HardeningTest : public ::testing::TestWithParam<Target> {
   HardeningTest() : medium_(GetParam()) {}
   bool windows() const { return GetParam().windows; }
   std::string M(const std::string& unix_path) const { return medium_.TargetPath(unix_path); }
-  static std::string Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
   static std::string After(const JavaRecord& run, const std::string& option) {
     auto it = std::find(run.args.begin(), run.args.end(), option);
     return it == run.args.end() || it + 1 == run.args.end() ? "" : *(it + 1);

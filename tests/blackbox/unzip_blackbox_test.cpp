@@ -33,11 +33,6 @@ int Shell(const std::string& command) {
 
 std::string Q(const std::string& s) { return "'" + s + "'"; }
 
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 // What a tree holds: per path, its kind and mode, its link target or its bytes.
 std::map<std::string, std::string> Tree(const std::string& root, bool modes = true) {
   std::map<std::string, std::string> tree;

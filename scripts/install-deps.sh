@@ -27,7 +27,7 @@ TESTS=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 libz-mingw-w6
        g++-aarch64-linux-gnu qemu-user-static binfmt-support
        libdeflate-dev:arm64 zlib1g-dev:arm64 libssl-dev:arm64 libstdc++6:arm64 zlib1g:arm64
        clang libclang-rt-14-dev zip unzip ansible-core osslsigncode openssl locales acl
-       softhsm2 opensc libengine-pkcs11-openssl gnupg gpgv)
+       softhsm2 opensc libengine-pkcs11-openssl gnupg gpgv python3)
 ARM64_JDK=/opt/zorvex/jdk-arm64
 
 packages=("${DEMO[@]}")

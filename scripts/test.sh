@@ -66,6 +66,10 @@ step "Building the shipped programs again in another directory: the same bytes"
 bash scripts/check-reproducible.sh
 
 status=0
+# The shipped programs come from unity batches, where one file's helper can silently stand
+# for another's of the same name; the fuzz preset's objects show each file's helpers alone.
+step "File-local names that a unity batch would let stand for another file's"
+python3 scripts/unity-names.py build/fuzz build/native || status=1
 step "The unit tests of setup.exe under Wine (run beside the builds)"
 wait $wine_units || status=1
 cat build/windows/unit.out

@@ -668,7 +668,7 @@ bool VerifyInPlace(const Run& run) {
 }
 
 // Starts Java (or reports a bootstrap-only run as done) and cleans up after a wait.
-void Finish(Run* run) {
+void StartJavaAndFinish(Run* run) {
   const OptionState& o = Options();
   if (o.bootstraponly) {
     platform::Os().console->WriteStdout("\nBootStrap To " + run->scratch_dir + " Completed\n");
@@ -765,7 +765,7 @@ int RunLauncher(std::vector<std::string> args) {
     AbandonStaging(&run, -1);
     return -1;
   }
-  Finish(&run);
+  StartJavaAndFinish(&run);
   messages::FreeMessageCatalogue();
   return run.result;
 }

@@ -32,7 +32,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr char kWine[] = "/usr/lib/wine/wine64";
 constexpr char kWineServer[] = "/usr/lib/wine/wineserver";
 constexpr int kRunTimeoutSeconds = 180;
 

@@ -44,6 +44,9 @@ struct JavaRecord {
   std::map<std::string, std::string> notes;  // "read", "plant": what the stand-in did
 };
 
+// Wine's loader, as Debian installs it; a Windows target is run through it.
+inline constexpr char kWine[] = "/usr/lib/wine/wine64";
+
 // Contents that AddComponent replaces by the Java stand-in program.
 inline constexpr char kJavaStandIn[] = "\x01java";
 

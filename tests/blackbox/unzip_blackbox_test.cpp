@@ -90,7 +90,6 @@ class UnzipTest : public ::testing::Test {
   std::string root_;
 };
 
-const char kWine[] = "/usr/lib/wine/wine64";
 bool HaveWine() { return fs::exists(kWindows) && fs::exists(kWine); }
 
 // Runs our unzip, natively or unzip.exe under Wine, on an archive into a destination.

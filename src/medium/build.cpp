@@ -555,6 +555,17 @@ namespace {
 // the next program's signature must cover.
 fs::path UnsignedDir(const fs::path& out) { return out.string() + ".unsigned"; }
 fs::path ToSignDir(const fs::path& out) { return out.string() + ".to-sign"; }
+// In OUT.to-sign: the SHA-256 of the launcher the build made, which the manifest cannot
+// list (it binds the manifest's digest).
+constexpr char kLauncherRecord[] = "setup.exe.sha256";
+
+bool WriteRecord(const fs::path& file, const std::string& text, std::string* error) {
+  std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  out << text;
+  out.close();
+  if (!out) *error = "cannot write " + file.string() + SystemReason();
+  return static_cast<bool>(out);
+}
 
 // The launcher's directory of a medium: Disk1 of the distribution layout, else itself.
 fs::path DiskOf(const fs::path& medium) {
@@ -573,6 +584,31 @@ void SayWhatToSign(const fs::path& out, const std::string& program) {
 
 }  // namespace
 
+// The medium waiting for a signature is what the build made: its launcher as the record in
+// `to_sign` says (the first round) and every other file as the manifest the launcher binds
+// lists it, nothing added. Else false after saying what differs: a service must never sign
+// a launcher that vouches for files the build did not make.
+bool AsBuilt(const fs::path& medium, const fs::path& to_sign, bool first_round) {
+  const fs::path disk = DiskOf(medium);
+  std::string error;
+  if (first_round) {
+    std::string recorded, sha256;
+    if (!ReadWholeFile(to_sign / kLauncherRecord, &recorded, &error) ||
+        !Sha256OfFile(disk / "setup.exe", &sha256, &error) ||
+        recorded.substr(0, recorded.find('\n')) != sha256) {
+      return Fail((error.empty() ? "setup.exe is not the launcher the build made" : error) +
+                  "\nNothing was signed or changed: build the medium again.");
+    }
+  }
+  Report report;
+  CheckManifest(manifest::Utf8Of(disk), manifest::Utf8Of(disk / "setup.exe"), &report);
+  if (report.ExitStatus() == 2) {
+    return Fail("the medium in " + medium.string() + " is not what the build made:\n" +
+                report.ErrorText() + "Nothing was signed or changed: build the medium again.");
+  }
+  return true;
+}
+
 int Attach(const AttachOptions& o) {
   const fs::path out = fs::absolute(PathOfUtf8(o.out));
   const fs::path medium = UnsignedDir(out), to_sign = ToSignDir(out);
@@ -590,20 +626,24 @@ int Attach(const AttachOptions& o) {
     return 2;
   }
   const fs::path disk = DiskOf(medium);
+  const bool first_round = program == "unzip.exe";
+  if (!AsBuilt(medium, to_sign, first_round)) return 2;
   std::string error;
+  // The launcher's signer must be the unzip's, unless a CA vouches for each.
+  const std::string same_signer = first_round || !o.ca_file.empty() ? "" : (disk / "unzip.exe").string();
   if (!AttachSignature((disk / program).string(), o.signature, o.ca_file, o.timeout_seconds,
-                       &error)) {
+                       &error, same_signer)) {
     Fail(error);
     return 2;
   }
   fs::remove(to_sign / (program + ".der"), ec);
-  if (program == "unzip.exe") {
-    // The unzip's bytes changed: the bill and the manifest follow them, the launcher binds
-    // the manifest's new digest, and its own signature is next.
+  if (first_round) {
+    // The unzip's bytes changed: the bill and the manifest follow them (those two entries
+    // alone), the launcher binds the manifest's new digest, and its own signature is next.
     std::string sha256;
     if (!Sha256OfFile(disk / program, &sha256, &error) ||
         !RehashInBillOfMaterials(disk, program, sha256, &error) ||
-        !WriteAndBindManifest(medium, disk, "setup.exe", &error) ||
+        !UpdateManifestEntries(disk, "setup.exe", {program, kBomName}, &error) ||
         !ExtractSignedData((disk / "setup.exe").string(), (to_sign / "setup.exe.der").string(),
                            o.timeout_seconds, &error)) {
       Fail(error + "\nThe medium in " + medium.string() + " is not complete: build it again.");
@@ -613,6 +653,8 @@ int Attach(const AttachOptions& o) {
     SayWhatToSign(out, "setup.exe");
     return 0;
   }
+  // Signed, the whole medium once more as the manifest lists it, before it is put in place.
+  if (!AsBuilt(medium, to_sign, false)) return 2;
   errno = 0;
   if (!platform::Os().files->MoveFileNoReplace(medium.string(), out.string())) {
     const std::string reason = SystemReason();
@@ -674,9 +716,12 @@ int Build(const BuildOptions& options) {
   if (options.sign_detached) {
     std::string error;
     fs::create_directory(ToSignDir(out), ec);
-    if (ec || !ExtractSignedData((DiskOf(final_name) / "unzip.exe").string(),
-                                 (ToSignDir(out) / "unzip.exe.der").string(),
-                                 options.sign.timeout_seconds, &error)) {
+    std::string launcher_sha256;
+    if (ec || !Sha256OfFile(DiskOf(final_name) / "setup.exe", &launcher_sha256, &error) ||
+        !WriteRecord(ToSignDir(out) / kLauncherRecord, launcher_sha256 + "\n", &error) ||
+        !ExtractSignedData((DiskOf(final_name) / "unzip.exe").string(),
+                           (ToSignDir(out) / "unzip.exe.der").string(),
+                           options.sign.timeout_seconds, &error)) {
       Fail(ec ? "cannot create " + ToSignDir(out).string() + ": " + ec.message() : error);
       fs::remove_all(final_name, ec);
       fs::remove_all(ToSignDir(out), ec);

@@ -196,6 +196,48 @@ bool WriteAndBindManifest(const fs::path& root, const fs::path& disk, const std:
   return true;
 }
 
+bool UpdateManifestEntries(const fs::path& disk, const std::string& program,
+                           const std::vector<std::string>& paths, std::string* error) {
+  std::string bytes, text;
+  std::optional<manifest::Sha256Digest> bound;
+  const fs::path manifest_path = disk / manifest::kManifestName;
+  if (!ReadWholeFile(disk / program, &bytes, error) || !ReadWholeFile(manifest_path, &text, error)) {
+    return false;
+  }
+  manifest::Manifest listed;
+  if (!ReadBoundDigest(bytes, &bound) || !bound || manifest::Sha256Of(text) != *bound ||
+      !manifest::Parse(text, &listed, error)) {
+    *error = manifest::Utf8Of(manifest_path) + " is not the manifest " + program + " binds";
+    return false;
+  }
+  for (const std::string& path : paths) {
+    auto entry = listed.find(path);
+    if (entry == listed.end() || entry->second.link ||
+        !manifest::HashFile(disk / manifest::PathOfUtf8(path), &entry->second.size,
+                            &entry->second.sha256)) {
+      *error = "cannot list " + path + " anew in " + manifest::Utf8Of(manifest_path);
+      return false;
+    }
+  }
+  text = manifest::Format(listed);
+  std::ofstream out(manifest_path, std::ios::binary | std::ios::trunc);
+  out << text;
+  out.close();
+  if (!out) {
+    *error = "cannot write " + manifest_path.string() + SystemReason();
+    return false;
+  }
+  if (!BindDigest(&bytes, manifest::Sha256Of(text), error)) return false;
+  std::ofstream launcher(disk / program, std::ios::binary | std::ios::trunc);
+  launcher << bytes;
+  launcher.close();
+  if (!launcher) {
+    *error = "cannot write " + (disk / program).string() + SystemReason();
+    return false;
+  }
+  return true;
+}
+
 void CheckManifest(const std::string& disk_text, const std::string& launcher, Report* r) {
   const fs::path disk = manifest::PathOfUtf8(disk_text);
   const std::string program = manifest::Utf8Of(manifest::PathOfUtf8(launcher).filename());

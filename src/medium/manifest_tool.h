@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "manifest/manifest.h"
 #include "medium/report.h"
@@ -30,6 +31,12 @@ bool BindDigest(std::string* program, const manifest::Sha256Digest& digest, std:
 // The digest a launcher program's bytes carry. False when it has no slot; *digest is
 // nullopt when the slot is empty.
 bool ReadBoundDigest(const std::string& program, std::optional<manifest::Sha256Digest>* digest);
+
+// Updates the manifest's entries of `paths` (relative to `disk`) to the files' bytes as
+// they are now, every other entry as it was, and binds its new digest into the launcher
+// program. False with *error, also when the manifest is not the one the launcher binds.
+bool UpdateManifestEntries(const std::filesystem::path& disk, const std::string& program,
+                           const std::vector<std::string>& paths, std::string* error);
 
 // Reports each difference between the medium of the launcher `launcher` (in `disk`) and
 // its manifest: a changed manifest, files missing, changed or not listed.

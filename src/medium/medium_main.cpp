@@ -200,6 +200,7 @@ static int Main(int argc, char** argv) {
 }
 
 int main(int argc, char** argv) {
+  zorvex::medium::TakeSignPassword();
   zorvex::platform::SetPlatform(zorvex::platform::NativePlatform());
   // What throws (a file system call without an error code) ends the command with its
   // message, not with an abort.

@@ -30,6 +30,14 @@ class Report {
 
   // 0 clean, 1 with warnings, 2 with errors.
   int ExitStatus() const;
+  // The errors' texts, one per line.
+  std::string ErrorText() const {
+    std::string text;
+    for (const Finding& f : findings_) {
+      if (f.level == Level::kError) text += f.text + "\n";
+    }
+    return text;
+  }
   std::string Text() const;
   std::string Json() const;
 

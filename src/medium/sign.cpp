@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -16,6 +17,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -26,6 +28,26 @@ namespace zorvex::medium {
 namespace fs = std::filesystem;
 
 namespace {
+
+// A new directory of the tool's own in the temporary directory, for what a verification
+// writes; empty when none can be made.
+fs::path PrivateDirectory() {
+  std::error_code ec;
+  const fs::path temp = fs::temp_directory_path(ec);
+  if (ec) return {};
+#ifdef _WIN32
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const fs::path candidate =
+        temp / ("zorvex-medium-signature-" + std::to_string(std::random_device()()));
+    if (fs::create_directory(candidate, ec)) return candidate;
+  }
+  return {};
+#else
+  // Made 0700 at once: no other user gets a moment to look into it or plant something.
+  std::string pattern = (temp / "zorvex-medium-signature-XXXXXX").string();
+  return ::mkdtemp(pattern.data()) != nullptr ? fs::path(pattern) : fs::path();
+#endif
+}
 
 bool IsPkcs11Uri(const std::string& text) { return text.rfind("pkcs11:", 0) == 0; }
 
@@ -85,8 +107,34 @@ bool ValidSignOptions(const SignOptions& o, std::string* error) {
   return true;
 }
 
+namespace {
+
+std::optional<std::string>& SignPassword() {
+  static std::optional<std::string> password;
+  return password;
+}
+
+}  // namespace
+
+void TakeSignPassword() {
+  const char* password = std::getenv("ZORVEX_SIGN_PASSWORD");
+  if (password == nullptr) return;
+  SignPassword() = password;
+  // Wiped where it stood too: the environment the process started with stays readable
+  // (/proc/PID/environ) after it leaves the environment's list.
+  std::memset(const_cast<char*>(password), 0, std::strlen(password));
+  // No child needs it in its environment (signers read it from a pipe), and a process that
+  // holds it leaves no core file and lets no other process of the user read its memory.
 #ifdef _WIN32
-int RunCaptured(const std::vector<std::string>&, std::string* output, int) {
+  _putenv("ZORVEX_SIGN_PASSWORD=");
+#else
+  ::unsetenv("ZORVEX_SIGN_PASSWORD");
+  ::prctl(PR_SET_DUMPABLE, 0);
+#endif
+}
+
+#ifdef _WIN32
+int RunCaptured(const std::vector<std::string>&, std::string* output, int, bool) {
   *output = "signing runs osslsigncode, which this Windows build does not start: sign on Linux";
   return -1;
 }
@@ -102,7 +150,8 @@ void ClosePipe(int) {}
 
 }  // namespace
 #else
-int RunCaptured(const std::vector<std::string>& argv, std::string* output, int timeout_seconds) {
+int RunCaptured(const std::vector<std::string>& argv, std::string* output, int timeout_seconds,
+                bool let_finish) {
   char pattern[] = "/tmp/zorvex-medium-output.XXXXXX";
   int fd = ::mkstemp(pattern);
   if (fd < 0) {
@@ -126,10 +175,20 @@ int RunCaptured(const std::vector<std::string>& argv, std::string* output, int t
   if (pid == 0) {
     // The signer goes with the build: a build killed midway leaves no signer behind that
     // goes on writing into its working directory. A group of its own, so that a child that
-    // does not end in time goes with what it started.
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    // does not end in time goes with what it started. One that must finish (a signer
+    // writing into a token) is asked to end, with SIGTERM held back until it has.
+    if (let_finish) {
+      sigset_t term;
+      sigemptyset(&term);
+      sigaddset(&term, SIGTERM);
+      ::sigprocmask(SIG_BLOCK, &term, nullptr);
+    }
+    ::prctl(PR_SET_PDEATHSIG, let_finish ? SIGTERM : SIGKILL);
     if (::getppid() != parent) ::_exit(127);
     ::setpgid(0, 0);
+    // No core file of a process that may hold a key's password or PIN.
+    const rlimit no_core = {0, 0};
+    ::setrlimit(RLIMIT_CORE, &no_core);
     int in = ::open("/dev/null", O_RDONLY);
     if (in < 0 || ::dup2(in, 0) < 0 || ::dup2(fd, 1) < 0 || ::dup2(fd, 2) < 0) ::_exit(127);
     ::execvp(pointers[0], pointers.data());
@@ -154,8 +213,14 @@ int RunCaptured(const std::vector<std::string>& argv, std::string* output, int t
   int status = 0;
   bool timed_out = false;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
+  bool asked = false;
   while (rc == 0 && ::waitpid(pid, &status, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() > deadline) {
+    const auto now = std::chrono::steady_clock::now();
+    if (let_finish && !asked && now > deadline) {
+      // Asked to end, and given time to finish what it writes.
+      ::kill(-pid, SIGTERM);
+      asked = timed_out = true;
+    } else if (now > deadline + (let_finish ? kFinishSeconds : std::chrono::seconds(0))) {
       ::kill(-pid, SIGKILL);
       ::waitpid(pid, &status, 0);
       timed_out = true;
@@ -217,9 +282,9 @@ bool PasswordSource(const SignOptions& o, std::string* file, int* pipe, std::str
   *pipe = -1;
   *file = o.password_file;
   if (!file->empty()) return true;
-  const char* password = std::getenv("ZORVEX_SIGN_PASSWORD");
-  if (password == nullptr) return true;
-  if ((*pipe = PasswordPipe(password, error)) < 0) return false;
+  TakeSignPassword();
+  if (!SignPassword()) return true;
+  if ((*pipe = PasswordPipe(*SignPassword(), error)) < 0) return false;
   *file = "/dev/fd/" + std::to_string(*pipe);
   return true;
 }
@@ -257,7 +322,8 @@ bool SignProgram(const SignOptions& o, const std::string& file, std::string* err
   if (!o.timestamp_url.empty()) argv.insert(argv.end(), {"-ts", o.timestamp_url});
   argv.insert(argv.end(), {"-in", file, "-out", signed_copy});
   std::string output;
-  int status = RunCaptured(argv, &output, o.timeout_seconds);
+  // A token's module rewrites the token's files as it logs in: never killed midway.
+  int status = RunCaptured(argv, &output, o.timeout_seconds, !o.pkcs11_module.empty());
   if (pipe >= 0) ClosePipe(pipe);
   std::error_code ec;
   if (status != 0) {
@@ -274,8 +340,97 @@ bool SignProgram(const SignOptions& o, const std::string& file, std::string* err
   return !ec;
 }
 
+namespace {
+
+// "2023-11-14 22:13:20 UTC"
+std::string UtcText(int64_t seconds) {
+  const std::time_t t = static_cast<std::time_t>(seconds);
+  std::tm tm{};
+#ifdef _WIN32
+  gmtime_s(&tm, &t);
+#else
+  gmtime_r(&t, &tm);
+#endif
+  char text[64];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &tm);
+  return text;
+}
+
+// The fields of the first line of gpg's --with-colons listing that begins with `record`.
+std::vector<std::string> ColonRecord(const std::string& listing, const std::string& record) {
+  std::vector<std::string> fields;
+  for (size_t at = 0; at < listing.size();) {
+    const size_t end = std::min(listing.find('\n', at), listing.size());
+    if (listing.compare(at, record.size() + 1, record + ":") == 0) {
+      std::string line = listing.substr(at, end - at);
+      for (size_t from = 0;;) {
+        const size_t colon = line.find(':', from);
+        fields.push_back(line.substr(from, colon - from));
+        if (colon == std::string::npos) break;
+        from = colon + 1;
+      }
+      return fields;
+    }
+    at = end + 1;
+  }
+  return fields;
+}
+
+// Whether an agent of GNUPGHOME runs now (without starting one).
+bool AgentRuns() {
+  std::string out;
+  return RunCaptured({"gpg-connect-agent", "--no-autostart", "GETINFO pid", "/bye"}, &out) == 0 &&
+         out.rfind("D ", 0) == 0;
+}
+
+// The agent keeps a passphrase it was given for a while, for any process of the user: it
+// forgets the key's, and the agent the build started ends.
+void LeaveNoPassphraseBehind(const std::string& listing, bool started_agent) {
+  std::string out;
+  if (started_agent) {
+    RunCaptured({"gpgconf", "--kill", "gpg-agent"}, &out);
+    return;
+  }
+  for (size_t at = listing.find("\ngrp:"); at != std::string::npos;
+       at = listing.find("\ngrp:", at + 1)) {
+    const std::vector<std::string> grp = ColonRecord(listing.substr(at + 1), "grp");
+    if (grp.size() > 9 && !grp[9].empty()) {
+      RunCaptured({"gpg-connect-agent", "--no-autostart",
+                   "CLEAR_PASSPHRASE --mode=normal " + grp[9], "/bye"},
+                  &out);
+    }
+  }
+}
+
+}  // namespace
+
 bool SignWithOpenPgp(const SignOptions& o, const std::string& file, std::string* error) {
   const std::string signature = file + ".sig";
+  // Asked before gpg first runs, which starts an agent when none runs.
+  const bool agent_ran = AgentRuns();
+  std::string listing;
+  struct AgentCleanup {
+    const std::string& listing;
+    bool started;
+    ~AgentCleanup() { LeaveNoPassphraseBehind(listing, started); }
+  } cleanup{listing, !agent_ran};
+  if (RunCaptured({"gpg", "--batch", "--with-colons", "--fixed-list-mode", "--with-keygrip",
+                   "--list-secret-keys", o.openpgp_key},
+                  &listing, o.timeout_seconds) != 0 ||
+      ColonRecord(listing, "sec").size() < 6) {
+    *error = "cannot sign " + file + ": no secret OpenPGP key " + o.openpgp_key +
+             " in GNUPGHOME:\n" + listing;
+    return false;
+  }
+  // A signature older than its key verifies nowhere ("time conflict"): refused here.
+  const std::optional<int64_t> time = SigningTime(o);
+  const int64_t created = std::atoll(ColonRecord(listing, "sec")[5].c_str());
+  if (time && *time < created) {
+    *error = "cannot sign " + file + ": the signing time " + UtcText(*time) +
+             " (--sign-time or SOURCE_DATE_EPOCH) is before the key " + o.openpgp_key +
+             " was made, " + UtcText(created) + "; no one could verify such a signature";
+    return false;
+  }
   // Never a dialogue: the passphrase comes as given, or the key needs none.
   std::vector<std::string> argv = {"gpg",          "--batch",   "--no-tty",
                                    "--yes",        "--pinentry-mode", "loopback",
@@ -284,14 +439,31 @@ bool SignWithOpenPgp(const SignOptions& o, const std::string& file, std::string*
   std::string password;
   if (!PasswordSource(o, &password, &pipe, error)) return false;
   if (!password.empty()) argv.insert(argv.end(), {"--passphrase-file", password});
-  if (const std::optional<int64_t> time = SigningTime(o)) {
-    argv.insert(argv.end(),
-                {"--faked-system-time", std::to_string(*time) + "!", "--ignore-time-conflict"});
-  }
+  if (time) argv.insert(argv.end(), {"--faked-system-time", std::to_string(*time) + "!"});
   argv.insert(argv.end(), {"--detach-sign", "--output", signature, file});
   std::string output;
-  const int status = RunCaptured(argv, &output, o.timeout_seconds);
+  int status = RunCaptured(argv, &output, o.timeout_seconds);
   if (pipe >= 0) ClosePipe(pipe);
+  // What the build made must verify, as users will verify it: with gpgv and the key's
+  // public part alone.
+  if (status == 0) {
+    const fs::path dir = PrivateDirectory();
+    const std::string keyring = (dir / "key.gpg").string();
+    std::string out;
+    status = !dir.empty() &&
+                     RunCaptured({"gpg", "--batch", "--yes", "--output", keyring, "--export",
+                                  o.openpgp_key},
+                                 &out, o.timeout_seconds) == 0 &&
+                     RunCaptured({"gpgv", "--status-fd", "1", "--keyring", keyring, signature,
+                                  file},
+                                 &out, o.timeout_seconds) == 0 &&
+                     out.find("[GNUPG:] GOODSIG ") != std::string::npos
+                 ? 0
+                 : 1;
+    if (status != 0) output = "the signature made does not verify with gpgv:\n" + out;
+    std::error_code ec;
+    if (!dir.empty()) fs::remove_all(dir, ec);
+  }
   if (status == 0) return true;
   std::error_code ec;
   fs::remove(manifest::PathOfUtf8(signature), ec);
@@ -363,15 +535,8 @@ bool SignatureSound(const std::string& path, const std::string& out, std::string
     return false;
   }
   std::error_code ec;
-  fs::path dir;
-  for (int attempt = 0; attempt < 100 && dir.empty(); ++attempt) {
-    fs::path candidate =
-        fs::temp_directory_path(ec) /
-        ("zorvex-medium-signature-" + std::to_string(std::random_device()()));
-    if (fs::create_directory(candidate, ec)) dir = candidate;
-  }
+  const fs::path dir = PrivateDirectory();
   if (dir.empty()) return false;
-  fs::permissions(dir, fs::perms::owner_all, ec);
   const std::string signature = (dir / "signature.pem").string();
   const std::string carried = (dir / "carried.pem").string();
   std::string own;
@@ -395,7 +560,8 @@ bool SignatureSound(const std::string& path, const std::string& out, std::string
 // What osslsigncode says of one program's Authenticode signature, as findings. Only its
 // success with a matching hash counts as signed; a signature that cannot be read, parsed
 // or verified is an error, unsigned a warning.
-void ReportSignature(const std::string& name, const std::string& path, const std::string& ca,
+// True when it verified a sound signature.
+bool ReportSignature(const std::string& name, const std::string& path, const std::string& ca,
                      Report* r) {
   std::vector<std::string> argv = {"osslsigncode", "verify", "-in", path};
   if (!ca.empty()) argv.insert(argv.end(), {"-CAfile", ca});
@@ -403,26 +569,26 @@ void ReportSignature(const std::string& name, const std::string& path, const std
   const int status = RunCaptured(argv, &out);
   if (status == kTimedOut) {
     r->Error("Signatures", name + ": osslsigncode did not end in time; the signature is unknown.");
-    return;
+    return false;
   }
   if (status < 0) {
     r->Info("Signatures", name + ": cannot verify here (" + out + ").");
-    return;
+    return false;
   }
   if (out.find("No signature found") != std::string::npos) {
     r->Warn("Signatures", name +
                               " is not signed: Windows names an unknown publisher when it asks for "
                               "administrator rights, and SmartScreen stops most users.");
-    return;
+    return false;
   }
   if (out.find("MISMATCH") != std::string::npos) {
     r->Error("Signatures", name + " was changed after it was signed: its hash does not match.");
-    return;
+    return false;
   }
   std::string why;
   if (status != 0 && !SignatureSound(path, out, &why)) {
     r->Error("Signatures", name + " is not soundly signed: " + why + ".");
-    return;
+    return false;
   }
   const size_t signer = out.find("Signer #0:", out.find("Signer's certificate:"));
   const std::string subject = ValueAfter(out, "Subject: ", signer);
@@ -436,16 +602,90 @@ void ReportSignature(const std::string& name, const std::string& path, const std
                 (ca.empty() ? std::string("this system's trusted certificates") : ca) + ".");
   } else if (!ca.empty()) {
     r->Error("Signatures", who + ", but the certificate chain does not verify against " + ca + ".");
+    return false;
   } else {
     r->Info("Signatures",
             who + "; the certificate chain is " +
                 (subject == issuer ? "self-signed" : "rooted in a certificate it carries") +
                 " (give --ca-file to verify it against a trusted CA).");
   }
+  return true;
 }
 
-// What gpgv says of the launcher's detached signature, read from its status lines.
-void ReportOpenPgpSignature(const std::string& dir, const std::string& keyring, bool required,
+// The bytes of the base64 text from `at` to the end of the armor ("-----END", or an
+// OpenPGP checksum line "=XXXX"), line breaks skipped.
+std::string Base64Body(const std::string& text, size_t at) {
+  std::string bytes;
+  uint32_t bits = 0;
+  int count = 0;
+  for (size_t i = at; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '-' || (c == '=' && i > 0 && text[i - 1] == '\n')) break;
+    const int v = c >= 'A' && c <= 'Z'   ? c - 'A'
+                  : c >= 'a' && c <= 'z' ? c - 'a' + 26
+                  : c >= '0' && c <= '9' ? c - '0' + 52
+                  : c == '+'             ? 62
+                  : c == '/'             ? 63
+                                         : -1;
+    if (v < 0) continue;  // line breaks, padding
+    bits = bits << 6 | static_cast<uint32_t>(v);
+    if (++count % 4 == 0) {
+      bytes.push_back(static_cast<char>(bits >> 16));
+      bytes.push_back(static_cast<char>(bits >> 8));
+      bytes.push_back(static_cast<char>(bits));
+    }
+  }
+  if (count % 4 == 2) bytes.push_back(static_cast<char>(bits >> 4));
+  if (count % 4 == 3) {
+    bytes.push_back(static_cast<char>(bits >> 10));
+    bytes.push_back(static_cast<char>(bits >> 2));
+  }
+  return bytes;
+}
+
+// The keys of an armored OpenPGP key block ("-----BEGIN PGP PUBLIC KEY BLOCK-----"), which
+// gpgv does not read, as the binary keyring it does; "" when `text` is no such block.
+std::string Dearmored(const std::string& text) {
+  size_t at = text.find("-----BEGIN PGP PUBLIC KEY BLOCK-----");
+  if (at == std::string::npos) return "";
+  // The armor headers (Comment:, Version:) end at the first empty line.
+  const size_t lf = text.find("\n\n", at), crlf = text.find("\r\n\r\n", at);
+  at = std::min(lf, crlf);
+  return at == std::string::npos ? "" : Base64Body(text, at);
+}
+
+// The keyring as gpgv reads it, at *ring: the file itself when it is a binary keyring, or
+// its armored keys in binary in `scratch`. False with *why naming the form it is not.
+bool UsableKeyring(const std::string& keyring, const fs::path& scratch, std::string* ring,
+                   std::string* why) {
+  std::string text;
+  std::ifstream in(manifest::PathOfUtf8(keyring), std::ios::binary);
+  text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  if (!in.eof() && !in.good()) text.clear();
+  if (!fs::is_regular_file(manifest::PathOfUtf8(keyring)) || text.empty()) {
+    *why = "the keyring " + keyring + " cannot be read";
+    return false;
+  }
+  // A binary OpenPGP packet begins with its tag byte, whose top bit is set.
+  if ((static_cast<unsigned char>(text[0]) & 0x80) != 0) {
+    *ring = fs::absolute(manifest::PathOfUtf8(keyring)).string();
+    return true;
+  }
+  const std::string keys = Dearmored(text);
+  if (keys.empty() || (static_cast<unsigned char>(keys[0]) & 0x80) == 0) {
+    *why = "the keyring " + keyring +
+           " is neither an OpenPGP keyring nor an armored public key block (gpg --export, "
+           "with or without --armor, writes either)";
+    return false;
+  }
+  *ring = (scratch / "keyring.gpg").string();
+  std::ofstream(*ring, std::ios::binary) << keys;
+  return true;
+}
+
+// What gpgv says of the launcher's detached signature, read from its status lines. True
+// when it verified it against the keyring.
+bool ReportOpenPgpSignature(const std::string& dir, const std::string& keyring, bool required,
                             Report* r) {
   const fs::path launcher = manifest::PathOfUtf8(dir) / "setup";
   const fs::path signature = manifest::PathOfUtf8(dir) / "setup.sig";
@@ -458,19 +698,35 @@ void ReportOpenPgpSignature(const std::string& dir, const std::string& keyring, 
     } else {
       r->Info("Signatures", text);
     }
-    return;
+    return false;
   }
   if (keyring.empty()) {
-    r->Info("Signatures", "setup carries an OpenPGP signature (setup.sig); give --keyring FILE, "
-                          "the keys it must be made by, to verify it.");
-    return;
+    const std::string text = "setup carries an OpenPGP signature (setup.sig), not verified: give "
+                             "--keyring FILE, the keys it must be made by, to verify it.";
+    if (required) {
+      r->Warn("Signatures", text);
+    } else {
+      r->Info("Signatures", text);
+    }
+    return false;
   }
-  // gpgv takes a keyring without a directory from its own home: named as a path.
-  const std::string ring = fs::absolute(manifest::PathOfUtf8(keyring)).string();
-  std::string out;
+  const fs::path scratch = PrivateDirectory();
+  if (scratch.empty()) {
+    r->Error("Signatures", "setup: no private temporary directory to verify its signature in.");
+    return false;
+  }
+  std::string ring, why, out;
+  if (!UsableKeyring(keyring, scratch, &ring, &why)) {
+    std::error_code ec;
+    fs::remove_all(scratch, ec);
+    r->Error("Signatures", "setup: " + why + ".");
+    return false;
+  }
   const int status = RunCaptured({"gpgv", "--status-fd", "1", "--keyring", ring,
                                   signature.string(), launcher.string()},
                                  &out);
+  std::error_code ec;
+  fs::remove_all(scratch, ec);
   const std::string good = ValueAfter(out, "[GNUPG:] GOODSIG ");
   if (status == kTimedOut || status < 0) {
     r->Error("Signatures", "setup: gpgv cannot verify its signature here (" + out + ").");
@@ -478,6 +734,7 @@ void ReportOpenPgpSignature(const std::string& dir, const std::string& keyring, 
     const std::string who = good.substr(good.find(' ') + 1);
     r->Info("Signatures", "setup is signed by " + who + " (key " + good.substr(0, good.find(' ')) +
                               "), a key in " + keyring + ", and the signature matches.");
+    return true;
   } else if (out.find("[GNUPG:] BADSIG") != std::string::npos) {
     r->Error("Signatures", "setup was changed after it was signed: its signature does not match.");
   } else if (out.find("[GNUPG:] NO_PUBKEY") != std::string::npos) {
@@ -486,25 +743,58 @@ void ReportOpenPgpSignature(const std::string& dir, const std::string& keyring, 
   } else {
     r->Error("Signatures", "setup is not soundly signed: gpgv cannot verify setup.sig.");
   }
+  return false;
 }
 
 }  // namespace
 
 void CheckSignatures(const std::string& dir, const std::string& ca, const std::string& keyring,
                      bool required, Report* r) {
-  if (fs::exists(manifest::PathOfUtf8(dir) / "setup")) {
-    ReportOpenPgpSignature(dir, keyring, required, r);
-    return;
+  // Every program that is there is judged, whatever lies beside it: a file that only looks
+  // like another kind of medium's launcher must not turn the check away from the programs
+  // that would run.
+  const fs::path disk = manifest::PathOfUtf8(dir);
+  std::error_code ec;
+  auto present = [&](const char* name) {
+    const bool there = fs::exists(fs::symlink_status(disk / name, ec));
+    return there || (ec.value() != 0 && ec != std::errc::no_such_file_or_directory);
+  };
+  const bool windows = present("setup.exe") || present("unzip.exe");
+  const bool for_linux = present("setup") || present("setup.sig");
+  if (windows && for_linux) {
+    r->Error("Signatures", "The medium holds a Windows launcher's programs (setup.exe, unzip.exe) "
+                           "and a Linux launcher's files (setup, setup.sig): one medium has one "
+                           "launcher; remove what does not belong to it.");
   }
-  bool any = false;
-  for (const char* name : {"setup.exe", "unzip.exe"}) {
-    const fs::path file = manifest::PathOfUtf8(dir) / manifest::PathOfUtf8(name);
-    if (!fs::exists(file)) continue;
-    const std::string path = file.string();
-    any = true;
-    ReportSignature(name, path, ca, r);
+  size_t verified = 0;
+  if (windows) {
+    for (const char* name : {"setup.exe", "unzip.exe"}) {
+      if (!present(name)) {
+        // The launcher must be there; a missing unzip the whole check reports in its own words.
+        if (required && std::string(name) == "setup.exe") {
+          r->Error("Signatures", std::string(name) + " is missing from " + dir +
+                                     ": a Windows medium needs it, signed.");
+        }
+        continue;
+      }
+      if (ReportSignature(name, (disk / name).string(), ca, r)) ++verified;
+    }
   }
-  if (!any) r->Info("Signatures", "No launcher in " + dir + ": nothing is signed.");
+  if (for_linux || !windows) {
+    if (!present("setup")) {
+      const std::string text = "No launcher (setup.exe or setup) in " + dir + ": nothing is signed.";
+      if (required) {
+        r->Error("Signatures", text);
+      } else {
+        r->Info("Signatures", text);
+      }
+    } else if (ReportOpenPgpSignature(dir, keyring, required, r)) {
+      ++verified;
+    }
+  }
+  if (required && verified == 0 && r->ExitStatus() == 0) {
+    r->Warn("Signatures", "No signature was verified: --signatures vouches for nothing here.");
+  }
 }
 
 bool ExtractSignedData(const std::string& program, const std::string& data, int timeout_seconds,
@@ -520,10 +810,99 @@ bool ExtractSignedData(const std::string& program, const std::string& data, int 
   return false;
 }
 
+namespace {
+
+// The content type a PKCS#7 signature's signer declares in its signed attributes, as dotted
+// numbers; "" when there is none. The first such attribute is the signer's own: a time
+// stamp's countersignature, which declares another type, follows it.
+std::string SignedContentType(std::string der) {
+  if (der.rfind("-----BEGIN", 0) == 0) der = Base64Body(der, der.find('\n'));
+  static const std::string kContentType("\x06\x09\x2a\x86\x48\x86\xf7\x0d\x01\x09\x03", 11);
+  const size_t at = der.find(kContentType);
+  // SET { OBJECT IDENTIFIER }, each of a short length.
+  const size_t set = at + kContentType.size();
+  if (at == std::string::npos || set + 4 > der.size() || der[set] != '\x31' || der[set + 2] != '\x06')
+    return "";
+  const size_t length = static_cast<unsigned char>(der[set + 3]);
+  if (length == 0 || length > 0x7f || set + 4 + length > der.size()) return "";
+  const std::string oid = der.substr(set + 4, length);
+  std::string dotted = std::to_string(static_cast<unsigned char>(oid[0]) / 40) + "." +
+                       std::to_string(static_cast<unsigned char>(oid[0]) % 40);
+  uint64_t arc = 0;
+  for (size_t i = 1; i < oid.size(); ++i) {
+    arc = arc << 7 | (static_cast<unsigned char>(oid[i]) & 0x7f);
+    if ((static_cast<unsigned char>(oid[i]) & 0x80) == 0) {
+      dotted += "." + std::to_string(arc);
+      arc = 0;
+    }
+  }
+  return dotted;
+}
+
+// The SHA-256 fingerprint of the certificate that made the program's Authenticode
+// signature (the carried certificate of the signer's serial and issuer), or "".
+std::string SignerOf(const std::string& program, int timeout_seconds) {
+  std::string out;
+  if (RunCaptured({"osslsigncode", "verify", "-in", program}, &out, timeout_seconds) < 0) return "";
+  const size_t signer = out.find("Signer #0:", out.find("Signer's certificate:"));
+  const std::string serial = ValueAfter(out, "Serial : ", signer);
+  const std::string issuer = ValueAfter(out, "Issuer : ", signer);
+  const fs::path dir = PrivateDirectory();
+  if (serial.empty() || dir.empty()) return "";
+  const std::string pem = (dir / "signature.pem").string(), certs = (dir / "certs.pem").string();
+  std::string fingerprint;
+  if (RunCaptured({"osslsigncode", "extract-signature", "-pem", "-in", program, "-out", pem}, &out,
+                  timeout_seconds) == 0 &&
+      RunCaptured({"openssl", "pkcs7", "-in", pem, "-print_certs", "-out", certs}, &out,
+                  timeout_seconds) == 0) {
+    std::ifstream in(certs, std::ios::binary);
+    const std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string end = "-----END CERTIFICATE-----";
+    int matches = 0;
+    for (size_t at = all.find("-----BEGIN CERTIFICATE-----"), n = 0; at != std::string::npos;
+         at = all.find("-----BEGIN CERTIFICATE-----", at), ++n) {
+      const size_t stop = all.find(end, at);
+      if (stop == std::string::npos) break;
+      const std::string one = (dir / ("cert-" + std::to_string(n) + ".pem")).string();
+      std::ofstream(one, std::ios::binary) << all.substr(at, stop + end.size() - at) << "\n";
+      at = stop;
+      if (RunCaptured({"openssl", "x509", "-in", one, "-noout", "-serial", "-issuer",
+                       "-fingerprint", "-sha256", "-nameopt", "compat"},
+                      &out, timeout_seconds) == 0 &&
+          ValueAfter(out, "serial=") == serial && ValueAfter(out, "issuer=") == issuer) {
+        ++matches;
+        fingerprint = ValueAfter(out, "Fingerprint=");
+      }
+    }
+    if (matches != 1) fingerprint.clear();  // none, or two that could each be the signer
+  }
+  std::error_code ec;
+  fs::remove_all(dir, ec);
+  return fingerprint;
+}
+
+}  // namespace
+
 bool AttachSignature(const std::string& program, const std::string& signature,
-                     const std::string& ca, int timeout_seconds, std::string* error) {
+                     const std::string& ca, int timeout_seconds, std::string* error,
+                     const std::string& same_signer_as) {
   const std::string copy = program + ".signed";
   std::string out;
+  {
+    // An Authenticode signature signs SpcIndirectData and must say so in its signed
+    // attributes: verifiers that hold to CMS refuse one that declares another type.
+    std::ifstream in(manifest::PathOfUtf8(signature), std::ios::binary);
+    const std::string type = SignedContentType(
+        std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()));
+    if (type != kSpcIndirectData) {
+      *error = "the signature " + signature + " is refused for " + program +
+               ": it declares the signed content type " + (type.empty() ? "(none)" : type) +
+               " where an Authenticode signature declares SpcIndirectData (" + kSpcIndirectData +
+               "), which strict verifiers require (have the service sign the program's "
+               "Authenticode data as such). Nothing was changed.";
+      return false;
+    }
+  }
   // Its own status says little (it fails a chain it cannot verify): what counts is the
   // check of the copy below.
   RunCaptured({"osslsigncode", "attach-signature", "-sigin", signature, "-in", program, "-out",
@@ -542,6 +921,15 @@ bool AttachSignature(const std::string& program, const std::string& signature,
     } else if (status != 0) {
       sound = ca.empty() && SignatureSound(copy, out, &why);
       if (!ca.empty()) why = VerifyFailure(out);
+    }
+  }
+  if (sound && !same_signer_as.empty()) {
+    const std::string signer = SignerOf(copy, timeout_seconds);
+    if (signer.empty() || signer != SignerOf(same_signer_as, timeout_seconds)) {
+      sound = false;
+      why = "its signer is not the one that signed " +
+            manifest::Utf8Of(manifest::PathOfUtf8(same_signer_as).filename()) +
+            " (give --ca-file, the CA that vouches for both, to take two signers)";
     }
   }
   if (!sound) {

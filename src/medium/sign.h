@@ -2,6 +2,7 @@
 // verified with osslsigncode (and openssl), run as children with argument vectors.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -50,8 +51,13 @@ bool SignProgram(const SignOptions& options, const std::string& file, std::strin
 // certificates it carries). False with *error; the program is then as it was.
 bool ExtractSignedData(const std::string& program, const std::string& data, int timeout_seconds,
                        std::string* error);
+// A signature that declares another signed content type than SpcIndirectData is refused;
+// with `same_signer_as` (a signed program), so is one made with another certificate.
 bool AttachSignature(const std::string& program, const std::string& signature,
-                     const std::string& ca, int timeout_seconds, std::string* error);
+                     const std::string& ca, int timeout_seconds, std::string* error,
+                     const std::string& same_signer_as = "");
+// What an Authenticode signature signs (SPC_INDIRECT_DATA_OBJID).
+inline constexpr char kSpcIndirectData[] = "1.3.6.1.4.1.311.2.1.4";
 
 // Signs a Linux medium's launcher with OpenPGP: a detached signature FILE.sig made by gpg
 // with the options' openpgp_key. The launcher carries the manifest's digest, so the
@@ -63,8 +69,16 @@ bool SignWithOpenPgp(const SignOptions& options, const std::string& file, std::s
 // Runs a program with the argument vector, its standard output and error captured, for at
 // most `timeout_seconds`. The exit status; kTimedOut when it did not end in time (it and
 // what it started are killed); -1 when it cannot be started (always on Windows).
+// With `let_finish` (a signer writing into a token, which a kill midway can destroy), it is
+// never killed midway: when the build ends it and on a timeout it is sent SIGTERM, which it
+// holds back until it ends, and only kFinishSeconds after a timeout is it killed.
 int RunCaptured(const std::vector<std::string>& argv, std::string* output,
-                int timeout_seconds = kChildTimeoutSeconds);
+                int timeout_seconds = kChildTimeoutSeconds, bool let_finish = false);
+inline constexpr std::chrono::seconds kFinishSeconds{30};
+
+// Takes ZORVEX_SIGN_PASSWORD out of the environment, for the signers' pipes alone, and
+// keeps the process from leaving a core file or being read by others while it holds it.
+void TakeSignPassword();
 
 // Reports what the Authenticode signatures of the Windows programs in `dir` (setup.exe,
 // unzip.exe) are worth, verified against `ca` (a PEM file) or, without one, against the

@@ -329,6 +329,37 @@ TEST_P(MediumToolTest, SignedWindowsMedium) {
       EXPECT_EQ(checked.out.find("is signed by"), std::string::npos) << checked.out;
     }
   }
+  // Every program present is judged: a changed setup.exe stays an error with a decoy Linux
+  // launcher and signature beside it; a Windows medium without setup.exe is one.
+  std::string tampered = Slurp(medium_.root + "/again/Disk1/setup.exe");
+  tampered[4096] ^= 1;
+  const std::string decoyed = medium_.root + "/decoyed";
+  struct Decoy {
+    std::vector<std::string> beside;
+    bool launcher;
+    std::string says;
+  };
+  for (const Decoy& row : std::vector<Decoy>{
+           {{}, true, "setup.exe was changed after it was signed"},
+           {{"setup"}, true, "setup.exe was changed after it was signed"},
+           {{"setup", "setup.sig"}, true, "one medium has one launcher"},
+           {{}, false, "setup.exe is missing"}}) {
+    SCOPED_TRACE(row.says + " " + std::to_string(row.beside.size()));
+    fs::remove_all(decoyed);
+    fs::create_directories(decoyed);
+    fs::copy_file(medium_.root + "/again/Disk1/unzip.exe", decoyed + "/unzip.exe");
+    if (row.launcher) Spit(decoyed + "/setup.exe", tampered);
+    for (const std::string& name : row.beside) Spit(decoyed + "/" + name, "");
+    checked = RunBuilt(BuiltTargets()[0], "zorvex-medium",
+                       {"check", decoyed, "--signatures", "--ca-file", pki + "/ca.pem"},
+                       medium_.root);
+    EXPECT_EQ(checked.status, 2) << checked.out;
+    EXPECT_NE(checked.out.find(row.says), std::string::npos) << checked.out;
+    if (row.launcher) {
+      EXPECT_NE(checked.out.find("setup.exe was changed after it was signed"), std::string::npos)
+          << checked.out;
+    }
+  }
   // A self-signed signer: intact, it is named so; with a byte of its carried certificate's
   // own signature changed (which neither the program's hash nor the signature over it
   // covers), it is not soundly signed.
@@ -563,59 +594,73 @@ TEST_F(NativeMediumToolTest, SpaceCheckCountsTheUnzipsCopy) {
   EXPECT_TRUE(left[0].ends_with(".log")) << left[0];
 }
 
-// A build killed while it signs takes its signer with it: nothing goes on writing into the
-// working directory that the next build removes. (The signer here stands in for
-// osslsigncode: it says it runs, and waits.)
+// A build killed while it signs with a key file takes its signer with it: nothing goes on
+// writing into the working directory that the next build removes. A signer writing into a
+// token is never killed midway (a token's files rewritten in part lose its keys): it
+// finishes. (The signer here stands in for osslsigncode: it says it runs, and works.)
 TEST_F(NativeMediumToolTest, KilledBuildTakesItsSignerWithIt) {
   const std::vector<Target> targets = BuiltTargets();
   if (targets.size() < 2) GTEST_SKIP() << "the Windows programs are not built";
   const std::string bin = medium_.root + "/bin", pid_file = medium_.root + "/signer.pid";
-  Spit(bin + "/osslsigncode", "#!/bin/sh\necho $$ > '" + pid_file + "'\nexec sleep 60\n");
+  const std::string finished = medium_.root + "/signer.finished";
+  // (Perl, as a shell would take a held-back signal when it waits for a child.)
+  Spit(bin + "/osslsigncode", "#!/usr/bin/perl\nopen(my $f, '>', '" + pid_file +
+                                  "'); print $f $$; close($f); sleep 2;\nopen($f, '>', '" +
+                                  finished + "'); close($f); sleep 60;\n");
   fs::permissions(bin + "/osslsigncode", fs::perms(0755));
-  for (const char* file : {"sign.pem", "sign.key"}) Spit(medium_.root + "/" + file, "x");
-  std::vector<std::string> args = {targets[0].build_dir + "/zorvex-medium",
-                                   "build",
-                                   "--out",
-                                   medium_.root + "/signed",
-                                   "--target",
-                                   "windows",
-                                   "--launcher-dir",
-                                   targets[1].build_dir,
-                                   "--runtime",
-                                   medium_.jre_dir,
-                                   "--installer-jar",
-                                   Input("zorinstaller.jar"),
-                                   "--sign-cert",
-                                   medium_.root + "/sign.pem",
-                                   "--sign-key",
-                                   medium_.root + "/sign.key"};
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  std::vector<std::string> env_text = {"PATH=" + bin + ":" + getenv("PATH"),
-                                       "ZORVEX_SIGN_PASSWORD=x"};
-  std::vector<char*> envp;
-  for (std::string& e : env_text) envp.push_back(e.data());
-  envp.push_back(nullptr);
-  pid_t pid = 0;
-  ASSERT_EQ(posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), envp.data()), 0);
-  int status = 0;
-  bool ended = false;
-  for (int i = 0; i < 600 && Slurp(pid_file).empty() && !ended; ++i) {
-    ended = waitpid(pid, &status, WNOHANG) == pid;
-    usleep(50000);
+  for (const char* file : {"sign.pem", "sign.key", "module.so"}) Spit(medium_.root + "/" + file, "x");
+  for (bool token : {false, true}) {
+    SCOPED_TRACE(token ? "token" : "key file");
+    fs::remove(pid_file);
+    fs::remove(finished);
+    std::vector<std::string> args = {targets[0].build_dir + "/zorvex-medium",
+                                     "build",
+                                     "--out",
+                                     medium_.root + "/signed",
+                                     "--target",
+                                     "windows",
+                                     "--launcher-dir",
+                                     targets[1].build_dir,
+                                     "--runtime",
+                                     medium_.jre_dir,
+                                     "--installer-jar",
+                                     Input("zorinstaller.jar"),
+                                     "--sign-cert",
+                                     medium_.root + "/sign.pem",
+                                     "--sign-key",
+                                     token ? "pkcs11:token=t;object=k" : medium_.root + "/sign.key"};
+    if (token) args.insert(args.end(), {"--sign-pkcs11-module", medium_.root + "/module.so"});
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> env_text = {"PATH=" + bin + ":" + getenv("PATH"),
+                                         "ZORVEX_SIGN_PASSWORD=x"};
+    std::vector<char*> envp;
+    for (std::string& e : env_text) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), envp.data()), 0);
+    int status = 0;
+    bool ended = false;
+    for (int i = 0; i < 600 && Slurp(pid_file).empty() && !ended; ++i) {
+      ended = waitpid(pid, &status, WNOHANG) == pid;
+      usleep(50000);
+    }
+    ASSERT_FALSE(Slurp(pid_file).empty()) << "the signer never started";
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    const std::string signer = "/proc/" + std::to_string(std::stol(Slurp(pid_file)));
+    for (int i = 0; i < 150 && !fs::exists(finished); ++i) usleep(20000);
+    EXPECT_EQ(fs::exists(finished), token) << "the signer was not left to finish, or was";
+    if (token) kill(std::stol(Slurp(pid_file)), SIGKILL);  // its work is done: the stand-in waits
+    bool gone = false;
+    for (int i = 0; i < 100 && !gone; ++i) {
+      const std::string stat = Slurp(signer + "/stat");
+      gone = stat.empty() || stat.find(") Z ") != std::string::npos;
+      if (!gone) usleep(20000);
+    }
+    EXPECT_TRUE(gone) << "the signer outlived the build";
   }
-  ASSERT_FALSE(Slurp(pid_file).empty()) << "the signer never started";
-  kill(pid, SIGKILL);
-  waitpid(pid, &status, 0);
-  const std::string signer = "/proc/" + std::to_string(std::stol(Slurp(pid_file)));
-  bool gone = false;
-  for (int i = 0; i < 100 && !gone; ++i) {
-    const std::string stat = Slurp(signer + "/stat");
-    gone = stat.empty() || stat.find(") Z ") != std::string::npos;
-    if (!gone) usleep(20000);
-  }
-  EXPECT_TRUE(gone) << "the signer outlived the build";
 }
 
 // One mistake of each kind, planted in a copy of a clean built medium.
@@ -639,16 +684,47 @@ TEST_P(MediumToolTest, SignedLinuxMedium) {
                            "' gpg --batch --pinentry-mode loopback --passphrase secret "
                            "--quick-gen-key 'Zorvex Release <release@example.invalid>' rsa2048 "
                            "sign never >/dev/null 2>&1 && GNUPGHOME='" +
-                           dir + "' gpg --export > '" + dir + ".keys'")
+                           dir + "' gpg --export > '" + dir + ".keys' && GNUPGHOME='" + dir +
+                           "' gpg --export --armor > '" + dir + ".asc'")
                               .c_str()),
               0);
   }
   const Env env = {{"GNUPGHOME", home}, {"ZORVEX_SIGN_PASSWORD", "secret"}};
   const std::string out = medium_.root + "/signed";
+  // The agents that made the keys end first (and at the end).
+  auto stop_agents = [&] {
+    for (const std::string& dir : {home, other}) {
+      std::system(("GNUPGHOME='" + dir + "' gpgconf --kill all >/dev/null 2>&1").c_str());
+    }
+  };
+  stop_agents();
+  // The passphrase in no child's environment (gpg, and the agent it starts), read over and
+  // over while the build signs; no agent of the build's left afterwards.
+  std::atomic<bool> building{true};
+  std::atomic<int> seen{0};
+  std::thread watch([&] {
+    while (building) {
+      for (const auto& p : fs::directory_iterator("/proc")) {
+        if (Slurp(p.path().string() + "/environ").find("ZORVEX_SIGN_PASSWORD=secret") !=
+                std::string::npos &&
+            Slurp(p.path().string() + "/comm") != "zorvex-medium\n") {
+          ++seen;
+        }
+      }
+    }
+  });
   RunResult built =
       RunBuilt(BuiltTargets()[0], "zorvex-medium",
                BuildArgs(out, {"--gpg-key", "release@example.invalid"}), medium_.root, env);
+  building = false;
+  watch.join();
   ASSERT_EQ(built.status, 0) << built.err;
+  EXPECT_EQ(seen, 0) << "the passphrase stood in a child's environment";
+  EXPECT_NE(std::system(("GNUPGHOME='" + home +
+                         "' gpg-connect-agent --no-autostart 'GETINFO pid' /bye 2>&1 | grep -q '^D '")
+                            .c_str()),
+            0)
+      << "the agent the build started outlived it";
   const std::string disk = out + "/Disk1";
   auto check = [&](const std::vector<std::string>& more) {
     std::vector<std::string> args = {"check", disk};
@@ -667,7 +743,12 @@ TEST_P(MediumToolTest, SignedLinuxMedium) {
     int status;
   };
   const std::string launcher = Slurp(disk + "/setup");
-  for (const Row& row : std::vector<Row>{{other + ".keys", "a key that is not in", 2},
+  Spit(medium_.root + "/noise.keys", "not a keyring\n");
+  for (const Row& row : std::vector<Row>{{home + ".asc", "setup is signed by Zorvex Release", 0},
+                                         {"", "not verified: give --keyring", 1},
+                                         {medium_.root + "/noise.keys", "is neither an OpenPGP", 2},
+                                         {other + ".asc", "a key that is not in", 2},
+                                         {other + ".keys", "a key that is not in", 2},
                                          {home + ".keys", "was changed after it was signed", 2}}) {
     SCOPED_TRACE(row.says);
     if (row.keyring == home + ".keys") {
@@ -675,49 +756,58 @@ TEST_P(MediumToolTest, SignedLinuxMedium) {
       changed[changed.size() / 2] ^= 1;
       Spit(disk + "/setup", changed);
     }
-    checked = check({"--signatures", "--keyring", row.keyring});
+    checked = row.keyring.empty() ? check({"--signatures"})
+                                  : check({"--signatures", "--keyring", row.keyring});
     EXPECT_EQ(checked.status, row.status) << checked.out;
     EXPECT_NE(checked.out.find(row.says), std::string::npos) << checked.out;
-    EXPECT_EQ(checked.out.find("the signature matches"), std::string::npos) << checked.out;
+    if (row.status != 0) {
+      EXPECT_EQ(checked.out.find("the signature matches"), std::string::npos) << checked.out;
+    }
   }
   fs::remove(disk + "/setup.sig");
   checked = check({"--signatures", "--keyring", home + ".keys"});
   EXPECT_EQ(checked.status, 1) << checked.out;
   EXPECT_NE(checked.out.find("setup is not signed"), std::string::npos) << checked.out;
-  // A wrong passphrase: the build fails and leaves nothing. (The agent, which keeps the
-  // right one for a while, goes first; and at the end, with the test's key homes.)
-  auto stop_agents = [&] {
-    for (const std::string& dir : {home, other}) {
-      std::system(("GNUPGHOME='" + dir + "' gpgconf --kill all >/dev/null 2>&1").c_str());
-    }
-  };
+  // A wrong passphrase: the build fails and leaves nothing.
+  // So does a signing time before the key was made, which no gpgv would take.
   stop_agents();
-  RunResult failed =
-      RunBuilt(BuiltTargets()[0], "zorvex-medium",
-               BuildArgs(medium_.root + "/failed", {"--gpg-key", "release@example.invalid"}),
-               medium_.root, {{"GNUPGHOME", home}, {"ZORVEX_SIGN_PASSWORD", "no"}});
-  EXPECT_EQ(failed.status, 2) << failed.err;
-  EXPECT_NE(failed.err.find("cannot sign"), std::string::npos) << failed.err;
-  EXPECT_FALSE(fs::exists(medium_.root + "/failed"));
-  EXPECT_FALSE(fs::exists(medium_.root + "/failed.building"));
+  for (const auto& [more, says] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{}, "cannot sign"}, {{"--sign-time", "1000000000"}, "is before the key"}}) {
+    std::vector<std::string> options = {"--gpg-key", "release@example.invalid"};
+    options.insert(options.end(), more.begin(), more.end());
+    RunResult failed = RunBuilt(
+        BuiltTargets()[0], "zorvex-medium", BuildArgs(medium_.root + "/failed", options),
+        medium_.root, {{"GNUPGHOME", home}, {"ZORVEX_SIGN_PASSWORD", more.empty() ? "no" : "secret"}});
+    EXPECT_EQ(failed.status, 2) << failed.err;
+    EXPECT_NE(failed.err.find(says), std::string::npos) << failed.err;
+    EXPECT_FALSE(fs::exists(medium_.root + "/failed"));
+    EXPECT_FALSE(fs::exists(medium_.root + "/failed.building"));
+  }
   stop_agents();
 }
 
-// Signed by a service that keeps the key (the test plays it with osslsigncode on the data
-// handed out): the build stops short of the signatures; the unzip's signature is attached,
-// then the launcher's, each checked first; a signature made for other bytes is refused and
-// changes nothing; the medium is in place only when both programs are signed, and then
-// passes the whole check.
+// Signed by a service that keeps the key (the test plays it with osslsigncode, signing the
+// program as handed out and returning the signature alone): the build stops short of the
+// signatures; the unzip's signature is attached, then the launcher's, each checked first; a
+// signature made for other bytes, one that declares another content type, and a medium
+// changed while it waits are refused and change nothing; the medium is in place only when
+// both programs are signed, by one signer unless a CA vouches for each, and then passes the
+// whole check.
 TEST_P(MediumToolTest, SignedThroughASigningService) {
   if (!GetParam().windows) GTEST_SKIP() << "Authenticode is Windows'";
   if (std::system("command -v osslsigncode >/dev/null && command -v openssl >/dev/null") != 0)
     GTEST_SKIP() << "osslsigncode and openssl are needed (scripts/install-deps.sh)";
   const std::string pki = medium_.root + "/pki";
   ASSERT_TRUE(MakeSigner(pki, "Zorvex Service Signer", "-nodes"));
-  // The service: signs the data it is given.
-  auto service = [&](const std::string& data, const std::string& signature) {
-    return std::system(("osslsigncode sign -certs '" + pki + "/sign.pem' -key '" + pki +
-                        "/sign.key' -in '" + data + "' -out '" + signature + "' >/dev/null 2>&1")
+  // The service: the PKCS#7 signature of the program, with `cert` and `key`.
+  auto service = [&](const std::string& program, const std::string& signature,
+                     const std::string& cert = "sign.pem", const std::string& key = "sign.key") {
+    fs::remove(signature);
+    fs::remove(signature + ".exe");
+    return std::system(("osslsigncode sign -certs '" + pki + "/" + cert + "' -key '" + pki + "/" +
+                        key + "' -in '" + program + "' -out '" + signature +
+                        ".exe' >/dev/null 2>&1 && osslsigncode extract-signature -in '" +
+                        signature + ".exe' -out '" + signature + "' >/dev/null 2>&1")
                            .c_str());
   };
   const std::string out = medium_.root + "/served";
@@ -726,32 +816,70 @@ TEST_P(MediumToolTest, SignedThroughASigningService) {
   EXPECT_FALSE(fs::exists(out));
   const std::string unsigned_disk = out + ".unsigned/Disk1";
   ASSERT_TRUE(fs::exists(out + ".to-sign/unzip.exe.der"));
-  auto attach = [&](const std::string& signature) {
-    return RunBuilt(
-        BuiltTargets()[0], "zorvex-medium",
-        {"attach", "--out", out, "--signature", signature, "--ca-file", pki + "/ca.pem"},
-        medium_.root);
+  auto attach = [&](const std::string& signature, bool ca = true) {
+    std::vector<std::string> args = {"attach", "--out", out, "--signature", signature};
+    if (ca) args.insert(args.end(), {"--ca-file", pki + "/ca.pem"});
+    return RunBuilt(BuiltTargets()[0], "zorvex-medium", args, medium_.root);
   };
-  // Refused: a signature made for other bytes (the launcher's data, not the unzip's).
-  ASSERT_EQ(std::system(("osslsigncode extract-data -h sha256 -in '" + unsigned_disk +
-                         "/setup.exe' -out '" + pki + "/other.der' >/dev/null 2>&1")
+  // Refused, nothing changed: a signature made for other bytes (the launcher's); one of
+  // SpcIndirectData's bytes that declares another content type (osslsigncode's signature of
+  // the extracted data); a medium changed or added to, or another launcher, after the build.
+  ASSERT_EQ(service(unsigned_disk + "/setup.exe", pki + "/other.sig"), 0);
+  ASSERT_EQ(std::system(("osslsigncode sign -certs '" + pki + "/sign.pem' -key '" + pki +
+                         "/sign.key' -in '" + out + ".to-sign/unzip.exe.der' -out '" + pki +
+                         "/typed.sig' >/dev/null 2>&1")
                             .c_str()),
             0);
-  ASSERT_EQ(service(pki + "/other.der", pki + "/other.sig"), 0);
+  ASSERT_EQ(service(unsigned_disk + "/unzip.exe", pki + "/unzip.exe.sig"), 0);
   const std::string unzip_before = Slurp(unsigned_disk + "/unzip.exe");
-  RunResult refused = attach(pki + "/other.sig");
-  EXPECT_EQ(refused.status, 2) << refused.err;
-  EXPECT_NE(refused.err.find("is refused for"), std::string::npos) << refused.err;
-  EXPECT_EQ(Slurp(unsigned_disk + "/unzip.exe"), unzip_before);
-  EXPECT_TRUE(fs::exists(out + ".to-sign/unzip.exe.der"));
-  // The unzip's signature, then the launcher's.
+  const std::string param = Slurp(unsigned_disk + "/zorparam.ini");
+  const std::string launcher = Slurp(unsigned_disk + "/setup.exe");
+  struct Refusal {
+    std::string signature, says;
+    std::function<void()> change, undo;
+  };
+  const auto nothing = [] {};
+  const auto add_line = [&] { Spit(unsigned_disk + "/zorparam.ini", param + "EXTRA=1\n"); };
+  const auto restore = [&] {
+    Spit(unsigned_disk + "/zorparam.ini", param);
+    Spit(unsigned_disk + "/setup.exe", launcher);
+    fs::remove(unsigned_disk + "/planted.jar");
+  };
+  for (const Refusal& row : std::vector<Refusal>{
+           {pki + "/other.sig", "the hash does not match", nothing, nothing},
+           {pki + "/typed.sig", "where an Authenticode signature declares SpcIndirectData", nothing,
+            nothing},
+           {pki + "/unzip.exe.sig", "zorparam.ini was changed", add_line, restore},
+           {pki + "/unzip.exe.sig", "planted.jar is not listed",
+            [&] { Spit(unsigned_disk + "/planted.jar", "x"); }, restore},
+           {pki + "/unzip.exe.sig", "setup.exe is not the launcher the build made",
+            [&] { Spit(unsigned_disk + "/setup.exe", launcher + "x"); }, restore}}) {
+    SCOPED_TRACE(row.says);
+    row.change();
+    RunResult refused = attach(row.signature);
+    EXPECT_EQ(refused.status, 2) << refused.err;
+    EXPECT_NE(refused.err.find(row.says), std::string::npos) << refused.err;
+    EXPECT_EQ(Slurp(unsigned_disk + "/unzip.exe"), unzip_before);
+    EXPECT_TRUE(fs::exists(out + ".to-sign/unzip.exe.der"));
+    row.undo();
+  }
+  // The unzip's signature, then the launcher's: refused while the medium differs from what
+  // the build made, taken once it is as made again.
   for (const char* program : {"unzip.exe", "setup.exe"}) {
     SCOPED_TRACE(program);
-    const std::string data = out + ".to-sign/" + program + ".der";
-    ASSERT_TRUE(fs::exists(data));
+    ASSERT_TRUE(fs::exists(out + ".to-sign/" + program + ".der"));
     EXPECT_FALSE(fs::exists(out));  // never in place half-signed
-    ASSERT_EQ(service(data, pki + "/" + program + ".sig"), 0);
-    RunResult attached = attach(pki + "/" + program + ".sig");
+    const std::string signature = pki + "/" + program + ".sig";
+    ASSERT_EQ(service(unsigned_disk + "/" + program, signature), 0);
+    if (std::string(program) == "setup.exe") {
+      add_line();
+      RunResult refused = attach(signature);
+      EXPECT_EQ(refused.status, 2) << refused.err;
+      EXPECT_NE(refused.err.find("zorparam.ini was changed"), std::string::npos) << refused.err;
+      EXPECT_FALSE(fs::exists(out));
+      Spit(unsigned_disk + "/zorparam.ini", param);
+    }
+    RunResult attached = attach(signature);
     ASSERT_EQ(attached.status, 0) << attached.err;
   }
   EXPECT_FALSE(fs::exists(out + ".unsigned"));
@@ -767,6 +895,26 @@ TEST_P(MediumToolTest, SignedThroughASigningService) {
   }
   checked = Check(out + "/Disk1");  // the manifest and the bill follow the signed unzip
   EXPECT_EQ(checked.status, 0) << checked.out;
+  // Without a CA file the launcher's signer must be the unzip's: another self-signed signer
+  // is refused, the same one taken.
+  ASSERT_EQ(std::system(("cd '" + pki +
+                         "' && for n in one two; do openssl req -x509 -newkey rsa:2048 -nodes "
+                         "-keyout $n.key -out $n.pem -days 30 -subj \"/CN=Zorvex $n\" -addext "
+                         "extendedKeyUsage=codeSigning >/dev/null 2>&1 || exit 1; done")
+                            .c_str()),
+            0);
+  fs::remove_all(out);
+  ASSERT_EQ(Build(out, {"--sign-detached"}).status, 0);
+  ASSERT_EQ(service(unsigned_disk + "/unzip.exe", pki + "/one-unzip.sig", "one.pem", "one.key"), 0);
+  ASSERT_EQ(attach(pki + "/one-unzip.sig", false).status, 0);
+  ASSERT_EQ(service(unsigned_disk + "/setup.exe", pki + "/two.sig", "two.pem", "two.key"), 0);
+  RunResult mixed = attach(pki + "/two.sig", false);
+  EXPECT_EQ(mixed.status, 2) << mixed.err;
+  EXPECT_NE(mixed.err.find("its signer is not the one that signed unzip.exe"), std::string::npos)
+      << mixed.err;
+  EXPECT_FALSE(fs::exists(out));
+  ASSERT_EQ(service(unsigned_disk + "/setup.exe", pki + "/one.sig", "one.pem", "one.key"), 0);
+  EXPECT_EQ(attach(pki + "/one.sig", false).status, 0);
 }
 
 // A key that never leaves its token (SoftHSM2 here, as a USB token or an HSM is reached):

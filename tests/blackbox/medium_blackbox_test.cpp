@@ -985,6 +985,48 @@ TEST_P(MediumToolTest, SignedWithAKeyInAToken) {
       EXPECT_EQ(Slurp(e.path()).find(pin), std::string::npos) << e.path();
     }
   }
+  // Builds killed while a signer works in the token, at moments spread over its work,
+  // leave the token as it was: after each, once the signer has finished, the key is in it.
+  std::vector<std::string> args = {BuiltTargets()[0].build_dir + "/zorvex-medium"};
+  for (const std::string& a : BuildArgs(medium_.root + "/killed", token)) args.push_back(a);
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  std::vector<std::string> env_text = {"PATH=" + std::string(getenv("PATH")),
+                                       "SOFTHSM2_CONF=" + hsm + "/softhsm2.conf",
+                                       "ZORVEX_SIGN_PASSWORD=" + pin};
+  std::vector<char*> envp;
+  for (std::string& e : env_text) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  auto signers = [&] {
+    int n = 0;
+    for (const auto& p : fs::directory_iterator("/proc")) {
+      if (Slurp(p.path().string() + "/cmdline").find(medium_.root + "/killed") !=
+          std::string::npos) {
+        ++n;
+      }
+    }
+    return n;
+  };
+  for (int round = 0; round < 8; ++round) {
+    SCOPED_TRACE("killed " + std::to_string(3 * round) + " ms into signing");
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), envp.data()), 0);
+    bool ended = false;
+    while (!ended && signers() == 0) ended = waitpid(pid, nullptr, WNOHANG) == pid;
+    ASSERT_FALSE(ended) << "the build ended before it signed";
+    usleep(3000 * round);
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    for (int i = 0; i < 500 && signers() > 0; ++i) usleep(20000);
+    EXPECT_EQ(signers(), 0) << "a signer never ended";
+    EXPECT_EQ(std::system(("SOFTHSM2_CONF='" + hsm + "/softhsm2.conf' pkcs11-tool --module " +
+                           module + " --token-label zorvex --login --pin " + pin +
+                           " --list-objects --type privkey 2>/dev/null | grep -q signer")
+                              .c_str()),
+              0)
+        << "the token lost its key";
+  }
   // Refused: a wrong PIN, a key the token lacks, a PIN in a URI.
   std::vector<std::string> missing = token;
   missing[3] = "pkcs11:token=zorvex;object=nobody;type=private";

@@ -559,13 +559,6 @@ fs::path ToSignDir(const fs::path& out) { return out.string() + ".to-sign"; }
 // list (it binds the manifest's digest).
 constexpr char kLauncherRecord[] = "setup.exe.sha256";
 
-bool WriteRecord(const fs::path& file, const std::string& text, std::string* error) {
-  std::ofstream out(file, std::ios::binary | std::ios::trunc);
-  out << text;
-  out.close();
-  if (!out) *error = "cannot write " + file.string() + SystemReason();
-  return static_cast<bool>(out);
-}
 
 // The launcher's directory of a medium: Disk1 of the distribution layout, else itself.
 fs::path DiskOf(const fs::path& medium) {
@@ -718,7 +711,7 @@ int Build(const BuildOptions& options) {
     fs::create_directory(ToSignDir(out), ec);
     std::string launcher_sha256;
     if (ec || !Sha256OfFile(DiskOf(final_name) / "setup.exe", &launcher_sha256, &error) ||
-        !WriteRecord(ToSignDir(out) / kLauncherRecord, launcher_sha256 + "\n", &error) ||
+        !WriteWholeFile(ToSignDir(out) / kLauncherRecord, launcher_sha256 + "\n", &error) ||
         !ExtractSignedData((DiskOf(final_name) / "unzip.exe").string(),
                            (ToSignDir(out) / "unzip.exe.der").string(),
                            options.sign.timeout_seconds, &error)) {

@@ -1,6 +1,7 @@
 #include "medium/manifest_tool.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <set>
@@ -143,6 +144,31 @@ bool ReadWholeFile(const fs::path& path, std::string* bytes, std::string* error)
   return ok;
 }
 
+bool WriteWholeFile(const fs::path& path, const std::string& bytes, std::string* error) {
+  errno = 0;
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << bytes;
+  out.close();
+  if (!out) *error = "cannot write " + path.string() + SystemReason();
+  return static_cast<bool>(out);
+}
+
+namespace {
+
+// Writes the manifest's text and binds its digest into the launcher program's bytes, which
+// replace the program.
+bool WriteAndBind(const fs::path& disk, const std::string& program, const std::string& text,
+                  std::string* bytes, std::string* error) {
+  if (!WriteWholeFile(disk / manifest::kManifestName, text, error)) return false;
+  if (!BindDigest(bytes, manifest::Sha256Of(text), error)) {
+    *error = (disk / program).string() + ": " + *error;
+    return false;
+  }
+  return WriteWholeFile(disk / program, *bytes, error);
+}
+
+}  // namespace
+
 bool BindDigest(std::string* program, const manifest::Sha256Digest& digest, std::string* error) {
   std::vector<size_t> at = FindSlots(*program);
   if (at.size() != 1) {
@@ -172,28 +198,9 @@ bool WriteAndBindManifest(const fs::path& root, const fs::path& disk, const std:
                                    root / ".zorvex-medium-build"};
   const bool windows = program.size() > 4 && program.substr(program.size() - 4) == ".exe";
   if (!ListMedium(root, disk, skip, windows, &listed, nullptr, error)) return false;
-  const std::string text = manifest::Format(listed);
-  std::ofstream out(disk / manifest::kManifestName, std::ios::binary);
-  out << text;
-  out.close();
-  if (!out) {
-    *error = "cannot write " + (disk / manifest::kManifestName).string() + SystemReason();
-    return false;
-  }
   std::string bytes;
-  if (!ReadWholeFile(disk / program, &bytes, error)) return false;
-  if (!BindDigest(&bytes, manifest::Sha256Of(text), error)) {
-    *error = (disk / program).string() + ": " + *error;
-    return false;
-  }
-  std::ofstream bound(disk / program, std::ios::binary | std::ios::trunc);
-  bound << bytes;
-  bound.close();
-  if (!bound) {
-    *error = "cannot write " + (disk / program).string() + SystemReason();
-    return false;
-  }
-  return true;
+  return ReadWholeFile(disk / program, &bytes, error) &&
+         WriteAndBind(disk, program, manifest::Format(listed), &bytes, error);
 }
 
 bool UpdateManifestEntries(const fs::path& disk, const std::string& program,
@@ -219,23 +226,7 @@ bool UpdateManifestEntries(const fs::path& disk, const std::string& program,
       return false;
     }
   }
-  text = manifest::Format(listed);
-  std::ofstream out(manifest_path, std::ios::binary | std::ios::trunc);
-  out << text;
-  out.close();
-  if (!out) {
-    *error = "cannot write " + manifest_path.string() + SystemReason();
-    return false;
-  }
-  if (!BindDigest(&bytes, manifest::Sha256Of(text), error)) return false;
-  std::ofstream launcher(disk / program, std::ios::binary | std::ios::trunc);
-  launcher << bytes;
-  launcher.close();
-  if (!launcher) {
-    *error = "cannot write " + (disk / program).string() + SystemReason();
-    return false;
-  }
-  return true;
+  return WriteAndBind(disk, program, manifest::Format(listed), &bytes, error);
 }
 
 void CheckManifest(const std::string& disk_text, const std::string& launcher, Report* r) {

@@ -15,6 +15,10 @@ namespace zorvex::medium {
 // Reads a whole file. False with *error ("cannot read PATH: Input/output error") when it
 // cannot be opened or a read fails part way: a file cut short is never taken for whole.
 bool ReadWholeFile(const std::filesystem::path& path, std::string* bytes, std::string* error);
+// Writes a whole file, replacing what was there. False with *error ("cannot write PATH: No
+// space left on device").
+bool WriteWholeFile(const std::filesystem::path& path, const std::string& bytes,
+                    std::string* error);
 // ": " and the system's text of errno ("No space left on device"), or "" when errno is 0.
 std::string SystemReason();
 

@@ -683,6 +683,15 @@ bool UsableKeyring(const std::string& keyring, const fs::path& scratch, std::str
   return true;
 }
 
+// A finding that is a warning when the user asked for signatures, else a note.
+void WarnIf(bool required, const std::string& text, Report* r) {
+  if (required) {
+    r->Warn("Signatures", text);
+  } else {
+    r->Info("Signatures", text);
+  }
+}
+
 // What gpgv says of the launcher's detached signature, read from its status lines. True
 // when it verified it against the keyring.
 bool ReportOpenPgpSignature(const std::string& dir, const std::string& keyring, bool required,
@@ -693,21 +702,13 @@ bool ReportOpenPgpSignature(const std::string& dir, const std::string& keyring, 
     const std::string text =
         "setup is not signed: nothing shows a user that the medium is the one you made "
         "(build with --gpg-key ID).";
-    if (required) {
-      r->Warn("Signatures", text);
-    } else {
-      r->Info("Signatures", text);
-    }
+    WarnIf(required, text, r);
     return false;
   }
   if (keyring.empty()) {
     const std::string text = "setup carries an OpenPGP signature (setup.sig), not verified: give "
                              "--keyring FILE, the keys it must be made by, to verify it.";
-    if (required) {
-      r->Warn("Signatures", text);
-    } else {
-      r->Info("Signatures", text);
-    }
+    WarnIf(required, text, r);
     return false;
   }
   const fs::path scratch = PrivateDirectory();
@@ -783,11 +784,7 @@ void CheckSignatures(const std::string& dir, const std::string& ca, const std::s
   if (for_linux || !windows) {
     if (!present("setup")) {
       const std::string text = "No launcher (setup.exe or setup) in " + dir + ": nothing is signed.";
-      if (required) {
-        r->Error("Signatures", text);
-      } else {
-        r->Info("Signatures", text);
-      }
+      (r->*(required ? &Report::Error : &Report::Info))("Signatures", text);
     } else if (ReportOpenPgpSignature(dir, keyring, required, r)) {
       ++verified;
     }

@@ -80,8 +80,10 @@ class ZeroedArchive : public MappedArchive {
 };
 
 // The archives a command-line argument names: itself when it holds no wildcard, else the
-// regular files its last component matches ("*", "?", "[...]"), in name order.
-std::vector<std::string> ExpandArchivePattern(const std::string& pattern);
+// regular files its last component matches ("*", "?", "[...]"), in name order. False with
+// *error when the directory's listing fails part way.
+bool ExpandArchivePattern(const std::string& pattern, std::vector<std::string>* matches,
+                          std::string* error);
 
 // Writes UTF-8 text to standard output / standard error.
 void PrintOut(const std::string& text);

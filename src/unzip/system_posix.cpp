@@ -207,15 +207,32 @@ std::unique_ptr<MappedArchive> ReadArchiveTail(const std::string& path, uint64_t
   return archive;
 }
 
-std::vector<std::string> ExpandArchivePattern(const std::string& pattern) {
+bool ExpandArchivePattern(const std::string& pattern, std::vector<std::string>* found,
+                          std::string* error) {
+  found->clear();
   size_t cut = pattern.find_last_of('/');
   std::string dir = cut == std::string::npos ? "." : pattern.substr(0, cut == 0 ? 1 : cut);
   std::string leaf = cut == std::string::npos ? pattern : pattern.substr(cut + 1);
-  if (!HasWildcard(leaf)) return {pattern};
-  std::vector<std::string> matches;
+  if (!HasWildcard(leaf)) {
+    found->push_back(pattern);
+    return true;
+  }
+  std::vector<std::string>& matches = *found;
   DIR* d = ::opendir(dir.c_str());
-  if (d == nullptr) return matches;
-  while (struct dirent* e = ::readdir(d)) {
+  if (d == nullptr) return true;  // nothing matches
+  for (;;) {
+    errno = 0;
+    struct dirent* e = ::readdir(d);
+    if (e == nullptr) {
+      // A listing cut short would unpack some of the archives and say nothing of the rest.
+      if (errno != 0) {
+        *error = std::strerror(errno);
+        ::closedir(d);
+        matches.clear();
+        return false;
+      }
+      break;
+    }
     if (e->d_name[0] == '.' && leaf[0] != '.') continue;
     if (::fnmatch(leaf.c_str(), e->d_name, 0) != 0) continue;
     std::string path =
@@ -225,7 +242,7 @@ std::vector<std::string> ExpandArchivePattern(const std::string& pattern) {
   }
   ::closedir(d);
   std::sort(matches.begin(), matches.end());
-  return matches;
+  return true;
 }
 
 void PrintOut(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }

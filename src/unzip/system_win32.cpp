@@ -185,23 +185,34 @@ std::unique_ptr<MappedArchive> MapArchive(const std::string& path, std::string* 
   return std::make_unique<Win32Mapped>(file, mapping, view, static_cast<size_t>(size.QuadPart));
 }
 
-std::vector<std::string> ExpandArchivePattern(const std::string& pattern) {
+bool ExpandArchivePattern(const std::string& pattern, std::vector<std::string>* matches,
+                          std::string* error) {
+  matches->clear();
   size_t cut = pattern.find_last_of("\\/");
   std::string leaf = cut == std::string::npos ? pattern : pattern.substr(cut + 1);
-  if (!HasWildcard(leaf)) return {pattern};
+  if (!HasWildcard(leaf)) {
+    matches->push_back(pattern);
+    return true;
+  }
   std::string dir = cut == std::string::npos ? "" : pattern.substr(0, cut + 1);
-  std::vector<std::string> matches;
   WIN32_FIND_DATAW data;
   HANDLE find = FindFirstFileW(WideFrom(pattern).c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) return matches;
+  if (find == INVALID_HANDLE_VALUE) return true;  // nothing matches
   do {
     if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
     const std::string name = NarrowFrom(data.cFileName);
-    if (Matches(leaf, name)) matches.push_back(dir + name);
+    if (Matches(leaf, name)) matches->push_back(dir + name);
   } while (FindNextFileW(find, &data));
+  const DWORD code = GetLastError();
   FindClose(find);
-  std::sort(matches.begin(), matches.end());
-  return matches;
+  if (code != ERROR_NO_MORE_FILES) {
+    // A listing cut short would unpack some of the archives and say nothing of the rest.
+    matches->clear();
+    *error = "system error " + std::to_string(code);
+    return false;
+  }
+  std::sort(matches->begin(), matches->end());
+  return true;
 }
 
 // A console takes UTF-16; a file or pipe takes the UTF-8 bytes.

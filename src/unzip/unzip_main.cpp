@@ -194,7 +194,11 @@ int Main(const std::vector<std::string>& args) {
         "unzip:  one archive (or one wildcard) at a time; choosing members is not supported\n");
     return kBadOptions;
   }
-  std::vector<std::string> paths = ExpandArchivePattern(cl.archives[0]);
+  std::vector<std::string> paths;
+  if (!ExpandArchivePattern(cl.archives[0], &paths, &error)) {
+    PrintErr("unzip:  cannot list the archives " + cl.archives[0] + " names: " + error + ".\n");
+    return kNotFound;
+  }
   if (!cl.listed.empty()) return ProcessListed(paths, cl);
   if (paths.empty()) {
     PrintErr("unzip:  cannot find or open " + cl.archives[0] + ".\n");

@@ -433,7 +433,15 @@ bool Win32FileSystem::ListDirectory(const std::string& dir, std::vector<DirEntry
     bool directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     entries->push_back({AnsiFromWide(data.cFileName), directory && !link, link, false, {}});
   } while (FindNextFileW(find, &data));
+  // The listing ends with ERROR_NO_MORE_FILES; any other error cut it short, and a part of
+  // a directory must never pass for all of it.
+  const DWORD error = GetLastError();
   FindClose(find);
+  if (error != ERROR_NO_MORE_FILES) {
+    entries->clear();
+    SetLastError(error);
+    return false;
+  }
   return true;
 }
 

@@ -1,6 +1,7 @@
 #include "config/param_file.h"
 
 #include "inventory/logs.h"
+#include "launcher/exit_status.h"
 #include "messages/catalogue.h"
 #include "messages/console.h"
 #include "options/option_state.h"
@@ -197,13 +198,13 @@ int ReadParameterFile(std::string* param_file, std::string* scratch_dir,
     messages::ShowError(messages::MessageText("S_ERZORPARAMNFD"));
     inventory::WriteLog(messages::LogMessageText("S_ERZORPARAMNFD"));
     inventory::CloseLog();
-    return -2;
+    return kExitNoParameterFile;
   }
   paths::GetFullPath(param_file, found);
   ReportParamFileInUse(found == given ? "" : given, *param_file);
   inventory::CloseLog();
   platform::Os().files->SetWorkingDirectory(*startup_location);
-  if (paths::GetCurrentDir(&launcher_dir) != 0) return -1;
+  if (paths::GetCurrentDir(&launcher_dir) != 0) return kExitRunEnded;
   *startup_location = launcher_dir;
   std::vector<std::string> dropped;
   ReadSettings(*param_file, launcher_dir, *scratch_dir, settings, &dropped);

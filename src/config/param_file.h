@@ -60,8 +60,9 @@ void ReadSettings(const std::string& path, const std::string& launcher_dir,
 // Finds and reads the parameter file. On entry `param_file` holds the -paramFile path (or
 // is empty), on return the absolute path in use; `startup_location` returns the launcher's
 // directory. `scratch_dir` is the run's scratch directory, which the run sequence took
-// before (its logs go there). 0; -1 when the launcher's directory cannot be read; -2 when
-// no parameter file is found (after S_ERZORPARAMNFD was shown).
+// before (its logs go there). 0; kExitRunEnded when the launcher's directory cannot be
+// read; kExitNoParameterFile when no parameter file is found (after S_ERZORPARAMNFD was
+// shown).
 int ReadParameterFile(std::string* param_file, std::string* scratch_dir,
                       std::string* startup_location, Settings* settings);
 

@@ -72,7 +72,7 @@ uint32_t CreateZEKProcess(const std::vector<std::string>& list, bool wait) {
                         messages::FormatMessageText(
                             "S_ERJAVA_START", {words.empty() ? std::string() : words[0],
                                                platform::Os().processes->StartFailureText(error)}));
-    messages::PressEnterPause();
+    messages::PauseIfSilentAndWatched();
     return error;
   }
   if (Options().debug) LogArguments(list);

@@ -6,9 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "launcher/exit_status.h"
+
 namespace zorvex {
 
-inline constexpr uint32_t kStillActive = 259;
+inline constexpr uint32_t kStillActive = kExitJavaStillRunning;
 
 // The texts of the list, each followed by one blank. With `dump` in debug runs, the list
 // is shown element by element first.

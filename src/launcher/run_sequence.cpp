@@ -11,6 +11,7 @@
 #include "bootstrap/tree_ops.h"
 #include "config/param_file.h"
 #include "inventory/logs.h"
+#include "launcher/exit_status.h"
 #include "launcher/java_command.h"
 #include "launcher/options.h"
 #include "launcher/process.h"
@@ -102,23 +103,23 @@ bool DistributionCheckFails(Run* run) {
   return true;
 }
 
-// The prerequisite checker needs its configuration. 0, or -1 to end the run.
+// The prerequisite checker needs its configuration. 0, or kExitRunEnded to end the run.
 int CheckPrereqCheckerConfig(Run* run) {
   const std::string& location = Options().prereq_config_location;
   if (location.empty()) {
     messages::PrintText(messages::MessageText("S_ERR_PREREQ_CONFIG_LOC"));
-    return -1;
+    return kExitRunEnded;
   }
   if (!paths::FileExists(location)) {
     platform::Os().console->WriteStdout(
         messages::FormatMessageText("S_ERR_INVALID_PREREQ_CONFIG_LOC", {location}));
-    return -1;
+    return kExitRunEnded;
   }
   if (!config::StartsWithT(run->settings.distribution)) run->settings.bootstrap = "F";
   return 0;
 }
 
-// The start message and the prerequisite checks. 0, or -1 to end the run.
+// The start message and the prerequisite checks. 0, or kExitRunEnded to end the run.
 int RunPrerequisites(Run* run) {
   const OptionState& o = Options();
   if (!o.bootstraponly) messages::PrintMessage("S_STARTINSTALLERMSG", {o.installer_title});
@@ -155,7 +156,7 @@ bool SettleJavaRuntime(Run* run, int* status) {
   }
   if (o.noconsole) {
     messages::ShowError(messages::MessageText("S_JRELOC_ERROR_NOCONSOLE_WIN"));
-    *status = -1;
+    *status = kExitRunEnded;
     return false;
   }
   if (o.bootstraponly) return true;
@@ -164,7 +165,7 @@ bool SettleJavaRuntime(Run* run, int* status) {
     if (!answer) {
       // Standard input ended before an answer: as a run that has no console to ask on.
       messages::ShowError(messages::MessageText("S_JRELOC_ERROR_NOCONSOLE_WIN"));
-      *status = -1;
+      *status = kExitRunEnded;
       return false;
     }
     o.jre_location = *answer;
@@ -179,7 +180,7 @@ bool SettleJavaRuntime(Run* run, int* status) {
   inventory::CloseLog();
   messages::PrintText("\n\n");
   messages::PrintText(messages::MessageText("S_JRELOC_ERROR_NOCONSOLE_WIN"));
-  *status = -1;
+  *status = kExitRunEnded;
   return false;
 }
 
@@ -204,7 +205,7 @@ bool Bootstrap(Run* run, int* status) {
         "S_ERNOEXEC", {run->scratch_dir, messages::MessageText(advice)}));
     LogLine(*run, messages::FormatLogMessageText(
                       "S_ERNOEXEC", {run->scratch_dir, messages::LogMessageText(advice)}));
-    *status = -1;
+    *status = kExitRunEnded;
     return false;
   }
   if (!o.bootstraponly) {
@@ -228,7 +229,7 @@ bool Bootstrap(Run* run, int* status) {
   request.jre_location = &Options().jre_location;
   request.prereq_config_location = &Options().prereq_config_location;
   if (bootstrap::BootstrapFiles(request) == bootstrap::kBootstrapFailed) {
-    *status = -1;
+    *status = kExitRunEnded;
     return false;
   }
   return true;
@@ -628,12 +629,12 @@ int RefuseTheMedium(Run* run) {
     // Where the catalogue was refused, the console was never set up for its texts.
     platform::Os().console->UseStandardOutput();
     RefuseBeforeScratch(said);
-    return -1;
+    return kExitRunEnded;
   }
   messages::ShowError(said.text);
   LogLine(*run, said.log);
-  AbandonStaging(run, -1);
-  return -1;
+  AbandonStaging(run, kExitRunEnded);
+  return kExitRunEnded;
 }
 
 // Draws the medium's border from the launcher's own path, before any option is read, and
@@ -675,7 +676,7 @@ void StartJavaAndFinish(Run* run) {
     return;
   }
   if (run->result != 0) {
-    messages::PressEnterPause();
+    messages::PauseIfSilentAndWatched();
   } else {
     inventory::OpenLog(run->scratch_dir, o.timestamp, o.log_stem);
     run->result = bootstrap::ValidateJavaHome(o.jre_location, run->extjre, run->settings);
@@ -710,14 +711,14 @@ int RunLauncher(std::vector<std::string> args) {
   GuardTheMedium();
   // A catalogue that is not the medium's is not shown: the refusal is said in English.
   bool catalogue = !access::MediumRefused() && messages::LoadMessageCatalogue(run.module_path) == 0;
-  if (!catalogue && !access::MediumRefused()) return 1;
+  if (!catalogue && !access::MediumRefused()) return kExitNoCatalogue;
   ScanOptions(&run.args, &run.last_argument_upper);
   AddUserChoices();
   if (!o.noconsole) messages::CreateLauncherConsole();
   if (access::MediumRefused()) return RefuseTheMedium(&run);
   run.startup_location = StartupLocationOf(run.module_path);
-  if (!o.prereqlogloc.empty() && !WritesOffTheMedium("-PREREQLOGLOC", o.prereqlogloc)) return -1;
-  if (!TakeScratchDirectory(&run)) return -1;
+  if (!o.prereqlogloc.empty() && !WritesOffTheMedium("-PREREQLOGLOC", o.prereqlogloc)) return kExitRunEnded;
+  if (!TakeScratchDirectory(&run)) return kExitRunEnded;
   SayTempDirectoryNote(run);
   run.param_result = config::ReadParameterFile(&o.param_file, &run.scratch_dir,
                                                &run.startup_location, &run.settings);
@@ -727,17 +728,17 @@ int RunLauncher(std::vector<std::string> args) {
     LogLine(run,
             "The medium's files are not verified: the launcher carries no manifest of them.\n");
   }
-  if (DistributionCheckFails(&run)) return -1;
-  if (o.prereqchecker && CheckPrereqCheckerConfig(&run) != 0) return -1;
+  if (DistributionCheckFails(&run)) return kExitRunEnded;
+  if (o.prereqchecker && CheckPrereqCheckerConfig(&run) != 0) return kExitRunEnded;
   if (!o.help && RunPrerequisites(&run) != 0) {
     // A refused run keeps its scratch directory for the log in it; one whose log could not
     // be written there leaves no empty directory behind.
     if (inventory::InstallLogPath().empty()) DropEmptyScratchDirectory(&run);
-    return -1;
+    return kExitRunEnded;
   }
   if (access::MediumRefused()) return RefuseTheMedium(&run);
   if (run.param_result != 0) {
-    if (run.param_result == -2) messages::PressEnterPause();
+    if (run.param_result == kExitNoParameterFile) messages::PauseIfSilentAndWatched();
     return run.param_result;
   }
   config::DeriveInstallerLocations(&run.settings);
@@ -753,17 +754,17 @@ int RunLauncher(std::vector<std::string> args) {
   if (access::MediumRefused()) return RefuseTheMedium(&run);
   if (!o.bootstraponly && !paths::FileExists(run.java_executable)) {
     messages::ShowError(messages::FormatMessageText("S_ERJRENFD", {run.java_executable, "1.3.1"}));
-    run.result = -1;
+    run.result = kExitRunEnded;
   }
   if (!inventory::ProbeRegistryWriteAccess()) {
     messages::ShowError(messages::MessageText("S_ERR_REG_ACCESS"));
     // What was staged for a Java that does not start goes; the log is kept and named.
-    AbandonStaging(&run, -1);
-    return -1;
+    AbandonStaging(&run, kExitRunEnded);
+    return kExitRunEnded;
   }
   if (!EnterWorkingDirectory(&run)) {
-    AbandonStaging(&run, -1);
-    return -1;
+    AbandonStaging(&run, kExitRunEnded);
+    return kExitRunEnded;
   }
   StartJavaAndFinish(&run);
   messages::FreeMessageCatalogue();

@@ -8,9 +8,10 @@
 namespace zorvex {
 
 // Runs the launcher. `args` holds the module path and the whole command-line text (never
-// split). Returns the exit status: 0, 1 (no catalogue), -1 (a stop), -2 (no parameter
-// file), Java's exit code, 259 when Java was started and not waited for, or the
-// platform's error code when Java could not be started.
+// split). Returns the exit status (launcher/exit_status.h): 0, kExitNoCatalogue,
+// kExitRunEnded, kExitNoParameterFile, Java's exit code, kExitJavaStillRunning when Java
+// was started and not waited for, or the platform's error code when Java could not be
+// started.
 int RunLauncher(std::vector<std::string> args);
 
 // STARTUP_LOCATION from the module path: a leading ".\" dropped, cut at the last

@@ -16,10 +16,14 @@ void ShowError(const std::string& text) {
   platform::Os().console->ShowMessageBox(MessageText("S_ZEK"), text);
 }
 
-void PressEnterPause() {
+void PauseIfSilentAndWatched() {
   if (!Options().silent || !platform::Os().console->PersonCanAnswer()) return;
   PrintText(MessageText("S_ENTER_ENTER"));
   platform::Os().console->ReadChar();
+}
+
+bool ConsoleRunWatched(bool silent, bool noconsole) {
+  return !silent && !noconsole && platform::Os().console->PersonCanAnswer();
 }
 
 void CreateLauncherConsole() { platform::Os().console->Create(kConsoleTitle); }

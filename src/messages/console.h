@@ -20,7 +20,11 @@ void ShowError(const std::string& text);
 // In silent runs where a person can answer on standard input: prints S_ENTER_ENTER and
 // waits for one character of it. Returns at once in runs with dialogs, and where nobody
 // can answer (a pipe, a file, a service's console).
-void PressEnterPause();
+void PauseIfSilentAndWatched();
+
+// A run with a console window (neither silent nor without a console) that a person can
+// answer: the prerequisite checks ask such a person for a key before they end the run.
+bool ConsoleRunWatched(bool silent, bool noconsole);
 
 // Creates the launcher's console and makes it the console output.
 void CreateLauncherConsole();

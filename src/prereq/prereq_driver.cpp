@@ -1,6 +1,7 @@
 #include "prereq/prereq_driver.h"
 
 #include "inventory/logs.h"
+#include "launcher/exit_status.h"
 #include "messages/catalogue.h"
 #include "messages/console.h"
 #include "platform/platform.h"
@@ -13,7 +14,7 @@ namespace {
 int EndTheRun() {
   inventory::ReportMessage("S_EXIT_MSG", {inventory::InstallLogPath()});
   inventory::CloseLog();
-  return -1;
+  return kExitRunEnded;
 }
 
 // -EXECUTESYSPREREQS: the generic pass's failures are shown and the run ends, whatever
@@ -22,11 +23,11 @@ int ExecuteOnlyEnd(const PrereqRequest& r, const PassContext& c) {
   inventory::PrintAndLog(c.failure_text);
   inventory::ReportMessage("S_EXIT_MSG", {inventory::InstallLogPath()});
   inventory::CloseLog();
-  if (!r.silent && !r.noconsole && platform::Os().console->PersonCanAnswer()) {
+  if (messages::ConsoleRunWatched(r.silent, r.noconsole)) {
     messages::PrintText(messages::MessageText("S_EXIT_CONTINUE"));
     platform::Os().console->ReadChar();
   }
-  return -1;
+  return kExitRunEnded;
 }
 
 void ReportIgnored(const PassContext& c) {
@@ -51,7 +52,7 @@ void AnnounceFailure(const PassContext& c) {
 }
 
 // A failed pass: the user decides, unless nobody can be asked. 0 to go on (no further
-// pass runs), -1 to end the run.
+// pass runs), kExitRunEnded to end the run.
 int DecideAfterFailure(const PrereqRequest& r, const PassContext& c) {
   AnnounceFailure(c);
   if (r.silent || r.noconsole) return EndTheRun();
@@ -89,7 +90,7 @@ int RunPrerequisiteChecks(const PrereqRequest& r) {
   while (true) {
     c.failure_text.clear();
     int result = RunPrerequisitePass(&c);
-    if (result == kStopRun) return -1;
+    if (result == kStopRun) return kExitRunEnded;
     if (r.ignoresysprereqs) {
       if (result != kPassOk) ReportIgnored(c);
       if (r.executesysprereqs) return ExecuteOnlyEnd(r, c);

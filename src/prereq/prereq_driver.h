@@ -18,8 +18,8 @@ struct PrereqRequest {
   bool platform_prereqs = false;
 };
 
-// Runs the passes. 0 when the installation may go on; -1 when the run must end with status
-// -1 (the run sequence ends it at once). The install log is closed when it returns.
+// Runs the passes. 0 when the installation may go on; kExitRunEnded when the run must end
+// with that status (the run sequence ends it at once). The install log is closed when it returns.
 int RunPrerequisiteChecks(const PrereqRequest& request);
 
 }  // namespace zorvex::prereq

@@ -34,7 +34,7 @@ std::string CertifiedValue(const std::string& key, const std::string& param_file
 // Names the install log, lets an interactive user read it, and closes the log.
 int StopTheRun(const PassContext& c) {
   inventory::ReportMessage("S_EXIT_MSG", {inventory::InstallLogPath()});
-  if (!c.silent && !c.noconsole && platform::Os().console->PersonCanAnswer()) {
+  if (messages::ConsoleRunWatched(c.silent, c.noconsole)) {
     inventory::ReportMessage("S_EXIT_CONTINUE");
     platform::Os().console->ReadChar();
   }

@@ -11,6 +11,7 @@
 #include <set>
 
 #include "blackbox/harness.h"
+#include "launcher/exit_status.h"
 
 namespace zorvex::blackbox {
 namespace {
@@ -31,6 +32,21 @@ std::map<std::string, std::string> ContractRows() {
     rows[line.substr(2, a - 2)] = line.substr(a + 3, b - a - 3);
   }
   return rows;
+}
+
+// The statuses the code names are the table's, on Windows and as POSIX passes them on.
+TEST(StatusContract, NamedStatusesAreTheTablesRows) {
+  const std::map<std::string, std::string> rows = ContractRows();
+  for (const auto& [status, posix] : std::vector<std::pair<int64_t, int>>{
+           {kExitNoCatalogue, 1},
+           {kExitRunEnded, 255},
+           {kExitNoParameterFile, 254},
+           {kExitJavaStillRunning, 3}}) {
+    auto row = rows.find(std::to_string(status));
+    ASSERT_NE(row, rows.end()) << "the README has no row for " << status;
+    EXPECT_EQ(row->second, std::to_string(posix)) << status;
+    EXPECT_EQ(static_cast<int>(static_cast<uint32_t>(status) & 0xFF), posix) << status;
+  }
 }
 
 class StatusContractTest : public ::testing::TestWithParam<Target> {

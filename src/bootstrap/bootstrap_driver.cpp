@@ -773,10 +773,10 @@ int UnzipJars(const std::string& source, const std::string& destination,
   }
   // Nothing unchecked is unpacked: with no jar listed there, the unzip is not run at all,
   // and the step fails as when it finds no archive.
-  constexpr uint32_t kNoArchive = 9;
   const bool unchecked = access::MediumGuarded() && listed.empty();
   bool started = true;
-  uint32_t code = unchecked ? kNoArchive : platform::RunAndWait(command, &started);
+  uint32_t code = unchecked ? static_cast<uint32_t>(unzip::kNotFound)
+                            : platform::RunAndWait(command, &started);
   inventory::WriteLog(messages::LogMessageText("S_UNZIP_COMMANDLINE"));
   inventory::WriteLog(command + "\n");  // its own line: the next message starts afresh
   if (code == 0) return 0;
@@ -786,8 +786,7 @@ int UnzipJars(const std::string& source, const std::string& destination,
     inventory::WriteLog(messages::FormatLogMessageText("S_ERUNZIP_START", args));
     messages::ShowError(messages::FormatMessageText("S_ERUNZIP_START", args));
   }
-  constexpr uint32_t kNotTheMediums = 12;  // the unzip's status for a jar not as listed
-  if (access::MediumGuarded() && code == kNotTheMediums) {
+  if (access::MediumGuarded() && code == static_cast<uint32_t>(unzip::kNotTheMediums)) {
     std::string full;
     paths::GetFullPath(&full, source);
     // The launcher checked the jars before; the unzip found one changed since, and says

@@ -11,17 +11,10 @@
 #include <sstream>
 #include <stdexcept>
 
-#ifdef _WIN32
-#include <io.h>
-#include <windows.h>
-#else
-#include <signal.h>
-#include <unistd.h>
-
 #include <cerrno>
-#endif
 
 #include "medium/bom.h"
+#include "medium/host.h"
 #include "medium/jar_writer.h"
 #include "medium/manifest_tool.h"
 #include "medium/medium.h"
@@ -100,24 +93,6 @@ std::string RuntimeVersion(const fs::path& runtime) {
   return "1";
 }
 
-// Runs a command with its standard output and error going to `log`.
-uint32_t RunQuietly(const std::string& command, const fs::path& log) {
-  std::fflush(stdout);
-  std::fflush(stderr);
-  FILE* sink = std::fopen(log.string().c_str(), "wb");
-  if (sink == nullptr) return platform::RunAndWait(command);
-  const int saved_out = dup(1), saved_err = dup(2);
-  dup2(fileno(sink), 1);
-  dup2(fileno(sink), 2);
-  uint32_t code = platform::RunAndWait(command);
-  dup2(saved_out, 1);
-  dup2(saved_err, 2);
-  close(saved_out);
-  close(saved_err);
-  std::fclose(sink);
-  return code;
-}
-
 // False after a message when `program` is built for another processor than the target's.
 // A program whose header tells nothing (a script, say) is taken as it is.
 bool ForTheTarget(const BuildOptions& o, const fs::path& program, const std::string& what) {
@@ -138,11 +113,7 @@ bool MakeRuntime(const BuildOptions& o, const fs::path& out) {
     if (home == nullptr) return Fail("--jlink-modules needs --jdk DIR or JAVA_HOME");
     jdk = PathOfUtf8(home);
   }
-#ifdef _WIN32
-  const fs::path jlink = jdk / "bin" / "jlink.exe";
-#else
-  const fs::path jlink = jdk / "bin" / "jlink";
-#endif
+  const fs::path jlink = jdk / "bin" / host::ProgramName("jlink");
   if (!fs::exists(jlink)) return Fail("no jlink in " + (jdk / "bin").string());
   std::vector<std::string> args = {jlink.string(), "--add-modules", o.jlink_modules,
                                    "--no-header-files", "--no-man-pages"};
@@ -161,7 +132,7 @@ bool MakeRuntime(const BuildOptions& o, const fs::path& out) {
   for (const std::string& a : args) command += platform::QuoteWindowsArgument(a) + " ";
   fs::path log = out;
   log += ".log";
-  uint32_t code = RunQuietly(command, log);
+  uint32_t code = host::RunQuietly(command, log);
   std::ifstream in(log, std::ios::binary);
   std::string output((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   in.close();
@@ -283,11 +254,7 @@ bool Validate(const BuildOptions& o) {
   if (o.out.empty()) return Fail("--out DIR is needed");
   if (fs::exists(PathOfUtf8(o.out)))
     return Fail(o.out + " exists already: a medium is built into a new directory");
-#ifdef _WIN32
-  constexpr bool kHostIsWindows = true;
-#else
-  constexpr bool kHostIsWindows = false;
-#endif
+  const bool kHostIsWindows = host::IsWindows();
   if (!o.jlink_modules.empty() && o.jmods.empty() &&
       (o.windows != kHostIsWindows || o.arch != ThisProgramArch())) {
     return Fail(
@@ -466,48 +433,26 @@ bool BuildInto(const BuildOptions& o, const fs::path& work) {
 // later build can tell a directory left by a killed build of its own from anyone else's.
 constexpr char kMarkerName[] = ".zorvex-medium-build";
 
-#ifdef _WIN32
-long ProcessId() { return static_cast<long>(GetCurrentProcessId()); }
-std::string HostName() {
-  char name[MAX_COMPUTERNAME_LENGTH + 1];
-  DWORD size = sizeof name;
-  return GetComputerNameA(name, &size) ? std::string(name, size) : "";
-}
-// False only when no process of that id runs.
-bool ProcessMayRun(long pid) {
-  HANDLE h = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
-  if (h == nullptr) return GetLastError() != ERROR_INVALID_PARAMETER;
-  bool running = WaitForSingleObject(h, 0) == WAIT_TIMEOUT;
-  CloseHandle(h);
-  return running;
-}
-#else
-long ProcessId() { return static_cast<long>(::getpid()); }
-std::string HostName() {
-  char name[256] = {};
-  return ::gethostname(name, sizeof name - 1) == 0 ? name : "";
-}
-bool ProcessMayRun(long pid) {
-  return pid <= 0 || ::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH;
-}
-#endif
 
 std::string MarkerText(long pid) {
-  return "zorvex-medium build\nhost=" + HostName() + "\npid=" + std::to_string(pid) + "\n";
+  return "zorvex-medium build\nhost=" + host::HostName() + "\npid=" + std::to_string(pid) + "\n";
 }
 
 // True when `dir` holds the marker of a build on this host whose process no longer runs.
 bool LeftByDeadBuild(const fs::path& dir) {
   std::ifstream in(dir / kMarkerName, std::ios::binary);
-  std::string tool, host, pid;
-  if (!std::getline(in, tool) || !std::getline(in, host) || !std::getline(in, pid)) return false;
-  if (tool != "zorvex-medium build" || host != "host=" + HostName() || host == "host=" ||
+  std::string tool, built_on, pid;
+  if (!std::getline(in, tool) || !std::getline(in, built_on) || !std::getline(in, pid)) {
+    return false;
+  }
+  if (tool != "zorvex-medium build" || built_on != "host=" + host::HostName() ||
+      built_on == "host=" ||
       pid.rfind("pid=", 0) != 0) {
     return false;
   }
   char* end = nullptr;
   long id = std::strtol(pid.c_str() + 4, &end, 10);
-  return end != pid.c_str() + 4 && *end == '\0' && !ProcessMayRun(id);
+  return end != pid.c_str() + 4 && *end == '\0' && !host::ProcessMayRun(id);
 }
 
 // Makes this build's working directory beside the output, marked as this build's. One left
@@ -535,7 +480,7 @@ fs::path MakeWorkDirectory(const fs::path& out, std::error_code* ec, fs::path* t
     // a marker cut short.
     const fs::path part = candidate / (std::string(kMarkerName) + ".part");
     std::ofstream marker(part, std::ios::binary);
-    marker << MarkerText(ProcessId());
+    marker << MarkerText(host::ProcessId());
     marker.close();
     if (marker) fs::rename(part, candidate / kMarkerName, *ec);
     if (marker && !*ec) return candidate;

@@ -11,43 +11,15 @@
 #include <thread>
 
 #include "manifest/manifest.h"
+#include "medium/host.h"
 #include "medium/report.h"
 
-#ifndef _WIN32
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-#endif
 
 namespace zorvex::medium {
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// A new directory of the tool's own in the temporary directory, for what a verification
-// writes; empty when none can be made.
-fs::path PrivateDirectory() {
-  std::error_code ec;
-  const fs::path temp = fs::temp_directory_path(ec);
-  if (ec) return {};
-#ifdef _WIN32
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    const fs::path candidate =
-        temp / ("zorvex-medium-signature-" + std::to_string(std::random_device()()));
-    if (fs::create_directory(candidate, ec)) return candidate;
-  }
-  return {};
-#else
-  // Made 0700 at once: no other user gets a moment to look into it or plant something.
-  std::string pattern = (temp / "zorvex-medium-signature-XXXXXX").string();
-  return ::mkdtemp(pattern.data()) != nullptr ? fs::path(pattern) : fs::path();
-#endif
-}
 
 bool IsPkcs11Uri(const std::string& text) { return text.rfind("pkcs11:", 0) == 0; }
 
@@ -125,153 +97,10 @@ void TakeSignPassword() {
   std::memset(const_cast<char*>(password), 0, std::strlen(password));
   // No child needs it in its environment (signers read it from a pipe), and a process that
   // holds it leaves no core file and lets no other process of the user read its memory.
-#ifdef _WIN32
-  _putenv("ZORVEX_SIGN_PASSWORD=");
-#else
-  ::unsetenv("ZORVEX_SIGN_PASSWORD");
-  ::prctl(PR_SET_DUMPABLE, 0);
-#endif
+  host::Unsetenv("ZORVEX_SIGN_PASSWORD");
+  host::KeepMemoryPrivate();
 }
 
-#ifdef _WIN32
-int RunCaptured(const std::vector<std::string>&, std::string* output, int, bool) {
-  *output = "signing runs osslsigncode, which this Windows build does not start: sign on Linux";
-  return -1;
-}
-
-namespace {
-
-int PasswordPipe(const std::string&, std::string* error) {
-  *error = "signing runs osslsigncode, which this Windows build does not start: sign on Linux";
-  return -1;
-}
-
-void ClosePipe(int) {}
-
-}  // namespace
-#else
-int RunCaptured(const std::vector<std::string>& argv, std::string* output, int timeout_seconds,
-                bool let_finish) {
-  char pattern[] = "/tmp/zorvex-medium-output.XXXXXX";
-  int fd = ::mkstemp(pattern);
-  if (fd < 0) {
-    *output = "no temporary file for " + argv[0] + "'s output";
-    return -1;
-  }
-  ::unlink(pattern);
-  std::vector<std::string> args = argv;
-  std::vector<char*> pointers;
-  for (std::string& a : args) pointers.push_back(a.data());
-  pointers.push_back(nullptr);
-  // The child reports a failed start through a pipe that its start closes.
-  int report[2];
-  if (::pipe2(report, O_CLOEXEC) != 0) {
-    ::close(fd);
-    *output = "no pipe to start " + argv[0];
-    return -1;
-  }
-  const pid_t parent = ::getpid();
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    // The signer goes with the build: a build killed midway leaves no signer behind that
-    // goes on writing into its working directory. A group of its own, so that a child that
-    // does not end in time goes with what it started. One that must finish (a signer
-    // writing into a token) is asked to end, with SIGTERM held back until it has.
-    if (let_finish) {
-      sigset_t term;
-      sigemptyset(&term);
-      sigaddset(&term, SIGTERM);
-      ::sigprocmask(SIG_BLOCK, &term, nullptr);
-    }
-    ::prctl(PR_SET_PDEATHSIG, let_finish ? SIGTERM : SIGKILL);
-    if (::getppid() != parent) ::_exit(127);
-    ::setpgid(0, 0);
-    // No core file of a process that may hold a key's password or PIN.
-    const rlimit no_core = {0, 0};
-    ::setrlimit(RLIMIT_CORE, &no_core);
-    int in = ::open("/dev/null", O_RDONLY);
-    if (in < 0 || ::dup2(in, 0) < 0 || ::dup2(fd, 1) < 0 || ::dup2(fd, 2) < 0) ::_exit(127);
-    ::execvp(pointers[0], pointers.data());
-    int error = errno;
-    ssize_t written = ::write(report[1], &error, sizeof error);
-    (void)written;
-    ::_exit(127);
-  }
-  ::close(report[1]);
-  int rc = pid < 0 ? errno : 0;
-  if (pid > 0) {
-    int error = 0;
-    ssize_t n;
-    while ((n = ::read(report[0], &error, sizeof error)) < 0 && errno == EINTR) {
-    }
-    if (n == static_cast<ssize_t>(sizeof error)) {
-      rc = error;
-      ::waitpid(pid, nullptr, 0);
-    }
-  }
-  ::close(report[0]);
-  int status = 0;
-  bool timed_out = false;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
-  bool asked = false;
-  while (rc == 0 && ::waitpid(pid, &status, WNOHANG) == 0) {
-    const auto now = std::chrono::steady_clock::now();
-    if (let_finish && !asked && now > deadline) {
-      // Asked to end, and given time to finish what it writes.
-      ::kill(-pid, SIGTERM);
-      asked = timed_out = true;
-    } else if (now > deadline + (let_finish ? kFinishSeconds : std::chrono::seconds(0))) {
-      ::kill(-pid, SIGKILL);
-      ::waitpid(pid, &status, 0);
-      timed_out = true;
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  output->clear();
-  char buffer[4096];
-  ::lseek(fd, 0, SEEK_SET);
-  for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) output->append(buffer, n);
-  ::close(fd);
-  if (rc != 0) {
-    *output = argv[0] + " cannot be started (is it installed?)";
-    return -1;
-  }
-  if (timed_out) {
-    *output += argv[0] + " did not end within " + std::to_string(timeout_seconds) +
-               " seconds and was stopped.\n";
-    return kTimedOut;
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
-namespace {
-
-// The password in a pipe that osslsigncode reads as a file (/dev/fd/N): it never lands on a
-// disk, so no ending of the build, however sudden, can leave it there. -1 with *error when
-// no pipe can be made or the password is larger than a pipe holds.
-int PasswordPipe(const std::string& password, std::string* error) {
-  int ends[2];
-  if (::pipe(ends) != 0) {
-    *error = std::string("no pipe for the signing key's password: ") + std::strerror(errno);
-    return -1;
-  }
-  ::fcntl(ends[1], F_SETFD, FD_CLOEXEC);
-  ::fcntl(ends[1], F_SETFL, O_NONBLOCK);
-  ssize_t n = ::write(ends[1], password.data(), password.size());
-  ::close(ends[1]);
-  if (n != static_cast<ssize_t>(password.size())) {
-    ::close(ends[0]);
-    *error = "the signing key's password is too long";
-    return -1;
-  }
-  return ends[0];
-}
-
-void ClosePipe(int fd) { ::close(fd); }
-
-}  // namespace
-#endif
 
 namespace {
 
@@ -284,7 +113,7 @@ bool PasswordSource(const SignOptions& o, std::string* file, int* pipe, std::str
   if (!file->empty()) return true;
   TakeSignPassword();
   if (!SignPassword()) return true;
-  if ((*pipe = PasswordPipe(*SignPassword(), error)) < 0) return false;
+  if ((*pipe = host::PasswordPipe(*SignPassword(), error)) < 0) return false;
   *file = "/dev/fd/" + std::to_string(*pipe);
   return true;
 }
@@ -324,7 +153,7 @@ bool SignProgram(const SignOptions& o, const std::string& file, std::string* err
   std::string output;
   // A token's module rewrites the token's files as it logs in: never killed midway.
   int status = RunCaptured(argv, &output, o.timeout_seconds, !o.pkcs11_module.empty());
-  if (pipe >= 0) ClosePipe(pipe);
+  if (pipe >= 0) host::ClosePipe(pipe);
   std::error_code ec;
   if (status != 0) {
     fs::remove(manifest::PathOfUtf8(signed_copy), ec);
@@ -345,12 +174,7 @@ namespace {
 // "2023-11-14 22:13:20 UTC"
 std::string UtcText(int64_t seconds) {
   const std::time_t t = static_cast<std::time_t>(seconds);
-  std::tm tm{};
-#ifdef _WIN32
-  gmtime_s(&tm, &t);
-#else
-  gmtime_r(&t, &tm);
-#endif
+  const std::tm tm = host::UtcTime(t);
   char text[64];
   std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &tm);
   return text;
@@ -443,11 +267,11 @@ bool SignWithOpenPgp(const SignOptions& o, const std::string& file, std::string*
   argv.insert(argv.end(), {"--detach-sign", "--output", signature, file});
   std::string output;
   int status = RunCaptured(argv, &output, o.timeout_seconds);
-  if (pipe >= 0) ClosePipe(pipe);
+  if (pipe >= 0) host::ClosePipe(pipe);
   // What the build made must verify, as users will verify it: with gpgv and the key's
   // public part alone.
   if (status == 0) {
-    const fs::path dir = PrivateDirectory();
+    const fs::path dir = host::PrivateDirectory();
     const std::string keyring = (dir / "key.gpg").string();
     std::string out;
     status = !dir.empty() &&
@@ -535,7 +359,7 @@ bool SignatureSound(const std::string& path, const std::string& out, std::string
     return false;
   }
   std::error_code ec;
-  const fs::path dir = PrivateDirectory();
+  const fs::path dir = host::PrivateDirectory();
   if (dir.empty()) return false;
   const std::string signature = (dir / "signature.pem").string();
   const std::string carried = (dir / "carried.pem").string();
@@ -711,7 +535,7 @@ bool ReportOpenPgpSignature(const std::string& dir, const std::string& keyring, 
     WarnIf(required, text, r);
     return false;
   }
-  const fs::path scratch = PrivateDirectory();
+  const fs::path scratch = host::PrivateDirectory();
   if (scratch.empty()) {
     r->Error("Signatures", "setup: no private temporary directory to verify its signature in.");
     return false;
@@ -844,7 +668,7 @@ std::string SignerOf(const std::string& program, int timeout_seconds) {
   const size_t signer = out.find("Signer #0:", out.find("Signer's certificate:"));
   const std::string serial = ValueAfter(out, "Serial : ", signer);
   const std::string issuer = ValueAfter(out, "Issuer : ", signer);
-  const fs::path dir = PrivateDirectory();
+  const fs::path dir = host::PrivateDirectory();
   if (serial.empty() || dir.empty()) return "";
   const std::string pem = (dir / "signature.pem").string(), certs = (dir / "certs.pem").string();
   std::string fingerprint;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -58,8 +59,10 @@ std::string SelfDir(const char* argv0) {
   return cut == std::string::npos ? "." : self.substr(0, cut);
 }
 
-int BuildCommand(const std::vector<std::string>& args, const char* argv0) {
+int BuildCommand(const std::vector<std::string>& args, const char* argv0,
+                 const std::optional<std::string>& password) {
   zorvex::medium::BuildOptions o;
+  o.sign.password = password;
   o.launcher_dir = SelfDir(argv0);
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
@@ -187,12 +190,12 @@ int AttachCommand(const std::vector<std::string>& args) {
 
 }  // namespace
 
-static int Main(int argc, char** argv) {
+static int Main(int argc, char** argv, const std::optional<std::string>& password) {
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty()) return Usage("a command is needed: build or check");
   std::string command = args[0];
   args.erase(args.begin());
-  if (command == "build") return BuildCommand(args, argv[0]);
+  if (command == "build") return BuildCommand(args, argv[0], password);
   if (command == "check") return CheckCommand(args);
   if (command == "attach") return AttachCommand(args);
   if (command == "-h" || command == "--help") return Usage("");
@@ -200,12 +203,12 @@ static int Main(int argc, char** argv) {
 }
 
 int main(int argc, char** argv) {
-  zorvex::medium::TakeSignPassword();
+  const std::optional<std::string> password = zorvex::medium::TakeSignPassword();
   zorvex::platform::SetPlatform(zorvex::platform::NativePlatform());
   // What throws (a file system call without an error code) ends the command with its
   // message, not with an abort.
   try {
-    return Main(argc, argv);
+    return Main(argc, argv, password);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "zorvex-medium: %s\n", e.what());
     return 2;

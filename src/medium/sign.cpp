@@ -79,19 +79,10 @@ bool ValidSignOptions(const SignOptions& o, std::string* error) {
   return true;
 }
 
-namespace {
-
-std::optional<std::string>& SignPassword() {
-  static std::optional<std::string> password;
-  return password;
-}
-
-}  // namespace
-
-void TakeSignPassword() {
+std::optional<std::string> TakeSignPassword() {
   const char* password = std::getenv("ZORVEX_SIGN_PASSWORD");
-  if (password == nullptr) return;
-  SignPassword() = password;
+  if (password == nullptr) return std::nullopt;
+  std::string taken = password;
   // Wiped where it stood too: the environment the process started with stays readable
   // (/proc/PID/environ) after it leaves the environment's list.
   std::memset(const_cast<char*>(password), 0, std::strlen(password));
@@ -99,21 +90,21 @@ void TakeSignPassword() {
   // holds it leaves no core file and lets no other process of the user read its memory.
   host::Unsetenv("ZORVEX_SIGN_PASSWORD");
   host::KeepMemoryPrivate();
+  return taken;
 }
 
 
 namespace {
 
 // Where the signer reads the password, PIN or passphrase: the options' file, or a pipe
-// holding ZORVEX_SIGN_PASSWORD (its read end in *pipe, to be closed after the signer ran);
-// "" when there is none. False with *error when no pipe can be had.
+// holding the one taken from ZORVEX_SIGN_PASSWORD (its read end in *pipe, to be closed
+// after the signer ran); "" when there is none. False with *error when no pipe can be had.
 bool PasswordSource(const SignOptions& o, std::string* file, int* pipe, std::string* error) {
   *pipe = -1;
   *file = o.password_file;
   if (!file->empty()) return true;
-  TakeSignPassword();
-  if (!SignPassword()) return true;
-  if ((*pipe = host::PasswordPipe(*SignPassword(), error)) < 0) return false;
+  if (!o.password) return true;
+  if ((*pipe = host::PasswordPipe(*o.password, error)) < 0) return false;
   *file = "/dev/fd/" + std::to_string(*pipe);
   return true;
 }

@@ -23,7 +23,8 @@ struct SignOptions {
   std::string pkcs12;           // a PKCS#12 file holding both, or
   std::string pkcs11_module;    // a PKCS#11 module: key (and cert) are pkcs11: URIs in it
   std::string pkcs11_engine;    // the OpenSSL engine that reaches it; default: the system's
-  std::string password_file;    // the key's password; else ZORVEX_SIGN_PASSWORD, when set
+  std::string password_file;    // the key's password; else
+  std::optional<std::string> password;  // the one taken from ZORVEX_SIGN_PASSWORD
   std::string openpgp_key;      // a Linux medium's: gpg's key (id or fingerprint) in GNUPGHOME
   std::string timestamp_url;    // a time-stamp server, optional
   std::optional<int64_t> time;  // a fixed signing time (seconds since 1970), optional
@@ -76,9 +77,10 @@ int RunCaptured(const std::vector<std::string>& argv, std::string* output,
                 int timeout_seconds = kChildTimeoutSeconds, bool let_finish = false);
 inline constexpr std::chrono::seconds kFinishSeconds{30};
 
-// Takes ZORVEX_SIGN_PASSWORD out of the environment, for the signers' pipes alone, and
-// keeps the process from leaving a core file or being read by others while it holds it.
-void TakeSignPassword();
+// Takes ZORVEX_SIGN_PASSWORD out of the environment (and wipes it where the process's
+// initial environment held it), for the signers' pipes alone, and keeps the process from
+// leaving a core file or being read by others while it holds it. The password, if set.
+std::optional<std::string> TakeSignPassword();
 
 // Reports what the Authenticode signatures of the Windows programs in `dir` (setup.exe,
 // unzip.exe) are worth, verified against `ca` (a PEM file) or, without one, against the

@@ -147,7 +147,8 @@ bool Driver::StageVerifiedUnzip() {
     // The medium's refusal says what was wrong with the medium; else the copy could not
     // be written, and the run says so.
     if (!access::MediumRefused()) {
-      const messages::FormatArgs args = {from, paths::JoinPath(paths::JoinPath(r_.target_dir, name), program)};
+      const messages::FormatArgs args = {
+          from, paths::JoinPath(paths::JoinPath(r_.target_dir, name), program)};
       messages::ShowError(messages::FormatMessageText("S_ERBOOTSTRAP_COPY", args));
       inventory::WriteLog(messages::FormatLogMessageText("S_ERBOOTSTRAP_COPY", args));
     }
@@ -197,7 +198,8 @@ std::set<safetree::FileId> Driver::MadeAtTop() const {
   }
   const std::string log = inventory::InstallLogPath();
   for (const platform::DirEntry& e : entries) {
-    if (held_before_.count(e.id) != 0 || (!log.empty() && paths::JoinPath(r_.target_dir, e.name) == log)) {
+    if (held_before_.count(e.id) != 0 ||
+        (!log.empty() && paths::JoinPath(r_.target_dir, e.name) == log)) {
       continue;
     }
     if (r_.held_before == nullptr || planned.count(safetree::NameKey(e.name)) > 0) {
@@ -397,7 +399,8 @@ bool Driver::RuntimeStep() {
   if (!o_.nobootstrap && !Unzip(kJre, jre)) return false;
   Timing(kStepTiming, kJre, start);
   if (st_.jre_version.size() > 2) {
-    CopyTreeInto(paths::JoinPath(jre, "Expanded"), Target(), r_.target_dir, "jre/" + st_.jre_version);
+    CopyTreeInto(paths::JoinPath(jre, "Expanded"), Target(), r_.target_dir,
+                 "jre/" + st_.jre_version);
   }
   return FindJavaHome(development_kit);
 }
@@ -599,7 +602,8 @@ bool Driver::LandsOnNothingOfTheUsers() {
   for (const std::string& name : StagedTopLevelNames()) {
     platform::DirEntry found;
     if (!target || !target->Find(name, &found) || r_.held_before->count(found.id) == 0) continue;
-    const messages::FormatArgs args = {name, r_.target_dir, paths::JoinPath(r_.target_dir, found.name)};
+    const messages::FormatArgs args = {name, r_.target_dir,
+                                       paths::JoinPath(r_.target_dir, found.name)};
     messages::ShowError(messages::FormatMessageText("S_ERSTAGE_LANDS", args));
     inventory::WriteLog(messages::FormatLogMessageText("S_ERSTAGE_LANDS", args));
     return false;
@@ -725,7 +729,8 @@ std::vector<JarListing> ListJars(const std::string& dir, JarCache* cache) {
     if (cache != nullptr) (*cache)[full] = jar.entries;
   }
   if (!listed.empty()) {
-    access::RefuseMedium(access::MissingFile(paths::JoinPath(FullPathOf(dir), listed.begin()->second)));
+    access::RefuseMedium(
+        access::MissingFile(paths::JoinPath(FullPathOf(dir), listed.begin()->second)));
   }
   return jars;
 }
@@ -775,8 +780,8 @@ int UnzipJars(const std::string& source, const std::string& destination,
   // and the step fails as when it finds no archive.
   const bool unchecked = access::MediumGuarded() && listed.empty();
   bool started = true;
-  uint32_t code = unchecked ? static_cast<uint32_t>(unzip::kNotFound)
-                            : platform::RunAndWait(command, &started);
+  uint32_t code =
+      unchecked ? static_cast<uint32_t>(unzip::kNotFound) : platform::RunAndWait(command, &started);
   inventory::WriteLog(messages::LogMessageText("S_UNZIP_COMMANDLINE"));
   inventory::WriteLog(command + "\n");  // its own line: the next message starts afresh
   if (code == 0) return 0;

@@ -260,7 +260,8 @@ void PrepareJava(Run* run) {
   in.arguments = run->args;
   run->java_args = BuildJavaArguments(in);
   const std::string& bin = run->settings.jre_bin_location;
-  run->java_executable = bin.empty() ? in.executable_name : bin + paths::Separator() + in.executable_name;
+  run->java_executable =
+      bin.empty() ? in.executable_name : bin + paths::Separator() + in.executable_name;
 }
 
 // The temporary directory, where a failed run keeps its log: empty when the run may write
@@ -717,7 +718,8 @@ int RunLauncher(std::vector<std::string> args) {
   if (!o.noconsole) messages::CreateLauncherConsole();
   if (access::MediumRefused()) return RefuseTheMedium(&run);
   run.startup_location = StartupLocationOf(run.module_path);
-  if (!o.prereqlogloc.empty() && !WritesOffTheMedium("-PREREQLOGLOC", o.prereqlogloc)) return kExitRunEnded;
+  if (!o.prereqlogloc.empty() && !WritesOffTheMedium("-PREREQLOGLOC", o.prereqlogloc))
+    return kExitRunEnded;
   if (!TakeScratchDirectory(&run)) return kExitRunEnded;
   SayTempDirectoryNote(run);
   run.param_result = config::ReadParameterFile(&o.param_file, &run.scratch_dir,

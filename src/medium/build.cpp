@@ -2,6 +2,7 @@
 // medium is made beside its final name and renamed into place only when complete, so
 // that a failure leaves nothing half-built.
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -10,8 +11,6 @@
 #include <set>
 #include <sstream>
 #include <stdexcept>
-
-#include <cerrno>
 
 #include "medium/bom.h"
 #include "medium/host.h"
@@ -433,7 +432,6 @@ bool BuildInto(const BuildOptions& o, const fs::path& work) {
 // later build can tell a directory left by a killed build of its own from anyone else's.
 constexpr char kMarkerName[] = ".zorvex-medium-build";
 
-
 std::string MarkerText(long pid) {
   return "zorvex-medium build\nhost=" + host::HostName() + "\npid=" + std::to_string(pid) + "\n";
 }
@@ -446,8 +444,7 @@ bool LeftByDeadBuild(const fs::path& dir) {
     return false;
   }
   if (tool != "zorvex-medium build" || built_on != "host=" + host::HostName() ||
-      built_on == "host=" ||
-      pid.rfind("pid=", 0) != 0) {
+      built_on == "host=" || pid.rfind("pid=", 0) != 0) {
     return false;
   }
   char* end = nullptr;
@@ -503,7 +500,6 @@ fs::path ToSignDir(const fs::path& out) { return out.string() + ".to-sign"; }
 // In OUT.to-sign: the SHA-256 of the launcher the build made, which the manifest cannot
 // list (it binds the manifest's digest).
 constexpr char kLauncherRecord[] = "setup.exe.sha256";
-
 
 // The launcher's directory of a medium: Disk1 of the distribution layout, else itself.
 fs::path DiskOf(const fs::path& medium) {
@@ -568,9 +564,10 @@ int Attach(const AttachOptions& o) {
   if (!AsBuilt(medium, to_sign, first_round)) return 2;
   std::string error;
   // The launcher's signer must be the unzip's, unless a CA vouches for each.
-  const std::string same_signer = first_round || !o.ca_file.empty() ? "" : (disk / "unzip.exe").string();
-  if (!AttachSignature((disk / program).string(), o.signature, o.ca_file, o.timeout_seconds,
-                       &error, same_signer)) {
+  const std::string same_signer =
+      first_round || !o.ca_file.empty() ? "" : (disk / "unzip.exe").string();
+  if (!AttachSignature((disk / program).string(), o.signature, o.ca_file, o.timeout_seconds, &error,
+                       same_signer)) {
     Fail(error);
     return 2;
   }

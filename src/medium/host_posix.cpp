@@ -1,5 +1,3 @@
-#include "medium/host.h"
-
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -16,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "medium/host.h"
 #include "medium/sign.h"
 #include "platform/platform.h"
 

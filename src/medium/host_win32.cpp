@@ -1,5 +1,3 @@
-#include "medium/host.h"
-
 #include <io.h>
 #include <windows.h>
 
@@ -8,6 +6,7 @@
 #include <random>
 #include <vector>
 
+#include "medium/host.h"
 #include "medium/sign.h"
 #include "platform/platform.h"
 

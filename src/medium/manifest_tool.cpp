@@ -208,7 +208,8 @@ bool UpdateManifestEntries(const fs::path& disk, const std::string& program,
   std::string bytes, text;
   std::optional<manifest::Sha256Digest> bound;
   const fs::path manifest_path = disk / manifest::kManifestName;
-  if (!ReadWholeFile(disk / program, &bytes, error) || !ReadWholeFile(manifest_path, &text, error)) {
+  if (!ReadWholeFile(disk / program, &bytes, error) ||
+      !ReadWholeFile(manifest_path, &text, error)) {
     return false;
   }
   manifest::Manifest listed;

@@ -14,7 +14,6 @@
 #include "medium/host.h"
 #include "medium/report.h"
 
-
 namespace zorvex::medium {
 
 namespace fs = std::filesystem;
@@ -31,16 +30,18 @@ bool ValidTokenOptions(const SignOptions& o, std::string* error) {
     return false;
   }
   if (!IsPkcs11Uri(o.key) || o.cert.empty()) {
-    *error = "--sign-pkcs11-module LIB needs --sign-key pkcs11:URI and --sign-cert FILE or "
-             "pkcs11:URI";
+    *error =
+        "--sign-pkcs11-module LIB needs --sign-key pkcs11:URI and --sign-cert FILE or "
+        "pkcs11:URI";
     return false;
   }
   for (const std::string& uri : {o.key, o.cert}) {
     std::string lower = uri;
     for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if (IsPkcs11Uri(uri) && lower.find("pin-value") != std::string::npos) {
-      *error = "a PIN in a PKCS#11 URI would stand on a command line every local user can "
-               "read: give it in --sign-password-file FILE or ZORVEX_SIGN_PASSWORD";
+      *error =
+          "a PIN in a PKCS#11 URI would stand on a command line every local user can "
+          "read: give it in --sign-password-file FILE or ZORVEX_SIGN_PASSWORD";
       return false;
     }
   }
@@ -92,7 +93,6 @@ std::optional<std::string> TakeSignPassword() {
   host::KeepMemoryPrivate();
   return taken;
 }
-
 
 namespace {
 
@@ -247,7 +247,7 @@ bool SignWithOpenPgp(const SignOptions& o, const std::string& file, std::string*
     return false;
   }
   // Never a dialogue: the passphrase comes as given, or the key needs none.
-  std::vector<std::string> argv = {"gpg",          "--batch",   "--no-tty",
+  std::vector<std::string> argv = {"gpg",          "--batch",         "--no-tty",
                                    "--yes",        "--pinentry-mode", "loopback",
                                    "--local-user", o.openpgp_key};
   int pipe = -1;
@@ -265,16 +265,16 @@ bool SignWithOpenPgp(const SignOptions& o, const std::string& file, std::string*
     const fs::path dir = host::PrivateDirectory();
     const std::string keyring = (dir / "key.gpg").string();
     std::string out;
-    status = !dir.empty() &&
-                     RunCaptured({"gpg", "--batch", "--yes", "--output", keyring, "--export",
-                                  o.openpgp_key},
-                                 &out, o.timeout_seconds) == 0 &&
-                     RunCaptured({"gpgv", "--status-fd", "1", "--keyring", keyring, signature,
-                                  file},
-                                 &out, o.timeout_seconds) == 0 &&
-                     out.find("[GNUPG:] GOODSIG ") != std::string::npos
-                 ? 0
-                 : 1;
+    status =
+        !dir.empty() &&
+                RunCaptured(
+                    {"gpg", "--batch", "--yes", "--output", keyring, "--export", o.openpgp_key},
+                    &out, o.timeout_seconds) == 0 &&
+                RunCaptured({"gpgv", "--status-fd", "1", "--keyring", keyring, signature, file},
+                            &out, o.timeout_seconds) == 0 &&
+                out.find("[GNUPG:] GOODSIG ") != std::string::npos
+            ? 0
+            : 1;
     if (status != 0) output = "the signature made does not verify with gpgv:\n" + out;
     std::error_code ec;
     if (!dir.empty()) fs::remove_all(dir, ec);
@@ -521,8 +521,9 @@ bool ReportOpenPgpSignature(const std::string& dir, const std::string& keyring, 
     return false;
   }
   if (keyring.empty()) {
-    const std::string text = "setup carries an OpenPGP signature (setup.sig), not verified: give "
-                             "--keyring FILE, the keys it must be made by, to verify it.";
+    const std::string text =
+        "setup carries an OpenPGP signature (setup.sig), not verified: give "
+        "--keyring FILE, the keys it must be made by, to verify it.";
     WarnIf(required, text, r);
     return false;
   }
@@ -538,9 +539,8 @@ bool ReportOpenPgpSignature(const std::string& dir, const std::string& keyring, 
     r->Error("Signatures", "setup: " + why + ".");
     return false;
   }
-  const int status = RunCaptured({"gpgv", "--status-fd", "1", "--keyring", ring,
-                                  signature.string(), launcher.string()},
-                                 &out);
+  const int status = RunCaptured(
+      {"gpgv", "--status-fd", "1", "--keyring", ring, signature.string(), launcher.string()}, &out);
   std::error_code ec;
   fs::remove_all(scratch, ec);
   const std::string good = ValueAfter(out, "[GNUPG:] GOODSIG ");
@@ -578,9 +578,10 @@ void CheckSignatures(const std::string& dir, const std::string& ca, const std::s
   const bool windows = present("setup.exe") || present("unzip.exe");
   const bool for_linux = present("setup") || present("setup.sig");
   if (windows && for_linux) {
-    r->Error("Signatures", "The medium holds a Windows launcher's programs (setup.exe, unzip.exe) "
-                           "and a Linux launcher's files (setup, setup.sig): one medium has one "
-                           "launcher; remove what does not belong to it.");
+    r->Error("Signatures",
+             "The medium holds a Windows launcher's programs (setup.exe, unzip.exe) "
+             "and a Linux launcher's files (setup, setup.sig): one medium has one "
+             "launcher; remove what does not belong to it.");
   }
   size_t verified = 0;
   if (windows) {
@@ -598,7 +599,8 @@ void CheckSignatures(const std::string& dir, const std::string& ca, const std::s
   }
   if (for_linux || !windows) {
     if (!present("setup")) {
-      const std::string text = "No launcher (setup.exe or setup) in " + dir + ": nothing is signed.";
+      const std::string text =
+          "No launcher (setup.exe or setup) in " + dir + ": nothing is signed.";
       (r->*(required ? &Report::Error : &Report::Info))("Signatures", text);
     } else if (ReportOpenPgpSignature(dir, keyring, required, r)) {
       ++verified;
@@ -633,7 +635,8 @@ std::string SignedContentType(std::string der) {
   const size_t at = der.find(kContentType);
   // SET { OBJECT IDENTIFIER }, each of a short length.
   const size_t set = at + kContentType.size();
-  if (at == std::string::npos || set + 4 > der.size() || der[set] != '\x31' || der[set + 2] != '\x06')
+  if (at == std::string::npos || set + 4 > der.size() || der[set] != '\x31' ||
+      der[set + 2] != '\x06')
     return "";
   const size_t length = static_cast<unsigned char>(der[set + 3]);
   if (length == 0 || length > 0x7f || set + 4 + length > der.size()) return "";
@@ -717,9 +720,9 @@ bool AttachSignature(const std::string& program, const std::string& signature,
   }
   // Its own status says little (it fails a chain it cannot verify): what counts is the
   // check of the copy below.
-  RunCaptured({"osslsigncode", "attach-signature", "-sigin", signature, "-in", program, "-out",
-               copy},
-              &out, timeout_seconds);
+  RunCaptured(
+      {"osslsigncode", "attach-signature", "-sigin", signature, "-in", program, "-out", copy}, &out,
+      timeout_seconds);
   std::error_code ec;
   std::string why = "osslsigncode could not attach it:\n" + out;
   bool sound = fs::exists(manifest::PathOfUtf8(copy), ec);

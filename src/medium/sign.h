@@ -19,11 +19,11 @@ inline constexpr int kChildTimeoutSeconds = 300;
 inline constexpr int kTimedOut = -2;
 
 struct SignOptions {
-  std::string cert, key;        // PEM certificate (chain) and private key, or
-  std::string pkcs12;           // a PKCS#12 file holding both, or
-  std::string pkcs11_module;    // a PKCS#11 module: key (and cert) are pkcs11: URIs in it
-  std::string pkcs11_engine;    // the OpenSSL engine that reaches it; default: the system's
-  std::string password_file;    // the key's password; else
+  std::string cert, key;                // PEM certificate (chain) and private key, or
+  std::string pkcs12;                   // a PKCS#12 file holding both, or
+  std::string pkcs11_module;            // a PKCS#11 module: key (and cert) are pkcs11: URIs in it
+  std::string pkcs11_engine;            // the OpenSSL engine that reaches it; default: the system's
+  std::string password_file;            // the key's password; else
   std::optional<std::string> password;  // the one taken from ZORVEX_SIGN_PASSWORD
   std::string openpgp_key;      // a Linux medium's: gpg's key (id or fingerprint) in GNUPGHOME
   std::string timestamp_url;    // a time-stamp server, optional

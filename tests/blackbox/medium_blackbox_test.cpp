@@ -339,20 +339,20 @@ TEST_P(MediumToolTest, SignedWindowsMedium) {
     bool launcher;
     std::string says;
   };
-  for (const Decoy& row : std::vector<Decoy>{
-           {{}, true, "setup.exe was changed after it was signed"},
-           {{"setup"}, true, "setup.exe was changed after it was signed"},
-           {{"setup", "setup.sig"}, true, "one medium has one launcher"},
-           {{}, false, "setup.exe is missing"}}) {
+  for (const Decoy& row :
+       std::vector<Decoy>{{{}, true, "setup.exe was changed after it was signed"},
+                          {{"setup"}, true, "setup.exe was changed after it was signed"},
+                          {{"setup", "setup.sig"}, true, "one medium has one launcher"},
+                          {{}, false, "setup.exe is missing"}}) {
     SCOPED_TRACE(row.says + " " + std::to_string(row.beside.size()));
     fs::remove_all(decoyed);
     fs::create_directories(decoyed);
     fs::copy_file(medium_.root + "/again/Disk1/unzip.exe", decoyed + "/unzip.exe");
     if (row.launcher) Spit(decoyed + "/setup.exe", tampered);
     for (const std::string& name : row.beside) Spit(decoyed + "/" + name, "");
-    checked = RunBuilt(BuiltTargets()[0], "zorvex-medium",
-                       {"check", decoyed, "--signatures", "--ca-file", pki + "/ca.pem"},
-                       medium_.root);
+    checked =
+        RunBuilt(BuiltTargets()[0], "zorvex-medium",
+                 {"check", decoyed, "--signatures", "--ca-file", pki + "/ca.pem"}, medium_.root);
     EXPECT_EQ(checked.status, 2) << checked.out;
     EXPECT_NE(checked.out.find(row.says), std::string::npos) << checked.out;
     if (row.launcher) {
@@ -608,27 +608,29 @@ TEST_F(NativeMediumToolTest, KilledBuildTakesItsSignerWithIt) {
                                   "'); print $f $$; close($f); sleep 2;\nopen($f, '>', '" +
                                   finished + "'); close($f); sleep 60;\n");
   fs::permissions(bin + "/osslsigncode", fs::perms(0755));
-  for (const char* file : {"sign.pem", "sign.key", "module.so"}) Spit(medium_.root + "/" + file, "x");
+  for (const char* file : {"sign.pem", "sign.key", "module.so"})
+    Spit(medium_.root + "/" + file, "x");
   for (bool token : {false, true}) {
     SCOPED_TRACE(token ? "token" : "key file");
     fs::remove(pid_file);
     fs::remove(finished);
-    std::vector<std::string> args = {targets[0].build_dir + "/zorvex-medium",
-                                     "build",
-                                     "--out",
-                                     medium_.root + "/signed",
-                                     "--target",
-                                     "windows",
-                                     "--launcher-dir",
-                                     targets[1].build_dir,
-                                     "--runtime",
-                                     medium_.jre_dir,
-                                     "--installer-jar",
-                                     Input("zorinstaller.jar"),
-                                     "--sign-cert",
-                                     medium_.root + "/sign.pem",
-                                     "--sign-key",
-                                     token ? "pkcs11:token=t;object=k" : medium_.root + "/sign.key"};
+    std::vector<std::string> args = {
+        targets[0].build_dir + "/zorvex-medium",
+        "build",
+        "--out",
+        medium_.root + "/signed",
+        "--target",
+        "windows",
+        "--launcher-dir",
+        targets[1].build_dir,
+        "--runtime",
+        medium_.jre_dir,
+        "--installer-jar",
+        Input("zorinstaller.jar"),
+        "--sign-cert",
+        medium_.root + "/sign.pem",
+        "--sign-key",
+        token ? "pkcs11:token=t;object=k" : medium_.root + "/sign.key"};
     if (token) args.insert(args.end(), {"--sign-pkcs11-module", medium_.root + "/module.so"});
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
@@ -720,10 +722,11 @@ TEST_P(MediumToolTest, SignedLinuxMedium) {
   watch.join();
   ASSERT_EQ(built.status, 0) << built.err;
   EXPECT_EQ(seen, 0) << "the passphrase stood in a child's environment";
-  EXPECT_NE(std::system(("GNUPGHOME='" + home +
-                         "' gpg-connect-agent --no-autostart 'GETINFO pid' /bye 2>&1 | grep -q '^D '")
-                            .c_str()),
-            0)
+  EXPECT_NE(
+      std::system(("GNUPGHOME='" + home +
+                   "' gpg-connect-agent --no-autostart 'GETINFO pid' /bye 2>&1 | grep -q '^D '")
+                      .c_str()),
+      0)
       << "the agent the build started outlived it";
   const std::string disk = out + "/Disk1";
   auto check = [&](const std::vector<std::string>& more) {
@@ -775,9 +778,10 @@ TEST_P(MediumToolTest, SignedLinuxMedium) {
            {{}, "cannot sign"}, {{"--sign-time", "1000000000"}, "is before the key"}}) {
     std::vector<std::string> options = {"--gpg-key", "release@example.invalid"};
     options.insert(options.end(), more.begin(), more.end());
-    RunResult failed = RunBuilt(
-        BuiltTargets()[0], "zorvex-medium", BuildArgs(medium_.root + "/failed", options),
-        medium_.root, {{"GNUPGHOME", home}, {"ZORVEX_SIGN_PASSWORD", more.empty() ? "no" : "secret"}});
+    RunResult failed =
+        RunBuilt(BuiltTargets()[0], "zorvex-medium", BuildArgs(medium_.root + "/failed", options),
+                 medium_.root,
+                 {{"GNUPGHOME", home}, {"ZORVEX_SIGN_PASSWORD", more.empty() ? "no" : "secret"}});
     EXPECT_EQ(failed.status, 2) << failed.err;
     EXPECT_NE(failed.err.find(says), std::string::npos) << failed.err;
     EXPECT_FALSE(fs::exists(medium_.root + "/failed"));

@@ -37,11 +37,11 @@ std::map<std::string, std::string> ContractRows() {
 // The statuses the code names are the table's, on Windows and as POSIX passes them on.
 TEST(StatusContract, NamedStatusesAreTheTablesRows) {
   const std::map<std::string, std::string> rows = ContractRows();
-  for (const auto& [status, posix] : std::vector<std::pair<int64_t, int>>{
-           {kExitNoCatalogue, 1},
-           {kExitRunEnded, 255},
-           {kExitNoParameterFile, 254},
-           {kExitJavaStillRunning, 3}}) {
+  for (const auto& [status, posix] :
+       std::vector<std::pair<int64_t, int>>{{kExitNoCatalogue, 1},
+                                            {kExitRunEnded, 255},
+                                            {kExitNoParameterFile, 254},
+                                            {kExitJavaStillRunning, 3}}) {
     auto row = rows.find(std::to_string(status));
     ASSERT_NE(row, rows.end()) << "the README has no row for " << status;
     EXPECT_EQ(row->second, std::to_string(posix)) << status;

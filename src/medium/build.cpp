@@ -92,6 +92,24 @@ std::string RuntimeVersion(const fs::path& runtime) {
   return "1";
 }
 
+// Runs a command with its standard output and error going to `log`.
+uint32_t RunQuietly(const std::string& command, const fs::path& log) {
+  std::fflush(stdout);
+  std::fflush(stderr);
+  FILE* sink = std::fopen(log.string().c_str(), "wb");
+  if (sink == nullptr) return platform::RunAndWait(command);
+  const int saved_out = host::DuplicateDescriptor(1), saved_err = host::DuplicateDescriptor(2);
+  host::PutDescriptor(fileno(sink), 1);
+  host::PutDescriptor(fileno(sink), 2);
+  uint32_t code = platform::RunAndWait(command);
+  host::PutDescriptor(saved_out, 1);
+  host::PutDescriptor(saved_err, 2);
+  host::CloseDescriptor(saved_out);
+  host::CloseDescriptor(saved_err);
+  std::fclose(sink);
+  return code;
+}
+
 // False after a message when `program` is built for another processor than the target's.
 // A program whose header tells nothing (a script, say) is taken as it is.
 bool ForTheTarget(const BuildOptions& o, const fs::path& program, const std::string& what) {
@@ -131,7 +149,7 @@ bool MakeRuntime(const BuildOptions& o, const fs::path& out) {
   for (const std::string& a : args) command += platform::QuoteWindowsArgument(a) + " ";
   fs::path log = out;
   log += ".log";
-  uint32_t code = host::RunQuietly(command, log);
+  uint32_t code = RunQuietly(command, log);
   std::ifstream in(log, std::ios::binary);
   std::string output((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   in.close();

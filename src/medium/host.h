@@ -35,8 +35,10 @@ void Unsetenv(const char* name);
 // Keeps the process from leaving a core file or being read by other processes of the user.
 void KeepMemoryPrivate();
 
-// Runs a command with its standard output and error going to `log`; its exit status.
-uint32_t RunQuietly(const std::string& command, const std::filesystem::path& log);
+// dup, dup2 and close of the C runtime's file descriptors.
+int DuplicateDescriptor(int fd);
+void PutDescriptor(int from, int to);
+void CloseDescriptor(int fd);
 
 // The UTC calendar time of a moment.
 std::tm UtcTime(std::time_t t);

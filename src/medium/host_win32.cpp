@@ -8,7 +8,6 @@
 
 #include "medium/host.h"
 #include "medium/sign.h"
-#include "platform/platform.h"
 
 namespace zorvex::medium {
 
@@ -66,23 +65,9 @@ std::tm UtcTime(std::time_t t) {
   return tm;
 }
 
-// Runs a command with its standard output and error going to `log`.
-uint32_t RunQuietly(const std::string& command, const fs::path& log) {
-  std::fflush(stdout);
-  std::fflush(stderr);
-  FILE* sink = std::fopen(log.string().c_str(), "wb");
-  if (sink == nullptr) return platform::RunAndWait(command);
-  const int saved_out = dup(1), saved_err = dup(2);
-  dup2(fileno(sink), 1);
-  dup2(fileno(sink), 2);
-  uint32_t code = platform::RunAndWait(command);
-  dup2(saved_out, 1);
-  dup2(saved_err, 2);
-  close(saved_out);
-  close(saved_err);
-  std::fclose(sink);
-  return code;
-}
+int DuplicateDescriptor(int fd) { return _dup(fd); }
+void PutDescriptor(int from, int to) { _dup2(from, to); }
+void CloseDescriptor(int fd) { _close(fd); }
 
 }  // namespace host
 }  // namespace zorvex::medium

@@ -12,6 +12,7 @@
 
 #include "manifest/manifest.h"
 #include "medium/host.h"
+#include "medium/manifest_tool.h"
 #include "medium/report.h"
 
 namespace zorvex::medium {
@@ -314,29 +315,41 @@ std::string VerifyFailure(const std::string& out) {
   return "osslsigncode cannot verify it";
 }
 
+// Each certificate of a PEM file in a file of its own in `dir` (the tools take one at a
+// time), their paths in *each. False when the file cannot be read whole, a certificate is
+// cut short, or one cannot be written.
+bool EachCertificate(const std::string& pem_file, const fs::path& dir,
+                     std::vector<std::string>* each) {
+  std::string pem, error;
+  if (!ReadWholeFile(manifest::PathOfUtf8(pem_file), &pem, &error)) return false;
+  const std::string begin = "-----BEGIN CERTIFICATE-----", end = "-----END CERTIFICATE-----";
+  for (size_t at = pem.find(begin); at != std::string::npos; at = pem.find(begin, at)) {
+    const size_t stop = pem.find(end, at);
+    if (stop == std::string::npos) return false;
+    const fs::path one = dir / ("certificate-" + std::to_string(each->size()) + ".pem");
+    if (!WriteWholeFile(one, pem.substr(at, stop + end.size() - at) + "\n", &error)) return false;
+    each->push_back(one.string());
+    at = stop + end.size();
+  }
+  return true;
+}
+
 // Whether each certificate in the PEM file `carried` verifies up to one of them, every
 // signature checked, the self-signed root's own too: taken as trust anchors, OpenSSL would
 // not check a root's own signature unless asked, and a carried certificate with a byte of
 // it changed would pass.
 bool CarriedCertificatesIntact(const std::string& carried, const fs::path& dir) {
-  std::ifstream in(manifest::PathOfUtf8(carried), std::ios::binary);
-  const std::string pem((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  const std::string begin = "-----BEGIN CERTIFICATE-----", end = "-----END CERTIFICATE-----";
-  int count = 0;
-  for (size_t at = pem.find(begin); at != std::string::npos; at = pem.find(begin, at)) {
-    const size_t stop = pem.find(end, at);
-    if (stop == std::string::npos) return false;
-    const fs::path one = dir / ("carried-" + std::to_string(count++) + ".pem");
-    std::ofstream(one, std::ios::binary) << pem.substr(at, stop + end.size() - at) << "\n";
-    at = stop + end.size();
+  std::vector<std::string> each;
+  if (!EachCertificate(carried, dir, &each) || each.empty()) return false;
+  for (const std::string& one : each) {
     std::string out;
-    if (RunCaptured({"openssl", "verify", "-check_ss_sig", "-CAfile", carried, "-untrusted",
-                     carried, one.string()},
-                    &out) != 0) {
+    if (RunCaptured(
+            {"openssl", "verify", "-check_ss_sig", "-CAfile", carried, "-untrusted", carried, one},
+            &out) != 0) {
       return false;
     }
   }
-  return count > 0;
+  return true;
 }
 
 // True when the signature verifies against the certificates it carries (a self-signed
@@ -473,11 +486,9 @@ std::string Dearmored(const std::string& text) {
 // its armored keys in binary in `scratch`. False with *why naming the form it is not.
 bool UsableKeyring(const std::string& keyring, const fs::path& scratch, std::string* ring,
                    std::string* why) {
-  std::string text;
-  std::ifstream in(manifest::PathOfUtf8(keyring), std::ios::binary);
-  text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  if (!in.eof() && !in.good()) text.clear();
-  if (!fs::is_regular_file(manifest::PathOfUtf8(keyring)) || text.empty()) {
+  std::string text, error;
+  if (!fs::is_regular_file(manifest::PathOfUtf8(keyring)) ||
+      !ReadWholeFile(manifest::PathOfUtf8(keyring), &text, &error) || text.empty()) {
     *why = "the keyring " + keyring + " cannot be read";
     return false;
   }
@@ -494,7 +505,10 @@ bool UsableKeyring(const std::string& keyring, const fs::path& scratch, std::str
     return false;
   }
   *ring = (scratch / "keyring.gpg").string();
-  std::ofstream(*ring, std::ios::binary) << keys;
+  if (!WriteWholeFile(*ring, keys, &error)) {
+    *why = error;
+    return false;
+  }
   return true;
 }
 
@@ -670,17 +684,9 @@ std::string SignerOf(const std::string& program, int timeout_seconds) {
                   timeout_seconds) == 0 &&
       RunCaptured({"openssl", "pkcs7", "-in", pem, "-print_certs", "-out", certs}, &out,
                   timeout_seconds) == 0) {
-    std::ifstream in(certs, std::ios::binary);
-    const std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const std::string end = "-----END CERTIFICATE-----";
-    int matches = 0;
-    for (size_t at = all.find("-----BEGIN CERTIFICATE-----"), n = 0; at != std::string::npos;
-         at = all.find("-----BEGIN CERTIFICATE-----", at), ++n) {
-      const size_t stop = all.find(end, at);
-      if (stop == std::string::npos) break;
-      const std::string one = (dir / ("cert-" + std::to_string(n) + ".pem")).string();
-      std::ofstream(one, std::ios::binary) << all.substr(at, stop + end.size() - at) << "\n";
-      at = stop;
+    std::vector<std::string> each;
+    int matches = EachCertificate(certs, dir, &each) ? 0 : 2;  // unreadable: no one signer
+    for (const std::string& one : each) {
       if (RunCaptured({"openssl", "x509", "-in", one, "-noout", "-serial", "-issuer",
                        "-fingerprint", "-sha256", "-nameopt", "compat"},
                       &out, timeout_seconds) == 0 &&
@@ -706,9 +712,9 @@ bool AttachSignature(const std::string& program, const std::string& signature,
   {
     // An Authenticode signature signs SpcIndirectData and must say so in its signed
     // attributes: verifiers that hold to CMS refuse one that declares another type.
-    std::ifstream in(manifest::PathOfUtf8(signature), std::ios::binary);
-    const std::string type = SignedContentType(
-        std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()));
+    std::string bytes;
+    if (!ReadWholeFile(manifest::PathOfUtf8(signature), &bytes, error)) return false;
+    const std::string type = SignedContentType(bytes);
     if (type != kSpcIndirectData) {
       *error = "the signature " + signature + " is refused for " + program +
                ": it declares the signed content type " + (type.empty() ? "(none)" : type) +

@@ -6,10 +6,12 @@
 
 #include "bootstrap/tree_ops.h"
 #include "platform/platform.h"
+#include "run/run_context.h"
 
 int main(int argc, char** argv) {
   using namespace zorvex;
-  platform::SetPlatform(platform::NativePlatform());
+  RunContext context(platform::NativePlatform());
+  RunScope scope(&context);
   if (argc == 4 && std::strcmp(argv[1], "copy") == 0) return bootstrap::CopyTree(argv[2], argv[3]);
   if (argc == 3 && std::strcmp(argv[1], "remove") == 0) return bootstrap::RemoveTree(argv[2]);
   std::fprintf(stderr, "usage: tree_ops_bench copy SOURCE DESTINATION | remove DIRECTORY\n");

@@ -11,6 +11,7 @@
 #include "paths/paths.h"
 #include "platform/platform.h"
 #include "platform/profile_string.h"
+#include "run/run_context.h"
 #include "safetree/tree.h"
 
 namespace zorvex::access {
@@ -49,31 +50,7 @@ std::string KeyOf(const std::vector<std::string>& parts, size_t from = 0) {
 
 platform::TreeWriter::Expected ExpectedOf(const Entry& e) { return {e.size, e.sha256}; }
 
-class GuardedFiles;
-class GuardedSystem;
-
-struct State {
-  bool active = false;
-  bool windows = false;
-  platform::Platform saved;
-  std::unique_ptr<GuardedFiles> files;
-  std::unique_ptr<GuardedSystem> system;
-  std::vector<std::string> launcher;  // the launcher directory's components, as keys
-  std::string launcher_dir;
-  Manifest manifest;
-  std::map<std::string, const Entry*> by_key;
-  std::set<std::string> dirs;  // the directories the manifest lists something below
-  size_t levels = 0;           // how far above the launcher's directory the medium reaches
-  std::set<std::string> own;   // the program and the manifest: vouched for otherwise
-  std::map<std::string, std::string> verified;  // key: bytes read and checked once
-  std::set<std::string> hashed;                 // key: files hashed whole and found as listed
-  std::optional<Refusal> refusal;
-};
-
-State& S() {
-  static State state;
-  return state;
-}
+GuardState& S() { return CurrentRun().guard; }
 
 std::string FullPathOf(const std::string& path) {
   std::string full;
@@ -85,7 +62,7 @@ std::string FullPathOf(const std::string& path) {
 // each level above it; false for the launcher's directory and its parents themselves, and
 // for what lies beyond the medium's side.
 bool RelativeKey(const std::vector<std::string>& keys, std::string* key) {
-  State& s = S();
+  GuardState& s = S();
   size_t common = 0;
   while (common < keys.size() && common < s.launcher.size() && keys[common] == s.launcher[common])
     ++common;
@@ -109,7 +86,7 @@ bool MediumKey(const std::string& path, std::string* key) {
 // the parameter file read key by key never meets another text than the one checked.
 platform::FileSystem::ReadResult ReadVerified(platform::FileSystem* inner, const std::string& path,
                                               std::string* bytes) {
-  State& s = S();
+  GuardState& s = S();
   std::string key;
   if (!MediumKey(path, &key)) return inner->ReadFile(path, bytes);
   auto cached = s.verified.find(key);
@@ -164,7 +141,7 @@ class GuardedTree : public platform::TreeWriter {
     // caller says what failed.
     if (!how.empty()) {
       RefuseMedium(ChangedFile(FullPathOf(from), how));
-    } else if (!S().saved.files->Exists(from)) {
+    } else if (!S().native.files->Exists(from)) {
       RefuseMedium(MissingFile(FullPathOf(from)));
     }
     return false;
@@ -335,9 +312,8 @@ Refusal UnlistedFile(const std::string& path) { return {"S_ERMEDIUM_UNLISTED", {
 Refusal MissingFile(const std::string& path) { return {"S_ERMEDIUM_MISSING", {path}}; }
 
 bool GuardMedium(const std::string& launcher_dir, const std::string& program_name,
-                 const Sha256Digest& bound, Refusal* error) {
-  UnguardMedium();
-  State& s = S();
+                 const Sha256Digest& bound, platform::Platform* guarded, Refusal* error) {
+  GuardState& s = S();
   s.windows = platform::Os().style->drive_letters;
   s.launcher_dir = FullPathOf(launcher_dir);
   const std::string path =
@@ -395,28 +371,21 @@ bool GuardMedium(const std::string& launcher_dir, const std::string& program_nam
     beside.push_back(end == std::string::npos ? name : name.substr(0, end));
   }
   DrawMediumBorder(s.launcher_dir, beside, s.levels);
-  s.saved = platform::Os();
-  s.files = std::make_unique<GuardedFiles>(s.saved.files);
-  s.system = std::make_unique<GuardedSystem>(s.saved.system);
-  platform::Platform guarded = s.saved;
-  guarded.files = s.files.get();
-  guarded.system = s.system.get();
-  platform::SetPlatform(guarded);
+  s.native = platform::Os();
+  s.files = std::make_unique<GuardedFiles>(s.native.files);
+  s.system = std::make_unique<GuardedSystem>(s.native.system);
+  *guarded = s.native;
+  guarded->files = s.files.get();
+  guarded->system = s.system.get();
   s.active = true;
   return true;
-}
-
-void UnguardMedium() {
-  State& s = S();
-  if (s.active) platform::SetPlatform(s.saved);
-  s = State();
 }
 
 bool MediumGuarded() { return S().active; }
 
 Lookup LookUp(const std::string& path) {
   Lookup l;
-  State& s = S();
+  GuardState& s = S();
   std::string key;
   // The path's keys, made once from its text: the manifest's key and the class are both
   // taken from them.
@@ -437,7 +406,7 @@ Lookup LookUp(const std::string& path) {
 }
 
 bool ForJava(const std::string& path, bool class_path_entry, bool staged) {
-  State& s = S();
+  GuardState& s = S();
   if (!s.active || path.empty()) return true;
   Lookup l = LookUp(path);
   switch (l.verdict) {
@@ -446,7 +415,7 @@ bool ForJava(const std::string& path, bool class_path_entry, bool staged) {
     case Verdict::kDirectory:
       return !(class_path_entry && staged);
     case Verdict::kUnlisted:
-      if (s.saved.files->Exists(path) || s.saved.files->IsLink(path)) {
+      if (s.native.files->Exists(path) || s.native.files->IsLink(path)) {
         RefuseMedium(UnlistedFile(FullPathOf(path)));
       }
       return !class_path_entry;
@@ -490,7 +459,7 @@ std::vector<std::pair<std::string, const Entry*>> ListedFilesIn(const std::strin
                                                                 const std::string& suffix) {
   std::vector<std::pair<std::string, const Entry*>> files;
   std::string key;
-  State& s = S();
+  GuardState& s = S();
   if (!s.active || !MediumKey(dir + platform::Os().style->separator + "x", &key)) return files;
   const std::string prefix = key.substr(0, key.size() - 1);
   const std::string suffix_key = safetree::NameKey("x" + suffix).substr(1);

@@ -5,12 +5,17 @@
 // it; copies and the unzip check the very bytes they use (see the README: "Verified media").
 #pragma once
 
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "manifest/manifest.h"
 #include "messages/format.h"
+#include "platform/platform.h"
 
 namespace zorvex::access {
 
@@ -24,15 +29,32 @@ struct Refusal {
   messages::FormatArgs args;
 };
 
+// What the guard of a run knows (held by the run's context).
+struct GuardState {
+  bool active = false;
+  bool windows = false;
+  platform::Platform native;  // the platform the guard stands in front of
+  std::unique_ptr<platform::FileSystem> files;
+  std::unique_ptr<platform::System> system;
+  std::vector<std::string> launcher;  // the launcher directory's components, as keys
+  std::string launcher_dir;
+  manifest::Manifest manifest;
+  std::map<std::string, const Entry*> by_key;
+  std::set<std::string> dirs;  // the directories the manifest lists something below
+  size_t levels = 0;           // how far above the launcher's directory the medium reaches
+  std::set<std::string> own;   // the program and the manifest: vouched for otherwise
+  std::map<std::string, std::string> verified;  // key: bytes read and checked once
+  std::set<std::string> hashed;                 // key: files hashed whole and found as listed
+  std::optional<Refusal> refusal;
+};
+
 // Reads the manifest beside the launcher (the program `program_name` in `launcher_dir`),
-// checks it against the digest bound into the program and puts the guard in front of the
-// platform. False with *error when the manifest is missing, unreadable or not the one
-// vouched for. The program and the manifest are not the medium's files: the signature and
-// the digest cover them.
+// checks it against the digest bound into the program and builds the guard around the
+// run's platform: *guarded is the platform the run then uses. False with *error when the
+// manifest is missing, unreadable or not the one vouched for. The program and the manifest
+// are not the medium's files: the signature and the digest cover them.
 bool GuardMedium(const std::string& launcher_dir, const std::string& program_name,
-                 const Sha256Digest& bound, Refusal* error);
-// Takes the guard away again, forgetting its refusal (tests; a run's end).
-void UnguardMedium();
+                 const Sha256Digest& bound, platform::Platform* guarded, Refusal* error);
 bool MediumGuarded();
 
 // What the manifest says of a path (relative paths against the working directory): not

@@ -27,17 +27,15 @@ class GuardTest : public testing::PlatformTest {
     text_ = Format(m);
     files_.AddFile("C:\\dl\\M\\Disk1\\zormanifest.txt", text_);
   }
-  void TearDown() override {
-    UnguardMedium();
-    ForgetPlaces();
-  }
   const std::string kParam = "[Zorvex]\nBOOTSTRAP=TRUE\n";
   std::string text_;
 };
 
 TEST_F(GuardTest, ChecksWhatItListsAndRefusesTheRest) {
   Refusal error;
-  ASSERT_TRUE(GuardMedium("C:\\dl\\M\\Disk1", "setup.exe", Sha256Of(text_), &error)) << error.key;
+  ASSERT_TRUE(
+      GuardMedium("C:\\dl\\M\\Disk1", "setup.exe", Sha256Of(text_), &CurrentRun().platform, &error))
+      << error.key;
   const struct {
     const char* path;
     Verdict verdict;
@@ -121,7 +119,8 @@ TEST_F(GuardTest, TheSideEndsAtTheDrivesRoot) {
   const std::string text = Format(m);
   files_.AddFile("D:\\Disk1\\zormanifest.txt", text);
   Refusal error;
-  ASSERT_TRUE(GuardMedium("D:\\Disk1", "setup.exe", Sha256Of(text), &error)) << error.key;
+  ASSERT_TRUE(GuardMedium("D:\\Disk1", "setup.exe", Sha256Of(text), &CurrentRun().platform, &error))
+      << error.key;
   EXPECT_EQ(LookUp("D:\\stage\\x.jar").verdict, Verdict::kUnlisted);
   EXPECT_EQ(LookUp("C:\\extjre\\bin\\java.exe").verdict, Verdict::kNotOnMedium);
   EXPECT_EQ(LookUp("E:\\prereqs\\x.ini").verdict, Verdict::kNotOnMedium);
@@ -129,11 +128,14 @@ TEST_F(GuardTest, TheSideEndsAtTheDrivesRoot) {
 
 TEST_F(GuardTest, AChangedFileOrManifestIsRefused) {
   Refusal error;
-  EXPECT_FALSE(GuardMedium("C:\\dl\\M\\Disk1", "setup.exe", Sha256Of(text_ + "\n"), &error));
+  EXPECT_FALSE(GuardMedium("C:\\dl\\M\\Disk1", "setup.exe", Sha256Of(text_ + "\n"),
+                           &CurrentRun().platform, &error));
   const std::string said = messages::FormatMessageText(error.key, error.args);
   EXPECT_NE(said.find("zormanifest.txt is not the file its manifest lists"), std::string::npos)
       << said;
-  ASSERT_TRUE(GuardMedium("C:\\dl\\M\\Disk1", "setup.exe", Sha256Of(text_), &error)) << error.key;
+  ASSERT_TRUE(
+      GuardMedium("C:\\dl\\M\\Disk1", "setup.exe", Sha256Of(text_), &CurrentRun().platform, &error))
+      << error.key;
   files_.AddFile("C:\\dl\\M\\Disk1\\zorparam.ini", "[Zorvex]\nBOOTSTRAP=FALS\n");  // same size
   std::string bytes;
   EXPECT_FALSE(platform::ReadWholeFile("C:\\dl\\M\\Disk1\\zorparam.ini", &bytes));

@@ -4,29 +4,14 @@
 
 #include "paths/paths.h"
 #include "platform/platform.h"
+#include "run/run_context.h"
 #include "safetree/tree.h"
 
 namespace zorvex::access {
 
 namespace {
 
-struct MediumPlace {
-  std::vector<std::string> keys;
-  std::string shown;  // as messages name it
-};
-
-struct Places {
-  bool medium_known = false;
-  std::vector<std::string> side;  // a verified medium's side; the launcher's directory else
-  std::vector<MediumPlace> medium;
-  std::vector<std::vector<std::string>> run_own;
-  std::vector<std::vector<std::string>> user_choices;
-};
-
-Places& P() {
-  static Places places;
-  return places;
-}
+Places& P() { return CurrentRun().places; }
 
 bool BelowAny(const std::vector<std::string>& keys,
               const std::vector<std::vector<std::string>>& dirs) {
@@ -94,8 +79,6 @@ std::vector<std::string> KeysOf(const std::string& path) {
 bool IsSameOrBelow(const std::vector<std::string>& path, const std::vector<std::string>& dir) {
   return path.size() >= dir.size() && std::equal(dir.begin(), dir.end(), path.begin());
 }
-
-void ForgetPlaces() { P() = Places(); }
 
 size_t DrawMediumBorder(const std::string& launcher_dir, const std::vector<std::string>& beside,
                         size_t levels_up) {

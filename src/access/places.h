@@ -20,8 +20,18 @@ namespace zorvex::access {
 
 enum class Place { kMedium, kRunOwn, kUserChoice, kSystem };
 
-// Forgets every place: the start of a run.
-void ForgetPlaces();
+// The places a run knows (held by the run's context).
+struct MediumPlace {
+  std::vector<std::string> keys;
+  std::string shown;  // as messages name it
+};
+struct Places {
+  bool medium_known = false;
+  std::vector<std::string> side;  // a verified medium's side; the launcher's directory else
+  std::vector<MediumPlace> medium;
+  std::vector<std::vector<std::string>> run_own;
+  std::vector<std::vector<std::string>> user_choices;
+};
 
 // Draws the medium's border. `launcher_dir` and the places `beside` it (paths relative to
 // it, "../stage") are the medium's places: each, and everything below it, is the medium's.

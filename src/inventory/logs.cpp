@@ -10,29 +10,13 @@
 #include "options/option_state.h"
 #include "paths/paths.h"
 #include "platform/platform.h"
+#include "run/run_context.h"
 
 namespace zorvex::inventory {
 
 namespace {
 
-struct Log {
-  std::unique_ptr<platform::AppendFile> file;
-  std::string path;
-};
-
-Log g_install_log;
-Log g_time_log;
-
-// The log files this run made, with what they are: a log's name is taken only by making a
-// new file there, and a log is opened again only while its name leads to that file, so
-// that no file of anyone else's (a link planted in a shared directory, a user's file of
-// the same name) is ever appended to. `names` maps the name a log wants to the one it got.
-struct MadeLogs {
-  std::map<std::string, safetree::FileId> ids;
-  std::map<std::string, std::string> names;
-  std::set<std::string> said;  // directories and logs already reported
-};
-MadeLogs g_made;
+LogState& RunLogs() { return CurrentRun().logs; }
 
 // Runs of one second share a log's name: a name taken gets the next free suffix.
 constexpr int kMaxLogSuffix = 1023;
@@ -44,21 +28,21 @@ std::string Suffixed(const std::string& path, int suffix) {
 }
 
 void SayOnce(const std::string& key, const std::string& text) {
-  if (g_made.said.insert(key).second) messages::PrintText(text);
+  if (RunLogs().made.said.insert(key).second) messages::PrintText(text);
 }
 
 std::unique_ptr<platform::AppendFile> OpenMade(std::string wanted, std::string* path) {
   platform::FileSystem& files = *platform::Os().files;
-  if (auto named = g_made.names.find(wanted); named != g_made.names.end()) {
+  if (auto named = RunLogs().made.names.find(wanted); named != RunLogs().made.names.end()) {
     *path = named->second;
-    return files.OpenLogFile(*path, false, &g_made.ids[*path]);
+    return files.OpenLogFile(*path, false, &RunLogs().made.ids[*path]);
   }
   for (int suffix = 0; suffix <= kMaxLogSuffix; ++suffix) {
     *path = Suffixed(wanted, suffix);
     safetree::FileId id;
     if (std::unique_ptr<platform::AppendFile> file = files.OpenLogFile(*path, true, &id)) {
-      g_made.ids[*path] = id;
-      g_made.names[wanted] = *path;
+      RunLogs().made.ids[*path] = id;
+      RunLogs().made.names[wanted] = *path;
       return file;
     }
     if (!files.Identify(*path, &id)) break;  // not taken: it cannot be made at all
@@ -112,20 +96,10 @@ void Write(Log* log, const std::string& text) {
 
 }  // namespace
 
-namespace {
-// The inventory location of this run: read at the first opening of a log, since nothing
-// changes it before Java starts, and every later opening uses the same directory.
-std::optional<std::string> g_inventory_location;
-}  // namespace
-
-void ForgetInventoryLocation() {
-  g_inventory_location.reset();
-  g_made = MadeLogs();
-}
-
 std::string ReadInventoryLocation() {
-  if (!g_inventory_location) g_inventory_location = ReadInventoryLocationFromRegistry();
-  return *g_inventory_location;
+  if (!RunLogs().inventory_location)
+    RunLogs().inventory_location = ReadInventoryLocationFromRegistry();
+  return *RunLogs().inventory_location;
 }
 
 std::string ReadInventoryLocationFromRegistry() {
@@ -148,18 +122,18 @@ void OpenLog(const std::string& fallback_dir, const std::string& timestamp,
   const std::string& chosen = Options().prereqlogloc;
   const std::string dir =
       LogDirectory(chosen.empty() ? ReadInventoryLocation() : chosen, fallback_dir);
-  Open(&g_install_log, dir, log_stem + timestamp + ".log");
+  Open(&RunLogs().install, dir, log_stem + timestamp + ".log");
 }
 
 void OpenTimeLog(const std::string& fallback_dir, const std::string& timestamp) {
-  Open(&g_time_log, LogDirectory(ReadInventoryLocation(), fallback_dir),
+  Open(&RunLogs().time, LogDirectory(ReadInventoryLocation(), fallback_dir),
        "time" + timestamp + ".log");
 }
 
 void AppendToInstallLog(const std::string& text) {
-  const std::string& path = g_install_log.path;
-  auto made = g_made.ids.find(path);
-  if (path.empty() || made == g_made.ids.end()) return;
+  const std::string& path = RunLogs().install.path;
+  auto made = RunLogs().made.ids.find(path);
+  if (path.empty() || made == RunLogs().made.ids.end()) return;
   if (std::unique_ptr<platform::AppendFile> log =
           platform::Os().files->OpenLogFile(path, false, &made->second)) {
     log->Write(text);
@@ -167,19 +141,19 @@ void AppendToInstallLog(const std::string& text) {
 }
 
 bool IsRunLog(const std::string& path) {
-  auto made = g_made.ids.find(path);
+  auto made = RunLogs().made.ids.find(path);
   safetree::FileId now;
-  return made != g_made.ids.end() && platform::Os().files->Identify(path, &now) &&
+  return made != RunLogs().made.ids.end() && platform::Os().files->Identify(path, &now) &&
          now == made->second;
 }
 
-void CloseLog() { g_install_log.file.reset(); }
+void CloseLog() { RunLogs().install.file.reset(); }
 
-void CloseTimeLog() { g_time_log.file.reset(); }
+void CloseTimeLog() { RunLogs().time.file.reset(); }
 
-void WriteLog(const std::string& text) { Write(&g_install_log, text); }
+void WriteLog(const std::string& text) { Write(&RunLogs().install, text); }
 
-void WriteTimeLog(const std::string& text) { Write(&g_time_log, text); }
+void WriteTimeLog(const std::string& text) { Write(&RunLogs().time, text); }
 
 void PrintAndLog(const std::string& text) {
   messages::PrintText(text);
@@ -191,7 +165,7 @@ void ReportMessage(const std::string& key, const messages::FormatArgs& args) {
   WriteLog(messages::FormatLogMessageText(key, args));
 }
 
-const std::string& InstallLogPath() { return g_install_log.path; }
+const std::string& InstallLogPath() { return RunLogs().install.path; }
 
 bool ProbeRegistryWriteAccess() {
   platform::Registry& registry = *platform::Os().registry;

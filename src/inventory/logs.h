@@ -2,9 +2,14 @@
 // scratch directory when there is none), and the probe of write access to the registry.
 #pragma once
 
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
 #include <string>
 
 #include "messages/format.h"
+#include "platform/platform.h"
 
 namespace zorvex::inventory {
 
@@ -14,11 +19,32 @@ inline constexpr char kInventoryValue[] = "inst_loc";
 
 // The inventory location from the registry: "inst_loc" of the first key, or of the
 // 32-bit view's key when the first key does not exist, made absolute. Empty when there is
-// none. ReadInventoryLocation reads it once and keeps it until ForgetInventoryLocation
-// (the start of a run).
+// none. ReadInventoryLocation reads it once in a run and keeps it.
 std::string ReadInventoryLocation();
 std::string ReadInventoryLocationFromRegistry();
-void ForgetInventoryLocation();
+
+// The logs of a run (held by the run's context).
+struct Log {
+  std::unique_ptr<platform::AppendFile> file;
+  std::string path;
+};
+// The log files a run made, with what they are: a log's name is taken only by making a
+// new file there, and a log is opened again only while its name leads to that file, so
+// that no file of anyone else's (a link planted in a shared directory, a user's file of
+// the same name) is ever appended to. `names` maps the name a log wants to the one it got.
+struct MadeLogs {
+  std::map<std::string, safetree::FileId> ids;
+  std::map<std::string, std::string> names;
+  std::set<std::string> said;  // directories and logs already reported
+};
+struct LogState {
+  Log install;
+  Log time;
+  MadeLogs made;
+  // Read at the first opening of a log, since nothing changes it before Java starts:
+  // every later opening uses the same directory.
+  std::optional<std::string> inventory_location;
+};
 
 // Opens the install log {dir}{sep}{log_stem}{timestamp}.log for appending. The directory is
 // PREREQLOGLOC/logs, else {inventory}/logs, else `fallback_dir` (which is never made: it is

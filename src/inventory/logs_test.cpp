@@ -53,7 +53,7 @@ TEST_F(LogsTest, LogDirectoryChoice) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     registry_ = testing::FakeRegistry();
-    ForgetInventoryLocation();
+    fake_.NewRun();
     for (const auto& [key, name, value] : c.registry) registry_.SetValue(key, name, value);
     Options().prereqlogloc = c.prereqlogloc;
     OpenLog("C:\\S", ts_, "installActions");

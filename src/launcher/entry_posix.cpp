@@ -8,11 +8,10 @@
 #include "platform/platform.h"
 
 int main(int argc, char** argv) {
-  using zorvex::platform::Os;
-  zorvex::platform::SetPlatform(zorvex::platform::NativePlatform());
+  const zorvex::platform::Platform native = zorvex::platform::NativePlatform();
   std::string module_path;
   uint32_t error = 0;
-  if (!Os().system->ModulePath(&module_path, &error)) module_path = argc > 0 ? argv[0] : "";
+  if (!native.system->ModulePath(&module_path, &error)) module_path = argc > 0 ? argv[0] : "";
   std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
-  return zorvex::RunLauncher({module_path, zorvex::platform::JoinArgumentsAsTyped(args)});
+  return zorvex::RunLauncher(native, {module_path, zorvex::platform::JoinArgumentsAsTyped(args)});
 }

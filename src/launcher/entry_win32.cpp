@@ -9,10 +9,9 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR command
   // Installers are started from download folders full of other files: load DLLs from the
   // system directory only, so that none planted beside setup.exe is picked up.
   SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
-  using zorvex::platform::Os;
-  zorvex::platform::SetPlatform(zorvex::platform::NativePlatform());
+  const zorvex::platform::Platform native = zorvex::platform::NativePlatform();
   std::string module_path;
   uint32_t error = 0;
-  Os().system->ModulePath(&module_path, &error);
-  return zorvex::RunLauncher({module_path, command_line != nullptr ? command_line : ""});
+  native.system->ModulePath(&module_path, &error);
+  return zorvex::RunLauncher(native, {module_path, command_line != nullptr ? command_line : ""});
 }

@@ -12,7 +12,7 @@ class OptionsTest : public testing::PlatformTest {
  protected:
   // Scans the command line as the entry hands it over.
   void Scan(const std::string& command_line) {
-    ResetOptions();
+    fake_.NewRun();
     args_ = {"C:\\media\\disk1\\setup.exe", command_line};
     ScanOptions(&args_, &last_upper_);
   }
@@ -49,12 +49,12 @@ TEST_F(OptionsTest, ValuedOptions) {
 
 TEST_F(OptionsTest, TimestampOptionNamesTheRunUnlessItIsAPath) {
   Options().timestamp = "taken";
-  ResetOptions();
+  fake_.NewRun();
   args_ = {"C:\\setup.exe", "-rtimestamp T1"};
   ScanOptions(&args_, &last_upper_);
   EXPECT_EQ(Options().timestamp, "T1");
   for (const char* bad : {"-rtimestamp ..\\x", "-rtimestamp a\\b", "-rtimestamp a/b"}) {
-    ResetOptions();
+    fake_.NewRun();
     Options().timestamp = "taken";
     args_ = {"C:\\setup.exe", bad};
     ScanOptions(&args_, &last_upper_);

@@ -21,6 +21,7 @@
 #include "paths/paths.h"
 #include "platform/platform.h"
 #include "prereq/prereq_driver.h"
+#include "run/run_context.h"
 
 namespace zorvex {
 
@@ -641,7 +642,7 @@ int RefuseTheMedium(Run* run) {
 // Draws the medium's border from the launcher's own path, before any option is read, and
 // puts the guard of the medium in front of every read when the launcher carries its
 // manifest's digest; a manifest that is missing or changed is the run's first refusal.
-void GuardTheMedium() {
+void GuardTheMedium(RunContext* context) {
   std::optional<manifest::Sha256Digest> bound = manifest::BoundDigest();
   std::string module;
   access::Refusal error;
@@ -656,7 +657,8 @@ void GuardTheMedium() {
   if (dir.size() == 2 && dir[1] == ':' && platform::Os().style->drive_letters) dir += '\\';
   if (!bound) {
     access::DrawMediumBorder(dir, {}, 0);
-  } else if (!access::GuardMedium(dir, module.substr(cut + 1), *bound, &error)) {
+  } else if (!access::GuardMedium(dir, module.substr(cut + 1), *bound, &context->platform,
+                                  &error)) {
     access::RefuseMedium(error);
   }
 }
@@ -698,18 +700,15 @@ std::string StartupLocationOf(const std::string& module_path) {
   return cut == std::string::npos ? "." : path.substr(0, cut);
 }
 
-int RunLauncher(std::vector<std::string> args) {
+int RunLauncher(const platform::Platform& native, std::vector<std::string> args) {
+  RunContext context(native);
+  RunScope scope(&context);
   Run run;
   run.args = std::move(args);
   run.module_path = run.args.empty() ? "" : run.args[0];
-  ResetOptions();
-  access::ForgetPlaces();
-  paths::ForgetTempDirectory();
-  inventory::ForgetInventoryLocation();
   OptionState& o = Options();
   o.timestamp = paths::TakeRunTimestamp();
-  access::UnguardMedium();
-  GuardTheMedium();
+  GuardTheMedium(&context);
   // A catalogue that is not the medium's is not shown: the refusal is said in English.
   bool catalogue = !access::MediumRefused() && messages::LoadMessageCatalogue(run.module_path) == 0;
   if (!catalogue && !access::MediumRefused()) return kExitNoCatalogue;
@@ -769,7 +768,6 @@ int RunLauncher(std::vector<std::string> args) {
     return kExitRunEnded;
   }
   StartJavaAndFinish(&run);
-  messages::FreeMessageCatalogue();
   return run.result;
 }
 

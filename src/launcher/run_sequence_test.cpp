@@ -35,7 +35,7 @@ class RunSequenceTest : public testing::PlatformTest {
     files_.AddFile("C:\\media\\disk1\\zorparam.ini", "[Zorvex]\n" + keys);
   }
   int Run(const std::string& command_line) {
-    return RunLauncher({system_.module_path, command_line});
+    return RunLauncher(fake_.Doubles(), {system_.module_path, command_line});
   }
   std::vector<std::string> ScratchDirs() { return files_.Children("C:\\T"); }
 };
@@ -71,7 +71,7 @@ TEST_F(RunSequenceTest, WaitedRunPassesJavasStatusBackAndRemovesTheScratchDirect
   ASSERT_EQ(processes_.started.size(), 1u);
   EXPECT_EQ(processes_.started[0].rfind("\"C:\\jre\\bin\\java.exe\" ", 0), 0u);
   // The scratch directory goes; the install log of the failed run stays beside it.
-  const std::string log = "installActions" + Options().timestamp + ".log";
+  const std::string log = "installActions" + paths::TakeRunTimestamp() + ".log";
   EXPECT_EQ(ScratchDirs(), std::vector<std::string>{log});
   EXPECT_TRUE(console_.created);
   EXPECT_EQ(console_.printed,
@@ -148,7 +148,7 @@ TEST_F(RunSequenceTest, MissingJavaStillProbesAndCleansUp) {
             std::string::npos);
   EXPECT_FALSE(registry_.log.empty());
   EXPECT_EQ(ScratchDirs(),
-            std::vector<std::string>{"installActions" + Options().timestamp + ".log"});
+            std::vector<std::string>{"installActions" + paths::TakeRunTimestamp() + ".log"});
   EXPECT_TRUE(processes_.started.empty());
 }
 
@@ -185,7 +185,6 @@ TEST_F(RunSequenceTest, BootstrapOnlyCompletesWithoutJava) {
 // directory like any other and names it in its completion line.
 TEST_F(RunSequenceTest, BootstrapOnlyWithoutLocationStagesIntoAScratchDirectory) {
   ParamFile("JRE_LOCATION=C:\\jre\nBOOTSTRAP=T\n");
-  Options().timestamp = "";
   EXPECT_EQ(Run("-bootstrapOnly -rtimestamp TS"), 0);
   EXPECT_EQ(console_.out, "\nBootStrap To C:\\T\\ZorInstallTS Completed\n");
   EXPECT_TRUE(files_.IsDir("C:\\T\\ZorInstallTS"));

@@ -29,6 +29,7 @@
 #include "platform/profile_string.h"
 #include "prereq/checks.h"
 #include "prereq/prereq_engine.h"
+#include "run/run_context.h"
 #include "unzip/inflate.h"
 #include "unzip/system.h"
 #include "unzip/zip_archive.h"
@@ -343,7 +344,8 @@ void Checker::CheckSettings() {
   platform::System& system = *platform::Os().system;
   std::vector<std::string> dropped;
   Options().jre_location.clear();
-  config::ReadSettings(param_file_, dir_, paths::JoinPath("<TEMP>", "ZorInstall<timestamp>"), &st_, &dropped);
+  config::ReadSettings(param_file_, dir_, paths::JoinPath("<TEMP>", "ZorInstall<timestamp>"), &st_,
+                       &dropped);
   distribution_ = config::StartsWithT(st_.distribution);
   for (const std::string& name : dropped) {
     r_.Warn("Parameter file",
@@ -550,8 +552,8 @@ void Checker::CheckComponents() {
 }
 
 void Checker::CheckPlain() {
-  const std::string java =
-      paths::JoinPath(paths::JoinPath(Options().jre_location, "bin"), platform::Os().style->javaw_name);
+  const std::string java = paths::JoinPath(paths::JoinPath(Options().jre_location, "bin"),
+                                           platform::Os().style->javaw_name);
   if (!paths::FileExists(java)) {
     r_.Error("Components", "The runtime's " + java + " does not exist: Java cannot start.");
   } else {
@@ -561,7 +563,8 @@ void Checker::CheckPlain() {
   auto add = [&](const std::string& dir, const std::string& as,
                  const std::vector<std::string>& jars) {
     for (const std::string& jar : jars) {
-      if (paths::FileExists(paths::JoinPath(paths::JoinPath(dir, "jlib"), jar))) staged.insert(as + "/" + jar);
+      if (paths::FileExists(paths::JoinPath(paths::JoinPath(dir, "jlib"), jar)))
+        staged.insert(as + "/" + jar);
     }
   };
   add(st_.zek_core_location, "zek/jlib", kCoreJars);
@@ -781,18 +784,18 @@ void Checker::Run() {
 }  // namespace
 
 int Check(const CheckOptions& options) {
-  platform::Platform native = platform::NativePlatform();
-  platform::SetPlatform(native);
+  // The check reads the medium as a run would, in a run of its own: the launcher's
+  // reading of the catalogue and the parameter file, with its messages captured.
+  const platform::Platform native = platform::NativePlatform();
+  RunContext context(native);
+  RunScope scope(&context);
   std::string dir;
   paths::GetFullPath(&dir, options.medium_dir);
   const char* exe = native.style->drive_letters ? "setup.exe" : "setup";
   MediumSystem system(native.system, dir + native.style->separator + exe);
   CapturingConsole console;
-  platform::Platform p = native;
-  p.console = &console;
-  p.system = &system;
-  platform::SetPlatform(p);
-  ResetOptions();
+  context.platform.console = &console;
+  context.platform.system = &system;
   Report report;
   if (options.signatures_only) {
     CheckSignatures(dir, options.ca_file, options.keyring, true, &report);

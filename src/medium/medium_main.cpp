@@ -10,6 +10,7 @@
 
 #include "medium/medium.h"
 #include "platform/platform.h"
+#include "run/run_context.h"
 
 namespace {
 
@@ -204,7 +205,8 @@ static int Main(int argc, char** argv, const std::optional<std::string>& passwor
 
 int main(int argc, char** argv) {
   const std::optional<std::string> password = zorvex::medium::TakeSignPassword();
-  zorvex::platform::SetPlatform(zorvex::platform::NativePlatform());
+  zorvex::RunContext context(zorvex::platform::NativePlatform());
+  zorvex::RunScope scope(&context);
   // What throws (a file system call without an error code) ends the command with its
   // message, not with an abort.
   try {

@@ -8,13 +8,13 @@
 
 #include "messages/message_keys.h"
 #include "platform/platform.h"
+#include "run/run_context.h"
 
 namespace zorvex::messages {
 
 namespace {
 
-CatalogueMap g_messages;
-CatalogueMap g_log_messages;
+Catalogues& RunCatalogues() { return CurrentRun().catalogues; }
 
 void WarnMalformed(const std::vector<std::string>& malformed) {
   for (const std::string& record : malformed) {
@@ -40,9 +40,9 @@ bool LoadBaseFile(const std::string& path) {
   std::string bytes;
   if (!platform::ReadWholeFile(path, &bytes)) return false;
   std::vector<std::string> malformed;
-  LoadRecords(bytes, &g_log_messages, &malformed);
+  LoadRecords(bytes, &RunCatalogues().log_messages, &malformed);
   WarnMalformed(malformed);
-  g_messages.InsertAllAbsent(g_log_messages);
+  RunCatalogues().messages.InsertAllAbsent(RunCatalogues().log_messages);
   WarnMalformed(malformed);
   return true;
 }
@@ -123,8 +123,8 @@ std::string ResourceDirectory(const std::string& module_path, char separator) {
 
 int LoadMessageCatalogue(const std::string& module_path) {
   platform::Platform& os = platform::Os();
-  g_messages.Clear();
-  g_log_messages.Clear();
+  RunCatalogues().messages.Clear();
+  RunCatalogues().log_messages.Clear();
   const char sep = os.style->separator;
   std::string dir = ResourceDirectory(module_path, sep);
   std::string language, country;
@@ -132,8 +132,9 @@ int LoadMessageCatalogue(const std::string& module_path) {
   std::string tag = LocaleTag(language, country);
   std::string base = dir + sep + "cons";
   bool any = false;
-  any |= LoadFile(base + "_" + tag + ".nls", &g_messages);
-  any |= LoadFile(base + "_" + tag.substr(0, tag.find_last_of('_')) + ".nls", &g_messages);
+  any |= LoadFile(base + "_" + tag + ".nls", &RunCatalogues().messages);
+  any |= LoadFile(base + "_" + tag.substr(0, tag.find_last_of('_')) + ".nls",
+                  &RunCatalogues().messages);
   any |= LoadBaseFile(base + ".nls");
   if (!any) {
     os.console->WriteStderr("\nERROR: Could not read any NLS message catalogue!\n");
@@ -144,14 +145,13 @@ int LoadMessageCatalogue(const std::string& module_path) {
   return 0;
 }
 
-void FreeMessageCatalogue() {
-  g_messages.Clear();
-  g_log_messages.Clear();
+const std::string* GetMessageText(const std::string& key) {
+  return RunCatalogues().messages.Find(key);
 }
 
-const std::string* GetMessageText(const std::string& key) { return g_messages.Find(key); }
-
-const std::string* GetLogMessageText(const std::string& key) { return g_log_messages.Find(key); }
+const std::string* GetLogMessageText(const std::string& key) {
+  return RunCatalogues().log_messages.Find(key);
+}
 
 std::string MessageText(const std::string& key) {
   const std::string* text = GetMessageText(key);

@@ -26,6 +26,13 @@ class CatalogueMap {
   std::unordered_map<std::string, std::string> texts_;
 };
 
+// The catalogues of a run (held by the run's context): the user's language's for the
+// console, and the log's, in English.
+struct Catalogues {
+  CatalogueMap messages;
+  CatalogueMap log_messages;
+};
+
 // Longest record of a catalogue file: a record ends at a NUL or after this many bytes.
 inline constexpr size_t kMaxRecordBytes = 1023;
 
@@ -43,7 +50,6 @@ std::string ResourceDirectory(const std::string& module_path, char separator);
 // Loads both catalogues for the launcher at `module_path`. Returns 0 when at least one
 // catalogue file was read, 1 (after its message on standard error) when none was.
 int LoadMessageCatalogue(const std::string& module_path);
-void FreeMessageCatalogue();
 
 // The message-catalogue / log-catalogue text of a key, or null when the key is missing.
 const std::string* GetMessageText(const std::string& key);

@@ -1,13 +1,9 @@
 #include "options/option_state.h"
 
+#include "run/run_context.h"
+
 namespace zorvex {
 
-namespace {
-OptionState g_options;
-}
-
-OptionState& Options() { return g_options; }
-
-void ResetOptions() { g_options = OptionState(); }
+OptionState& Options() { return CurrentRun().options; }
 
 }  // namespace zorvex

@@ -68,10 +68,7 @@ struct OptionState {
   bool timestamp_refused = false;
 };
 
-// The process-wide option state.
+// The options of the run in progress.
 OptionState& Options();
-
-// Puts every item back to its start-of-run default.
-void ResetOptions();
 
 }  // namespace zorvex

@@ -10,6 +10,7 @@
 #include "messages/catalogue.h"
 #include "messages/console.h"
 #include "options/option_state.h"
+#include "run/run_context.h"
 #include "safetree/tree.h"
 
 namespace zorvex::paths {
@@ -202,17 +203,7 @@ bool IsUsableTempPath(const std::string& path, const platform::PathStyle& style,
 
 namespace {
 
-// The temporary directory of the run, found once.
-struct TempDirectory {
-  bool known = false;
-  bool judged = false;
-  std::string path;
-  std::string named;     // as the environment names it, before links are resolved
-  std::string variable;  // which variable named it
-  std::string note;
-  std::string refusal;
-};
-TempDirectory g_temp;
+TempDirectoryState& RunTemp() { return CurrentRun().temp; }
 
 // The directory as the environment names it, checked: what fails the check gives the
 // fallback, and a note that says so.
@@ -239,13 +230,11 @@ std::string TempFromEnvironment(std::string* note, std::string* variable) {
 
 }  // namespace
 
-void ForgetTempDirectory() { g_temp = TempDirectory(); }
+const std::string& TempDirectoryNote() { return RunTemp().note; }
 
-const std::string& TempDirectoryNote() { return g_temp.note; }
+const std::string& TempDirectoryRefusal() { return RunTemp().refusal; }
 
-const std::string& TempDirectoryRefusal() { return g_temp.refusal; }
-
-const std::string& TempVariable() { return g_temp.variable; }
+const std::string& TempVariable() { return RunTemp().variable; }
 
 namespace {
 
@@ -255,27 +244,27 @@ namespace {
 // as resolved: a link turned elsewhere later leads none of the run's paths with it.
 void JudgeTempDirectory() {
   platform::FileSystem& files = *platform::Os().files;
-  if (g_temp.judged || !files.Exists(g_temp.named)) return;
-  g_temp.judged = true;
+  if (RunTemp().judged || !files.Exists(RunTemp().named)) return;
+  RunTemp().judged = true;
   std::string why;
-  if (!files.CheckSharedDirectory(g_temp.named, &why)) {
-    g_temp.refusal = messages::FormatMessageText("S_ERTEMP_UNSAFE", {why, g_temp.variable});
+  if (!files.CheckSharedDirectory(RunTemp().named, &why)) {
+    RunTemp().refusal = messages::FormatMessageText("S_ERTEMP_UNSAFE", {why, RunTemp().variable});
   }
   std::string resolved;
-  if (files.ResolvePath(g_temp.named, &resolved)) g_temp.path = resolved;
+  if (files.ResolvePath(RunTemp().named, &resolved)) RunTemp().path = resolved;
 }
 
 }  // namespace
 
 void GetTempDirectory(std::string* out) {
-  if (!g_temp.known) {
-    g_temp.path = TempFromEnvironment(&g_temp.note, &g_temp.variable);
-    DropTrailingSeparator(&g_temp.path);
-    g_temp.named = g_temp.path;
-    g_temp.known = true;
+  if (!RunTemp().known) {
+    RunTemp().path = TempFromEnvironment(&RunTemp().note, &RunTemp().variable);
+    DropTrailingSeparator(&RunTemp().path);
+    RunTemp().named = RunTemp().path;
+    RunTemp().known = true;
     JudgeTempDirectory();
   }
-  *out = g_temp.path;
+  *out = RunTemp().path;
 }
 
 int CreateScratchDirectory(std::string* path, std::unique_ptr<platform::TreeWriter>* held) {
@@ -288,9 +277,9 @@ int CreateScratchDirectory(std::string* path, std::unique_ptr<platform::TreeWrit
   }
   // Made just now: judged and resolved as it stands, once.
   JudgeTempDirectory();
-  temp = g_temp.path;
-  if (!g_temp.refusal.empty()) {
-    messages::ShowError(g_temp.refusal);
+  temp = RunTemp().path;
+  if (!RunTemp().refusal.empty()) {
+    messages::ShowError(RunTemp().refusal);
     return -1;
   }
   platform::FileSystem& files = *platform::Os().files;

@@ -72,6 +72,17 @@ int GetCurrentDir(std::string* out);
 // S_ERABS_PATH goes to standard error first).
 void GetFullPath(std::string* out, const std::string& path);
 
+// The temporary directory of a run, found once (held by the run's context).
+struct TempDirectoryState {
+  bool known = false;
+  bool judged = false;
+  std::string path;
+  std::string named;     // as the environment names it, before links are resolved
+  std::string variable;  // which variable named it
+  std::string note;
+  std::string refusal;
+};
+
 // True when the temporary-directory value passes the check of the target's style.
 bool IsUsableTempPath(const std::string& path, const platform::PathStyle& style,
                       platform::System& system);
@@ -80,10 +91,8 @@ bool IsUsableTempPath(const std::string& path, const platform::PathStyle& style,
 // TMPDIR on POSIX), "/" read as "\" on Windows, checked, and resolved through any link on
 // its way once, at the first call of a run; every later call gives the same path.
 void GetTempDirectory(std::string* out);
-// Why the environment's value was not taken (the fallback is used), or empty; and the
-// start of a run, which forgets the directory found.
+// Why the environment's value was not taken (the fallback is used), or empty.
 const std::string& TempDirectoryNote();
-void ForgetTempDirectory();
 // Why the temporary directory may hold nothing of the run's (a link of another user's on
 // its way, a directory of theirs, one others may change), judged as named, once it
 // exists: the message to show, or empty when it may.

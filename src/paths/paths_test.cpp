@@ -12,8 +12,16 @@ class PathsTest : public testing::PlatformTest {
  protected:
   void SetUp() override {
     AddCatalogue("cons.nls", {{"S_ZEK", "Title"}, {"S_ERPERDIR", "cannot create %s"}});
+    StartRun();
+  }
+  // A run's start on the doubles as they are: the catalogue loaded, the timestamp taken.
+  void StartRun() {
     LoadCatalogues();
     Options().timestamp = "2010-03-12_02-05-09PM";
+  }
+  void NewRun() {
+    fake_.NewRun();
+    StartRun();
   }
 };
 
@@ -153,7 +161,7 @@ TEST_F(PathsTest, TempDirectoryFromTempThenTmp) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.expected);
     system_.env = c.env;
-    ForgetTempDirectory();
+    NewRun();
     std::string out;
     GetTempDirectory(&out);
     EXPECT_EQ(out, c.expected);
@@ -227,14 +235,14 @@ TEST_F(PathsTest, ScratchCreationFailureSaysWhy) {
   console_.boxes.clear();
   files_.AddFile("C:\\F");
   system_.env["TEMP"] = "C:\\F";
-  ForgetTempDirectory();
+  NewRun();
   EXPECT_EQ(CreateScratchDirectory(&path, &held), -1);
   EXPECT_EQ(console_.boxes, std::vector<std::string>{"T|cannot make C:\\F"});
   // A name the system holds as another directory than the one made: not used, and the one
   // made goes again.
   console_.boxes.clear();
   system_.env["TEMP"] = "C:\\T";
-  ForgetTempDirectory();
+  NewRun();
   files_.mkdir_fails.clear();
   files_.AddDir("C:\\T\\Theirs");
   files_.held_as["C:\\T\\ZorInstall2010-03-12_02-05-09PM"] = "C:\\T\\Theirs";
@@ -286,7 +294,7 @@ TEST_F(PosixPathsTest, TempDirectoryFallsBackToTmpdirThenTmp) {
   GetTempDirectory(&out);
   EXPECT_EQ(out, "/var/tmp");
   system_.env = {{"TEMP", "relative"}, {"TMPDIR", "/var/tmp"}};
-  ForgetTempDirectory();
+  fake_.NewRun();
   GetTempDirectory(&out);
   EXPECT_EQ(out, "/tmp");
 }

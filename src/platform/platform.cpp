@@ -1,17 +1,14 @@
 #include "platform/platform.h"
 
 #include "manifest/manifest.h"
+#include "run/run_context.h"
 
 namespace zorvex::platform {
 
 const PathStyle kWindowsStyle = {'\\', ';', "javaw.exe", "java.exe", "C:\\TEMP", "Windows", true};
 const PathStyle kPosixStyle = {'/', ':', "java", "java", "/tmp", "Linux", false};
 
-namespace {
-Platform g_platform;
-}
-
-Platform& Os() { return g_platform; }
+Platform& Os() { return CurrentRun().platform; }
 
 bool ReadWholeFile(const std::string& path, std::string* bytes) {
   switch (Os().files->ReadFile(path, bytes)) {
@@ -65,7 +62,5 @@ bool TreeWriter::Matches(const Expected& expected, uint64_t size,
   if (mismatch != nullptr) *mismatch = text;
   return false;
 }
-
-void SetPlatform(const Platform& platform) { g_platform = platform; }
 
 }  // namespace zorvex::platform

@@ -349,9 +349,8 @@ uint32_t RunAndWait(const std::string& command_line, bool* started = nullptr);
 // the carriage return before it). False when the input has ended before any character.
 bool ReadLine(Console& console, std::string* line);
 
-// The process-wide platform. The entry point installs the real one; tests install doubles.
+// The platform of the run in progress: the real one, the guard around it, or test doubles.
 Platform& Os();
-void SetPlatform(const Platform& platform);
 
 // The real platform of the target this program was built for.
 Platform NativePlatform();

@@ -585,17 +585,7 @@ std::string FakeSystem::ProfileString(const std::string& section, const std::str
 
 FakePlatform::FakePlatform(const platform::PathStyle* style)
     : style_(style), files_(style), system_(&files_) {
-  platform::SetPlatform({.style = style_,
-                         .files = &files_,
-                         .processes = &processes_,
-                         .registry = &registry_,
-                         .console = &console_,
-                         .system = &system_});
-  ResetOptions();
-  inventory::ForgetInventoryLocation();
-  paths::ForgetTempDirectory();
-  access::ForgetPlaces();
-  messages::FreeMessageCatalogue();
+  NewRun();
   const char sep = style_->separator;
   std::string root = style_->drive_letters ? "C:" : "";
   system_.module_path = root + sep + "media" + sep + "disk1" + sep + "setup.exe";
@@ -604,10 +594,19 @@ FakePlatform::FakePlatform(const platform::PathStyle* style)
   files_.cwd = root + sep + "media" + sep + "disk1";
 }
 
-FakePlatform::~FakePlatform() {
-  messages::FreeMessageCatalogue();
-  ResetOptions();
-  platform::SetPlatform(platform::Platform());
+void FakePlatform::NewRun() {
+  scope_.reset();
+  run_ = std::make_unique<RunContext>(Doubles());
+  scope_.emplace(run_.get());
+}
+
+platform::Platform FakePlatform::Doubles() {
+  return {.style = style_,
+          .files = &files_,
+          .processes = &processes_,
+          .registry = &registry_,
+          .console = &console_,
+          .system = &system_};
 }
 
 }  // namespace zorvex::testing

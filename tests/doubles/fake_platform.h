@@ -4,11 +4,14 @@
 #pragma once
 
 #include <map>
+#include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "platform/platform.h"
+#include "run/run_context.h"
 
 namespace zorvex::testing {
 
@@ -186,17 +189,25 @@ class FakeSystem : public platform::System {
   platform::FileSystem* files_;
 };
 
-// The doubles installed as the process-wide platform for as long as this object lives.
+// The doubles, and a fresh run on them in progress for as long as this object lives.
 class FakePlatform {
  public:
   explicit FakePlatform(const platform::PathStyle* style);
-  ~FakePlatform();
+  // The doubles as a platform: what a run the test starts is given.
+  platform::Platform Doubles();
+  // A fresh run on the same doubles in progress instead of the one before: nothing the
+  // earlier run knew (options, temporary directory, places, logs, catalogues) is seen.
+  void NewRun();
   const platform::PathStyle* style_;
   FakeFileSystem files_;
   FakeRegistry registry_;
   FakeConsole console_;
   FakeProcesses processes_;
   FakeSystem system_;
+
+ private:
+  std::unique_ptr<RunContext> run_;
+  std::optional<RunScope> scope_;
 };
 
 }  // namespace zorvex::testing

@@ -1,5 +1,4 @@
-// The fixture of the unit tests: fresh platform doubles and the launcher's process-wide
-// state back at its start.
+// The fixture of the unit tests: fresh platform doubles and a fresh run on them.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,8 +7,8 @@
 
 namespace zorvex::testing {
 
-// A fixture that installs fresh doubles (Windows path style unless a test asks for
-// POSIX) and puts the launcher's process-wide state back to its start.
+// A fixture that makes fresh doubles (Windows path style unless a test asks for POSIX) and
+// a fresh run on them, in progress for the test.
 class PlatformTest : public ::testing::Test {
  protected:
   PlatformTest() : PlatformTest(&platform::kWindowsStyle) {}

@@ -1,6 +1,5 @@
 #include "access/guard.h"
 
-#include <filesystem>
 #include <map>
 #include <memory>
 #include <optional>
@@ -9,6 +8,7 @@
 #include "access/places.h"
 #include "messages/catalogue.h"
 #include "paths/paths.h"
+#include "platform/forwarding.h"
 #include "platform/platform.h"
 #include "platform/profile_string.h"
 #include "run/run_context.h"
@@ -17,10 +17,8 @@
 namespace zorvex::access {
 
 using manifest::Manifest;
-using manifest::PathOfUtf8;
 using manifest::Sha256Of;
 using manifest::ToHex;
-using manifest::Utf8Of;
 
 namespace {
 
@@ -121,22 +119,21 @@ platform::FileSystem::ReadResult ReadVerified(platform::FileSystem* inner, const
 
 // The run's copies check what they write: the manifest's size and digest travel with
 // each copy of a medium file, and an unlisted one is refused before anything is written.
-class GuardedTree : public platform::TreeWriter {
+class GuardedTree : public platform::ForwardingTreeWriter {
  public:
-  explicit GuardedTree(std::unique_ptr<platform::TreeWriter> inner) : inner_(std::move(inner)) {}
-  bool MakeDirs(const std::string& rel) override { return inner_->MakeDirs(rel); }
+  using ForwardingTreeWriter::ForwardingTreeWriter;
   bool CopyRegularFile(const std::string& from, const std::string& rel, const Expected* expected,
                        std::string* mismatch) override {
     Lookup l = LookUp(from);
     if (l.verdict == Verdict::kNotOnMedium)
-      return inner_->CopyRegularFile(from, rel, expected, mismatch);
+      return inner()->CopyRegularFile(from, rel, expected, mismatch);
     if (l.verdict != Verdict::kListed || l.entry->link) {
       RefuseMedium(UnlistedFile(FullPathOf(from)));
       return false;
     }
     Expected e = ExpectedOf(*l.entry);
     std::string how;
-    if (inner_->CopyRegularFile(from, rel, &e, &how)) return true;
+    if (inner()->CopyRegularFile(from, rel, &e, &how)) return true;
     // A copy that could not be written (a full disk) is not the medium's fault: the
     // caller says what failed.
     if (!how.empty()) {
@@ -149,60 +146,31 @@ class GuardedTree : public platform::TreeWriter {
   platform::FileSystem::LinkCopy CopyLink(const std::string& from, const std::string& rel,
                                           const std::string* expected_target) override {
     Lookup l = LookUp(from);
-    if (l.verdict == Verdict::kNotOnMedium) return inner_->CopyLink(from, rel, expected_target);
+    if (l.verdict == Verdict::kNotOnMedium) return inner()->CopyLink(from, rel, expected_target);
     if (l.verdict != Verdict::kListed || !l.entry->link) {
       RefuseMedium(UnlistedFile(FullPathOf(from)));
       return platform::FileSystem::LinkCopy::kFailed;
     }
-    platform::FileSystem::LinkCopy r = inner_->CopyLink(from, rel, &l.entry->target);
+    platform::FileSystem::LinkCopy r = inner()->CopyLink(from, rel, &l.entry->target);
     if (r == platform::FileSystem::LinkCopy::kFailed) {
       RefuseMedium(ChangedFile(FullPathOf(from),
                                "a link to another target than " + l.entry->target + ", or none"));
     }
     return r;
   }
-  bool List(const std::string& rel, std::vector<platform::DirEntry>* entries) override {
-    return inner_->List(rel, entries);
-  }
-  bool Find(const std::string& rel, platform::DirEntry* found) override {
-    return inner_->Find(rel, found);
-  }
-  void Remove(const std::string& rel, std::vector<std::string>* left) override {
-    inner_->Remove(rel, left);
-  }
-  void MakeWritable(const std::string& rel) override { inner_->MakeWritable(rel); }
-  safetree::FileId RootId() override { return inner_->RootId(); }
-  bool ProgramsMayRun() override { return inner_->ProgramsMayRun(); }
-  bool RemoveRoot(const std::string& named, std::string* why) override {
-    return inner_->RemoveRoot(named, why);
-  }
-
- private:
-  std::unique_ptr<platform::TreeWriter> inner_;
 };
 
 // Every reader of the run reaches the medium through this file system.
-class GuardedFiles : public platform::FileSystem {
+class GuardedFiles : public platform::ForwardingFileSystem {
  public:
-  explicit GuardedFiles(platform::FileSystem* inner) : in_(inner) {}
+  using ForwardingFileSystem::ForwardingFileSystem;
   // A listed file that is missing when the run looks for it ends the run: the run would
   // go on to another place, where nothing is listed.
-  bool Exists(const std::string& p) override { return Present(p) && in_->Exists(p); }
-  bool CanReadWrite(const std::string& p) override { return Present(p) && in_->CanReadWrite(p); }
-  bool IsDirectory(const std::string& p) override { return Present(p) && in_->IsDirectory(p); }
-  MakeDirResult MakeDir(const std::string& p, bool owner_only) override {
-    return in_->MakeDir(p, owner_only);
+  bool Exists(const std::string& p) override { return Present(p) && inner()->Exists(p); }
+  bool CanReadWrite(const std::string& p) override {
+    return Present(p) && inner()->CanReadWrite(p);
   }
-  bool CheckPrivateDirectory(const std::string& p, std::string* why) override {
-    return in_->CheckPrivateDirectory(p, why);
-  }
-  bool CheckSharedDirectory(const std::string& p, std::string* why) override {
-    return in_->CheckSharedDirectory(p, why);
-  }
-  bool RemoveDir(const std::string& p) override { return in_->RemoveDir(p); }
-  bool RemoveFile(const std::string& p) override { return in_->RemoveFile(p); }
-  bool IsLink(const std::string& p) override { return in_->IsLink(p); }
-  bool RemoveLink(const std::string& p) override { return in_->RemoveLink(p); }
+  bool IsDirectory(const std::string& p) override { return Present(p) && inner()->IsDirectory(p); }
   // Whole-file copies and link copies outside a tree read the medium unchecked: nothing
   // of the medium may take that way.
   LinkCopy CopyLink(const std::string& from, const std::string& to) override {
@@ -210,96 +178,73 @@ class GuardedFiles : public platform::FileSystem {
       RefuseMedium(UnlistedFile(FullPathOf(from)));
       return LinkCopy::kFailed;
     }
-    return in_->CopyLink(from, to);
+    return inner()->CopyLink(from, to);
   }
   bool CopyFileOverwriting(const std::string& from, const std::string& to) override {
     if (LookUp(from).verdict != Verdict::kNotOnMedium) {
       RefuseMedium(UnlistedFile(FullPathOf(from)));
       return false;
     }
-    return in_->CopyFileOverwriting(from, to);
-  }
-  bool MoveFileNoReplace(const std::string& from, const std::string& to) override {
-    return in_->MoveFileNoReplace(from, to);
-  }
-  bool ListDirectory(const std::string& dir, std::vector<platform::DirEntry>* entries) override {
-    return in_->ListDirectory(dir, entries);
+    return inner()->CopyFileOverwriting(from, to);
   }
   ReadResult ReadFile(const std::string& path, std::string* bytes) override {
-    return ReadVerified(in_, path, bytes);
-  }
-  std::unique_ptr<platform::AppendFile> OpenLogFile(const std::string& path, bool create,
-                                                    safetree::FileId* id) override {
-    return in_->OpenLogFile(path, create, id);
-  }
-  bool Identify(const std::string& path, safetree::FileId* id) override {
-    return in_->Identify(path, id);
-  }
-  bool ResolvePath(const std::string& path, std::string* resolved) override {
-    return in_->ResolvePath(path, resolved);
-  }
-  bool FullPath(const std::string& path, std::string* full) override {
-    return in_->FullPath(path, full);
-  }
-  bool SetWorkingDirectory(const std::string& path) override {
-    return in_->SetWorkingDirectory(path);
-  }
-  bool FreeSpaceKb(const std::string& path, uint64_t* kb) override {
-    return in_->FreeSpaceKb(path, kb);
+    return ReadVerified(inner(), path, bytes);
   }
   std::unique_ptr<platform::TreeWriter> OpenTreeWriter(const std::string& root,
                                                        bool make) override {
-    std::unique_ptr<platform::TreeWriter> inner = in_->OpenTreeWriter(root, make);
-    if (!inner) return nullptr;
-    return std::make_unique<GuardedTree>(std::move(inner));
+    return Guarded(inner()->OpenTreeWriter(root, make));
   }
   std::unique_ptr<platform::TreeWriter> HoldTree(const std::string& root,
                                                  std::string* why) override {
-    std::unique_ptr<platform::TreeWriter> inner = in_->HoldTree(root, why);
-    if (!inner) return nullptr;
-    return std::make_unique<GuardedTree>(std::move(inner));
+    return Guarded(inner()->HoldTree(root, why));
   }
 
  private:
+  static std::unique_ptr<platform::TreeWriter> Guarded(std::unique_ptr<platform::TreeWriter> t) {
+    if (!t) return nullptr;
+    return std::make_unique<GuardedTree>(std::move(t));
+  }
   // False after refusing a listed file or link that is not there.
   bool Present(const std::string& p) {
     Lookup l = LookUp(p);
-    if (l.verdict != Verdict::kListed || in_->Exists(p) || in_->IsLink(p)) return true;
+    if (l.verdict != Verdict::kListed || inner()->Exists(p) || inner()->IsLink(p)) return true;
     RefuseMedium(MissingFile(FullPathOf(p)));
     return false;
   }
-  platform::FileSystem* in_;
 };
 
 // The parameter file is read key by key; on the medium, from the checked bytes, by the
 // profile call's own reading rules.
-class GuardedSystem : public platform::System {
+class GuardedSystem : public platform::ForwardingSystem {
  public:
-  explicit GuardedSystem(platform::System* inner) : in_(inner) {}
-  bool ModulePath(std::string* path, uint32_t* error) override {
-    return in_->ModulePath(path, error);
-  }
-  std::optional<std::string> GetEnv(const std::string& name) override { return in_->GetEnv(name); }
-  void UserLocale(std::string* l, std::string* c) override { in_->UserLocale(l, c); }
-  std::tm LocalTime() override { return in_->LocalTime(); }
-  uint32_t TickCount() override { return in_->TickCount(); }
-  bool IsAnsiLetter(unsigned char c) override { return in_->IsAnsiLetter(c); }
+  using ForwardingSystem::ForwardingSystem;
   std::string ProfileString(const std::string& section, const std::string& key,
                             const std::string& default_value, const std::string& file) override {
     if (LookUp(file).verdict == Verdict::kNotOnMedium)
-      return in_->ProfileString(section, key, default_value, file);
+      return ForwardingSystem::ProfileString(section, key, default_value, file);
     std::string text;
     if (!platform::ReadWholeFile(file, &text)) return default_value;
     return platform::ReadProfileString(text, section, key, default_value);
   }
-  platform::OsVersion GetOsVersionInfo() override { return in_->GetOsVersionInfo(); }
-  int DisplayBitsPerPixel() override { return in_->DisplayBitsPerPixel(); }
-  uint32_t CpuMhz() override { return in_->CpuMhz(); }
-  platform::PagingInfo Paging() override { return in_->Paging(); }
-
- private:
-  platform::System* in_;
 };
+
+// Checks a listed file against its entry from its bytes now, through the platform behind
+// the guard; false after refusing it.
+bool HashedAsListed(const std::string& path, const Lookup& l) {
+  uint64_t size = 0;
+  Sha256Digest digest;
+  std::string how;
+  if (!S().native.files->HashFile(path, &size, &digest)) {
+    RefuseMedium(MissingFile(FullPathOf(path)));
+    return false;
+  }
+  if (!platform::TreeWriter::Matches(ExpectedOf(*l.entry), size, digest, &how)) {
+    RefuseMedium(ChangedFile(FullPathOf(path), how));
+    return false;
+  }
+  S().hashed.insert(l.key);
+  return true;
+}
 
 }  // namespace
 
@@ -426,16 +371,7 @@ bool ForJava(const std::string& path, bool class_path_entry, bool staged) {
   // Java reads it in place, after this check: once more, from its bytes now.
   const std::string& key = l.key;
   if (l.entry->link || s.hashed.count(key) > 0) return true;
-  uint64_t size = 0;
-  Sha256Digest digest;
-  std::string how;
-  if (!manifest::HashFile(manifest::PathOfUtf8(path), &size, &digest)) {
-    RefuseMedium(MissingFile(FullPathOf(path)));
-  } else if (!platform::TreeWriter::Matches(ExpectedOf(*l.entry), size, digest, &how)) {
-    RefuseMedium(ChangedFile(FullPathOf(path), how));
-  } else {
-    s.hashed.insert(key);
-  }
+  HashedAsListed(path, l);
   return true;
 }
 
@@ -493,8 +429,47 @@ std::vector<std::string> ListedBelow(const std::string& dir) {
   return below;
 }
 
+namespace {
+
+// Checks everything below the directory `dir` of the medium, never descending into a
+// link; false after refusing the first difference.
+bool VerifyBelow(const std::string& dir) {
+  platform::FileSystem& files = *S().native.files;
+  std::vector<platform::DirEntry> entries;
+  if (!files.ListDirectory(dir, &entries)) {
+    RefuseMedium(MissingFile(dir));
+    return false;
+  }
+  for (const platform::DirEntry& e : entries) {
+    if (e.name == "." || e.name == "..") continue;
+    const std::string path = dir + platform::Os().style->separator + e.name;
+    if (e.is_directory) {
+      if (!VerifyBelow(path)) return false;
+      continue;
+    }
+    Lookup l = LookUp(path);
+    if (l.verdict == Verdict::kNotOnMedium) continue;
+    if (l.verdict != Verdict::kListed || l.entry->link != e.is_link) {
+      RefuseMedium(UnlistedFile(FullPathOf(path)));
+      return false;
+    }
+    if (!l.entry->link) {
+      if (!HashedAsListed(path, l)) return false;
+      continue;
+    }
+    std::string target;
+    if (!files.ReadLink(path, &target) || target != l.entry->target) {
+      RefuseMedium(ChangedFile(FullPathOf(path), "a link to another target"));
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
 bool VerifyTrees(const std::vector<std::string>& dirs) {
-  namespace fs = std::filesystem;
+  platform::FileSystem& files = *S().native.files;
   for (const std::string& dir : dirs) {
     // What the manifest lists below the directory must be there.
     std::string key;
@@ -505,46 +480,12 @@ bool VerifyTrees(const std::vector<std::string>& dirs) {
       std::string path = S().launcher_dir;
       for (const std::string& part : Split(name, false))
         path += platform::Os().style->separator + part;
-      std::error_code missing;
-      if (!fs::exists(fs::symlink_status(PathOfUtf8(path), missing))) {
+      if (!files.Exists(path) && !files.IsLink(path)) {
         RefuseMedium(MissingFile(FullPathOf(path)));
         return false;
       }
     }
-    std::error_code ec;
-    fs::recursive_directory_iterator it(PathOfUtf8(dir), ec), end;
-    for (; !ec && it != end; it.increment(ec)) {
-      const fs::directory_entry& e = *it;
-      if (e.is_directory(ec) && !e.is_symlink(ec)) continue;
-      const std::string path = Utf8Of(e.path());
-      Lookup l = LookUp(path);
-      if (l.verdict == Verdict::kNotOnMedium) continue;
-      if (l.verdict != Verdict::kListed || l.entry->link != e.is_symlink(ec)) {
-        RefuseMedium(UnlistedFile(FullPathOf(path)));
-        return false;
-      }
-      if (l.entry->link) {
-        if (Utf8Of(fs::read_symlink(e.path(), ec)) != l.entry->target) {
-          RefuseMedium(ChangedFile(FullPathOf(path), "a link to another target"));
-          return false;
-        }
-        continue;
-      }
-      uint64_t size = 0;
-      Sha256Digest digest;
-      const bool read = manifest::HashFile(e.path(), &size, &digest);
-      std::string how;
-      if (!read || !platform::TreeWriter::Matches(ExpectedOf(*l.entry), size, digest, &how)) {
-        RefuseMedium(how.empty() ? MissingFile(FullPathOf(path))
-                                 : ChangedFile(FullPathOf(path), how));
-        return false;
-      }
-      S().hashed.insert(l.key);
-    }
-    if (ec) {
-      RefuseMedium(MissingFile(dir));
-      return false;
-    }
+    if (!VerifyBelow(dir)) return false;
   }
   return true;
 }

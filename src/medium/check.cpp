@@ -25,6 +25,7 @@
 #include "messages/message_keys.h"
 #include "options/option_state.h"
 #include "paths/paths.h"
+#include "platform/forwarding.h"
 #include "platform/platform.h"
 #include "platform/profile_string.h"
 #include "prereq/checks.h"
@@ -44,30 +45,16 @@ constexpr char kAbsent[] =
 
 // The native system, but answering for the medium's launcher where the launcher asks for
 // its own path.
-class MediumSystem : public platform::System {
+class MediumSystem : public platform::ForwardingSystem {
  public:
   MediumSystem(platform::System* native, std::string launcher)
-      : native_(native), launcher_(std::move(launcher)) {}
+      : ForwardingSystem(native), launcher_(std::move(launcher)) {}
   bool ModulePath(std::string* path, uint32_t*) override {
     *path = launcher_;
     return true;
   }
-  std::optional<std::string> GetEnv(const std::string& n) override { return native_->GetEnv(n); }
-  void UserLocale(std::string* l, std::string* c) override { native_->UserLocale(l, c); }
-  std::tm LocalTime() override { return native_->LocalTime(); }
-  uint32_t TickCount() override { return native_->TickCount(); }
-  bool IsAnsiLetter(unsigned char c) override { return native_->IsAnsiLetter(c); }
-  std::string ProfileString(const std::string& s, const std::string& k, const std::string& d,
-                            const std::string& f) override {
-    return native_->ProfileString(s, k, d, f);
-  }
-  platform::OsVersion GetOsVersionInfo() override { return native_->GetOsVersionInfo(); }
-  int DisplayBitsPerPixel() override { return native_->DisplayBitsPerPixel(); }
-  uint32_t CpuMhz() override { return native_->CpuMhz(); }
-  platform::PagingInfo Paging() override { return native_->Paging(); }
 
  private:
-  platform::System* native_;
   std::string launcher_;
 };
 

@@ -63,4 +63,23 @@ bool TreeWriter::Matches(const Expected& expected, uint64_t size,
   return false;
 }
 
+bool TreeWriter::CopyInto(const ReadSome& read, safetree::TreeFile* out, int64_t mtime,
+                          const Expected* expected, std::string* mismatch) {
+  std::vector<uint8_t> buffer(1 << 18);
+  manifest::Sha256 hash;
+  uint64_t copied = 0;
+  for (;;) {
+    size_t done = 0;
+    if (!read(buffer.data(), buffer.size(), &done)) return false;
+    if (done == 0) break;
+    if (!out->Write(buffer.data(), done)) return false;
+    if (expected != nullptr) hash.Update(buffer.data(), done);
+    copied += done;
+  }
+  if (expected != nullptr && !Matches(*expected, copied, hash.Final(), mismatch)) return false;
+  bool exists = false;
+  std::string error;
+  return out->Commit(mtime, true, &exists, &error);
+}
+
 }  // namespace zorvex::platform

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -109,6 +110,13 @@ class FileSystem {
   // Reads a whole regular file as bytes. kCannotOpen also for anything that is not a
   // regular file (a directory, a device, a pipe); kTooLarge above kMaxReadBytes.
   virtual ReadResult ReadFile(const std::string& path, std::string* bytes) = 0;
+  // Counts and hashes (SHA-256) the bytes of a regular file of any size, never through a
+  // link at its name. False when it is no regular file (a pipe, a device) or cannot be
+  // read to its end.
+  virtual bool HashFile(const std::string& path, uint64_t* size,
+                        std::array<uint8_t, 32>* sha256) = 0;
+  // The target of the link at the path, as stored. False when the path is no link.
+  virtual bool ReadLink(const std::string& path, std::string* target) = 0;
   // Opens a log file for appending, never through a link at its name. With `create`, a
   // new file that no one made before (null when the name is taken), its identity in *id;
   // without, the file made before, when the name still leads to the file *id names. Null
@@ -192,6 +200,14 @@ class TreeWriter {
   // differ ("12 bytes, where the manifest lists 11").
   static bool Matches(const Expected& expected, uint64_t size,
                       const std::array<uint8_t, 32>& sha256, std::string* mismatch);
+
+  // The copy itself, the same on every platform: what `read` gives (the source's bytes
+  // in order, *done 0 at the end; false on a read error) is written to `out`, hashed on
+  // the way when `expected`, and `out` is named (with the time `mtime`) only when every
+  // byte was read and written and, with `expected`, when they are those bytes.
+  using ReadSome = std::function<bool(uint8_t* buffer, size_t size, size_t* done)>;
+  static bool CopyInto(const ReadSome& read, safetree::TreeFile* out, int64_t mtime,
+                       const Expected* expected, std::string* mismatch);
 };
 
 // A started child process.

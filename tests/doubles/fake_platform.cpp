@@ -283,6 +283,22 @@ platform::FileSystem::ReadResult FakeFileSystem::ReadFile(const std::string& pat
   return ReadResult::kOk;
 }
 
+bool FakeFileSystem::HashFile(const std::string& path, uint64_t* size,
+                              std::array<uint8_t, 32>* sha256) {
+  if (!HasFile(path)) return false;
+  const std::string bytes = Contents(path);
+  *size = bytes.size();
+  *sha256 = manifest::Sha256Of(bytes);
+  return true;
+}
+
+bool FakeFileSystem::ReadLink(const std::string& path, std::string* target) {
+  auto link = links_.find(Normal(path));
+  if (link == links_.end()) return false;
+  *target = link->second;
+  return true;
+}
+
 std::unique_ptr<platform::AppendFile> FakeFileSystem::OpenLogFile(const std::string& path,
                                                                   bool create,
                                                                   safetree::FileId* id) {

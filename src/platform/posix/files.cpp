@@ -94,22 +94,18 @@ class PosixTreeWriter : public TreeWriter {
     std::string error;
     std::unique_ptr<safetree::TreeFile> out;
     if (ok) out = out_->NewFile(rel, (st.st_mode & S_IXUSR) != 0, &error);
-    ok = out != nullptr;
-    std::vector<uint8_t> buffer(ok ? 1 << 18 : 0);
-    manifest::Sha256 hash;
-    uint64_t copied = 0;
-    while (ok) {
-      ssize_t n = ::read(in, buffer.data(), buffer.size());
-      if (n == 0) break;
-      if (n < 0 && errno == EINTR) continue;
-      ok = n > 0 && out->Write(buffer.data(), static_cast<size_t>(n));
-      if (ok && expected != nullptr) hash.Update(buffer.data(), static_cast<size_t>(n));
-      if (ok) copied += static_cast<uint64_t>(n);
-    }
+    ok = ok && out != nullptr &&
+         CopyInto(
+             [in](uint8_t* buffer, size_t size, size_t* done) {
+               ssize_t n;
+               while ((n = ::read(in, buffer, size)) < 0 && errno == EINTR) {
+               }
+               *done = n > 0 ? static_cast<size_t>(n) : 0;
+               return n >= 0;
+             },
+             out.get(), st.st_mtime, expected, mismatch);
     ::close(in);
-    if (ok && expected != nullptr) ok = Matches(*expected, copied, hash.Final(), mismatch);
-    bool exists = false;
-    return ok && out->Commit(st.st_mtime, true, &exists, &error);
+    return ok;
   }
 
   FileSystem::LinkCopy CopyLink(const std::string& from, const std::string& rel,
@@ -530,6 +526,44 @@ bool PosixFileSystem::ListDirectory(const std::string& dir, std::vector<DirEntry
   // so the class path) the same from run to run, as NTFS's sorted listings are.
   std::sort(entries->begin(), entries->end(),
             [](const DirEntry& a, const DirEntry& b) { return a.name < b.name; });
+  return true;
+}
+
+bool PosixFileSystem::HashFile(const std::string& path, uint64_t* size,
+                               std::array<uint8_t, 32>* sha256) {
+  // Not blocking, and only a regular file: a pipe put in a listed file's place would wait
+  // for a writer for ever.
+  int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st;
+  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  manifest::Sha256 hash;
+  std::vector<uint8_t> buffer(ok ? 1 << 20 : 0);
+  *size = 0;
+  while (ok) {
+    ssize_t n = ::read(fd, buffer.data(), buffer.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = n == 0;
+      break;
+    }
+    hash.Update(buffer.data(), static_cast<size_t>(n));
+    *size += static_cast<uint64_t>(n);
+  }
+  ::close(fd);
+  if (ok) *sha256 = hash.Final();
+  return ok;
+}
+
+bool PosixFileSystem::ReadLink(const std::string& path, std::string* target) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return false;
+  std::string text(static_cast<size_t>(st.st_size) + 1, '\0');
+  ssize_t n = ::readlink(path.c_str(), text.data(), text.size());
+  // A target longer than lstat said was changed meanwhile: no answer rather than half.
+  if (n < 0 || static_cast<size_t>(n) >= text.size()) return false;
+  text.resize(static_cast<size_t>(n));
+  *target = std::move(text);
   return true;
 }
 

@@ -27,6 +27,8 @@ class PosixFileSystem : public FileSystem {
   bool MoveFileNoReplace(const std::string& from, const std::string& to) override;
   bool ListDirectory(const std::string& dir, std::vector<DirEntry>* entries) override;
   ReadResult ReadFile(const std::string& path, std::string* bytes) override;
+  bool HashFile(const std::string& path, uint64_t* size, std::array<uint8_t, 32>* sha256) override;
+  bool ReadLink(const std::string& path, std::string* target) override;
   std::unique_ptr<AppendFile> OpenLogFile(const std::string& path, bool create,
                                           safetree::FileId* id) override;
   bool Identify(const std::string& path, safetree::FileId* id) override;

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <vector>
 
 #include "manifest/manifest.h"
@@ -95,21 +96,15 @@ class Win32TreeWriter : public TreeWriter {
     std::string error;
     std::unique_ptr<safetree::TreeFile> out = out_->NewFile(Utf8FromAnsi(rel), false, &error);
     if (!out) return false;
-    std::vector<uint8_t> buffer(1 << 18);
-    manifest::Sha256 hash;
-    uint64_t copied = 0;
-    for (;;) {
-      DWORD done = 0;
-      if (!::ReadFile(in.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &done, nullptr))
-        return false;
-      if (done == 0) break;
-      if (!out->Write(buffer.data(), done)) return false;
-      if (expected != nullptr) hash.Update(buffer.data(), done);
-      copied += done;
-    }
-    if (expected != nullptr && !Matches(*expected, copied, hash.Final(), mismatch)) return false;
-    bool exists = false;
-    return out->Commit(UnixSeconds(info.ftLastWriteTime), true, &exists, &error);
+    HANDLE source = in.get();
+    return CopyInto(
+        [source](uint8_t* buffer, size_t size, size_t* done) {
+          DWORD got = 0;
+          if (!::ReadFile(source, buffer, static_cast<DWORD>(size), &got, nullptr)) return false;
+          *done = got;
+          return true;
+        },
+        out.get(), UnixSeconds(info.ftLastWriteTime), expected, mismatch);
   }
 
   // Making a link needs a privilege an installer cannot count on.
@@ -442,6 +437,43 @@ bool Win32FileSystem::ListDirectory(const std::string& dir, std::vector<DirEntry
     SetLastError(error);
     return false;
   }
+  return true;
+}
+
+bool Win32FileSystem::HashFile(const std::string& path, uint64_t* size,
+                               std::array<uint8_t, 32>* sha256) {
+  // Never through a reparse point, and only a file on a disk: a pipe or a device put in a
+  // listed file's place would never end or never answer.
+  ScopedHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!file.valid() || GetFileType(file.get()) != FILE_TYPE_DISK ||
+      !GetFileInformationByHandle(file.get(), &info) ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+    return false;
+  }
+  manifest::Sha256 hash;
+  std::vector<uint8_t> buffer(1 << 20);
+  *size = 0;
+  for (;;) {
+    DWORD done = 0;
+    if (!::ReadFile(file.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &done, nullptr))
+      return false;
+    if (done == 0) break;
+    hash.Update(buffer.data(), done);
+    *size += done;
+  }
+  *sha256 = hash.Final();
+  return true;
+}
+
+bool Win32FileSystem::ReadLink(const std::string& path, std::string* target) {
+  std::error_code ec;
+  const std::filesystem::path p = manifest::PathOfUtf8(path);
+  if (!std::filesystem::is_symlink(std::filesystem::symlink_status(p, ec))) return false;
+  std::filesystem::path read = std::filesystem::read_symlink(p, ec);
+  if (ec) return false;
+  *target = manifest::Utf8Of(read);
   return true;
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "access/guard.h"
+#include "bootstrap/components.h"
 #include "bootstrap/progress.h"
 #include "bootstrap/tree_ops.h"
 #include "bootstrap/version.h"
@@ -23,12 +24,6 @@
 namespace zorvex::bootstrap {
 
 namespace {
-
-constexpr char kJre[] = "zorvex.swd.jre";
-constexpr char kJdk[] = "zorvex.jdk";
-constexpr char kZek[] = "zorvex.swd.zek";
-constexpr char kZekCore[] = "zorvex.swd.zek.core";
-constexpr char kZpatch[] = "zorvex.swd.zpatch";
 
 // The entries and bytes the jars of a component directory hold, from their central
 // directories: what its unpacking will write.
@@ -51,8 +46,10 @@ class Driver {
 
  private:
   bool EnoughSpace(int64_t needed_kb);
-  void ChooseRoot();
-  bool ReadComponentList();
+  bool Plan();
+  bool CheckBeforeCopying();
+  bool Copy();
+  bool TakeComponentList();
   bool CheckJreScratch();
   bool StagePlain();
   bool StageDistribution();
@@ -66,7 +63,6 @@ class Driver {
   void MakeStagedTreesWritable();
   std::set<std::string> StagedTopLevelNames() const;
   bool LandsOnNothingOfTheUsers();
-  std::string ComponentDir(const std::string& name, const std::string& version) const;
   std::string HighestComponentDir(const std::string& name) const;
   bool Unzip(const std::string& name, const std::string& source);
   int Stage();
@@ -85,7 +81,7 @@ class Driver {
   config::Settings& st_;
   const OptionState& o_;
   std::string root_;
-  bool runtime_ = false, installer_ = false, core_ = false, patch_ = false;
+  ComponentPlan plan_;
   Progress progress_;
   std::set<safetree::FileId> held_before_;  // the target's entries before staging
   std::vector<std::string> unzip_sources_;  // the component directories to be unpacked
@@ -107,14 +103,8 @@ void Driver::Timing(const char* format, const std::string& name, uint32_t start)
   inventory::WriteTimeLog(line);
 }
 
-std::string Driver::ComponentDir(const std::string& name, const std::string& version) const {
-  const char sep = platform::Os().style->separator;
-  return root_ + sep + name + sep + version + sep + "1" + sep + "DataFiles";
-}
-
 std::string Driver::HighestComponentDir(const std::string& name) const {
-  const char sep = platform::Os().style->separator;
-  return ComponentDir(name, FindHighestVersion(root_ + sep + name + sep));
+  return ComponentDir(root_, name, "");
 }
 
 bool Driver::Unzip(const std::string& name, const std::string& source) {
@@ -231,26 +221,19 @@ void Driver::PlanProgress() {
     JarContents(dir, &jars_, &files, &bytes);
     progress_.AddToTotal(files, bytes);
   };
-  const char sep = platform::Os().style->separator;
-  for (const std::string& entry : st_.bootstrap_comps) {
-    std::string name, version;
-    if (!SplitComponentEntry(entry, &name, &version) || name == kZek || name == kZekCore ||
-        name == kZpatch || (name == kJre && !o_.bootstraponly)) {
-      continue;
-    }
-    add(ComponentDir(name,
-                     version.empty() ? FindHighestVersion(root_ + sep + name + sep) : version));
+  for (const PlannedComponent& c : plan_.entries) {
+    if (c.role == ComponentRole::kOther) add(ComponentDir(root_, c.name, c.version));
   }
   auto source = [&](const std::string& location, const char* name) {
     return paths::FileExists(location) ? location : HighestComponentDir(name);
   };
-  if (runtime_ && r_.copy_jre) {
+  if (plan_.runtime && r_.copy_jre) {
     std::string jre = source(*r_.jre_location, kJre);
     add(paths::FileExists(jre) ? jre : HighestComponentDir(kJdk));
   }
-  if (installer_) add(source(st_.zek_location, kZek));
-  if (core_) add(source(st_.zek_core_location, kZekCore));
-  if (patch_) add(source(st_.zpatch_location, kZpatch));
+  if (plan_.installer) add(source(st_.zek_location, kZek));
+  if (plan_.core) add(source(st_.zek_core_location, kZekCore));
+  if (plan_.patch) add(source(st_.zpatch_location, kZpatch));
 }
 
 // A copy that staging needs, into `rel` below the target: its failure ends the bootstrap,
@@ -280,48 +263,34 @@ bool Driver::EnoughSpace(int64_t needed_kb) {
   return false;
 }
 
-void Driver::ChooseRoot() {
-  const char sep = platform::Os().style->separator;
-  const std::string stage = std::string("stage") + sep + "Components";
-  root_ = std::string("..") + sep + stage;
-  if (!paths::FileExists(root_)) root_ = std::string("..") + sep + ".." + sep + stage;
-}
-
-// The components BOOTSTRAP_COMPS names: the four of the table mark their steps (and
-// name their sources); any other is unpacked into the target at once. False when an
-// unpacking failed.
-bool Driver::ReadComponentList() {
-  if (st_.bootstrap_comps.empty()) {
-    runtime_ = installer_ = core_ = patch_ = true;
-    return true;
-  }
-  for (const std::string& entry : st_.bootstrap_comps) {
+// The components BOOTSTRAP_COMPS names: the launcher's own mark their steps (a named
+// version names their sources); any other is unpacked into the target at once. False when
+// an unpacking failed.
+bool Driver::TakeComponentList() {
+  for (const PlannedComponent& c : plan_.entries) {
     uint32_t start = Now();
-    std::string name, version;
-    if (!SplitComponentEntry(entry, &name, &version)) {
-      inventory::WriteLog(
-          "BOOTSTRAP_COMPS entry \"" + entry + "\" " +
-          (name.empty() ? "names no component" : "is no plain component name and version") +
-          ": skipped.\n");
-      continue;
-    }
-    const char sep = platform::Os().style->separator;
-    if (version.empty()) version = FindHighestVersion(root_ + sep + name + sep);
-    std::string dir = ComponentDir(name, version);
-    if (name == kZek) {
-      st_.zek_location = dir;
-      installer_ = true;
-    } else if (name == kZekCore) {
-      st_.zek_core_location = dir;
-      core_ = true;
-    } else if (name == kZpatch) {
-      st_.zpatch_location = dir;
-      patch_ = true;
-    } else if (name == kJre && !o_.bootstraponly) {
-      runtime_ = true;
-    } else {
-      if (!o_.nobootstrap && !Unzip(name, dir)) return false;
-      Timing(kEntryTiming, name, start);
+    switch (c.role) {
+      case ComponentRole::kSkipped:
+        inventory::WriteLog(
+            "BOOTSTRAP_COMPS entry \"" + c.entry + "\" " +
+            (c.name.empty() ? "names no component" : "is no plain component name and version") +
+            ": skipped.\n");
+        break;
+      case ComponentRole::kRuntime:
+        break;
+      case ComponentRole::kInstaller:
+        st_.zek_location = ComponentDir(root_, c.name, c.version);
+        break;
+      case ComponentRole::kCore:
+        st_.zek_core_location = ComponentDir(root_, c.name, c.version);
+        break;
+      case ComponentRole::kPatch:
+        st_.zpatch_location = ComponentDir(root_, c.name, c.version);
+        break;
+      case ComponentRole::kOther:
+        if (!o_.nobootstrap && !Unzip(c.name, ComponentDir(root_, c.name, c.version))) return false;
+        Timing(kEntryTiming, c.name, start);
+        break;
     }
   }
   return true;
@@ -440,10 +409,10 @@ bool Driver::PatchStep() {
 }
 
 bool Driver::StageDistribution() {
-  if (runtime_ && r_.copy_jre && !RuntimeStep()) return false;
-  if (installer_ && !InstallerStep()) return false;
-  if (core_ && !CoreStep()) return false;
-  return !patch_ || PatchStep();
+  if (plan_.runtime && r_.copy_jre && !RuntimeStep()) return false;
+  if (plan_.installer && !InstallerStep()) return false;
+  if (plan_.core && !CoreStep()) return false;
+  return !plan_.patch || PatchStep();
 }
 
 void Driver::CopyExtensions() {
@@ -470,34 +439,32 @@ int Driver::Run() {
   return result;
 }
 
+// Staging in three named steps: the plan (what is there, the space the medium asks for,
+// which components go where), the checks before anything is written, and the copies.
 int Driver::Stage() {
   platform::TreeWriter* target = Target();
   std::vector<platform::DirEntry> entries;
   if (target && target->List("", &entries)) {
     for (const platform::DirEntry& e : entries) held_before_.insert(e.id);
   }
+  return Plan() && CheckBeforeCopying() && Copy() ? 0 : kBootstrapFailed;
+}
+
+bool Driver::Plan() {
   // Nothing is copied once the space is known to be short: the run ends here.
   if (!EnoughSpace(r_.size_kb)) {
     LogBootstrappedFileCounts(r_.target_dir);
-    return kBootstrapFailed;
+    return false;
   }
   // JRE_VERSION names a directory below {target}/jre.
   if (st_.jre_version.size() > 2 && !paths::IsPlainName(st_.jre_version)) {
     messages::ShowError(messages::FormatMessageText("S_ERJRE_VERSION", {st_.jre_version}));
     inventory::WriteLog(messages::FormatLogMessageText("S_ERJRE_VERSION", {st_.jre_version}));
-    return kBootstrapFailed;
+    return false;
   }
-  ChooseRoot();
+  root_ = ComponentsRoot();
+  plan_ = PlanComponents(st_.bootstrap_comps, !o_.bootstraponly);
   if (config::StartsWithT(st_.distribution)) {
-    if (st_.bootstrap_comps.empty()) runtime_ = installer_ = core_ = patch_ = true;
-    for (const std::string& entry : st_.bootstrap_comps) {
-      std::string name, version;
-      if (!SplitComponentEntry(entry, &name, &version)) continue;
-      runtime_ |= name == kJre && !o_.bootstraponly;
-      installer_ |= name == kZek;
-      core_ |= name == kZekCore;
-      patch_ |= name == kZpatch;
-    }
     PlanProgress();
   } else {
     for (const std::string* tree :
@@ -505,46 +472,50 @@ int Driver::Stage() {
       if (tree != r_.jre_location || r_.copy_jre) progress_.AddToTotal(CountFiles(*tree), 0);
     }
   }
+  return true;
+}
+
+bool Driver::CheckBeforeCopying() {
   // The jars' listings have been checked against the manifest: nothing is written when
   // one is missing, not listed or not of its listed size.
-  if (access::MediumRefused()) return kBootstrapFailed;
+  if (access::MediumRefused()) return false;
   if (r_.held_before != nullptr && !r_.held_before->empty() && !LandsOnNothingOfTheUsers()) {
-    return kBootstrapFailed;
+    return false;
   }
   // BOOTSTRAP_SIZE is the medium's word; the jars' own directories say what unpacking
   // them will write, and an archive may declare far more than its size suggests. The
   // unzip's checked copy is written there too.
-  if (config::StartsWithT(st_.distribution) &&
-      !EnoughSpace(
-          static_cast<int64_t>((progress_.total_bytes() + VerifiedUnzipBytes() + 1023) / 1024))) {
-    return kBootstrapFailed;
-  }
+  return !config::StartsWithT(st_.distribution) ||
+         EnoughSpace(
+             static_cast<int64_t>((progress_.total_bytes() + VerifiedUnzipBytes() + 1023) / 1024));
+}
+
+bool Driver::Copy() {
   if (!st_.images_location.empty()) {
     CopyTreeInto(st_.images_location, Target(), r_.target_dir, "images");
     st_.images_location = paths::JoinPath(r_.target_dir, "images");
   }
   if (o_.printtime) inventory::OpenTimeLog(r_.target_dir, o_.timestamp);
-  if (!StageVerifiedUnzip()) return kBootstrapFailed;
-  if (!ReadComponentList()) return kBootstrapFailed;
+  if (!StageVerifiedUnzip() || !TakeComponentList()) return false;
   bool jre_scratch = CheckJreScratch();
   bool staged = config::StartsWithT(st_.distribution) ? StageDistribution() : StagePlain();
-  if (!staged) return kBootstrapFailed;
+  if (!staged) return false;
   if (jre_scratch) *r_.jre_location = st_.jre_scratch_location;
   if (!st_.access_dir.empty()) {
     uint32_t start = Now();
-    if (!CopyRequired(st_.access_dir, "")) return kBootstrapFailed;
+    if (!CopyRequired(st_.access_dir, "")) return false;
     Timing(kStepTiming, "Access Files", start);
   }
   if (o_.printtime) inventory::CloseTimeLog();
   std::string& prereq = *r_.prereq_config_location;
   if (!prereq.empty()) {
-    if (!CopyRequired(prereq, "prereq")) return kBootstrapFailed;
+    if (!CopyRequired(prereq, "prereq")) return false;
     prereq = paths::JoinPath(r_.target_dir, "prereq");
   }
   CopyExtensions();
   MakeStagedTreesWritable();
   LogBootstrappedFileCounts(r_.target_dir);
-  return 0;
+  return true;
 }
 
 // What staging added arrives as the tree copy's files do, writable by their owner (modes
@@ -581,8 +552,8 @@ std::set<std::string> Driver::StagedTopLevelNames() const {
         }
       }
     }
-    if (installer_) listed(paths::JoinPath(st_.zek_location, "Expanded"));
-    if (core_) listed(paths::JoinPath(st_.zek_core_location, "Expanded"));
+    if (plan_.installer) listed(paths::JoinPath(st_.zek_location, "Expanded"));
+    if (plan_.core) listed(paths::JoinPath(st_.zek_core_location, "Expanded"));
     if (st_.jre_version.size() > 2) names.insert("jre");
   } else {
     names.insert({"zek", "ZPatch"});
@@ -733,13 +704,6 @@ std::vector<JarListing> ListJars(const std::string& dir, JarCache* cache) {
         access::MissingFile(paths::JoinPath(FullPathOf(dir), listed.begin()->second)));
   }
   return jars;
-}
-
-bool SplitComponentEntry(const std::string& entry, std::string* name, std::string* version) {
-  size_t colon = entry.find(':');
-  *name = entry.substr(0, colon);
-  *version = colon == std::string::npos ? "" : entry.substr(colon + 1);
-  return paths::IsPlainName(*name) && (version->empty() || paths::IsPlainName(*version));
 }
 
 uint64_t GetFreeSpaceKb(const std::string& path, bool* known) {

@@ -55,11 +55,6 @@ struct JarListing {
 using JarCache = std::map<std::string, std::vector<unzip::Entry>>;
 std::vector<JarListing> ListJars(const std::string& dir, JarCache* cache = nullptr);
 
-// A BOOTSTRAP_COMPS entry, "NAME" or "NAME:VERSION", split. False when the name (or a
-// version that is given) is no plain directory name: such an entry would name a place
-// outside the components root, and is skipped.
-bool SplitComponentEntry(const std::string& entry, std::string* name, std::string* version);
-
 // The free space for the calling user on the volume of the path, in KiB; 0 when unknown.
 // A path that does not exist yet is measured on its nearest existing ancestor, whose
 // volume it will be made on; *known (when given) says whether any could be read.

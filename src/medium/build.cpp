@@ -12,6 +12,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "bootstrap/components.h"
 #include "medium/bom.h"
 #include "medium/host.h"
 #include "medium/jar_writer.h"
@@ -28,9 +29,9 @@ namespace fs = std::filesystem;
 using manifest::PathOfUtf8;
 
 constexpr char kRuntimeVersionFile[] = "release";
-constexpr char kJre[] = "zorvex.swd.jre";
-constexpr char kZek[] = "zorvex.swd.zek";
-constexpr char kZekCore[] = "zorvex.swd.zek.core";
+using bootstrap::kJre;
+using bootstrap::kZek;
+using bootstrap::kZekCore;
 // The launcher's component list has room for this many entries.
 constexpr size_t kMaxComponents = 16;
 constexpr char kJlinkDir[] = "jlink-runtime";

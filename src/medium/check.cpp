@@ -11,6 +11,7 @@
 #include <set>
 
 #include "bootstrap/bootstrap_driver.h"
+#include "bootstrap/components.h"
 #include "bootstrap/version.h"
 #include "config/ini_reader.h"
 #include "config/param_file.h"
@@ -149,8 +150,6 @@ class Checker {
   void CheckReading(const config::ParamKey& key, const std::string& raw);
   void CheckComponents();
   void CheckPlain();
-  std::string ComponentDir(const std::string& name, const std::string& version,
-                           std::string* chosen);
   std::string ChooseComponent(const std::string& name, const std::string& version);
   void CheckRuntimeJars(const std::string& dir, bool development_kit);
   void CheckArch(Arch arch, const std::string& what, const std::string& consequence);
@@ -379,18 +378,10 @@ void Checker::CheckSettings() {
   }
 }
 
-// The version directory a bootstrap would take for a component.
-std::string Checker::ComponentDir(const std::string& name, const std::string& version,
-                                  std::string* chosen) {
-  const char sep = platform::Os().style->separator;
-  *chosen = version.empty() ? bootstrap::FindHighestVersion(root_ + sep + name + sep) : version;
-  return root_ + sep + name + sep + *chosen + sep + "1" + sep + "DataFiles";
-}
-
 // The version directory a bootstrap would take for a component, reported.
 std::string Checker::ChooseComponent(const std::string& name, const std::string& version) {
   std::string chosen;
-  std::string dir = ComponentDir(name, version, &chosen);
+  std::string dir = bootstrap::ComponentDir(root_, name, version, &chosen);
   std::vector<std::string> jars;
   JarEntries(dir, &jars);
   if (jars.empty()) {
@@ -463,11 +454,9 @@ void Checker::CheckClassPath(const std::set<std::string>& staged) {
   }
 }
 
+// Reports the plan a bootstrap of the medium carries out, as the staging driver makes it.
 void Checker::CheckComponents() {
-  const char sep = platform::Os().style->separator;
-  const std::string stage = std::string("stage") + sep + "Components";
-  root_ = std::string("..") + sep + stage;
-  if (!paths::FileExists(root_)) root_ = std::string("..") + sep + ".." + sep + stage;
+  root_ = bootstrap::ComponentsRoot();
   if (!paths::FileExists(root_)) {
     r_.Error(
         "Components",
@@ -478,31 +467,37 @@ void Checker::CheckComponents() {
   auto add = [&](const std::string& dir) {
     for (const std::string& n : JarEntries(dir, nullptr)) staged.insert(n);
   };
-  bool all = st_.bootstrap_comps.empty();
+  const bootstrap::ComponentPlan plan = bootstrap::PlanComponents(st_.bootstrap_comps, true);
+  const bool all = plan.entries.empty();
   // The launcher's own components only mark their steps (a named version replaces the
   // location of the parameter file); any other is unpacked as listed.
   std::map<std::string, std::string> named;
-  for (const std::string& entry : st_.bootstrap_comps) {
-    std::string name, version;
-    const bool plain = bootstrap::SplitComponentEntry(entry, &name, &version);
-    if (name.empty()) {
-      r_.Warn("Components", "BOOTSTRAP_COMPS entry \"" + entry + "\" names no component: skipped.");
-    } else if (!plain) {
-      r_.Error("Components",
-               "BOOTSTRAP_COMPS entry \"" + entry +
-                   "\" is no plain component name and version: the launcher skips it.");
-    } else if (name == "zorvex.swd.jre") {
-      named[name] = "";
-    } else if (name == "zorvex.swd.zek" || name == "zorvex.swd.zek.core" ||
-               name == "zorvex.swd.zpatch") {
-      std::string chosen;
-      named[name] = ComponentDir(name, version, &chosen);
-    } else {
-      add(ChooseComponent(name, version));
+  for (const bootstrap::PlannedComponent& c : plan.entries) {
+    switch (c.role) {
+      case bootstrap::ComponentRole::kSkipped:
+        if (c.name.empty()) {
+          r_.Warn("Components",
+                  "BOOTSTRAP_COMPS entry \"" + c.entry + "\" names no component: skipped.");
+        } else {
+          r_.Error("Components",
+                   "BOOTSTRAP_COMPS entry \"" + c.entry +
+                       "\" is no plain component name and version: the launcher skips it.");
+        }
+        break;
+      case bootstrap::ComponentRole::kRuntime:
+        break;
+      case bootstrap::ComponentRole::kInstaller:
+      case bootstrap::ComponentRole::kCore:
+      case bootstrap::ComponentRole::kPatch:
+        named[c.name] = bootstrap::ComponentDir(root_, c.name, c.version);
+        break;
+      case bootstrap::ComponentRole::kOther:
+        add(ChooseComponent(c.name, c.version));
+        break;
     }
   }
-  auto step = [&](const char* name, const std::string& location) {
-    if (!all && named.count(name) == 0) return;
+  auto step = [&](bool planned, const char* name, const std::string& location) {
+    if (!planned) return;
     std::string dir = all ? location : named[name];
     if (!paths::FileExists(dir)) {
       add(ChooseComponent(name, ""));
@@ -518,23 +513,21 @@ void Checker::CheckComponents() {
     }
     add(dir);
   };
-  if (all || named.count("zorvex.swd.jre")) {
+  if (plan.runtime) {
     std::string jre = Options().jre_location;
     bool development_kit = false;
     if (!paths::FileExists(jre)) {
-      jre = root_ + sep + "zorvex.swd.jre" + sep +
-            bootstrap::FindHighestVersion(root_ + sep + "zorvex.swd.jre" + sep) + sep + "1" + sep +
-            "DataFiles";
+      jre = bootstrap::ComponentDir(root_, bootstrap::kJre, "");
       if (!paths::FileExists(jre)) {
-        jre = ChooseComponent("zorvex.jdk", "");
+        jre = ChooseComponent(bootstrap::kJdk, "");
         development_kit = true;
       }
     }
     CheckRuntimeJars(jre, development_kit);
   }
-  step("zorvex.swd.zek", st_.zek_location);
-  step("zorvex.swd.zek.core", st_.zek_core_location);
-  step("zorvex.swd.zpatch", st_.zpatch_location);
+  step(plan.installer, bootstrap::kZek, st_.zek_location);
+  step(plan.core, bootstrap::kZekCore, st_.zek_core_location);
+  step(plan.patch, bootstrap::kZpatch, st_.zpatch_location);
   CheckClassPath(staged);
 }
 

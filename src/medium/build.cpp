@@ -111,10 +111,17 @@ uint32_t RunQuietly(const std::string& command, const fs::path& log) {
   return code;
 }
 
-// False after a message when `program` is built for another processor than the target's.
-// A program whose header tells nothing (a script, say) is taken as it is.
+// False after a message when `program` is built for another system or processor than the
+// target's. A program whose header tells nothing (a script, say) is taken as it is.
 bool ForTheTarget(const BuildOptions& o, const fs::path& program, const std::string& what) {
-  const Arch arch = FileArch(program);
+  const std::string head = ProgramHead(program);
+  const System system = ProgramSystem(head);
+  const System wanted = o.windows ? System::kWindows : System::kLinux;
+  if (system != System::kUnknown && system != wanted) {
+    return Fail(what + " (" + program.string() + ") is a " + SystemName(system) +
+                " program, and the medium is for " + SystemName(wanted));
+  }
+  const Arch arch = ProgramArch(head);
   if (arch == Arch::kUnknown || arch == o.arch) return true;
   return Fail(what + " (" + program.string() + ") is a program for " + ArchName(arch) +
               ", and the medium is for " + ArchName(o.arch) +

@@ -171,20 +171,27 @@ class Checker {
 bool Checker::FindLauncher() {
   paths::GetFullPath(&dir_, o_.medium_dir);
   const platform::PathStyle& style = *platform::Os().style;
+  const System host = style.drive_letters ? System::kWindows : System::kLinux;
   const std::string exe = style.drive_letters ? "setup.exe" : "setup";
-  const std::string other = style.drive_letters ? "setup" : "setup.exe";
-  launcher_ = paths::JoinPath(dir_, exe);
-  if (paths::FileExists(launcher_)) {
-    r_.Info("Medium", "The launcher " + launcher_ + " (" + style.os_name + ").");
-  } else if (paths::FileExists(paths::JoinPath(dir_, other))) {
-    r_.Error("Medium", "This medium's launcher is " + other +
+  // What the medium is for, its launcher's header says; the check reads it as that
+  // launcher would, so it is made with the tool of the medium's target.
+  const MediumTarget target = MediumTargetOf(manifest::PathOfUtf8(dir_));
+  if (target.both) {
+    r_.Error("Medium",
+             "setup.exe is a Windows program and setup a Linux program: one medium has one "
+             "launcher; remove what does not belong to it.");
+  } else if (target.system != System::kUnknown && target.system != host) {
+    r_.Error("Medium", "This medium's launcher is " + target.launcher +
                            ": check it with the zorvex-medium of that target.");
     return false;
-  } else {
+  }
+  launcher_ = paths::JoinPath(dir_, exe);
+  if (!paths::FileExists(launcher_)) {
     r_.Error("Medium", "No launcher (" + exe + ") in " + dir_ + ".");
     return false;
   }
-  arch_ = FileArch(manifest::PathOfUtf8(launcher_));
+  r_.Info("Medium", "The launcher " + launcher_ + " (" + style.os_name + ").");
+  arch_ = target.system == host ? target.arch : Arch::kUnknown;
   if (arch_ == Arch::kUnknown) {
     r_.Warn("Architecture", "The launcher is no program for a processor this tool knows.");
   } else {

@@ -42,12 +42,46 @@ Arch ProgramArch(std::string_view head) {
   return Arch::kUnknown;
 }
 
-Arch FileArch(const std::filesystem::path& file) {
+std::string ProgramHead(const std::filesystem::path& file) {
+  std::error_code ec;
+  // Only a regular file: a pipe put where a program goes would never answer.
+  if (!std::filesystem::is_regular_file(file, ec)) return "";
   std::ifstream in(file, std::ios::binary);
   std::string head(kArchHeadBytes, '\0');
   in.read(head.data(), static_cast<std::streamsize>(head.size()));
   head.resize(static_cast<size_t>(in.gcount()));
-  return ProgramArch(head);
+  return head;
+}
+
+Arch FileArch(const std::filesystem::path& file) { return ProgramArch(ProgramHead(file)); }
+
+System ProgramSystem(std::string_view head) {
+  if (ProgramArch(head) == Arch::kUnknown) return System::kUnknown;
+  return head.substr(0, 2) == "MZ" ? System::kWindows : System::kLinux;
+}
+
+const char* SystemName(System system) {
+  switch (system) {
+    case System::kWindows:
+      return "Windows";
+    case System::kLinux:
+      return "Linux";
+    default:
+      return "unknown";
+  }
+}
+
+MediumTarget MediumTargetOf(const std::filesystem::path& disk) {
+  const std::string windows = ProgramHead(disk / "setup.exe"), linux = ProgramHead(disk / "setup");
+  const bool is_windows = ProgramSystem(windows) == System::kWindows;
+  const bool is_linux = ProgramSystem(linux) == System::kLinux;
+  MediumTarget t;
+  t.both = is_windows && is_linux;
+  if (is_windows == is_linux) return t;
+  t.system = is_windows ? System::kWindows : System::kLinux;
+  t.arch = ProgramArch(is_windows ? windows : linux);
+  t.launcher = is_windows ? "setup.exe" : "setup";
+  return t;
 }
 
 const char* ArchName(Arch arch) {

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <random>
 #include <string>
 
 namespace zorvex::medium {
@@ -64,6 +67,45 @@ TEST(ProgramArchTest, KnowsThisProgram) {
   EXPECT_EQ(FileArch("/no/such/program"), Arch::kUnknown);
   EXPECT_EQ(TargetArch("linux-arm64"), Arch::kArm64);
   EXPECT_EQ(TargetArch("windows"), Arch::kX86_64);
+}
+
+// What a medium is for comes from its launcher's header alone: a file of the other
+// launcher's name beside it (a decoy, a leftover) neither decides nor hides it.
+TEST(ProgramArchTest, MediumTargetFromTheLaunchersHeader) {
+  namespace fs = std::filesystem;
+  const fs::path dir =
+      fs::temp_directory_path() / ("zorvex-target-" + std::to_string(std::random_device{}()));
+  const std::string absent = "\x01";
+  const struct {
+    const char* name;
+    std::string setup_exe, setup;
+    System system;
+    std::string launcher;
+    bool both;
+  } cases[] = {
+      {"Windows", Pe(0x8664), absent, System::kWindows, "setup.exe", false},
+      {"Linux arm64", absent, Elf(183), System::kLinux, "setup", false},
+      {"an empty setup beside a Windows launcher", Pe(0x8664), "", System::kWindows, "setup.exe",
+       false},
+      {"a script setup.exe beside a Linux launcher", "#!/bin/sh\n", Elf(62), System::kLinux,
+       "setup", false},
+      {"each name a launcher", Pe(0x8664), Elf(62), System::kUnknown, "", true},
+      {"a Linux program named setup.exe", Elf(62), absent, System::kUnknown, "", false},
+      {"no launcher", absent, absent, System::kUnknown, "", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    for (const auto& [name, bytes] : {std::pair{"setup.exe", c.setup_exe}, {"setup", c.setup}}) {
+      if (bytes != absent) std::ofstream(dir / name, std::ios::binary) << bytes;
+    }
+    const MediumTarget t = MediumTargetOf(dir);
+    EXPECT_EQ(t.system, c.system);
+    EXPECT_EQ(t.launcher, c.launcher);
+    EXPECT_EQ(t.both, c.both);
+  }
+  fs::remove_all(dir);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "manifest/manifest.h"
 #include "medium/host.h"
 #include "medium/manifest_tool.h"
+#include "medium/program_arch.h"
 #include "medium/report.h"
 
 namespace zorvex::medium {
@@ -592,10 +593,16 @@ void CheckSignatures(const std::string& dir, const std::string& ca, const std::s
   const bool windows = present("setup.exe") || present("unzip.exe");
   const bool for_linux = present("setup") || present("setup.sig");
   if (windows && for_linux) {
-    r->Error("Signatures",
-             "The medium holds a Windows launcher's programs (setup.exe, unzip.exe) "
-             "and a Linux launcher's files (setup, setup.sig): one medium has one "
-             "launcher; remove what does not belong to it.");
+    // Which of them is the launcher, its header says: the rest is what does not belong.
+    const MediumTarget target = MediumTargetOf(disk);
+    r->Error(
+        "Signatures",
+        "The medium holds a Windows launcher's programs (setup.exe, unzip.exe) "
+        "and a Linux launcher's files (setup, setup.sig): one medium has one "
+        "launcher; remove what does not belong to it." +
+            (target.system == System::kUnknown ? std::string()
+                                               : " Its launcher is " + target.launcher + ", a " +
+                                                     SystemName(target.system) + " program."));
   }
   size_t verified = 0;
   if (windows) {

@@ -35,8 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     config::IniStream stream(text);
     std::string key, value;
-    if (config::ReadIniEntry(&section, &key, &value, &stream) == 0) {
-      for (int i = 0; i < 10000 && config::ReadIniEntry(nullptr, &key, &value, &stream) == 0; ++i) {
+    if (config::ReadIniEntry(&section, &key, &value, &stream)) {
+      for (int i = 0; i < 10000 && config::ReadIniEntry(nullptr, &key, &value, &stream); ++i) {
       }
     }
   }

@@ -111,7 +111,7 @@ bool Driver::Unzip(const std::string& name, const std::string& source) {
   uint64_t files = 0, bytes = 0;
   JarContents(source, &jars_, &files, &bytes);
   progress_.Step(name, files, bytes);
-  return UnzipJars(source, r_.target_dir, unzip_dir_) == 0;
+  return UnzipJars(source, r_.target_dir, unzip_dir_);
 }
 
 // On a verified medium the unzip runs from a copy below the target, made by the guarded
@@ -240,7 +240,7 @@ void Driver::PlanProgress() {
 // and the user is told which.
 bool Driver::CopyRequired(const std::string& from, const std::string& rel) {
   progress_.Step(from, CountFiles(from), 0);
-  if (CopyTreeInto(from, Target(), r_.target_dir, rel) == 0) return true;
+  if (CopyTreeInto(from, Target(), r_.target_dir, rel)) return true;
   const std::string to = rel.empty() ? r_.target_dir : paths::JoinPath(r_.target_dir, rel);
   messages::ShowError(messages::FormatMessageText("S_ERBOOTSTRAP_COPY", {from, to}));
   inventory::WriteLog(messages::FormatLogMessageText("S_ERBOOTSTRAP_COPY", {from, to}));
@@ -721,8 +721,8 @@ uint64_t GetFreeSpaceKb(const std::string& path, bool* known) {
   return read ? kb : 0;
 }
 
-int UnzipJars(const std::string& source, const std::string& destination,
-              const std::string& unzip_dir) {
+bool UnzipJars(const std::string& source, const std::string& destination,
+               const std::string& unzip_dir) {
   // Every path is quoted by the C runtime's rules, so that blanks, a trailing separator or
   // a double quote in a path never split or join the command's arguments; the archive
   // argument stays one wildcard that the unzip expands itself.
@@ -748,7 +748,7 @@ int UnzipJars(const std::string& source, const std::string& destination,
       unchecked ? static_cast<uint32_t>(unzip::kNotFound) : platform::RunAndWait(command, &started);
   inventory::WriteLog(messages::LogMessageText("S_UNZIP_COMMANDLINE"));
   inventory::WriteLog(command + "\n");  // its own line: the next message starts afresh
-  if (code == 0) return 0;
+  if (code == 0) return true;
   if (!started) {
     // Not the unzip's status: the system would not start it, and says why.
     const messages::FormatArgs args = {program, platform::Os().processes->StartFailureText(code)};
@@ -766,11 +766,11 @@ int UnzipJars(const std::string& source, const std::string& destination,
         "the medium's unzip found it changed after it was checked; what was unpacked of it "
         "is removed"));
   }
-  // The run ends with -1: the user is told which component could not be unpacked.
+  // The run ends: the user is told which component could not be unpacked.
   inventory::WriteLog(messages::FormatLogMessageText("S_UNZIP_FAILED", {source}));
   messages::ShowError(messages::FormatMessageText("S_UNZIP_FAILED", {source}));
   platform::Os().console->FlushStdout();
-  return -1;
+  return false;
 }
 
 int BootstrapFiles(const BootstrapRequest& request) {

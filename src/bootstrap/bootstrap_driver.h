@@ -38,10 +38,10 @@ struct BootstrapRequest {
 // Stages everything. kBootstrapFailed on failure (after saying why), 0 on success.
 int BootstrapFiles(const BootstrapRequest& request);
 
-// Runs the unzip in `unzip_dir` on every jar of `source`, into `destination`. 0, or -1
+// Runs the unzip in `unzip_dir` on every jar of `source`, into `destination`. False
 // (after S_UNZIP_FAILED) when the unzip fails.
-int UnzipJars(const std::string& source, const std::string& destination,
-              const std::string& unzip_dir);
+bool UnzipJars(const std::string& source, const std::string& destination,
+               const std::string& unzip_dir);
 
 // A jar of a component directory (a file whose name ends in ".jar", as the unzip's
 // wildcard takes it) with the entries of its central directory; none when it cannot be read.

@@ -1,6 +1,7 @@
 #include "bootstrap/jre_location.h"
 
 #include "inventory/logs.h"
+#include "launcher/exit_status.h"
 #include "messages/catalogue.h"
 #include "messages/console.h"
 #include "options/option_state.h"
@@ -68,11 +69,11 @@ int ValidateJavaHome(const std::string& jre_location, bool extjre, const config:
   const bool jre = IsJreHome(jre_location);
   if (jdk_only && jre) {
     Report("S_INVALID_JDK_HOME");
-    return -1;
+    return kExitRunEnded;
   }
   if (jre_only && !jre) {
     Report("S_INVALID_JRE_HOME");
-    return -1;
+    return kExitRunEnded;
   }
   return 0;
 }

@@ -16,7 +16,7 @@ std::optional<std::string> PromptForJreLocation(const config::Settings& settings
 // True when {dir}/lib/rt.jar or {dir}/lib/core.jar exists.
 bool IsJreHome(const std::string& dir);
 
-// 0 when the runtime may be used, -1 (after reporting why) when USEJREONLY or USEJDKONLY
+// 0 when the runtime may be used, kExitRunEnded (after reporting why) when USEJREONLY or USEJDKONLY
 // refuses a runtime that the user gave.
 int ValidateJavaHome(const std::string& jre_location, bool extjre,
                      const config::Settings& settings);

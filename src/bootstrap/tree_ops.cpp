@@ -19,18 +19,18 @@ namespace {
 bool IsDotEntry(const std::string& name) { return name == "." || name == ".."; }
 
 // A link in a tree is copied as a link where the platform can, else left out and named in
-// the install log; what it points at is never copied. 0, or -1 when the copy failed.
-int CopyLinkEntry(platform::TreeWriter* writer, const std::string& from, const std::string& to) {
+// the install log; what it points at is never copied. False when the copy failed.
+bool CopyLinkEntry(platform::TreeWriter* writer, const std::string& from, const std::string& to) {
   switch (writer->CopyLink(from, to)) {
     case platform::FileSystem::LinkCopy::kCopied:
-      return 0;
+      return true;
     case platform::FileSystem::LinkCopy::kNotCopied:
       inventory::WriteLog("The link " + from + " is not copied: links are not followed.\n");
-      return 0;
+      return true;
     case platform::FileSystem::LinkCopy::kFailed:
       break;
   }
-  return -1;
+  return false;
 }
 
 std::string Below(const std::string& rel, const std::string& name) {
@@ -44,8 +44,9 @@ namespace {
 // A copy from a verified medium is checked as an unpacking is: every file and link its
 // manifest lists below the source has arrived below `rel`, or the copy refuses the medium
 // naming the first one missing (deleted, or a pipe put in its place, which the copy leaves
-// out). 0, or -1 after refusing.
-int ListedArrived(const std::string& source, platform::TreeWriter* writer, const std::string& rel) {
+// out). False after refusing.
+bool ListedArrived(const std::string& source, platform::TreeWriter* writer,
+                   const std::string& rel) {
   for (const std::string& sub : access::ListedBelow(source)) {
     platform::DirEntry found;
     if (writer != nullptr && writer->Find(Below(rel, sub), &found) && !found.is_special &&
@@ -63,19 +64,19 @@ int ListedArrived(const std::string& source, platform::TreeWriter* writer, const
     const access::Refusal missing = access::MissingFile(full);
     access::RefuseMedium(missing);
     inventory::WriteLog(messages::FormatLogMessageText(missing.key, missing.args));
-    return -1;
+    return false;
   }
-  return 0;
+  return true;
 }
 
 // The copy itself; `writer` gives the root's writer when the first directory is to be
 // written into (null when it cannot be had), so that a source that is not there makes
 // nothing.
-int CopyWith(const std::string& source, const std::string& root, const std::string& rel,
-             const std::function<platform::TreeWriter*()>& writer_of_root) {
+bool CopyWith(const std::string& source, const std::string& root, const std::string& rel,
+              const std::function<platform::TreeWriter*()>& writer_of_root) {
   platform::FileSystem& files = *platform::Os().files;
   // An empty path never stands for the current drive's root.
-  if (source.empty()) return 0;
+  if (source.empty()) return true;
   // Breadth first, each source directory with its place below the root. It never descends
   // into a link: a link is copied as a link, so that what it points at (which may lie
   // anywhere) is never read, and links that form a loop end nothing.
@@ -89,23 +90,23 @@ int CopyWith(const std::string& source, const std::string& root, const std::stri
       // (or a directory below it) would be copied with files missing.
       if (i == 0 && !files.IsDirectory(from_dir)) continue;
       inventory::WriteLog("The directory " + from_dir + " cannot be read: it is not copied.\n");
-      return -1;
+      return false;
     }
     if (writer == nullptr) writer = writer_of_root();
     if (writer == nullptr || !writer->MakeDirs(to_dir)) {
       inventory::WriteLog("Nothing is copied into " + paths::JoinPath(root, to_dir) +
                           ": it cannot be made, or a link or a file stands in its way.\n");
-      return -1;
+      return false;
     }
     for (const platform::DirEntry& entry : entries) {
       if (IsDotEntry(entry.name)) continue;
       const std::string from = paths::JoinPath(from_dir, entry.name);
       const std::string to = Below(to_dir, entry.name);
       if (entry.is_link) {
-        if (CopyLinkEntry(writer, from, to) != 0) {
-          inventory::WriteLog("The link " + from + " cannot be copied to " + paths::JoinPath(root, to) +
-                              ".\n");
-          return -1;
+        if (!CopyLinkEntry(writer, from, to)) {
+          inventory::WriteLog("The link " + from + " cannot be copied to " +
+                              paths::JoinPath(root, to) + ".\n");
+          return false;
         }
       } else if (entry.is_directory) {
         queue.emplace_back(from, to);
@@ -113,8 +114,9 @@ int CopyWith(const std::string& source, const std::string& root, const std::stri
         inventory::WriteLog("The special file " + from +
                             " is not copied: only directories, files and links are.\n");
       } else if (!writer->CopyRegularFile(from, to)) {
-        inventory::WriteLog("The file " + from + " cannot be copied to " + paths::JoinPath(root, to) + ".\n");
-        return -1;
+        inventory::WriteLog("The file " + from + " cannot be copied to " +
+                            paths::JoinPath(root, to) + ".\n");
+        return false;
       }
     }
   }
@@ -123,7 +125,7 @@ int CopyWith(const std::string& source, const std::string& root, const std::stri
 
 }  // namespace
 
-int CopyTreeInto(const std::string& source, const std::string& root, const std::string& rel) {
+bool CopyTreeInto(const std::string& source, const std::string& root, const std::string& rel) {
   std::unique_ptr<platform::TreeWriter> opened;
   return CopyWith(source, root, rel, [&] {
     opened = platform::Os().files->OpenTreeWriter(root, true);
@@ -131,12 +133,12 @@ int CopyTreeInto(const std::string& source, const std::string& root, const std::
   });
 }
 
-int CopyTreeInto(const std::string& source, platform::TreeWriter* root, const std::string& shown,
-                 const std::string& rel) {
+bool CopyTreeInto(const std::string& source, platform::TreeWriter* root, const std::string& shown,
+                  const std::string& rel) {
   return CopyWith(source, shown, rel, [&] { return root; });
 }
 
-int CopyTree(const std::string& source, const std::string& destination) {
+bool CopyTree(const std::string& source, const std::string& destination) {
   return CopyTreeInto(source, destination, "");
 }
 
@@ -159,8 +161,8 @@ std::unique_ptr<platform::TreeWriter> ParentTree(const std::string& directory, s
 
 }  // namespace
 
-int RemoveTree(const std::string& directory, std::vector<std::string>* left) {
-  if (directory.empty()) return 0;
+void RemoveTree(const std::string& directory, std::vector<std::string>* left) {
+  if (directory.empty()) return;
   std::vector<std::string> kept;
   std::string leaf;
   std::unique_ptr<platform::TreeWriter> tree = ParentTree(directory, &leaf);
@@ -170,7 +172,6 @@ int RemoveTree(const std::string& directory, std::vector<std::string>* left) {
     kept.push_back(directory);
   }
   if (left != nullptr) left->insert(left->end(), kept.begin(), kept.end());
-  return 0;
 }
 
 void MakeTreeWritable(const std::string& directory) {

@@ -12,23 +12,23 @@ namespace zorvex::bootstrap {
 
 // Copies every file of the tree into the same place below `destination`, overwriting; a link
 // is copied as a link (where the platform cannot, it is left out and the install log says
-// so); pipes, devices and sockets are left out with a log line, never opened. 0, or -1 at
+// so); pipes, devices and sockets are left out with a log line, never opened. False at
 // the first file or directory that cannot be copied (what was copied so far stays). A
-// source that cannot be listed copies nothing and gives 0.
-int CopyTree(const std::string& source, const std::string& destination);
+// source that is not there copies nothing and succeeds.
+bool CopyTree(const std::string& source, const std::string& destination);
 
 // CopyTree into `rel` ("/"-separated, "" for the root itself) below `root`: nothing is
 // written through a link that stands below the root, `rel` included.
-int CopyTreeInto(const std::string& source, const std::string& root, const std::string& rel);
+bool CopyTreeInto(const std::string& source, const std::string& root, const std::string& rel);
 // The same into the writer of a root the run holds (`shown` names it in the log).
-int CopyTreeInto(const std::string& source, platform::TreeWriter* root, const std::string& shown,
-                 const std::string& rel);
+bool CopyTreeInto(const std::string& source, platform::TreeWriter* root, const std::string& shown,
+                  const std::string& rel);
 
 // Removes one of the run's own trees whole, read-only files included, working from a
 // handle of its parent downwards: it never descends into a link, a tree that is a link is
-// removed as a link, and a directory swapped for a link meanwhile leads nowhere. Always 0;
-// what cannot be removed (and its ancestors) stays and is added to *left when given.
-int RemoveTree(const std::string& directory, std::vector<std::string>* left = nullptr);
+// removed as a link, and a directory swapped for a link meanwhile leads nowhere. What
+// cannot be removed (and its ancestors) stays and is added to *left when given.
+void RemoveTree(const std::string& directory, std::vector<std::string>* left = nullptr);
 
 // Gives every file and directory of the tree owner write permission (clears the read-only
 // attribute on Windows), as copies are made, each through its own handle; links are

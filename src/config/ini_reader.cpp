@@ -119,16 +119,16 @@ void GetIniValue(const std::string* section, const std::string& key,
   GetIniValueInText(section, key, default_value, out, text);
 }
 
-int ReadIniEntry(const std::string* section, std::string* key, std::string* value,
-                 IniStream* stream) {
-  if (section != nullptr) return SeekSection(stream, *section) ? 0 : -1;
+bool ReadIniEntry(const std::string* section, std::string* key, std::string* value,
+                  IniStream* stream) {
+  if (section != nullptr) return SeekSection(stream, *section);
   std::string line;
   LineKind kind;
-  if (!NextNonBlank(stream, &line, &kind) || kind == LineKind::kHeader) return -1;
+  if (!NextNonBlank(stream, &line, &kind) || kind == LineKind::kHeader) return false;
   size_t pos = 0;
-  if (!CutIniToken(line, &pos, true, key)) return -1;
+  if (!CutIniToken(line, &pos, true, key)) return false;
   if (!CutIniToken(line, &pos, false, value)) value->clear();
-  return 0;
+  return true;
 }
 
 int GetIniValueWithFallback(const std::string& first, const std::string& second,

@@ -36,10 +36,10 @@ void GetIniValueInText(const std::string* section, const std::string& key,
                        const std::string& default_value, std::string* out, const std::string& text);
 
 // With a section: positions the stream just behind the first matching header. Without:
-// reads the next entry of the current section. 0, or -1 at the end of the section, of the
+// reads the next entry of the current section. False at the end of the section, of the
 // file, or at a malformed line.
-int ReadIniEntry(const std::string* section, std::string* key, std::string* value,
-                 IniStream* stream);
+bool ReadIniEntry(const std::string* section, std::string* key, std::string* value,
+                  IniStream* stream);
 
 // Looks the key up in the first section; when that gives an empty text, in the second.
 // 1 when the first section gave a non-empty text, 2 when the second was consulted.

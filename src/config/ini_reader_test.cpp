@@ -113,16 +113,16 @@ TEST_F(IniReaderTest, ReadIniEntryWalksASection) {
   ASSERT_TRUE(stream.Open("C:\\p.ini"));
   std::string section = "S";
   std::string key, value;
-  ASSERT_EQ(ReadIniEntry(&section, &key, &value, &stream), 0);
+  ASSERT_TRUE(ReadIniEntry(&section, &key, &value, &stream));
   std::vector<std::pair<std::string, std::string>> got;
-  while (ReadIniEntry(nullptr, &key, &value, &stream) == 0) got.emplace_back(key, value);
+  while (ReadIniEntry(nullptr, &key, &value, &stream)) got.emplace_back(key, value);
   const std::vector<std::pair<std::string, std::string>> expected = {
       {"A", "1"}, {"B", ""}, {"C", "3"}};
   EXPECT_EQ(got, expected);
   std::string missing = "Z";
   IniStream again("");
   ASSERT_TRUE(again.Open("C:\\p.ini"));
-  EXPECT_EQ(ReadIniEntry(&missing, &key, &value, &again), -1);
+  EXPECT_FALSE(ReadIniEntry(&missing, &key, &value, &again));
 }
 
 TEST_F(IniReaderTest, FallbackSection) {

@@ -204,7 +204,7 @@ int ReadParameterFile(std::string* param_file, std::string* scratch_dir,
   ReportParamFileInUse(found == given ? "" : given, *param_file);
   inventory::CloseLog();
   platform::Os().files->SetWorkingDirectory(*startup_location);
-  if (paths::GetCurrentDir(&launcher_dir) != 0) return kExitRunEnded;
+  if (!paths::GetCurrentDir(&launcher_dir)) return kExitRunEnded;
   *startup_location = launcher_dir;
   std::vector<std::string> dropped;
   ReadSettings(*param_file, launcher_dir, *scratch_dir, settings, &dropped);

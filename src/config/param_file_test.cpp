@@ -30,7 +30,7 @@ class ParamFileTest : public testing::PlatformTest {
     scratch_.clear();
     startup_ = "C:\\media\\disk1";
     std::unique_ptr<platform::TreeWriter> held;
-    if (paths::CreateScratchDirectory(&scratch_, &held) != 0) return -1;
+    if (!paths::CreateScratchDirectory(&scratch_, &held)) return -1;
     return ReadParameterFile(&param_, &scratch_, &startup_, &settings_);
   }
   std::string InstallLog() { return files_.Contents("C:\\T\\ZorInstallTS\\installActionsTS.log"); }

@@ -460,7 +460,7 @@ bool MakeScratchDirectory(Run* run) {
     if (!MayMakeBelow(temp, paths::TempVariable())) return false;
     MakeParents(temp + platform::Os().style->separator + "x", run);
   }
-  if (paths::CreateScratchDirectory(&run->scratch_dir, &run->scratch) == 0) return true;
+  if (paths::CreateScratchDirectory(&run->scratch_dir, &run->scratch)) return true;
   RemoveMadeParents(*run);
   return false;
 }

@@ -565,9 +565,9 @@ void Checker::CheckSection(const std::string& section, bool generic) {
   config::IniStream stream("");
   stream.Open(param_file_);
   std::string key, value;
-  if (config::ReadIniEntry(&section, &key, &value, &stream) != 0) return;
+  if (!config::ReadIniEntry(&section, &key, &value, &stream)) return;
   int checks = 0;
-  while (config::ReadIniEntry(nullptr, &key, &value, &stream) == 0) {
+  while (config::ReadIniEntry(nullptr, &key, &value, &stream)) {
     const std::string where = "[" + section + "] " + key;
     bool generic_only = false;
     if (!prereq::IsCheckKey(key, &generic_only)) {

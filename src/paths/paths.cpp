@@ -157,17 +157,17 @@ bool IsSameOrBelow(const std::string& path, const std::string& dir,
   return p.size() > d.size() && p.compare(0, d.size(), d) == 0 && p[d.size()] == style.separator;
 }
 
-int GetCurrentDir(std::string* out) {
+bool GetCurrentDir(std::string* out) {
   std::string module;
   uint32_t error = 0;
   if (!platform::Os().system->ModulePath(&module, &error)) {
     messages::PrintMessage("S_ERGOSLST", {"GetCurrentDir()", error});
-    return -1;
+    return false;
   }
   size_t cut = module.find_last_of(Sep());
   *out = cut == std::string::npos ? "" : module.substr(0, cut + 1);
   DropTrailingSeparator(out);
-  return 0;
+  return true;
 }
 
 void GetFullPath(std::string* out, const std::string& path) {
@@ -267,20 +267,20 @@ void GetTempDirectory(std::string* out) {
   *out = RunTemp().path;
 }
 
-int CreateScratchDirectory(std::string* path, std::unique_ptr<platform::TreeWriter>* held) {
+bool CreateScratchDirectory(std::string* path, std::unique_ptr<platform::TreeWriter>* held) {
   std::string temp;
   GetTempDirectory(&temp);
   *path = temp;
   if (MakeDirectories(temp) == 0) {
     messages::ShowError(messages::FormatMessageText("S_ERPERDIR", {temp}));
-    return -1;
+    return false;
   }
   // Made just now: judged and resolved as it stands, once.
   JudgeTempDirectory();
   temp = RunTemp().path;
   if (!RunTemp().refusal.empty()) {
     messages::ShowError(RunTemp().refusal);
-    return -1;
+    return false;
   }
   platform::FileSystem& files = *platform::Os().files;
   OptionState& options = Options();
@@ -307,22 +307,22 @@ int CreateScratchDirectory(std::string* path, std::unique_ptr<platform::TreeWrit
     if (r == platform::FileSystem::MakeDirResult::kCreated &&
         files.CheckPrivateDirectory(name, &why) && (*held = files.HoldTree(name, &why))) {
       // The directory held must be the one made and checked, by the name the run uses.
-      if (files.Identify(name, &made) && made == (*held)->RootId()) return 0;
+      if (files.Identify(name, &made) && made == (*held)->RootId()) return true;
       held->reset();
       files.RemoveDir(name);
       messages::ShowError(messages::FormatMessageText("S_ERTWO_DIRECTORIES", {name}));
-      return -1;
+      return false;
     }
     if (r == platform::FileSystem::MakeDirResult::kCreated) files.RemoveDir(name);
     // Made, but on a way another user may change (a TEMP of theirs): not used. Or say why
     // the run ends (a name too long for the system, say), not end without a word.
     messages::ShowError(messages::FormatMessageText("S_ERPERDIR", {name}) +
                         (why.empty() ? "" : why + "\n"));
-    return -1;
+    return false;
   }
   messages::ShowError(messages::FormatMessageText("S_ERPERDIR", {base}));
   *path = base;
-  return -1;
+  return false;
 }
 
 std::string FormatRunTimestamp(const std::tm& local) {

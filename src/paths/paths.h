@@ -64,9 +64,9 @@ bool IsRootDirectory(const std::string& path, const platform::PathStyle& style);
 bool IsSameOrBelow(const std::string& path, const std::string& dir,
                    const platform::PathStyle& style);
 
-// The directory of the running executable without a trailing separator. 0, or -1 after
+// The directory of the running executable without a trailing separator. False after
 // printing S_ERGOSLST when the executable's path cannot be read.
-int GetCurrentDir(std::string* out);
+bool GetCurrentDir(std::string* out);
 
 // The absolute form of the path; the path unchanged when there is none (with DEBUG,
 // S_ERABS_PATH goes to standard error first).
@@ -102,9 +102,9 @@ const std::string& TempVariable();
 
 // Creates this run's scratch directory under the temporary directory, for its owner alone,
 // and holds it (*held) to the end of the run; leaves its path in `path`. A name another
-// run or user took is passed over (after the 1023 suffixes, random ones). 0, or -1 after
-// the message of the failure, with nothing made.
-int CreateScratchDirectory(std::string* path, std::unique_ptr<platform::TreeWriter>* held);
+// run or user took is passed over (after the 1023 suffixes, random ones). False after the
+// message of the failure, with nothing made.
+bool CreateScratchDirectory(std::string* path, std::unique_ptr<platform::TreeWriter>* held);
 
 // The run timestamp for a local time: "%Y-%m-%d_%I-%M-%S%p" in the C locale.
 std::string FormatRunTimestamp(const std::tm& local);

@@ -187,7 +187,7 @@ TEST_F(PathsTest, ScratchDirectoryTakesTheNextFreeSuffix) {
   for (const char* name : expected) {
     std::string path;
     std::unique_ptr<platform::TreeWriter> held;
-    EXPECT_EQ(CreateScratchDirectory(&path, &held), 0);
+    EXPECT_TRUE(CreateScratchDirectory(&path, &held));
     EXPECT_EQ(path, name);
     EXPECT_TRUE(files_.IsDir(name));
     EXPECT_TRUE(held);
@@ -203,7 +203,7 @@ TEST_F(PathsTest, ScratchNamesTakenByOthersCostARandomName) {
   for (int i = 1; i <= 1023; ++i) files_.AddDir(base + "_" + std::to_string(i));
   std::string path;
   std::unique_ptr<platform::TreeWriter> held;
-  EXPECT_EQ(CreateScratchDirectory(&path, &held), 0);
+  EXPECT_TRUE(CreateScratchDirectory(&path, &held));
   EXPECT_EQ(path.size(), base.size() + 9) << path;
   EXPECT_EQ(path.rfind(base + "_", 0), 0u) << path;
   EXPECT_TRUE(files_.IsDir(path));
@@ -215,7 +215,7 @@ TEST_F(PathsTest, ScratchDirectoryReportsAnUnusableTemp) {
   files_.read_only.insert("C:\\ro");
   std::string path;
   std::unique_ptr<platform::TreeWriter> held;
-  EXPECT_EQ(CreateScratchDirectory(&path, &held), -1);
+  EXPECT_FALSE(CreateScratchDirectory(&path, &held));
   ASSERT_EQ(console_.boxes.size(), 1u);
   EXPECT_EQ(console_.boxes[0], "Title|cannot create C:\\ro");
 }
@@ -228,7 +228,7 @@ TEST_F(PathsTest, ScratchCreationFailureSaysWhy) {
   files_.mkdir_fails.insert("C:\\T\\ZorInstall2010-03-12_02-05-09PM");
   std::string path;
   std::unique_ptr<platform::TreeWriter> held;
-  EXPECT_EQ(CreateScratchDirectory(&path, &held), -1);
+  EXPECT_FALSE(CreateScratchDirectory(&path, &held));
   EXPECT_EQ(console_.boxes,
             std::vector<std::string>{"T|cannot make C:\\T\\ZorInstall2010-03-12_02-05-09PM"});
   // TEMP naming a file: the temporary directory itself is refused.
@@ -236,7 +236,7 @@ TEST_F(PathsTest, ScratchCreationFailureSaysWhy) {
   files_.AddFile("C:\\F");
   system_.env["TEMP"] = "C:\\F";
   NewRun();
-  EXPECT_EQ(CreateScratchDirectory(&path, &held), -1);
+  EXPECT_FALSE(CreateScratchDirectory(&path, &held));
   EXPECT_EQ(console_.boxes, std::vector<std::string>{"T|cannot make C:\\F"});
   // A name the system holds as another directory than the one made: not used, and the one
   // made goes again.
@@ -246,7 +246,7 @@ TEST_F(PathsTest, ScratchCreationFailureSaysWhy) {
   files_.mkdir_fails.clear();
   files_.AddDir("C:\\T\\Theirs");
   files_.held_as["C:\\T\\ZorInstall2010-03-12_02-05-09PM"] = "C:\\T\\Theirs";
-  EXPECT_EQ(CreateScratchDirectory(&path, &held), -1);
+  EXPECT_FALSE(CreateScratchDirectory(&path, &held));
   EXPECT_FALSE(held);
   EXPECT_FALSE(files_.Exists("C:\\T\\ZorInstall2010-03-12_02-05-09PM"));
   EXPECT_TRUE(files_.Exists("C:\\T\\Theirs"));
@@ -263,7 +263,7 @@ TEST_F(PathsTest, PrereqCheckerLogsGoToTheTempDirectory) {
 
 TEST_F(PathsTest, CurrentDirIsTheLaunchersDirectory) {
   std::string dir;
-  EXPECT_EQ(GetCurrentDir(&dir), 0);
+  EXPECT_TRUE(GetCurrentDir(&dir));
   EXPECT_EQ(dir, "C:\\media\\disk1");
   system_.module_path = "C:\\setup.exe";
   GetCurrentDir(&dir);

@@ -161,9 +161,9 @@ int CheckSection(PassContext* c, const std::string& section, const platform::OsV
   config::IniStream stream("");
   std::string key, value;
   if (!stream.Open(c->param_file)) return kPassOk;
-  if (config::ReadIniEntry(&section, &key, &value, &stream) != 0) return kPassOk;
+  if (!config::ReadIniEntry(&section, &key, &value, &stream)) return kPassOk;
   int result = kPassOk;
-  while (config::ReadIniEntry(nullptr, &key, &value, &stream) == 0) {
+  while (config::ReadIniEntry(nullptr, &key, &value, &stream)) {
     const CheckKind* check = CheckOf(*c, key, value);
     if (check == nullptr) continue;
     std::string message = FailureMessage(*c, check->failure_message_key);

@@ -256,13 +256,14 @@ Refusal UnlistedFile(const std::string& path) { return {"S_ERMEDIUM_UNLISTED", {
 
 Refusal MissingFile(const std::string& path) { return {"S_ERMEDIUM_MISSING", {path}}; }
 
-bool GuardMedium(const std::string& launcher_dir, const std::string& program_name,
-                 const Sha256Digest& bound, platform::Platform* guarded, Refusal* error) {
-  GuardState& s = S();
-  s.windows = platform::Os().style->drive_letters;
-  s.launcher_dir = FullPathOf(launcher_dir);
+namespace {
+
+// The manifest beside the launcher, read and parsed once its digest is the one bound into
+// the launcher; false with *error otherwise.
+bool ReadVouchedManifest(const std::string& launcher_dir, const Sha256Digest& bound,
+                         Manifest* manifest, Refusal* error) {
   const std::string path =
-      s.launcher_dir + platform::Os().style->separator + std::string(manifest::kManifestName);
+      launcher_dir + platform::Os().style->separator + std::string(manifest::kManifestName);
   std::string text;
   if (!platform::ReadWholeFile(path, &text)) {
     *error = {"S_ERMEDIUM_NO_MANIFEST", {path}};
@@ -275,10 +276,21 @@ bool GuardMedium(const std::string& launcher_dir, const std::string& program_nam
     return false;
   }
   std::string why;
-  if (!manifest::Parse(text, &s.manifest, &why)) {
+  if (!manifest::Parse(text, manifest, &why)) {
     *error = {"S_ERMEDIUM_BAD_MANIFEST", {why}};
     return false;
   }
+  return true;
+}
+
+}  // namespace
+
+bool GuardMedium(const std::string& launcher_dir, const std::string& program_name,
+                 const Sha256Digest& bound, platform::Platform* guarded, Refusal* error) {
+  GuardState& s = S();
+  s.windows = platform::Os().style->drive_letters;
+  s.launcher_dir = FullPathOf(launcher_dir);
+  if (!ReadVouchedManifest(s.launcher_dir, bound, &s.manifest, error)) return false;
   s.launcher = KeysOf(s.launcher_dir);
   s.own = {safetree::NameKey(program_name), safetree::NameKey(manifest::kManifestName)};
   s.levels = kLevelsTheRunLooksUp;

@@ -691,6 +691,39 @@ void StartJavaAndFinish(Run* run) {
   if (run->wait_for_java) RemoveScratchDirectory(run);
 }
 
+// After the checks: stages what the run needs, prepares Java's command line and starts
+// Java; the run's exit status.
+int StageAndStartJava(Run* run) {
+  const OptionState& o = Options();
+  config::DeriveInstallerLocations(&run->settings);
+  int status = 0;
+  if (Bootstrapping(*run) && !Bootstrap(run, &status)) {
+    if (access::MediumRefused()) return RefuseTheMedium(run);
+    AbandonStaging(run, status);
+    return status;
+  }
+  if (access::MediumRefused() || !VerifyInPlace(*run)) return RefuseTheMedium(run);
+  config::DeriveJavaLocations(o.param_file, &run->settings);
+  PrepareJava(run);
+  if (access::MediumRefused()) return RefuseTheMedium(run);
+  if (!o.bootstraponly && !paths::FileExists(run->java_executable)) {
+    messages::ShowError(messages::FormatMessageText("S_ERJRENFD", {run->java_executable, "1.3.1"}));
+    run->result = kExitRunEnded;
+  }
+  if (!inventory::ProbeRegistryWriteAccess()) {
+    messages::ShowError(messages::MessageText("S_ERR_REG_ACCESS"));
+    // What was staged for a Java that does not start goes; the log is kept and named.
+    AbandonStaging(run, kExitRunEnded);
+    return kExitRunEnded;
+  }
+  if (!EnterWorkingDirectory(run)) {
+    AbandonStaging(run, kExitRunEnded);
+    return kExitRunEnded;
+  }
+  StartJavaAndFinish(run);
+  return run->result;
+}
+
 }  // namespace
 
 std::string StartupLocationOf(const std::string& module_path) {
@@ -742,33 +775,7 @@ int RunLauncher(const platform::Platform& native, std::vector<std::string> args)
     if (run.param_result == kExitNoParameterFile) messages::PauseIfSilentAndWatched();
     return run.param_result;
   }
-  config::DeriveInstallerLocations(&run.settings);
-  int status = 0;
-  if (Bootstrapping(run) && !Bootstrap(&run, &status)) {
-    if (access::MediumRefused()) return RefuseTheMedium(&run);
-    AbandonStaging(&run, status);
-    return status;
-  }
-  if (access::MediumRefused() || !VerifyInPlace(run)) return RefuseTheMedium(&run);
-  config::DeriveJavaLocations(o.param_file, &run.settings);
-  PrepareJava(&run);
-  if (access::MediumRefused()) return RefuseTheMedium(&run);
-  if (!o.bootstraponly && !paths::FileExists(run.java_executable)) {
-    messages::ShowError(messages::FormatMessageText("S_ERJRENFD", {run.java_executable, "1.3.1"}));
-    run.result = kExitRunEnded;
-  }
-  if (!inventory::ProbeRegistryWriteAccess()) {
-    messages::ShowError(messages::MessageText("S_ERR_REG_ACCESS"));
-    // What was staged for a Java that does not start goes; the log is kept and named.
-    AbandonStaging(&run, kExitRunEnded);
-    return kExitRunEnded;
-  }
-  if (!EnterWorkingDirectory(&run)) {
-    AbandonStaging(&run, kExitRunEnded);
-    return kExitRunEnded;
-  }
-  StartJavaAndFinish(&run);
-  return run.result;
+  return StageAndStartJava(&run);
 }
 
 }  // namespace zorvex

@@ -275,21 +275,8 @@ std::string ParameterFile(const BuildOptions& o, const std::string& jre_location
   return text;
 }
 
-bool Validate(const BuildOptions& o) {
-  if (o.out.empty()) return Fail("--out DIR is needed");
-  if (fs::exists(PathOfUtf8(o.out)))
-    return Fail(o.out + " exists already: a medium is built into a new directory");
-  const bool kHostIsWindows = host::IsWindows();
-  if (!o.jlink_modules.empty() && o.jmods.empty() &&
-      (o.windows != kHostIsWindows || o.arch != ThisProgramArch())) {
-    return Fail(
-        "jlink makes a runtime for this machine's system only: give the target's runtime with "
-        "--runtime DIR, or the target JDK's jmods with --jmods DIR");
-  }
-  if (!o.jmods.empty() && (o.jlink_modules.empty() || !fs::is_directory(PathOfUtf8(o.jmods))))
-    return Fail("--jmods DIR needs --jlink-modules and a directory of jmods");
-  if (o.runtime.empty() == o.jlink_modules.empty())
-    return Fail("one of --runtime DIR and --jlink-modules LIST is needed");
+// The signing options fit the target: Authenticode for Windows, OpenPGP for Linux.
+bool ValidateSigning(const BuildOptions& o) {
   if (!o.sign.openpgp_key.empty() && o.windows) {
     return Fail(
         "--gpg-key signs a Linux medium; a Windows medium's programs are signed with "
@@ -309,9 +296,11 @@ bool Validate(const BuildOptions& o) {
     std::string error;
     if (!ValidSignOptions(o.sign, &error)) return Fail(error);
   }
-  if (!o.runtime.empty() && !fs::is_directory(PathOfUtf8(o.runtime) / "bin"))
-    return Fail(o.runtime + " is no Java runtime (no bin/)");
-  if (!IsPlainName(o.version)) return Fail("--version " + o.version + " is no plain version");
+  return true;
+}
+
+// The jars and components: each there, each name once, within the launcher's list.
+bool ValidateParts(const BuildOptions& o) {
   if (o.installer_jars.empty()) return Fail("at least one --installer-jar FILE is needed");
   // The jars land side by side in zek/jlib (jlib/ in the plain layout): two of one name
   // would hide each other.
@@ -344,6 +333,29 @@ bool Validate(const BuildOptions& o) {
       return Fail("--store " + name + ": no component of that name is packed");
     }
   }
+  return true;
+}
+
+bool Validate(const BuildOptions& o) {
+  if (o.out.empty()) return Fail("--out DIR is needed");
+  if (fs::exists(PathOfUtf8(o.out)))
+    return Fail(o.out + " exists already: a medium is built into a new directory");
+  const bool kHostIsWindows = host::IsWindows();
+  if (!o.jlink_modules.empty() && o.jmods.empty() &&
+      (o.windows != kHostIsWindows || o.arch != ThisProgramArch())) {
+    return Fail(
+        "jlink makes a runtime for this machine's system only: give the target's runtime with "
+        "--runtime DIR, or the target JDK's jmods with --jmods DIR");
+  }
+  if (!o.jmods.empty() && (o.jlink_modules.empty() || !fs::is_directory(PathOfUtf8(o.jmods))))
+    return Fail("--jmods DIR needs --jlink-modules and a directory of jmods");
+  if (o.runtime.empty() == o.jlink_modules.empty())
+    return Fail("one of --runtime DIR and --jlink-modules LIST is needed");
+  if (!ValidateSigning(o)) return false;
+  if (!o.runtime.empty() && !fs::is_directory(PathOfUtf8(o.runtime) / "bin"))
+    return Fail(o.runtime + " is no Java runtime (no bin/)");
+  if (!IsPlainName(o.version)) return Fail("--version " + o.version + " is no plain version");
+  if (!ValidateParts(o)) return false;
   for (const std::string& kv : o.settings) {
     if (kv.find('=') == std::string::npos || kv.front() == '=' ||
         kv.find_first_of("\r\n[") < kv.find('=') || kv.find_first_of("\r\n") != std::string::npos) {
@@ -355,43 +367,45 @@ bool Validate(const BuildOptions& o) {
   return true;
 }
 
-// Everything into `work`, the medium's directory-to-be.
-bool BuildInto(const BuildOptions& o, const fs::path& work) {
-  const fs::path disk = o.distribution ? work / "Disk1" : work;
-  std::error_code ec;
-  MakeDirectories(disk, ec);
-  if (ec) return Fail("cannot create " + disk.string() + ": " + ec.message());
-  if (!CopyLauncher(o, disk)) return false;
-  // The medium holds only signed programs: the copies are signed here, before the medium
-  // is moved into place, and a signature that fails fails the build. The unzip first, as
-  // the manifest lists it signed; the launcher last, once it carries the manifest's digest.
-  if (o.sign.Wanted()) {
-    std::string error;
-    if (!SignProgram(o.sign, (disk / "unzip.exe").string(), &error)) return Fail(error);
+// The Java runtime the medium carries: given, or made by jlink inside the medium-to-be
+// (where the plain layout wants it, or beside the components, dropped once packed), with
+// its version and release file (for the bill of materials).
+struct Runtime {
+  fs::path dir;
+  std::string version;
+  std::string release;
+};
+bool TakeRuntime(const BuildOptions& o, const fs::path& work, const fs::path& disk, Runtime* rt) {
+  rt->dir = PathOfUtf8(o.runtime);
+  if (rt->dir.empty()) {
+    rt->dir = o.distribution ? work / kJlinkDir : disk / "jre";
+    if (!MakeRuntime(o, rt->dir)) return false;
   }
-  fs::path runtime = PathOfUtf8(o.runtime);
-  if (runtime.empty()) {
-    // Made inside the medium-to-be, so that nothing outside it is touched: where the
-    // plain layout wants it, or beside the components, dropped once packed.
-    runtime = o.distribution ? work / kJlinkDir : disk / "jre";
-    if (!MakeRuntime(o, runtime)) return false;
-  }
-  const fs::path java = runtime / "bin" / (o.windows ? "javaw.exe" : "java");
+  const fs::path java = rt->dir / "bin" / (o.windows ? "javaw.exe" : "java");
   if (!ForTheTarget(o, java, "the runtime's java")) return false;
-  const std::string version = RuntimeVersion(runtime);
-  std::string release, release_error;  // for the bill of materials
-  if ((fs::exists(runtime / kRuntimeVersionFile, ec) || ec) &&
-      !ReadWholeFile(runtime / kRuntimeVersionFile, &release, &release_error)) {
-    return Fail(release_error);
+  rt->version = RuntimeVersion(rt->dir);
+  std::error_code ec;
+  std::string error;
+  if ((fs::exists(rt->dir / kRuntimeVersionFile, ec) || ec) &&
+      !ReadWholeFile(rt->dir / kRuntimeVersionFile, &rt->release, &error)) {
+    return Fail(error);
   }
-  if (!IsPlainName(version))
-    return Fail("the runtime's release file names the version \"" + version +
+  if (!IsPlainName(rt->version))
+    return Fail("the runtime's release file names the version \"" + rt->version +
                 "\", which is no plain name");
-  std::string jre_location = "jre";
+  return true;
+}
+
+// The runtime, the installer's jars and the further components where the layout puts
+// them; *jre_location names the runtime as the parameter file will.
+bool PlaceParts(const BuildOptions& o, const fs::path& work, const fs::path& disk,
+                const Runtime& rt, std::string* jre_location) {
+  std::error_code ec;
+  *jre_location = "jre";
   if (o.distribution) {
     const fs::path components = work / "stage" / "Components";
     // The staged runtime lies in {target}/jre/{version}: the launcher takes the first entry.
-    if (!Pack(o, components, kJre, version, runtime, "jre/" + version + "/")) return false;
+    if (!Pack(o, components, kJre, rt.version, rt.dir, "jre/" + rt.version + "/")) return false;
     if (!PackFiles(o, components, kZek, o.version, o.installer_jars)) return false;
     if (!o.core_jars.empty() && !PackFiles(o, components, kZekCore, o.version, o.core_jars)) {
       return false;
@@ -400,34 +414,29 @@ bool BuildInto(const BuildOptions& o, const fs::path& work) {
       if (!Pack(o, components, c.name, c.version, PathOfUtf8(c.dir), "")) return false;
     }
     const char sep = o.windows ? '\\' : '/';
-    jre_location = std::string("..") + sep + "stage" + sep + "Components" + sep + kJre + sep +
-                   version + sep + "1" + sep + "DataFiles";
-  } else {
-    if (!o.runtime.empty() && !CopyTree(runtime, disk / "jre")) return false;
-    MakeDirectories(disk / "jlib", ec);
-    if (ec) return Fail("cannot create " + (disk / "jlib").string() + ": " + ec.message());
-    for (const auto& jars : {o.installer_jars, o.core_jars}) {
-      for (const std::string& jar : jars) {
-        fs::copy_file(PathOfUtf8(jar), disk / "jlib" / PathOfUtf8(jar).filename(), ec);
-        if (ec) return Fail("cannot copy " + jar + ": " + ec.message());
-      }
-    }
-    for (const auto& c : o.components) {
-      if (!CopyTree(PathOfUtf8(c.dir), disk)) return false;
+    *jre_location = std::string("..") + sep + "stage" + sep + "Components" + sep + kJre + sep +
+                    rt.version + sep + "1" + sep + "DataFiles";
+    return true;
+  }
+  if (!o.runtime.empty() && !CopyTree(rt.dir, disk / "jre")) return false;
+  MakeDirectories(disk / "jlib", ec);
+  if (ec) return Fail("cannot create " + (disk / "jlib").string() + ": " + ec.message());
+  for (const auto& jars : {o.installer_jars, o.core_jars}) {
+    for (const std::string& jar : jars) {
+      fs::copy_file(PathOfUtf8(jar), disk / "jlib" / PathOfUtf8(jar).filename(), ec);
+      if (ec) return Fail("cannot copy " + jar + ": " + ec.message());
     }
   }
-  const std::string param_text = ParameterFile(o, jre_location);
-  errno = 0;
-  std::ofstream param(disk / "zorparam.ini", std::ios::binary);
-  param << param_text;
-  param.close();
-  if (!param) return Fail("cannot write " + (disk / "zorparam.ini").string() + SystemReason());
-  if (o.distribution && o.runtime.empty()) fs::remove_all(runtime, ec);
-  // Everything the launcher takes from the medium, listed and bound into the launcher, so
-  // that its signature vouches for every byte.
-  const std::string launcher = o.windows ? "setup.exe" : "setup";
+  for (const auto& c : o.components) {
+    if (!CopyTree(PathOfUtf8(c.dir), disk)) return false;
+  }
+  return true;
+}
+
+// The bill of materials, in the medium before the manifest lists it.
+bool WriteBill(const BuildOptions& o, const fs::path& disk, const std::string& launcher,
+               const std::string& release) {
   std::string error;
-  // The bill of materials, in the medium before the manifest lists it.
   BomInputs bom{o.version, launcher, release, {}};  // the files follow
   if (!BomFilesOf(disk, o.windows, &bom.files, &error)) return Fail(error);
   for (BomFile& f : bom.files) {  // the installer's jars, packed into its components' jars
@@ -444,6 +453,39 @@ bool BuildInto(const BuildOptions& o, const fs::path& work) {
   bill << BillOfMaterials(bom);
   bill.close();
   if (!bill) return Fail("cannot write " + (disk / kBomName).string() + SystemReason());
+  return true;
+}
+
+// Everything into `work`, the medium's directory-to-be.
+bool BuildInto(const BuildOptions& o, const fs::path& work) {
+  const fs::path disk = o.distribution ? work / "Disk1" : work;
+  std::error_code ec;
+  MakeDirectories(disk, ec);
+  if (ec) return Fail("cannot create " + disk.string() + ": " + ec.message());
+  if (!CopyLauncher(o, disk)) return false;
+  // The medium holds only signed programs: the copies are signed here, before the medium
+  // is moved into place, and a signature that fails fails the build. The unzip first, as
+  // the manifest lists it signed; the launcher last, once it carries the manifest's digest.
+  std::string error;
+  if (o.sign.Wanted() && !SignProgram(o.sign, (disk / "unzip.exe").string(), &error)) {
+    return Fail(error);
+  }
+  Runtime rt;
+  std::string jre_location;
+  if (!TakeRuntime(o, work, disk, &rt) || !PlaceParts(o, work, disk, rt, &jre_location)) {
+    return false;
+  }
+  const std::string param_text = ParameterFile(o, jre_location);
+  errno = 0;
+  std::ofstream param(disk / "zorparam.ini", std::ios::binary);
+  param << param_text;
+  param.close();
+  if (!param) return Fail("cannot write " + (disk / "zorparam.ini").string() + SystemReason());
+  if (o.distribution && o.runtime.empty()) fs::remove_all(rt.dir, ec);
+  // Everything the launcher takes from the medium, listed and bound into the launcher, so
+  // that its signature vouches for every byte.
+  const std::string launcher = o.windows ? "setup.exe" : "setup";
+  if (!WriteBill(o, disk, launcher, rt.release)) return false;
   if (!WriteAndBindManifest(work, disk, launcher, &error)) return Fail(error);
   if (o.sign.Wanted() && !SignProgram(o.sign, (disk / launcher).string(), &error)) {
     return Fail(error);
@@ -628,6 +670,55 @@ int Attach(const AttachOptions& o) {
   return 0;
 }
 
+namespace {
+
+// A medium to be signed by a service: what the service signs is laid out beside the
+// unsigned medium, with the launcher's digest that the later rounds hold it to. False
+// after removing both.
+bool LayOutForTheService(const BuildOptions& options, const fs::path& out, const fs::path& built) {
+  std::error_code ec;
+  std::string error;
+  fs::create_directory(ToSignDir(out), ec);
+  std::string launcher_sha256;
+  if (ec || !Sha256OfFile(DiskOf(built) / "setup.exe", &launcher_sha256, &error) ||
+      !WriteWholeFile(ToSignDir(out) / kLauncherRecord, launcher_sha256 + "\n", &error) ||
+      !ExtractSignedData((DiskOf(built) / "unzip.exe").string(),
+                         (ToSignDir(out) / "unzip.exe.der").string(), options.sign.timeout_seconds,
+                         &error)) {
+    Fail(ec ? "cannot create " + ToSignDir(out).string() + ": " + ec.message() : error);
+    fs::remove_all(built, ec);
+    fs::remove_all(ToSignDir(out), ec);
+    return false;
+  }
+  return true;
+}
+
+// Builds in `work` and moves the medium to `final_name`, never over a directory that
+// someone made under that name meanwhile; false after removing `work`.
+bool BuildAndMove(const BuildOptions& options, const fs::path& work, const fs::path& final_name) {
+  std::error_code ec;
+  bool ok = false;
+  try {
+    ok = BuildInto(options, work);
+  } catch (const std::exception& e) {
+    // A file system call that throws (std::filesystem without an error code): the build
+    // fails as any other, and its directory goes.
+    ok = Fail(e.what());
+  }
+  // The marker is the working directory's, not the medium's.
+  if (ok) ok = fs::remove(work / kMarkerName, ec) || Fail("cannot remove the build's marker");
+  if (ok) errno = 0;
+  if (ok && !platform::Os().files->MoveFileNoReplace(work.string(), final_name.string())) {
+    const std::string reason = SystemReason();
+    ok = Fail("cannot rename " + work.string() + " to " + final_name.string() +
+              (fs::exists(final_name, ec) ? ": it exists now" : reason));
+  }
+  if (!ok) fs::remove_all(work, ec);
+  return ok;
+}
+
+}  // namespace
+
 int Build(const BuildOptions& options) {
   if (!Validate(options)) return 2;
   const fs::path out = fs::absolute(PathOfUtf8(options.out));
@@ -642,52 +733,19 @@ int Build(const BuildOptions& options) {
   }
   // A directory of this run's own beside the output: one that exists already is someone
   // else's and is left alone.
-  fs::path work;
   std::error_code ec;
   fs::create_directories(out.parent_path(), ec);
   fs::path tried;
-  work = MakeWorkDirectory(out, &ec, &tried);
+  const fs::path work = MakeWorkDirectory(out, &ec, &tried);
   if (work.empty()) {
     Fail("cannot make a directory beside " + out.string() + " (" + tried.string() + ")" +
          (ec ? ": " + ec.message() : ""));
     return 2;
   }
-  bool ok = false;
-  try {
-    ok = BuildInto(options, work);
-  } catch (const std::exception& e) {
-    // A file system call that throws (std::filesystem without an error code): the build
-    // fails as any other, and its directory goes.
-    ok = Fail(e.what());
-  }
-  // The marker is the working directory's, not the medium's.
-  if (ok) ok = fs::remove(work / kMarkerName, ec) || Fail("cannot remove the build's marker");
-  // Never over a directory that someone made under the output's name meanwhile.
-  if (ok) errno = 0;
   const fs::path final_name = options.sign_detached ? UnsignedDir(out) : out;
-  if (ok && !platform::Os().files->MoveFileNoReplace(work.string(), final_name.string())) {
-    const std::string reason = SystemReason();
-    ok = Fail("cannot rename " + work.string() + " to " + final_name.string() +
-              (fs::exists(final_name, ec) ? ": it exists now" : reason));
-  }
-  if (!ok) {
-    fs::remove_all(work, ec);
-    return 2;
-  }
+  if (!BuildAndMove(options, work, final_name)) return 2;
   if (options.sign_detached) {
-    std::string error;
-    fs::create_directory(ToSignDir(out), ec);
-    std::string launcher_sha256;
-    if (ec || !Sha256OfFile(DiskOf(final_name) / "setup.exe", &launcher_sha256, &error) ||
-        !WriteWholeFile(ToSignDir(out) / kLauncherRecord, launcher_sha256 + "\n", &error) ||
-        !ExtractSignedData((DiskOf(final_name) / "unzip.exe").string(),
-                           (ToSignDir(out) / "unzip.exe.der").string(),
-                           options.sign.timeout_seconds, &error)) {
-      Fail(ec ? "cannot create " + ToSignDir(out).string() + ": " + ec.message() : error);
-      fs::remove_all(final_name, ec);
-      fs::remove_all(ToSignDir(out), ec);
-      return 2;
-    }
+    if (!LayOutForTheService(options, out, final_name)) return 2;
     std::printf("Medium built, not yet signed, in %s\n", final_name.string().c_str());
     SayWhatToSign(out, "unzip.exe");
     return 0;

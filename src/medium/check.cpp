@@ -149,6 +149,9 @@ class Checker {
   void CheckSettings();
   void CheckReading(const config::ParamKey& key, const std::string& raw);
   void CheckComponents();
+  std::map<std::string, std::string> ReportEntries(const bootstrap::ComponentPlan& plan,
+                                                   std::set<std::string>* staged);
+  void CheckStep(const char* name, const std::string& dir, std::set<std::string>* staged);
   void CheckPlain();
   std::string ChooseComponent(const std::string& name, const std::string& version);
   void CheckRuntimeJars(const std::string& dir, bool development_kit);
@@ -461,23 +464,10 @@ void Checker::CheckClassPath(const std::set<std::string>& staged) {
   }
 }
 
-// Reports the plan a bootstrap of the medium carries out, as the staging driver makes it.
-void Checker::CheckComponents() {
-  root_ = bootstrap::ComponentsRoot();
-  if (!paths::FileExists(root_)) {
-    r_.Error(
-        "Components",
-        "DISTRIBUTION is on, but neither ../stage/Components nor ../../stage/Components exists.");
-    return;
-  }
-  std::set<std::string> staged;
-  auto add = [&](const std::string& dir) {
-    for (const std::string& n : JarEntries(dir, nullptr)) staged.insert(n);
-  };
-  const bootstrap::ComponentPlan plan = bootstrap::PlanComponents(st_.bootstrap_comps, true);
-  const bool all = plan.entries.empty();
-  // The launcher's own components only mark their steps (a named version replaces the
-  // location of the parameter file); any other is unpacked as listed.
+// Reports what each BOOTSTRAP_COMPS entry does; gives the directories the launcher's own
+// named components are taken from, and adds what the others unpack to *staged.
+std::map<std::string, std::string> Checker::ReportEntries(const bootstrap::ComponentPlan& plan,
+                                                          std::set<std::string>* staged) {
   std::map<std::string, std::string> named;
   for (const bootstrap::PlannedComponent& c : plan.entries) {
     switch (c.role) {
@@ -499,27 +489,49 @@ void Checker::CheckComponents() {
         named[c.name] = bootstrap::ComponentDir(root_, c.name, c.version);
         break;
       case bootstrap::ComponentRole::kOther:
-        add(ChooseComponent(c.name, c.version));
+        for (const std::string& n : JarEntries(ChooseComponent(c.name, c.version), nullptr)) {
+          staged->insert(n);
+        }
         break;
     }
   }
-  auto step = [&](bool planned, const char* name, const std::string& location) {
-    if (!planned) return;
-    std::string dir = all ? location : named[name];
-    if (!paths::FileExists(dir)) {
-      add(ChooseComponent(name, ""));
-      return;
-    }
+  return named;
+}
+
+// Reports one of the launcher's own steps, from `dir` (the parameter file's location, or
+// the named version's), else from the component's highest version.
+void Checker::CheckStep(const char* name, const std::string& dir, std::set<std::string>* staged) {
+  std::string from = dir;
+  if (!paths::FileExists(from)) {
+    from = ChooseComponent(name, "");
+  } else {
     std::vector<std::string> jars;
-    JarEntries(dir, &jars);
+    JarEntries(from, &jars);
     if (jars.empty()) {
-      r_.Error("Components", std::string(name) + ": no jar in " + dir + ": the unzip fails.");
+      r_.Error("Components", std::string(name) + ": no jar in " + from + ": the unzip fails.");
     } else {
       r_.Info("Components",
-              std::string(name) + ": " + std::to_string(jars.size()) + " jar(s) in " + dir + ".");
+              std::string(name) + ": " + std::to_string(jars.size()) + " jar(s) in " + from + ".");
     }
-    add(dir);
-  };
+  }
+  for (const std::string& n : JarEntries(from, nullptr)) staged->insert(n);
+}
+
+// Reports the plan a bootstrap of the medium carries out, as the staging driver makes it.
+void Checker::CheckComponents() {
+  root_ = bootstrap::ComponentsRoot();
+  if (!paths::FileExists(root_)) {
+    r_.Error(
+        "Components",
+        "DISTRIBUTION is on, but neither ../stage/Components nor ../../stage/Components exists.");
+    return;
+  }
+  std::set<std::string> staged;
+  const bootstrap::ComponentPlan plan = bootstrap::PlanComponents(st_.bootstrap_comps, true);
+  // The launcher's own components only mark their steps (a named version replaces the
+  // location of the parameter file); any other is unpacked as listed.
+  std::map<std::string, std::string> named = ReportEntries(plan, &staged);
+  const bool all = plan.entries.empty();
   if (plan.runtime) {
     std::string jre = Options().jre_location;
     bool development_kit = false;
@@ -532,9 +544,15 @@ void Checker::CheckComponents() {
     }
     CheckRuntimeJars(jre, development_kit);
   }
-  step(plan.installer, bootstrap::kZek, st_.zek_location);
-  step(plan.core, bootstrap::kZekCore, st_.zek_core_location);
-  step(plan.patch, bootstrap::kZpatch, st_.zpatch_location);
+  if (plan.installer)
+    CheckStep(bootstrap::kZek, all ? st_.zek_location : named[bootstrap::kZek], &staged);
+  if (plan.core) {
+    CheckStep(bootstrap::kZekCore, all ? st_.zek_core_location : named[bootstrap::kZekCore],
+              &staged);
+  }
+  if (plan.patch) {
+    CheckStep(bootstrap::kZpatch, all ? st_.zpatch_location : named[bootstrap::kZpatch], &staged);
+  }
   CheckClassPath(staged);
 }
 

@@ -21,6 +21,62 @@ namespace zorvex::medium {
 
 namespace fs = std::filesystem;
 
+namespace {
+
+// The child's side of RunCaptured: its output to `out`, its input from nothing, and a
+// failed start reported through `report`.
+[[noreturn]] void StartChild(std::vector<char*>& pointers, int out, int report, pid_t parent,
+                             bool let_finish) {
+  // The signer goes with the build: a build killed midway leaves no signer behind that
+  // goes on writing into its working directory. A group of its own, so that a child that
+  // does not end in time goes with what it started. One that must finish (a signer
+  // writing into a token) is asked to end, with SIGTERM held back until it has.
+  if (let_finish) {
+    sigset_t term;
+    sigemptyset(&term);
+    sigaddset(&term, SIGTERM);
+    ::sigprocmask(SIG_BLOCK, &term, nullptr);
+  }
+  ::prctl(PR_SET_PDEATHSIG, let_finish ? SIGTERM : SIGKILL);
+  if (::getppid() != parent) ::_exit(127);
+  ::setpgid(0, 0);
+  // No core file of a process that may hold a key's password or PIN.
+  const rlimit no_core = {0, 0};
+  ::setrlimit(RLIMIT_CORE, &no_core);
+  int in = ::open("/dev/null", O_RDONLY);
+  if (in < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(out, 2) < 0) ::_exit(127);
+  ::execvp(pointers[0], pointers.data());
+  int error = errno;
+  ssize_t written = ::write(report, &error, sizeof error);
+  (void)written;
+  ::_exit(127);
+}
+
+// Waits for the child until `timeout_seconds` have passed; then it is stopped (one that
+// must finish is asked first, and killed only kFinishSeconds later). Its wait status.
+int WaitWithin(pid_t pid, int timeout_seconds, bool let_finish, bool* timed_out) {
+  int status = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
+  bool asked = false;
+  while (::waitpid(pid, &status, WNOHANG) == 0) {
+    const auto now = std::chrono::steady_clock::now();
+    if (let_finish && !asked && now > deadline) {
+      // Asked to end, and given time to finish what it writes.
+      ::kill(-pid, SIGTERM);
+      asked = *timed_out = true;
+    } else if (now > deadline + (let_finish ? kFinishSeconds : std::chrono::seconds(0))) {
+      ::kill(-pid, SIGKILL);
+      ::waitpid(pid, &status, 0);
+      *timed_out = true;
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return status;
+}
+
+}  // namespace
+
 int RunCaptured(const std::vector<std::string>& argv, std::string* output, int timeout_seconds,
                 bool let_finish) {
   char pattern[] = "/tmp/zorvex-medium-output.XXXXXX";
@@ -43,31 +99,7 @@ int RunCaptured(const std::vector<std::string>& argv, std::string* output, int t
   }
   const pid_t parent = ::getpid();
   pid_t pid = ::fork();
-  if (pid == 0) {
-    // The signer goes with the build: a build killed midway leaves no signer behind that
-    // goes on writing into its working directory. A group of its own, so that a child that
-    // does not end in time goes with what it started. One that must finish (a signer
-    // writing into a token) is asked to end, with SIGTERM held back until it has.
-    if (let_finish) {
-      sigset_t term;
-      sigemptyset(&term);
-      sigaddset(&term, SIGTERM);
-      ::sigprocmask(SIG_BLOCK, &term, nullptr);
-    }
-    ::prctl(PR_SET_PDEATHSIG, let_finish ? SIGTERM : SIGKILL);
-    if (::getppid() != parent) ::_exit(127);
-    ::setpgid(0, 0);
-    // No core file of a process that may hold a key's password or PIN.
-    const rlimit no_core = {0, 0};
-    ::setrlimit(RLIMIT_CORE, &no_core);
-    int in = ::open("/dev/null", O_RDONLY);
-    if (in < 0 || ::dup2(in, 0) < 0 || ::dup2(fd, 1) < 0 || ::dup2(fd, 2) < 0) ::_exit(127);
-    ::execvp(pointers[0], pointers.data());
-    int error = errno;
-    ssize_t written = ::write(report[1], &error, sizeof error);
-    (void)written;
-    ::_exit(127);
-  }
+  if (pid == 0) StartChild(pointers, fd, report[1], parent, let_finish);
   ::close(report[1]);
   int rc = pid < 0 ? errno : 0;
   if (pid > 0) {
@@ -81,24 +113,8 @@ int RunCaptured(const std::vector<std::string>& argv, std::string* output, int t
     }
   }
   ::close(report[0]);
-  int status = 0;
   bool timed_out = false;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
-  bool asked = false;
-  while (rc == 0 && ::waitpid(pid, &status, WNOHANG) == 0) {
-    const auto now = std::chrono::steady_clock::now();
-    if (let_finish && !asked && now > deadline) {
-      // Asked to end, and given time to finish what it writes.
-      ::kill(-pid, SIGTERM);
-      asked = timed_out = true;
-    } else if (now > deadline + (let_finish ? kFinishSeconds : std::chrono::seconds(0))) {
-      ::kill(-pid, SIGKILL);
-      ::waitpid(pid, &status, 0);
-      timed_out = true;
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
+  const int status = rc == 0 ? WaitWithin(pid, timeout_seconds, let_finish, &timed_out) : 0;
   output->clear();
   char buffer[4096];
   ::lseek(fd, 0, SEEK_SET);

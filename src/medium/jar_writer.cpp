@@ -66,6 +66,86 @@ bool Deflate(const std::string& in, std::string* out) {
   return r == Z_STREAM_END;
 }
 
+// An item's bytes as the archive holds them: stored or deflated, with the CRC and size
+// of the bytes before packing.
+struct Packed {
+  std::string bytes;
+  uint32_t crc = 0;
+  uint64_t size = 0;
+  uint16_t method = 0;
+};
+
+bool PackItem(const Item& item, bool store, Packed* p, std::string* error) {
+  std::string data;
+  if (!item.link.empty()) {
+    data = item.link;
+  } else if (!item.path.empty()) {
+    if (!ReadWholeFile(item.path, &data, error)) return false;
+  }
+  // zlib's 32-bit counts: files past 4 GiB are not packed.
+  if (data.size() >= kMax32) {
+    *error = item.path.string() + " is 4 GiB or larger";
+    return false;
+  }
+  p->crc = static_cast<uint32_t>(
+      crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
+  p->size = data.size();
+  p->method = 0;
+  if (item.link.empty() && !data.empty() && !store) {
+    if (!Deflate(data, &p->bytes)) {
+      *error = "cannot compress " + item.path.string();
+      return false;
+    }
+    p->method = 8;
+  } else {
+    p->bytes = std::move(data);
+  }
+  return true;
+}
+
+std::string LocalHeader(const Item& item, const Packed& p) {
+  std::string local;
+  Put32(&local, 0x04034b50), Put16(&local, 20), Put16(&local, 0x0800), Put16(&local, p.method);
+  Put16(&local, kDosTime), Put16(&local, kDosDate), Put32(&local, p.crc);
+  Put32(&local, p.bytes.size()), Put32(&local, p.size);
+  Put16(&local, item.name.size()), Put16(&local, 0);
+  return local + item.name;
+}
+
+// The item's central directory record, its local header at `offset`.
+void AddCentralRecord(const Item& item, const Packed& p, uint64_t offset, std::string* central) {
+  const bool big_offset = offset >= kMax32;
+  std::string extra;
+  if (big_offset) Put16(&extra, 1), Put16(&extra, 8), Put64(&extra, offset);
+  Put32(central, 0x02014b50), Put16(central, kMadeByUnix), Put16(central, big_offset ? 45 : 20);
+  Put16(central, 0x0800), Put16(central, p.method), Put16(central, kDosTime);
+  Put16(central, kDosDate), Put32(central, p.crc), Put32(central, p.bytes.size());
+  Put32(central, p.size), Put16(central, item.name.size()), Put16(central, extra.size());
+  Put16(central, 0), Put16(central, 0), Put16(central, 0);
+  Put32(central, static_cast<uint64_t>(item.mode) << 16);
+  Put32(central, big_offset ? kMax32 : offset);
+  *central += item.name + extra;
+}
+
+// The end records after a central directory of `count` records and `size` bytes at
+// `offset`, with the ZIP64 ones where a count or place does not fit the classic record.
+std::string EndRecords(uint64_t offset, uint64_t count, uint64_t size) {
+  const bool zip64 = offset >= kMax32 || count >= 0xFFFF || size >= kMax32;
+  std::string end;
+  if (zip64) {
+    uint64_t at = offset + size;
+    Put32(&end, 0x06064b50), Put64(&end, 44), Put16(&end, kMadeByUnix), Put16(&end, 45);
+    Put32(&end, 0), Put32(&end, 0), Put64(&end, count), Put64(&end, count);
+    Put64(&end, size), Put64(&end, offset);
+    Put32(&end, 0x07064b50), Put32(&end, 0), Put64(&end, at), Put32(&end, 1);
+  }
+  Put32(&end, 0x06054b50), Put16(&end, 0), Put16(&end, 0);
+  Put16(&end, zip64 ? 0xFFFF : count), Put16(&end, zip64 ? 0xFFFF : count);
+  Put32(&end, zip64 ? kMax32 : size), Put32(&end, zip64 ? kMax32 : offset);
+  Put16(&end, 0);
+  return end;
+}
+
 // Writes the items (already in name order) as one archive.
 bool WriteItems(const std::vector<Item>& items, const std::string& out, bool store,
                 std::string* error) {
@@ -78,65 +158,14 @@ bool WriteItems(const std::vector<Item>& items, const std::string& out, bool sto
   std::string central;
   uint64_t offset = 0;
   for (const Item& item : items) {
-    std::string data;
-    if (!item.link.empty()) {
-      data = item.link;
-    } else if (!item.path.empty()) {
-      if (!ReadWholeFile(item.path, &data, error)) return false;
-    }
-    // zlib's 32-bit counts: files past 4 GiB are not packed.
-    if (data.size() >= kMax32) {
-      *error = item.path.string() + " is 4 GiB or larger";
-      return false;
-    }
-    uint32_t crc = static_cast<uint32_t>(
-        crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
-    std::string packed;
-    uint16_t method = 0;
-    if (item.link.empty() && !data.empty() && !store) {
-      if (!Deflate(data, &packed)) {
-        *error = "cannot compress " + item.path.string();
-        return false;
-      }
-      method = 8;
-    }
-    if (method == 0) packed = data;
-    const bool big_offset = offset >= kMax32;
-    std::string local;
-    Put32(&local, 0x04034b50), Put16(&local, 20), Put16(&local, 0x0800), Put16(&local, method);
-    Put16(&local, kDosTime), Put16(&local, kDosDate), Put32(&local, crc);
-    Put32(&local, packed.size()), Put32(&local, data.size());
-    Put16(&local, item.name.size()), Put16(&local, 0);
-    local += item.name;
-    file << local << packed;
-    std::string extra;
-    if (big_offset) Put16(&extra, 1), Put16(&extra, 8), Put64(&extra, offset);
-    Put32(&central, 0x02014b50), Put16(&central, kMadeByUnix),
-        Put16(&central, big_offset ? 45 : 20);
-    Put16(&central, 0x0800), Put16(&central, method), Put16(&central, kDosTime);
-    Put16(&central, kDosDate), Put32(&central, crc), Put32(&central, packed.size());
-    Put32(&central, data.size()), Put16(&central, item.name.size()), Put16(&central, extra.size());
-    Put16(&central, 0), Put16(&central, 0), Put16(&central, 0);
-    Put32(&central, static_cast<uint64_t>(item.mode) << 16);
-    Put32(&central, big_offset ? kMax32 : offset);
-    central += item.name + extra;
-    offset += local.size() + packed.size();
+    Packed packed;
+    if (!PackItem(item, store, &packed, error)) return false;
+    const std::string local = LocalHeader(item, packed);
+    file << local << packed.bytes;
+    AddCentralRecord(item, packed, offset, &central);
+    offset += local.size() + packed.bytes.size();
   }
-  const uint64_t count = items.size();
-  const bool zip64 = offset >= kMax32 || count >= 0xFFFF || central.size() >= kMax32;
-  std::string end;
-  if (zip64) {
-    uint64_t at = offset + central.size();
-    Put32(&end, 0x06064b50), Put64(&end, 44), Put16(&end, kMadeByUnix), Put16(&end, 45);
-    Put32(&end, 0), Put32(&end, 0), Put64(&end, count), Put64(&end, count);
-    Put64(&end, central.size()), Put64(&end, offset);
-    Put32(&end, 0x07064b50), Put32(&end, 0), Put64(&end, at), Put32(&end, 1);
-  }
-  Put32(&end, 0x06054b50), Put16(&end, 0), Put16(&end, 0);
-  Put16(&end, zip64 ? 0xFFFF : count), Put16(&end, zip64 ? 0xFFFF : count);
-  Put32(&end, zip64 ? kMax32 : central.size()), Put32(&end, zip64 ? kMax32 : offset);
-  Put16(&end, 0);
-  file << central << end;
+  file << central << EndRecords(offset, items.size(), central.size());
   file.close();
   if (!file) {
     *error = "cannot write " + out + SystemReason();

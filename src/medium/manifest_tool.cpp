@@ -230,27 +230,30 @@ bool UpdateManifestEntries(const fs::path& disk, const std::string& program,
   return WriteAndBind(disk, program, manifest::Format(listed), &bytes, error);
 }
 
-void CheckManifest(const std::string& disk_text, const std::string& launcher, Report* r) {
-  const fs::path disk = manifest::PathOfUtf8(disk_text);
-  const std::string program = manifest::Utf8Of(manifest::PathOfUtf8(launcher).filename());
+namespace {
+
+// The manifest the launcher vouches for, read and parsed; false after reporting why there
+// is none to compare the medium with.
+bool ReadVouchedManifest(const fs::path& disk, const std::string& launcher,
+                         manifest::Manifest* listed, Report* r) {
   std::string bytes;
   std::optional<manifest::Sha256Digest> bound;
   std::string error;
   if (!ReadWholeFile(manifest::PathOfUtf8(launcher), &bytes, &error)) {
     r->Error("Manifest", error + ".");
-    return;
+    return false;
   }
   if (!ReadBoundDigest(bytes, &bound)) {
     r->Warn("Manifest",
             "The launcher has no place for a manifest (an older version): the "
             "medium's files are not verified when it runs.");
-    return;
+    return false;
   }
   if (!bound) {
     r->Info("Manifest",
             "The launcher carries no manifest: the medium's files are not verified "
             "when it runs (zorvex-medium build binds one into the launcher).");
-    return;
+    return false;
   }
   const fs::path manifest_path = disk / manifest::kManifestName;
   std::string text;
@@ -261,38 +264,50 @@ void CheckManifest(const std::string& disk_text, const std::string& launcher, Re
                              : manifest::Utf8Of(manifest_path) +
                                    " is missing: the launcher refuses to run anything from the "
                                    "medium.");
-    return;
+    return false;
   }
   if (manifest::Sha256Of(text) != *bound) {
     r->Error("Manifest", manifest::Utf8Of(manifest_path) + " was changed: its SHA-256 is " +
                              manifest::ToHex(manifest::Sha256Of(text)) +
                              ", where the launcher vouches for " + manifest::ToHex(*bound) + ".");
-    return;
+    return false;
   }
-  manifest::Manifest listed;
-  if (!manifest::Parse(text, &listed, &error)) {
+  if (!manifest::Parse(text, listed, &error)) {
     r->Error("Manifest", manifest::Utf8Of(manifest_path) + ": " + error + ".");
-    return;
+    return false;
   }
-  // The medium's directory: as far above the launcher's as the manifest reaches.
-  size_t up = 0;
-  for (const auto& [path, entry] : listed) {
-    size_t n = 0;
-    while (path.compare(3 * n, 3, "../") == 0) ++n;
-    up = std::max(up, n);
+  return true;
+}
+
+// How a file or link found differs from its entry; empty when it does not.
+std::string HowItDiffers(const manifest::Entry& want, const manifest::Entry& got) {
+  if (want.link != got.link) {
+    return want.link ? "a file, where the manifest lists a link"
+                     : "a link, where the manifest lists a file";
   }
-  fs::path root = disk;
-  for (size_t i = 0; i < up; ++i) root = root.parent_path();
-  manifest::Manifest found;
-  std::vector<std::string> unreadable;
-  const bool windows = program.size() > 4 && program.substr(program.size() - 4) == ".exe";
-  // The launcher, the manifest it vouches for, and a Linux launcher's OpenPGP signature,
-  // which covers them and so cannot be listed among them.
-  if (!ListMedium(root, disk, {disk / program, manifest_path, disk / (program + ".sig")}, windows,
-                  &found, &unreadable, &error)) {
-    r->Error("Manifest", error + ".");
-    return;
+  if (want.link) {
+    return want.target == got.target
+               ? ""
+               : "a link to " + got.target + ", where the manifest lists " + want.target;
   }
+  if (want.size != got.size) {
+    return std::to_string(got.size) + " bytes, where the manifest lists " +
+           std::to_string(want.size);
+  }
+  if (want.sha256 != got.sha256) {
+    return "SHA-256 " + manifest::ToHex(got.sha256) + ", where the manifest lists " +
+           manifest::ToHex(want.sha256);
+  }
+  if (want.directory_offset != got.directory_offset ||
+      want.directory_sha256 != got.directory_sha256) {
+    return "its central directory is not where, or not what, the manifest lists";
+  }
+  return "";
+}
+
+// Reports each difference between what the manifest lists and what the medium holds.
+void CompareWithMedium(const manifest::Manifest& listed, const manifest::Manifest& found,
+                       const std::vector<std::string>& unreadable, Report* r) {
   size_t differences = 0;
   for (const auto& [path, want] : listed) {
     auto have = found.find(path);
@@ -304,24 +319,7 @@ void CheckManifest(const std::string& disk_text, const std::string& launcher, Re
       ++differences;
       continue;
     }
-    const manifest::Entry& got = have->second;
-    std::string how;
-    if (want.link != got.link) {
-      how = want.link ? "a file, where the manifest lists a link"
-                      : "a link, where the manifest "
-                        "lists a file";
-    } else if (want.link && want.target != got.target) {
-      how = "a link to " + got.target + ", where the manifest lists " + want.target;
-    } else if (!want.link && want.size != got.size) {
-      how = std::to_string(got.size) + " bytes, where the manifest lists " +
-            std::to_string(want.size);
-    } else if (!want.link && want.sha256 != got.sha256) {
-      how = "SHA-256 " + manifest::ToHex(got.sha256) + ", where the manifest lists " +
-            manifest::ToHex(want.sha256);
-    } else if (!want.link && (want.directory_offset != got.directory_offset ||
-                              want.directory_sha256 != got.directory_sha256)) {
-      how = "its central directory is not where, or not what, the manifest lists";
-    }
+    const std::string how = HowItDiffers(want, have->second);
     if (!how.empty()) {
       r->Error("Manifest", path + " was changed: " + how + ".");
       ++differences;
@@ -340,6 +338,37 @@ void CheckManifest(const std::string& disk_text, const std::string& launcher, Re
                             " files and links the manifest lists is as listed, and nothing else "
                             "is on the medium.");
   }
+}
+
+}  // namespace
+
+void CheckManifest(const std::string& disk_text, const std::string& launcher, Report* r) {
+  const fs::path disk = manifest::PathOfUtf8(disk_text);
+  const std::string program = manifest::Utf8Of(manifest::PathOfUtf8(launcher).filename());
+  manifest::Manifest listed;
+  if (!ReadVouchedManifest(disk, launcher, &listed, r)) return;
+  // The medium's directory: as far above the launcher's as the manifest reaches.
+  size_t up = 0;
+  for (const auto& [path, entry] : listed) {
+    size_t n = 0;
+    while (path.compare(3 * n, 3, "../") == 0) ++n;
+    up = std::max(up, n);
+  }
+  fs::path root = disk;
+  for (size_t i = 0; i < up; ++i) root = root.parent_path();
+  manifest::Manifest found;
+  std::vector<std::string> unreadable;
+  std::string error;
+  const bool windows = program.size() > 4 && program.substr(program.size() - 4) == ".exe";
+  // The launcher, the manifest it vouches for, and a Linux launcher's OpenPGP signature,
+  // which covers them and so cannot be listed among them.
+  if (!ListMedium(root, disk,
+                  {disk / program, disk / manifest::kManifestName, disk / (program + ".sig")},
+                  windows, &found, &unreadable, &error)) {
+    r->Error("Manifest", error + ".");
+    return;
+  }
+  CompareWithMedium(listed, found, unreadable, r);
 }
 
 }  // namespace zorvex::medium

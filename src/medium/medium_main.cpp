@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -60,6 +61,69 @@ std::string SelfDir(const char* argv0) {
   return cut == std::string::npos ? "." : self.substr(0, cut);
 }
 
+// The build's options that take their value as it stands; false for any other.
+bool TakePlainValue(zorvex::medium::BuildOptions& o, const std::string& a, const std::string& v) {
+  const std::map<std::string, std::string*> plain = {
+      {"--out", &o.out},
+      {"--jmods", &o.jmods},
+      {"--launcher-dir", &o.launcher_dir},
+      {"--runtime", &o.runtime},
+      {"--jlink-modules", &o.jlink_modules},
+      {"--jdk", &o.jdk},
+      {"--prereqs", &o.prereqs},
+      {"--version", &o.version},
+      {"--sign-cert", &o.sign.cert},
+      {"--sign-key", &o.sign.key},
+      {"--sign-pkcs12", &o.sign.pkcs12},
+      {"--gpg-key", &o.sign.openpgp_key},
+      {"--sign-pkcs11-module", &o.sign.pkcs11_module},
+      {"--sign-pkcs11-engine", &o.sign.pkcs11_engine},
+      {"--sign-password-file", &o.sign.password_file},
+      {"--timestamp-url", &o.sign.timestamp_url}};
+  const std::map<std::string, std::vector<std::string>*> repeated = {
+      {"--installer-jar", &o.installer_jars}, {"--core-jar", &o.core_jars}, {"--set", &o.settings}};
+  if (auto it = plain.find(a); it != plain.end()) {
+    *it->second = v;
+  } else if (auto list = repeated.find(a); list != repeated.end()) {
+    list->second->push_back(v);
+  } else if (a == "--store") {
+    o.stored.insert(v);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// The build's options whose value is read: "" when taken, else the usage error.
+std::string TakeReadValue(zorvex::medium::BuildOptions& o, const std::string& a,
+                          const std::string& v) {
+  char* end = nullptr;
+  if (a == "--layout") {
+    if (v != "distribution" && v != "plain") return a + " " + v + ": unknown";
+    o.distribution = v == "distribution";
+  } else if (a == "--target") {
+    if (v != "linux" && v != "linux-arm64" && v != "windows") return a + " " + v + ": unknown";
+    o.windows = v == "windows";
+    o.arch = zorvex::medium::TargetArch(v);
+  } else if (a == "--timeout") {
+    long seconds = std::strtol(v.c_str(), &end, 10);
+    if (v.empty() || *end != '\0' || seconds < 1 || seconds > 86400)
+      return "--timeout SECONDS (1 to 86400)";
+    o.sign.timeout_seconds = static_cast<int>(seconds);
+  } else if (a == "--sign-time") {
+    long long seconds = std::strtoll(v.c_str(), &end, 10);
+    if (v.empty() || *end != '\0' || seconds < 0) return "--sign-time SECONDS since 1970";
+    o.sign.time = seconds;
+  } else if (a == "--component") {
+    size_t c1 = v.find(':'), c2 = c1 == std::string::npos ? c1 : v.find(':', c1 + 1);
+    if (c2 == std::string::npos) return "--component NAME:VERSION:DIR";
+    o.components.push_back({v.substr(0, c1), v.substr(c1 + 1, c2 - c1 - 1), v.substr(c2 + 1)});
+  } else {
+    return "unknown option " + a;
+  }
+  return "";
+}
+
 int BuildCommand(const std::vector<std::string>& args, const char* argv0,
                  const std::optional<std::string>& password) {
   zorvex::medium::BuildOptions o;
@@ -74,73 +138,9 @@ int BuildCommand(const std::vector<std::string>& args, const char* argv0,
     }
     if (i + 1 >= args.size()) return Usage(a + " needs a value");
     const std::string& v = args[++i];
-    if (a == "--out")
-      o.out = v;
-    else if (a == "--layout")
-      o.distribution = v == "distribution";
-    else if (a == "--target") {
-      o.windows = v == "windows";
-      o.arch = zorvex::medium::TargetArch(v);
-    } else if (a == "--jmods")
-      o.jmods = v;
-    else if (a == "--store")
-      o.stored.insert(v);
-    else if (a == "--launcher-dir")
-      o.launcher_dir = v;
-    else if (a == "--runtime")
-      o.runtime = v;
-    else if (a == "--jlink-modules")
-      o.jlink_modules = v;
-    else if (a == "--jdk")
-      o.jdk = v;
-    else if (a == "--installer-jar")
-      o.installer_jars.push_back(v);
-    else if (a == "--core-jar")
-      o.core_jars.push_back(v);
-    else if (a == "--set")
-      o.settings.push_back(v);
-    else if (a == "--prereqs")
-      o.prereqs = v;
-    else if (a == "--version")
-      o.version = v;
-    else if (a == "--sign-cert")
-      o.sign.cert = v;
-    else if (a == "--sign-key")
-      o.sign.key = v;
-    else if (a == "--sign-pkcs12")
-      o.sign.pkcs12 = v;
-    else if (a == "--gpg-key")
-      o.sign.openpgp_key = v;
-    else if (a == "--sign-pkcs11-module")
-      o.sign.pkcs11_module = v;
-    else if (a == "--sign-pkcs11-engine")
-      o.sign.pkcs11_engine = v;
-    else if (a == "--sign-password-file")
-      o.sign.password_file = v;
-    else if (a == "--timestamp-url")
-      o.sign.timestamp_url = v;
-    else if (a == "--timeout") {
-      char* end = nullptr;
-      long seconds = std::strtol(v.c_str(), &end, 10);
-      if (v.empty() || *end != '\0' || seconds < 1 || seconds > 86400)
-        return Usage("--timeout SECONDS (1 to 86400)");
-      o.sign.timeout_seconds = static_cast<int>(seconds);
-    } else if (a == "--sign-time") {
-      char* end = nullptr;
-      long long seconds = std::strtoll(v.c_str(), &end, 10);
-      if (v.empty() || *end != '\0' || seconds < 0) return Usage("--sign-time SECONDS since 1970");
-      o.sign.time = seconds;
-    } else if (a == "--component") {
-      size_t c1 = v.find(':'), c2 = c1 == std::string::npos ? c1 : v.find(':', c1 + 1);
-      if (c2 == std::string::npos) return Usage("--component NAME:VERSION:DIR");
-      o.components.push_back({v.substr(0, c1), v.substr(c1 + 1, c2 - c1 - 1), v.substr(c2 + 1)});
-    } else {
-      return Usage("unknown option " + a);
-    }
-    if ((a == "--layout" && v != "distribution" && v != "plain") ||
-        (a == "--target" && v != "linux" && v != "linux-arm64" && v != "windows")) {
-      return Usage(a + " " + v + ": unknown");
-    }
+    if (TakePlainValue(o, a, v)) continue;
+    const std::string usage = TakeReadValue(o, a, v);
+    if (!usage.empty()) return Usage(usage);
   }
   return zorvex::medium::Build(o);
 }

@@ -219,6 +219,26 @@ void LeaveNoPassphraseBehind(const std::string& listing, bool started_agent) {
   }
 }
 
+// Whether the detached signature of `file` verifies with gpgv and the public part of the
+// key alone; else false with *output saying what gpgv said.
+bool VerifiesWithGpgv(const SignOptions& o, const std::string& file, const std::string& signature,
+                      std::string* output) {
+  const fs::path dir = host::PrivateDirectory();
+  const std::string keyring = (dir / "key.gpg").string();
+  std::string out;
+  const bool good =
+      !dir.empty() &&
+      RunCaptured({"gpg", "--batch", "--yes", "--output", keyring, "--export", o.openpgp_key}, &out,
+                  o.timeout_seconds) == 0 &&
+      RunCaptured({"gpgv", "--status-fd", "1", "--keyring", keyring, signature, file}, &out,
+                  o.timeout_seconds) == 0 &&
+      out.find("[GNUPG:] GOODSIG ") != std::string::npos;
+  if (!good) *output = "the signature made does not verify with gpgv:\n" + out;
+  std::error_code ec;
+  if (!dir.empty()) fs::remove_all(dir, ec);
+  return good;
+}
+
 }  // namespace
 
 bool SignWithOpenPgp(const SignOptions& o, const std::string& file, std::string* error) {
@@ -263,24 +283,7 @@ bool SignWithOpenPgp(const SignOptions& o, const std::string& file, std::string*
   if (pipe >= 0) host::ClosePipe(pipe);
   // What the build made must verify, as users will verify it: with gpgv and the key's
   // public part alone.
-  if (status == 0) {
-    const fs::path dir = host::PrivateDirectory();
-    const std::string keyring = (dir / "key.gpg").string();
-    std::string out;
-    status =
-        !dir.empty() &&
-                RunCaptured(
-                    {"gpg", "--batch", "--yes", "--output", keyring, "--export", o.openpgp_key},
-                    &out, o.timeout_seconds) == 0 &&
-                RunCaptured({"gpgv", "--status-fd", "1", "--keyring", keyring, signature, file},
-                            &out, o.timeout_seconds) == 0 &&
-                out.find("[GNUPG:] GOODSIG ") != std::string::npos
-            ? 0
-            : 1;
-    if (status != 0) output = "the signature made does not verify with gpgv:\n" + out;
-    std::error_code ec;
-    if (!dir.empty()) fs::remove_all(dir, ec);
-  }
+  if (status == 0 && !VerifiesWithGpgv(o, file, signature, &output)) status = 1;
   if (status == 0) return true;
   std::error_code ec;
   fs::remove(manifest::PathOfUtf8(signature), ec);

@@ -2,8 +2,10 @@
 // and prints both commands' CPU time (user + system of the finished children, from the
 // kernel's accounting) and wall time per run with the ratio A/B of the round; at the end
 // the median ratio and the peak resident memory of each. Runs are alternated round by
-// round, so a machine whose speed drifts slows both sides alike.
-//   bench_pair [--rounds N] [--runs N] [--quiet] 'COMMAND A' 'COMMAND B'
+// round, so a machine whose speed drifts slows both sides alike. With --after, a command
+// run after each timed run and not counted (removing what the run made, so that neither
+// side runs on a fuller disk than the other, and the disk does not fill).
+//   bench_pair [--rounds N] [--runs N] [--after 'COMMAND'] 'COMMAND A' 'COMMAND B'
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -53,19 +55,20 @@ Sample RunOnce(const std::string& command, bool show) {
 double Seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; }
 
 // One measured batch: the children's CPU time is the growth of RUSAGE_CHILDREN, which
-// counts every descendant that was waited for.
-Sample Batch(const std::string& command, int runs) {
-  rusage before{}, after{};
-  getrusage(RUSAGE_CHILDREN, &before);
+// counts every descendant that was waited for; `after` runs outside the count.
+Sample Batch(const std::string& command, int runs, const std::string& after_each) {
   Sample total;
   for (int i = 0; i < runs; ++i) {
+    rusage before{}, after{};
+    getrusage(RUSAGE_CHILDREN, &before);
     Sample s = RunOnce(command, false);
+    getrusage(RUSAGE_CHILDREN, &after);
+    total.cpu += Seconds(after.ru_utime) - Seconds(before.ru_utime) + Seconds(after.ru_stime) -
+                 Seconds(before.ru_stime);
     total.wall += s.wall;
     total.status = std::max(total.status, s.status);
+    if (!after_each.empty()) RunOnce(after_each, false);
   }
-  getrusage(RUSAGE_CHILDREN, &after);
-  total.cpu = Seconds(after.ru_utime) - Seconds(before.ru_utime) + Seconds(after.ru_stime) -
-              Seconds(before.ru_stime);
   total.cpu /= runs;
   total.wall /= runs;
   return total;
@@ -96,31 +99,38 @@ double Median(std::vector<double> v) {
 
 int main(int argc, char** argv) {
   int rounds = 5, runs = 10;
+  std::string after_each;
   std::vector<std::string> commands;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--rounds") == 0 && i + 1 < argc) {
       rounds = std::atoi(argv[++i]);
     } else if (std::strcmp(argv[i], "--runs") == 0 && i + 1 < argc) {
       runs = std::atoi(argv[++i]);
+    } else if (std::strcmp(argv[i], "--after") == 0 && i + 1 < argc) {
+      after_each = argv[++i];
     } else {
       commands.push_back(argv[i]);
     }
   }
   if (commands.size() != 2 || rounds < 1 || runs < 1) {
-    std::fprintf(stderr, "usage: bench_pair [--rounds N] [--runs N] 'COMMAND A' 'COMMAND B'\n");
+    std::fprintf(stderr,
+                 "usage: bench_pair [--rounds N] [--runs N] [--after 'COMMAND'] 'COMMAND A' "
+                 "'COMMAND B'\n");
     return 2;
   }
   std::printf("A: %s\nB: %s\n%d rounds of %d runs each, A then B; times per run\n",
               commands[0].c_str(), commands[1].c_str(), rounds, runs);
-  RunOnce(commands[0], false);  // warm the caches
-  RunOnce(commands[1], false);
+  for (const std::string& command : commands) {  // warm the caches
+    RunOnce(command, false);
+    if (!after_each.empty()) RunOnce(after_each, false);
+  }
   std::printf("%-6s %12s %12s %9s %12s %12s %9s\n", "round", "A cpu ms", "B cpu ms", "cpu A/B",
               "A wall ms", "B wall ms", "wall A/B");
   std::vector<double> cpu_ratios, wall_ratios, cpu_extra;
   int worst_status = 0;
   for (int r = 1; r <= rounds; ++r) {
-    Sample a = Batch(commands[0], runs);
-    Sample b = Batch(commands[1], runs);
+    Sample a = Batch(commands[0], runs, after_each);
+    Sample b = Batch(commands[1], runs, after_each);
     worst_status = std::max({worst_status, a.status, b.status});
     double cpu_ratio = b.cpu > 0 ? a.cpu / b.cpu : 0;
     double wall_ratio = b.wall > 0 ? a.wall / b.wall : 0;
@@ -130,10 +140,14 @@ int main(int argc, char** argv) {
     std::printf("%-6d %12.3f %12.3f %9.3f %12.3f %12.3f %9.3f\n", r, a.cpu * 1e3, b.cpu * 1e3,
                 cpu_ratio, a.wall * 1e3, b.wall * 1e3, wall_ratio);
   }
-  std::printf("median cpu A/B %.3f, wall A/B %.3f, cpu A-B %.3f ms per run\n",
-              Median(cpu_ratios), Median(wall_ratios), Median(cpu_extra) * 1e3);
+  std::printf("median cpu A/B %.3f, wall A/B %.3f, cpu A-B %.3f ms per run\n", Median(cpu_ratios),
+              Median(wall_ratios), Median(cpu_extra) * 1e3);
+  const long peak_a = PeakKb(commands[0]);
+  if (!after_each.empty()) RunOnce(after_each, false);
+  const long peak_b = PeakKb(commands[1]);
+  if (!after_each.empty()) RunOnce(after_each, false);
   std::printf("peak memory (largest single process, the shell included): A %ld KiB, B %ld KiB\n",
-              PeakKb(commands[0]), PeakKb(commands[1]));
+              peak_a, peak_b);
   if (worst_status != 0) std::printf("note: a run ended with status %d\n", worst_status);
   return 0;
 }

@@ -17,6 +17,7 @@
 #include "config/param_file.h"
 #include "launcher/java_command.h"
 #include "medium/bom.h"
+#include "medium/jar_writer.h"
 #include "medium/manifest_tool.h"
 #include "medium/medium.h"
 #include "medium/report.h"
@@ -116,6 +117,30 @@ class HeadSink : public unzip::Sink {
   std::string head;
 };
 
+// The stored files of the jars in `dir` whose data does not begin at a multiple of
+// kStoredAlignment, as "jar: entry"; and how many stored files there are.
+std::vector<std::string> UnalignedStoredFiles(const std::string& dir, size_t* stored) {
+  std::vector<std::string> unaligned;
+  for (const bootstrap::JarListing& jar : bootstrap::ListJars(dir)) {
+    std::string error;
+    std::unique_ptr<unzip::MappedArchive> archive =
+        unzip::MapArchive(paths::JoinPath(dir, jar.name), &error);
+    if (!archive) continue;
+    for (unzip::Entry entry : jar.entries) {
+      if (entry.method != 0 || entry.IsDirectory() || entry.IsSymlink() ||
+          entry.uncompressed_size == 0) {
+        continue;
+      }
+      ++*stored;
+      if (!unzip::LocateData(archive->data(), archive->size(), &entry, &error) ||
+          entry.data_offset % kStoredAlignment != 0) {
+        unaligned.push_back(jar.name + ": " + entry.name);
+      }
+    }
+  }
+  return unaligned;
+}
+
 // The architecture of the program `name` packed in one of the jars in `dir`; kUnknown
 // when no jar holds it or it cannot be read.
 Arch PackedProgramArch(const std::string& dir, const std::string& name) {
@@ -152,6 +177,7 @@ class Checker {
   std::map<std::string, std::string> ReportEntries(const bootstrap::ComponentPlan& plan,
                                                    std::set<std::string>* staged);
   void CheckStep(const char* name, const std::string& dir, std::set<std::string>* staged);
+  void CheckAlignment();
   void CheckPlain();
   std::string ChooseComponent(const std::string& name, const std::string& version);
   void CheckRuntimeJars(const std::string& dir, bool development_kit);
@@ -166,6 +192,7 @@ class Checker {
   const CheckOptions& o_;
   Report& r_;
   std::string dir_, launcher_, param_file_, text_, root_, jre_home_;
+  std::set<std::string> unpacked_;  // the component directories a bootstrap unpacks
   config::Settings st_;
   bool distribution_ = false;
   Arch arch_ = Arch::kUnknown;  // the launcher's
@@ -488,11 +515,12 @@ std::map<std::string, std::string> Checker::ReportEntries(const bootstrap::Compo
       case bootstrap::ComponentRole::kPatch:
         named[c.name] = bootstrap::ComponentDir(root_, c.name, c.version);
         break;
-      case bootstrap::ComponentRole::kOther:
-        for (const std::string& n : JarEntries(ChooseComponent(c.name, c.version), nullptr)) {
-          staged->insert(n);
-        }
+      case bootstrap::ComponentRole::kOther: {
+        const std::string dir = ChooseComponent(c.name, c.version);
+        unpacked_.insert(dir);
+        for (const std::string& n : JarEntries(dir, nullptr)) staged->insert(n);
         break;
+      }
     }
   }
   return named;
@@ -514,7 +542,26 @@ void Checker::CheckStep(const char* name, const std::string& dir, std::set<std::
               std::string(name) + ": " + std::to_string(jars.size()) + " jar(s) in " + from + ".");
     }
   }
+  unpacked_.insert(from);
   for (const std::string& n : JarEntries(from, nullptr)) staged->insert(n);
+}
+
+// A stored component is unpacked by copying its files' bytes; where they begin at a
+// multiple of kStoredAlignment, a file system that shares blocks (XFS, Btrfs, ReFS) gives
+// the staged files the jar's blocks instead of copies. A jar stored without that
+// alignment (made by another tool, or by an older zorvex-medium) still works.
+void Checker::CheckAlignment() {
+  for (const std::string& dir : unpacked_) {
+    size_t stored = 0;
+    const std::vector<std::string> unaligned = UnalignedStoredFiles(dir, &stored);
+    if (unaligned.empty()) continue;
+    r_.Warn("Components", std::to_string(unaligned.size()) + " of the " + std::to_string(stored) +
+                              " stored files in " + dir + " do not begin at a multiple of " +
+                              std::to_string(kStoredAlignment) + " bytes (" + unaligned[0] +
+                              (unaligned.size() > 1 ? ", ..." : "") +
+                              "): staging copies them where the file system could share "
+                              "them; zorvex-medium build aligns them.");
+  }
 }
 
 // Reports the plan a bootstrap of the medium carries out, as the staging driver makes it.
@@ -542,6 +589,7 @@ void Checker::CheckComponents() {
         development_kit = true;
       }
     }
+    unpacked_.insert(jre);
     CheckRuntimeJars(jre, development_kit);
   }
   if (plan.installer)
@@ -554,6 +602,7 @@ void Checker::CheckComponents() {
     CheckStep(bootstrap::kZpatch, all ? st_.zpatch_location : named[bootstrap::kZpatch], &staged);
   }
   CheckClassPath(staged);
+  CheckAlignment();
 }
 
 void Checker::CheckPlain() {

@@ -21,6 +21,11 @@ constexpr uint16_t kDosDate = (20 << 9) | (1 << 5) | 1;
 constexpr uint16_t kDosTime = 0;
 constexpr uint16_t kMadeByUnix = (3 << 8) | 45;
 constexpr uint32_t kMax32 = 0xFFFFFFFF;
+// The extra field that pads a local header so that its entry's data begins where the
+// writer wants it: the data stream alignment record of the ZIP format's registry (its ID,
+// its size, the alignment asked for, then zeros). Readers skip it as any unknown field.
+constexpr uint16_t kAlignmentField = 0xa11e;
+constexpr size_t kAlignmentFieldHead = 6;
 
 struct Item {
   std::string name;   // in the jar
@@ -103,13 +108,24 @@ bool PackItem(const Item& item, bool store, Packed* p, std::string* error) {
   return true;
 }
 
-std::string LocalHeader(const Item& item, const Packed& p) {
+// The item's local header at `offset`. A stored file's data begins at a multiple of
+// kStoredAlignment: a file system that shares blocks between files (XFS, Btrfs, ReFS) can
+// then give the unpacked file the archive's blocks instead of copies of them.
+std::string LocalHeader(const Item& item, const Packed& p, uint64_t offset) {
+  std::string extra;
+  if (p.method == 0 && item.link.empty() && !p.bytes.empty()) {
+    const uint64_t data = offset + 30 + item.name.size() + kAlignmentFieldHead;
+    const size_t pad =
+        static_cast<size_t>((kStoredAlignment - data % kStoredAlignment) % kStoredAlignment);
+    Put16(&extra, kAlignmentField), Put16(&extra, 2 + pad), Put16(&extra, kStoredAlignment);
+    extra.append(pad, '\0');
+  }
   std::string local;
   Put32(&local, 0x04034b50), Put16(&local, 20), Put16(&local, 0x0800), Put16(&local, p.method);
   Put16(&local, kDosTime), Put16(&local, kDosDate), Put32(&local, p.crc);
   Put32(&local, p.bytes.size()), Put32(&local, p.size);
-  Put16(&local, item.name.size()), Put16(&local, 0);
-  return local + item.name;
+  Put16(&local, item.name.size()), Put16(&local, extra.size());
+  return local + item.name + extra;
 }
 
 // The item's central directory record, its local header at `offset`.
@@ -160,7 +176,7 @@ bool WriteItems(const std::vector<Item>& items, const std::string& out, bool sto
   for (const Item& item : items) {
     Packed packed;
     if (!PackItem(item, store, &packed, error)) return false;
-    const std::string local = LocalHeader(item, packed);
+    const std::string local = LocalHeader(item, packed, offset);
     file << local << packed.bytes;
     AddCentralRecord(item, packed, offset, &central);
     offset += local.size() + packed.bytes.size();

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the shipped programs a second time from the same commit in another directory and
 # compares their bytes with those of build/native and build/windows: setup, unzip,
-# zorvex-medium, their .exe twins and the catalogues. Exit status 1 when any differs.
+# zorvex-medium, their .exe twins, the debug files kept beside setup and unzip, and the
+# catalogues. Exit status 1 when any differs.
 #   scripts/check-reproducible.sh   (after the two presets were built)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -25,8 +26,10 @@ for preset in native windows; do
 done
 status=0
 for preset in native windows; do
-  ext=""; [ "$preset" = windows ] && ext=.exe
-  for file in "setup$ext" "unzip$ext" "zorvex-medium$ext" $(cd "build/$preset" && ls resource/cons*.nls); do
+  ext=""; debug=(setup.debug unzip.debug)
+  [ "$preset" = windows ] && ext=.exe && debug=()
+  for file in "setup$ext" "unzip$ext" "zorvex-medium$ext" ${debug[@]+"${debug[@]}"} \
+      $(cd "build/$preset" && ls resource/cons*.nls); do
     a=$(sha256sum "build/$preset/$file" | cut -d' ' -f1)
     b=$(sha256sum "$copy/build/$preset/$file" | cut -d' ' -f1)
     if [ "$a" = "$b" ]; then

@@ -22,8 +22,8 @@ class GuardTest : public testing::PlatformTest {
     files_.AddFile("C:\\dl\\M\\Disk1\\zorparam.ini", kParam);
     files_.AddFile("C:\\dl\\M\\stage\\C\\a.jar", "jar");
     Manifest m;
-    m["zorparam.ini"] = {false, kParam.size(), Sha256Of(kParam), "", {}, {}};
-    m["../stage/C/a.jar"] = {false, 3, Sha256Of(std::string("jar")), "", {}, {}};
+    m["zorparam.ini"] = {false, kParam.size(), Sha256Of(kParam), "", {}, {}, {}};
+    m["../stage/C/a.jar"] = {false, 3, Sha256Of(std::string("jar")), "", {}, {}, {}};
     text_ = Format(m);
     files_.AddFile("C:\\dl\\M\\Disk1\\zormanifest.txt", text_);
   }
@@ -115,7 +115,7 @@ TEST_F(GuardTest, ChecksWhatItListsAndRefusesTheRest) {
 TEST_F(GuardTest, TheSideEndsAtTheDrivesRoot) {
   files_.AddFile("D:\\Disk1\\zorparam.ini", kParam);
   Manifest m;
-  m["zorparam.ini"] = {false, kParam.size(), Sha256Of(kParam), "", {}, {}};
+  m["zorparam.ini"] = {false, kParam.size(), Sha256Of(kParam), "", {}, {}, {}};
   const std::string text = Format(m);
   files_.AddFile("D:\\Disk1\\zormanifest.txt", text);
   Refusal error;

@@ -2,6 +2,7 @@
 
 #include <fstream>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace zorvex::manifest {
@@ -75,21 +76,29 @@ Sha256Digest Sha256Of(const void* data, size_t size) {
   return hash.Final();
 }
 
-bool HashFile(const std::filesystem::path& path, uint64_t* size, Sha256Digest* digest) {
+bool HashFile(const std::filesystem::path& path, uint64_t* size, Sha256Digest* digest,
+              std::vector<Sha256Digest>* chunks) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
-  Sha256 hash;
+  Sha256 hash, piece;
   // Left uninitialised: a medium's many small files do not each pay for clearing 1 MiB.
-  constexpr size_t kChunk = 1 << 20;
-  const auto buffer = std::make_unique_for_overwrite<char[]>(kChunk);
+  constexpr size_t kRead = 1 << 20;
+  static_assert(kChunkBytes % kRead == 0);
+  const auto buffer = std::make_unique_for_overwrite<char[]>(kRead);
   *size = 0;
+  if (chunks != nullptr) chunks->clear();
   while (in) {
-    in.read(buffer.get(), static_cast<std::streamsize>(kChunk));
+    in.read(buffer.get(), static_cast<std::streamsize>(kRead));
     size_t n = static_cast<size_t>(in.gcount());
     hash.Update(buffer.get(), n);
+    if (chunks != nullptr && n > 0) {
+      piece.Update(buffer.get(), n);
+      if ((*size + n) % kChunkBytes == 0) chunks->push_back(piece.Final());
+    }
     *size += n;
   }
   *digest = hash.Final();
+  if (chunks != nullptr && *size % kChunkBytes != 0) chunks->push_back(piece.Final());
   return in.eof();
 }
 
@@ -98,6 +107,17 @@ namespace {
 bool IsNumber(const std::string& text) {
   return !text.empty() && text.size() <= 19 &&
          text.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// "chunks=<sha256 hex>,..." of a large archive.
+bool ParseChunks(const std::string& field, Entry* e) {
+  for (size_t at = 7; at <= field.size(); at += 65) {
+    Sha256Digest d;
+    if (!FromHex(field.substr(at, 64), &d)) return false;
+    e->chunks.push_back(d);
+    if (at + 64 < field.size() && field[at + 64] != ',') return false;
+  }
+  return !e->chunks.empty();
 }
 
 // "<offset>:<sha256 hex>" of an archive's central directory.
@@ -119,6 +139,9 @@ std::string Format(const Manifest& manifest) {
       text += ToHex(e.sha256) + "\t" + std::to_string(e.size) + "\t" + path;
       if (e.directory_offset) {
         text += "\t" + std::to_string(*e.directory_offset) + ":" + ToHex(e.directory_sha256);
+      }
+      for (size_t i = 0; i < e.chunks.size(); ++i) {
+        text += (i == 0 ? "\tchunks=" : ",") + ToHex(e.chunks[i]);
       }
       text += "\n";
     }
@@ -149,9 +172,14 @@ bool Parse(const std::string& text, Manifest* manifest, std::string* error) {
     }
     std::vector<std::string> f = SplitTabs(line);
     Entry e;
-    bool ok = (f.size() == 3 || (f.size() == 4 && f[0] != "link")) && IsManifestPath(f[2]) &&
+    bool ok = (f.size() == 3 || (f.size() <= 5 && f[0] != "link")) && IsManifestPath(f[2]) &&
               f[2].find('\r') == std::string::npos;
-    if (ok && f.size() == 4) ok = ParseDirectory(f[3], &e);
+    // The optional fields: the central directory, then the piece digests, each once.
+    for (size_t i = 3; ok && i < f.size(); ++i) {
+      const bool chunks = f[i].rfind("chunks=", 0) == 0;
+      ok = chunks ? e.chunks.empty() && ParseChunks(f[i], &e)
+                  : i == 3 && !e.directory_offset && ParseDirectory(f[i], &e);
+    }
     if (ok && f[0] == "link") {
       e.link = true;
       e.target = f[1];
@@ -162,10 +190,12 @@ bool Parse(const std::string& text, Manifest* manifest, std::string* error) {
            size.find_first_not_of("0123456789") == std::string::npos;
       if (ok) e.size = std::stoull(size);
       if (ok && e.directory_offset) ok = *e.directory_offset <= e.size;
+      if (ok && !e.chunks.empty()) ok = e.chunks.size() == ChunkCount(e.size);
     }
     if (!ok) {
       *error = where +
-               " is no \"SHA-256 TAB size TAB path [TAB offset:SHA-256]\" or \"link TAB target "
+               " is no \"SHA-256 TAB size TAB path [TAB offset:SHA-256] [TAB chunks=SHA-256,...]\" "
+               "or \"link TAB target "
                "TAB path\"";
       return false;
     }

@@ -11,6 +11,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "manifest/sha256.h"
 
@@ -18,6 +19,12 @@ namespace zorvex::manifest {
 
 inline constexpr char kManifestName[] = "zormanifest.txt";
 inline constexpr char kManifestHeader[] = "zorvex medium manifest 1";
+
+// A large archive is listed with the SHA-256 of each piece of this many bytes (the last
+// piece holds the rest), so that its reader can check the pieces on several cores at once
+// instead of hashing the whole on one. From kChunkedFrom bytes on.
+inline constexpr uint64_t kChunkBytes = 4u << 20;
+inline constexpr uint64_t kChunkedFrom = 2 * kChunkBytes;
 
 struct Entry {
   bool link = false;
@@ -29,7 +36,12 @@ struct Entry {
   // without the whole archive. Absent for anything else.
   std::optional<uint64_t> directory_offset;
   Sha256Digest directory_sha256 = {};
+  // A large archive's piece digests (see kChunkBytes), in order; none for anything else.
+  std::vector<Sha256Digest> chunks;
 };
+
+// How many pieces of kChunkBytes a file of `size` bytes has.
+inline uint64_t ChunkCount(uint64_t size) { return (size + kChunkBytes - 1) / kChunkBytes; }
 
 // Keyed by the path as written: "/"-separated, relative to the launcher's directory, a
 // run of ".." first where the file lies beside it (../stage/Components/...).
@@ -38,6 +50,7 @@ using Manifest = std::map<std::string, Entry>;
 // The text: the header line, then one line per entry in path order,
 //   <sha256 hex> TAB <size> TAB <path>      a file
 //   ... TAB <offset>:<sha256 hex>          an archive, with its central directory
+//   ... TAB chunks=<sha256 hex>,...         and a large archive's piece digests
 //   link TAB <target> TAB <path>           a link
 // Paths and targets hold no tab, line feed or carriage return.
 std::string Format(const Manifest& manifest);
@@ -45,9 +58,11 @@ std::string Format(const Manifest& manifest);
 // word, and a word that cannot be read vouches for nothing.
 bool Parse(const std::string& text, Manifest* manifest, std::string* error);
 
-// The size and SHA-256 of a file, read in pieces (runtimes hold files of many megabytes).
-// False when it cannot be read to its end.
-bool HashFile(const std::filesystem::path& path, uint64_t* size, Sha256Digest* digest);
+// The size and SHA-256 of a file, read in pieces (runtimes hold files of many megabytes);
+// with `chunks`, also the digest of each piece of kChunkBytes. False when it cannot be read
+// to its end.
+bool HashFile(const std::filesystem::path& path, uint64_t* size, Sha256Digest* digest,
+              std::vector<Sha256Digest>* chunks = nullptr);
 
 // The digest bound into this program, or nullopt when its slot was never filled (a
 // launcher straight from the build, whose medium's files are not verified).

@@ -8,13 +8,22 @@ namespace zorvex::manifest {
 namespace {
 
 const std::string kHash(64, 'a');
+Sha256Digest kHashOf() { return Sha256Of(std::string("1")); }
 
 TEST(ManifestTest, ReadsBackWhatItWrites) {
   Manifest m;
-  m["zorparam.ini"] = {false, 643, Sha256Of(std::string("x")), "", {}, {}};
+  m["zorparam.ini"] = {false, 643, Sha256Of(std::string("x")), "", {}, {}, {}};
   m["../stage/Components/a b/1/DataFiles/a b.jar"] = {
-      false, 700, Sha256Of(std::string()), "", 650, Sha256Of(std::string("directory"))};
-  m["jre/lib/link"] = {true, 0, {}, "../bin/java", {}, {}};
+      false, 700, Sha256Of(std::string()), "", 650, Sha256Of(std::string("directory")), {}};
+  // A large archive, listed with the digest of each of its three pieces.
+  m["big.jar"] = {false,
+                  kChunkBytes * 2 + 1,
+                  Sha256Of(std::string("b")),
+                  "",
+                  9,
+                  kHashOf(),
+                  {kHashOf(), Sha256Of(std::string("2")), Sha256Of(std::string("3"))}};
+  m["jre/lib/link"] = {true, 0, {}, "../bin/java", {}, {}, {}};
   Manifest back;
   std::string error;
   ASSERT_TRUE(Parse(Format(m), &back, &error)) << error;
@@ -26,6 +35,7 @@ TEST(ManifestTest, ReadsBackWhatItWrites) {
     EXPECT_EQ(back[path].target, e.target) << path;
     EXPECT_EQ(back[path].directory_offset, e.directory_offset) << path;
     EXPECT_EQ(back[path].directory_sha256, e.directory_sha256) << path;
+    EXPECT_EQ(back[path].chunks, e.chunks) << path;
   }
   // The digest of the empty string, as every SHA-256 gives it.
   EXPECT_EQ(ToHex(Sha256Of(std::string())),
@@ -56,6 +66,16 @@ TEST(ManifestTest, RefusesWhatItCannotRead) {
       {"a link with a directory", head + "link\tb\ta\t0:" + kHash + "\n"},
       {"link without target", head + "link\t\ta\n"},
       {"listed twice", head + kHash + "\t1\ta\n" + kHash + "\t2\ta\n"},
+      // Piece digests must be as many as the size has pieces of 4 MiB, given once.
+      {"more pieces than the size has",
+       head + kHash + "\t1\ta\tchunks=" + kHash + "," + kHash + "\n"},
+      {"fewer pieces than the size has",
+       head + kHash + "\t" + std::to_string(kChunkBytes + 1) + "\ta\tchunks=" + kHash + "\n"},
+      {"pieces given twice", head + kHash + "\t1\ta\tchunks=" + kHash + "\tchunks=" + kHash + "\n"},
+      {"pieces before the directory",
+       head + kHash + "\t1\ta\tchunks=" + kHash + "\t0:" + kHash + "\n"},
+      {"a piece digest cut short", head + kHash + "\t1\ta\tchunks=" + kHash.substr(1) + "\n"},
+      {"pieces of a link", head + "link\tb\ta\tchunks=" + kHash + "\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);

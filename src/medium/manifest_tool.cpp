@@ -32,6 +32,10 @@ std::string ManifestPath(const fs::path& file, const fs::path& disk) {
   return manifest::GenericUtf8Of(file.lexically_relative(disk));
 }
 
+bool IsJar(const std::string& path) {
+  return path.size() > 4 && path.compare(path.size() - 4, 4, ".jar") == 0;
+}
+
 // An archive's central directory, where it begins and its SHA-256 to the end: the launcher
 // reads and checks just that much to plan its staging. Nothing for a file that is no
 // archive (a jar of a plain medium may be anything). False when the file cannot be read.
@@ -83,9 +87,9 @@ bool ListMedium(const fs::path& root, const fs::path& disk, const std::set<fs::p
     } else if (!e.is_regular_file(ec)) {
       *error = e.path().string() + " is neither a file, a directory nor a link";
       return false;
-    } else if (!manifest::HashFile(e.path(), &entry.size, &entry.sha256) ||
-               (path.size() > 4 && path.compare(path.size() - 4, 4, ".jar") == 0 &&
-                !ListDirectoryOf(e.path(), &entry))) {
+    } else if (!manifest::HashFile(e.path(), &entry.size, &entry.sha256,
+                                   IsJar(path) ? &entry.chunks : nullptr) ||
+               (IsJar(path) && !ListDirectoryOf(e.path(), &entry))) {
       if (unreadable == nullptr) {
         *error = "cannot read " + e.path().string() + SystemReason();
         return false;
@@ -93,6 +97,8 @@ bool ListMedium(const fs::path& root, const fs::path& disk, const std::set<fs::p
       unreadable->push_back(path);
       continue;
     }
+    // Only a large archive's reader checks it piece by piece.
+    if (entry.size < manifest::kChunkedFrom) entry.chunks.clear();
     (*listed)[path] = entry;
   }
   if (ec) {
@@ -301,6 +307,11 @@ std::string HowItDiffers(const manifest::Entry& want, const manifest::Entry& got
   if (want.directory_offset != got.directory_offset ||
       want.directory_sha256 != got.directory_sha256) {
     return "its central directory is not where, or not what, the manifest lists";
+  }
+  // Piece digests that are not those of the bytes the whole digest vouches for would let
+  // a reader that checks the pieces take other bytes.
+  if (!want.chunks.empty() && want.chunks != got.chunks) {
+    return "the digests of its pieces are not those the manifest lists";
   }
   return "";
 }

@@ -1,5 +1,6 @@
 // The medium's unzip: unpacks the jar archives of a component the way the launcher runs
 // it (unzip -qqqo DIR/"*.jar" -d DEST), and serves as a small unzip of its own.
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <string>
@@ -27,21 +28,39 @@ constexpr char kUsage[] =
     "  -d DIR  unpack into DIR, made when missing\n"
     "  -h  this help\n"
     "  --sha256 NAME:SIZE:SHA256  (repeatable) every archive must be one of these, as\n"
-    "      listed: each is read and checked before anything is unpacked (status 12 if not)\n";
+    "      listed: each is read and checked before anything is unpacked (status 12 if not)\n"
+    "  --chunks NAME:SHA256,...  (repeatable) the SHA-256 of each 4 MiB piece of a listed\n"
+    "      archive, checked on two threads instead of the whole digest\n";
 
 // An archive as a medium's manifest lists it.
 struct Listed {
   std::string name;
   uint64_t size = 0;
   manifest::Sha256Digest sha256 = {};
+  std::vector<manifest::Sha256Digest> chunks;  // of each manifest::kChunkBytes, when given
 };
 
 struct CommandLine {
   Options options;
   std::vector<std::string> archives;
   std::vector<Listed> listed;
+  std::map<std::string, std::vector<manifest::Sha256Digest>> chunks;  // by archive name
   bool help = false;
 };
+
+// "NAME:SHA256,SHA256,...".
+bool ParseChunks(const std::string& text, CommandLine* cl) {
+  const size_t colon = text.rfind(':');
+  if (colon == std::string::npos || colon == 0) return false;
+  std::vector<manifest::Sha256Digest>& chunks = cl->chunks[text.substr(0, colon)];
+  for (size_t at = colon + 1; at <= text.size(); at += 65) {
+    manifest::Sha256Digest d;
+    if (!manifest::FromHex(text.substr(at, 64), &d)) return false;
+    chunks.push_back(d);
+    if (at + 64 < text.size() && text[at + 64] != ',') return false;
+  }
+  return true;
+}
 
 bool ParseListed(const std::string& text, Listed* listed) {
   size_t last = text.rfind(':');
@@ -61,6 +80,13 @@ bool ParseListed(const std::string& text, Listed* listed) {
 bool Parse(const std::vector<std::string>& args, CommandLine* cl, std::string* error) {
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
+    if (arg == "--chunks") {
+      if (i + 1 >= args.size() || !ParseChunks(args[++i], cl)) {
+        *error = "--chunks needs NAME:SHA256,...";
+        return false;
+      }
+      continue;
+    }
     if (arg == "--sha256") {
       Listed listed;
       if (i + 1 >= args.size() || !ParseListed(args[++i], &listed)) {
@@ -111,6 +137,38 @@ bool Parse(const std::vector<std::string>& args, CommandLine* cl, std::string* e
   return true;
 }
 
+// How the archive's bytes differ from what the manifest lists, or empty when they do not:
+// its whole digest, hashed on one thread, or each piece's, hashed on two (the caller
+// unpacks the same bytes meanwhile).
+std::string WhatDiffers(const uint8_t* data, uint64_t size, const Listed& listed) {
+  if (listed.chunks.empty()) {
+    const manifest::Sha256Digest digest = manifest::Sha256Of(data, size);
+    return digest == listed.sha256 ? ""
+                                   : "SHA-256 " + manifest::ToHex(digest) + ", where it lists " +
+                                         manifest::ToHex(listed.sha256);
+  }
+  const size_t count = listed.chunks.size();
+  std::vector<manifest::Sha256Digest> got(count);
+  auto hash = [&](size_t first) {
+    for (size_t i = first; i < count; i += 2) {
+      const uint64_t from = i * manifest::kChunkBytes;
+      got[i] = manifest::Sha256Of(data + from, std::min(manifest::kChunkBytes, size - from));
+    }
+  };
+  std::thread other(hash, 1);
+  hash(0);
+  other.join();
+  for (size_t i = 0; i < count; ++i) {
+    if (got[i] == listed.chunks[i]) continue;
+    const uint64_t from = i * manifest::kChunkBytes;
+    const uint64_t to = std::min(from + manifest::kChunkBytes, size);
+    return "piece " + std::to_string(i + 1) + " of " + std::to_string(count) + ", bytes " +
+           std::to_string(from) + " to " + std::to_string(to - 1) + ": SHA-256 " +
+           manifest::ToHex(got[i]) + ", where it lists " + manifest::ToHex(listed.chunks[i]);
+  }
+  return "";
+}
+
 // The launcher's way for a verified medium: the archives the wildcard finds must be
 // exactly those listed. Each is read into the program's own memory and unpacked from
 // there while another thread hashes the same bytes, so that checking costs little time:
@@ -155,8 +213,14 @@ int ProcessListed(const std::vector<std::string>& paths, const CommandLine& cl) 
                std::to_string(listed.size) + "): nothing is unpacked.\n");
       return kNotTheMediums;
     }
-    manifest::Sha256Digest digest;
-    std::thread hashing([&] { digest = manifest::Sha256Of(archive->data(), archive->size()); });
+    if (!listed.chunks.empty() && listed.chunks.size() != manifest::ChunkCount(listed.size)) {
+      PrintErr("unzip:  the piece digests given for " + listed.name + " (" +
+               std::to_string(listed.chunks.size()) + ") do not fit its " +
+               std::to_string(listed.size) + " bytes: nothing is unpacked.\n");
+      return kNotTheMediums;
+    }
+    std::string differs;
+    std::thread hashing([&] { differs = WhatDiffers(archive->data(), archive->size(), listed); });
     int code = ProcessArchiveData(path, *archive, cl.options);
     hashing.join();
     if (!archive->Unchanged()) {
@@ -165,9 +229,8 @@ int ProcessListed(const std::vector<std::string>& paths, const CommandLine& cl) 
                "to be used.\n");
       return kNotTheMediums;
     }
-    if (digest != listed.sha256) {
-      PrintErr("unzip:  " + path + " is not the archive the medium's manifest lists (SHA-256 " +
-               manifest::ToHex(digest) + ", where it lists " + manifest::ToHex(listed.sha256) +
+    if (!differs.empty()) {
+      PrintErr("unzip:  " + path + " is not the archive the medium's manifest lists (" + differs +
                "): what was unpacked of it is not to be used.\n");
       return kNotTheMediums;
     }
@@ -183,6 +246,17 @@ int Main(const std::vector<std::string>& args) {
   std::string error;
   if (!Parse(args, &cl, &error)) {
     PrintErr("unzip:  " + error + "\n" + kUsage);
+    return kBadOptions;
+  }
+  for (Listed& l : cl.listed) {
+    auto chunks = cl.chunks.find(l.name);
+    if (chunks == cl.chunks.end()) continue;
+    l.chunks = std::move(chunks->second);
+    cl.chunks.erase(chunks);
+  }
+  if (!cl.chunks.empty()) {
+    PrintErr("unzip:  --chunks names " + cl.chunks.begin()->first + ", which no --sha256 lists\n" +
+             kUsage);
     return kBadOptions;
   }
   if (cl.help || cl.archives.empty()) {

@@ -218,6 +218,42 @@ TEST_F(UnzipTest, WildcardAsTheLauncherGivesIt) {
   }
 }
 
+// A large archive listed with the digests of its 4 MiB pieces is checked piece by piece
+// (on two threads): a changed byte is refused naming its piece, and digests that do not
+// fit the archive's size are refused before anything is unpacked.
+TEST_F(UnzipTest, PiecesOfALargeArchiveAreCheckedEach) {
+  const std::string dir = root_ + "/jars";
+  fs::create_directories(dir);
+  ASSERT_EQ(Shell("head -c 9M /dev/urandom > " + Q(root_ + "/big.dat") + " && cd " + Q(root_) +
+                  " && zip -q0 jars/big.jar big.dat && sha256sum jars/big.jar > sum && " +
+                  "split -b 4194304 jars/big.jar piece. && sha256sum piece.* > pieces"),
+            0);
+  std::string sum, pieces, piece, name;
+  std::ifstream(root_ + "/sum") >> sum;
+  for (std::ifstream in(root_ + "/pieces"); in >> piece >> name;) {
+    pieces += (pieces.empty() ? "" : ",") + piece;
+  }
+  ASSERT_EQ(pieces.size(), 3 * 65 - 1u);
+  const std::string size = std::to_string(fs::file_size(dir + "/big.jar"));
+  auto run = [&](const std::string& chunks) {
+    fs::remove_all(root_ + "/out");
+    return Shell(Q(kNative) + " -qqqo " + Q(dir) + "/\"*.jar\" -d " + Q(root_ + "/out") +
+                 " --sha256 big.jar:" + size + ":" + sum + " --chunks big.jar:" + chunks + " 2>" +
+                 Q(root_ + "/err"));
+  };
+  EXPECT_EQ(run(pieces), 0) << Slurp(root_ + "/err");
+  EXPECT_EQ(run(pieces.substr(0, 2 * 65 - 1)), 12);  // two digests for three pieces
+  EXPECT_NE(Slurp(root_ + "/err").find("(2) do not fit its"), std::string::npos);
+  EXPECT_FALSE(fs::exists(root_ + "/out/big.dat"));
+  // One byte of the second piece changed in place, the size kept.
+  ASSERT_EQ(Shell("printf x | dd of=" + Q(dir + "/big.jar") +
+                  " bs=1 seek=5000000 conv=notrunc status=none"),
+            0);
+  EXPECT_EQ(run(pieces), 12);
+  EXPECT_NE(Slurp(root_ + "/err").find("piece 2 of 3, bytes 4194304 to 8388607"), std::string::npos)
+      << Slurp(root_ + "/err");
+}
+
 // A listed archive is unpacked from a mapping only while the system keeps writers away:
 // one who opens it for writing meanwhile (which breaks the unzip's lease) spoils the check,
 // and the unzip says so with status 12 even though the bytes it hashed were the listed ones.

@@ -9,6 +9,8 @@
 # interleaved round by round, each run's copies removed (untimed) before the next; then the
 # space one staging adds to the file system (df after sync) and the launcher's own CPU
 # time on a verified staging. Everything made is removed at the end.
+# BENCH_BUILD_DIR names another build whose tool, launcher and unzip make the medium (an
+# earlier version's, for figures before and after).
 #   sudo bench/zero_copy.sh [ROUNDS]          (xfsprogs and btrfs-progs installed)
 #   BENCH_DIR=DIR bench/zero_copy.sh [ROUNDS]
 set -euo pipefail
@@ -24,7 +26,8 @@ cleanup() {
   rm -rf "$medium"
 }
 trap cleanup EXIT
-bash scripts/make-demo-medium.sh build/native "$medium/m" >/dev/null
+build=$(realpath "${BENCH_BUILD_DIR:-build/native}")
+bash scripts/make-demo-medium.sh "$build" "$medium/m" >/dev/null
 
 places=()
 if [ -n "${BENCH_DIR:-}" ]; then

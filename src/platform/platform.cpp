@@ -63,6 +63,24 @@ bool TreeWriter::Matches(const Expected& expected, uint64_t size,
   return false;
 }
 
+bool TreeWriter::CheckAndCommit(safetree::TreeFile* out, int64_t mtime, const Expected* expected,
+                                std::string* mismatch) {
+  if (expected != nullptr) {
+    std::vector<uint8_t> buffer(1 << 18);
+    manifest::Sha256 hash;
+    uint64_t size = 0;
+    for (size_t got = 0;; size += got) {
+      if (!out->ReadBack(size, buffer.data(), buffer.size(), &got)) return false;
+      if (got == 0) break;
+      hash.Update(buffer.data(), got);
+    }
+    if (!Matches(*expected, size, hash.Final(), mismatch)) return false;
+  }
+  bool exists = false;
+  std::string error;
+  return out->Commit(mtime, true, &exists, &error);
+}
+
 bool TreeWriter::CopyInto(const ReadSome& read, safetree::TreeFile* out, int64_t mtime,
                           const Expected* expected, std::string* mismatch) {
   std::vector<uint8_t> buffer(1 << 18);

@@ -208,6 +208,11 @@ class TreeWriter {
   using ReadSome = std::function<bool(uint8_t* buffer, size_t size, size_t* done)>;
   static bool CopyInto(const ReadSome& read, safetree::TreeFile* out, int64_t mtime,
                        const Expected* expected, std::string* mismatch);
+  // The same for a copy the system made into `out` (a clone where the file system shares
+  // blocks): with `expected`, the bytes `out` now holds are read back and checked; `out`
+  // is named only when they are those.
+  static bool CheckAndCommit(safetree::TreeFile* out, int64_t mtime, const Expected* expected,
+                             std::string* mismatch);
 };
 
 // A started child process.

@@ -70,6 +70,13 @@ class TreeFile : public Sink {
   virtual bool DiskFull() const = 0;
   // The system's text of why the last Write failed ("Input/output error").
   virtual std::string WriteError() const = 0;
+  // Reads back up to `size` bytes of what the file holds at `offset` (*got 0 at its end):
+  // a copy the system made (CopyFrom) is checked from the copy itself, which no one else
+  // can change, not from its source. False where the file cannot be read back.
+  virtual bool ReadBack(uint64_t offset, uint8_t* data, size_t size, size_t* got) {
+    (void)offset, (void)data, (void)size, (void)got;
+    return false;
+  }
 };
 
 // The root directory and what goes below it. Paths below it (`rel`) are UTF-8 names

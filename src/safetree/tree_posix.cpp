@@ -213,6 +213,13 @@ class PosixFile : public TreeFile {
     }
     return CopyResult::kDone;
   }
+  bool ReadBack(uint64_t offset, uint8_t* data, size_t size, size_t* got) override {
+    ssize_t n;
+    while ((n = ::pread(fd_, data, size, static_cast<off_t>(offset))) < 0 && errno == EINTR) {
+    }
+    *got = n > 0 ? static_cast<size_t>(n) : 0;
+    return n >= 0;
+  }
   bool Commit(int64_t mtime, bool replace, bool* exists, std::string* error) override {
     timespec times[2] = {{static_cast<time_t>(mtime), 0}, {static_cast<time_t>(mtime), 0}};
     bool ok = MakeOwnersAlone(fd_, mode_, false) && ::futimens(fd_, times) == 0;
@@ -423,15 +430,15 @@ class PosixTree : public Tree {
     std::string temp;
     int fd = -1;
     if (CanPublishOpenFiles() && tmpfile_works_) {
-      fd = ::openat(parent->get(), ".", O_WRONLY | O_TMPFILE | O_CLOEXEC, wanted);
+      fd = ::openat(parent->get(), ".", O_RDWR | O_TMPFILE | O_CLOEXEC, wanted);
       if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
         tmpfile_works_ = false;
       }
     }
     if (fd < 0) {
       temp = TemporaryName();
-      fd = ::openat(parent->get(), temp.c_str(),
-                    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, wanted);
+      fd = ::openat(parent->get(), temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                    wanted);
     }
     if (fd < 0) {
       *error = "cannot create " + Full(rel) + ": " + std::strerror(errno);

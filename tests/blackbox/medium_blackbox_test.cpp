@@ -1266,6 +1266,14 @@ TEST_P(MediumToolTest, VerifiedMediumRefusesWhatItDoesNotList) {
       << r.out;
   EXPECT_EQ(medium_.JavaRuns().size(), runs);
   fs::remove(staged + "/jre/lib/planted.properties");
+  // A listed file changed is refused by the copy, which checks the bytes it staged (the
+  // system's copy, a clone where the file system shares blocks, read back).
+  flip(staged + "/jre/release");
+  r = medium_.Run({"-silent", "-noconsole"});
+  EXPECT_EQ(r.status, 255) << r.out << r.err;
+  EXPECT_NE(r.out.find("release is not the file its manifest lists"), std::string::npos) << r.out;
+  EXPECT_EQ(medium_.JavaRuns().size(), runs);
+  flip(staged + "/jre/release");
   r = medium_.Run({"-silent", "-noconsole"});
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(medium_.JavaRuns().size(), runs + 1);

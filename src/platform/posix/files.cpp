@@ -94,16 +94,28 @@ class PosixTreeWriter : public TreeWriter {
     std::string error;
     std::unique_ptr<safetree::TreeFile> out;
     if (ok) out = out_->NewFile(rel, (st.st_mode & S_IXUSR) != 0, &error);
-    ok = ok && out != nullptr &&
-         CopyInto(
-             [in](uint8_t* buffer, size_t size, size_t* done) {
-               ssize_t n;
-               while ((n = ::read(in, buffer, size)) < 0 && errno == EINTR) {
-               }
-               *done = n > 0 ? static_cast<size_t>(n) : 0;
-               return n >= 0;
-             },
-             out.get(), st.st_mtime, expected, mismatch);
+    // The system copies first: where the file system shares blocks (XFS, Btrfs) the copy
+    // is a clone that costs no space, and a verified copy is then checked from the clone,
+    // which no one else can change. Where it cannot copy between the two, the bytes pass
+    // through here and are checked on the way.
+    const safetree::CopyResult system_copy =
+        ok && out != nullptr ? out->CopyFrom(in, 0, static_cast<uint64_t>(st.st_size))
+                             : safetree::CopyResult::kFailed;
+    if (system_copy == safetree::CopyResult::kDone) {
+      ok = CheckAndCommit(out.get(), st.st_mtime, expected, mismatch);
+    } else if (system_copy != safetree::CopyResult::kUnsupported) {
+      ok = false;
+    } else {
+      ok = CopyInto(
+          [in](uint8_t* buffer, size_t size, size_t* done) {
+            ssize_t n;
+            while ((n = ::read(in, buffer, size)) < 0 && errno == EINTR) {
+            }
+            *done = n > 0 ? static_cast<size_t>(n) : 0;
+            return n >= 0;
+          },
+          out.get(), st.st_mtime, expected, mismatch);
+    }
     ::close(in);
     return ok;
   }

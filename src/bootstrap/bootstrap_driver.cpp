@@ -745,11 +745,8 @@ bool UnzipJars(const std::string& source, const std::string& destination,
     // A large archive's piece digests let the unzip check it on both cores. Past what a
     // command line holds comfortably, the whole digest alone is checked.
     if (entry->chunks.empty() || entry->chunks.size() > kMaxChunksOnTheCommandLine) continue;
-    std::string chunks;
-    for (const manifest::Sha256Digest& d : entry->chunks) {
-      chunks += (chunks.empty() ? "" : ",") + manifest::ToHex(d);
-    }
-    command += "--chunks " + platform::QuoteAlways(name + ":" + chunks) + " ";
+    command += "--chunks " +
+               platform::QuoteAlways(name + ":" + manifest::FormatDigestList(entry->chunks)) + " ";
   }
   // Nothing unchecked is unpacked: with no jar listed there, the unzip is not run at all,
   // and the step fails as when it finds no archive.

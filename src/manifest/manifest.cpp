@@ -2,7 +2,6 @@
 
 #include <fstream>
 #include <memory>
-#include <utility>
 #include <vector>
 
 namespace zorvex::manifest {
@@ -76,6 +75,23 @@ Sha256Digest Sha256Of(const void* data, size_t size) {
   return hash.Final();
 }
 
+std::string FormatDigestList(const std::vector<Sha256Digest>& digests) {
+  std::string text;
+  for (const Sha256Digest& d : digests) text += (text.empty() ? "" : ",") + ToHex(d);
+  return text;
+}
+
+bool ParseDigestList(const std::string& text, std::vector<Sha256Digest>* digests) {
+  digests->clear();
+  for (size_t at = 0; at <= text.size(); at += 65) {
+    Sha256Digest d;
+    if (!FromHex(text.substr(at, 64), &d)) return false;
+    digests->push_back(d);
+    if (at + 64 < text.size() && text[at + 64] != ',') return false;
+  }
+  return true;
+}
+
 bool HashFile(const std::filesystem::path& path, uint64_t* size, Sha256Digest* digest,
               std::vector<Sha256Digest>* chunks) {
   std::ifstream in(path, std::ios::binary);
@@ -109,17 +125,6 @@ bool IsNumber(const std::string& text) {
          text.find_first_not_of("0123456789") == std::string::npos;
 }
 
-// "chunks=<sha256 hex>,..." of a large archive.
-bool ParseChunks(const std::string& field, Entry* e) {
-  for (size_t at = 7; at <= field.size(); at += 65) {
-    Sha256Digest d;
-    if (!FromHex(field.substr(at, 64), &d)) return false;
-    e->chunks.push_back(d);
-    if (at + 64 < field.size() && field[at + 64] != ',') return false;
-  }
-  return !e->chunks.empty();
-}
-
 // "<offset>:<sha256 hex>" of an archive's central directory.
 bool ParseDirectory(const std::string& field, Entry* e) {
   const size_t colon = field.find(':');
@@ -140,9 +145,7 @@ std::string Format(const Manifest& manifest) {
       if (e.directory_offset) {
         text += "\t" + std::to_string(*e.directory_offset) + ":" + ToHex(e.directory_sha256);
       }
-      for (size_t i = 0; i < e.chunks.size(); ++i) {
-        text += (i == 0 ? "\tchunks=" : ",") + ToHex(e.chunks[i]);
-      }
+      if (!e.chunks.empty()) text += "\tchunks=" + FormatDigestList(e.chunks);
       text += "\n";
     }
   }
@@ -177,7 +180,7 @@ bool Parse(const std::string& text, Manifest* manifest, std::string* error) {
     // The optional fields: the central directory, then the piece digests, each once.
     for (size_t i = 3; ok && i < f.size(); ++i) {
       const bool chunks = f[i].rfind("chunks=", 0) == 0;
-      ok = chunks ? e.chunks.empty() && ParseChunks(f[i], &e)
+      ok = chunks ? e.chunks.empty() && ParseDigestList(f[i].substr(7), &e.chunks)
                   : i == 3 && !e.directory_offset && ParseDirectory(f[i], &e);
     }
     if (ok && f[0] == "link") {

@@ -40,6 +40,11 @@ struct Entry {
   std::vector<Sha256Digest> chunks;
 };
 
+// Piece digests as the manifest and the unzip's command line write them: hex, joined by
+// ",". Parsing gives false for anything else (an empty list included).
+std::string FormatDigestList(const std::vector<Sha256Digest>& digests);
+bool ParseDigestList(const std::string& text, std::vector<Sha256Digest>* digests);
+
 // How many pieces of kChunkBytes a file of `size` bytes has.
 inline uint64_t ChunkCount(uint64_t size) { return (size + kChunkBytes - 1) / kChunkBytes; }
 

@@ -51,15 +51,8 @@ struct CommandLine {
 // "NAME:SHA256,SHA256,...".
 bool ParseChunks(const std::string& text, CommandLine* cl) {
   const size_t colon = text.rfind(':');
-  if (colon == std::string::npos || colon == 0) return false;
-  std::vector<manifest::Sha256Digest>& chunks = cl->chunks[text.substr(0, colon)];
-  for (size_t at = colon + 1; at <= text.size(); at += 65) {
-    manifest::Sha256Digest d;
-    if (!manifest::FromHex(text.substr(at, 64), &d)) return false;
-    chunks.push_back(d);
-    if (at + 64 < text.size() && text[at + 64] != ',') return false;
-  }
-  return true;
+  return colon != std::string::npos && colon > 0 &&
+         manifest::ParseDigestList(text.substr(colon + 1), &cl->chunks[text.substr(0, colon)]);
 }
 
 bool ParseListed(const std::string& text, Listed* listed) {

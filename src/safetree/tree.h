@@ -21,6 +21,10 @@
 
 namespace zorvex::safetree {
 
+// An open file of the system's: a descriptor on POSIX, a HANDLE on Windows.
+using SystemFile = intptr_t;
+constexpr SystemFile kNoSystemFile = -1;
+
 // How a copy made by the system ended.
 enum class CopyResult {
   kDone,
@@ -35,10 +39,12 @@ class Sink {
   virtual ~Sink() = default;
   // Takes the next bytes. False when they cannot be written (the disk is full, say).
   virtual bool Write(const uint8_t* data, size_t size) = 0;
-  // Takes the next `size` bytes from the open file `fd` at `offset`, copied by the system
-  // without passing through this program, where it can copy between the two files.
-  virtual CopyResult CopyFrom(int fd, uint64_t offset, uint64_t size) {
-    (void)fd, (void)offset, (void)size;
+  // Takes the next `size` bytes from the open file `file` at `offset`, copied by the
+  // system without passing through this program, where it can copy between the two files.
+  // kDone with *copied: all of them, or the first bytes the file system shares whole
+  // blocks of (Windows); the rest are the caller's to Write.
+  virtual CopyResult CopyFrom(SystemFile file, uint64_t offset, uint64_t size, uint64_t* copied) {
+    (void)file, (void)offset, (void)size, (void)copied;
     return CopyResult::kUnsupported;
   }
 };

@@ -189,7 +189,10 @@ class PosixFile : public TreeFile {
     }
     return true;
   }
-  CopyResult CopyFrom(int fd, uint64_t offset, uint64_t size) override {
+  CopyResult CopyFrom(SystemFile file, uint64_t offset, uint64_t size,
+                      uint64_t* copied_bytes) override {
+    const int fd = static_cast<int>(file);
+    *copied_bytes = size;
     off_t from = static_cast<off_t>(offset);
     bool copied = false;
     while (size > 0) {

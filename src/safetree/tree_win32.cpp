@@ -7,6 +7,7 @@
 #include "safetree/win32_text.h"
 // After windows.h, which they build on.
 #include <sddl.h>
+#include <winioctl.h>
 #include <winternl.h>
 
 #include <algorithm>
@@ -259,10 +260,38 @@ void MakeEntryWritable(HANDLE dir, const std::wstring& name) {
   }
 }
 
+// Block cloning (ReFS: a Dev Drive, Windows Server): the file system shares whole clusters
+// of one file with another on the same volume. Neither name is in the headers the build
+// has; the values are the system's.
+constexpr DWORD kSupportsBlockRefcounting = 0x08000000;  // FILE_SUPPORTS_BLOCK_REFCOUNTING
+constexpr DWORD kDuplicateExtentsToFile =                // FSCTL_DUPLICATE_EXTENTS_TO_FILE
+    CTL_CODE(FILE_DEVICE_FILE_SYSTEM, 209, METHOD_BUFFERED, FILE_WRITE_DATA);
+struct DuplicateExtents {
+  HANDLE source;
+  LARGE_INTEGER source_offset;
+  LARGE_INTEGER target_offset;
+  LARGE_INTEGER count;
+};
+// Regions shared begin and end on a cluster boundary: 4 KiB, the smaller of ReFS's two
+// cluster sizes and the alignment of a medium's stored files. On 64 KiB clusters the
+// system refuses, and the bytes are written.
+constexpr uint64_t kCloneUnit = 4096;
+// A clone covers less than 4 GiB.
+constexpr uint64_t kMaxClone = uint64_t{1} << 30;
+
+bool VolumeSharesBlocks(HANDLE h) {
+  DWORD flags = 0;
+  return GetVolumeInformationByHandleW(h, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) &&
+         (flags & kSupportsBlockRefcounting) != 0;
+}
+
 class Win32File : public TreeFile {
  public:
-  Win32File(std::shared_ptr<Handle> dir, Handle h, std::wstring final)
-      : dir_(std::move(dir)), h_(std::move(h)), final_(std::move(final)) {}
+  Win32File(std::shared_ptr<Handle> dir, Handle h, std::wstring final, bool shares_blocks)
+      : dir_(std::move(dir)),
+        h_(std::move(h)),
+        final_(std::move(final)),
+        shares_blocks_(shares_blocks) {}
   ~Win32File() override {
     if (!committed_ && h_.valid()) {
       FILE_DISPOSITION_INFO gone{TRUE};
@@ -282,8 +311,50 @@ class Win32File : public TreeFile {
       }
       data += done;
       size -= done;
+      written_ += done;
     }
     return true;
+  }
+  // Shares the whole clusters of the region with the source where the volume can (the
+  // file's end is moved first: a clone reaches no further than the file); the rest, and
+  // everything on another volume or file system, is the caller's to write.
+  CopyResult CopyFrom(SystemFile file, uint64_t offset, uint64_t size, uint64_t* copied) override {
+    const uint64_t whole = std::min(size - size % kCloneUnit, kMaxClone);
+    if (!shares_blocks_ || whole == 0 || offset % kCloneUnit != 0 || written_ % kCloneUnit != 0) {
+      return CopyResult::kUnsupported;
+    }
+    FILE_END_OF_FILE_INFO end;
+    end.EndOfFile.QuadPart = static_cast<LONGLONG>(written_ + whole);
+    DuplicateExtents region;
+    region.source = reinterpret_cast<HANDLE>(file);
+    region.source_offset.QuadPart = static_cast<LONGLONG>(offset);
+    region.target_offset.QuadPart = static_cast<LONGLONG>(written_);
+    region.count.QuadPart = static_cast<LONGLONG>(whole);
+    DWORD returned = 0;
+    LARGE_INTEGER next;
+    next.QuadPart = end.EndOfFile.QuadPart;
+    if (!SetFileInformationByHandle(h_.get(), FileEndOfFileInfo, &end, sizeof end)) {
+      return CopyResult::kUnsupported;
+    }
+    if (!DeviceIoControl(h_.get(), kDuplicateExtentsToFile, &region, sizeof region, nullptr, 0,
+                         &returned, nullptr) ||
+        !SetFilePointerEx(h_.get(), next, nullptr, FILE_BEGIN)) {
+      // Not this pair of files (another volume, 64 KiB clusters, integrity streams on one
+      // of them): the file is as it was, and the bytes are written.
+      end.EndOfFile.QuadPart = static_cast<LONGLONG>(written_);
+      LARGE_INTEGER back;
+      back.QuadPart = end.EndOfFile.QuadPart;
+      if (!SetFileInformationByHandle(h_.get(), FileEndOfFileInfo, &end, sizeof end) ||
+          !SetFilePointerEx(h_.get(), back, nullptr, FILE_BEGIN)) {
+        write_error_ = GetLastError();
+        return CopyResult::kFailed;
+      }
+      shares_blocks_ = false;
+      return CopyResult::kUnsupported;
+    }
+    written_ += whole;
+    *copied = whole;
+    return CopyResult::kDone;
   }
   // Named through its own handle, in the directory it was made in: a directory swapped
   // meanwhile changes nothing.
@@ -306,6 +377,8 @@ class Win32File : public TreeFile {
   std::shared_ptr<Handle> dir_;
   Handle h_;
   std::wstring final_;
+  bool shares_blocks_;
+  uint64_t written_ = 0;
   bool committed_ = false;
   bool disk_full_ = false;
   DWORD write_error_ = 0;
@@ -314,7 +387,11 @@ class Win32File : public TreeFile {
 class Win32Tree : public Tree {
  public:
   Win32Tree(std::string shown, std::wstring root, Handle handle, bool held = false)
-      : shown_(std::move(shown)), root_(std::move(root)), handle_(std::move(handle)), held_(held) {}
+      : shown_(std::move(shown)),
+        root_(std::move(root)),
+        handle_(std::move(handle)),
+        held_(held),
+        shares_blocks_(VolumeSharesBlocks(handle_.get())) {}
 
   bool MakeOneDirectory(const std::string& rel, std::string* error) override {
     Handle parent = OpenDirectory(ParentOf(rel));
@@ -349,7 +426,7 @@ class Win32Tree : public Tree {
       *error = "cannot create " + DisplayPath(rel) + ": " + ErrorText(GetLastError());
       return nullptr;
     }
-    return std::make_unique<Win32File>(parent, std::move(h), WideFrom(LeafOf(rel)));
+    return std::make_unique<Win32File>(parent, std::move(h), WideFrom(LeafOf(rel)), shares_blocks_);
   }
 
   // Making a link needs a privilege an installer cannot count on: the link becomes a file
@@ -556,6 +633,7 @@ class Win32Tree : public Tree {
   std::wstring root_;
   Handle handle_;
   bool held_;
+  const bool shares_blocks_;  // asked once: the unpacking threads make files at once
 };
 
 }  // namespace

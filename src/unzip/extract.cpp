@@ -54,13 +54,13 @@ class Run {
   int status() const { return status_; }
   const uint8_t* data() const { return data_; }
   size_t size() const { return size_; }
-  int descriptor() const { return descriptor_; }
+  safetree::SystemFile descriptor() const { return descriptor_; }
   const Options& options() const { return options_; }
 
  private:
   const uint8_t* data_;
   size_t size_;
-  int descriptor_;
+  safetree::SystemFile descriptor_;
   const Options& options_;
   std::mutex mutex_;
   int status_ = kOk;

@@ -23,17 +23,23 @@ constexpr size_t kChunk = 4u << 20;
 // the data, and is not allowed to set the size of a buffer.
 constexpr uint64_t kMaxRatio = 1032;
 
-// Stored data: copied by the system from the archive's descriptor where it can (the bytes
+// Stored data: copied by the system from the archive's file where it can (the bytes
 // never pass through this program; the CRC is then read from the pages the copy has just
-// brought into memory), else written from the mapping.
-DataResult CopyStored(const uint8_t* in, const Entry& e, Sink* sink, uint32_t* crc, int fd) {
+// brought into memory), else written from the mapping. Where the system copies only the
+// whole blocks it shares, the rest of the part is written.
+DataResult CopyStored(const uint8_t* in, const Entry& e, Sink* sink, uint32_t* crc,
+                      safetree::SystemFile file) {
   if (e.compressed_size != e.uncompressed_size) return DataResult::kBadData;
-  bool by_system = fd >= 0;
+  bool by_system = file != safetree::kNoSystemFile;
   for (uint64_t done = 0; done < e.compressed_size;) {
     size_t n = static_cast<size_t>(std::min<uint64_t>(kChunk, e.compressed_size - done));
+    uint64_t copied = 0;
     if (by_system) {
-      switch (sink->CopyFrom(fd, e.data_offset + done, n)) {
+      switch (sink->CopyFrom(file, e.data_offset + done, n, &copied)) {
         case CopyResult::kDone:
+          if (copied < n && !sink->Write(in + done + copied, n - copied)) {
+            return DataResult::kWriteFailed;
+          }
           break;
         case CopyResult::kUnsupported:  // the rest is written from the mapping
           by_system = false;
@@ -86,7 +92,7 @@ DataResult InflateStreaming(const uint8_t* in, const Entry& e, Sink* sink, uint3
 }
 
 DataResult UnpackData(const uint8_t* archive, const Entry& e, Sink* sink, uint32_t* actual_crc,
-                      int archive_fd) {
+                      safetree::SystemFile archive_file) {
   const uint8_t* in = archive + e.data_offset;
   *actual_crc = 0;
   DataResult r;
@@ -94,7 +100,7 @@ DataResult UnpackData(const uint8_t* archive, const Entry& e, Sink* sink, uint32
   if (e.Encrypted() || (e.method != kStored && e.method != kDeflated)) {
     return DataResult::kUnsupported;
   } else if (e.method == kStored) {
-    r = CopyStored(in, e, sink, actual_crc, archive_fd);
+    r = CopyStored(in, e, sink, actual_crc, archive_file);
   } else if (e.uncompressed_size > e.compressed_size * kMaxRatio + 1024) {
     return DataResult::kBadData;
   } else {

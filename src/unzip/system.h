@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "safetree/tree.h"
+
 namespace zorvex::unzip {
 
 // An archive mapped into memory, read-only.
@@ -19,9 +21,10 @@ class MappedArchive {
   // False when the bytes may have changed since the archive was opened (see
   // MapUnchangeableArchive); memory of the program's own never changes.
   virtual bool Unchanged() const { return true; }
-  // An open descriptor of the file whose bytes data() shows, for copies the system makes
-  // from it; -1 when the bytes are the program's own (read, not mapped).
-  virtual int Descriptor() const { return -1; }
+  // The open file whose bytes data() shows, for copies the system makes from it;
+  // kNoSystemFile where the bytes are the program's own and the file may have changed
+  // since they were read.
+  virtual safetree::SystemFile Descriptor() const { return safetree::kNoSystemFile; }
 };
 
 // Null with *error set when the file cannot be opened or is no regular file.

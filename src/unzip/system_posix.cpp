@@ -32,7 +32,10 @@ class PosixMapped : public MappedArchive {
     return map_ != nullptr ? static_cast<const uint8_t*>(map_) : &kEmpty;
   }
   size_t size() const override { return size_; }
-  int Descriptor() const override { return fd_; }
+  safetree::SystemFile Descriptor() const override { return fd_; }
+
+ protected:
+  int fd() const { return fd_; }
 
  private:
   int fd_;
@@ -97,9 +100,9 @@ namespace {
 class LeasedMapped : public PosixMapped {
  public:
   using PosixMapped::PosixMapped;
-  ~LeasedMapped() override { ::fcntl(Descriptor(), F_SETLEASE, F_UNLCK); }
+  ~LeasedMapped() override { ::fcntl(fd(), F_SETLEASE, F_UNLCK); }
   // A lease being broken reads as F_UNLCK: someone has asked to write.
-  bool Unchanged() const override { return ::fcntl(Descriptor(), F_GETLEASE) == F_RDLCK; }
+  bool Unchanged() const override { return ::fcntl(fd(), F_GETLEASE) == F_RDLCK; }
 };
 
 // File systems whose every writer goes through this kernel, so that a lease sees them:

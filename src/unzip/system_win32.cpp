@@ -31,6 +31,10 @@ class Win32Mapped : public MappedArchive {
     return view_ != nullptr ? static_cast<const uint8_t*>(view_) : &kEmpty;
   }
   size_t size() const override { return size_; }
+  // Open with others' reading alone shared: nobody writes to the file while it is.
+  safetree::SystemFile Descriptor() const override {
+    return reinterpret_cast<safetree::SystemFile>(file_);
+  }
 
  private:
   HANDLE file_;
@@ -109,11 +113,32 @@ HANDLE OpenRegular(const std::string& path, LARGE_INTEGER* size, std::string* er
 
 }  // namespace
 
+namespace {
+
+// The archive read into the program's own memory from a file that stays open, with
+// others' reading alone shared: what the file holds stays what was read, so that the
+// system may copy (share blocks) from it.
+class HeldArchive : public OwnedArchive {
+ public:
+  HeldArchive(HANDLE file, size_t size) : OwnedArchive(size), file_(file) {}
+  ~HeldArchive() override { CloseHandle(file_); }
+  HeldArchive(const HeldArchive&) = delete;
+  HeldArchive& operator=(const HeldArchive&) = delete;
+  safetree::SystemFile Descriptor() const override {
+    return reinterpret_cast<safetree::SystemFile>(file_);
+  }
+
+ private:
+  HANDLE file_;
+};
+
+}  // namespace
+
 std::unique_ptr<MappedArchive> ReadArchive(const std::string& path, std::string* error) {
   LARGE_INTEGER size;
   HANDLE file = OpenRegular(path, &size, error);
   if (file == INVALID_HANDLE_VALUE) return nullptr;
-  auto archive = std::make_unique<OwnedArchive>(static_cast<size_t>(size.QuadPart));
+  auto archive = std::make_unique<HeldArchive>(file, static_cast<size_t>(size.QuadPart));
   constexpr size_t kPiece = 1 << 20;  // ReadFile takes at most 4 GiB at a time
   size_t done = 0;
   while (done < archive->size()) {
@@ -121,13 +146,11 @@ std::unique_ptr<MappedArchive> ReadArchive(const std::string& path, std::string*
     DWORD want = static_cast<DWORD>(std::min(kPiece, archive->size() - done));
     if (!::ReadFile(file, archive->bytes() + done, want, &n, nullptr)) {
       *error = ErrorText(GetLastError());
-      CloseHandle(file);
       return nullptr;
     }
     if (n == 0) break;
     done += n;
   }
-  CloseHandle(file);
   archive->Shrink(done);
   return archive;
 }

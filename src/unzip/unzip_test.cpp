@@ -140,7 +140,7 @@ TEST(ZipArchiveTest, DamagedArchivesAreRefusedWithTheirStatus) {
   std::string lying_size = good;           // a directory running past its end record
   lying_size[good.size() - 9] = '\x70';
   std::string lying_offset = "stub" + good;  // neither where it says nor right before the end
-  --lying_offset[lying_offset.size() - 10];    // the size one short
+  --lying_offset[lying_offset.size() - 10];  // the size one short
   const Case cases[] = {
       {"no archive", "not a zip at all, just text long enough", kNotFound},
       {"cut in the middle", good.substr(0, good.size() / 2), kNotFound},
@@ -187,6 +187,50 @@ TEST(ZipArchiveTest, DataChecksAndOverlaps) {
   Entry e = archive.entries[0];
   e.compressed_size = zip.size();
   EXPECT_FALSE(LocateData(data, zip.size(), &e, &error));
+}
+
+// Where the file system shares only whole blocks (ReFS), the system copies the first
+// part of a stored file and the rest is written from the archive's checked bytes.
+TEST(ZipArchiveTest, StoredDataTheSystemCopiesInPartIsCompletedFromTheArchive) {
+  class BlockSink : public Sink {
+   public:
+    BlockSink(const std::string& archive, bool shares) : archive_(archive), shares_(shares) {}
+    bool Write(const uint8_t* data, size_t size) override {
+      got.append(reinterpret_cast<const char*>(data), size);
+      return true;
+    }
+    safetree::CopyResult CopyFrom(safetree::SystemFile, uint64_t offset, uint64_t size,
+                                  uint64_t* copied) override {
+      *copied = size - size % 4096;
+      if (!shares_ || *copied == 0) return safetree::CopyResult::kUnsupported;
+      got += archive_.substr(offset, *copied);
+      return safetree::CopyResult::kDone;
+    }
+    std::string got;
+
+   private:
+    const std::string& archive_;
+    bool shares_;
+  };
+  for (size_t size : {size_t{100}, size_t{4096}, size_t{10000}, (size_t{4} << 20) + 5}) {
+    std::string data(size, '\0');
+    for (size_t i = 0; i < size; ++i) data[i] = static_cast<char>(i * 7 + i / 4096);
+    ZipBytes z;
+    z.Add("f", data, {});
+    const std::string zip = z.Finish();
+    Archive archive;
+    int code = 0;
+    std::string error;
+    ASSERT_TRUE(Read(zip, &archive, &code));
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(zip.data());
+    ASSERT_TRUE(LocateData(bytes, zip.size(), &archive.entries[0], &error));
+    for (bool shares : {true, false}) {
+      BlockSink sink(zip, shares);
+      uint32_t crc = 0;
+      EXPECT_EQ(UnpackData(bytes, archive.entries[0], &sink, &crc, 3), DataResult::kOk) << size;
+      EXPECT_TRUE(sink.got == data) << size << (shares ? " shared" : " written");
+    }
+  }
 }
 
 }  // namespace

@@ -98,8 +98,9 @@ class PosixTreeWriter : public TreeWriter {
     // is a clone that costs no space, and a verified copy is then checked from the clone,
     // which no one else can change. Where it cannot copy between the two, the bytes pass
     // through here and are checked on the way.
+    uint64_t copied = 0;
     const safetree::CopyResult system_copy =
-        ok && out != nullptr ? out->CopyFrom(in, 0, static_cast<uint64_t>(st.st_size))
+        ok && out != nullptr ? out->CopyFrom(in, 0, static_cast<uint64_t>(st.st_size), &copied)
                              : safetree::CopyResult::kFailed;
     if (system_copy == safetree::CopyResult::kDone) {
       ok = CheckAndCommit(out.get(), st.st_mtime, expected, mismatch);

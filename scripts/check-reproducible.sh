@@ -26,9 +26,9 @@ for preset in native windows; do
 done
 status=0
 for preset in native windows; do
-  ext=""; debug=(setup.debug unzip.debug)
-  [ "$preset" = windows ] && ext=.exe && debug=()
-  for file in "setup$ext" "unzip$ext" "zorvex-medium$ext" ${debug[@]+"${debug[@]}"} \
+  ext=""
+  [ "$preset" = windows ] && ext=.exe
+  for file in "setup$ext" "unzip$ext" "zorvex-medium$ext" "setup$ext.debug" "unzip$ext.debug" \
       $(cd "build/$preset" && ls resource/cons*.nls); do
     a=$(sha256sum "build/$preset/$file" | cut -d' ' -f1)
     b=$(sha256sum "$copy/build/$preset/$file" | cut -d' ' -f1)

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "manifest/manifest.h"
 #include "medium/manifest_tool.h"
 #include "medium/report.h"
 
@@ -67,7 +68,24 @@ TEST_F(ManifestToolTest, EachDifferenceIsNamed) {
             },
             "jlib/zorcore.jar was changed: a link, where the manifest lists a file"},
            {[](const fs::path& d) { Write(d / "zormanifest.txt", "zorparam.ini\t1\n"); },
-            "zormanifest.txt was changed: its SHA-256 is"}}) {
+            "zormanifest.txt was changed: its SHA-256 is"},
+           // Pieces that are not those of the bytes the whole digest vouches for, in a
+           // manifest bound as it stands: the launcher checks the pieces instead.
+           {[](const fs::path& d) {
+              Write(d / "jlib" / "big.jar", std::string(manifest::kChunkedFrom + 1, 'z'));
+              std::string error, text, program;
+              ASSERT_TRUE(WriteAndBindManifest(d, d, "setup", &error)) << error;
+              ASSERT_TRUE(ReadWholeFile(d / "zormanifest.txt", &text, &error)) << error;
+              const size_t at = text.find("chunks=");
+              ASSERT_NE(at, std::string::npos) << text;
+              text[at + 7] = text[at + 7] == '0' ? '1' : '0';
+              ASSERT_TRUE(ReadWholeFile(d / "setup", &program, &error)) << error;
+              ASSERT_TRUE(BindDigest(&program, manifest::Sha256Of(text), &error)) << error;
+              ASSERT_TRUE(WriteWholeFile(d / "zormanifest.txt", text, &error)) << error;
+              ASSERT_TRUE(WriteWholeFile(d / "setup", program, &error)) << error;
+            },
+            "jlib/big.jar was changed: the digests of its pieces are not those the manifest "
+            "lists"}}) {
     SCOPED_TRACE(row.says);
     TearDown();
     SetUp();

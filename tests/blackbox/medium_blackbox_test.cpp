@@ -708,11 +708,15 @@ TEST_P(MediumToolTest, SignedLinuxMedium) {
   if (std::system("command -v gpg >/dev/null && command -v gpgv >/dev/null") != 0)
     GTEST_SKIP() << "gpg and gpgv are needed (scripts/install-deps.sh)";
   const std::string home = medium_.root + "/gnupg", other = medium_.root + "/gnupg-other";
+  // A passphrase of this test's own: the watch below looks for it in every process, and
+  // the Windows signing test, which may run meanwhile, passes another.
+  const std::string passphrase = "openpgp-secret";
   for (const std::string& dir : {home, other}) {
     fs::create_directories(dir);
     fs::permissions(dir, fs::perms::owner_all, fs::perm_options::replace);
     ASSERT_EQ(std::system(("GNUPGHOME='" + dir +
-                           "' gpg --batch --pinentry-mode loopback --passphrase secret "
+                           "' gpg --batch --pinentry-mode loopback --passphrase " + passphrase +
+                           " "
                            "--quick-gen-key 'Zorvex Release <release@example.invalid>' rsa2048 "
                            "sign never >/dev/null 2>&1 && GNUPGHOME='" +
                            dir + "' gpg --export > '" + dir + ".keys' && GNUPGHOME='" + dir +
@@ -720,7 +724,7 @@ TEST_P(MediumToolTest, SignedLinuxMedium) {
                               .c_str()),
               0);
   }
-  const Env env = {{"GNUPGHOME", home}, {"ZORVEX_SIGN_PASSWORD", "secret"}};
+  const Env env = {{"GNUPGHOME", home}, {"ZORVEX_SIGN_PASSWORD", passphrase}};
   const std::string out = medium_.root + "/signed";
   // The agents that made the keys end first (and at the end).
   auto stop_agents = [&] {
@@ -736,7 +740,7 @@ TEST_P(MediumToolTest, SignedLinuxMedium) {
   std::thread watch([&] {
     while (building) {
       for (const auto& p : fs::directory_iterator("/proc")) {
-        if (Slurp(p.path().string() + "/environ").find("ZORVEX_SIGN_PASSWORD=secret") !=
+        if (Slurp(p.path().string() + "/environ").find("ZORVEX_SIGN_PASSWORD=" + passphrase) !=
                 std::string::npos &&
             Slurp(p.path().string() + "/comm") != "zorvex-medium\n") {
           ++seen;
@@ -810,7 +814,7 @@ TEST_P(MediumToolTest, SignedLinuxMedium) {
     RunResult failed =
         RunBuilt(BuiltTargets()[0], "zorvex-medium", BuildArgs(medium_.root + "/failed", options),
                  medium_.root,
-                 {{"GNUPGHOME", home}, {"ZORVEX_SIGN_PASSWORD", more.empty() ? "no" : "secret"}});
+                 {{"GNUPGHOME", home}, {"ZORVEX_SIGN_PASSWORD", more.empty() ? "no" : passphrase}});
     EXPECT_EQ(failed.status, 2) << failed.err;
     EXPECT_NE(failed.err.find(says), std::string::npos) << failed.err;
     EXPECT_FALSE(fs::exists(medium_.root + "/failed"));

@@ -721,8 +721,25 @@ uint64_t GetFreeSpaceKb(const std::string& path, bool* known) {
   return read ? kb : 0;
 }
 
-// 16 KiB of piece digests (a 1 GiB archive's) at most: Windows takes 32 KiB of command line.
-constexpr size_t kMaxChunksOnTheCommandLine = 256;
+std::string ListedArchiveArguments(
+    const std::vector<std::pair<std::string, const manifest::Entry*>>& listed) {
+  std::string arguments;
+  size_t pieces = 0;
+  for (const auto& [name, entry] : listed) {
+    arguments += "--sha256 " +
+                 platform::QuoteAlways(name + ":" + std::to_string(entry->size) + ":" +
+                                       manifest::ToHex(entry->sha256)) +
+                 " ";
+    if (entry->chunks.empty() || pieces + entry->chunks.size() > kMaxChunksOnTheCommandLine) {
+      continue;
+    }
+    pieces += entry->chunks.size();
+    arguments += "--chunks " +
+                 platform::QuoteAlways(name + ":" + manifest::FormatDigestList(entry->chunks)) +
+                 " ";
+  }
+  return arguments;
+}
 
 bool UnzipJars(const std::string& source, const std::string& destination,
                const std::string& unzip_dir) {
@@ -737,17 +754,7 @@ bool UnzipJars(const std::string& source, const std::string& destination,
   // into memory, checks it and unpacks what it checked, or nothing.
   std::vector<std::pair<std::string, const access::Entry*>> listed;
   if (access::MediumGuarded()) listed = access::ListedFilesIn(source, ".jar");
-  for (const auto& [name, entry] : listed) {
-    command += "--sha256 " +
-               platform::QuoteAlways(name + ":" + std::to_string(entry->size) + ":" +
-                                     manifest::ToHex(entry->sha256)) +
-               " ";
-    // A large archive's piece digests let the unzip check it on both cores. Past what a
-    // command line holds comfortably, the whole digest alone is checked.
-    if (entry->chunks.empty() || entry->chunks.size() > kMaxChunksOnTheCommandLine) continue;
-    command += "--chunks " +
-               platform::QuoteAlways(name + ":" + manifest::FormatDigestList(entry->chunks)) + " ";
-  }
+  command += ListedArchiveArguments(listed);
   // Nothing unchecked is unpacked: with no jar listed there, the unzip is not run at all,
   // and the step fails as when it finds no archive.
   const bool unchecked = access::MediumGuarded() && listed.empty();

@@ -6,9 +6,11 @@
 #include <map>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "config/settings.h"
+#include "manifest/manifest.h"
 #include "platform/platform.h"
 #include "safetree/tree.h"
 #include "unzip/zip_archive.h"
@@ -37,6 +39,15 @@ struct BootstrapRequest {
 
 // Stages everything. kBootstrapFailed on failure (after saying why), 0 on success.
 int BootstrapFiles(const BootstrapRequest& request);
+
+// The unzip's arguments for the archives a verified medium lists in one directory: each
+// one's name, size and SHA-256 (--sha256), and a large one's piece digests (--chunks), so
+// that the unzip checks it on both cores, while all the pieces given stay within
+// kMaxChunksOnTheCommandLine: a Windows command line holds 32 KiB, and an archive past
+// that is checked by its whole digest alone.
+inline constexpr size_t kMaxChunksOnTheCommandLine = 256;  // 16 KiB of digests, 1 GiB
+std::string ListedArchiveArguments(
+    const std::vector<std::pair<std::string, const manifest::Entry*>>& listed);
 
 // Runs the unzip in `unzip_dir` on every jar of `source`, into `destination`. False
 // (after S_UNZIP_FAILED) when the unzip fails.

@@ -87,6 +87,36 @@ TEST_F(BootstrapDriverTest, UnzipCommandLinesAreQuoted) {
   EXPECT_NE(Log().find("S_UNZIP_FAILED"), std::string::npos);
 }
 
+// Piece digests go to the unzip while all of them together fit the command line; an
+// archive past that is checked by its whole digest, and every archive is listed.
+TEST(ListedArchiveArgumentsTest, PiecesWithinOneBudgetForTheCommandLine) {
+  auto archive = [](size_t pieces) {
+    manifest::Entry e;
+    e.size = pieces * manifest::kChunkBytes;
+    e.chunks.assign(pieces, manifest::Sha256Digest{});
+    return e;
+  };
+  const manifest::Entry small = archive(0), three = archive(3), most = archive(200),
+                        too_many = archive(kMaxChunksOnTheCommandLine + 1);
+  struct Row {
+    std::vector<std::pair<std::string, const manifest::Entry*>> listed;
+    std::vector<std::string> pieces_of;
+  };
+  for (const Row& row : std::vector<Row>{
+           {{{"a.jar", &small}, {"b.jar", &three}}, {"b.jar"}},
+           {{{"a.jar", &too_many}, {"b.jar", &three}}, {"b.jar"}},
+           {{{"a.jar", &most}, {"b.jar", &most}, {"c.jar", &three}}, {"a.jar", "c.jar"}}}) {
+    const std::string arguments = ListedArchiveArguments(row.listed);
+    std::vector<std::string> pieces_of;
+    for (const auto& [name, entry] : row.listed) {
+      EXPECT_NE(arguments.find("--sha256 \"" + name + ":"), std::string::npos) << arguments;
+      if (arguments.find("--chunks \"" + name + ":") != std::string::npos)
+        pieces_of.push_back(name);
+    }
+    EXPECT_EQ(pieces_of, row.pieces_of);
+  }
+}
+
 TEST_F(BootstrapDriverTest, HighestVersionAndComponentList) {
   const char sep = '\\';
   EXPECT_EQ(FindHighestVersion(std::string("..") + sep + "stage" + sep + "Components" + sep +

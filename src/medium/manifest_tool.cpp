@@ -54,6 +54,20 @@ bool ListDirectoryOf(const fs::path& jar, manifest::Entry* entry) {
   return true;
 }
 
+// A regular file's entry, as the manifest lists it: size and SHA-256, and for a jar its
+// central directory and, from kChunkedFrom bytes on, its piece digests (only a large
+// archive's reader checks it piece by piece). False when it cannot be read.
+bool ListFile(const fs::path& file, const std::string& path, manifest::Entry* entry) {
+  *entry = manifest::Entry();
+  if (!manifest::HashFile(file, &entry->size, &entry->sha256,
+                          IsJar(path) ? &entry->chunks : nullptr) ||
+      (IsJar(path) && !ListDirectoryOf(file, entry))) {
+    return false;
+  }
+  if (entry->size < manifest::kChunkedFrom) entry->chunks.clear();
+  return true;
+}
+
 // Every file and link below `root` as the manifest would list it; *error for what a
 // manifest cannot hold (a special file, a name with a tab or line break).
 // A Windows medium's links are listed as the files they lead to: Windows (and a share
@@ -87,9 +101,7 @@ bool ListMedium(const fs::path& root, const fs::path& disk, const std::set<fs::p
     } else if (!e.is_regular_file(ec)) {
       *error = e.path().string() + " is neither a file, a directory nor a link";
       return false;
-    } else if (!manifest::HashFile(e.path(), &entry.size, &entry.sha256,
-                                   IsJar(path) ? &entry.chunks : nullptr) ||
-               (IsJar(path) && !ListDirectoryOf(e.path(), &entry))) {
+    } else if (!ListFile(e.path(), path, &entry)) {
       if (unreadable == nullptr) {
         *error = "cannot read " + e.path().string() + SystemReason();
         return false;
@@ -97,8 +109,6 @@ bool ListMedium(const fs::path& root, const fs::path& disk, const std::set<fs::p
       unreadable->push_back(path);
       continue;
     }
-    // Only a large archive's reader checks it piece by piece.
-    if (entry.size < manifest::kChunkedFrom) entry.chunks.clear();
     (*listed)[path] = entry;
   }
   if (ec) {
@@ -227,8 +237,7 @@ bool UpdateManifestEntries(const fs::path& disk, const std::string& program,
   for (const std::string& path : paths) {
     auto entry = listed.find(path);
     if (entry == listed.end() || entry->second.link ||
-        !manifest::HashFile(disk / manifest::PathOfUtf8(path), &entry->second.size,
-                            &entry->second.sha256)) {
+        !ListFile(disk / manifest::PathOfUtf8(path), path, &entry->second)) {
       *error = "cannot list " + path + " anew in " + manifest::Utf8Of(manifest_path);
       return false;
     }

@@ -94,14 +94,18 @@ TEST_F(ManifestToolTest, EachDifferenceIsNamed) {
   }
 }
 
-// A file whose bytes were meant to change (the unzip once signed) is listed anew, the
-// launcher binds the new manifest, and nothing else is taken from disk: a file added
-// meanwhile stays unlisted.
+// A file whose bytes were meant to change (the unzip once signed) is listed anew, whole (a
+// large jar's pieces too), the launcher binds the new manifest, and nothing else is taken
+// from disk: a file added meanwhile stays unlisted.
 TEST_F(ManifestToolTest, UpdatedEntriesOnly) {
+  std::string error;
+  Write(dir_ / "jlib" / "big.jar", std::string(manifest::kChunkedFrom + 1, 'a'));
+  ASSERT_TRUE(WriteAndBindManifest(dir_, dir_, "setup", &error)) << error;
+  Write(dir_ / "jlib" / "big.jar", std::string(manifest::kChunkedFrom + 1, 'b'));
   Write(dir_ / "zorparam.ini", "BOOTSTRAP=FALSE\n");
   Write(dir_ / "planted.jar", "x");
-  std::string error;
-  ASSERT_TRUE(UpdateManifestEntries(dir_, "setup", {"zorparam.ini"}, &error)) << error;
+  ASSERT_TRUE(UpdateManifestEntries(dir_, "setup", {"zorparam.ini", "jlib/big.jar"}, &error))
+      << error;
   EXPECT_EQ(Check(),
             "planted.jar is not listed in the manifest: the launcher refuses to stage "
             "or run it.\n");

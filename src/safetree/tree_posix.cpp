@@ -192,13 +192,13 @@ class PosixFile : public TreeFile {
   CopyResult CopyFrom(SystemFile file, uint64_t offset, uint64_t size,
                       uint64_t* copied_bytes) override {
     const int fd = static_cast<int>(file);
-    *copied_bytes = size;
     off_t from = static_cast<off_t>(offset);
     bool copied = false;
-    while (size > 0) {
+    *copied_bytes = 0;
+    for (uint64_t left = size; left > 0;) {
       // The system copies at most about 2 GiB a call: larger entries take several.
       ssize_t n = ::copy_file_range(fd, &from, fd_, nullptr,
-                                    static_cast<size_t>(std::min<uint64_t>(size, 1u << 30)), 0);
+                                    static_cast<size_t>(std::min<uint64_t>(left, 1u << 30)), 0);
       if (n < 0 && errno == EINTR) continue;
       if (n < 0 && !copied &&
           (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ||
@@ -212,8 +212,9 @@ class PosixFile : public TreeFile {
       }
       if (n == 0) return CopyResult::kShort;
       copied = true;
-      size -= static_cast<uint64_t>(n);
+      left -= static_cast<uint64_t>(n);
     }
+    *copied_bytes = size;  // all of them: the system copies what it cannot share
     return CopyResult::kDone;
   }
   bool ReadBack(uint64_t offset, uint8_t* data, size_t size, size_t* got) override {
